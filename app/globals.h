@@ -1,0 +1,100 @@
+// AppGlobals: the one process-wide record shared by the windows, the dialogs
+// and the reader thread. It lives for the whole process and is zero at start
+// except where a field says otherwise.
+//
+// Fields that both threads touch are std::atomic with relaxed order: each is
+// one aligned 8- or 32-bit variable written with one store, and no field is
+// used to publish another, so no stronger ordering is needed. Fields used by
+// one thread only are plain.
+#pragma once
+
+#include "platform/wintypes.h"
+
+#include <atomic>
+#include <cstdint>
+
+class SuspendKiller;
+struct LinkController;
+
+// One entry of a typing-setting option list (sensitivity, repeat rate,
+// repeat delay): the list text and the value stored and sent to the keyboard.
+struct SettingChoice {
+  WCHAR label[10];
+  int32_t value;
+};
+
+// Typing modes (typingMode: NORMALMODE or CAPSMODE; modifierKey: the others).
+enum : int32_t {
+  NORMALMODE = 0,
+  SHIFTMODE = 1,
+  CAPSMODE = 2,
+  CTRLMODE = 3,
+  ALTCHMODE = 4,
+  ALTGRMODE = 5,
+  ACCENTMODE = 19,
+};
+
+constexpr int kScancodeCount = 128;
+constexpr int kLayoutColumns = 30;
+
+struct AppGlobalsRecord {
+  // The shell.
+  HINSTANCE hInstance = nullptr;
+  HWND mainWindow = nullptr;
+  HWND menuBar = nullptr;
+  int32_t isSmartphone = 0;
+  int32_t osMajorVersion = 0;
+  WCHAR InstallDir[MAX_PATH] = {};
+  WCHAR statusLine[100] = {};
+  std::atomic<uint8_t> testMode{0};
+  HMENU optionsMenu = nullptr;
+  uint8_t optionsMenuPending = 1;
+  uint8_t selectionMode = 0;
+
+  // The link.
+  LinkController *link = nullptr;
+  std::atomic<HWND> typingWnd{nullptr};
+  std::atomic<int32_t> linkState{0};
+  std::atomic<HANDLE> connectionEvent{INVALID_HANDLE_VALUE};
+  std::atomic<uint8_t> connectRequested{0};
+  std::atomic<HANDLE> portHandle{INVALID_HANDLE_VALUE};
+  WCHAR portName[10] = {};
+  std::atomic<uint8_t> portAutoDetect{0};
+  int32_t portProbeIndex = 9;
+  WCHAR statusText[256] = {};
+  std::atomic<int32_t> connectionTimeout{0};
+  int32_t syncAttempts = 0;
+  std::atomic<uint8_t> serialChanged{0};
+  std::atomic<uint8_t> disconnectNoticePending{0};
+  SuspendKiller *suspendKiller = nullptr;
+  uint8_t rxBuffer[255] = {};
+  uint8_t linkSynchronised = 0;
+  uint8_t handshakeReference = 0;
+  uint8_t commandPacket[12] = {};
+  uint8_t txPacket[12] = {};
+  std::atomic<float> batteryLevel{0.0f};
+
+  // Key translation (reader thread only, apart from the option tables and
+  // battery thresholds, which dialogs read after loading).
+  int32_t KeycodeTable[kScancodeCount][kLayoutColumns] = {};
+  float batteryThreshold[5] = {}; // batteryThreshold 1..5 are [0]..[4]
+  SettingChoice SensitivityChoices[5] = {};
+  SettingChoice RepeatRateChoices[4] = {};
+  SettingChoice RepeatDelayChoices[4] = {};
+  int32_t typingMode = NORMALMODE;
+  int32_t modifierKey = NORMALMODE;
+  int32_t offset = 0;
+  int32_t specialCharacter = 0;
+  uint8_t lastAltGrScancode = 0;
+  int32_t altGrIndex = 0;
+  uint8_t altGrFresh = 1;
+
+  // Dialogs.
+  std::atomic<HWND> openDialog{nullptr};
+  std::atomic<HWND> calibrationDialog{nullptr};
+};
+
+extern AppGlobalsRecord AppGlobals;
+
+// Tests: puts every field back to its start value.
+void ResetAppGlobals();

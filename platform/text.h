@@ -1,0 +1,52 @@
+// UTF-16 string helpers with the C runtime's names, overloaded for WCHAR
+// (char16_t) so that code written for the handheld's wide strings reads the
+// same here. wchar_t is 32-bit on Linux, so the C library's own wide
+// functions cannot be used on WCHAR text.
+#pragma once
+
+#include "platform/wintypes.h"
+
+#include <cstdarg>
+#include <string>
+
+size_t wcslen(const WCHAR *s);
+WCHAR *wcscpy(WCHAR *dst, const WCHAR *src);
+// Copies at most n units; like the C runtime, pads with zeros and does not
+// terminate when src has n or more units.
+WCHAR *wcsncpy(WCHAR *dst, const WCHAR *src, size_t n);
+WCHAR *wcscat(WCHAR *dst, const WCHAR *src);
+int wcscmp(const WCHAR *a, const WCHAR *b);
+int wcsncmp(const WCHAR *a, const WCHAR *b, size_t n);
+// Case-insensitive compare (ASCII letters and Latin-1 letters folded).
+int _wcsicmp(const WCHAR *a, const WCHAR *b);
+const WCHAR *wcschr(const WCHAR *s, WCHAR c);
+const WCHAR *wcsstr(const WCHAR *haystack, const WCHAR *needle);
+const WCHAR *wcsrchr(const WCHAR *s, WCHAR c);
+int _wtoi(const WCHAR *s);
+
+// Bounded copy: copies at most cch-1 units and always terminates (cch > 0).
+// Returns dst.
+WCHAR *WStrCopyN(WCHAR *dst, size_t cch, const WCHAR *src);
+
+// wsprintfW as on the handheld: %s (WCHAR*), %d, %u, %x, %X, %c, %%, with the
+// flags '-' and '0' and a width. Writes at most 1024 units including the
+// terminator, as the original does; returns the number of units written
+// without the terminator.
+int wsprintfW(WCHAR *dst, const WCHAR *fmt, ...);
+int wvsprintfW(WCHAR *dst, const WCHAR *fmt, va_list ap);
+// The same with an explicit capacity in units (including the terminator);
+// output is cut to fit and always terminated when cch > 0.
+int wnsprintfW(WCHAR *dst, size_t cch, const WCHAR *fmt, ...);
+int wvnsprintfW(WCHAR *dst, size_t cch, const WCHAR *fmt, va_list ap);
+
+// Multibyte-to-wide conversion of the data files: UTF-8, where a byte that is
+// not part of a valid UTF-8 sequence is read as Windows-1252. Converts src up
+// to its terminator or until n units have been written to dst; writes the
+// terminator when room is left. Characters above U+FFFF become U+FFFD.
+// Returns the number of units written without the terminator.
+size_t mbstowcs(WCHAR *dst, const char *src, size_t n);
+
+// Conversions for the platform layer and tools (not used by the logic).
+std::u16string Utf8ToUtf16(const std::string &s);
+std::string Utf16ToUtf8(const WCHAR *s);
+std::string Utf16ToUtf8(const std::u16string &s);

@@ -1,0 +1,231 @@
+// Windows, messages and timers: a toolkit-independent core. Every window
+// belongs to the thread that created it; that thread's queue receives the
+// window's posted messages and timer messages. PostMessageW, SetTimer and
+// KillTimer work from any thread. A message for a destroyed or unknown window
+// is dropped. The desktop toolkit attaches through WindowSystemHooks; without
+// hooks, windows are records only and everything here still works, which is
+// how the logic and its tests run headless.
+#pragma once
+
+#include "platform/wintypes.h"
+
+typedef LRESULT (*WNDPROC)(HWND, UINT, WPARAM, LPARAM);
+typedef void (*TIMERPROC)(HWND, UINT, UINT_PTR, DWORD);
+
+struct MSG {
+  HWND hwnd;
+  UINT message;
+  WPARAM wParam;
+  LPARAM lParam;
+  DWORD time;
+  POINT pt;
+};
+
+struct WNDCLASSW {
+  UINT style;
+  WNDPROC lpfnWndProc;
+  int cbClsExtra;
+  int cbWndExtra;
+  HINSTANCE hInstance;
+  HICON hIcon;
+  HCURSOR hCursor;
+  HBRUSH hbrBackground;
+  LPCWSTR lpszMenuName;
+  LPCWSTR lpszClassName;
+};
+
+struct CREATESTRUCTW {
+  LPVOID lpCreateParams;
+  HINSTANCE hInstance;
+  HMENU hMenu;
+  HWND hwndParent;
+  int cy, cx, y, x;
+  LONG style;
+  LPCWSTR lpszName;
+  LPCWSTR lpszClass;
+  DWORD dwExStyle;
+};
+
+// Messages.
+#define WM_NULL 0x0000
+#define WM_CREATE 0x0001
+#define WM_DESTROY 0x0002
+#define WM_MOVE 0x0003
+#define WM_SIZE 0x0005
+#define WM_ACTIVATE 0x0006
+#define WM_SETFOCUS 0x0007
+#define WM_KILLFOCUS 0x0008
+#define WM_ENABLE 0x000A
+#define WM_SETTEXT 0x000C
+#define WM_GETTEXT 0x000D
+#define WM_PAINT 0x000F
+#define WM_CLOSE 0x0010
+#define WM_QUIT 0x0012
+#define WM_ERASEBKGND 0x0014
+#define WM_SHOWWINDOW 0x0018
+#define WM_SETTINGCHANGE 0x001A
+#define WM_SETFONT 0x0030
+#define WM_HELP 0x0053
+#define WM_NOTIFY 0x004E
+#define WM_KEYDOWN 0x0100
+#define WM_KEYUP 0x0101
+#define WM_CHAR 0x0102
+#define WM_INITDIALOG 0x0110
+#define WM_COMMAND 0x0111
+#define WM_SYSCOMMAND 0x0112
+#define WM_TIMER 0x0113
+#define WM_INITMENUPOPUP 0x0117
+#define WM_CTLCOLORSTATIC 0x0138
+#define WM_LBUTTONDOWN 0x0201
+#define WM_LBUTTONUP 0x0202
+#define WM_USER 0x0400
+#define WM_APP 0x8000
+
+// Window styles.
+#define WS_OVERLAPPED 0x00000000L
+#define WS_POPUP 0x80000000L
+#define WS_CHILD 0x40000000L
+#define WS_VISIBLE 0x10000000L
+#define WS_DISABLED 0x08000000L
+#define WS_BORDER 0x00800000L
+#define WS_CAPTION 0x00C00000L
+#define WS_SYSMENU 0x00080000L
+#define WS_VSCROLL 0x00200000L
+#define WS_TABSTOP 0x00010000L
+#define WS_GROUP 0x00020000L
+#define WS_EX_CAPTIONOKBTN 0x80000000L
+#define CS_VREDRAW 0x0001
+#define CS_HREDRAW 0x0002
+#define CW_USEDEFAULT ((int)0x80000000)
+
+// ShowWindow.
+#define SW_HIDE 0
+#define SW_SHOWNORMAL 1
+#define SW_SHOW 5
+#define SW_MINIMIZE 6
+
+// Command identifiers and message box results.
+#define IDOK 1
+#define IDCANCEL 2
+#define IDABORT 3
+#define IDRETRY 4
+#define IDIGNORE 5
+#define IDYES 6
+#define IDNO 7
+
+// MessageBoxW flags.
+#define MB_OK 0x00000000u
+#define MB_OKCANCEL 0x00000001u
+#define MB_YESNO 0x00000004u
+#define MB_ICONHAND 0x00000010u
+#define MB_ICONERROR MB_ICONHAND
+#define MB_ICONQUESTION 0x00000020u
+#define MB_ICONEXCLAMATION 0x00000030u
+#define MB_ICONASTERISK 0x00000040u
+#define MB_ICONINFORMATION MB_ICONASTERISK
+#define MB_SETFOREGROUND 0x00010000u
+#define MB_TOPMOST 0x00040000u
+
+#define GWL_USERDATA (-21)
+
+ATOM RegisterClassW(const WNDCLASSW *cls);
+BOOL UnregisterClassW(LPCWSTR className, HINSTANCE inst);
+// Sends WM_CREATE (lParam: CREATESTRUCTW*) before returning; a WM_CREATE
+// result of -1 destroys the window and returns nullptr.
+HWND CreateWindowExW(DWORD exStyle, LPCWSTR className, LPCWSTR title, DWORD style, int x, int y,
+                     int width, int height, HWND parent, HMENU menu, HINSTANCE inst, LPVOID param);
+// Sends WM_DESTROY, kills the window's timers, destroys its owned windows and
+// forgets the handle.
+BOOL DestroyWindow(HWND hwnd);
+BOOL IsWindow(HWND hwnd);
+LRESULT DefWindowProcW(HWND hwnd, UINT msg, WPARAM wParam, LPARAM lParam);
+LONG_PTR GetWindowLongW(HWND hwnd, int index);
+LONG_PTR SetWindowLongW(HWND hwnd, int index, LONG_PTR value);
+HWND GetParent(HWND hwnd);      // the owner or parent, nullptr for none
+HWND GetTopLevelWindow(HWND hwnd); // walks owners and parents to the top
+// Finds a top-level window of this process by class name and/or title.
+HWND FindWindowW(LPCWSTR className, LPCWSTR title);
+
+BOOL PostMessageW(HWND hwnd, UINT msg, WPARAM wParam, LPARAM lParam);
+// On the window's own thread a direct call of its procedure. From another
+// thread the message is queued and the caller waits until it has been
+// handled (or the window is destroyed, which returns 0).
+LRESULT SendMessageW(HWND hwnd, UINT msg, WPARAM wParam, LPARAM lParam);
+// Blocks until a message for this thread arrives; returns 0 for WM_QUIT.
+// hwnd and the filter range are accepted as on the original (0 = all).
+BOOL GetMessageW(MSG *msg, HWND hwnd, UINT filterMin, UINT filterMax);
+#define PM_NOREMOVE 0x0000
+#define PM_REMOVE 0x0001
+BOOL PeekMessageW(MSG *msg, HWND hwnd, UINT filterMin, UINT filterMax, UINT remove);
+BOOL TranslateMessage(const MSG *msg);
+LRESULT DispatchMessageW(const MSG *msg);
+void PostQuitMessage(int exitCode);
+
+// The timer runs on the window's thread and arrives as WM_TIMER (wParam = id).
+// Setting a running timer again restarts it with the new period. Returns id.
+UINT_PTR SetTimer(HWND hwnd, UINT_PTR id, UINT milliseconds, TIMERPROC proc);
+BOOL KillTimer(HWND hwnd, UINT_PTR id);
+
+// Focus, foreground and visibility, answered by the toolkit hooks when
+// present; headless, the focus window is the last one shown or made
+// foreground.
+BOOL ShowWindow(HWND hwnd, int cmd);
+BOOL SetForegroundWindow(HWND hwnd); // the lowest bit of the handle may be set
+HWND GetFocus();
+HWND SetFocus(HWND hwnd);
+BOOL IsWindowVisible(HWND hwnd);
+
+// Message boxes are shown by a presenter: the desktop toolkit supplies one,
+// tests supply scripted ones. Without a presenter the box is traced and
+// answered with IDOK (IDNO for MB_YESNO).
+typedef int (*MessageBoxPresenter)(HWND owner, LPCWSTR text, LPCWSTR caption, UINT type,
+                                   void *context);
+void SetMessageBoxPresenter(MessageBoxPresenter presenter, void *context);
+int MessageBoxW(HWND owner, LPCWSTR text, LPCWSTR caption, UINT type);
+
+// Resources: the program's resources are registered at start-up by the
+// resources/ folder (type and integer identifier, bytes kept by the caller).
+// FindResourceW returns nullptr for a resource that was not registered, so a
+// dialog whose template is absent opens nothing.
+#define RT_DIALOG MAKEINTRESOURCEW(5)
+#define RT_STRING MAKEINTRESOURCEW(6)
+#define RT_MENU MAKEINTRESOURCEW(4)
+#define RT_ICON MAKEINTRESOURCEW(3)
+typedef intptr_t INT_PTR;
+typedef INT_PTR (*DLGPROC)(HWND, UINT, WPARAM, LPARAM);
+struct DLGTEMPLATE; // opaque here: the toolkit reads the template bytes
+void RegisterResource(LPCWSTR type, WORD id, const void *data, DWORD size);
+HRSRC FindResourceW(HINSTANCE inst, LPCWSTR name, LPCWSTR type);
+HGLOBAL LoadResource(HINSTANCE inst, HRSRC res);
+DWORD SizeofResource(HINSTANCE inst, HRSRC res);
+const void *LockResource(HGLOBAL res);
+// Runs a dialog modally; the calling thread keeps dispatching its messages
+// and timers meanwhile. Returns the EndDialog result, or -1 when no toolkit is
+// attached or the template is null.
+INT_PTR DialogBoxIndirectParamW(HINSTANCE inst, const DLGTEMPLATE *tmpl, HWND owner, DLGPROC proc,
+                                LPARAM param);
+BOOL EndDialog(HWND dialog, INT_PTR result);
+
+// The toolkit's attachment. All members may be null.
+struct WindowSystemHooks {
+  // A message or timer became due for thread `threadId` while it may be
+  // waiting inside the toolkit's own loop: the toolkit schedules a pump
+  // (PumpThreadMessages) on that thread.
+  void (*wake)(DWORD threadId, void *context);
+  void (*created)(HWND hwnd, const CREATESTRUCTW *cs, void *context);
+  void (*destroyed)(HWND hwnd, void *context);
+  BOOL (*show)(HWND hwnd, int cmd, void *context);
+  BOOL (*setForeground)(HWND hwnd, void *context);
+  HWND (*getFocus)(void *context);
+  INT_PTR (*dialogBox)(HINSTANCE inst, const DLGTEMPLATE *tmpl, HWND owner, DLGPROC proc,
+                       LPARAM param, void *context);
+  BOOL (*endDialog)(HWND dialog, INT_PTR result, void *context);
+  void *context;
+};
+void SetWindowSystemHooks(const WindowSystemHooks *hooks);
+// Dispatches every message and due timer of the calling thread's queue
+// without blocking; returns false once WM_QUIT has been taken (its exit code
+// in *exitCode).
+bool PumpThreadMessages(int *exitCode);
+// Milliseconds until the calling thread's next timer is due (-1: none).
+int NextTimerDueMs();

@@ -1,0 +1,13 @@
+#!/usr/bin/env bash
+# Configures and builds one build tree: scripts/build.sh DIR [cmake options...]
+set -euo pipefail
+cd "$(dirname "$0")/.."
+dir=$1; shift
+generator=()
+if command -v ninja >/dev/null 2>&1; then generator=(-G Ninja); fi
+if [ ! -f "$dir/CMakeCache.txt" ]; then
+  cmake -S . -B "$dir" "${generator[@]}" "$@"
+else
+  cmake -S . -B "$dir" "$@" >/dev/null
+fi
+cmake --build "$dir" -j "$(nproc)"

@@ -1,0 +1,22 @@
+#!/usr/bin/env bash
+# Installs what the tests need, builds, and runs every test: first the normal
+# build, then the build with AddressSanitizer and UndefinedBehaviorSanitizer,
+# then the benchmarks (which report figures and never fail the run).
+set -euo pipefail
+cd "$(dirname "$0")/.."
+scripts/deps.sh
+
+jobs=$(nproc)
+export CTEST_OUTPUT_ON_FAILURE=1
+
+scripts/build.sh build -DCMAKE_BUILD_TYPE=RelWithDebInfo
+(cd build && ctest -j "$jobs" --timeout 600)
+
+scripts/build.sh build-asan -DCMAKE_BUILD_TYPE=Debug -DVANTREL_SANITIZE=ON -DVANTREL_BENCH=OFF
+(cd build-asan && ASAN_OPTIONS=detect_leaks=1:abort_on_error=1 \
+  UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1 \
+  ctest -j "$jobs" --timeout 900 -LE nosanitize)
+
+if [ -x scripts/bench.sh ]; then
+  scripts/bench.sh build || echo "benchmarks: some did not run (see above)"
+fi
