@@ -1,0 +1,62 @@
+// Command packets to the keyboard: fixed 12-byte records whose last byte is
+// the XOR of the first eleven. Both threads send packets; each sender builds
+// in a buffer of its own and the port write is serialised, so the wire only
+// ever carries whole packets, in each sequence's order.
+#pragma once
+
+#include "platform/wintypes.h"
+
+#include <cstdint>
+
+constexpr size_t kPacketSize = 12;
+typedef uint8_t CommandPacket[kPacketSize];
+
+// Packet kinds (byte 4).
+enum : uint8_t {
+  SET_PARAMETER = 1,
+  CALIBRATION_MODE = 2,
+  TYPING_MODE = 3,
+  HANDSHAKE_REQUEST = 5,
+  REQUEST_SYSTEM_DATA = 10,
+  DISCONNECT = 11,
+};
+
+// Parameter ids of SET_PARAMETER (byte 5).
+enum : uint8_t {
+  PARAM_ORIGIN_X = 0,
+  PARAM_SCALE_X_HIGH = 1,
+  PARAM_SCALE_X_LOW = 2,
+  PARAM_ORIGIN_Y = 3,
+  PARAM_SCALE_Y_HIGH = 4,
+  PARAM_SCALE_Y_LOW = 5,
+  PARAM_SENSITIVITY = 6,
+  PARAM_REPEAT_DELAY = 7,
+  PARAM_REPEAT_RATE = 8,
+  PARAM_SENSITIVITY_AUX1 = 9,
+  PARAM_SENSITIVITY_AUX2 = 10,
+  PARAM_REFERENCE = 13,
+  PARAM_CALIBRATION = 14,
+};
+
+// The seven fixed packets.
+extern const CommandPacket kHandshakeRequestPacket;
+extern const CommandPacket kRequestSystemDataPacket;
+extern const CommandPacket kDisconnectPacket;
+extern const CommandPacket kCalibrationOffPacket;
+extern const CommandPacket kCalibrationOnPacket;
+extern const CommandPacket kCalibrationModePacket;
+extern const CommandPacket kTypingModePacket;
+
+// Clears packet and makes it a set-parameter packet for id with the low 8
+// bits of value and its checksum.
+void BuildSetParameter(CommandPacket packet, uint8_t id, int32_t value);
+// Writes one packet to the open port (AppGlobals.portHandle) in one 12-byte
+// write, whole and unmixed with packets of the other thread. Returns the
+// number of bytes written, 0 on failure (no retry, no report).
+DWORD SendPacket(const CommandPacket packet);
+// Sends parameters 0 to 10 from the stored settings, 200 ms apart.
+void PushSettings();
+// The sequences started by the link controller's messages.
+void SendSensitivitySequence(); // parameters 6, 9, 10, 200 ms apart
+void SendRepeatRate();          // parameter 8
+void SendRepeatDelay();         // parameter 7
