@@ -4,6 +4,7 @@
 #include "platform/files.h"
 #include "platform/inject.h"
 #include "platform/registry.h"
+#include "platform/serial.h"
 #include "platform/text.h"
 #include "platform/threads.h"
 #include "platform/trace.h"

@@ -1,0 +1,107 @@
+// Debug trace output. The destination is read from VANTREL_TRACE once, on the
+// first trace call; when tracing is off, a call costs one atomic load and
+// nothing is formatted.
+#include "platform/trace.h"
+#include "platform/text.h"
+
+#include <atomic>
+#include <cerrno>
+#include <cstdarg>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <fcntl.h>
+#include <mutex>
+#include <string>
+#include <unistd.h>
+
+namespace {
+
+constexpr size_t kTraceUnits = 1024; // as wsprintfW: longer lines are cut
+
+std::mutex gTraceMutex;
+std::once_flag gTraceOnce;
+int gTraceFd = -1;            // destination file, -1 when none
+
+TraceSink gSink = nullptr;    // guarded by gTraceMutex
+void *gSinkContext = nullptr; // guarded by gTraceMutex
+std::atomic<bool> gEnabled{false};
+
+void OpenDestination() {
+  const char *where = getenv("VANTREL_TRACE");
+  if (!where || !*where)
+    return;
+  std::lock_guard<std::mutex> lock(gTraceMutex);
+  if (strcmp(where, "stderr") == 0) {
+    gTraceFd = STDERR_FILENO;
+  } else {
+    gTraceFd = open(where, O_WRONLY | O_CREAT | O_APPEND | O_CLOEXEC, 0644);
+
+  }
+  if (gTraceFd >= 0)
+    gEnabled.store(true, std::memory_order_relaxed);
+}
+
+inline bool TraceEnabled() {
+  std::call_once(gTraceOnce, OpenDestination);
+  return gEnabled.load(std::memory_order_relaxed);
+}
+
+// Writes one line (given without its line end) to the sink or the file, whole.
+void EmitLine(std::string line) {
+  while (!line.empty() && (line.back() == '\n' || line.back() == '\r'))
+    line.pop_back();
+  std::lock_guard<std::mutex> lock(gTraceMutex);
+  if (gSink) {
+    gSink(line.c_str(), gSinkContext);
+    return;
+  }
+  if (gTraceFd < 0)
+    return;
+  line.push_back('\n');
+  // One write per line keeps the lines of several threads (and processes
+  // appending to the same file) from interleaving.
+  const char *p = line.data();
+  size_t left = line.size();
+  while (left > 0) {
+    ssize_t n = write(gTraceFd, p, left);
+    if (n < 0 && errno == EINTR)
+      continue;
+    if (n <= 0)
+      break;
+    p += n;
+    left -= static_cast<size_t>(n);
+  }
+}
+
+} // namespace
+
+void NKDbgPrintfW(const WCHAR *fmt, ...) {
+  if (!TraceEnabled())
+    return;
+  WCHAR text[kTraceUnits];
+  va_list ap;
+  va_start(ap, fmt);
+  wvnsprintfW(text, kTraceUnits, fmt, ap);
+  va_end(ap);
+  EmitLine(Utf16ToUtf8(text));
+}
+
+void PlatformTrace(const char *fmt, ...) {
+  if (!TraceEnabled())
+    return;
+  char text[kTraceUnits * 2];
+  va_list ap;
+  va_start(ap, fmt);
+  vsnprintf(text, sizeof text, fmt, ap);
+  va_end(ap);
+  EmitLine(text);
+}
+
+void SetTraceSink(TraceSink sink, void *context) {
+  std::call_once(gTraceOnce, OpenDestination);
+  std::lock_guard<std::mutex> lock(gTraceMutex);
+  gSink = sink;
+  gSinkContext = context;
+  gEnabled.store(sink != nullptr || gTraceFd >= 0, std::memory_order_relaxed);
+}
