@@ -1,0 +1,210 @@
+#include "keys/keycode_table.h"
+
+#include "app/globals.h"
+#include "app/settings_store.h"
+#include "app/ui_strings.h"
+#include "dialogs/selection_dialog.h"
+#include "platform/win32.h"
+
+namespace {
+
+// Token positions after the key grid (token indices 3840 onwards).
+constexpr int kIgnoredBetweenSections = 2;
+
+// Walks the layout file's tokens: the text is split at commas and line feeds,
+// a run of them being one separator, so empty tokens never occur. Carriage
+// returns, blanks and everything else belong to the tokens. Reading never
+// goes past the end of the data; once it has ended every token reads 0.
+class LayoutTokens {
+public:
+  LayoutTokens(const char *text, size_t len) : pos_(text), end_(text + len) {}
+
+  // The next token as a number, read the way atoi reads it.
+  int32_t next() {
+    const char *start = nullptr;
+    const char *stop = nullptr;
+    if (!advance(&start, &stop)) {
+      return 0;
+    }
+    return readNumber(start, stop);
+  }
+
+  void skip(int count) {
+    const char *start = nullptr;
+    const char *stop = nullptr;
+    for (int i = 0; i < count; ++i) {
+      advance(&start, &stop);
+    }
+  }
+
+private:
+  static bool isSeparator(char c) { return c == ',' || c == '\n'; }
+  static bool isBlank(char c) {
+    return c == ' ' || c == '\t' || c == '\n' || c == '\v' || c == '\f' || c == '\r';
+  }
+
+  bool advance(const char **start, const char **stop) {
+    while (pos_ < end_ && isSeparator(*pos_)) {
+      ++pos_;
+    }
+    if (pos_ == end_) {
+      return false;
+    }
+    *start = pos_;
+    while (pos_ < end_ && !isSeparator(*pos_)) {
+      ++pos_;
+    }
+    *stop = pos_;
+    return true;
+  }
+
+  // Leading blanks, an optional sign, then decimal digits up to the first
+  // other character. A value outside 32 bits is held at the nearest limit
+  // instead of wrapping.
+  static int32_t readNumber(const char *p, const char *stop) {
+    while (p < stop && isBlank(*p)) {
+      ++p;
+    }
+    bool negative = false;
+    if (p < stop && (*p == '+' || *p == '-')) {
+      negative = *p == '-';
+      ++p;
+    }
+    int64_t value = 0;
+    while (p < stop && *p >= '0' && *p <= '9') {
+      if (value <= INT32_MAX) {
+        value = value * 10 + (*p - '0');
+      }
+      ++p;
+    }
+    if (negative) {
+      value = -value;
+    }
+    if (value > INT32_MAX) {
+      return INT32_MAX;
+    }
+    if (value < INT32_MIN) {
+      return INT32_MIN;
+    }
+    return static_cast<int32_t>(value);
+  }
+
+  const char *pos_;
+  const char *end_;
+};
+
+// A label holds 9 units and the terminator; a longer UI string is cut there,
+// one unit earlier when the cut would split a surrogate pair.
+void setLabel(SettingChoice &choice, const WCHAR *text) {
+  constexpr size_t room = sizeof(choice.label) / sizeof(choice.label[0]);
+  WStrCopyN(choice.label, room, text);
+  WCHAR &last = choice.label[room - 2];
+  if (wcslen(text) > room - 1 && last >= 0xD800 && last <= 0xDBFF) {
+    last = 0;
+  }
+}
+
+// Reads count option values; entry 0 is labelled "None", the others take the
+// given UI strings. The SettingsStore read creates a missing value with
+// entry 0's value as its default; what it returns is not needed here.
+void readChoices(LayoutTokens &tokens, SettingChoice *choices, int count, const int *uiStrings,
+                 const WCHAR *settingName) {
+  for (int i = 0; i < count; ++i) {
+    choices[i].value = tokens.next();
+  }
+  setLabel(choices[0], u"None");
+  for (int i = 1; i < count; ++i) {
+    setLabel(choices[i], UiString(uiStrings[i - 1]));
+  }
+  SettingsStore::ReadDword(settingName, choices[0].value);
+}
+
+bool isUnsetLayoutName(const WCHAR *name) { return name[0] == 0 || wcscmp(name, u"None") == 0; }
+
+} // namespace
+
+void parseKeycodeText(const char *text, size_t len) {
+  LayoutTokens tokens(text, len);
+  for (int row = 0; row < kScancodeCount; ++row) {
+    for (int column = 0; column < kLayoutColumns; ++column) {
+      AppGlobals.KeycodeTable[row][column] = tokens.next();
+    }
+  }
+
+  tokens.skip(1);
+  tokens.next(); // a keyboard number that nothing uses
+  for (float &threshold : AppGlobals.batteryThreshold) {
+    threshold = static_cast<float>(tokens.next());
+  }
+
+  static const int sensitivityLabels[] = {29, 30, 31, 32};
+  static const int repeatRateLabels[] = {33, 31, 34};
+  static const int repeatDelayLabels[] = {35, 31, 36};
+  tokens.skip(kIgnoredBetweenSections);
+  readChoices(tokens, AppGlobals.SensitivityChoices, 5, sensitivityLabels, u"SensitivityValue");
+  tokens.skip(kIgnoredBetweenSections);
+  readChoices(tokens, AppGlobals.RepeatRateChoices, 4, repeatRateLabels, u"KeyRepeatRateValue");
+  tokens.skip(kIgnoredBetweenSections);
+  readChoices(tokens, AppGlobals.RepeatDelayChoices, 4, repeatDelayLabels,
+              u"KeyRepeatDelayValue");
+  // The character-list section that may follow is not used.
+}
+
+bool loadKeycodeFile() {
+  if (SettingsStore::ReadDword(u"Initialised", 0) != 1) {
+    AppGlobals.selectionMode = 0;
+    OpenSelectionDialog(AppGlobals.mainWindow);
+    SettingsStore::WriteDword(u"Initialised", 1);
+  }
+
+  WCHAR name[kSettingTextUnits];
+  SettingsStore::ReadString(u"keycode", name);
+  if (isUnsetLayoutName(name)) {
+    OpenSelectionDialog(AppGlobals.mainWindow);
+    SettingsStore::ReadString(u"keycode", name);
+  }
+
+  // Room for any InstallDir and any stored name, so that the message can show
+  // the whole path even when it is too long to be opened.
+  WCHAR path[MAX_PATH + kSettingTextUnits];
+  WStrCopyN(path, MAX_PATH, AppGlobals.InstallDir);
+  const size_t dirLength = wcslen(path);
+  WStrCopyN(path + dirLength, sizeof(path) / sizeof(path[0]) - dirLength, name);
+
+  // A name or path beyond the layout file limits is refused rather than cut:
+  // a cut name could open some other file.
+  HANDLE file = INVALID_HANDLE_VALUE;
+  if (wcslen(name) <= kLayoutNameMaxChars && wcslen(path) <= kLayoutPathMaxChars) {
+    file = CreateFileW(path, GENERIC_READ, 0, nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL,
+                       nullptr);
+  }
+  if (file == INVALID_HANDLE_VALUE) {
+    MessageBoxW(AppGlobals.mainWindow, path, u"Failed to open", MB_OK);
+    return false;
+  }
+
+  char data[kLayoutFileReadLimit];
+  DWORD total = 0;
+  while (total < kLayoutFileReadLimit) {
+    DWORD got = 0;
+    if (!ReadFile(file, data + total, static_cast<DWORD>(kLayoutFileReadLimit - total), &got,
+                  nullptr) ||
+        got == 0) {
+      break;
+    }
+    total += got;
+  }
+  CloseHandle(file);
+
+  parseKeycodeText(data, total);
+  return true;
+}
+
+int32_t lookupVirtualKey(int scancode, int column) {
+  int32_t code = 0;
+  if (scancode >= 0 && scancode < kScancodeCount && column >= 0 && column < kLayoutColumns) {
+    code = AppGlobals.KeycodeTable[scancode][column];
+  }
+  NKDbgPrintfW(u"scancode = %d virtualKey = %d\r\n", scancode, code);
+  return code;
+}
