@@ -24,10 +24,20 @@
 #define KEY_WRITE 0x20006
 #define KEY_ALL_ACCESS 0xF003F
 
+// A handle whose key was deleted (by this or another process) since it was
+// opened.
+#ifndef ERROR_KEY_DELETED
+#define ERROR_KEY_DELETED 1018L
+#endif
+
 #define REG_OPTION_NON_VOLATILE 0
 #define REG_CREATED_NEW_KEY 1
 #define REG_OPENED_EXISTING_KEY 2
 
+// Key paths are components separated by '\'; leading, trailing and doubled
+// backslashes are ignored. A component longer than 255 units is refused
+// (ERROR_INVALID_PARAMETER). A handle is the caller's until RegCloseKey; a
+// closed or unknown handle gives ERROR_INVALID_HANDLE.
 // Creates the key and any missing parents. *result is closed with RegCloseKey.
 LONG RegCreateKeyExW(HKEY parent, LPCWSTR subKey, DWORD reserved, LPWSTR cls, DWORD options,
                      DWORD access, void *security, PHKEY result, DWORD *disposition);
@@ -39,12 +49,16 @@ LONG RegCloseKey(HKEY key);
 LONG RegQueryValueExW(HKEY key, LPCWSTR name, DWORD *reserved, DWORD *type, BYTE *data, DWORD *size);
 LONG RegSetValueExW(HKEY key, LPCWSTR name, DWORD reserved, DWORD type, const BYTE *data, DWORD size);
 LONG RegDeleteValueW(HKEY key, LPCWSTR name);
-// Deletes the subkey with everything below it.
+// Deletes the subkey with everything below it. An empty subKey is refused
+// (ERROR_INVALID_PARAMETER): a key never deletes itself or the root.
 LONG RegDeleteKeyW(HKEY key, LPCWSTR subKey);
-// Subkeys and values are enumerated in the order they were created.
-// *nameLen: in, capacity in units including the terminator; out, length
-// without it. ERROR_NO_MORE_ITEMS past the last one; ERROR_MORE_DATA when the
-// name does not fit.
+// Subkeys and values are enumerated in the order they were created (a value
+// written again keeps its place). *nameLen: in, capacity in units including
+// the terminator; out, length without it. ERROR_NO_MORE_ITEMS past the last
+// one; ERROR_MORE_DATA when the name does not fit (then *nameLen is the
+// capacity needed, terminator included) or, for a value, when data is given
+// and *dataLen is smaller than the value (then *dataLen is the size needed and
+// no data is copied).
 LONG RegEnumKeyExW(HKEY key, DWORD index, LPWSTR name, DWORD *nameLen, DWORD *reserved, LPWSTR cls,
                    DWORD *clsLen, FILETIME *lastWrite);
 LONG RegEnumValueW(HKEY key, DWORD index, LPWSTR name, DWORD *nameLen, DWORD *reserved, DWORD *type,
@@ -58,6 +72,11 @@ struct RegistryStatus {
   std::string problem; // why, when inMemory
 };
 RegistryStatus RegistryGetStatus();
+// Opens the database when it is not open yet. When the file cannot be used,
+// the run goes on with an in-memory database (same behaviour, nothing kept):
+// a damaged file is first kept aside as PATH.damaged-YYYYMMDD-HHMMSS and a
+// fresh one started; a file that cannot be read is never moved or written.
 // Tests and tools: use another database file from now on (closes the current
-// one). An empty path goes back to the VANTREL_REGISTRY rule.
+// one; handles opened before must not be used after). An empty path goes back
+// to the VANTREL_REGISTRY rule.
 void RegistryUseDatabase(const std::string &path);

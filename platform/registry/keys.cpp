@@ -1,0 +1,214 @@
+// Keys: handles, creating, opening, closing and deleting.
+#include "platform/registry/registry_db.h"
+
+#include <unordered_set>
+
+namespace registry {
+
+namespace {
+
+// The live handles. Guarded by the registry lock.
+struct Handle {
+  sqlite3_int64 id;
+  std::string path;
+};
+std::unordered_set<Handle *> &LiveHandles() {
+  static auto *handles = new std::unordered_set<Handle *>;
+  return *handles;
+}
+
+// Looks a key up by its folded full path. Returns SQLITE_ROW with *id set,
+// SQLITE_DONE when there is no such key, or an error.
+int FindKey(const std::string &path, sqlite3_int64 *id) {
+  sqlite3_stmt *stmt = Statement(kFindKey);
+  sqlite3_bind_text(stmt, 1, path.data(), static_cast<int>(path.size()), SQLITE_STATIC);
+  int rc = Step(stmt);
+  if (rc == SQLITE_ROW)
+    *id = sqlite3_column_int64(stmt, 0);
+  sqlite3_reset(stmt);
+  return rc;
+}
+
+std::string FullPath(const KeyRecord &parent, const std::vector<PathPart> &parts) {
+  std::string path = parent.path;
+  for (const PathPart &part : parts)
+    path = JoinPath(path, part.fold);
+  return path;
+}
+
+} // namespace
+
+bool ResolveKey(HKEY key, KeyRecord *out) {
+  if (key == HKEY_LOCAL_MACHINE) {
+    out->id = kRootKeyId;
+    out->path.clear();
+    return true;
+  }
+  auto *handle = reinterpret_cast<Handle *>(key);
+  if (!handle || !LiveHandles().count(handle))
+    return false;
+  out->id = handle->id;
+  out->path = handle->path;
+  return true;
+}
+
+HKEY NewKeyHandle(sqlite3_int64 id, const std::string &path) {
+  auto *handle = new Handle{id, path};
+  LiveHandles().insert(handle);
+  return reinterpret_cast<HKEY>(handle);
+}
+
+bool FreeKeyHandle(HKEY key) {
+  auto *handle = reinterpret_cast<Handle *>(key);
+  if (!LiveHandles().erase(handle))
+    return false;
+  delete handle;
+  return true;
+}
+
+LONG CheckKeyExists(sqlite3_int64 id) {
+  if (id == kRootKeyId)
+    return ERROR_SUCCESS;
+  sqlite3_stmt *stmt = Statement(kKeyExists);
+  sqlite3_bind_int64(stmt, 1, id);
+  int rc = Step(stmt);
+  sqlite3_reset(stmt);
+  if (rc == SQLITE_ROW)
+    return ERROR_SUCCESS;
+  if (rc == SQLITE_DONE)
+    return ERROR_KEY_DELETED;
+  return ErrorFromSqlite(rc);
+}
+
+} // namespace registry
+
+using namespace registry;
+
+LONG RegCreateKeyExW(HKEY parent, LPCWSTR subKey, DWORD, LPWSTR, DWORD, DWORD, void *, PHKEY result,
+                     DWORD *disposition) {
+  if (!result)
+    return ERROR_INVALID_PARAMETER;
+  *result = nullptr;
+  auto lock = RegistryLock();
+  KeyRecord base;
+  if (!ResolveKey(parent, &base))
+    return ERROR_INVALID_HANDLE;
+  std::vector<PathPart> parts;
+  if (!SplitKeyPath(subKey, &parts))
+    return ERROR_INVALID_PARAMETER;
+  std::string path = FullPath(base, parts);
+
+  // Most calls find the key there already: one indexed read, no write.
+  sqlite3_int64 id = 0;
+  int rc = FindKey(path, &id);
+  if (rc == SQLITE_ROW) {
+    *result = NewKeyHandle(id, path);
+    if (disposition)
+      *disposition = REG_OPENED_EXISTING_KEY;
+    return ERROR_SUCCESS;
+  }
+  if (rc != SQLITE_DONE)
+    return ErrorFromSqlite(rc);
+  if (parts.empty())
+    return ERROR_KEY_DELETED; // the handle's own key is gone
+
+  bool created = false;
+  LONG err = Write([&]() -> LONG {
+    LONG check = CheckKeyExists(base.id);
+    if (check != ERROR_SUCCESS)
+      return check;
+    created = false;
+    sqlite3_int64 parentId = base.id;
+    std::string at = base.path;
+    for (const PathPart &part : parts) {
+      at = JoinPath(at, part.fold);
+      sqlite3_int64 childId = 0;
+      int found = FindKey(at, &childId);
+      if (found == SQLITE_DONE) {
+        sqlite3_stmt *insert = Statement(kInsertKey);
+        sqlite3_bind_int64(insert, 1, parentId);
+        sqlite3_bind_text(insert, 2, part.name.data(), static_cast<int>(part.name.size()),
+                          SQLITE_STATIC);
+        sqlite3_bind_text(insert, 3, at.data(), static_cast<int>(at.size()), SQLITE_STATIC);
+        int done = Step(insert);
+        sqlite3_reset(insert);
+        if (done != SQLITE_DONE)
+          return ErrorFromSqlite(done);
+        childId = sqlite3_last_insert_rowid(Db());
+        created = true;
+      } else if (found != SQLITE_ROW) {
+        return ErrorFromSqlite(found);
+      }
+      parentId = childId;
+    }
+    id = parentId;
+    return ERROR_SUCCESS;
+  });
+  if (err != ERROR_SUCCESS)
+    return err;
+  *result = NewKeyHandle(id, path);
+  if (disposition)
+    *disposition = created ? REG_CREATED_NEW_KEY : REG_OPENED_EXISTING_KEY;
+  return ERROR_SUCCESS;
+}
+
+LONG RegOpenKeyExW(HKEY parent, LPCWSTR subKey, DWORD, DWORD, PHKEY result) {
+  if (!result)
+    return ERROR_INVALID_PARAMETER;
+  *result = nullptr;
+  auto lock = RegistryLock();
+  KeyRecord base;
+  if (!ResolveKey(parent, &base))
+    return ERROR_INVALID_HANDLE;
+  std::vector<PathPart> parts;
+  if (!SplitKeyPath(subKey, &parts))
+    return ERROR_INVALID_PARAMETER;
+  std::string path = FullPath(base, parts);
+  sqlite3_int64 id = 0;
+  int rc = FindKey(path, &id);
+  if (rc == SQLITE_DONE)
+    return parts.empty() ? ERROR_KEY_DELETED : ERROR_FILE_NOT_FOUND;
+  if (rc != SQLITE_ROW)
+    return ErrorFromSqlite(rc);
+  *result = NewKeyHandle(id, path);
+  return ERROR_SUCCESS;
+}
+
+LONG RegCloseKey(HKEY key) {
+  if (key == HKEY_LOCAL_MACHINE)
+    return ERROR_SUCCESS;
+  auto lock = RegistryLock();
+  return FreeKeyHandle(key) ? ERROR_SUCCESS : ERROR_INVALID_HANDLE;
+}
+
+LONG RegDeleteKeyW(HKEY key, LPCWSTR subKey) {
+  auto lock = RegistryLock();
+  KeyRecord base;
+  if (!ResolveKey(key, &base))
+    return ERROR_INVALID_HANDLE;
+  std::vector<PathPart> parts;
+  if (!SplitKeyPath(subKey, &parts) || parts.empty())
+    return ERROR_INVALID_PARAMETER; // never the handle's own key, never the root
+  std::string path = FullPath(base, parts);
+  std::string from = path + '\\';
+  std::string to = path + ']'; // the character after '\', so [from, to) is the subtree
+  return Write([&]() -> LONG {
+    sqlite3_int64 id = 0;
+    int found = FindKey(path, &id);
+    if (found == SQLITE_DONE)
+      return ERROR_FILE_NOT_FOUND;
+    if (found != SQLITE_ROW)
+      return ErrorFromSqlite(found);
+    for (Stmt which : {kDeleteTreeVals, kDeleteTreeKeys}) {
+      sqlite3_stmt *stmt = Statement(which);
+      sqlite3_bind_text(stmt, 1, path.data(), static_cast<int>(path.size()), SQLITE_STATIC);
+      sqlite3_bind_text(stmt, 2, from.data(), static_cast<int>(from.size()), SQLITE_STATIC);
+      sqlite3_bind_text(stmt, 3, to.data(), static_cast<int>(to.size()), SQLITE_STATIC);
+      int rc = Step(stmt);
+      sqlite3_reset(stmt);
+      if (rc != SQLITE_DONE)
+        return ErrorFromSqlite(rc);
+    }
+    return ERROR_SUCCESS;
+  });
+}

@@ -1,0 +1,116 @@
+// Values: reading, writing and deleting one named value of an open key.
+// A value keeps its type and its bytes exactly as they were written.
+#include "platform/registry/registry_db.h"
+
+#include "platform/text.h"
+
+#include <cstring>
+
+using namespace registry;
+
+namespace {
+
+// The folded name of a value; a null name is the key's unnamed value.
+bool FoldValueName(LPCWSTR name, std::string *fold, std::string *asWritten) {
+  size_t units = name ? wcslen(name) : 0;
+  if (units > kMaxValueNameUnits)
+    return false;
+  *fold = EncodeName(name, units, true);
+  if (asWritten)
+    *asWritten = EncodeName(name, units, false);
+  return true;
+}
+
+} // namespace
+
+LONG RegQueryValueExW(HKEY key, LPCWSTR name, DWORD *, DWORD *type, BYTE *data, DWORD *size) {
+  if (data && !size)
+    return ERROR_INVALID_PARAMETER;
+  std::string fold;
+  if (!FoldValueName(name, &fold, nullptr))
+    return ERROR_FILE_NOT_FOUND; // no stored name is that long
+  auto lock = RegistryLock();
+  KeyRecord rec;
+  if (!ResolveKey(key, &rec))
+    return ERROR_INVALID_HANDLE;
+  sqlite3_stmt *stmt = Statement(kGetValue);
+  sqlite3_bind_int64(stmt, 1, rec.id);
+  sqlite3_bind_text(stmt, 2, fold.data(), static_cast<int>(fold.size()), SQLITE_STATIC);
+  int rc = Step(stmt);
+  if (rc == SQLITE_DONE) {
+    sqlite3_reset(stmt);
+    LONG check = CheckKeyExists(rec.id);
+    return check == ERROR_SUCCESS ? ERROR_FILE_NOT_FOUND : check;
+  }
+  if (rc != SQLITE_ROW) {
+    sqlite3_reset(stmt);
+    return ErrorFromSqlite(rc);
+  }
+  DWORD storedType = static_cast<DWORD>(sqlite3_column_int64(stmt, 0));
+  const void *bytes = sqlite3_column_blob(stmt, 1);
+  DWORD length = static_cast<DWORD>(sqlite3_column_bytes(stmt, 1));
+  LONG result = ERROR_SUCCESS;
+  if (type)
+    *type = storedType;
+  if (data) {
+    if (*size < length) {
+      result = ERROR_MORE_DATA; // nothing copied; *size tells what is needed
+    } else if (length) {
+      memcpy(data, bytes, length);
+    }
+  }
+  if (size)
+    *size = length;
+  sqlite3_reset(stmt);
+  return result;
+}
+
+LONG RegSetValueExW(HKEY key, LPCWSTR name, DWORD, DWORD type, const BYTE *data, DWORD size) {
+  if ((!data && size) || size > kMaxValueBytes)
+    return ERROR_INVALID_PARAMETER;
+  std::string fold, asWritten;
+  if (!FoldValueName(name, &fold, &asWritten))
+    return ERROR_INVALID_PARAMETER;
+  auto lock = RegistryLock();
+  KeyRecord rec;
+  if (!ResolveKey(key, &rec))
+    return ERROR_INVALID_HANDLE;
+  return Write([&]() -> LONG {
+    LONG check = CheckKeyExists(rec.id);
+    if (check != ERROR_SUCCESS)
+      return check;
+    sqlite3_stmt *stmt = Statement(kSetValue);
+    sqlite3_bind_int64(stmt, 1, rec.id);
+    sqlite3_bind_text(stmt, 2, asWritten.data(), static_cast<int>(asWritten.size()),
+                      SQLITE_STATIC);
+    sqlite3_bind_text(stmt, 3, fold.data(), static_cast<int>(fold.size()), SQLITE_STATIC);
+    sqlite3_bind_int64(stmt, 4, type);
+    BindBlob(stmt, 5, data, size);
+    int rc = Step(stmt);
+    sqlite3_reset(stmt);
+    return rc == SQLITE_DONE ? ERROR_SUCCESS : ErrorFromSqlite(rc);
+  });
+}
+
+LONG RegDeleteValueW(HKEY key, LPCWSTR name) {
+  std::string fold;
+  if (!FoldValueName(name, &fold, nullptr))
+    return ERROR_FILE_NOT_FOUND;
+  auto lock = RegistryLock();
+  KeyRecord rec;
+  if (!ResolveKey(key, &rec))
+    return ERROR_INVALID_HANDLE;
+  return Write([&]() -> LONG {
+    sqlite3_stmt *stmt = Statement(kDeleteValue);
+    sqlite3_bind_int64(stmt, 1, rec.id);
+    sqlite3_bind_text(stmt, 2, fold.data(), static_cast<int>(fold.size()), SQLITE_STATIC);
+    int rc = Step(stmt);
+    sqlite3_reset(stmt);
+    if (rc != SQLITE_DONE)
+      return ErrorFromSqlite(rc);
+    if (sqlite3_changes(Db()) > 0)
+      return ERROR_SUCCESS;
+    LONG check = CheckKeyExists(rec.id);
+    return check == ERROR_SUCCESS ? ERROR_FILE_NOT_FOUND : check;
+  });
+}
