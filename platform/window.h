@@ -127,6 +127,14 @@ struct CREATESTRUCTW {
 #define MB_TOPMOST 0x00040000u
 
 #define GWL_USERDATA (-21)
+#define GWL_WNDPROC (-4)
+#define GWL_ID (-12)
+#define GWL_STYLE (-16)
+#define GWL_EXSTYLE (-20)
+// Dialog slots; any index >= 0 is a free slot of the window.
+#define DWL_MSGRESULT 0
+#define DWL_DLGPROC 4
+#define DWL_USER 8
 
 ATOM RegisterClassW(const WNDCLASSW *cls);
 BOOL UnregisterClassW(LPCWSTR className, HINSTANCE inst);

@@ -1,0 +1,43 @@
+// Message boxes, answered by the presenter the toolkit or a test installed.
+#include "platform/text.h"
+#include "platform/trace.h"
+#include "platform/window.h"
+
+#include <mutex>
+
+namespace {
+
+std::mutex gPresenterMutex;
+MessageBoxPresenter gPresenter = nullptr;
+void *gPresenterContext = nullptr;
+
+} // namespace
+
+void SetMessageBoxPresenter(MessageBoxPresenter presenter, void *context) {
+  std::lock_guard<std::mutex> lock(gPresenterMutex);
+  gPresenter = presenter;
+  gPresenterContext = context;
+}
+
+int MessageBoxW(HWND owner, LPCWSTR text, LPCWSTR caption, UINT type) {
+  static const WCHAR kEmpty[] = {0};
+  if (!text)
+    text = kEmpty;
+  if (!caption)
+    caption = kEmpty;
+  MessageBoxPresenter presenter;
+  void *context;
+  {
+    std::lock_guard<std::mutex> lock(gPresenterMutex);
+    presenter = gPresenter;
+    context = gPresenterContext;
+  }
+  if (presenter)
+    return presenter(owner, text, caption, type, context);
+  // Nobody to ask: the box is noted in the trace and given the cautious
+  // answer, "No" to a question.
+  int answer = (type & 0x0F) == MB_YESNO ? IDNO : IDOK;
+  PlatformTrace("MessageBox [%s] %s -> %s", Utf16ToUtf8(caption).c_str(),
+                Utf16ToUtf8(text).c_str(), answer == IDNO ? "No" : "OK");
+  return answer;
+}

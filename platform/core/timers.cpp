@@ -1,0 +1,114 @@
+// Timers. A timer belongs to its window's thread and is not a queued
+// message: when it is due and the queue holds no posted message, retrieval
+// hands out one WM_TIMER and schedules the next expiry one period later, so
+// a slow thread never finds a backlog of timer messages.
+#include "platform/core/window_core.h"
+#include "platform/threads.h"
+
+namespace {
+
+constexpr UINT kMinimumPeriod = 10; // shorter periods would spin the thread
+
+} // namespace
+
+namespace wincore {
+
+bool TakeDueTimerLocked(ThreadQueue &queue, HWND filter, bool remove, MSG *msg) {
+  Clock::time_point now = Clock::now();
+  Timer *best = nullptr;
+  for (Timer &t : queue.timers)
+    if (t.due <= now && (!filter || t.hwnd == Id(filter)) && (!best || t.due < best->due))
+      best = &t;
+  if (!best)
+    return false;
+  *msg = MSG{Handle(best->hwnd), WM_TIMER, best->id, reinterpret_cast<LPARAM>(best->proc),
+             GetTickCount(), {0, 0}};
+  if (remove)
+    best->due = now + std::chrono::milliseconds(best->period);
+  return true;
+}
+
+bool NextDeadlineLocked(const ThreadQueue &queue, HWND filter, Clock::time_point *due) {
+  bool any = false;
+  for (const Timer &t : queue.timers)
+    if ((!filter || t.hwnd == Id(filter)) && (!any || t.due < *due)) {
+      *due = t.due;
+      any = true;
+    }
+  return any;
+}
+
+} // namespace wincore
+
+using namespace wincore;
+
+UINT_PTR SetTimer(HWND hwnd, UINT_PTR id, UINT milliseconds, TIMERPROC proc) {
+  Core &core = TheCore();
+  std::unique_lock<std::mutex> lock(core.mutex);
+  DWORD thread;
+  if (hwnd) {
+    WindowRecord *w = FindWindowLocked(core, hwnd);
+    if (!w || w->destroying) {
+      lock.unlock();
+      SetLastError(ERROR_INVALID_WINDOW_HANDLE);
+      return 0;
+    }
+    thread = w->thread;
+  } else {
+    thread = GetCurrentThreadId();
+  }
+  ThreadQueue &queue = QueueLocked(core, thread);
+  UINT period = milliseconds < kMinimumPeriod ? kMinimumPeriod : milliseconds;
+  Clock::time_point due = Clock::now() + std::chrono::milliseconds(period);
+  Timer *existing = nullptr;
+  for (Timer &t : queue.timers)
+    if (t.hwnd == Id(hwnd) && t.id == id)
+      existing = &t;
+  if (existing) {
+    // Setting a running timer again restarts it with the new period.
+    existing->period = period;
+    existing->due = due;
+    existing->proc = proc;
+  } else {
+    if (!hwnd)
+      id = ++core.nextThreadTimer; // a thread timer gets a fresh id
+    queue.timers.push_back(Timer{Id(hwnd), id, period, due, proc});
+  }
+  queue.cv.notify_all();
+  Wake wake = WakeFor(core, thread);
+  lock.unlock();
+  wake();
+  return id;
+}
+
+BOOL KillTimer(HWND hwnd, UINT_PTR id) {
+  Core &core = TheCore();
+  std::lock_guard<std::mutex> lock(core.mutex);
+  DWORD thread;
+  if (hwnd) {
+    WindowRecord *w = FindWindowLocked(core, hwnd);
+    if (!w) {
+      SetLastError(ERROR_INVALID_WINDOW_HANDLE);
+      return FALSE;
+    }
+    thread = w->thread;
+  } else {
+    thread = GetCurrentThreadId();
+  }
+  ThreadQueue &queue = QueueLocked(core, thread);
+  size_t removed = std::erase_if(
+      queue.timers, [&](const Timer &t) { return t.hwnd == Id(hwnd) && t.id == id; });
+  return removed ? TRUE : FALSE;
+}
+
+int NextTimerDueMs() {
+  Core &core = TheCore();
+  std::lock_guard<std::mutex> lock(core.mutex);
+  Clock::time_point due;
+  if (!NextDeadlineLocked(QueueLocked(core, GetCurrentThreadId()), nullptr, &due))
+    return -1;
+  auto left = std::chrono::ceil<std::chrono::milliseconds>(due - Clock::now()).count();
+  if (left < 0)
+    return 0;
+  return left > 0x7FFFFFFF ? 0x7FFFFFFF : static_cast<int>(left);
+}
