@@ -48,15 +48,35 @@ extern const CommandPacket kCalibrationModePacket;
 extern const CommandPacket kTypingModePacket;
 
 // Clears packet and makes it a set-parameter packet for id with the low 8
-// bits of value and its checksum.
+// bits of value and its checksum. The caller owns packet: every sender builds
+// in a buffer of its own (a local CommandPacket), never in a shared one.
 void BuildSetParameter(CommandPacket packet, uint8_t id, int32_t value);
+// The XOR of bytes 0 to 10 (what byte 11 must hold).
+uint8_t PacketChecksum(const uint8_t *packet);
 // Writes one packet to the open port (AppGlobals.portHandle) in one 12-byte
-// write, whole and unmixed with packets of the other thread. Returns the
-// number of bytes written, 0 on failure (no retry, no report).
+// write, whole and unmixed with packets of the other thread: the copy into
+// AppGlobals.txPacket and the write happen under one lock. Returns the
+// number of bytes written, 0 on failure (no retry, no report). Traces
+// "Request System data " for REQUEST_SYSTEM_DATA. AppGlobals.commandPacket
+// is not used: set-parameter packets are built in the caller's own buffer.
 DWORD SendPacket(const CommandPacket packet);
-// Sends parameters 0 to 10 from the stored settings, 200 ms apart.
+// Sends parameters 0 to 10 from the stored settings, 200 ms apart (at least
+// 2.2 s on the calling thread).
 void PushSettings();
 // The sequences started by the link controller's messages.
 void SendSensitivitySequence(); // parameters 6, 9, 10, 200 ms apart
 void SendRepeatRate();          // parameter 8
 void SendRepeatDelay();         // parameter 7
+// Parameters 9 and 10 for a sensitivity (its low 8 bits, unsigned): 22 and
+// 24 when it equals the value of entry 1 of AppGlobals.SensitivityChoices,
+// else 48 and 50. Used by PushSettings and SendSensitivitySequence alike.
+uint8_t SensitivityAux1(uint8_t sensitivity);
+uint8_t SensitivityAux2(uint8_t sensitivity);
+
+// The other fixed sequences. "Timers 2 and 1" are restarted on
+// AppGlobals.typingWnd with 10000 ms each, status poll first.
+void SendSettingsAndTypingMode(); // PushSettings, TYPING_MODE (end of handshake, WM_RESUME_WITH_SETTINGS)
+void SendBeginCalibration();      // calibration on, 200 ms, CALIBRATION_MODE
+void SendEndCalibration();        // calibration off, 1000 ms, timers 2 and 1, TYPING_MODE
+void SendCalibrationFailed();     // calibration off, timers 2 and 1, TYPING_MODE (marker 0xFE)
+void SendLeaveCalibration();      // timers 2 and 1, calibration off, TYPING_MODE (leaving LinkState 7)

@@ -1,21 +1,264 @@
-// Serial ports: a stand-in until the termios port is in place. Every port is
-// reported missing, and no handle is a port.
+// Serial ports over termios: a COMn: handle is a tty (an RFCOMM device or a
+// pseudo-terminal) in raw mode, opened exclusively, non-blocking, and every
+// read and write waits with ppoll() for exactly the time its COMMTIMEOUTS
+// allow. A byte that arrives wakes the waiting read at once; a port whose
+// other side went away (hang-up, EIO) makes reads and writes fail instead of
+// blocking or spinning; closing the handle wakes any call still waiting.
 #include "platform/serial.h"
-#include "platform/threads.h"
+
+#include "platform/core/host_path.h"
+#include "platform/core/kernel_object.h"
+#include "platform/files.h"
+#include "platform/serial/com_devices.h"
+#include "platform/serial/com_wait.h"
 #include "platform/trace.h"
 
-HANDLE OpenComPort(int index, DWORD) {
-  PlatformTrace("serial: COM%d: not available in this build", index);
-  SetLastError(ERROR_FILE_NOT_FOUND);
+#include <cerrno>
+#include <cstring>
+#include <fcntl.h>
+#include <mutex>
+#include <set>
+#include <shared_mutex>
+#include <sys/eventfd.h>
+#include <sys/ioctl.h>
+#include <sys/stat.h>
+#include <termios.h>
+#include <unistd.h>
+
+namespace {
+
+// Devices open in this process (by device number): a tty opened with
+// TIOCEXCL still lets root open it again, so the process keeps its own list.
+std::mutex gClaimMutex;
+std::set<dev_t> gClaimed;
+
+bool Claim(dev_t dev) {
+  std::lock_guard<std::mutex> lock(gClaimMutex);
+  return gClaimed.insert(dev).second;
+}
+
+void Unclaim(dev_t dev) {
+  std::lock_guard<std::mutex> lock(gClaimMutex);
+  gClaimed.erase(dev);
+}
+
+class SerialPort : public KernelObject {
+public:
+  SerialPort(int index, int fd, int wakeFd, dev_t dev, bool canRead, bool canWrite)
+      : index_(index), fd_(fd), wakeFd_(wakeFd), dev_(dev), canRead_(canRead), canWrite_(canWrite) {}
+
+  ~SerialPort() override { Shut(); }
+
+  BOOL Read(void *buffer, DWORD n, DWORD *read) override {
+    std::shared_lock<std::shared_mutex> use(useMutex_);
+    *read = 0;
+    if (fd_ < 0 || !canRead_)
+      return Fail(ERROR_INVALID_HANDLE);
+    ComReadPlan plan = PlanRead(Timeouts(), n);
+    uint8_t *out = static_cast<uint8_t *>(buffer);
+    DWORD got = 0;
+    ComClock::time_point lastByte{};
+    bool hungUp = false;
+    while (got < n) {
+      ssize_t r = ::read(fd_, out + got, n - got);
+      if (r > 0) {
+        got += static_cast<DWORD>(r);
+        lastByte = ComClock::now();
+        if (plan.returnOnFirstData)
+          break;
+        continue;
+      }
+      if (r < 0 && errno == EINTR)
+        continue;
+      if (r == 0 || (r < 0 && errno != EAGAIN) || hungUp)
+        return EndRead(got, read, "port hung up");
+      // Nothing buffered: wait for the next byte within the time-outs.
+      ComClock::time_point deadline = plan.DeadlineAfter(got, lastByte);
+      ComWaitResult w = WaitForFd(fd_, POLLIN, wakeFd_, deadline, plan.HasDeadline(got), &hungUp);
+      if (w == ComWaitResult::TimedOut)
+        break;
+      if (w != ComWaitResult::Ready)
+        return EndRead(got, read, w == ComWaitResult::Closed ? nullptr : "port hung up");
+    }
+    *read = got;
+    return TRUE;
+  }
+
+  BOOL Write(const void *buffer, DWORD n, DWORD *written) override {
+    std::shared_lock<std::shared_mutex> use(useMutex_);
+    *written = 0;
+    if (fd_ < 0 || !canWrite_)
+      return Fail(ERROR_INVALID_HANDLE);
+    COMMTIMEOUTS t = Timeouts();
+    uint64_t totalMs = uint64_t(t.WriteTotalTimeoutMultiplier) * n + t.WriteTotalTimeoutConstant;
+    ComClock::time_point deadline = ComClock::now() + std::chrono::milliseconds(totalMs);
+    const uint8_t *in = static_cast<const uint8_t *>(buffer);
+    DWORD put = 0;
+    while (put < n) {
+      ssize_t w = ::write(fd_, in + put, n - put);
+      if (w > 0) {
+        put += static_cast<DWORD>(w);
+        continue;
+      }
+      if (w < 0 && errno == EINTR)
+        continue;
+      if (w == 0 || errno != EAGAIN) {
+        *written = put;
+        PlatformTrace("serial: COM%d: write failed: %s", index_, strerror(errno));
+        return Fail(ERROR_WRITE_FAULT);
+      }
+      ComWaitResult r = WaitForFd(fd_, POLLOUT, wakeFd_, deadline, totalMs != 0);
+      if (r != ComWaitResult::Ready) {
+        *written = put;
+        return Fail(r == ComWaitResult::TimedOut ? ERROR_TIMEOUT : ERROR_WRITE_FAULT);
+      }
+    }
+    *written = put;
+    return TRUE;
+  }
+
+  // Wakes every call waiting on the port, waits for them to leave, then
+  // releases the device so that it can be opened again at once.
+  void HandleClosed() override {
+    uint64_t one = 1;
+    if (wakeFd_ >= 0 && ::write(wakeFd_, &one, sizeof one) < 0) {
+      // An eventfd write only fails on counter overflow; the waiters are awake.
+    }
+    std::unique_lock<std::shared_mutex> exclusive(useMutex_);
+    Shut();
+  }
+
+  COMMTIMEOUTS Timeouts() {
+    std::lock_guard<std::mutex> lock(timeoutMutex_);
+    return timeouts_;
+  }
+  void SetTimeouts(const COMMTIMEOUTS &t) {
+    std::lock_guard<std::mutex> lock(timeoutMutex_);
+    timeouts_ = t;
+  }
+
+private:
+  static BOOL Fail(DWORD error) {
+    SetLastError(error);
+    return FALSE;
+  }
+
+  // A port that went away: bytes already read in this call are still
+  // delivered (the next call reports the failure), so nothing is lost.
+  BOOL EndRead(DWORD got, DWORD *read, const char *why) {
+    *read = got;
+    if (got > 0)
+      return TRUE;
+    if (why)
+      PlatformTrace("serial: COM%d: %s", index_, why);
+    return Fail(ERROR_READ_FAULT);
+  }
+
+  void Shut() {
+    if (fd_ >= 0) {
+      ::close(fd_);
+      fd_ = -1;
+      Unclaim(dev_);
+    }
+    if (wakeFd_ >= 0) {
+      ::close(wakeFd_);
+      wakeFd_ = -1;
+    }
+  }
+
+  int index_;
+  int fd_;
+  int wakeFd_;
+  dev_t dev_;
+  bool canRead_, canWrite_;
+  std::shared_mutex useMutex_;
+  std::mutex timeoutMutex_;
+  COMMTIMEOUTS timeouts_{}; // all zero: reads and writes wait without limit
+};
+
+bool MakeRaw(int fd) {
+  termios tio;
+  if (tcgetattr(fd, &tio) != 0)
+    return false;
+  cfmakeraw(&tio);
+  tio.c_cflag |= CREAD;
+  // Modem control stays on, so an RFCOMM link that drops hangs the tty up.
+  tio.c_cflag &= ~CLOCAL;
+  tio.c_cc[VMIN] = 1;
+  tio.c_cc[VTIME] = 0;
+  return tcsetattr(fd, TCSANOW, &tio) == 0;
+}
+
+HANDLE RefuseOpen(int index, const std::string &path, DWORD error, const char *why) {
+  PlatformTrace("serial: COM%d: cannot open %s: %s", index, path.c_str(), why);
+  SetLastError(error);
   return INVALID_HANDLE_VALUE;
 }
 
-BOOL GetCommTimeouts(HANDLE, COMMTIMEOUTS *) {
-  SetLastError(ERROR_INVALID_HANDLE);
-  return FALSE;
+} // namespace
+
+HANDLE OpenComPort(int index, DWORD access) {
+  if (index < 0 || index > 9) {
+    SetLastError(ERROR_FILE_NOT_FOUND);
+    return INVALID_HANDLE_VALUE;
+  }
+  bool wantRead = access & GENERIC_READ, wantWrite = access & GENERIC_WRITE;
+  if (!wantRead && !wantWrite)
+    wantRead = wantWrite = true;
+  std::string path = ComDevicePath(index);
+  int flags = O_NOCTTY | O_NONBLOCK | O_CLOEXEC | (wantRead && wantWrite ? O_RDWR : wantWrite ? O_WRONLY : O_RDONLY);
+  int fd = ::open(path.c_str(), flags);
+  if (fd < 0) {
+    int err = errno;
+    return RefuseOpen(index, path, err == EBUSY ? ERROR_SHARING_VIOLATION : ErrorFromErrno(err), strerror(err));
+  }
+  struct stat st;
+  if (fstat(fd, &st) != 0 || !S_ISCHR(st.st_mode) || !isatty(fd)) {
+    ::close(fd);
+    return RefuseOpen(index, path, ERROR_GEN_FAILURE, "not a serial device");
+  }
+  if (!Claim(st.st_rdev)) {
+    ::close(fd);
+    return RefuseOpen(index, path, ERROR_SHARING_VIOLATION, "already open in this process");
+  }
+  if (ioctl(fd, TIOCEXCL) != 0 || !MakeRaw(fd)) {
+    int err = errno;
+    ::close(fd);
+    Unclaim(st.st_rdev);
+    return RefuseOpen(index, path, ERROR_GEN_FAILURE, strerror(err));
+  }
+  int wakeFd = eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK);
+  if (wakeFd < 0) {
+    int err = errno;
+    ::close(fd);
+    Unclaim(st.st_rdev);
+    return RefuseOpen(index, path, ERROR_NOT_ENOUGH_MEMORY, strerror(err));
+  }
+  HANDLE h = RegisterHandle(std::make_shared<SerialPort>(index, fd, wakeFd, st.st_rdev, wantRead, wantWrite));
+  PlatformTrace("serial: COM%d: opened %s", index, path.c_str());
+  return h;
 }
 
-BOOL SetCommTimeouts(HANDLE, const COMMTIMEOUTS *) {
-  SetLastError(ERROR_INVALID_HANDLE);
-  return FALSE;
+BOOL GetCommTimeouts(HANDLE port, COMMTIMEOUTS *timeouts) {
+  auto p = LookupHandleAs<SerialPort>(port);
+  if (!p)
+    return FALSE;
+  if (!timeouts) {
+    SetLastError(ERROR_INVALID_PARAMETER);
+    return FALSE;
+  }
+  *timeouts = p->Timeouts();
+  return TRUE;
+}
+
+BOOL SetCommTimeouts(HANDLE port, const COMMTIMEOUTS *timeouts) {
+  auto p = LookupHandleAs<SerialPort>(port);
+  if (!p)
+    return FALSE;
+  if (!timeouts) {
+    SetLastError(ERROR_INVALID_PARAMETER);
+    return FALSE;
+  }
+  p->SetTimeouts(*timeouts);
+  return TRUE;
 }

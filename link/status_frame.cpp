@@ -1,0 +1,89 @@
+// The keyboard's status frame: battery level, status code, and the one-off
+// handshake parameter with the battery threshold rescaling for keyboards of
+// build 9095 and later.
+#include "link/frame_decoder.h"
+
+#include "app/globals.h"
+#include "app/settings_store.h"
+#include "app/ui_strings.h"
+#include "link/messages.h"
+#include "link/packets.h"
+#include "platform/window.h"
+
+namespace {
+
+constexpr uint32_t kFirstBuildWithReference = 9095;
+constexpr size_t kStatusTextUnits = sizeof(AppGlobals.statusText) / sizeof(WCHAR);
+
+// Status texts come from the language file and are formatted as formats
+// without arguments: "%%" gives "%". Any other '%' is copied as it stands,
+// so a stray conversion in a translation can never read a missing argument.
+void SetStatusText(const WCHAR *text) {
+  WCHAR *out = AppGlobals.statusText;
+  size_t n = 0;
+  for (const WCHAR *p = text; *p && n + 1 < kStatusTextUnits; ++p) {
+    if (p[0] == u'%' && p[1] == u'%')
+      ++p;
+    out[n++] = *p;
+  }
+  out[n] = 0;
+  PostMessageW(AppGlobals.mainWindow, WM_STATUS_TEXT_CHANGED, 0, 0);
+}
+
+} // namespace
+
+uint8_t HandshakeParameterValue(uint8_t reference) {
+  // The steps (double product, rounding to float, halving in float,
+  // truncation) decide the last unit of the result and are kept as they are.
+  double a = static_cast<double>(reference) * 2.2;
+  float b = static_cast<float>(a);
+  float c = b * 0.5f;
+  int v = static_cast<int>(c);
+  return static_cast<uint8_t>(v & 0xFF);
+}
+
+void RescaleBatteryThresholds(uint8_t reference) {
+  float h = static_cast<float>(reference);
+  for (float &threshold : AppGlobals.batteryThreshold) {
+    float x = threshold * 0.01f;
+    x = x * h;
+    double d = static_cast<double>(x) * 0.5952380952380952;
+    threshold = static_cast<float>(d);
+  }
+}
+
+void HandleStatusFrame(const uint8_t *frame) {
+  AppGlobals.batteryLevel.store(static_cast<float>(frame[1]));
+
+  switch (frame[2]) {
+  case 1:
+    AppGlobals.linkState.store(LINK_DISCONNECTING);
+    MessageBoxW(AppGlobals.mainWindow, u"App requested disconnect", u"Message", MB_OK);
+    break;
+  case 2:
+    SetStatusText(UiString(26));
+    AppGlobals.disconnectNoticePending.store(1);
+    AppGlobals.linkState.store(LINK_DISCONNECTING);
+    break;
+  case 4:
+    MessageBoxW(AppGlobals.mainWindow, u"status 0x04 You should not see this", u"Message", MB_OK);
+    break;
+  case 8:
+    SetStatusText(UiString(27));
+    AppGlobals.linkState.store(LINK_DISCONNECTING);
+    break;
+  default:
+    break;
+  }
+
+  uint32_t build = static_cast<uint32_t>(SettingsStore::ReadDword(u"Build No", 0));
+  if (build < kFirstBuildWithReference || AppGlobals.handshakeReference != 0)
+    return;
+
+  uint8_t reference = frame[3];
+  AppGlobals.handshakeReference = reference;
+  CommandPacket packet;
+  BuildSetParameter(packet, PARAM_REFERENCE, HandshakeParameterValue(reference));
+  SendPacket(packet);
+  RescaleBatteryThresholds(AppGlobals.handshakeReference);
+}
