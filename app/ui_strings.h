@@ -14,5 +14,6 @@ bool LoadUiStrings();
 // UI string n (0..40). Never null: "" before loading or for a missing field.
 const WCHAR *UiString(int n);
 
-// Tests: forget loaded strings (they leak, as they would at exit).
+// Tests: frees the loaded strings and goes back to the state before loading;
+// no pointer from UiString may be kept across this call.
 void ResetUiStrings();

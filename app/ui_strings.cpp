@@ -1,0 +1,112 @@
+// The UI strings: the 41 texts of the language file.
+//
+// The file is read once, at most 10000 bytes. It is a run of fields split by
+// runs of ';' and LF (leading ones skipped; CR belongs to its field). Field
+// 2k is UI string k; the odd fields are the translators' notes and dropped.
+#include "app/ui_strings.h"
+
+#include "app/globals.h"
+#include "app/settings_store.h"
+#include "platform/files.h"
+#include "platform/text.h"
+#include "platform/threads.h"
+#include "platform/trace.h"
+#include "platform/window.h"
+
+#include <cstring>
+
+namespace {
+
+constexpr DWORD kLanguageFileBytes = 10000;
+constexpr int kFieldCount = 2 * kUiStringCount - 1; // fields 0..80
+// Room for InstallDir and a setting text side by side, so the path is never cut.
+constexpr size_t kPathUnits = MAX_PATH + kSettingTextUnits;
+
+const WCHAR kEmptyText[] = {0};
+WCHAR *gUiStrings[kUiStringCount] = {};
+
+bool IsDelimiter(char c) { return c == ';' || c == '\n'; }
+
+HANDLE OpenForReading(const WCHAR *path) {
+  return CreateFileW(path, GENERIC_READ, 0, nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL,
+                     nullptr);
+}
+
+// A new string holding the conversion of n bytes of 8-bit text.
+WCHAR *ConvertField(const char *bytes, size_t n) {
+  // mbstowcs stops at a zero byte, so the field gets its own terminated copy.
+  char *field = new char[n + 1];
+  memcpy(field, bytes, n);
+  field[n] = 0;
+  WCHAR *text = new WCHAR[n + 1]; // n bytes never make more than n units
+  mbstowcs(text, field, n + 1);
+  delete[] field;
+  return text;
+}
+
+} // namespace
+
+bool LoadUiStrings() {
+  WCHAR language[kSettingTextUnits];
+  SettingsStore::ReadString(u"language", language);
+  language[kSettingTextUnits - 1] = 0;
+
+  WCHAR path[kPathUnits];
+  wnsprintfW(path, kPathUnits, u"%s%s", AppGlobals.InstallDir, language);
+  NKDbgPrintfW(u"Trying to open %s\r\n", path);
+  HANDLE file = OpenForReading(path);
+  if (file == INVALID_HANDLE_VALUE) {
+    wnsprintfW(path, kPathUnits, u"%sEnglish.lang", AppGlobals.InstallDir);
+    file = OpenForReading(path);
+    if (file == INVALID_HANDLE_VALUE) {
+      PostQuitMessage(0);
+      return false;
+    }
+  }
+
+  char buffer[kLanguageFileBytes];
+  DWORD length = 0;
+  ReadFile(file, buffer, kLanguageFileBytes, &length, nullptr); // a short read uses what came
+  CloseHandle(file);
+  if (length > kLanguageFileBytes)
+    length = kLanguageFileBytes;
+
+  WCHAR *loaded[kUiStringCount] = {};
+  size_t pos = 0;
+  for (int field = 0; field < kFieldCount; ++field) {
+    while (pos < length && IsDelimiter(buffer[pos]))
+      ++pos;
+    if (pos >= length)
+      break;
+    size_t start = pos;
+    while (pos < length && !IsDelimiter(buffer[pos]))
+      ++pos;
+    if (field % 2 != 0)
+      continue;
+    loaded[field / 2] = ConvertField(buffer + start, pos - start);
+    NKDbgPrintfW(u"%s\r\n", loaded[field / 2]);
+  }
+  // A file with too few fields leaves the rest empty rather than missing.
+  // Strings of an earlier load are not freed: a reader may still hold them.
+  for (int k = 0; k < kUiStringCount; ++k) {
+    if (!loaded[k]) {
+      loaded[k] = new WCHAR[1];
+      loaded[k][0] = 0;
+    }
+    gUiStrings[k] = loaded[k];
+  }
+  return true;
+}
+
+const WCHAR *UiString(int n) {
+  if (n < 0 || n >= kUiStringCount || !gUiStrings[n])
+    return kEmptyText;
+  return gUiStrings[n];
+}
+
+void ResetUiStrings() {
+  for (WCHAR *&text : gUiStrings) {
+    delete[] text;
+    text = nullptr;
+  }
+}
