@@ -1,0 +1,54 @@
+// Shared by the registry tests: a temporary folder per test with its own
+// database, value reading without side effects, and running vantrel-reg.
+#pragma once
+
+#include "platform/registry.h"
+
+#include <gtest/gtest.h>
+
+#include <string>
+#include <vector>
+
+// A fresh folder under $TMPDIR, removed with everything in it afterwards.
+class TempDir {
+public:
+  TempDir();
+  ~TempDir();
+  const std::string &path() const { return path_; }
+  std::string File(const std::string &name) const { return path_ + "/" + name; }
+
+private:
+  std::string path_;
+};
+
+// Each test gets its own database in its own folder; the program's real
+// settings are never opened.
+class RegistryTest : public ::testing::Test {
+protected:
+  void SetUp() override;
+  void TearDown() override;
+  std::string DbPath() const { return dir_.File("registry.db"); }
+  TempDir dir_;
+};
+
+// A value as stored, read straight from the registry (no defaults written).
+struct StoredValue {
+  LONG rc = -1;
+  DWORD type = 0;
+  std::vector<BYTE> bytes;
+};
+StoredValue ReadStored(const char16_t *keyPath, const char16_t *name);
+std::vector<BYTE> TextBytes(const std::u16string &text); // with its terminator
+
+// Runs build/tools/vantrel-reg/vantrel-reg with args; returns its exit status
+// (-1 when it did not exit normally) and what it printed.
+struct ToolResult {
+  int status = -1;
+  std::string out, err;
+};
+ToolResult RunTool(const std::vector<std::string> &args, const std::string &db);
+
+// Files in a folder whose names start with prefix.
+std::vector<std::string> FilesStartingWith(const std::string &dir, const std::string &prefix);
+std::string ReadWholeFile(const std::string &path);
+void WriteWholeFile(const std::string &path, const std::string &bytes);
