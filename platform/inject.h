@@ -3,7 +3,21 @@
 // (VANTREL_INJECT: "xtest", "uinput", "log", "log:PATH"; default uinput when
 // /dev/uinput is writable, else xtest when DISPLAY is set, else log), each
 // candidate checking that it can work, with a trace line for every choice and
-// failure. Tests install a recording backend of their own.
+// failure; a backend that cannot work falls back along uinput -> xtest -> log.
+// Tests install a recording backend of their own.
+//
+// What the calls mean here:
+// - keybd_event: a press (no KEYEVENTF_KEYUP) or release of virtual key vk.
+//   Modifier and lock keys (VK_SHIFT, VK_CONTROL, VK_CAPITAL, ...) act on the
+//   keys that follow, as on a real keyboard.
+// - PostKeybdMessage: types chars[0..count) (UTF-16 code units; a surrogate
+//   pair within one call is one character, a lone surrogate is skipped) into
+//   the focused window; 8, 9, 13 and 27 type Backspace, Tab, Enter and Esc.
+//   vk, keyStateFlags and shiftStates are not needed to type the text.
+// - SendInput: each INPUT_KEYBOARD record without KEYEVENTF_KEYUP is a whole
+//   key press (down and up): the caller sends no key-up, and a key left down
+//   on the host would repeat and stay stuck. A record with KEYEVENTF_KEYUP
+//   therefore does nothing. Records of other types are skipped.
 #pragma once
 
 #include "platform/wintypes.h"
@@ -70,11 +84,13 @@ struct INPUT {
 void keybd_event(BYTE vk, BYTE scan, DWORD flags, DWORD extraInfo);
 // PostKeybdMessage: posts characters to window hwnd (-1: the window with the
 // keyboard focus). chars holds count characters; shiftStates holds their key
-// state flags. Returns TRUE when posted.
+// state flags (may be null). Returns TRUE when posted; FALSE when chars is
+// null with count > 0 or no backend is installed.
 BOOL PostKeybdMessage(HWND hwnd, UINT vk, UINT keyStateFlags, UINT count, const UINT *shiftStates,
                       const UINT *chars);
 // SendInput: cbSize is the record size the caller passes (28 on the handheld).
-// Returns the number of records taken.
+// Returns the number of records taken (0 when inputs is null or no backend
+// is installed).
 UINT SendInput(UINT count, const INPUT *inputs, int cbSize);
 
 // The operations a backend provides. Each is called on the thread that
@@ -95,3 +111,8 @@ const char *InjectSelectBackend();
 // use; nullptr goes back to no backend (calls are dropped).
 void InjectSetBackend(const InjectOps *ops);
 const InjectOps *InjectGetBackend();
+// Ends injection by the backend InjectSelectBackend chose: releases keys it
+// still holds down, undoes its temporary keymap changes and closes its device
+// or display connection. Later calls are dropped. Safe to call more than once;
+// also run at normal process exit.
+void InjectShutdown();

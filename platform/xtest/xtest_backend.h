@@ -1,0 +1,26 @@
+// The `xtest` injection backend: X11 with the XTEST and XKB extensions.
+//
+// A virtual key becomes the key that carries its keysym at the first level of
+// the host's active keymap and group (so VK_Z types z on a German host too).
+// A character becomes the key and Shift / level-3 combination that types it
+// under the host's current lock state (a caps lock the host has on is
+// respected); a character no key carries is typed on a spare keycode lent to
+// it for the time (see spare_pool.h for how the lending avoids the race with
+// clients that have not yet read a keymap change). Lent keycodes are given
+// back after two seconds without typing and at close. The keymap is read
+// again whenever another client changes it.
+//
+// The backend owns one Display connection; every request on it is made under
+// the backend's lock (from the reader thread, and from the backend's own idle
+// thread when it gives lent keycodes back).
+#pragma once
+
+#include "platform/inject.h"
+
+// Opens displayName and checks that XTEST and XKB are there. Returns a table
+// owned by the backend, or nullptr with a trace line saying why not.
+const InjectOps *XTestInjectOpen(const char *displayName);
+// Releases keys still held, gives lent keycodes back (after the settle time)
+// and closes the connection; later calls through the table do nothing. The
+// table stays allocated.
+void XTestInjectClose(const InjectOps *ops);
