@@ -1,0 +1,272 @@
+// The window and message core: creation, destruction, posting and sending
+// across threads, timers, message boxes, resources.
+#include "platform/threads.h"
+#include "platform/window.h"
+
+#include <gtest/gtest.h>
+
+#include <atomic>
+#include <thread>
+#include <vector>
+
+namespace {
+
+struct Seen {
+  HWND hwnd;
+  UINT message;
+  WPARAM wParam;
+  LPARAM lParam;
+  DWORD thread;
+};
+std::vector<Seen> gSeen; // touched by the window's own thread only
+
+LRESULT CALLBACK_Record(HWND hwnd, UINT msg, WPARAM w, LPARAM l) {
+  if (msg == WM_CREATE) {
+    auto *cs = reinterpret_cast<CREATESTRUCTW *>(l);
+    if (cs->lpCreateParams == reinterpret_cast<void *>(-1))
+      return -1;
+  }
+  if (msg == WM_USER + 50)
+    return static_cast<LRESULT>(w * 2);
+  gSeen.push_back(Seen{hwnd, msg, w, l, GetCurrentThreadId()});
+  return DefWindowProcW(hwnd, msg, w, l);
+}
+
+class MessagesTest : public ::testing::Test {
+protected:
+  static void SetUpTestSuite() {
+    WNDCLASSW cls{};
+    cls.lpfnWndProc = CALLBACK_Record;
+    cls.lpszClassName = u"RecordWnd";
+    RegisterClassW(&cls);
+  }
+  void SetUp() override {
+    gSeen.clear();
+    MSG msg;
+    while (PeekMessageW(&msg, nullptr, 0, 0, PM_REMOVE)) {
+    }
+  }
+  HWND Make(HWND owner = nullptr, void *param = nullptr) {
+    return CreateWindowExW(0, u"RecordWnd", u"t", 0, 0, 0, 10, 10, owner, nullptr, nullptr, param);
+  }
+  // Runs the loop until `until` returns true or the time is up.
+  template <typename F> void PumpUntil(F until, DWORD ms = 5000) {
+    DWORD start = GetTickCount();
+    MSG msg;
+    while (!until() && GetTickCount() - start < ms) {
+      if (PeekMessageW(&msg, nullptr, 0, 0, PM_REMOVE))
+        DispatchMessageW(&msg);
+      else
+        Sleep(1);
+    }
+  }
+  size_t Count(UINT message) {
+    size_t n = 0;
+    for (const Seen &s : gSeen)
+      n += s.message == message;
+    return n;
+  }
+};
+
+TEST_F(MessagesTest, CreateSendsWmCreateAndMinusOneAborts) {
+  HWND hwnd = Make();
+  ASSERT_NE(hwnd, nullptr);
+  ASSERT_EQ(gSeen.size(), 1u);
+  EXPECT_EQ(gSeen[0].message, static_cast<UINT>(WM_CREATE));
+  EXPECT_EQ(FindWindowW(u"recordwnd", nullptr), hwnd);
+  EXPECT_EQ(Make(nullptr, reinterpret_cast<void *>(-1)), nullptr);
+  EXPECT_EQ(Count(WM_DESTROY), 1u); // the aborted window was taken down
+  DestroyWindow(hwnd);
+  EXPECT_EQ(FindWindowW(u"RecordWnd", nullptr), nullptr);
+}
+
+TEST_F(MessagesTest, DestroyTakesOwnedWindowsAndStaleHandlesStayDead) {
+  HWND owner = Make();
+  HWND owned = Make(owner);
+  EXPECT_EQ(GetParent(owned), owner);
+  EXPECT_EQ(GetTopLevelWindow(owned), owner);
+  SetWindowLongW(owner, GWL_USERDATA, 77);
+  EXPECT_EQ(GetWindowLongW(owner, GWL_USERDATA), 77);
+  ASSERT_TRUE(SetTimer(owner, 1, 10, nullptr));
+  EXPECT_TRUE(PostMessageW(owner, WM_USER + 1, 0, 0));
+  EXPECT_TRUE(DestroyWindow(owner));
+  EXPECT_FALSE(IsWindow(owner));
+  EXPECT_FALSE(IsWindow(owned));
+  EXPECT_EQ(Count(WM_DESTROY), 2u);
+  // Nothing of the dead window comes out of the queue: neither the message
+  // posted before nor its timer, and a new post is refused.
+  EXPECT_FALSE(PostMessageW(owner, WM_USER + 2, 0, 0));
+  Sleep(30);
+  MSG msg;
+  EXPECT_FALSE(PeekMessageW(&msg, nullptr, 0, 0, PM_REMOVE));
+  // A new window never gets an old handle back.
+  HWND next = Make();
+  EXPECT_NE(next, owner);
+  EXPECT_NE(next, owned);
+  EXPECT_EQ(SendMessageW(owner, WM_USER + 50, 1, 0), 0);
+  DestroyWindow(next);
+}
+
+TEST_F(MessagesTest, PostFromAnotherThreadArrivesInOrderAndWakesTheLoop) {
+  HWND hwnd = Make();
+  DWORD me = GetCurrentThreadId();
+  std::thread poster([hwnd] {
+    Sleep(50); // the loop below is blocked in GetMessageW by then
+    for (int i = 0; i < 500; ++i)
+      PostMessageW(hwnd, WM_USER + 1, i, 0);
+    PostMessageW(hwnd, WM_USER + 2, 0, 0);
+  });
+  MSG msg;
+  while (GetMessageW(&msg, nullptr, 0, 0)) {
+    DispatchMessageW(&msg);
+    if (msg.message == WM_USER + 2)
+      break;
+  }
+  poster.join();
+  std::vector<WPARAM> order;
+  for (const Seen &s : gSeen)
+    if (s.message == WM_USER + 1) {
+      order.push_back(s.wParam);
+      EXPECT_EQ(s.thread, me);
+    }
+  ASSERT_EQ(order.size(), 500u);
+  for (size_t i = 0; i < order.size(); ++i)
+    EXPECT_EQ(order[i], i);
+  DestroyWindow(hwnd);
+}
+
+TEST_F(MessagesTest, TimerRestartedFromAnotherThreadFiresOnceAfterTheNewPeriod) {
+  HWND hwnd = Make();
+  DWORD start = GetTickCount();
+  SetTimer(hwnd, 3, 200, nullptr);
+  std::thread other([hwnd] {
+    Sleep(100);
+    SetTimer(hwnd, 3, 500, nullptr); // now due about 600 ms after start
+  });
+  DWORD firstAt = 0;
+  PumpUntil([&] {
+    if (!firstAt && Count(WM_TIMER)) {
+      firstAt = GetTickCount() - start;
+      KillTimer(hwnd, 3);
+    }
+    return firstAt != 0;
+  });
+  other.join();
+  EXPECT_GE(firstAt, 550u);
+  EXPECT_LT(firstAt, 3000u);
+  PumpUntil([] { return false; }, 700);
+  EXPECT_EQ(Count(WM_TIMER), 1u); // killed: no second expiry
+  EXPECT_EQ(gSeen.back().wParam, 3u);
+  DestroyWindow(hwnd);
+}
+
+TEST_F(MessagesTest, RepeatingTimerAndNextDue) {
+  HWND hwnd = Make();
+  EXPECT_EQ(NextTimerDueMs(), -1);
+  SetTimer(hwnd, 9, 40, nullptr);
+  int due = NextTimerDueMs();
+  EXPECT_GT(due, 0);
+  EXPECT_LE(due, 40);
+  PumpUntil([&] { return Count(WM_TIMER) >= 3; });
+  EXPECT_GE(Count(WM_TIMER), 3u);
+  EXPECT_TRUE(KillTimer(hwnd, 9));
+  EXPECT_FALSE(KillTimer(hwnd, 9));
+  EXPECT_EQ(NextTimerDueMs(), -1);
+  DestroyWindow(hwnd);
+}
+
+TEST_F(MessagesTest, SendFromAnotherThreadRunsOnTheWindowsThread) {
+  HWND hwnd = Make();
+  std::atomic<LRESULT> result{-1};
+  std::atomic<bool> finished{false};
+  std::thread sender([&] {
+    result = SendMessageW(hwnd, WM_USER + 50, 21, 0);
+    finished = true;
+  });
+  PumpUntil([&] { return finished.load(); });
+  sender.join();
+  EXPECT_EQ(result.load(), 42);
+  EXPECT_EQ(SendMessageW(hwnd, WM_USER + 50, 5, 0), 10); // same thread: direct
+  DestroyWindow(hwnd);
+}
+
+TEST_F(MessagesTest, SendToAWindowDestroyedMeanwhileReturnsZero) {
+  HWND hwnd = Make();
+  std::atomic<LRESULT> result{-1};
+  std::thread sender([&] { result = SendMessageW(hwnd, WM_USER + 50, 21, 0); });
+  Sleep(100); // the send is queued; this thread does not pump
+  DestroyWindow(hwnd);
+  sender.join();
+  EXPECT_EQ(result.load(), 0);
+}
+
+TEST_F(MessagesTest, QuitEndsGetMessageWithItsCode) {
+  PostQuitMessage(3);
+  MSG msg;
+  EXPECT_FALSE(GetMessageW(&msg, nullptr, 0, 0));
+  EXPECT_EQ(msg.message, static_cast<UINT>(WM_QUIT));
+  EXPECT_EQ(msg.wParam, 3u);
+}
+
+TEST_F(MessagesTest, WakeHookHearsPostsForTheWindowsThread) {
+  static std::atomic<DWORD> woken{0};
+  WindowSystemHooks hooks{};
+  hooks.wake = [](DWORD thread, void *) { woken = thread; };
+  SetWindowSystemHooks(&hooks);
+  HWND hwnd = Make();
+  std::thread([hwnd] { PostMessageW(hwnd, WM_USER + 1, 0, 0); }).join();
+  EXPECT_EQ(woken.load(), GetCurrentThreadId());
+  int code = -1;
+  EXPECT_TRUE(PumpThreadMessages(&code));
+  EXPECT_EQ(Count(WM_USER + 1), 1u);
+  PostQuitMessage(4);
+  EXPECT_FALSE(PumpThreadMessages(&code));
+  EXPECT_EQ(code, 4);
+  SetWindowSystemHooks(nullptr);
+  DestroyWindow(hwnd);
+}
+
+TEST_F(MessagesTest, FocusForegroundAndVisibilityHeadless) {
+  HWND hwnd = Make();
+  EXPECT_FALSE(IsWindowVisible(hwnd));
+  ShowWindow(hwnd, SW_SHOW);
+  EXPECT_TRUE(IsWindowVisible(hwnd));
+  HWND other = Make();
+  EXPECT_TRUE(SetForegroundWindow(reinterpret_cast<HWND>(reinterpret_cast<uintptr_t>(other) | 1)));
+  EXPECT_EQ(GetFocus(), other);
+  DestroyWindow(other);
+  EXPECT_EQ(GetFocus(), nullptr);
+  DestroyWindow(hwnd);
+}
+
+TEST(MessageBoxes, DefaultAnswersAndPresenter) {
+  EXPECT_EQ(MessageBoxW(nullptr, u"Calibrate?", u"Vantrel", MB_YESNO), IDNO);
+  EXPECT_EQ(MessageBoxW(nullptr, u"Done", u"Vantrel", MB_OK), IDOK);
+  static std::u16string shown;
+  SetMessageBoxPresenter(
+      [](HWND, LPCWSTR text, LPCWSTR, UINT, void *) {
+        shown = text;
+        return IDYES;
+      },
+      nullptr);
+  EXPECT_EQ(MessageBoxW(nullptr, u"Calibrate?", u"Vantrel", MB_YESNO), IDYES);
+  EXPECT_EQ(shown, u"Calibrate?");
+  SetMessageBoxPresenter(nullptr, nullptr);
+}
+
+TEST(Resources, AbsentIsNullRegisteredIsFound) {
+  static const char bytes[] = "template";
+  EXPECT_EQ(FindResourceW(nullptr, MAKEINTRESOURCEW(4711), RT_DIALOG), nullptr);
+  RegisterResource(RT_DIALOG, 4711, bytes, sizeof bytes);
+  HRSRC res = FindResourceW(nullptr, MAKEINTRESOURCEW(4711), RT_DIALOG);
+  ASSERT_NE(res, nullptr);
+  EXPECT_EQ(SizeofResource(nullptr, res), sizeof bytes);
+  EXPECT_EQ(LockResource(LoadResource(nullptr, res)), bytes);
+  EXPECT_EQ(FindResourceW(nullptr, MAKEINTRESOURCEW(4711), RT_MENU), nullptr);
+  EXPECT_EQ(DialogBoxIndirectParamW(nullptr,
+                                    static_cast<const DLGTEMPLATE *>(LockResource(res)),
+                                    nullptr, nullptr, 0),
+            -1); // no toolkit attached
+}
+
+} // namespace
