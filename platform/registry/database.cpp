@@ -58,7 +58,8 @@ const char kSchema[] =
     " data BLOB NOT NULL,"
     " UNIQUE(key, fold));"
     "CREATE INDEX IF NOT EXISTS vals_key ON vals(key);"
-    "INSERT OR IGNORE INTO keys(id, parent, name, path) VALUES(1, NULL, 'HKEY_LOCAL_MACHINE', '');";
+    "INSERT INTO keys(id, parent, name, path) SELECT 1, NULL, 'HKEY_LOCAL_MACHINE', ''"
+    " WHERE NOT EXISTS (SELECT 1 FROM keys WHERE id = 1);";
 
 // How long an open waits for another process that holds the database.
 constexpr int kBusyTimeoutMs = 5000;
@@ -200,7 +201,8 @@ Outcome TryOpenFile(State &s, const std::string &path, std::string *why) {
                            SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE | SQLITE_OPEN_NOMUTEX, nullptr);
   auto fail = [&](int code, const char *what) {
     int sysErr = db ? sqlite3_system_errno(db) : 0;
-    *why = std::string(what) + ": " + (db ? sqlite3_errmsg(db) : sqlite3_errstr(code));
+    bool detailed = db && sqlite3_errcode(db) != SQLITE_OK; // not cleared by a rollback
+    *why = std::string(what) + ": " + (detailed ? sqlite3_errmsg(db) : sqlite3_errstr(code));
     if (sysErr)
       *why += std::string(" (") + strerror(sysErr) + ")";
     Outcome outcome = Classify(code);
@@ -222,6 +224,12 @@ Outcome TryOpenFile(State &s, const std::string &path, std::string *why) {
     sqlite3_close_v2(db);
     return Outcome::kUnwritable;
   }
+  // Check before anything is written, so a damaged file is kept as found.
+  std::string check = PragmaText(db, "PRAGMA quick_check", &rc);
+  if (rc != SQLITE_OK)
+    return fail(rc, "cannot check");
+  if (check != "ok")
+    return fail(SQLITE_CORRUPT, ("damaged: " + check).c_str());
   std::string mode = PragmaText(db, "PRAGMA journal_mode=WAL", &rc);
   if (rc != SQLITE_OK)
     return fail(rc, "cannot use");
@@ -233,11 +241,6 @@ Outcome TryOpenFile(State &s, const std::string &path, std::string *why) {
   rc = ExecRetrying(db, "PRAGMA synchronous=FULL");
   if (rc != SQLITE_OK)
     return fail(rc, "cannot use");
-  std::string check = PragmaText(db, "PRAGMA quick_check", &rc);
-  if (rc != SQLITE_OK)
-    return fail(rc, "cannot check");
-  if (check != "ok")
-    return fail(SQLITE_CORRUPT, ("damaged: " + check).c_str());
   rc = PrepareSchema(s, db);
   if (rc != SQLITE_OK)
     return fail(rc, "cannot prepare");
@@ -295,12 +298,39 @@ void Announce(State &s, const std::string &why) {
                 s.status.path.c_str(), why.c_str());
 }
 
+// A file URI that opens `path` as immutable: read without locks and without
+// the -shm file, which a read-only folder may not let SQLite make.
+std::string ImmutableUri(const std::string &path) {
+  std::string uri = "file:";
+  for (unsigned char c : path) {
+    if (c == '%' || c == '?' || c == '#' || c < 0x20) {
+      char esc[4];
+      snprintf(esc, sizeof esc, "%%%02X", c);
+      uri += esc;
+    } else {
+      uri += static_cast<char>(c);
+    }
+  }
+  return uri + "?immutable=1";
+}
+
 // Copies what can still be read of the file into memory and goes on there.
 void OpenMemoryFromFile(State &s, const std::string &path, const std::string &why) {
   sqlite3 *file = nullptr;
-  bool readable = !path.empty() &&
-                  sqlite3_open_v2(path.c_str(), &file, SQLITE_OPEN_READONLY | SQLITE_OPEN_NOMUTEX,
-                                  nullptr) == SQLITE_OK;
+  bool readable = false;
+  if (!path.empty()) {
+    readable = sqlite3_open_v2(path.c_str(), &file, SQLITE_OPEN_READONLY | SQLITE_OPEN_NOMUTEX,
+                               nullptr) == SQLITE_OK &&
+               sqlite3_exec(file, "SELECT count(*) FROM keys", nullptr, nullptr, nullptr) ==
+                   SQLITE_OK;
+    if (!readable) {
+      sqlite3_close_v2(file);
+      file = nullptr;
+      readable = sqlite3_open_v2(ImmutableUri(path).c_str(), &file,
+                                 SQLITE_OPEN_READONLY | SQLITE_OPEN_URI | SQLITE_OPEN_NOMUTEX,
+                                 nullptr) == SQLITE_OK;
+    }
+  }
   if (readable)
     sqlite3_busy_timeout(file, kBusyTimeoutMs);
   if (!OpenMemory(s, readable ? file : nullptr))

@@ -80,6 +80,20 @@ LONG ReadValue(HKEY key, const std::u16string &name, DWORD *type, std::vector<BY
   }
 }
 
+// The name of a value as it was stored (names match without regard to
+// case); the name as asked when no stored one matches.
+std::u16string StoredName(HKEY key, const std::u16string &asked) {
+  std::vector<WCHAR> name(16384);
+  for (DWORD i = 0;; ++i) {
+    DWORD nameLen = static_cast<DWORD>(name.size());
+    if (RegEnumValueW(key, i, name.data(), &nameLen, nullptr, nullptr, nullptr, nullptr) !=
+        ERROR_SUCCESS)
+      return asked;
+    if (_wcsicmp(name.data(), asked.c_str()) == 0)
+      return std::u16string(name.data(), nameLen);
+  }
+}
+
 void PrintValue(const std::u16string &name, DWORD type, const std::vector<BYTE> &data) {
   printf("%s\t%s\t%s\n", PrintableText(name).c_str(), TypeName(type).c_str(),
          ValueText(type, data).c_str());
@@ -194,7 +208,7 @@ int CommandGet(const std::string &keyPath, const std::string &name) {
   HKEY handle = nullptr;
   if (int status = OpenExisting(key, &handle))
     return status;
-  std::u16string valueName = Utf8ToUtf16(name);
+  std::u16string valueName = StoredName(handle, Utf8ToUtf16(name));
   DWORD type = 0;
   std::vector<BYTE> data;
   LONG rc = ReadValue(handle, valueName, &type, &data);
