@@ -24,7 +24,7 @@ struct Sink {
   }
 };
 
-struct Spec {
+struct FieldFormat {
   bool left = false;
   bool zero = false;
   int width = 0;
@@ -33,24 +33,24 @@ struct Spec {
 
 // Writes digits (already in text, most significant first) with sign, zero
 // padding and width.
-void PutNumber(Sink &out, const Spec &spec, bool negative, const char *digits, int ndigits) {
-  int zeros = spec.precision > ndigits ? spec.precision - ndigits : 0;
+void PutNumber(Sink &out, const FieldFormat &field, bool negative, const char *digits, int ndigits) {
+  int zeros = field.precision > ndigits ? field.precision - ndigits : 0;
   int len = ndigits + zeros + (negative ? 1 : 0);
-  int pad = spec.width > len ? spec.width - len : 0;
-  if (!spec.left && !(spec.zero && spec.precision < 0))
+  int pad = field.width > len ? field.width - len : 0;
+  if (!field.left && !(field.zero && field.precision < 0))
     out.Pad(u' ', pad);
   if (negative)
     out.Put(u'-');
-  if (!spec.left && spec.zero && spec.precision < 0)
+  if (!field.left && field.zero && field.precision < 0)
     out.Pad(u'0', pad);
   out.Pad(u'0', zeros);
   for (int i = 0; i < ndigits; ++i)
     out.Put(static_cast<WCHAR>(digits[i]));
-  if (spec.left)
+  if (field.left)
     out.Pad(u' ', pad);
 }
 
-void PutUnsigned(Sink &out, const Spec &spec, bool negative, uint64_t value, unsigned base,
+void PutUnsigned(Sink &out, const FieldFormat &field, bool negative, uint64_t value, unsigned base,
                  bool upper) {
   char text[24];
   char *end = text + sizeof text;
@@ -60,7 +60,7 @@ void PutUnsigned(Sink &out, const Spec &spec, bool negative, uint64_t value, uns
     *--p = set[value % base];
     value /= base;
   } while (value);
-  PutNumber(out, spec, negative, p, static_cast<int>(end - p));
+  PutNumber(out, field, negative, p, static_cast<int>(end - p));
 }
 
 template <typename Unit> size_t BoundedLength(const Unit *s, int precision) {
@@ -70,17 +70,17 @@ template <typename Unit> size_t BoundedLength(const Unit *s, int precision) {
   return n;
 }
 
-template <typename Unit> void PutString(Sink &out, const Spec &spec, const Unit *s) {
+template <typename Unit> void PutString(Sink &out, const FieldFormat &field, const Unit *s) {
   static const Unit kNull[] = {'(', 'n', 'u', 'l', 'l', ')', 0};
   if (!s)
     s = kNull;
-  size_t n = BoundedLength(s, spec.precision);
-  int pad = spec.width > static_cast<int>(n) ? spec.width - static_cast<int>(n) : 0;
-  if (!spec.left)
-    out.Pad(spec.zero ? u'0' : u' ', pad);
+  size_t n = BoundedLength(s, field.precision);
+  int pad = field.width > static_cast<int>(n) ? field.width - static_cast<int>(n) : 0;
+  if (!field.left)
+    out.Pad(field.zero ? u'0' : u' ', pad);
   for (size_t i = 0; i < n; ++i)
     out.Put(static_cast<WCHAR>(static_cast<std::make_unsigned_t<Unit>>(s[i])));
-  if (spec.left)
+  if (field.left)
     out.Pad(u' ', pad);
 }
 
@@ -98,32 +98,32 @@ int Format(WCHAR *dst, size_t cap, const WCHAR *fmt, va_list ap) {
       continue;
     }
     ++fmt;
-    Spec spec;
+    FieldFormat field;
     for (;; ++fmt) {
       if (*fmt == u'-')
-        spec.left = true;
+        field.left = true;
       else if (*fmt == u'0')
-        spec.zero = true;
+        field.zero = true;
       else if (*fmt != u'+' && *fmt != u' ' && *fmt != u'#')
         break;
     }
     if (*fmt == u'*') {
-      spec.width = va_arg(ap, int);
-      if (spec.width < 0) {
-        spec.left = true;
-        spec.width = -spec.width;
+      field.width = va_arg(ap, int);
+      if (field.width < 0) {
+        field.left = true;
+        field.width = -field.width;
       }
       ++fmt;
     }
     for (; *fmt >= u'0' && *fmt <= u'9'; ++fmt)
-      if (spec.width < 100000)
-        spec.width = spec.width * 10 + (*fmt - u'0');
+      if (field.width < 100000)
+        field.width = field.width * 10 + (*fmt - u'0');
     if (*fmt == u'.') {
       ++fmt;
-      spec.precision = 0;
+      field.precision = 0;
       for (; *fmt >= u'0' && *fmt <= u'9'; ++fmt)
-        if (spec.precision < 100000)
-          spec.precision = spec.precision * 10 + (*fmt - u'0');
+        if (field.precision < 100000)
+          field.precision = field.precision * 10 + (*fmt - u'0');
     }
     // Size prefixes: 'l' and 'h' choose the string/character width as on the
     // handheld, where long is 32 bits, so %ld and %lu read a 32-bit value.
@@ -145,18 +145,18 @@ int Format(WCHAR *dst, size_t cap, const WCHAR *fmt, va_list ap) {
       int v = va_arg(ap, int);
       uint64_t magnitude = v < 0 ? 0u - static_cast<uint64_t>(static_cast<int64_t>(v))
                                  : static_cast<uint64_t>(v);
-      PutUnsigned(out, spec, v < 0, magnitude, 10, false);
+      PutUnsigned(out, field, v < 0, magnitude, 10, false);
       break;
     }
     case u'u':
-      PutUnsigned(out, spec, false, va_arg(ap, unsigned), 10, false);
+      PutUnsigned(out, field, false, va_arg(ap, unsigned), 10, false);
       break;
     case u'x':
     case u'X':
-      PutUnsigned(out, spec, false, va_arg(ap, unsigned), 16, conv == u'X');
+      PutUnsigned(out, field, false, va_arg(ap, unsigned), 16, conv == u'X');
       break;
     case u'p':
-      PutUnsigned(out, spec, false, reinterpret_cast<uintptr_t>(va_arg(ap, void *)), 16, true);
+      PutUnsigned(out, field, false, reinterpret_cast<uintptr_t>(va_arg(ap, void *)), 16, true);
       break;
     case u'c':
     case u'C': {
@@ -165,7 +165,7 @@ int Format(WCHAR *dst, size_t cap, const WCHAR *fmt, va_list ap) {
                        ? static_cast<WCHAR>(static_cast<unsigned char>(c))
                        : static_cast<WCHAR>(c);
       WCHAR text[2] = {unit, 0};
-      Spec one = spec;
+      FieldFormat one = field;
       one.precision = -1;
       // A zero character would end the text early; it writes nothing.
       if (unit)
@@ -175,9 +175,9 @@ int Format(WCHAR *dst, size_t cap, const WCHAR *fmt, va_list ap) {
     case u's':
     case u'S':
       if (narrow || (conv == u'S' && !wide))
-        PutString(out, spec, va_arg(ap, const char *));
+        PutString(out, field, va_arg(ap, const char *));
       else
-        PutString(out, spec, va_arg(ap, const WCHAR *));
+        PutString(out, field, va_arg(ap, const WCHAR *));
       break;
     default:
       // '%%' and unknown conversions: the character itself.
