@@ -71,11 +71,11 @@ struct RegistryStatus {
   bool inMemory;       // true when the file could not be used this run
   std::string problem; // why, when inMemory
 };
-RegistryStatus RegistryGetStatus();
 // Opens the database when it is not open yet. When the file cannot be used,
 // the run goes on with an in-memory database (same behaviour, nothing kept):
 // a damaged file is first kept aside as PATH.damaged-YYYYMMDD-HHMMSS and a
 // fresh one started; a file that cannot be read is never moved or written.
+RegistryStatus RegistryGetStatus();
 // Tests and tools: use another database file from now on (closes the current
 // one; handles opened before must not be used after). An empty path goes back
 // to the VANTREL_REGISTRY rule.
