@@ -93,15 +93,9 @@ private:
   const char *end_;
 };
 
-// A label holds 9 units and the terminator; a longer UI string is cut there,
-// one unit earlier when the cut would split a surrogate pair.
+// A label holds 9 units and the terminator; a longer UI string is cut there.
 void setLabel(SettingChoice &choice, const WCHAR *text) {
-  constexpr size_t room = sizeof(choice.label) / sizeof(choice.label[0]);
-  WStrCopyN(choice.label, room, text);
-  WCHAR &last = choice.label[room - 2];
-  if (wcslen(text) > room - 1 && last >= 0xD800 && last <= 0xDBFF) {
-    last = 0;
-  }
+  WStrCopyN(choice.label, sizeof(choice.label) / sizeof(choice.label[0]), text);
 }
 
 // Reads count option values; entry 0 is labelled "None", the others take the

@@ -21,6 +21,8 @@ constexpr DeadKey kDeadKeys[] = {
     {4006, 28, 1192}, {4007, 27, 2094}, {4008, 25, 192}, {4009, 26, 2039},
 };
 
+// The accent columns start here (grave, after dead key 4003).
+constexpr int32_t kFirstAccentColumn = 20;
 // Under caps lock the accented form comes from the column 5 further on.
 constexpr int32_t kCapsAccentShift = 5;
 
@@ -85,7 +87,10 @@ bool handleSpecialCharacter(uint8_t scancode, int32_t code, int32_t typingMode) 
     if (typingMode == CAPSMODE && g.offset < kLayoutColumns) {
       g.offset += kCapsAccentShift;
     }
-    g.specialCharacter = lookupVirtualKey(scancode, g.offset);
+    // Before the first dead key there is no accent column: offset 0 would
+    // read the key's own code and erase a character that is no accent.
+    g.specialCharacter =
+        g.offset >= kFirstAccentColumn ? lookupVirtualKey(scancode, g.offset) : 0;
     if (g.specialCharacter == 0) {
       return false; // no accented form: the spacing accent stays
     }
