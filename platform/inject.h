@@ -113,6 +113,6 @@ void InjectSetBackend(const InjectOps *ops);
 const InjectOps *InjectGetBackend();
 // Ends injection by the backend InjectSelectBackend chose: releases keys it
 // still holds down, undoes its temporary keymap changes and closes its device
-// or display connection. Later calls are dropped. Safe to call more than once;
-// also run at normal process exit.
+// or display connection. Later calls are dropped until InjectSelectBackend
+// chooses again. Safe to call more than once; also run at normal process exit.
 void InjectShutdown();

@@ -20,7 +20,7 @@ enum class Candidate { Uinput, XTest, Log };
 
 std::mutex gMutex;
 bool gSelected = false;
-bool gShutDown = false;
+bool gAtExitSet = false;
 const InjectOps *gChosen = nullptr;
 void (*gClose)(const InjectOps *) = nullptr;
 
@@ -95,15 +95,18 @@ const char *InjectSelectBackend() {
   PlatformTrace("inject: using backend %s%s%s", gChosen->name, logPath.empty() ? "" : " to ",
                 logPath.c_str());
   InjectSetBackend(gChosen);
-  atexit(ShutdownAtExit);
+  if (!gAtExitSet) {
+    gAtExitSet = true;
+    atexit(ShutdownAtExit);
+  }
   return gChosen->name;
 }
 
 void InjectShutdown() {
   std::lock_guard<std::mutex> lock(gMutex);
-  if (!gChosen || gShutDown)
+  gSelected = false; // a later InjectSelectBackend chooses afresh
+  if (!gChosen)
     return;
-  gShutDown = true;
   if (InjectGetBackend() == gChosen)
     InjectSetBackend(nullptr);
   if (gClose)

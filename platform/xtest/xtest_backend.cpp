@@ -25,7 +25,7 @@ namespace {
 // How long a lent keycode stays untouched before it is lent to something
 // else. Clients read keymap changes between key events; this is the time a
 // busy client is given to translate the last key typed on the keycode.
-constexpr int64_t kSettleUs = 100 * 1000;
+constexpr int64_t kSettleUs = 40 * 1000;
 // Lent keycodes are given back after this long without typing.
 constexpr int64_t kIdleRestoreUs = 2000 * 1000;
 

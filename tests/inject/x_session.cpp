@@ -1,0 +1,207 @@
+// Xvfb and recording client for the injection tests (see x_session.h).
+#include "tests/inject/x_session.h"
+
+#include <X11/Xlib.h>
+
+#include <cerrno>
+#include <csignal>
+#include <cstdlib>
+#include <cstring>
+#include <fcntl.h>
+#include <poll.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#ifndef INJECT_RECORDER
+#define INJECT_RECORDER "inject_recorder"
+#endif
+
+namespace {
+
+bool OnPath(const char *program) {
+  const char *path = getenv("PATH");
+  std::string dirs = path ? path : "/usr/bin:/bin";
+  size_t start = 0;
+  while (start <= dirs.size()) {
+    size_t end = dirs.find(':', start);
+    if (end == std::string::npos)
+      end = dirs.size();
+    std::string candidate = dirs.substr(start, end - start) + "/" + program;
+    if (access(candidate.c_str(), X_OK) == 0)
+      return true;
+    start = end + 1;
+  }
+  return false;
+}
+
+void QuietStdio() {
+  int devnull = open("/dev/null", O_RDWR);
+  if (devnull >= 0) {
+    dup2(devnull, STDIN_FILENO);
+    dup2(devnull, STDERR_FILENO);
+    close(devnull);
+  }
+}
+
+// Reads a line from fd within timeoutMs; false on timeout or end.
+bool ReadLine(int fd, std::string &line, int timeoutMs) {
+  line.clear();
+  for (;;) {
+    pollfd p{fd, POLLIN, 0};
+    if (poll(&p, 1, timeoutMs) <= 0)
+      return false;
+    char c;
+    ssize_t n = read(fd, &c, 1);
+    if (n <= 0)
+      return false;
+    if (c == '\n')
+      return true;
+    line += c;
+  }
+}
+
+} // namespace
+
+void KillChild(pid_t pid) {
+  if (pid <= 0)
+    return;
+  kill(pid, SIGTERM);
+  for (int i = 0; i < 100; ++i) {
+    if (waitpid(pid, nullptr, WNOHANG) == pid)
+      return;
+    usleep(20000);
+  }
+  kill(pid, SIGKILL);
+  waitpid(pid, nullptr, 0);
+}
+
+XvfbServer::~XvfbServer() { KillChild(pid_); }
+
+bool XvfbServer::Start() {
+  if (!OnPath("Xvfb")) {
+    why_ = "Xvfb is not installed";
+    return false;
+  }
+  int fds[2];
+  if (pipe2(fds, O_CLOEXEC) != 0) {
+    why_ = "pipe failed";
+    return false;
+  }
+  pid_ = fork();
+  if (pid_ == 0) {
+    QuietStdio();
+    int out = dup(fds[1]); // without close-on-exec, for -displayfd
+    std::string fdText = std::to_string(out);
+    execlp("Xvfb", "Xvfb", "-displayfd", fdText.c_str(), "-screen", "0", "1024x768x24",
+           "-nolisten", "tcp", static_cast<char *>(nullptr));
+    _exit(127);
+  }
+  close(fds[1]);
+  std::string number;
+  bool ok = ReadLine(fds[0], number, 15000);
+  close(fds[0]);
+  if (!ok || number.empty()) {
+    why_ = "Xvfb did not start";
+    KillChild(pid_);
+    pid_ = -1;
+    return false;
+  }
+  display_ = ":" + number;
+  return true;
+}
+
+bool XvfbServer::SetLayout(const char *layout) const {
+  pid_t pid = fork();
+  if (pid == 0) {
+    QuietStdio();
+    execlp("setxkbmap", "setxkbmap", "-display", display_.c_str(), layout,
+           static_cast<char *>(nullptr));
+    _exit(127);
+  }
+  int status = 0;
+  waitpid(pid, &status, 0);
+  return WIFEXITED(status) && WEXITSTATUS(status) == 0;
+}
+
+Recorder::~Recorder() {
+  KillChild(pid_);
+  if (fd_ >= 0)
+    close(fd_);
+}
+
+bool Recorder::Start(const std::string &display) {
+  int fds[2];
+  if (pipe2(fds, O_CLOEXEC) != 0)
+    return false;
+  pid_ = fork();
+  if (pid_ == 0) {
+    dup2(fds[1], STDOUT_FILENO);
+    setenv("DISPLAY", display.c_str(), 1);
+    execl(INJECT_RECORDER, INJECT_RECORDER, static_cast<char *>(nullptr));
+    _exit(127);
+  }
+  close(fds[1]);
+  fd_ = fds[0];
+  std::string line;
+  return ReadLine(fd_, line, 10000) && line == "ready";
+}
+
+std::u32string Recorder::Read(size_t count, int timeoutMs) {
+  std::u32string got;
+  while (got.size() < count) {
+    pollfd p{fd_, POLLIN, 0};
+    if (poll(&p, 1, timeoutMs) <= 0)
+      break;
+    char buf[4096];
+    ssize_t n = read(fd_, buf, sizeof buf);
+    if (n <= 0)
+      break;
+    pending_.append(buf, static_cast<size_t>(n));
+    // Decode whole characters only; keep a cut-off tail for the next read.
+    size_t whole = pending_.size();
+    for (size_t back = 1; back <= 3 && back <= pending_.size(); ++back) {
+      unsigned char c = static_cast<unsigned char>(pending_[pending_.size() - back]);
+      if ((c & 0xC0) == 0xC0) {
+        size_t len = c >= 0xF0 ? 4 : c >= 0xE0 ? 3 : 2;
+        if (len > back)
+          whole = pending_.size() - back;
+        break;
+      }
+      if ((c & 0x80) == 0)
+        break;
+    }
+    got += DecodeUtf8(pending_.substr(0, whole));
+    pending_.erase(0, whole);
+  }
+  return got;
+}
+
+std::u32string DecodeUtf8(const std::string &s) {
+  std::u32string out;
+  for (size_t i = 0; i < s.size();) {
+    unsigned char c = static_cast<unsigned char>(s[i]);
+    size_t len = c < 0x80 ? 1 : c >= 0xF0 ? 4 : c >= 0xE0 ? 3 : 2;
+    char32_t cp = len == 1 ? c : len == 2 ? (c & 0x1F) : len == 3 ? (c & 0x0F) : (c & 0x07);
+    for (size_t k = 1; k < len && i + k < s.size(); ++k)
+      cp = (cp << 6) | (static_cast<unsigned char>(s[i + k]) & 0x3F);
+    out += cp;
+    i += len;
+  }
+  return out;
+}
+
+int CountKeysymInKeymap(const std::string &display, unsigned long keysym) {
+  Display *dpy = XOpenDisplay(display.c_str());
+  if (!dpy)
+    return -1;
+  int minKc, maxKc, perKey = 0;
+  XDisplayKeycodes(dpy, &minKc, &maxKc);
+  KeySym *map = XGetKeyboardMapping(dpy, static_cast<KeyCode>(minKc), maxKc - minKc + 1, &perKey);
+  int count = 0;
+  for (int i = 0; map && i < (maxKc - minKc + 1) * perKey; ++i)
+    count += map[i] == keysym;
+  if (map)
+    XFree(map);
+  XCloseDisplay(dpy);
+  return count;
+}

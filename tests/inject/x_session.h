@@ -1,0 +1,44 @@
+// Test harness for typing into a real X server: an Xvfb started on a free
+// display for the test, and the recording client (recorder.cpp) whose
+// received text the tests read back. Both are killed when their object goes.
+#pragma once
+
+#include <string>
+#include <sys/types.h>
+
+class XvfbServer {
+public:
+  ~XvfbServer();
+  // Starts Xvfb; false (with why() set) when Xvfb is missing or fails.
+  bool Start();
+  const std::string &display() const { return display_; }
+  const std::string &why() const { return why_; }
+  // Runs `setxkbmap -display D layout`; true on success.
+  bool SetLayout(const char *layout) const;
+
+private:
+  pid_t pid_ = -1;
+  std::string display_, why_;
+};
+
+class Recorder {
+public:
+  ~Recorder();
+  // Starts the recording client on display and waits until it has the focus.
+  bool Start(const std::string &display);
+  // Reads until `count` code points have arrived or timeoutMs passes without
+  // any; returns what arrived.
+  std::u32string Read(size_t count, int timeoutMs = 5000);
+
+private:
+  pid_t pid_ = -1;
+  int fd_ = -1;
+  std::string pending_; // UTF-8 bytes of a character not yet complete
+};
+
+// The code points of UTF-8 text (test data is valid UTF-8).
+std::u32string DecodeUtf8(const std::string &s);
+// How many times keysym appears in the keymap of display (-1: no display).
+int CountKeysymInKeymap(const std::string &display, unsigned long keysym);
+// Kills and reaps a child process.
+void KillChild(pid_t pid);

@@ -1,0 +1,210 @@
+// The xtest backend against a real X server (Xvfb) and a real X client: what
+// the client receives is exactly what was typed, in order, under a US and a
+// German keymap, with the host's caps lock on, and at full speed.
+#include "platform/inject.h"
+#include "platform/xtest/xtest_backend.h"
+#include "tests/inject/x_session.h"
+
+#include <gtest/gtest.h>
+
+#include <chrono>
+#include <random>
+#include <string>
+
+namespace {
+
+std::string Show(const std::u32string &s) {
+  std::string out;
+  for (char32_t c : s) {
+    if (c >= 0x20 && c < 0x7F)
+      out += static_cast<char>(c);
+    else
+      out += "<" + std::to_string(static_cast<unsigned>(c)) + ">";
+  }
+  return out;
+}
+
+void Post(char32_t c) {
+  UINT ch = static_cast<UINT>(c), state = 1;
+  PostKeybdMessage(reinterpret_cast<HWND>(static_cast<intptr_t>(-1)), ch, 1, 1, &state, &ch);
+}
+
+void PostText(const std::u32string &text) {
+  for (char32_t c : text)
+    Post(c);
+}
+
+void Press(BYTE vk) { keybd_event(vk, 0, KEYEVENTF_SILENT, 1); }
+void Release(BYTE vk) { keybd_event(vk, 0, KEYEVENTF_KEYUP | KEYEVENTF_SILENT, 0xC0000001u); }
+void Tap(BYTE vk) {
+  Press(vk);
+  Release(vk);
+}
+void ShiftedTap(BYTE vk) {
+  Press(VK_SHIFT);
+  Tap(vk);
+  Release(VK_SHIFT);
+}
+void CapsTap(BYTE vk) {
+  Tap(VK_CAPITAL);
+  Tap(vk);
+  Tap(VK_CAPITAL);
+}
+
+class XTestTyping : public ::testing::Test {
+protected:
+  void SetUp() override {
+    if (!server_.Start())
+      GTEST_SKIP() << "skipped: " << server_.why();
+    ASSERT_TRUE(recorder_.Start(server_.display())) << "recording client did not start";
+  }
+  void OpenBackend() {
+    ops_ = XTestInjectOpen(server_.display().c_str());
+    ASSERT_NE(ops_, nullptr);
+    InjectSetBackend(ops_);
+  }
+  void TearDown() override {
+    InjectSetBackend(nullptr);
+    if (ops_)
+      XTestInjectClose(ops_);
+  }
+  // Expects exactly `want` to arrive, and nothing more soon after.
+  void ExpectReceived(const std::u32string &want) {
+    std::u32string got = recorder_.Read(want.size());
+    EXPECT_EQ(Show(got), Show(want));
+    std::u32string extra = recorder_.Read(1, 200);
+    EXPECT_TRUE(extra.empty()) << "unexpected extra keys: " << Show(extra);
+  }
+
+  XvfbServer server_;
+  Recorder recorder_;
+  const InjectOps *ops_ = nullptr;
+};
+
+TEST_F(XTestTyping, PostedCharactersArriveExactlyIncludingOnesNoKeyCarries) {
+  OpenBackend();
+  std::u32string text = U"Hello, World! 0123456789 ~`!@#$%^&*()_+-=[]{};':\"\\|,./<>?";
+  text += U"é à ê ñ ü ß € É À Ñ Ü";
+  text += U" Привет, мир! Ёлка ЖЩЪЫЬЭЮЯ ёжщъыьэюя";
+  text += U"ħ Ω ≠ 中";
+  PostText(text);
+  // Backspace, Enter and Tab are posted as the characters 8, 13 and 9.
+  PostText(U"\b\r\t");
+  // Several characters in one call, and a surrogate pair as one character.
+  UINT many[] = {'x', 0xE9, 0x20AC, 0xD83D, 0xDE00, 'y'};
+  UINT states[6] = {1, 1, 1, 1, 1, 1};
+  EXPECT_TRUE(PostKeybdMessage(reinterpret_cast<HWND>(static_cast<intptr_t>(-1)), 'x', 1, 6,
+                               states, many));
+  ExpectReceived(text + U"\b\r\t" + U"xé€\U0001F600y");
+}
+
+TEST_F(XTestTyping, ShiftAndCapsLockPressedAsKeysActOnTheFollowingKeys) {
+  OpenBackend();
+  Tap('A');
+  ShiftedTap('B');
+  CapsTap('C');
+  Tap('D'); // caps lock is off again
+  Tap('1');
+  ShiftedTap('1');
+  Tap(VK_OEM_3);
+  ShiftedTap(VK_OEM_3);
+  Tap(VK_SPACE);
+  Tap(VK_OEM_MINUS);
+  Tap(VK_RETURN);
+  // Ctrl held over a letter types no text; the next key is plain again.
+  Press(VK_CONTROL);
+  Tap('C');
+  Release(VK_CONTROL);
+  Tap('E');
+  ExpectReceived(U"aBCd1!`~ -\r\x03" U"e");
+}
+
+TEST_F(XTestTyping, SendInputKeyDownTypesOneWholeKeyPress) {
+  OpenBackend();
+  INPUT in{};
+  in.type = INPUT_KEYBOARD;
+  in.ki.wVk = 'K';
+  in.ki.dwFlags = KEYEVENTF_SILENT;
+  EXPECT_EQ(SendInput(1, &in, 28), 1u);
+  // Were K left down, Shift would not change it and a held key would repeat.
+  ShiftedTap('L');
+  ExpectReceived(U"kL");
+}
+
+TEST_F(XTestTyping, GermanKeymapVirtualKeysTypeTheLettersTheyName) {
+  OpenBackend();
+  Tap('Z');
+  Tap('Y');
+  ExpectReceived(U"zy");
+  // The keymap changes while the backend runs: it reads the new one.
+  ASSERT_TRUE(server_.SetLayout("de"));
+  Tap('Z');
+  Tap('Y');
+  ShiftedTap('Z');
+  CapsTap('Y');
+  Tap(VK_OEM_3);
+  ShiftedTap(VK_OEM_3);
+  ShiftedTap('2'); // the host's own Shift+2: a double quote on a German keymap
+  PostText(U"zyZY@€äöüß{}|~é Жж");
+  ExpectReceived(U"zyZY`~\"zyZY@€äöüß{}|~é Жж");
+}
+
+TEST_F(XTestTyping, HostCapsLockOnIsRespectedWhenPostingCharacters) {
+  ASSERT_TRUE(server_.SetLayout("de"));
+  OpenBackend();
+  keybd_event(VK_CAPITAL, 0, 0, 0); // the host's own caps lock, switched on
+  keybd_event(VK_CAPITAL, 0, KEYEVENTF_KEYUP, 0);
+  PostText(U"abcABCäÄéÉжЖ€1!");
+  Tap('Q'); // a key, by contrast, is capitalised by the host's caps lock
+  keybd_event(VK_CAPITAL, 0, 0, 0);
+  keybd_event(VK_CAPITAL, 0, KEYEVENTF_KEYUP, 0);
+  PostText(U"aé");
+  ExpectReceived(U"abcABCäÄéÉжЖ€1!Qaé");
+}
+
+TEST_F(XTestTyping, LentKeycodesAreGivenBackAtClose) {
+  OpenBackend();
+  PostText(U"жΩ");
+  ExpectReceived(U"жΩ");
+  InjectSetBackend(nullptr);
+  XTestInjectClose(ops_);
+  ops_ = nullptr;
+  // Cyrillic_zhe, Greek_OMEGA: on no key any more.
+  EXPECT_EQ(CountKeysymInKeymap(server_.display(), 0x6d6), 0);
+  EXPECT_EQ(CountKeysymInKeymap(server_.display(), 0x7d9), 0);
+}
+
+// Mixed text of `n` characters: ASCII, accented Latin, the euro sign and
+// Cyrillic, in a fixed pseudo-random order.
+std::u32string MixedText(size_t n) {
+  const std::u32string pool = U"abcdefghijklmnopqrstuvwxyzABCDEFGHIJKLMNOPQRSTUVWXYZ0123456789"
+                              U" .,;:!?-()@\"'/"
+                              U"éèêëàâäçñöôüûùßÉÀÇÑÖÜ€"
+                              U"абвгдеёжзийклмнопрстуфхцчшщъыьэюяАБВГДЕЁЖЗИЙКЛМНОПРСТУФХЦЧШЩЪЫЬЭЮЯ";
+  std::mt19937 rng(20240611);
+  std::uniform_int_distribution<size_t> pick(0, pool.size() - 1);
+  std::u32string text;
+  for (size_t i = 0; i < n; ++i)
+    text += pool[pick(rng)];
+  return text;
+}
+
+TEST_F(XTestTyping, StressTwoThousandMixedCharactersUnderGermanKeymapArriveExactly) {
+  ASSERT_TRUE(server_.SetLayout("de"));
+  OpenBackend();
+  std::u32string text = MixedText(2000);
+  auto start = std::chrono::steady_clock::now();
+  PostText(text);
+  std::u32string got = recorder_.Read(text.size(), 5000);
+  double seconds =
+      std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+  for (size_t i = 0; i < text.size() && i < got.size(); ++i)
+    ASSERT_EQ(got[i], text[i]) << "first difference at character " << i << " of " << got.size()
+                               << ": ..." << Show(got.substr(i > 10 ? i - 10 : 0, 20)) << " for ..."
+                               << Show(text.substr(i > 10 ? i - 10 : 0, 20));
+  ASSERT_EQ(got.size(), text.size()) << "received " << got.size() << " of " << text.size();
+  printf("stress: %zu characters in %.2f s\n", text.size(), seconds);
+  RecordProperty("chars_per_second", static_cast<int>(text.size() / seconds));
+}
+
+} // namespace
