@@ -35,6 +35,9 @@ struct Scenario {
   std::vector<std::pair<int, std::string>> traceCounts;
 };
 
+// Failures name the scenario rather than dumping its bytes.
+void PrintTo(const Scenario &s, std::ostream *os) { *os << s.where; }
+
 const std::map<std::string, int> kModeNames = {
     {"NORMALMODE", NORMALMODE}, {"SHIFTMODE", SHIFTMODE}, {"CAPSMODE", CAPSMODE},
     {"CTRLMODE", CTRLMODE},     {"ALTCHMODE", ALTCHMODE}, {"ALTGRMODE", ALTGRMODE},
