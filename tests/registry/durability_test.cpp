@@ -60,11 +60,16 @@ TEST_F(DurabilityTest, AcknowledgedWritesSurviveSigkill) {
       _exit(127);
     }
     close(fds[1]);
-    // Let it write for a while, then kill it without warning.
-    usleep(std::uniform_int_distribution<int>(30000, 250000)(rng));
-    kill(pid, SIGKILL);
+    // Once it writes (start-up time varies a lot under sanitizers), let it
+    // go on for a random while, then kill it without warning.
     int32_t i;
     int count = 0;
+    if (read(fds[0], &i, sizeof i) == sizeof i) {
+      acknowledged.emplace_back(prefix + std::to_string(i), i);
+      ++count;
+    }
+    usleep(std::uniform_int_distribution<int>(1000, 250000)(rng));
+    kill(pid, SIGKILL);
     while (read(fds[0], &i, sizeof i) == sizeof i) {
       acknowledged.emplace_back(prefix + std::to_string(i), i);
       ++count;
