@@ -1,0 +1,172 @@
+// Drawing: device contexts, fonts, pens, brushes, bitmaps and text, and the
+// window geometry calls that painting needs. A device context (HDC) paints
+// into a window during WM_PAINT, into a memory bitmap, or (GetDC) onto a
+// scratch surface of the window's size that is only good for measuring.
+// Text is measured and drawn with the same font, so a loop that measures
+// with DT_CALCRECT sees what drawing will produce.
+//
+// Ownership: objects made by Create* belong to the caller and are released
+// with DeleteObject (DeleteDC for memory contexts); stock objects are never
+// released (DeleteObject of one is a harmless no-op). A context from
+// BeginPaint is ended with EndPaint, one from GetDC with ReleaseDC. Deleting
+// an object that is still selected is tolerated: the context falls back to
+// its default. Every call accepts null or stale handles and then does
+// nothing (returning 0/FALSE). Without the desktop toolkit (headless) the
+// calls keep their bookkeeping, draw nothing, and measure text with a fixed
+// approximate metric so that layout loops still end.
+#pragma once
+
+#include "platform/window.h"
+
+typedef DWORD COLORREF;
+#define RGB(r, g, b) ((COLORREF)(((BYTE)(r)) | ((WORD)((BYTE)(g)) << 8) | (((DWORD)(BYTE)(b)) << 16)))
+#define GetRValue(c) ((BYTE)(c))
+#define GetGValue(c) ((BYTE)(((WORD)(c)) >> 8))
+#define GetBValue(c) ((BYTE)((c) >> 16))
+
+struct PAINTSTRUCT {
+  HDC hdc;
+  BOOL fErase;
+  RECT rcPaint;
+  BOOL fRestore;
+  BOOL fIncUpdate;
+  BYTE rgbReserved[32];
+};
+
+#define LF_FACESIZE 32
+struct LOGFONTW {
+  LONG lfHeight; // pixels; 0 = the default height; negative = character height
+  LONG lfWidth;
+  LONG lfEscapement;
+  LONG lfOrientation;
+  LONG lfWeight; // 0 = normal, 400 normal, 500 medium, 700 bold
+  BYTE lfItalic;
+  BYTE lfUnderline;
+  BYTE lfStrikeOut;
+  BYTE lfCharSet;
+  BYTE lfOutPrecision;
+  BYTE lfClipPrecision;
+  BYTE lfQuality;
+  BYTE lfPitchAndFamily;
+  WCHAR lfFaceName[LF_FACESIZE]; // empty = the desktop's default face
+};
+#define FW_NORMAL 400
+#define FW_MEDIUM 500
+#define FW_BOLD 700
+
+struct BITMAP {
+  LONG bmType;
+  LONG bmWidth;
+  LONG bmHeight;
+  LONG bmWidthBytes;
+  WORD bmPlanes;
+  WORD bmBitsPixel;
+  LPVOID bmBits; // always null: the pixels stay with the platform
+};
+
+// GetStockObject.
+#define WHITE_BRUSH 0
+#define LTGRAY_BRUSH 1
+#define GRAY_BRUSH 2
+#define DKGRAY_BRUSH 3
+#define BLACK_BRUSH 4
+#define NULL_BRUSH 5
+#define HOLLOW_BRUSH NULL_BRUSH
+#define WHITE_PEN 6
+#define BLACK_PEN 7
+#define NULL_PEN 8
+#define SYSTEM_FONT 13
+#define DEFAULT_GUI_FONT 17
+
+// CreatePen styles.
+#define PS_SOLID 0
+#define PS_DASH 1
+#define PS_DOT 2
+#define PS_NULL 5
+
+// SetBkMode.
+#define TRANSPARENT 1
+#define OPAQUE 2
+
+// DrawTextW formats.
+#define DT_TOP 0x00000000u
+#define DT_LEFT 0x00000000u
+#define DT_CENTER 0x00000001u
+#define DT_RIGHT 0x00000002u
+#define DT_VCENTER 0x00000004u
+#define DT_BOTTOM 0x00000008u
+#define DT_WORDBREAK 0x00000010u
+#define DT_SINGLELINE 0x00000020u
+#define DT_EXPANDTABS 0x00000040u
+#define DT_NOCLIP 0x00000100u
+#define DT_CALCRECT 0x00000400u
+#define DT_NOPREFIX 0x00000800u
+
+// BitBlt raster operations.
+#define SRCCOPY 0x00CC0020u
+
+// The window's client area, (0, 0, width, height). FALSE for an unknown window.
+BOOL GetClientRect(HWND hwnd, RECT *rect);
+// The window's rectangle in screen coordinates (a child's: in its parent's
+// client coordinates offset by the parent's screen position). For a window
+// with a soft-key bar the rectangle is the window proper; the bar lies
+// directly below it.
+BOOL GetWindowRect(HWND hwnd, RECT *rect);
+// Moves and sizes the window; top-level windows: screen coordinates,
+// children: the parent's client coordinates. Sends WM_SIZE when the client
+// size changes.
+BOOL MoveWindow(HWND hwnd, int x, int y, int width, int height, BOOL repaint);
+// Marks the area (null: all of the client area) for repainting; WM_PAINT
+// arrives later, or at once through UpdateWindow.
+BOOL InvalidateRect(HWND hwnd, const RECT *rect, BOOL erase);
+// Paints the invalid area now (WM_PAINT sent before returning).
+BOOL UpdateWindow(HWND hwnd);
+
+// Only inside WM_PAINT: the context that paints into the window; the
+// background has been filled with the class brush already. Returns null for
+// an unknown window.
+HDC BeginPaint(HWND hwnd, PAINTSTRUCT *ps);
+BOOL EndPaint(HWND hwnd, const PAINTSTRUCT *ps);
+// A context of the window for measuring (what is drawn on it is not shown).
+// Release it with ReleaseDC.
+HDC GetDC(HWND hwnd);
+int ReleaseDC(HWND hwnd, HDC hdc);
+// A memory context: select a bitmap into it and BitBlt from it. DeleteDC.
+HDC CreateCompatibleDC(HDC hdc);
+BOOL DeleteDC(HDC hdc);
+
+// Returns the object of the same kind that was selected before (a font for a
+// font, ...), or null for a bad handle. Selecting a bitmap into a memory
+// context makes it the source of BitBlt.
+HGDIOBJ SelectObject(HDC hdc, HGDIOBJ obj);
+BOOL DeleteObject(HGDIOBJ obj);
+HGDIOBJ GetStockObject(int which);
+// Only lfHeight, lfWeight, lfItalic, lfUnderline and lfFaceName are used.
+HFONT CreateFontIndirectW(const LOGFONTW *font);
+HPEN CreatePen(int style, int width, COLORREF color);
+HBRUSH CreateSolidBrush(COLORREF color);
+// For a bitmap: fills a BITMAP (at most size bytes; 24 bytes are enough for
+// bmType to bmBitsPixel) and returns the bytes written; 0 for other objects
+// or a bad handle.
+int GetObjectW(HGDIOBJ obj, int size, LPVOID out);
+
+// Returns the previous value.
+COLORREF SetTextColor(HDC hdc, COLORREF color);
+COLORREF SetBkColor(HDC hdc, COLORREF color);
+int SetBkMode(HDC hdc, int mode);
+
+int FillRect(HDC hdc, const RECT *rect, HBRUSH brush);
+// Outline with the selected pen, inside filled with the selected brush.
+BOOL Rectangle(HDC hdc, int left, int top, int right, int bottom);
+// Draws (or with DT_CALCRECT only measures) text; count -1 = up to the
+// terminator. DT_CALCRECT keeps left/top and sets right/bottom to the extent
+// of the text as it would be drawn: with DT_WORDBREAK wrapped at the given
+// width, otherwise on one line. Returns the height of the text.
+int DrawTextW(HDC hdc, LPCWSTR text, int count, RECT *rect, UINT format);
+// Copies from a memory context's bitmap (only SRCCOPY).
+BOOL BitBlt(HDC dest, int x, int y, int width, int height, HDC src, int srcX, int srcY, DWORD rop);
+
+// Loads a BMP file (a device path, relative to the device root). Returns a
+// bitmap the caller deletes with DeleteObject, or null when the file is
+// missing, unreadable or damaged.
+HBITMAP SHLoadDIBitmap(LPCWSTR path);

@@ -1,0 +1,16 @@
+// Starting the desktop toolkit. The thread that calls VantrelQtInit becomes
+// the user-interface thread: its message queue is pumped inside the toolkit's
+// event loop, its GetMessageW waits there, windows created on it become
+// widgets, and message boxes and dialogs asked for by other threads are shown
+// on it while the asking thread waits. Without this call everything runs
+// headless (windows are records, message boxes answered by the fallback).
+#pragma once
+
+// Creates the application object (argc and argv must outlive it: pass
+// main's own), registers the control classes and installs the window system
+// hooks and the message box presenter. Returns false when the toolkit cannot
+// start (no display); the caller may then go on headless. Calling it again
+// returns true and does nothing.
+bool VantrelQtInit(int &argc, char **argv);
+// True once VantrelQtInit has succeeded.
+bool VantrelQtActive();
