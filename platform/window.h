@@ -150,7 +150,9 @@ LRESULT DefWindowProcW(HWND hwnd, UINT msg, WPARAM wParam, LPARAM lParam);
 LONG_PTR GetWindowLongW(HWND hwnd, int index);
 LONG_PTR SetWindowLongW(HWND hwnd, int index, LONG_PTR value);
 HWND GetParent(HWND hwnd);      // the owner or parent, nullptr for none
-HWND GetTopLevelWindow(HWND hwnd); // walks owners and parents to the top
+// The window that contains hwnd: climbs from child controls to the first
+// window that is not a child (an owned dialog is its own top-level window).
+HWND GetTopLevelWindow(HWND hwnd);
 // Finds a top-level window of this process by class name and/or title.
 HWND FindWindowW(LPCWSTR className, LPCWSTR title);
 

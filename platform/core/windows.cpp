@@ -261,9 +261,12 @@ HWND GetTopLevelWindow(HWND hwnd) {
   WindowRecord *w = FindWindowLocked(core, hwnd);
   if (!w)
     return nullptr;
-  // Ids only grow and a window's parent existed before it, so each step
-  // goes to a smaller id and the walk ends.
-  for (WindowRecord *up; w->parent && (up = FindWindowLocked(core, Handle(w->parent)));) {
+  // Climbs from a child control to the window that contains it, and stops
+  // at the first window that is not a child: a dialog is its own top-level
+  // window even when the main window owns it. Ids only grow and a window's
+  // parent existed before it, so each step goes to a smaller id and the walk
+  // ends.
+  for (WindowRecord *up; w->child && w->parent && (up = FindWindowLocked(core, Handle(w->parent)));) {
     hwnd = Handle(w->parent);
     w = up;
   }

@@ -84,7 +84,8 @@ TEST_F(MessagesTest, DestroyTakesOwnedWindowsAndStaleHandlesStayDead) {
   HWND owner = Make();
   HWND owned = Make(owner);
   EXPECT_EQ(GetParent(owned), owner);
-  EXPECT_EQ(GetTopLevelWindow(owned), owner);
+  // An owned window is its own top-level window; only children climb.
+  EXPECT_EQ(GetTopLevelWindow(owned), owned);
   SetWindowLongW(owner, GWL_USERDATA, 77);
   EXPECT_EQ(GetWindowLongW(owner, GWL_USERDATA), 77);
   ASSERT_TRUE(SetTimer(owner, 1, 10, nullptr));
