@@ -9,6 +9,7 @@
 #include <cstring>
 #include <fcntl.h>
 #include <poll.h>
+#include <random>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -204,4 +205,17 @@ int CountKeysymInKeymap(const std::string &display, unsigned long keysym) {
     XFree(map);
   XCloseDisplay(dpy);
   return count;
+}
+
+std::u32string MixedStressText(size_t n) {
+  const std::u32string pool = U"abcdefghijklmnopqrstuvwxyzABCDEFGHIJKLMNOPQRSTUVWXYZ0123456789"
+                              U" .,;:!?-()@\"'/"
+                              U"éèêëàâäçñöôüûùßÉÀÇÑÖÜ€"
+                              U"абвгдеёжзийклмнопрстуфхцчшщъыьэюяАБВГДЕЁЖЗИЙКЛМНОПРСТУФХЦЧШЩЪЫЬЭЮЯ";
+  std::mt19937 rng(20240611);
+  std::uniform_int_distribution<size_t> pick(0, pool.size() - 1);
+  std::u32string text;
+  for (size_t i = 0; i < n; ++i)
+    text += pool[pick(rng)];
+  return text;
 }

@@ -36,6 +36,9 @@ private:
   std::string pending_; // UTF-8 bytes of a character not yet complete
 };
 
+// Mixed text of n characters: ASCII, accented Latin, the euro sign and
+// Cyrillic, in a fixed pseudo-random order (the same on every run).
+std::u32string MixedStressText(size_t n);
 // The code points of UTF-8 text (test data is valid UTF-8).
 std::u32string DecodeUtf8(const std::string &s);
 // How many times keysym appears in the keymap of display (-1: no display).
