@@ -11,6 +11,7 @@ packages=(
   libevdev-dev
   qt6-base-dev qt6-base-dev-tools qt6-multimedia-dev libgl-dev
   libsystemd-dev dbus dbus-x11 python3-dbusmock
+  libpulse-dev
   xauth
 )
 

@@ -1,21 +1,16 @@
-// PlaySoundW for the program's three WAVE resources. No audio backend is
-// attached yet, so a known sound is accepted and not played: silence is what
-// the program does on a machine without an audio device. The call returns at
-// once either way, so a key click never delays its key.
+// PlaySoundW for the program's WAVE resources. The call only hands the
+// request to the audio thread and returns, so a key click never delays the
+// key it belongs to; without a sound server it is silent and still succeeds.
 #include "platform/sound.h"
 
-#include "platform/trace.h"
-
-#include <atomic>
+#include "platform/sound/sound_output.h"
 
 BOOL PlaySoundW(LPCWSTR name, HMODULE, DWORD flags) {
   if (!(flags & SND_RESOURCE) || !IS_INTRESOURCE(name))
     return FALSE;
-  WORD id = static_cast<WORD>(reinterpret_cast<uintptr_t>(name));
-  if (id != kSoundKeyClick && id != kSoundConnected && id != kSoundDisconnected)
+  int index = SoundIndex(static_cast<WORD>(reinterpret_cast<uintptr_t>(name)));
+  if (index < 0)
     return FALSE;
-  static std::atomic<bool> told{false};
-  if (!told.exchange(true))
-    PlatformTrace("sound: no audio output; sounds are silent");
+  SoundOutputPlay(index);
   return TRUE;
 }

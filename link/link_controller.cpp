@@ -1,0 +1,180 @@
+// TypingWnd: the link's window on the user interface thread. Its procedure
+// turns the private messages into command packets, link-state changes and
+// the three link timers; its creation starts the reader thread.
+#include "link/link_controller.h"
+
+#include "app/globals.h"
+#include "app/settings_store.h"
+#include "app/ui_strings.h"
+#include "link/messages.h"
+#include "link/packets.h"
+#include "link/reader_thread.h"
+#include "platform/text.h"
+#include "platform/threads.h"
+#include "platform/trace.h"
+#include "platform/window.h"
+
+namespace {
+
+constexpr WCHAR kClassName[] = u"TypingWnd";
+constexpr size_t kStatusTextUnits = sizeof(AppGlobals.statusText) / sizeof(WCHAR);
+
+void OnCreate(HWND hwnd, const CREATESTRUCTW *cs) {
+  // Publish the handle before the reader thread exists, so that it never
+  // sees the link without its window.
+  if (auto *link = static_cast<LinkController *>(cs->lpCreateParams))
+    link->typingWnd = hwnd;
+  AppGlobals.typingWnd.store(hwnd);
+
+  HANDLE thread = CreateThread(nullptr, 0, ReaderThread, cs->hInstance, 0, nullptr);
+  if (!thread) {
+    NKDbgPrintfW(u"Could not start the reader thread\r\n");
+    DestroyWindow(AppGlobals.mainWindow);
+    return;
+  }
+  CloseHandle(thread); // the thread runs on its own until the process ends
+}
+
+void OnTimer(HWND hwnd, UINT_PTR id) {
+  int32_t state = AppGlobals.linkState.load();
+  switch (id) {
+  case kHeartbeatTimer:
+    KillTimer(hwnd, kHeartbeatTimer);
+    // Calibration keeps the keyboard busy without heartbeats; an idle link
+    // (a late expiry racing the disconnection) has nothing to close.
+    if (state == LINK_CALIBRATING || state == LINK_IDLE || state == 0)
+      break;
+    NKDbgPrintfW(u"Heartbeat timer expired\r\n");
+    AppGlobals.linkState.store(LINK_DISCONNECTING);
+    break;
+  case kStatusPollTimer:
+    if (state == LINK_CALIBRATING) {
+      KillTimer(hwnd, kStatusPollTimer); // restarted when the calibration ends
+      break;
+    }
+    SendPacket(kRequestSystemDataPacket);
+    break;
+  case kConnectionTimeoutTimer: {
+    KillTimer(hwnd, kConnectionTimeoutTimer);
+    int32_t typing = LINK_TYPING;
+    AppGlobals.linkState.compare_exchange_strong(typing, LINK_DISCONNECTING);
+    break;
+  }
+  default:
+    break;
+  }
+}
+
+void OnToggleConnection() {
+  if (AppGlobals.linkState.load() == LINK_IDLE) {
+    AppGlobals.connectRequested.store(1);
+    SetEvent(AppGlobals.connectionEvent.load());
+  } else {
+    // The reader thread is polling the port in every other state and sees
+    // the new state when its current read returns.
+    AppGlobals.linkState.store(LINK_DISCONNECTING);
+  }
+}
+
+void OnSetConnectionTimeout(HWND hwnd, LPARAM lParam) {
+  int32_t timeout = static_cast<int32_t>(lParam);
+  AppGlobals.connectionTimeout.store(timeout);
+  SettingsStore::WriteDword(u"Connection Timeout", timeout);
+  if (timeout != 0)
+    SetTimer(hwnd, kConnectionTimeoutTimer, static_cast<UINT>(timeout), nullptr);
+  else
+    KillTimer(hwnd, kConnectionTimeoutTimer); // "Never" must not let an older timer close the link
+}
+
+void OnLinkQuit() {
+  WStrCopyN(AppGlobals.statusText, kStatusTextUnits, UiString(25));
+  PostMessageW(AppGlobals.mainWindow, WM_STATUS_TEXT_CHANGED, 0, 0);
+  AppGlobals.linkState.store(LINK_DISCONNECTING);
+  SendPacket(kDisconnectPacket);
+}
+
+} // namespace
+
+LRESULT TypingWndProc(HWND hwnd, UINT msg, WPARAM wParam, LPARAM lParam) {
+  switch (msg) {
+  case WM_CREATE:
+    OnCreate(hwnd, reinterpret_cast<const CREATESTRUCTW *>(lParam));
+    return 0;
+  case WM_TIMER:
+    OnTimer(hwnd, static_cast<UINT_PTR>(wParam));
+    return 0;
+  case WM_PAINT:
+  case WM_COMMAND:
+    return 0;
+  case WM_TOGGLE_CONNECTION:
+    OnToggleConnection();
+    return 0;
+  case WM_SET_KEYCLICKS:
+    SettingsStore::WriteDword(u"Keyclicks", static_cast<int32_t>(lParam));
+    return 0;
+  case WM_START_HEARTBEAT:
+    SetTimer(hwnd, kHeartbeatTimer, kHeartbeatPeriodMs, nullptr);
+    return 0;
+  case WM_START_STATUS_POLL:
+    SetTimer(hwnd, kStatusPollTimer, kStatusPollPeriodMs, nullptr);
+    return 0;
+  case WM_CALIBRATE:
+    AppGlobals.linkState.store(LINK_CALIBRATING);
+    return 0;
+  case WM_RESUME_WITH_SETTINGS:
+    PushSettings();
+    AppGlobals.linkState.store(LINK_TYPING);
+    SendPacket(kTypingModePacket);
+    return 0;
+  case WM_END_CALIBRATION:
+    AppGlobals.linkState.store(LINK_TYPING);
+    SendEndCalibration();
+    return 0;
+  case WM_BEGIN_CALIBRATION:
+    SendBeginCalibration();
+    return 0;
+  case WM_PUSH_SETTINGS:
+    PushSettings();
+    return 0;
+  case WM_SET_CONNECTION_TIMEOUT:
+    OnSetConnectionTimeout(hwnd, lParam);
+    return 0;
+  case WM_SET_SENSITIVITY:
+    SendSensitivitySequence();
+    return 0;
+  case WM_SET_KEY_REPEAT_RATE:
+    SendRepeatRate();
+    return 0;
+  case WM_SET_KEY_REPEAT_DELAY:
+    SendRepeatDelay();
+    return 0;
+  case WM_LINK_QUIT:
+    OnLinkQuit();
+    return 0;
+  default:
+    return DefWindowProcW(hwnd, msg, wParam, lParam);
+  }
+}
+
+int CreateLinkController(LinkController *link, HINSTANCE instance, HWND parent) {
+  WNDCLASSW cls{};
+  cls.style = 0;
+  cls.lpfnWndProc = TypingWndProc;
+  cls.hInstance = instance;
+  cls.hbrBackground = nullptr; // stock white brush; the window is never painted
+  cls.lpszClassName = kClassName;
+  RegisterClassW(&cls); // a second registration (tests) keeps the first
+
+  // The window is never shown, so its rectangle only mirrors the parent's
+  // client area; the platform offers no client rectangle query headless.
+  RECT rect{0, 0, 0, 0};
+  HWND hwnd = CreateWindowExW(0, kClassName, nullptr, WS_DISABLED, rect.left, rect.top, rect.right,
+                              rect.bottom, parent, reinterpret_cast<HMENU>(intptr_t{-1}), instance,
+                              link);
+  if (!hwnd)
+    return -1;
+  if (link)
+    link->typingWnd = hwnd;
+  AppGlobals.typingWnd.store(hwnd);
+  return 0;
+}

@@ -1,0 +1,28 @@
+// The link controller: a hidden window of class TypingWnd on the user
+// interface thread. It is the link's mailbox there: menu commands, dialogs
+// and the reader thread post it the private messages of link/messages.h, and
+// its procedure turns them into command packets, changes of linkState and the
+// three link timers (heartbeat, status poll, connection time-out). Creating
+// the window starts the reader thread.
+#pragma once
+
+#include "platform/wintypes.h"
+
+// Allocated by the shell before CreateLinkController and kept for the whole
+// process. The window handle comes first, so senders on the user interface
+// thread can reach TypingWnd through AppGlobals.link.
+struct LinkController {
+  HWND typingWnd = nullptr;
+  // The reader thread's "ConnectionEvent"; invalid until the thread has
+  // created it (it also publishes it in AppGlobals.connectionEvent).
+  HANDLE connectionEvent = INVALID_HANDLE_VALUE;
+};
+
+// Registers the class TypingWnd and creates its window (disabled, never
+// shown, owned by parent), which starts the reader thread. Stores the handle
+// in link->typingWnd and AppGlobals.typingWnd. Returns 0 on success, -1 when
+// the window could not be created (link untouched).
+int CreateLinkController(LinkController *link, HINSTANCE instance, HWND parent);
+
+// The window procedure of TypingWnd (exposed for tests and the shell).
+LRESULT TypingWndProc(HWND hwnd, UINT msg, WPARAM wParam, LPARAM lParam);

@@ -1,0 +1,269 @@
+// The reader thread and its connection state machine.
+//
+// The thread blocks on "ConnectionEvent" only in LinkState 1; in every other
+// state it polls the port, and the read time-outs bound how long it takes to
+// notice a state written by the user interface thread. State changes that
+// race with such a write use compare-and-swap, so that a disconnect request
+// made while a step runs is never overwritten by the step's own result.
+#include "link/reader_thread.h"
+
+#include "app/globals.h"
+#include "app/settings_store.h"
+#include "app/ui_strings.h"
+#include "keys/keycode_table.h"
+#include "link/frame_decoder.h"
+#include "link/link_controller.h"
+#include "link/messages.h"
+#include "link/packets.h"
+#include "link/port_discovery.h"
+#include "link/suspend_killer.h"
+#include "platform/files.h"
+#include "platform/power.h"
+#include "platform/sound.h"
+#include "platform/text.h"
+#include "platform/threads.h"
+#include "platform/trace.h"
+#include "platform/window.h"
+
+namespace {
+
+constexpr DWORD kAfterOpenPauseMs = 2000;
+constexpr DWORD kHandshakeReadPauseMs = 200;
+constexpr DWORD kAfterDisconnectPauseMs = 2000;
+constexpr int kSyncReadLimit = 10;
+constexpr int kBlock = 12;
+constexpr DWORD kSoundFlags = SND_RESOURCE | SND_ASYNC | SND_NOWAIT; // 0x42005
+constexpr UINT kErrorBoxSmartphone = MB_ICONEXCLAMATION | MB_SETFOREGROUND; // 0x10030
+constexpr UINT kErrorBoxPocketPc = MB_ICONEXCLAMATION | MB_TOPMOST;        // 0x40030
+constexpr size_t kStatusTextUnits = sizeof(AppGlobals.statusText) / sizeof(WCHAR);
+constexpr int32_t kDefaultConnectionTimeout = 30000;
+
+// Moves linkState from `from` to `to` unless the other thread changed it
+// meanwhile. Returns true when the move happened.
+bool Advance(int32_t from, int32_t to) {
+  return AppGlobals.linkState.compare_exchange_strong(from, to);
+}
+
+void ShowStatus(const WCHAR *text) {
+  WStrCopyN(AppGlobals.statusText, kStatusTextUnits, text);
+  PostMessageW(AppGlobals.mainWindow, WM_STATUS_TEXT_CHANGED, 0, 0);
+}
+
+void ClosePort() {
+  HANDLE port = AppGlobals.portHandle.exchange(INVALID_HANDLE_VALUE);
+  if (port != INVALID_HANDLE_VALUE)
+    CloseHandle(port);
+}
+
+void ReleaseSuspendKiller() {
+  SuspendKiller *killer = AppGlobals.suspendKiller;
+  if (!killer)
+    return;
+  killer->Engage(false);
+  delete killer;
+  AppGlobals.suspendKiller = nullptr;
+}
+
+// The keyboard answered: from now on the machine stays awake.
+void EngageSuspendKiller() {
+  ReleaseSuspendKiller(); // at most one exists at a time
+  AppGlobals.suspendKiller = new SuspendKiller();
+  AppGlobals.suspendKiller->Engage(true);
+}
+
+// After the status frame: settings, idle time-out, connected notice.
+// Returns false when a disconnect request arrived meanwhile.
+bool CompleteHandshake() {
+  SendSettingsAndTypingMode();
+  int32_t timeout = SettingsStore::ReadDword(u"Connection Timeout", kDefaultConnectionTimeout);
+  AppGlobals.connectionTimeout.store(timeout);
+  HWND wnd = AppGlobals.typingWnd.load();
+  if (timeout != 0)
+    SetTimer(wnd, kConnectionTimeoutTimer, static_cast<UINT>(timeout), nullptr);
+  PostMessageW(AppGlobals.mainWindow, WM_LINK_PHASE, 1, 2);
+  PlaySoundW(MAKEINTRESOURCEW(kSoundConnected), AppGlobals.hInstance, kSoundFlags);
+  PostMessageW(wnd, WM_START_STATUS_POLL, 0, 0);
+  return Advance(LINK_HANDSHAKE, LINK_TYPING);
+}
+
+// A keyboard not seen before has connected: offer calibration.
+void AskForCalibration() {
+  AppGlobals.serialChanged.store(0);
+  int answer = MessageBoxW(AppGlobals.mainWindow, UiString(8), UiString(9), MB_YESNO | MB_ICONQUESTION);
+  // The box blocks this thread; a disconnect meanwhile wins over the answer.
+  if (answer == IDYES && Advance(LINK_TYPING, LINK_CALIBRATING))
+    PostMessageW(AppGlobals.mainWindow, WM_CALIBRATE, 0, 0);
+}
+
+} // namespace
+
+void SyncStep() {
+  int n = AppGlobals.syncAttempts++;
+  if (n >= kSyncReadLimit) {
+    AppGlobals.syncAttempts = 0;
+    ClosePort();
+    if (!AppGlobals.portAutoDetect.load()) {
+      Advance(LINK_SYNCING, LINK_ERROR);
+    } else if (Advance(LINK_SYNCING, LINK_IDLE)) {
+      // The connect request is still pending: try the next port.
+      SetEvent(AppGlobals.connectionEvent.load());
+    }
+    return;
+  }
+  switch (ReceiveBlock(kBlock)) {
+  case RX_SYNC:
+    ShowStatus(UiString(23));
+    SendPacket(kCalibrationOffPacket);
+    break;
+  case RX_HEARTBEAT:
+  case RX_MARKER_FF:
+    if (!Advance(LINK_SYNCING, LINK_HANDSHAKE))
+      break;
+    AppGlobals.syncAttempts = 0;
+    if (AppGlobals.portAutoDetect.load()) {
+      AppGlobals.portAutoDetect.store(0);
+      SettingsStore::WriteString(u"COMPORT", AppGlobals.portName);
+    }
+    EngageSuspendKiller();
+    break;
+  default:
+    break;
+  }
+}
+
+void RunHandshake() {
+  SendPacket(kHandshakeRequestPacket);
+  for (int reads = 0;; ++reads) {
+    if (AppGlobals.linkState.load() != LINK_HANDSHAKE)
+      return; // a disconnect request: the disconnection runs next
+    if (reads == kHandshakeReadLimit) {
+      NKDbgPrintfW(u"Handshake: no status frame after %d reads\r\n", reads);
+      Advance(LINK_HANDSHAKE, LINK_ERROR);
+      return;
+    }
+    Sleep(kHandshakeReadPauseMs);
+    int r = ReceiveBlock(kBlock);
+    if (r == RX_IDENTITY) {
+      SendPacket(kRequestSystemDataPacket);
+    } else if (r == RX_STATUS) {
+      // Status codes 1, 2 and 8 end the connection before it starts.
+      if (AppGlobals.linkState.load() != LINK_HANDSHAKE)
+        return;
+      if (!CompleteHandshake())
+        return;
+      break;
+    }
+  }
+  // The question waits for a connection that completed; otherwise it is
+  // kept for the next one.
+  if (AppGlobals.serialChanged.load() == 1)
+    AskForCalibration();
+}
+
+void RunDisconnection() {
+  AppGlobals.linkState.store(LINK_IDLE);
+  SendPacket(kDisconnectPacket);
+  HWND main = AppGlobals.mainWindow;
+  SetForegroundWindow(reinterpret_cast<HWND>(reinterpret_cast<uintptr_t>(main) | 1));
+  ShowWindow(GetFocus(), SW_SHOW);
+  ReleaseSuspendKiller();
+  if (AppGlobals.portHandle.load() != INVALID_HANDLE_VALUE) {
+    ClosePort();
+    PlaySoundW(MAKEINTRESOURCEW(kSoundDisconnected), AppGlobals.hInstance, kSoundFlags);
+  }
+  PostMessageW(main, WM_LINK_PHASE, 1, 0);
+  PostMessageW(AppGlobals.openDialog.load(), WM_COMMAND, IDOK, 0);
+  HWND wnd = AppGlobals.typingWnd.load();
+  KillTimer(wnd, kHeartbeatTimer);
+  KillTimer(wnd, kStatusPollTimer);
+  KillTimer(wnd, kConnectionTimeoutTimer);
+  Sleep(kAfterDisconnectPauseMs);
+  if (AppGlobals.disconnectNoticePending.exchange(0) == 1)
+    MessageBoxW(main, UiString(37), UiString(9), MB_OK);
+}
+
+void RunTyping() {
+  AppGlobals.connectRequested.store(0);
+  NKDbgPrintfW(u"TYPING\r\n");
+  while (AppGlobals.linkState.load() == LINK_TYPING)
+    ReceiveBlock(1);
+}
+
+void RunCalibration() {
+  while (AppGlobals.linkState.load() == LINK_CALIBRATING) {
+    if (ReceiveBlock(kBlock) == RX_CALIBRATION_FAILED && Advance(LINK_CALIBRATING, LINK_TYPING)) {
+      PostMessageW(AppGlobals.calibrationDialog.load(), WM_CALIBRATION_FAILED, 0, 0);
+      SendCalibrationFailed();
+    }
+  }
+  // Whatever ended the loop, the keyboard leaves calibration mode. A
+  // disconnect request (the user pressed disconnect or quit) is honoured
+  // after that instead of going back to typing.
+  int32_t state = AppGlobals.linkState.load();
+  if (state != LINK_DISCONNECTING)
+    AppGlobals.linkState.store(LINK_TYPING);
+  SendLeaveCalibration();
+}
+
+void ShowConnectError() {
+  AppGlobals.connectRequested.store(0);
+  if (AppGlobals.isSmartphone == 1)
+    MessageBoxW(AppGlobals.calibrationDialog.load(), UiString(39), UiString(9), kErrorBoxSmartphone);
+  else
+    MessageBoxW(AppGlobals.mainWindow, UiString(38), UiString(9), kErrorBoxPocketPc);
+  AppGlobals.linkState.store(LINK_DISCONNECTING);
+}
+
+DWORD ReaderThread(LPVOID) {
+  AppGlobals.connectionEvent.store(INVALID_HANDLE_VALUE);
+  PostMessageW(AppGlobals.mainWindow, WM_LINK_PHASE, 0, 0);
+  // The power manager owns the time-out key that SuspendKiller opens; it must
+  // be running before a keyboard can connect.
+  StartPowerManager();
+  if (!loadKeycodeFile())
+    return 0; // the message has been shown; the connect button stays disabled
+  AppGlobals.linkState.store(LINK_IDLE);
+  HANDLE event = CreateEventW(nullptr, FALSE, FALSE, u"ConnectionEvent");
+  if (!event) {
+    NKDbgPrintfW(u"ConnectionEvent could not be created; the link stays off\r\n");
+    return 0;
+  }
+  AppGlobals.connectionEvent.store(event);
+  if (AppGlobals.link)
+    AppGlobals.link->connectionEvent = event;
+  PostMessageW(AppGlobals.mainWindow, WM_LINK_PHASE, 1, 0);
+
+  for (;;) {
+    WaitForSingleObject(event, INFINITE);
+    switch (AppGlobals.linkState.load()) {
+    case LINK_IDLE:
+      if (AppGlobals.connectRequested.load() == 1) {
+        OpenPort();
+        Sleep(kAfterOpenPauseMs);
+      }
+      break;
+    case LINK_SYNCING:
+      SyncStep();
+      break;
+    case LINK_HANDSHAKE:
+      RunHandshake();
+      break;
+    case LINK_DISCONNECTING:
+      RunDisconnection();
+      break;
+    case LINK_TYPING:
+      RunTyping();
+      break;
+    case LINK_CALIBRATING:
+      RunCalibration();
+      break;
+    case LINK_ERROR:
+      ShowConnectError();
+      break;
+    default:
+      break;
+    }
+    if (AppGlobals.linkState.load() != LINK_IDLE)
+      SetEvent(event);
+  }
+}

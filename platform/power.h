@@ -1,0 +1,60 @@
+// Power: device power requirements and the platform's power manager.
+//
+// The power manager's battery time-outs live in the registry as on the
+// handheld: HKEY_LOCAL_MACHINE
+// "System\CurrentControlSet\Control\Power\Timeouts", REG_DWORD seconds
+// "BattUserIdle", "BattSystemIdle" and "BattSuspend" (0 = never). The
+// manager reads them again whenever the named event
+// "PowerManager/ReloadActivityTimeouts" is set. While all three are 0,
+// or while a backlight requirement (a device whose name starts with "BKL",
+// state D0 or D1) is held, it keeps the desktop awake: it holds a
+// systemd-logind "idle:sleep" inhibitor and the session's screensaver
+// inhibit, where those services run (a trace line says when one does not;
+// nothing fails). The buses are the usual ones, overridable with
+// DBUS_SYSTEM_BUS_ADDRESS and DBUS_SESSION_BUS_ADDRESS. The bus calls run on
+// the manager's own thread, so no caller waits for them.
+#pragma once
+
+#include "platform/wintypes.h"
+
+typedef unsigned long ULONG;
+typedef void *PVOID;
+
+enum CEDEVICE_POWER_STATE {
+  PwrDeviceUnspecified = -1,
+  D0 = 0, // full on
+  D1 = 1,
+  D2 = 2,
+  D3 = 3,
+  D4 = 4, // off
+};
+
+#define POWER_NAME 0x00000001u
+
+// Starts the power manager once (later calls do nothing): creates the
+// time-out key with default values when it is missing, the reload event, and
+// the thread that acts on it. Called at start-up; SetPowerRequirement also
+// calls it.
+void StartPowerManager();
+
+// Asks for device `device` (for example "BKL1:") to stay at least at
+// `state`. Returns a handle for ReleasePowerRequirement, or nullptr for a
+// null device name.
+HANDLE SetPowerRequirement(LPCWSTR device, CEDEVICE_POWER_STATE state, ULONG flags,
+                           PVOID systemState, ULONG reserved);
+// Returns ERROR_SUCCESS, or ERROR_INVALID_PARAMETER for a handle that is not
+// a held requirement.
+DWORD ReleasePowerRequirement(HANDLE requirement);
+
+// What the power manager holds, for traces and tests.
+struct PowerManagerStatus {
+  bool running;          // StartPowerManager has run
+  bool keepAwake;        // the last evaluation wanted the machine kept awake
+  bool logindInhibitor;  // a logind inhibitor file descriptor is held
+  bool screensaverInhibit; // a screensaver cookie is held
+  unsigned evaluations;  // how many times the state has been worked out
+};
+PowerManagerStatus GetPowerManagerStatus();
+// Waits until the manager has worked out the state after every request made
+// so far (up to timeoutMs). Returns false on time-out. For tests.
+bool WaitForPowerManager(DWORD timeoutMs);
