@@ -1,0 +1,220 @@
+// The keyboard's behaviour, written from the wire format: 12-byte packets in
+// (kind at byte 4, parameter id and value at 5 and 6, XOR checksum at 11),
+// markers and frames out.
+#include "keyboard.h"
+
+#include <algorithm>
+#include <cstdarg>
+
+namespace {
+
+enum : uint8_t {
+  kSetParameter = 1,
+  kCalibrationMode = 2,
+  kTypingMode = 3,
+  kHandshakeRequest = 5,
+  kRequestSystemData = 10,
+  kDisconnect = 11,
+};
+constexpr uint8_t kParamCalibration = 14;
+constexpr uint8_t kCalibrationOff = 23;
+constexpr size_t kPacketSize = 12;
+constexpr auto kExitGrace = std::chrono::milliseconds(500);
+
+const char *KindName(uint8_t kind) {
+  switch (kind) {
+  case kSetParameter:
+    return "SET_PARAMETER";
+  case kCalibrationMode:
+    return "CALIBRATION_MODE";
+  case kTypingMode:
+    return "TYPING_MODE";
+  case kHandshakeRequest:
+    return "HANDSHAKE_REQUEST";
+  case kRequestSystemData:
+    return "REQUEST_SYSTEM_DATA";
+  case kDisconnect:
+    return "DISCONNECT";
+  default:
+    return "UNKNOWN";
+  }
+}
+
+std::string Hex(const uint8_t *p, size_t n) {
+  std::string s;
+  char b[4];
+  for (size_t i = 0; i < n; ++i) {
+    snprintf(b, sizeof b, i ? " %02X" : "%02X", p[i]);
+    s += b;
+  }
+  return s;
+}
+
+void PutBigEndian(std::vector<uint8_t> &out, uint32_t v, int bytes) {
+  for (int i = bytes - 1; i >= 0; --i)
+    out.push_back(static_cast<uint8_t>(v >> (8 * i)));
+}
+
+} // namespace
+
+Keyboard::Keyboard(const Options &opt, FILE *log, std::function<bool(const uint8_t *, size_t)> write)
+    : opt_(opt), log_(log), write_(std::move(write)), start_(KbdClock::now()) {}
+
+double Keyboard::Ms(KbdClock::time_point t) const {
+  return std::chrono::duration<double, std::milli>(t - start_).count();
+}
+
+void Keyboard::Log(const char *fmt, ...) {
+  va_list ap;
+  va_start(ap, fmt);
+  fprintf(log_, "{\"t_ms\":%.3f,", Ms(KbdClock::now()));
+  vfprintf(log_, fmt, ap);
+  fputs("}\n", log_);
+  fflush(log_);
+  va_end(ap);
+}
+
+void Keyboard::Plan(KbdClock::time_point due, std::vector<uint8_t> bytes, const std::string &what,
+                    bool calibration) {
+  Output out{due, std::move(bytes), what, calibration};
+  auto at = std::upper_bound(planned_.begin(), planned_.end(), due,
+                             [](KbdClock::time_point t, const Output &o) { return t < o.due; });
+  planned_.insert(at, std::move(out));
+}
+
+void Keyboard::PlanFrame(KbdClock::time_point due, const std::vector<uint8_t> &frame,
+                         const std::string &what, bool calibration) {
+  if (opt_.splitFramesMs < 0) {
+    Plan(due, frame, what, calibration);
+    return;
+  }
+  for (size_t i = 0; i < frame.size(); ++i)
+    Plan(due + std::chrono::milliseconds(opt_.splitFramesMs) * i, {frame[i]},
+         what + " byte " + std::to_string(i), calibration);
+}
+
+void Keyboard::PortOpened(KbdClock::time_point now) {
+  open_ = true;
+  everOpened_ = true;
+  answeredStatus_ = false;
+  rx_.clear();
+  Log("\"event\":\"open\"");
+  if (opt_.sendSync)
+    Plan(now, {0xA5, 0x5A}, "sync");
+  nextHeartbeat_ = now + std::chrono::milliseconds(opt_.heartbeatMs);
+}
+
+void Keyboard::PortClosed() {
+  open_ = false;
+  // A real keyboard's link is gone: nothing planned for it is sent later.
+  planned_.clear();
+  Log("\"event\":\"close\"");
+  if (opt_.exitOnClose && everOpened_)
+    finished_ = true;
+}
+
+void Keyboard::Received(const uint8_t *data, size_t n, KbdClock::time_point now) {
+  rx_.insert(rx_.end(), data, data + n);
+  size_t used = 0;
+  while (rx_.size() - used >= kPacketSize) {
+    HandlePacket(rx_.data() + used, now);
+    used += kPacketSize;
+  }
+  rx_.erase(rx_.begin(), rx_.begin() + static_cast<long>(used));
+}
+
+void Keyboard::HandlePacket(const uint8_t *p, KbdClock::time_point now) {
+  uint8_t sum = 0;
+  for (size_t i = 0; i < kPacketSize; ++i)
+    sum ^= p[i];
+  uint8_t kind = p[4];
+  Log("\"event\":\"packet\",\"bytes\":\"%s\",\"kind\":%u,\"name\":\"%s\",\"id\":%u,\"value\":%u,"
+      "\"checksum_ok\":%s",
+      Hex(p, kPacketSize).c_str(), kind, KindName(kind), p[5], p[6], sum == 0 ? "true" : "false");
+
+  auto step = std::chrono::milliseconds(opt_.calibrationStepMs);
+  switch (kind) {
+  case kHandshakeRequest:
+    if (opt_.answer) {
+      std::vector<uint8_t> f{0xF9};
+      PutBigEndian(f, opt_.serial, 4);
+      PutBigEndian(f, opt_.features, 2);
+      PutBigEndian(f, opt_.build, 2);
+      PutBigEndian(f, opt_.configTable, 2);
+      f.push_back(0);
+      PlanFrame(now, f, "identity");
+    }
+    break;
+  case kRequestSystemData:
+    if (opt_.answer) {
+      ++statusFrames_;
+      uint8_t code = opt_.statusCodeSet && statusFrames_ == opt_.statusAfter ? opt_.statusCode : 0;
+      PlanFrame(now, {0x0A, opt_.battery, code, opt_.reference, 0, 0}, "status");
+      answeredStatus_ = true;
+    }
+    break;
+  case kSetParameter:
+    if (p[5] == kParamCalibration && p[6] == kCalibrationOff) {
+      // Calibration ended on the program's side: the keyboard stops asking.
+      planned_.erase(std::remove_if(planned_.begin(), planned_.end(),
+                                    [](const Output &o) { return o.calibration; }),
+                     planned_.end());
+    }
+    break;
+  case kCalibrationMode:
+    for (int i = 1; i <= 3; ++i)
+      Plan(now + step * i, {0xFB}, "calibration point", true);
+    if (opt_.calibrationOk) {
+      std::vector<uint8_t> f{0xFC};
+      f.insert(f.end(), opt_.calibrationValues, opt_.calibrationValues + 6);
+      f.push_back(0);
+      PlanFrame(now + step * 4, f, "calibration values", true);
+    } else {
+      Plan(now + step * 4, {0xFE}, "calibration failed", true);
+    }
+    break;
+  case kTypingMode:
+    if (answeredStatus_ && !typingStarted_ && !opt_.keys.empty()) {
+      typingStarted_ = true;
+      auto at = now + std::chrono::milliseconds(opt_.typeDelayMs);
+      for (uint8_t key : opt_.keys) {
+        Plan(at, {key}, "key");
+        at += std::chrono::milliseconds(opt_.keyIntervalMs);
+      }
+      if (opt_.exitAfterTyping)
+        Plan(at + kExitGrace, {}, "exit");
+    }
+    break;
+  default:
+    break;
+  }
+}
+
+KbdClock::time_point Keyboard::RunDue(KbdClock::time_point now) {
+  while (!planned_.empty() && planned_.front().due <= now) {
+    Output out = std::move(planned_.front());
+    planned_.erase(planned_.begin());
+    if (out.what == "exit") {
+      finished_ = true;
+      break;
+    }
+    if (!open_)
+      continue;
+    bool ok = write_(out.bytes.data(), out.bytes.size());
+    Log("\"event\":\"sent\",\"what\":\"%s\",\"bytes\":\"%s\"%s", out.what.c_str(),
+        Hex(out.bytes.data(), out.bytes.size()).c_str(), ok ? "" : ",\"failed\":true");
+  }
+  if (open_ && opt_.heartbeatMs > 0 && now >= nextHeartbeat_) {
+    uint8_t beat = 0xFA;
+    write_(&beat, 1);
+    nextHeartbeat_ += std::chrono::milliseconds(opt_.heartbeatMs);
+    if (nextHeartbeat_ <= now) // fell behind (a stall): keep the rhythm from now
+      nextHeartbeat_ = now + std::chrono::milliseconds(opt_.heartbeatMs);
+  }
+  KbdClock::time_point next = now + std::chrono::hours(1);
+  if (!planned_.empty())
+    next = std::min(next, planned_.front().due);
+  if (open_ && opt_.heartbeatMs > 0)
+    next = std::min(next, nextHeartbeat_);
+  return next;
+}

@@ -1,0 +1,43 @@
+// The emulator's command line.
+#pragma once
+
+#include <cstdint>
+#include <string>
+#include <vector>
+
+struct Options {
+  std::string port;    // COM0 .. COM9
+  std::string devices; // --devices, else the VANTREL_DEVICES rule
+  std::string logPath; // empty: stdout
+
+  // Identity frame.
+  uint32_t serial = 0x00A5F301;
+  uint16_t features = 1;
+  uint16_t build = 9100;
+  uint16_t configTable = 1;
+  // Status frames.
+  uint8_t battery = 180;
+  uint8_t reference = 168;
+  bool statusCodeSet = false;
+  uint8_t statusCode = 0;
+  int statusAfter = 1; // the N-th status frame of the run carries statusCode
+
+  bool sendSync = true;
+  int heartbeatMs = 1000; // 0: no heartbeat
+  bool answer = true;     // answer handshake and status requests
+  int splitFramesMs = -1; // >= 0: send frames one byte at a time, this far apart
+
+  bool calibrationOk = true;
+  uint8_t calibrationValues[6] = {12, 1, 40, 9, 1, 56};
+  int calibrationStepMs = 800;
+
+  std::vector<uint8_t> keys; // from --type and --keys, in the order given
+  int keyIntervalMs = 100;
+  int typeDelayMs = 300;
+  bool exitAfterTyping = false;
+  bool exitOnClose = false;
+};
+
+// Parses argv. Returns 0 to run, 1 after --help, 2 on a usage error (the
+// message has been printed).
+int ParseOptions(int argc, char **argv, Options &opt);

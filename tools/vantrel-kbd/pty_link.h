@@ -1,0 +1,29 @@
+// The pseudo-terminal that stands in for the keyboard's Bluetooth serial
+// port, and the COMn link in the devices folder that names its slave side.
+#pragma once
+
+#include <string>
+
+struct PtyLink {
+  int master = -1;
+  std::string slavePath; // /dev/pts/N
+  std::string linkPath;  // <devices>/COMn
+  std::string lockPath;  // <devices>/.COMn.lock, held while we run
+  int lockFd = -1;
+};
+
+// The devices folder: the --devices value, else VANTREL_DEVICES, else
+// $XDG_RUNTIME_DIR/vantrel/devices, else /tmp/vantrel-<uid>/devices.
+std::string DevicesFolder(const std::string &option);
+
+// Creates the pty (slave in raw mode, not held open) and the link `name`
+// (COM0..COM9) in `folder`. A link held by another running emulator, or a
+// link to something that is not a pseudo-terminal, is refused; a stale link
+// is replaced. Returns false with the reason in `error`.
+bool CreatePtyLink(const std::string &folder, const std::string &name, PtyLink &link,
+                   std::string &error);
+// Removes the link (only if it still names our slave) and the lock file, and
+// closes the pty. Safe to call more than once.
+void RemovePtyLink(PtyLink &link);
+// True while the program has the slave side open (no hang-up on the master).
+bool SlaveIsOpen(const PtyLink &link);
