@@ -1,0 +1,70 @@
+#include "app/command_line.h"
+
+#include <cstdio>
+#include <cstring>
+
+namespace {
+
+const char kHelp[] = R"(Usage: vantrel [--connect]
+
+Vantrel is the companion of the textile keyboard: it connects to the keyboard
+over its Bluetooth serial port and types what you press on it into the window
+that has the focus. It shows a small window with a picture of the keyboard, a
+connect button that also shows the state of the link, and an Options menu.
+Only one Vantrel runs per user (and per settings database): starting it again
+brings the running one to the front.
+
+Options:
+  --connect   connect to the keyboard as soon as the link is ready, as if the
+              connect button were pressed (nothing happens when it is already
+              connected). When Vantrel is already running, the running one is
+              asked to connect. Meant for starting at login.
+  --help      show this text and end
+
+Environment (each optional):
+  VANTREL_ROOT      the device root: the program's folder, named Vantrel, is
+                    looked for below it, breadth-first (default /; the usual
+                    place is /opt/Vantrel). Its data files (language and layout
+                    files, pictures, help) are read from that folder.
+  VANTREL_REGISTRY  the settings database (default
+                    $XDG_CONFIG_HOME/vantrel/registry.db)
+  VANTREL_DEVICES   folder of COM0 ... COM9 links to serial ports, looked at
+                    before /dev/rfcommN (default $XDG_RUNTIME_DIR/vantrel/devices)
+  VANTREL_INJECT    how keys are typed: xtest (X11), uinput (kernel virtual
+                    keyboard; Wayland and the console), log (one JSON line per
+                    key on stderr) or log:PATH (the same into a file). Default:
+                    uinput when /dev/uinput is writable, else xtest when
+                    DISPLAY is set, else log.
+  VANTREL_TRACE     where debug trace lines go: stderr or a file path (off
+                    when unset)
+  VANTREL_PLATFORM  Smartphone selects the small-screen behaviour (status line
+                    painted in the window); anything else, or unset, the
+                    handheld one
+
+Without a display, set QT_QPA_PLATFORM=offscreen to run with no window shown.
+
+Settings are kept in the settings database under HKLM\Software\Vantrel; the
+vantrel-reg tool reads and changes them.
+
+Exit status: 0 (also when another Vantrel was already running); 2 for a
+mistake on the command line.
+)";
+
+} // namespace
+
+const char *HelpText() { return kHelp; }
+
+int ParseCommandLine(int argc, char **argv, CommandLine &options) {
+  for (int i = 1; i < argc; ++i) {
+    const char *arg = argv[i];
+    if (strcmp(arg, "--help") == 0 || strcmp(arg, "-h") == 0) {
+      options.help = true;
+    } else if (strcmp(arg, "--connect") == 0) {
+      options.connect = true;
+    } else {
+      fprintf(stderr, "vantrel: unknown option '%s'\nTry 'vantrel --help'.\n", arg);
+      return 2;
+    }
+  }
+  return 0;
+}

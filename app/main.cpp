@@ -1,0 +1,43 @@
+// The program's entry point: the command line, the desktop toolkit, the
+// resources and the key-injection backend, then the start-up sequence and
+// the message loop.
+#include "app/command_line.h"
+#include "app/instance.h"
+#include "app/startup.h"
+#include "platform/inject.h"
+#include "platform/qt_app.h"
+#include "platform/text.h"
+#include "platform/trace.h"
+#include "platform/window.h"
+#include "resources/resources.h"
+
+#include <cstdio>
+
+namespace {
+
+// The module's instance handle: any stable token; resources are the
+// program's own whatever it is.
+char gModule;
+
+} // namespace
+
+int main(int argc, char **argv) {
+  CommandLine options;
+  if (int status = ParseCommandLine(argc, argv, options))
+    return status;
+  if (options.help) {
+    fputs(HelpText(), stdout);
+    return 0;
+  }
+
+  if (!VantrelQtInit(argc, argv))
+    fprintf(stderr, "vantrel: no display could be opened; running without a window "
+                    "(QT_QPA_PLATFORM=offscreen runs without one on purpose)\n");
+  RegisterVantrelResources();
+  const char *backend = InjectSelectBackend();
+  NKDbgPrintfW(u"Typing keys through %s\r\n", Utf8ToUtf16(backend ? backend : "none").c_str());
+  if (options.connect)
+    RequestConnectAtStart();
+
+  return VantrelStartup(reinterpret_cast<HINSTANCE>(&gModule), SW_SHOW);
+}

@@ -1,0 +1,172 @@
+#include "app/main_window.h"
+
+#include "app/globals.h"
+#include "app/instance.h"
+#include "app/options_menu.h"
+#include "app/ui_strings.h"
+#include "link/messages.h"
+#include "platform/controls.h"
+#include "platform/gdi.h"
+#include "platform/process.h"
+#include "platform/shell.h"
+#include "platform/win32.h"
+
+namespace {
+
+constexpr int kTitleUnits = 100;
+constexpr UINT kMainMenuBar = 200;
+constexpr WORD kIconId = 145;
+
+// WM_CREATE: the soft-key bar and its Options menu, the Done button, the
+// connect button and the first status line.
+void OnCreate(HWND hwnd) {
+  AppGlobals.menuBar = CreateMenuBar(hwnd, kMainMenuBar);
+
+  HMENU options = nullptr;
+  if (AppGlobals.menuBar) {
+    TBBUTTONINFO button = {};
+    button.cbSize = sizeof button;
+    button.dwMask = TBIF_BYINDEX | TBIF_LPARAM;
+    SendMessageW(AppGlobals.menuBar, TB_GETBUTTONINFO, 0, reinterpret_cast<LPARAM>(&button));
+    options = reinterpret_cast<HMENU>(button.lParam);
+    if (!options)
+      options = reinterpret_cast<HMENU>(SendMessageW(AppGlobals.menuBar, SHCMBM_GETMENU, 0, 0));
+  }
+  AppGlobals.optionsMenu = options;
+
+  SHINITDLGINFO done = {SHIDIM_FLAGS, hwnd, SHIDIF_DONEBUTTON};
+  SHInitDialog(&done);
+
+  RECT client = {};
+  GetClientRect(hwnd, &client);
+  const int height = client.bottom - client.top;
+  const int width = client.right - client.left;
+  const int h = height / 6;
+  CreateWindowExW(0, u"BUTTON", UiString(2), WS_VISIBLE, 5, 4 * h, width - 10, h, hwnd,
+                  reinterpret_cast<HMENU>(static_cast<uintptr_t>(kConnectButtonId)),
+                  AppGlobals.hInstance, nullptr);
+
+  WStrCopyN(AppGlobals.statusLine, sizeof AppGlobals.statusLine / sizeof(WCHAR), UiString(20));
+}
+
+// WM_CLOSE and WM_DESTROY: the bar goes, and with it the Options menu it
+// owns; item updates that still arrive before the loop ends must not reach
+// that menu, so optionsMenu is cleared with it.
+void OnClose() {
+  DestroyWindow(AppGlobals.menuBar);
+  AppGlobals.menuBar = nullptr;
+  AppGlobals.optionsMenu = nullptr;
+  PostQuitMessage(0);
+}
+
+} // namespace
+
+HWND CreateMenuBar(HWND window, UINT barId) {
+  SHMENUBARINFO info = {};
+  info.cbSize = 36;
+  info.hwndParent = window;
+  info.dwFlags = 0;
+  info.nToolBarId = barId;
+  info.hInstRes = AppGlobals.hInstance;
+  info.nBmpId = 0;
+  info.cBmpImages = 0;
+  if (!SHCreateMenuBar(&info)) {
+    MessageBoxW(AppGlobals.mainWindow, u"SHCreateMenuBar Failed", u"Error", MB_OK);
+    return nullptr;
+  }
+  return info.hwndMB;
+}
+
+LRESULT MainWndProc(HWND hwnd, UINT msg, WPARAM wParam, LPARAM lParam) {
+  switch (msg) {
+  case WM_CREATE:
+    OnCreate(hwnd);
+    return 0;
+  case WM_PAINT:
+    PaintMainWindow(hwnd);
+    return 0;
+  case WM_CLOSE:
+  case WM_DESTROY:
+    OnClose();
+    return 0;
+  case WM_HELP:
+    CreateProcessW(u"peghelp", u"file:Vantrel.htm", nullptr, nullptr, FALSE, 0, nullptr, nullptr,
+                   nullptr, nullptr);
+    return 0;
+  case WM_COMMAND:
+    if (OnOptionsCommand(hwnd, wParam, lParam))
+      return 0;
+    return DefWindowProcW(hwnd, msg, wParam, lParam);
+  case WM_TIMER:
+    if (wParam == kSipTimer)
+      SHSipPreference(GetFocus(), SIP_DOWN);
+    return 0;
+  case WM_INITMENUPOPUP:
+    if (AppGlobals.optionsMenuPending == 1) {
+      AppGlobals.optionsMenu = reinterpret_cast<HMENU>(wParam);
+      if (wParam != 0) {
+        AppGlobals.optionsMenuPending = 0;
+        InitOptionsMenu(AppGlobals.optionsMenu);
+      }
+    }
+    return 0;
+  case WM_LINK_PHASE:
+    OnLinkPhase(hwnd, wParam, lParam);
+    return 0;
+  case WM_CALIBRATE:
+    PostMessageW(hwnd, WM_COMMAND, kCommandCalibration, 0);
+    return 0;
+  case WM_STATUS_TEXT_CHANGED:
+    OnStatusTextChanged(hwnd, wParam);
+    return 0;
+  default:
+    return DefWindowProcW(hwnd, msg, wParam, lParam);
+  }
+}
+
+bool CreateMainWindow(HINSTANCE instance, int showCommand) {
+  AppGlobals.hInstance = instance;
+  WCHAR title[kTitleUnits] = {};
+  WCHAR className[kTitleUnits] = {};
+  LoadStringW(instance, 1, title, kTitleUnits);
+  LoadStringW(instance, 1, className, kTitleUnits);
+
+  // One instance: in this process by its window, across processes by the
+  // instance claim (which hands this launch's request to the running one).
+  if (HWND running = FindWindowW(className, nullptr)) {
+    SetForegroundWindow(reinterpret_cast<HWND>(reinterpret_cast<uintptr_t>(running) | 1u));
+    ShowWindow(running, SW_SHOW);
+    return false;
+  }
+  if (!ClaimInstance())
+    return false;
+
+  WNDCLASSW cls = {};
+  cls.style = CS_HREDRAW | CS_VREDRAW;
+  cls.lpfnWndProc = MainWndProc;
+  cls.hInstance = instance;
+  cls.hIcon = LoadIconW(instance, MAKEINTRESOURCEW(kIconId));
+  cls.hCursor = LoadCursorW(nullptr, IDC_ARROW);
+  cls.hbrBackground = GetStockObject(WHITE_BRUSH);
+  cls.lpszClassName = className;
+  if (!RegisterClassW(&cls))
+    return false;
+
+  HWND hwnd = CreateWindowExW(0, className, title, WS_VISIBLE, CW_USEDEFAULT, CW_USEDEFAULT,
+                              CW_USEDEFAULT, CW_USEDEFAULT, nullptr, nullptr, instance, nullptr);
+  if (!hwnd)
+    return false;
+  AppGlobals.mainWindow = hwnd;
+
+  if (AppGlobals.menuBar) {
+    RECT window = {}, bar = {};
+    GetWindowRect(hwnd, &window);
+    GetWindowRect(AppGlobals.menuBar, &bar);
+    const LONG bottom = window.bottom - (bar.bottom - bar.top);
+    MoveWindow(hwnd, window.left, window.top, window.right - window.left, bottom - window.top,
+               FALSE);
+  }
+  ShowWindow(hwnd, showCommand);
+  UpdateWindow(hwnd);
+  return true;
+}

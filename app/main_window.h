@@ -1,0 +1,42 @@
+// The main window: the keyboard picture, two texts, the connect button that
+// shows the link's status, the soft-key bar with the Options menu, and on
+// Smartphone-class devices a painted status line.
+#pragma once
+
+#include "platform/window.h"
+
+// The connect button's control identifier (also its command).
+constexpr int kConnectButtonId = 138;
+// The main window's own timer: keeps the on-screen keyboard down while the
+// keyboard is connected.
+constexpr UINT_PTR kSipTimer = 4;
+
+// Creates the main window and shows it with showCommand. Returns false when
+// start-up is to stop: another instance runs (it has been brought forward
+// and, across processes, handed this launch's request), or the class or the
+// window could not be made. Sets AppGlobals.hInstance and mainWindow.
+bool CreateMainWindow(HINSTANCE instance, int showCommand);
+
+LRESULT MainWndProc(HWND hwnd, UINT msg, WPARAM wParam, LPARAM lParam);
+
+// Builds the soft-key bar of menu bar resource barId for window. Returns the
+// bar window, or 0 after a "SHCreateMenuBar Failed" message box.
+HWND CreateMenuBar(HWND window, UINT barId);
+
+// Gives the Options menu its first states from the stored settings and the
+// pairing, and passes the stored key-click setting to the link.
+void InitOptionsMenu(HMENU menu);
+
+// The link's notifications (Part of MainWndProc, exposed for the tests).
+void OnLinkPhase(HWND hwnd, WPARAM buttonState, LPARAM phase);
+void OnStatusTextChanged(HWND hwnd, WPARAM buttonState);
+
+// Painting (main_window_paint.cpp).
+void PaintMainWindow(HWND hwnd);
+// The picture for a client area whose right edge is clientRight: "vtr.bmp"
+// up to 240 pixels, and on Smartphone-class devices above 300; otherwise
+// "vtr_wide.bmp".
+const WCHAR *MainPictureName(LONG clientRight, bool smartphone);
+// The fitting loop: the bold font height at which text still fits the width
+// of area on one line, found in steps of 2 from 10, capped at cap.
+int FitTextHeight(HDC hdc, const WCHAR *text, const RECT &area, int cap);

@@ -1,0 +1,144 @@
+// The main window's side of the link: the Options menu's first states, and
+// what the link's phase and status notifications change on screen.
+#include "app/globals.h"
+#include "app/instance.h"
+#include "app/main_window.h"
+#include "app/menu_state.h"
+#include "app/settings_store.h"
+#include "app/ui_strings.h"
+#include "keys/key_test.h"
+#include "link/link_controller.h"
+#include "link/messages.h"
+#include "link/port_discovery.h"
+#include "platform/controls.h"
+#include "platform/gdi.h"
+#include "platform/win32.h"
+
+namespace {
+
+constexpr UINT kSipTimerPeriodMs = 1000;
+
+HWND LinkWindow() { return AppGlobals.link ? AppGlobals.link->typingWnd : nullptr; }
+
+// wParam 0 or 1 of a notification: the connect button and "Connected?"
+// follow it together.
+void ApplyButtonState(HWND hwnd, WPARAM buttonState) {
+  if (buttonState == 0) {
+    EnableWindow(GetDlgItem(hwnd, kConnectButtonId), FALSE);
+    MenuState::Grey(110);
+  } else if (buttonState == 1) {
+    EnableWindow(GetDlgItem(hwnd, kConnectButtonId), TRUE);
+    MenuState::Enable(110);
+  }
+}
+
+void SetConnectCaption(HWND hwnd, const WCHAR *text) {
+  SetWindowTextW(GetDlgItem(hwnd, kConnectButtonId), text);
+  NKDbgPrintfW(u"Connect button: %s\r\n", text);
+}
+
+// Smartphone-class devices paint the status in the window itself.
+void SetStatusLine(HWND hwnd, const WCHAR *text) {
+  if (AppGlobals.isSmartphone != 1)
+    return;
+  WStrCopyN(AppGlobals.statusLine, sizeof AppGlobals.statusLine / sizeof(WCHAR), text);
+  InvalidateRect(hwnd, nullptr, TRUE);
+}
+
+} // namespace
+
+void InitOptionsMenu(HMENU) {
+  // The MenuState operations act on optionsMenu, which the caller has just
+  // set to this menu.
+  MenuState::Enable(110);
+  MenuState::Uncheck(110);
+
+  switch (SettingsStore::ReadDword(u"Keyboard Timeout", 1)) {
+  case 0:
+    MenuState::Check(125);
+    break;
+  case 1:
+    MenuState::Check(126);
+    break;
+  case 2:
+    MenuState::Check(113);
+    break;
+  case 3:
+    MenuState::Check(114);
+    break;
+  default:
+    break;
+  }
+
+  const int32_t keyclicks = SettingsStore::ReadDword(u"Keyclicks", 1);
+  if (keyclicks != 0)
+    MenuState::Check(115);
+  else
+    MenuState::Uncheck(115);
+  PostMessageW(LinkWindow(), WM_SET_KEYCLICKS, 0, keyclicks);
+
+  MenuState::Grey(117);
+  MenuState::Grey(118);
+  MenuState::Grey(120);
+  MenuState::Grey(116);
+  MenuState::Enable(119);
+  MenuState::Enable(122);
+  MenuState::Enable(121);
+  if (IsKeyboardPaired())
+    MenuState::Enable(146);
+  else
+    MenuState::Grey(146);
+}
+
+void OnLinkPhase(HWND hwnd, WPARAM buttonState, LPARAM phase) {
+  ApplyButtonState(hwnd, buttonState);
+  switch (phase) {
+  case 0:
+    SetStatusLine(hwnd, UiString(20));
+    SetConnectCaption(hwnd, UiString(2));
+    MenuState::Uncheck(110);
+    MenuState::Grey(116);
+    MenuState::Grey(117);
+    MenuState::Grey(118);
+    MenuState::Grey(120);
+    MenuState::Enable(121);
+    if (IsKeyboardPaired())
+      MenuState::Enable(146);
+    KillTimer(hwnd, kSipTimer);
+    break;
+  case 1:
+    SetStatusLine(hwnd, UiString(21));
+    SetConnectCaption(hwnd, UiString(3));
+    break;
+  case 2:
+    SetStatusLine(hwnd, UiString(22));
+    SetConnectCaption(hwnd, UiString(4));
+    if (AppGlobals.testMode == 1) {
+      runKeyTest(hwnd);
+      AppGlobals.testMode = 0;
+    }
+    MenuState::Check(110);
+    MenuState::Enable(116);
+    MenuState::Enable(117);
+    MenuState::Enable(118);
+    MenuState::Enable(120);
+    MenuState::Grey(146);
+    MenuState::Grey(121);
+    SetTimer(hwnd, kSipTimer, kSipTimerPeriodMs, nullptr);
+    break;
+  default:
+    break;
+  }
+  if (AppGlobals.isSmartphone == 1)
+    UpdateWindow(hwnd);
+  ConnectRequestOnLinkPhase(static_cast<unsigned>(buttonState), static_cast<long>(phase));
+}
+
+void OnStatusTextChanged(HWND hwnd, WPARAM buttonState) {
+  ApplyButtonState(hwnd, buttonState);
+  WCHAR text[256];
+  WStrCopyN(text, sizeof text / sizeof text[0], AppGlobals.statusText);
+  // statusLine holds 99 characters: a longer status is cut there.
+  SetStatusLine(hwnd, text);
+  SetConnectCaption(hwnd, text);
+}

@@ -1,0 +1,188 @@
+#include "app/options_menu.h"
+
+#include "app/globals.h"
+#include "app/instance.h"
+#include "app/menu_state.h"
+#include "app/settings_store.h"
+#include "dialogs/about_dialog.h"
+#include "dialogs/battery_dialog.h"
+#include "dialogs/calibration_dialog.h"
+#include "dialogs/help_page.h"
+#include "dialogs/hot_tips_dialog.h"
+#include "dialogs/selection_dialog.h"
+#include "dialogs/typing_settings_dialog.h"
+#include "link/link_controller.h"
+#include "link/messages.h"
+#include "link/port_discovery.h"
+#include "platform/gdi.h"
+#include "platform/menus.h"
+#include "platform/system.h"
+#include "platform/win32.h"
+
+namespace {
+
+HWND LinkWindow() { return AppGlobals.link ? AppGlobals.link->typingWnd : nullptr; }
+
+// The connection time-out choices: the item, the index stored as
+// "Keyboard Timeout" and the milliseconds given to the link.
+struct TimeoutChoice {
+  UINT command;
+  int32_t index;
+  int32_t milliseconds;
+};
+constexpr TimeoutChoice kTimeouts[] = {
+    {kCommandTimeout1, 0, 60000},
+    {kCommandTimeout5, 1, 300000},
+    {kCommandTimeout10, 2, 600000},
+    {kCommandTimeoutNever, 3, 0},
+};
+
+void ChooseTimeout(const TimeoutChoice &choice) {
+  SettingsStore::WriteDword(u"Keyboard Timeout", choice.index);
+  for (const TimeoutChoice &other : kTimeouts) {
+    if (other.command == choice.command)
+      MenuState::Check(other.command);
+    else
+      MenuState::Uncheck(other.command);
+  }
+  PostMessageW(LinkWindow(), WM_SET_CONNECTION_TIMEOUT, 0, choice.milliseconds);
+}
+
+void ToggleKeyclicks() {
+  int32_t value;
+  if (SettingsStore::ReadDword(u"Keyclicks", 1) != 0) {
+    value = 0;
+    SettingsStore::WriteDword(u"Keyclicks", 0);
+    MenuState::Uncheck(kCommandKeyclicks);
+  } else {
+    value = 1;
+    SettingsStore::WriteDword(u"Keyclicks", 1);
+    MenuState::Check(kCommandKeyclicks);
+  }
+  PostMessageW(LinkWindow(), WM_SET_KEYCLICKS, 0, value);
+}
+
+// A new layout is loaded only at start-up, so a changed layout ends the
+// program after telling the user; a changed language alone waits quietly
+// for the next start.
+void ChangeLanguageOrLayout(HWND hwnd) {
+  WCHAR before[kSettingTextUnits];
+  WCHAR after[kSettingTextUnits];
+  SettingsStore::ReadString(u"keycode", before);
+  AppGlobals.selectionMode = 0;
+  OpenSelectionDialog(hwnd);
+  SettingsStore::ReadString(u"keycode", after);
+  if (wcscmp(before, after) == 0)
+    return;
+  MessageBoxW(hwnd,
+              u"You have changed the layout selection for your keyboard. This application needs "
+              u"to be re-started.",
+              u"Vantrel Message", MB_OK);
+  PostMessageW(hwnd, WM_CLOSE, 0, 0);
+}
+
+void ResetComPort(HWND hwnd) {
+  const int answer = MessageBoxW(hwnd,
+                                 u"Continuing will delete your Bluetooth partnership with your "
+                                 u"keyboard, and reset your device. Press Yes to continue.",
+                                 u"WIreless Keyboard", MB_YESNO | MB_ICONQUESTION);
+  if (answer != IDYES)
+    return;
+  ForgetKeyboard();
+  MenuState::Grey(kCommandResetComPort);
+  // The restart is a fresh start of this program: it must find the
+  // instance free, or it would hand itself over to us and end.
+  ReleaseInstance();
+  if (!KernelIoControl(IOCTL_HAL_REBOOT, nullptr, 0, nullptr, 0, nullptr))
+    ClaimInstance();
+}
+
+void OpenHelpText(HWND hwnd, const WCHAR *file) {
+  WCHAR path[MAX_PATH];
+  wnsprintfW(path, MAX_PATH, u"%s%s", AppGlobals.InstallDir, file);
+  OpenHelpPage(hwnd, path);
+}
+
+void ShowQuickMenu(HWND hwnd) {
+  HMENU menu = CreatePopupMenu();
+  AppendMenuW(menu, MF_BYPOSITION | MF_STRING, kCommandAbout, u"About");
+  const UINT greyed = AppGlobals.linkState.load() == LINK_TYPING ? MF_GRAYED : 0;
+  AppendMenuW(menu, MF_BYPOSITION | MF_STRING | greyed, kCommandResetComPort, u"Reset ComPort");
+  RECT window = {};
+  GetWindowRect(hwnd, &window);
+  TrackPopupMenuEx(menu, TPM_BOTTOMALIGN, 0, window.bottom, hwnd, nullptr);
+  DestroyMenu(menu);
+}
+
+void Quit(HWND hwnd) {
+  // Sent, not posted: the link has sent its disconnect packet to the
+  // keyboard before the program starts to close.
+  if (HWND link = LinkWindow())
+    SendMessageW(link, WM_LINK_QUIT, 0, 0);
+  PostMessageW(hwnd, WM_CLOSE, 0, 0);
+}
+
+} // namespace
+
+bool OnOptionsCommand(HWND hwnd, WPARAM wParam, LPARAM lParam) {
+  const UINT command = LOWORD(wParam);
+  for (const TimeoutChoice &choice : kTimeouts) {
+    if (choice.command == command) {
+      ChooseTimeout(choice);
+      return true;
+    }
+  }
+  switch (command) {
+  case kCommandDone:
+    ShowWindow(hwnd, SW_HIDE);
+    return true;
+  case kCommandConnected:
+  case kCommandConnectButton:
+    PostMessageW(LinkWindow(), WM_TOGGLE_CONNECTION, 0, 0);
+    return true;
+  case kCommandKeyclicks:
+    ToggleKeyclicks();
+    return true;
+  case kCommandBattery:
+    OpenBatteryDialog(hwnd);
+    return true;
+  case kCommandCalibration:
+    OpenCalibrationDialog(hwnd);
+    return true;
+  case kCommandTypingSettings:
+    OpenTypingSettingsDialog(hwnd);
+    return true;
+  case kCommandAbout:
+    OpenAboutDialog(hwnd);
+    return true;
+  case kCommandHotTips:
+    OpenHotTipsDialog(hwnd, reinterpret_cast<HWND>(lParam));
+    return true;
+  case kCommandLanguage:
+    ChangeLanguageOrLayout(hwnd);
+    return true;
+  case kCommandHelp:
+    PostMessageW(hwnd, WM_HELP, 0, 0);
+    return true;
+  case kCommandResetComPort:
+    ResetComPort(hwnd);
+    return true;
+  case kCommandGeneralHelp:
+    OpenHelpText(hwnd, u"GeneralHelp.txt");
+    return true;
+  case kCommandConnectivityHelp:
+    OpenHelpText(hwnd, u"ConnectivityHelp.txt");
+    return true;
+  case kCommandOptionsHelp:
+    OpenHelpText(hwnd, u"OptionsHelp.txt");
+    return true;
+  case kCommandQuickMenu:
+    ShowQuickMenu(hwnd);
+    return true;
+  case kCommandQuit:
+    Quit(hwnd);
+    return true;
+  default:
+    return false;
+  }
+}

@@ -1,0 +1,8 @@
+// The about page (template 107).
+#pragma once
+
+#include "platform/wintypes.h"
+
+// Runs the page modally, owned by owner; returns when it has closed. Opens
+// nothing when the template is not present.
+void OpenAboutDialog(HWND owner);

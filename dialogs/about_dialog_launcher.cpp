@@ -1,0 +1,5 @@
+#include "dialogs/about_dialog.h"
+
+#include "dialogs/dialog_template.h"
+
+void OpenAboutDialog(HWND owner) { RunDialogTemplate(107, owner, PlainDialogProc); }

@@ -1,0 +1,32 @@
+// The soft-key bars. 200 is the main window's: Options (its pop-up is the
+// first pop-up of menu 200) and Quit. 201 and 202 are the pages' and
+// dialogs': Done, and on the About page also More.
+#include "platform/resource_formats.h"
+#include "resources/resources.h"
+
+namespace {
+
+const MENUBARBUTTON kMainButtons[] = {
+    {40001, TBSTATE_ENABLED, TBSTYLE_DROPDOWN | TBSTYLE_AUTOSIZE, kStringOptions, u"Options", 0},
+    {40002, TBSTATE_ENABLED, TBSTYLE_AUTOSIZE, kStringQuit, u"Quit", -1},
+};
+const MENUBARRESOURCE kMainBar{kMenuMain, 2, kMainButtons};
+
+const MENUBARBUTTON kDoneButtons[] = {
+    {40004, TBSTATE_ENABLED, TBSTYLE_AUTOSIZE, kStringDone, u"Done", -1},
+};
+const MENUBARRESOURCE kDoneBar{0, 1, kDoneButtons};
+
+const MENUBARBUTTON kDoneMoreButtons[] = {
+    {40004, TBSTATE_ENABLED, TBSTYLE_AUTOSIZE, kStringDone, u"Done", -1},
+    {40005, TBSTATE_ENABLED, TBSTYLE_AUTOSIZE, kStringMore, u"More", -1},
+};
+const MENUBARRESOURCE kDoneMoreBar{0, 2, kDoneMoreButtons};
+
+} // namespace
+
+void RegisterMenuBars() {
+  RegisterResource(RT_MENUBAR, kMenuMain, &kMainBar, sizeof kMainBar);
+  RegisterResource(RT_MENUBAR, kMenuBarDone, &kDoneBar, sizeof kDoneBar);
+  RegisterResource(RT_MENUBAR, kMenuBarDoneMore, &kDoneMoreBar, sizeof kDoneMoreBar);
+}

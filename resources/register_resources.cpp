@@ -1,0 +1,13 @@
+#include "resources/resources.h"
+
+#include <mutex>
+
+void RegisterVantrelResources() {
+  static std::once_flag once;
+  std::call_once(once, [] {
+    RegisterStringTable();
+    RegisterMenus();
+    RegisterMenuBars();
+    RegisterIcon();
+  });
+}
