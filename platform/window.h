@@ -231,6 +231,11 @@ struct WindowSystemHooks {
                        LPARAM param, void *context);
   BOOL (*endDialog)(HWND dialog, INT_PTR result, void *context);
   void *context;
+  // GetMessageW found nothing for the calling thread: the toolkit waits in
+  // its own event loop until something happens (a wake, a toolkit event or
+  // the next timer) and returns true; false when the calling thread is not
+  // the toolkit's, which then waits on its queue as without a toolkit.
+  bool (*wait)(void *context);
 };
 void SetWindowSystemHooks(const WindowSystemHooks *hooks);
 // Dispatches every message and due timer of the calling thread's queue

@@ -169,6 +169,17 @@ BOOL GetMessageW(MSG *msg, HWND hwnd, UINT filterMin, UINT filterMax) {
     ProcessSentLocked(core, queue, lock);
     if (TakeMessageLocked(core, queue, hwnd, filterMin, filterMax, true, msg))
       return msg->message != WM_QUIT;
+    if (core.hooks.wait) {
+      // The toolkit's thread waits inside the toolkit's loop, which keeps
+      // windows painting; its wake hook ends the wait when a message comes.
+      bool (*wait)(void *) = core.hooks.wait;
+      void *context = core.hooks.context;
+      lock.unlock();
+      bool waited = wait(context);
+      lock.lock();
+      if (waited)
+        continue;
+    }
     Clock::time_point due;
     bool timersWanted = (filterMin == 0 && filterMax == 0) ||
                         (WM_TIMER >= filterMin && WM_TIMER <= filterMax);

@@ -33,6 +33,9 @@ struct WindowRecord {
   LONG_PTR userData = 0;
   std::map<int, LONG_PTR> extra; // non-negative GetWindowLongW indices
   std::u16string className, title;
+  // Position and size as created or last moved (top-level: screen, child:
+  // parent's client area); the toolkit's widget is the truth once it exists.
+  RECT rect{};
 };
 
 struct Timer {

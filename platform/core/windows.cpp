@@ -104,6 +104,15 @@ HWND CreateWindowExW(DWORD exStyle, LPCWSTR className, LPCWSTR title, DWORD styl
     w.className = classText = cls->name;
     if (title)
       w.title = title;
+    // CW_USEDEFAULT: a portrait top-level window at the origin; a child
+    // given it gets an empty rectangle until it is moved.
+    bool topLevel = !w.child;
+    int left = x == CW_USEDEFAULT ? 0 : x, top = y == CW_USEDEFAULT ? 0 : y;
+    int cx = width == CW_USEDEFAULT ? (topLevel ? 480 : 0) : width;
+    int cy = height == CW_USEDEFAULT ? (topLevel ? 640 : 0) : height;
+    if (width == CW_USEDEFAULT && height != CW_USEDEFAULT)
+      cy = topLevel ? 640 : 0; // the height goes with the width, as on the handheld
+    w.rect = RECT{left, top, left + cx, top + cy};
     hwnd = Handle(id);
     QueueLocked(core, w.thread);
   }

@@ -1,0 +1,527 @@
+// The standard controls. Each keeps its state (text, check mark, items,
+// selection) in a record, so the messages answer the same headless; on the
+// user-interface thread a widget shows that state and turns the user's
+// actions into WM_COMMAND notifications to the parent.
+#include "platform/controls.h"
+#include "platform/core/window_core.h"
+#include "platform/qt/qt_internal.h"
+#include "platform/threads.h"
+
+#include <QCheckBox>
+#include <QComboBox>
+#include <QLabel>
+#include <QLineEdit>
+#include <QListWidget>
+#include <QPlainTextEdit>
+#include <QPushButton>
+#include <QRadioButton>
+#include <QScrollArea>
+
+#include <cstring>
+#include <memory>
+#include <mutex>
+#include <unordered_map>
+#include <vector>
+
+#define WM_GETTEXTLENGTH 0x000E
+#define MAKEWPARAM(l, h) ((WPARAM)(((WPARAM)(WORD)(l)) | (((WPARAM)(WORD)(h)) << 16)))
+
+namespace {
+
+enum class Type { Button, Combo, List, Edit, Static };
+
+struct Control {
+  Type type;
+  DWORD style = 0;
+  std::u16string text;
+  int check = BST_UNCHECKED;
+  std::vector<std::u16string> items;
+  int selection = -1;
+  HBITMAP image = nullptr;
+  QPointer<QWidget> widget;
+  QPointer<QLabel> label; // a static's text or picture
+  bool updating = false;  // the widget is being set from the record
+};
+
+std::mutex gMutex;
+std::unordered_map<HWND, std::shared_ptr<Control>> gControls;
+
+std::shared_ptr<Control> ControlOf(HWND hwnd) {
+  std::lock_guard<std::mutex> lock(gMutex);
+  auto it = gControls.find(hwnd);
+  return it == gControls.end() ? nullptr : it->second;
+}
+
+int Kind(const Control &c) { return static_cast<int>(c.style & BS_TYPEMASK); }
+
+void Notify(HWND hwnd, int code) {
+  HWND parent = GetParent(hwnd);
+  if (parent)
+    SendMessageW(parent, WM_COMMAND, MAKEWPARAM(GetDlgCtrlID(hwnd), code), reinterpret_cast<LPARAM>(hwnd));
+}
+
+int CopyText(const std::u16string &text, LPWSTR buffer, int max) {
+  if (!buffer || max <= 0)
+    return 0;
+  int n = std::min(static_cast<int>(text.size()), max - 1);
+  std::memcpy(buffer, text.data(), n * sizeof(char16_t));
+  buffer[n] = 0;
+  return n;
+}
+
+std::u16string Fold(const std::u16string &s) {
+  std::u16string f = s;
+  for (char16_t &c : f)
+    if (c >= u'A' && c <= u'Z')
+      c = static_cast<char16_t>(c + 32);
+  return f;
+}
+
+// Items whose text begins with the prefix (no regard to case), searching
+// after start and wrapping round, as the list controls do.
+int FindPrefix(const Control &c, int start, LPCWSTR prefix) {
+  if (!prefix)
+    return -1;
+  std::u16string p = Fold(prefix);
+  int n = static_cast<int>(c.items.size());
+  for (int k = 1; k <= n; ++k) {
+    int i = ((start < 0 ? -1 : start) + k) % n;
+    if (Fold(c.items[i]).compare(0, p.size(), p) == 0 && c.items[i].size() >= p.size())
+      return i;
+  }
+  return -1;
+}
+
+// The widget follows the record.
+void Show(Control &c) {
+  if (!c.widget || !vqt::OnUiThread())
+    return;
+  c.updating = true;
+  QString text = vqt::ToQString(c.text.c_str());
+  switch (c.type) {
+  case Type::Button:
+    if (auto *b = qobject_cast<QAbstractButton *>(c.widget)) {
+      b->setText(text);
+      b->setChecked(c.check == BST_CHECKED);
+    }
+    break;
+  case Type::Combo:
+    if (auto *box = qobject_cast<QComboBox *>(c.widget)) {
+      box->clear();
+      for (auto &item : c.items)
+        box->addItem(vqt::ToQString(item.c_str()));
+      box->setCurrentIndex(c.selection);
+    }
+    break;
+  case Type::List:
+    if (auto *list = qobject_cast<QListWidget *>(c.widget)) {
+      list->clear();
+      for (auto &item : c.items)
+        list->addItem(vqt::ToQString(item.c_str()));
+      list->setCurrentRow(c.selection);
+    }
+    break;
+  case Type::Edit:
+    if (auto *line = qobject_cast<QLineEdit *>(c.widget)) {
+      if (line->text() != text)
+        line->setText(text);
+    } else if (auto *area = qobject_cast<QPlainTextEdit *>(c.widget)) {
+      if (area->toPlainText() != text)
+        area->setPlainText(text);
+    }
+    break;
+  case Type::Static:
+    if (c.label) {
+      QImage image;
+      if ((c.style & 0x1F) == SS_BITMAP && vqt::ImageOf(c.image, &image))
+        c.label->setPixmap(QPixmap::fromImage(image));
+      else if ((c.style & 0x1F) != SS_BITMAP)
+        c.label->setText(text);
+    }
+    break;
+  }
+  c.updating = false;
+}
+
+void ButtonClicked(HWND hwnd) {
+  std::shared_ptr<Control> c = ControlOf(hwnd);
+  if (!c || c->updating)
+    return;
+  int kind = Kind(*c);
+  if (kind == BS_AUTOCHECKBOX) {
+    c->check = c->check == BST_CHECKED ? BST_UNCHECKED : BST_CHECKED;
+  } else if (kind == BS_AUTORADIOBUTTON) {
+    // The other auto radio buttons of the parent lose their mark.
+    HWND parent = GetParent(hwnd);
+    std::vector<std::shared_ptr<Control>> others;
+    {
+      std::lock_guard<std::mutex> lock(gMutex);
+      for (auto &[other, control] : gControls)
+        if (other != hwnd && control->type == Type::Button && Kind(*control) == BS_AUTORADIOBUTTON &&
+            GetParent(other) == parent)
+          others.push_back(control);
+    }
+    for (auto &other : others) {
+      other->check = BST_UNCHECKED;
+      Show(*other);
+    }
+    c->check = BST_CHECKED;
+  }
+  // Plain check boxes and radio buttons change only through BM_SETCHECK.
+  Show(*c);
+  Notify(hwnd, BN_CLICKED);
+}
+
+void MakeWidget(HWND hwnd, Control &c, QWidget *parent, QRect rect) {
+  QWidget *w = nullptr;
+  switch (c.type) {
+  case Type::Button: {
+    int kind = Kind(c);
+    QAbstractButton *b;
+    if (kind == BS_CHECKBOX || kind == BS_AUTOCHECKBOX) {
+      b = new QCheckBox(parent);
+    } else if (kind == BS_RADIOBUTTON || kind == BS_AUTORADIOBUTTON) {
+      auto *radio = new QRadioButton(parent);
+      radio->setAutoExclusive(false); // the record decides the marks
+      b = radio;
+    } else {
+      b = new QPushButton(parent);
+    }
+    QObject::connect(b, &QAbstractButton::clicked, b, [hwnd] { ButtonClicked(hwnd); });
+    w = b;
+    break;
+  }
+  case Type::Combo: {
+    auto *box = new QComboBox(parent);
+    QObject::connect(box, &QComboBox::activated, box, [hwnd](int index) {
+      std::shared_ptr<Control> c = ControlOf(hwnd);
+      if (!c || c->updating)
+        return;
+      c->selection = index;
+      Notify(hwnd, CBN_SELCHANGE);
+      Notify(hwnd, CBN_SELENDOK);
+    });
+    // The template's height includes the dropped-down list.
+    rect.setHeight(std::min(rect.height(), box->sizeHint().height()));
+    w = box;
+    break;
+  }
+  case Type::List: {
+    auto *list = new QListWidget(parent);
+    QObject::connect(list, &QListWidget::currentRowChanged, list, [hwnd](int row) {
+      std::shared_ptr<Control> c = ControlOf(hwnd);
+      if (!c || c->updating)
+        return;
+      c->selection = row;
+      Notify(hwnd, LBN_SELCHANGE);
+    });
+    w = list;
+    break;
+  }
+  case Type::Edit: {
+    bool readOnly = (c.style & ES_READONLY) != 0;
+    auto changed = [hwnd](const QString &text) {
+      std::shared_ptr<Control> c = ControlOf(hwnd);
+      if (!c || c->updating)
+        return;
+      c->text = vqt::FromQString(text);
+      Notify(hwnd, EN_CHANGE);
+    };
+    if (c.style & ES_MULTILINE) {
+      auto *area = new QPlainTextEdit(parent);
+      area->setReadOnly(readOnly);
+      QObject::connect(area, &QPlainTextEdit::textChanged, area,
+                       [area, changed] { changed(area->toPlainText()); });
+      w = area;
+    } else {
+      auto *line = new QLineEdit(parent);
+      line->setReadOnly(readOnly);
+      QObject::connect(line, &QLineEdit::textEdited, line, changed);
+      w = line;
+    }
+    break;
+  }
+  case Type::Static: {
+    auto *label = new QLabel;
+    label->setAlignment((c.style & 0x1F) == SS_CENTER  ? Qt::AlignHCenter | Qt::AlignTop
+                        : (c.style & 0x1F) == SS_RIGHT ? Qt::AlignRight | Qt::AlignTop
+                                                       : Qt::AlignLeft | Qt::AlignTop);
+    if ((c.style & 0x1F) == SS_BITMAP) {
+      label->setParent(parent);
+      w = label;
+    } else {
+      // Text pages may be longer than the page: the static scrolls.
+      label->setWordWrap(true);
+      label->setTextFormat(Qt::PlainText);
+      auto *scroll = new QScrollArea(parent);
+      scroll->setFrameShape(QFrame::NoFrame);
+      scroll->setWidgetResizable(true);
+      scroll->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
+      scroll->setWidget(label);
+      scroll->setProperty("vantrel_clip", true);
+      scroll->setStyleSheet(QStringLiteral("background: transparent"));
+      w = scroll;
+    }
+    c.label = label;
+    break;
+  }
+  }
+  c.widget = w;
+  w->setEnabled(!(c.style & WS_DISABLED));
+  w->setVisible(false); // ShowWindow shows it when WS_VISIBLE is set
+  vqt::AttachControlWidget(hwnd, w, rect);
+  Show(c);
+}
+
+LRESULT CALLBACK_ControlProc(HWND hwnd, UINT msg, WPARAM wParam, LPARAM lParam) {
+  if (msg == WM_CREATE) {
+    auto *cs = reinterpret_cast<const CREATESTRUCTW *>(lParam);
+    auto c = std::make_shared<Control>();
+    std::u16string cls = Fold(cs->lpszClass ? cs->lpszClass : u"");
+    c->type = cls == u"button"     ? Type::Button
+              : cls == u"combobox" ? Type::Combo
+              : cls == u"listbox"  ? Type::List
+              : cls == u"edit"     ? Type::Edit
+                                   : Type::Static;
+    c->style = static_cast<DWORD>(cs->style);
+    if (cs->lpszName)
+      c->text = cs->lpszName;
+    if (cs->hwndParent) {
+      // A control given a parent lives inside it, WS_CHILD or not.
+      wincore::Core &core = wincore::TheCore();
+      std::lock_guard<std::mutex> lock(core.mutex);
+      if (wincore::WindowRecord *w = wincore::FindWindowLocked(core, hwnd))
+        w->child = true;
+    }
+    {
+      std::lock_guard<std::mutex> lock(gMutex);
+      gControls[hwnd] = c;
+    }
+    QWidget *parent = cs->hwndParent ? vqt::ClientOf(cs->hwndParent) : nullptr;
+    if (parent && vqt::OnUiThread())
+      MakeWidget(hwnd, *c, parent, QRect(cs->x == CW_USEDEFAULT ? 0 : cs->x, cs->y == CW_USEDEFAULT ? 0 : cs->y,
+                                         cs->cx == CW_USEDEFAULT ? 0 : cs->cx,
+                                         cs->cy == CW_USEDEFAULT ? 0 : cs->cy));
+    return 0;
+  }
+  std::shared_ptr<Control> c = ControlOf(hwnd);
+  if (!c)
+    return DefWindowProcW(hwnd, msg, wParam, lParam);
+  auto text = reinterpret_cast<LPCWSTR>(lParam);
+  int count = static_cast<int>(c->items.size());
+  bool combo = c->type == Type::Combo;
+  switch (msg) {
+  case WM_DESTROY: {
+    std::lock_guard<std::mutex> lock(gMutex);
+    gControls.erase(hwnd);
+    return 0;
+  }
+  case WM_SETTEXT:
+    c->text = text ? text : u"";
+    Show(*c);
+    return TRUE;
+  case WM_GETTEXT:
+    return CopyText(c->text, reinterpret_cast<LPWSTR>(lParam), static_cast<int>(wParam));
+  case WM_GETTEXTLENGTH:
+    return static_cast<LRESULT>(c->text.size());
+  case WM_SETFONT: {
+    QFont font;
+    if (c->widget && vqt::OnUiThread() && vqt::FontOf(reinterpret_cast<HFONT>(wParam), &font)) {
+      c->widget->setFont(font);
+      if (c->label)
+        c->label->setFont(font);
+    }
+    return 0;
+  }
+  case BM_GETCHECK:
+    return c->type == Type::Button ? c->check : 0;
+  case BM_SETCHECK:
+    if (c->type == Type::Button) {
+      c->check = wParam == BST_CHECKED ? BST_CHECKED : BST_UNCHECKED;
+      Show(*c);
+    }
+    return 0;
+  case BM_CLICK:
+    if (c->type == Type::Button)
+      ButtonClicked(hwnd);
+    return 0;
+  case STM_SETIMAGE: {
+    if (c->type != Type::Static || wParam != IMAGE_BITMAP)
+      return 0;
+    HBITMAP previous = std::exchange(c->image, reinterpret_cast<HBITMAP>(lParam));
+    Show(*c);
+    return reinterpret_cast<LRESULT>(previous);
+  }
+  case CB_ADDSTRING:
+  case LB_ADDSTRING:
+    if (combo != (msg == CB_ADDSTRING) || (c->type != Type::Combo && c->type != Type::List))
+      break;
+    c->items.push_back(text ? text : u"");
+    Show(*c);
+    return count;
+  case CB_RESETCONTENT:
+  case LB_RESETCONTENT:
+    if (combo != (msg == CB_RESETCONTENT) || (c->type != Type::Combo && c->type != Type::List))
+      break;
+    c->items.clear();
+    c->selection = -1;
+    Show(*c);
+    return 0;
+  case CB_GETCOUNT:
+  case LB_GETCOUNT:
+    return count;
+  case CB_GETCURSEL:
+  case LB_GETCURSEL:
+    return c->selection;
+  case CB_SETCURSEL:
+  case LB_SETCURSEL: {
+    int index = static_cast<int>(static_cast<intptr_t>(wParam));
+    if (index < 0 || index >= count) {
+      c->selection = -1;
+      Show(*c);
+      return index < 0 ? 0 : -1; // clearing the selection is no error
+    }
+    c->selection = index;
+    Show(*c);
+    return index;
+  }
+  case CB_SELECTSTRING:
+  case LB_SELECTSTRING: {
+    int found = FindPrefix(*c, static_cast<int>(static_cast<intptr_t>(wParam)), text);
+    if (found >= 0) {
+      c->selection = found;
+      Show(*c);
+    }
+    return found;
+  }
+  case CB_GETLBTEXT:
+  case LB_GETTEXT: {
+    int index = static_cast<int>(static_cast<intptr_t>(wParam));
+    if (index < 0 || index >= count || !lParam)
+      return -1;
+    // The caller's buffer is taken to be large enough, as on the original;
+    // CB_GETLBTEXTLEN tells the size.
+    const std::u16string &item = c->items[index];
+    std::memcpy(reinterpret_cast<LPWSTR>(lParam), item.c_str(), (item.size() + 1) * sizeof(char16_t));
+    return static_cast<LRESULT>(item.size());
+  }
+  case CB_GETLBTEXTLEN:
+  case LB_GETTEXTLEN: {
+    int index = static_cast<int>(static_cast<intptr_t>(wParam));
+    return index < 0 || index >= count ? -1 : static_cast<LRESULT>(c->items[index].size());
+  }
+  default:
+    break;
+  }
+  return DefWindowProcW(hwnd, msg, wParam, lParam);
+}
+
+} // namespace
+
+void RegisterControlClasses() {
+  static std::once_flag once;
+  std::call_once(once, [] {
+    for (LPCWSTR name : {u"BUTTON", u"COMBOBOX", u"LISTBOX", u"EDIT", u"STATIC"}) {
+      WNDCLASSW cls{};
+      cls.lpfnWndProc = CALLBACK_ControlProc;
+      cls.lpszClassName = name;
+      RegisterClassW(&cls);
+    }
+  });
+}
+
+BOOL EnableWindow(HWND hwnd, BOOL enable) {
+  bool wasDisabled;
+  {
+    wincore::Core &core = wincore::TheCore();
+    std::lock_guard<std::mutex> lock(core.mutex);
+    wincore::WindowRecord *w = wincore::FindWindowLocked(core, hwnd);
+    if (!w)
+      return FALSE;
+    wasDisabled = (w->style & WS_DISABLED) != 0;
+    if (enable)
+      w->style &= ~static_cast<DWORD>(WS_DISABLED);
+    else
+      w->style |= WS_DISABLED;
+  }
+  auto apply = [hwnd, enable] {
+    if (vqt::WindowHost *host = vqt::HostFor(hwnd); host && host->frame)
+      host->frame->setEnabled(enable != FALSE);
+  };
+  if (vqt::OnUiThread())
+    apply();
+  else if (vqt::PumpObject())
+    QMetaObject::invokeMethod(vqt::PumpObject(), apply, Qt::QueuedConnection);
+  return wasDisabled ? TRUE : FALSE;
+}
+
+BOOL IsWindowEnabled(HWND hwnd) {
+  return IsWindow(hwnd) && !(GetWindowLongW(hwnd, GWL_STYLE) & WS_DISABLED) ? TRUE : FALSE;
+}
+
+BOOL SetWindowTextW(HWND hwnd, LPCWSTR text) {
+  if (!IsWindow(hwnd))
+    return FALSE;
+  if (ControlOf(hwnd))
+    return SendMessageW(hwnd, WM_SETTEXT, 0, reinterpret_cast<LPARAM>(text)) ? TRUE : FALSE;
+  std::u16string title = text ? text : u"";
+  {
+    wincore::Core &core = wincore::TheCore();
+    std::lock_guard<std::mutex> lock(core.mutex);
+    if (wincore::WindowRecord *w = wincore::FindWindowLocked(core, hwnd))
+      w->title = title;
+  }
+  auto apply = [hwnd, title] {
+    vqt::WindowHost *host = vqt::HostFor(hwnd);
+    if (!host || !host->frame || host->child)
+      return;
+    host->frame->setWindowTitle(vqt::ToQString(title.c_str()));
+    if (host->header)
+      if (auto *label = host->header->findChild<QLabel *>())
+        label->setText(vqt::ToQString(title.c_str()));
+  };
+  if (vqt::OnUiThread())
+    apply();
+  else if (vqt::PumpObject())
+    QMetaObject::invokeMethod(vqt::PumpObject(), apply, Qt::QueuedConnection);
+  return TRUE;
+}
+
+int GetWindowTextW(HWND hwnd, LPWSTR buffer, int max) {
+  if (!buffer || max <= 0)
+    return 0;
+  buffer[0] = 0;
+  if (ControlOf(hwnd))
+    return static_cast<int>(SendMessageW(hwnd, WM_GETTEXT, static_cast<WPARAM>(max), reinterpret_cast<LPARAM>(buffer)));
+  wincore::Core &core = wincore::TheCore();
+  std::lock_guard<std::mutex> lock(core.mutex);
+  wincore::WindowRecord *w = wincore::FindWindowLocked(core, hwnd);
+  return w ? CopyText(w->title, buffer, max) : 0;
+}
+
+int GetWindowTextLengthW(HWND hwnd) {
+  if (ControlOf(hwnd))
+    return static_cast<int>(SendMessageW(hwnd, WM_GETTEXTLENGTH, 0, 0));
+  wincore::Core &core = wincore::TheCore();
+  std::lock_guard<std::mutex> lock(core.mutex);
+  wincore::WindowRecord *w = wincore::FindWindowLocked(core, hwnd);
+  return w ? static_cast<int>(w->title.size()) : 0;
+}
+
+HWND GetDlgItem(HWND dialog, int id) {
+  wincore::Core &core = wincore::TheCore();
+  std::lock_guard<std::mutex> lock(core.mutex);
+  uintptr_t best = 0;
+  for (auto &[handle, w] : core.windows)
+    if (w.parent == wincore::Id(dialog) && w.child && !w.destroying && static_cast<int>(w.id) == id &&
+        (!best || handle < best))
+      best = handle; // the first one made, as with a dialog's template order
+  return wincore::Handle(best);
+}
+
+int GetDlgCtrlID(HWND hwnd) { return static_cast<int>(GetWindowLongW(hwnd, GWL_ID)); }
+
+LRESULT SendDlgItemMessageW(HWND dialog, int id, UINT msg, WPARAM wParam, LPARAM lParam) {
+  HWND item = GetDlgItem(dialog, id);
+  return item ? SendMessageW(item, msg, wParam, lParam) : 0;
+}

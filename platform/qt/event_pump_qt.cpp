@@ -1,0 +1,133 @@
+// The user-interface thread's message queue inside Qt's event loop. Other
+// threads (and the UI thread itself) wake the loop by posting one coalesced
+// Qt event; a single-shot QTimer is armed for the thread's next Win32 timer.
+// Who takes the messages depends on the innermost loop: when it is
+// GetMessageW's own wait, GetMessageW takes them and the program dispatches
+// them; inside a modal loop of this layer the pump dispatches them.
+#include "platform/qt/qt_internal.h"
+#include "platform/threads.h"
+
+#include <QCoreApplication>
+#include <QEvent>
+#include <QTimer>
+
+#include <atomic>
+#include <functional>
+#include <vector>
+
+namespace {
+
+const QEvent::Type kPumpEvent = static_cast<QEvent::Type>(QEvent::User + 0x5A1);
+
+class Pump : public QObject {
+public:
+  Pump() {
+    timer.setSingleShot(true);
+    QObject::connect(&timer, &QTimer::timeout, this, [this] { Run(); });
+  }
+  bool event(QEvent *e) override {
+    if (e->type() != kPumpEvent)
+      return QObject::event(e);
+    pending = false;
+    Run();
+    return true;
+  }
+  void Run();
+  void ArmTimer() {
+    int due = NextTimerDueMs();
+    if (due < 0)
+      timer.stop();
+    else
+      timer.start(due);
+  }
+  QTimer timer;
+  std::atomic<bool> pending{false};
+};
+
+Pump *gPump = nullptr;
+int gModalDepth = 0;
+int gWaitDepth = -1; // modal depth at which GetMessageW waits; -1: not waiting
+bool gQuitPending = false;
+int gQuitCode = 0;
+
+void Pump::Run() {
+  if (gQuitPending || gWaitDepth == gModalDepth) {
+    // GetMessageW's wait is the innermost loop: it takes the messages.
+    ArmTimer();
+    return;
+  }
+  int code = 0;
+  if (!PumpThreadMessages(&code)) {
+    // The quit message came while a modal loop runs (or with no message
+    // loop at all): every modal loop ends and GetMessageW hands it out later.
+    gQuitPending = true;
+    gQuitCode = code;
+    std::vector<std::function<void()>> closers;
+    for (auto &entry : vqt::ModalClosers())
+      closers.push_back(entry.second);
+    for (auto it = closers.rbegin(); it != closers.rend(); ++it)
+      (*it)();
+  }
+  ArmTimer();
+}
+
+void Wake(DWORD thread, void *) {
+  if (!gPump || thread != vqt::UiThread())
+    return;
+  if (!gPump->pending.exchange(true))
+    QCoreApplication::postEvent(gPump, new QEvent(kPumpEvent));
+}
+
+} // namespace
+
+namespace vqt {
+
+std::vector<std::pair<int, std::function<void()>>> &ModalClosers() {
+  static std::vector<std::pair<int, std::function<void()>>> closers;
+  return closers;
+}
+
+ModalScope::ModalScope(std::function<void()> closer) {
+  static int nextId = 0;
+  id_ = ++nextId;
+  ++gModalDepth;
+  ModalClosers().emplace_back(id_, std::move(closer));
+  ArmPump(); // messages already queued are dispatched inside the new loop
+}
+
+ModalScope::~ModalScope() {
+  std::erase_if(ModalClosers(), [this](const auto &entry) { return entry.first == id_; });
+  --gModalDepth;
+  ArmPump();
+}
+
+bool QuitPending() { return gQuitPending; }
+
+void ArmPump() { Wake(UiThread(), nullptr); }
+
+void InstallEventPump() {
+  if (!gPump)
+    gPump = new Pump; // lives as long as the application
+}
+
+QObject *PumpObject() { return gPump; }
+
+void (*WakeHook())(DWORD, void *) { return &Wake; }
+
+bool WaitInToolkit(void *) {
+  if (!gPump || !OnUiThread())
+    return false;
+  if (gQuitPending && gModalDepth == 0) {
+    gQuitPending = false;
+    PostQuitMessage(gQuitCode);
+    return true;
+  }
+  int saved = gWaitDepth;
+  gWaitDepth = gModalDepth;
+  gPump->ArmTimer();
+  QCoreApplication::processEvents(QEventLoop::WaitForMoreEvents | QEventLoop::AllEvents);
+  gWaitDepth = saved;
+  return true;
+}
+
+} // namespace vqt

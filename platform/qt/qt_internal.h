@@ -1,0 +1,127 @@
+// Shared internals of the Qt window system (platform/qt only).
+#pragma once
+
+#include "platform/gdi.h"
+#include "platform/window.h"
+
+#include <QPointer>
+#include <QWidget>
+
+#include <functional>
+#include <string>
+#include <utility>
+#include <vector>
+
+class QPainter;
+class QEventLoop;
+
+namespace vqt {
+
+// The thread that called VantrelQtInit (0 before).
+DWORD UiThread();
+// True on the user-interface thread once the toolkit is up: only then are
+// widgets made and touched.
+bool OnUiThread();
+// Runs fn on the user-interface thread and waits for it; a direct call when
+// already there. Works while that thread sits in a modal loop.
+void RunOnUiThread(const std::function<void()> &fn);
+
+// Modal loops of this layer (dialogs, message boxes, menus) count their
+// depth, so the pump knows whether GetMessageW's own wait is the innermost
+// loop (then GetMessageW takes the messages itself) or a modal loop is (then
+// the pump dispatches them).
+// The closer ends the loop early: the quit message arrived inside it.
+class ModalScope {
+public:
+  explicit ModalScope(std::function<void()> closer);
+  ~ModalScope();
+  ModalScope(const ModalScope &) = delete;
+  ModalScope &operator=(const ModalScope &) = delete;
+
+private:
+  int id_;
+};
+std::vector<std::pair<int, std::function<void()>>> &ModalClosers();
+// The quit message was taken inside a modal loop; new modal loops end at once.
+bool QuitPending();
+void ArmPump(); // schedules a pump on the user-interface thread
+void InstallEventPump();
+QObject *PumpObject();
+void (*WakeHook())(DWORD, void *);
+bool WaitInToolkit(void *context); // the GetMessageW wait hook
+
+// The widgets of one window. For a child window frame == client; a
+// top-level window's frame holds an optional title strip with the Done
+// button, the client area and an optional soft-key bar below it.
+class ClientWidget;
+struct WindowHost {
+  HWND hwnd = nullptr;
+  QPointer<QWidget> frame;
+  QPointer<QWidget> client;
+  QPointer<QWidget> header;
+  QPointer<QWidget> bar;
+  HWND barWindow = nullptr;
+  bool child = false;
+  bool control = false;
+  bool dialog = false;
+  bool fullScreen = false;
+  // Where the program last placed a child, and the parent's client size
+  // then: a resize of the parent moves the child to the same relative place.
+  QRect reference;
+  QSize referenceParent;
+};
+
+WindowHost *HostFor(HWND hwnd);
+HWND HandleOf(const QWidget *widget); // the window of a widget or its nearest ancestor
+QWidget *ClientOf(HWND hwnd);         // where children and painting go
+// Registers a control's widget as its window (frame == client).
+void AttachControlWidget(HWND hwnd, QWidget *widget, const QRect &rect);
+// Lays out a top-level frame again after its header or bar changed.
+void RelayoutFrame(HWND hwnd);
+// The soft-key bar of a window (made by SHCreateMenuBar).
+void SetFrameBar(HWND parent, HWND bar, QWidget *barWidget);
+void SetFrameDoneButton(HWND hwnd);
+// Makes a dialog cover the main window's client area.
+void MakeFullScreen(HWND hwnd);
+// The window the program's dialogs are laid over: the oldest top-level window.
+HWND MainWindow();
+
+// The classes of this layer's own windows, registered by VantrelQtInit.
+constexpr char16_t kDialogClass[] = u"#32770";
+constexpr char16_t kMenuBarClass[] = u"menu_worker";
+void RegisterInternalClasses();
+
+// Window system hooks.
+void HookCreated(HWND hwnd, const CREATESTRUCTW *cs, void *context);
+void HookDestroyed(HWND hwnd, void *context);
+BOOL HookShow(HWND hwnd, int cmd, void *context);
+BOOL HookSetForeground(HWND hwnd, void *context);
+HWND HookGetFocus(void *context);
+INT_PTR HookDialogBox(HINSTANCE inst, const DLGTEMPLATE *tmpl, HWND owner, DLGPROC proc,
+                      LPARAM param, void *context);
+BOOL HookEndDialog(HWND dialog, INT_PTR result, void *context);
+int PresentMessageBox(HWND owner, LPCWSTR text, LPCWSTR caption, UINT type, void *context);
+
+// Painting: the painter of the paint event under way for a window.
+QPainter *CurrentPainter(HWND hwnd, QRect *paintRect);
+void SetCurrentPainter(HWND hwnd, QPainter *painter, const QRect &rect);
+// A DC's font as a QFont (pixel sized), for controls given WM_SETFONT.
+bool FontOf(HFONT font, QFont *out);
+// A bitmap's image, for SS_BITMAP statics.
+bool ImageOf(HBITMAP bitmap, QImage *out);
+// A brush's colour; false for none (null brush, bad handle).
+bool BrushColor(HBRUSH brush, QColor *color);
+bool ClassIcon(HWND hwnd, QIcon *icon);
+void RegisterMenuBarClass();
+// The class background brush's colour; false for none.
+bool ClassBackground(HWND hwnd, QColor *color);
+
+QString ToQString(LPCWSTR text, int count = -1);
+std::u16string FromQString(const QString &text);
+bool IsControlClass(const std::u16string &className);
+std::u16string ClassNameOf(HWND hwnd);
+// The core's record of the window's rectangle (headless geometry).
+bool CoreRect(HWND hwnd, RECT *rect);
+void SetCoreRect(HWND hwnd, const RECT &rect);
+
+} // namespace vqt

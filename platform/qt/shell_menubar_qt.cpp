@@ -1,0 +1,183 @@
+// The soft-key menu bar: a window of its own (so TB_GETBUTTONINFO and
+// SHCMBM_GETMENU reach it), shown as a strip of buttons below the parent's
+// client area. A drop-down button opens its pop-up upwards from the bar; a
+// plain button posts its command to the parent.
+#include "platform/controls.h"
+#include "platform/qt/qt_internal.h"
+#include "platform/shell.h"
+
+#include <QHBoxLayout>
+#include <QPushButton>
+
+#include <cstring>
+#include <memory>
+#include <mutex>
+#include <unordered_map>
+#include <vector>
+
+namespace {
+
+struct Button {
+  UINT command;
+  BYTE state, style;
+  std::u16string caption;
+  HMENU popup; // owned by the bar's menu
+};
+
+struct Bar {
+  HMENU menu = nullptr; // the whole menu resource; the bar destroys it
+  std::vector<Button> buttons;
+};
+
+std::mutex gMutex;
+std::unordered_map<HWND, std::shared_ptr<Bar>> gBars;
+
+std::shared_ptr<Bar> BarOf(HWND hwnd) {
+  std::lock_guard<std::mutex> lock(gMutex);
+  auto it = gBars.find(hwnd);
+  return it == gBars.end() ? nullptr : it->second;
+}
+
+constexpr int kHeadlessBarHeight = 26;
+
+LRESULT BarProc(HWND hwnd, UINT msg, WPARAM wParam, LPARAM lParam) {
+  std::shared_ptr<Bar> bar = BarOf(hwnd);
+  switch (msg) {
+  case TB_GETBUTTONINFO: {
+    auto *info = reinterpret_cast<TBBUTTONINFOW *>(lParam);
+    if (!bar || !info)
+      return -1;
+    int index = -1;
+    if (info->dwMask & TBIF_BYINDEX) {
+      if (wParam < bar->buttons.size())
+        index = static_cast<int>(wParam);
+    } else {
+      for (size_t i = 0; i < bar->buttons.size(); ++i)
+        if (bar->buttons[i].command == wParam)
+          index = static_cast<int>(i);
+    }
+    if (index < 0)
+      return -1;
+    const Button &b = bar->buttons[index];
+    if (info->dwMask & TBIF_COMMAND)
+      info->idCommand = static_cast<int>(b.command);
+    if (info->dwMask & TBIF_STATE)
+      info->fsState = b.state;
+    if (info->dwMask & TBIF_STYLE)
+      info->fsStyle = b.style;
+    if (info->dwMask & TBIF_LPARAM)
+      info->lParam = reinterpret_cast<UINT_PTR>(b.popup);
+    if ((info->dwMask & TBIF_TEXT) && info->pszText && info->cchText > 0) {
+      int n = std::min(static_cast<int>(b.caption.size()), info->cchText - 1);
+      std::memcpy(info->pszText, b.caption.data(), n * sizeof(char16_t));
+      info->pszText[n] = 0;
+    }
+    return index;
+  }
+  case SHCMBM_GETMENU:
+    return bar ? reinterpret_cast<LRESULT>(bar->menu) : 0;
+  case SHCMBM_GETSUBMENU:
+    if (bar)
+      for (const Button &b : bar->buttons)
+        if (b.command == static_cast<UINT>(lParam))
+          return reinterpret_cast<LRESULT>(b.popup);
+    return 0;
+  case WM_DESTROY:
+    if (bar) {
+      DestroyMenu(bar->menu);
+      std::lock_guard<std::mutex> lock(gMutex);
+      gBars.erase(hwnd);
+    }
+    return 0;
+  default:
+    return DefWindowProcW(hwnd, msg, wParam, lParam);
+  }
+}
+
+QWidget *MakeBarWidget(HWND bar, HWND parent, const Bar &data) {
+  auto *strip = new QWidget;
+  strip->setObjectName("vantrel_menu_bar");
+  strip->setAutoFillBackground(true);
+  auto *layout = new QHBoxLayout(strip);
+  layout->setContentsMargins(2, 2, 2, 2);
+  for (size_t i = 0; i < data.buttons.size() && i < 2; ++i) {
+    const Button &b = data.buttons[i];
+    auto *button = new QPushButton(vqt::ToQString(b.caption.c_str()), strip);
+    button->setObjectName(QStringLiteral("vantrel_soft_key_%1").arg(i));
+    button->setEnabled(b.state & TBSTATE_ENABLED);
+    if (i == 1 && data.buttons.size() > 1)
+      layout->addStretch(1);
+    layout->addWidget(button, 0, i == 0 ? Qt::AlignLeft : Qt::AlignRight);
+    HMENU popup = b.popup;
+    UINT command = b.command;
+    QObject::connect(button, &QPushButton::clicked, button, [bar, parent, popup, command, button] {
+      if (!IsWindow(bar))
+        return;
+      if (popup) {
+        QPoint at = button->mapToGlobal(QPoint(0, 0));
+        TrackPopupMenuEx(popup, TPM_LEFTALIGN | TPM_BOTTOMALIGN, at.x(), at.y(), parent, nullptr);
+      } else {
+        PostMessageW(parent, WM_COMMAND, static_cast<WPARAM>(static_cast<WORD>(command)), 0);
+      }
+    });
+  }
+  if (data.buttons.size() == 1)
+    layout->addStretch(1);
+  return strip;
+}
+
+} // namespace
+
+namespace vqt {
+
+void RegisterMenuBarClass() {
+  WNDCLASSW cls{};
+  cls.lpfnWndProc = BarProc;
+  cls.lpszClassName = kMenuBarClass;
+  RegisterClassW(&cls);
+}
+
+} // namespace vqt
+
+BOOL SHCreateMenuBar(SHMENUBARINFO *info) {
+  static std::once_flag once;
+  std::call_once(once, vqt::RegisterMenuBarClass); // also headless
+  if (!info || !IsWindow(info->hwndParent))
+    return FALSE;
+  info->hwndMB = nullptr;
+  HRSRC res = FindResourceW(info->hInstRes, MAKEINTRESOURCEW(info->nToolBarId), RT_MENUBAR);
+  auto *data = static_cast<const MENUBARRESOURCE *>(LockResource(LoadResource(info->hInstRes, res)));
+  if (!data || SizeofResource(info->hInstRes, res) < sizeof(MENUBARRESOURCE) ||
+      (data->buttonCount && !data->buttons))
+    return FALSE;
+  auto bar = std::make_shared<Bar>();
+  if (data->menuId)
+    bar->menu = LoadMenuW(info->hInstRes, MAKEINTRESOURCEW(data->menuId));
+  for (UINT i = 0; i < data->buttonCount; ++i) {
+    const MENUBARBUTTON &r = data->buttons[i];
+    Button b{r.command, r.state, r.style, r.caption ? r.caption : u"", nullptr};
+    WCHAR text[100];
+    if (r.captionId && LoadStringW(info->hInstRes, r.captionId, text, 100) > 0)
+      b.caption = text;
+    if (r.popupIndex >= 0 && bar->menu)
+      b.popup = GetSubMenu(bar->menu, r.popupIndex);
+    bar->buttons.push_back(std::move(b));
+  }
+  RECT parent{};
+  GetClientRect(info->hwndParent, &parent);
+  HWND hwnd = CreateWindowExW(0, vqt::kMenuBarClass, nullptr, WS_CHILD | WS_VISIBLE, 0, parent.bottom,
+                              parent.right, kHeadlessBarHeight, info->hwndParent, nullptr, info->hInstRes,
+                              nullptr);
+  if (!hwnd) {
+    DestroyMenu(bar->menu);
+    return FALSE;
+  }
+  {
+    std::lock_guard<std::mutex> lock(gMutex);
+    gBars[hwnd] = bar;
+  }
+  if (vqt::OnUiThread() && vqt::HostFor(info->hwndParent))
+    vqt::SetFrameBar(info->hwndParent, hwnd, MakeBarWidget(hwnd, info->hwndParent, *bar));
+  info->hwndMB = hwnd;
+  return TRUE;
+}

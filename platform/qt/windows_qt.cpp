@@ -1,0 +1,537 @@
+// Windows as widgets: a top-level window (or dialog) is a frame holding an
+// optional title strip with the Done button, the client area the window
+// procedure paints, and an optional soft-key bar below; a child window is a
+// client widget inside its parent's client area. Also the geometry calls.
+#include "platform/controls.h"
+#include "platform/core/window_core.h"
+#include "platform/qt/qt_internal.h"
+#include "platform/threads.h"
+
+#include <QApplication>
+#include <QCloseEvent>
+#include <QHBoxLayout>
+#include <QIcon>
+#include <QLabel>
+#include <QMetaObject>
+#include <QPainter>
+#include <QPaintEvent>
+#include <QPushButton>
+#include <QResizeEvent>
+
+#include <memory>
+#include <mutex>
+#include <set>
+#include <unordered_map>
+
+namespace vqt {
+namespace {
+
+const char *kHwndProperty = "vantrel_hwnd";
+
+std::unordered_map<HWND, std::unique_ptr<WindowHost>> &Hosts() {
+  static std::unordered_map<HWND, std::unique_ptr<WindowHost>> hosts;
+  return hosts;
+}
+
+// Windows marked for repainting while no widget shows them (headless).
+std::mutex gInvalidMutex;
+std::set<HWND> gInvalid;
+
+void Tag(QWidget *widget, HWND hwnd) {
+  widget->setProperty(kHwndProperty, QVariant::fromValue(reinterpret_cast<quintptr>(hwnd)));
+}
+
+// Places a child at rect, keeping it inside its parent's client area when it
+// asks for that (static texts taller than the page get a scroll bar instead
+// of being cut off).
+void PlaceChild(WindowHost &host, const QRect &rect) {
+  QRect r = rect;
+  QWidget *parent = host.frame ? host.frame->parentWidget() : nullptr;
+  if (parent && host.frame->property("vantrel_clip").toBool()) {
+    if (r.bottom() >= parent->height())
+      r.setBottom(std::max(r.top(), parent->height() - 1));
+    if (r.right() >= parent->width())
+      r.setRight(std::max(r.left(), parent->width() - 1));
+  }
+  host.frame->setGeometry(r);
+}
+
+} // namespace
+
+class ClientWidget : public QWidget {
+public:
+  ClientWidget(HWND hwnd, QWidget *parent) : QWidget(parent), hwnd_(hwnd) {
+    Tag(this, hwnd);
+    setAttribute(Qt::WA_OpaquePaintEvent);
+    setFocusPolicy(Qt::ClickFocus);
+  }
+
+protected:
+  void paintEvent(QPaintEvent *event) override {
+    QPainter painter(this);
+    QColor background;
+    if (ClassBackground(hwnd_, &background))
+      painter.fillRect(event->rect(), background);
+    SetCurrentPainter(hwnd_, &painter, event->rect());
+    SendMessageW(hwnd_, WM_PAINT, 0, 0);
+    SetCurrentPainter(hwnd_, nullptr, QRect());
+    std::lock_guard<std::mutex> lock(gInvalidMutex);
+    gInvalid.erase(hwnd_);
+  }
+  void resizeEvent(QResizeEvent *event) override {
+    // Children the program placed keep their relative place: margins at
+    // the sides stay, heights and vertical positions scale with the area.
+    for (auto &[handle, host] : Hosts()) {
+      if (!host->child || !host->frame || host->frame->parentWidget() != this ||
+          host->referenceParent.isEmpty())
+        continue;
+      QRect ref = host->reference;
+      QSize was = host->referenceParent;
+      int x = ref.x(), w = ref.width();
+      int rightMargin = was.width() - ref.right() - 1;
+      if (ref.x() >= 0 && rightMargin >= 0 && ref.x() <= was.width() / 8 &&
+          rightMargin <= was.width() / 8)
+        w = width() - ref.x() - rightMargin; // spans the width: keep the margins
+      else
+        x = ref.x() * width() / std::max(1, was.width());
+      int y = ref.y() * height() / std::max(1, was.height());
+      int h = ref.height() * height() / std::max(1, was.height());
+      PlaceChild(*host, QRect(x, y, std::max(0, w), std::max(0, h)));
+    }
+    SendMessageW(hwnd_, WM_SIZE, 0, MAKELONG(event->size().width(), event->size().height()));
+  }
+
+private:
+  HWND hwnd_;
+};
+
+class FrameWidget : public QWidget {
+public:
+  FrameWidget(HWND hwnd, QWidget *parent, Qt::WindowFlags flags) : QWidget(parent, flags), hwnd_(hwnd) {
+    Tag(this, hwnd);
+    setAttribute(Qt::WA_DeleteOnClose, false);
+  }
+  void Layout() {
+    WindowHost *host = HostFor(hwnd_);
+    if (!host)
+      return;
+    int headerHeight = host->header ? host->header->sizeHint().height() : 0;
+    int barHeight = host->bar ? host->bar->sizeHint().height() : 0;
+    if (host->header)
+      host->header->setGeometry(0, 0, width(), headerHeight);
+    if (host->bar)
+      host->bar->setGeometry(0, height() - barHeight, width(), barHeight);
+    if (host->client)
+      host->client->setGeometry(0, headerHeight, width(),
+                                std::max(0, height() - headerHeight - barHeight));
+  }
+
+protected:
+  void resizeEvent(QResizeEvent *) override { Layout(); }
+  void closeEvent(QCloseEvent *event) override {
+    // The window procedure decides; a dialog hears its Done command, as
+    // from the title bar button of the handheld.
+    event->ignore();
+    WindowHost *host = HostFor(hwnd_);
+    if (host && host->dialog)
+      PostMessageW(hwnd_, WM_COMMAND, IDOK, 0);
+    else
+      PostMessageW(hwnd_, WM_CLOSE, 0, 0);
+  }
+
+private:
+  HWND hwnd_;
+};
+
+WindowHost *HostFor(HWND hwnd) {
+  if (!OnUiThread())
+    return nullptr;
+  auto it = Hosts().find(hwnd);
+  return it == Hosts().end() ? nullptr : it->second.get();
+}
+
+HWND HandleOf(const QWidget *widget) {
+  for (; widget; widget = widget->parentWidget()) {
+    QVariant v = widget->property(kHwndProperty);
+    if (v.isValid()) {
+      HWND hwnd = reinterpret_cast<HWND>(v.value<quintptr>());
+      if (IsWindow(hwnd))
+        return hwnd;
+    }
+  }
+  return nullptr;
+}
+
+QWidget *ClientOf(HWND hwnd) {
+  WindowHost *host = HostFor(hwnd);
+  return host ? host->client.data() : nullptr;
+}
+
+HWND MainWindow() { return FindWindowW(nullptr, nullptr); }
+
+void AttachControlWidget(HWND hwnd, QWidget *widget, const QRect &rect) {
+  auto host = std::make_unique<WindowHost>();
+  host->hwnd = hwnd;
+  host->frame = host->client = widget;
+  host->child = host->control = true;
+  Tag(widget, hwnd);
+  host->reference = rect;
+  if (widget->parentWidget())
+    host->referenceParent = widget->parentWidget()->size();
+  WindowHost &ref = *host;
+  Hosts()[hwnd] = std::move(host);
+  PlaceChild(ref, rect);
+}
+
+void RelayoutFrame(HWND hwnd) {
+  WindowHost *host = HostFor(hwnd);
+  if (!host || host->child)
+    return;
+  if (auto *frame = dynamic_cast<FrameWidget *>(host->frame.data())) {
+    // The client area keeps its size; the frame grows by the strips.
+    QSize client = host->client ? host->client->size() : QSize();
+    int headerHeight = host->header ? host->header->sizeHint().height() : 0;
+    int barHeight = host->bar ? host->bar->sizeHint().height() : 0;
+    frame->resize(client.width(), client.height() + headerHeight + barHeight);
+    frame->Layout();
+  }
+}
+
+void SetFrameBar(HWND parent, HWND bar, QWidget *barWidget) {
+  WindowHost *host = HostFor(parent);
+  if (!host || host->child || !host->frame) {
+    delete barWidget;
+    return;
+  }
+  barWidget->setParent(host->frame);
+  host->bar = barWidget;
+  host->barWindow = bar;
+  auto barHost = std::make_unique<WindowHost>();
+  barHost->hwnd = bar;
+  barHost->frame = barHost->client = barWidget;
+  barHost->child = true;
+  Tag(barWidget, bar);
+  Hosts()[bar] = std::move(barHost);
+  RelayoutFrame(parent);
+  barWidget->show();
+}
+
+void SetFrameDoneButton(HWND hwnd) {
+  WindowHost *host = HostFor(hwnd);
+  if (!host || host->child || !host->frame || host->header)
+    return;
+  auto *header = new QWidget(host->frame);
+  header->setObjectName("vantrel_title_strip");
+  auto *layout = new QHBoxLayout(header);
+  layout->setContentsMargins(6, 2, 2, 2);
+  auto *title = new QLabel(host->frame->windowTitle(), header);
+  QFont bold = title->font();
+  bold.setBold(true);
+  title->setFont(bold);
+  auto *done = new QPushButton(QStringLiteral("ok"), header);
+  done->setObjectName("vantrel_done_button");
+  layout->addWidget(title, 1);
+  layout->addWidget(done);
+  QObject::connect(done, &QPushButton::clicked, [hwnd] { PostMessageW(hwnd, WM_COMMAND, IDOK, 0); });
+  host->header = header;
+  RelayoutFrame(hwnd);
+  header->show();
+}
+
+void MakeFullScreen(HWND hwnd) {
+  WindowHost *host = HostFor(hwnd);
+  HWND main = MainWindow();
+  WindowHost *mainHost = HostFor(main);
+  if (!host || host->child || !host->frame)
+    return;
+  host->fullScreen = true;
+  if (!mainHost || mainHost == host || !mainHost->frame)
+    return;
+  host->frame->setGeometry(mainHost->frame->geometry());
+  if (auto *frame = dynamic_cast<FrameWidget *>(host->frame.data()))
+    frame->Layout();
+}
+
+void HookCreated(HWND hwnd, const CREATESTRUCTW *cs, void *) {
+  if (!OnUiThread())
+    return; // windows of other threads stay records
+  std::u16string cls = cs->lpszClass ? cs->lpszClass : u"";
+  if (IsControlClass(cls) || cls == kMenuBarClass)
+    return; // the control procedures make their own widgets
+  auto host = std::make_unique<WindowHost>();
+  host->hwnd = hwnd;
+  host->dialog = cls == kDialogClass;
+  QString title = ToQString(cs->lpszName);
+  bool child = (cs->style & WS_CHILD) && cs->hwndParent && ClientOf(cs->hwndParent);
+  RECT rect{};
+  CoreRect(hwnd, &rect);
+  QRect r(rect.left, rect.top, rect.right - rect.left, rect.bottom - rect.top);
+  if (child) {
+    auto *client = new ClientWidget(hwnd, ClientOf(cs->hwndParent));
+    host->frame = host->client = client;
+    host->child = true;
+    host->reference = r;
+    host->referenceParent = client->parentWidget()->size();
+    WindowHost &ref = *host;
+    Hosts()[hwnd] = std::move(host);
+    PlaceChild(ref, r);
+    return;
+  }
+  QWidget *ownerFrame = nullptr;
+  if (cs->hwndParent) {
+    WindowHost *owner = HostFor(GetTopLevelWindow(cs->hwndParent));
+    if (owner && !owner->child)
+      ownerFrame = owner->frame;
+  }
+  Qt::WindowFlags flags = Qt::Window;
+  if (host->dialog && ownerFrame)
+    flags = Qt::Dialog;
+  auto *frame = new FrameWidget(hwnd, host->dialog ? ownerFrame : nullptr, flags);
+  frame->setWindowTitle(title);
+  QIcon icon;
+  if (ClassIcon(hwnd, &icon))
+    frame->setWindowIcon(icon);
+  if (host->dialog)
+    frame->setWindowModality(Qt::WindowModal);
+  auto *client = new ClientWidget(hwnd, frame);
+  host->frame = frame;
+  host->client = client;
+  Hosts()[hwnd] = std::move(host);
+  frame->resize(r.size());
+  if (cs->x != CW_USEDEFAULT)
+    frame->move(r.topLeft());
+  frame->Layout();
+  if (cs->style & WS_DISABLED)
+    frame->setEnabled(false);
+}
+
+void HookDestroyed(HWND hwnd, void *) {
+  if (!OnUiThread())
+    return;
+  auto it = Hosts().find(hwnd);
+  if (it == Hosts().end())
+    return;
+  std::unique_ptr<WindowHost> host = std::move(it->second);
+  Hosts().erase(it);
+  // Later: the widget may be the one whose event handler is running now.
+  if (host->frame) {
+    host->frame->hide();
+    host->frame->setProperty(kHwndProperty, QVariant());
+    host->frame->deleteLater();
+  }
+  std::lock_guard<std::mutex> lock(gInvalidMutex);
+  gInvalid.erase(hwnd);
+}
+
+BOOL HookShow(HWND hwnd, int cmd, void *) {
+  WindowHost *host = HostFor(hwnd);
+  if (!host || !host->frame)
+    return TRUE;
+  if (cmd == SW_HIDE) {
+    host->frame->hide();
+  } else if (cmd == SW_MINIMIZE && !host->child) {
+    host->frame->showMinimized();
+  } else {
+    host->frame->show();
+    if (!host->child) {
+      host->frame->raise();
+      host->frame->activateWindow();
+    }
+  }
+  return TRUE;
+}
+
+BOOL HookSetForeground(HWND hwnd, void *) {
+  // The core has taken the lowest bit off the handle; owned windows come
+  // along in either case, as dialogs stay above their owner anyway.
+  WindowHost *host = HostFor(hwnd);
+  if (!host || !host->frame)
+    return IsWindow(hwnd);
+  QWidget *top = host->frame->window();
+  top->raise();
+  top->activateWindow();
+  for (auto &[other, h] : Hosts())
+    if (!h->child && h->frame && h->frame->isVisible() && GetParent(other) == hwnd) {
+      h->frame->raise();
+      h->frame->activateWindow();
+    }
+  return TRUE;
+}
+
+HWND HookGetFocus(void *) {
+  if (!OnUiThread())
+    return nullptr;
+  if (QWidget *focus = QApplication::focusWidget())
+    return HandleOf(focus);
+  return HandleOf(QApplication::activeWindow());
+}
+
+bool CoreRect(HWND hwnd, RECT *rect) {
+  wincore::Core &core = wincore::TheCore();
+  std::lock_guard<std::mutex> lock(core.mutex);
+  wincore::WindowRecord *w = wincore::FindWindowLocked(core, hwnd);
+  if (!w)
+    return false;
+  *rect = w->rect;
+  return true;
+}
+
+void SetCoreRect(HWND hwnd, const RECT &rect) {
+  wincore::Core &core = wincore::TheCore();
+  std::lock_guard<std::mutex> lock(core.mutex);
+  if (wincore::WindowRecord *w = wincore::FindWindowLocked(core, hwnd))
+    w->rect = rect;
+}
+
+std::u16string ClassNameOf(HWND hwnd) {
+  wincore::Core &core = wincore::TheCore();
+  std::lock_guard<std::mutex> lock(core.mutex);
+  wincore::WindowRecord *w = wincore::FindWindowLocked(core, hwnd);
+  return w ? w->className : std::u16string();
+}
+
+bool ClassBackground(HWND hwnd, QColor *color) {
+  HBRUSH brush = nullptr;
+  bool dialog = false;
+  {
+    wincore::Core &core = wincore::TheCore();
+    std::lock_guard<std::mutex> lock(core.mutex);
+    wincore::WindowRecord *w = wincore::FindWindowLocked(core, hwnd);
+    if (!w)
+      return false;
+    dialog = w->className == kDialogClass;
+    std::u16string key = w->className;
+    for (char16_t &c : key)
+      if (c >= u'A' && c <= u'Z')
+        c = static_cast<char16_t>(c + 32);
+    auto it = core.classes.find(key);
+    if (it != core.classes.end())
+      brush = it->second.cls.hbrBackground;
+  }
+  if (dialog) {
+    *color = Qt::white; // the handheld's dialogs are white pages
+    return true;
+  }
+  return BrushColor(brush, color);
+}
+
+} // namespace vqt
+
+using namespace vqt;
+
+BOOL GetClientRect(HWND hwnd, RECT *rect) {
+  if (!rect)
+    return FALSE;
+  *rect = RECT{0, 0, 0, 0};
+  if (WindowHost *host = HostFor(hwnd); host && host->client) {
+    rect->right = host->client->width();
+    rect->bottom = host->client->height();
+    return TRUE;
+  }
+  RECT r;
+  if (!CoreRect(hwnd, &r)) {
+    SetLastError(ERROR_INVALID_WINDOW_HANDLE);
+    return FALSE;
+  }
+  rect->right = r.right - r.left;
+  rect->bottom = r.bottom - r.top;
+  return TRUE;
+}
+
+BOOL GetWindowRect(HWND hwnd, RECT *rect) {
+  if (!rect)
+    return FALSE;
+  *rect = RECT{0, 0, 0, 0};
+  if (WindowHost *host = HostFor(hwnd); host && host->client) {
+    QWidget *w = host->child ? host->frame.data() : host->client.data();
+    QPoint origin = w->mapToGlobal(QPoint(0, 0));
+    *rect = RECT{origin.x(), origin.y(), origin.x() + w->width(), origin.y() + w->height()};
+    return TRUE;
+  }
+  if (!CoreRect(hwnd, rect)) {
+    SetLastError(ERROR_INVALID_WINDOW_HANDLE);
+    return FALSE;
+  }
+  return TRUE;
+}
+
+BOOL MoveWindow(HWND hwnd, int x, int y, int width, int height, BOOL repaint) {
+  if (!IsWindow(hwnd)) {
+    SetLastError(ERROR_INVALID_WINDOW_HANDLE);
+    return FALSE;
+  }
+  width = std::max(0, width);
+  height = std::max(0, height);
+  RECT was{};
+  CoreRect(hwnd, &was);
+  SetCoreRect(hwnd, RECT{x, y, x + width, y + height});
+  WindowHost *host = HostFor(hwnd);
+  if (!host || !host->frame) {
+    if (was.right - was.left != width || was.bottom - was.top != height)
+      SendMessageW(hwnd, WM_SIZE, 0, MAKELONG(width, height));
+    return TRUE;
+  }
+  if (host->child) {
+    host->reference = QRect(x, y, width, height);
+    if (host->frame->parentWidget())
+      host->referenceParent = host->frame->parentWidget()->size();
+    PlaceChild(*host, host->reference);
+  } else {
+    RECT now;
+    GetWindowRect(hwnd, &now);
+    int headerHeight = host->header ? host->header->sizeHint().height() : 0;
+    int barHeight = host->bar ? host->bar->sizeHint().height() : 0;
+    host->frame->resize(width, height + headerHeight + barHeight);
+    if (now.left != x || now.top != y) {
+      QPoint target(x, y - headerHeight);
+      if (host->frame->parentWidget() && !host->frame->isWindow())
+        target = host->frame->parentWidget()->mapFromGlobal(target);
+      host->frame->move(target);
+    }
+    if (auto *frame = dynamic_cast<FrameWidget *>(host->frame.data()))
+      frame->Layout();
+  }
+  if (repaint && host->client)
+    host->client->update();
+  return TRUE;
+}
+
+BOOL InvalidateRect(HWND hwnd, const RECT *rect, BOOL) {
+  if (!IsWindow(hwnd))
+    return FALSE;
+  {
+    std::lock_guard<std::mutex> lock(gInvalidMutex);
+    gInvalid.insert(hwnd);
+  }
+  QRect area = rect ? QRect(QPoint(rect->left, rect->top), QPoint(rect->right - 1, rect->bottom - 1))
+                    : QRect();
+  auto update = [hwnd, area] {
+    if (QWidget *client = ClientOf(hwnd))
+      area.isNull() ? client->update() : client->update(area);
+  };
+  if (OnUiThread())
+    update();
+  else if (PumpObject())
+    QMetaObject::invokeMethod(PumpObject(), update, Qt::QueuedConnection);
+  return TRUE;
+}
+
+BOOL UpdateWindow(HWND hwnd) {
+  if (!IsWindow(hwnd))
+    return FALSE;
+  WindowHost *host = HostFor(hwnd);
+  if (host && host->client) {
+    if (host->client->isVisible())
+      host->client->repaint();
+    return TRUE;
+  }
+  bool invalid;
+  {
+    std::lock_guard<std::mutex> lock(gInvalidMutex);
+    invalid = gInvalid.erase(hwnd) > 0;
+  }
+  // Headless: the procedure still hears WM_PAINT, and draws nowhere.
+  if (invalid)
+    SendMessageW(hwnd, WM_PAINT, 0, 0);
+  return TRUE;
+}
