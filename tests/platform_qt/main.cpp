@@ -1,0 +1,23 @@
+// The Qt window system tests run on the offscreen platform. Started with
+// VANTREL_SI_HELPER=name the binary is instead a second launch for the
+// single-instance test: exit 0 when it handed its request over, 3 when it
+// became the first instance itself.
+#include "platform/qt_app.h"
+#include "platform/single_instance.h"
+
+#include <QCoreApplication>
+#include <gtest/gtest.h>
+
+#include <cstdlib>
+
+int main(int argc, char **argv) {
+  setenv("QT_QPA_PLATFORM", "offscreen", 1);
+  if (const char *name = std::getenv("VANTREL_SI_HELPER")) {
+    QCoreApplication app(argc, argv);
+    return SingleInstanceClaimNamed(name, SINGLE_INSTANCE_CONNECT) ? 3 : 0;
+  }
+  if (!VantrelQtInit(argc, argv))
+    return 1;
+  testing::InitGoogleTest(&argc, argv);
+  return RUN_ALL_TESTS();
+}
