@@ -1,0 +1,245 @@
+// The real vantrel, headless, against the vantrel-kbd keyboard emulator:
+// start-up on a fresh settings database, connecting through --connect,
+// typed text arriving through the log injector, the status on the connect
+// button (its trace lines), heartbeat loss, a second launch and Quit.
+#include "app/settings_store.h"
+#include "app_test_env.h"
+
+#include <gtest/gtest.h>
+
+#include <chrono>
+#include <csignal>
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <regex>
+#include <sstream>
+#include <sys/wait.h>
+#include <thread>
+#include <unistd.h>
+
+namespace fs = std::filesystem;
+using namespace std::chrono_literals;
+
+namespace {
+
+std::string ReadAll(const std::string &path) {
+  std::ifstream in(path, std::ios::binary);
+  std::stringstream s;
+  s << in.rdbuf();
+  return s.str();
+}
+
+// What the log injector's lines type, as text: key presses of letters (with
+// Shift held or caps lock on), space and Enter, and posted characters.
+std::string TypedText(const std::string &log) {
+  std::string text;
+  bool shift = false, caps = false;
+  std::istringstream lines(log);
+  std::string line;
+  const std::regex number("\"(vk|flags)\":(\\d+)");
+  while (std::getline(lines, line)) {
+    if (line.find("\"PostKeybdMessage\"") != std::string::npos) {
+      std::smatch m;
+      if (std::regex_search(line, m, std::regex("\"chars\":\\[([0-9,]*)\\]"))) {
+        std::stringstream list(m[1].str());
+        std::string c;
+        while (std::getline(list, c, ','))
+          if (!c.empty())
+            text += static_cast<char>(std::stoi(c));
+      }
+      continue;
+    }
+    if (line.find("\"keybd_event\"") == std::string::npos)
+      continue;
+    int vk = -1, flags = 0;
+    for (std::sregex_iterator it(line.begin(), line.end(), number), end; it != end; ++it)
+      ((*it)[1] == "vk" ? vk : flags) = std::stoi((*it)[2]);
+    const bool up = flags & 2;
+    if (vk == 0x10)
+      shift = !up;
+    else if (vk == 0x14 && !up)
+      caps = !caps;
+    else if (!up && vk >= 'A' && vk <= 'Z')
+      text += static_cast<char>((shift != caps) ? vk : vk + 32);
+    else if (!up && vk == ' ')
+      text += ' ';
+    else if (!up && vk == 0x0D)
+      text += '\n';
+  }
+  return text;
+}
+
+class Child {
+public:
+  Child(const std::vector<std::string> &args, const std::vector<std::string> &env,
+        const std::string &output) {
+    pid_ = fork();
+    if (pid_ == 0) {
+      for (const std::string &e : env)
+        putenv(const_cast<char *>(e.c_str()));
+      FILE *out = fopen(output.c_str(), "w");
+      if (out) {
+        dup2(fileno(out), 1);
+        dup2(fileno(out), 2);
+      }
+      std::vector<char *> argv;
+      for (const std::string &a : args)
+        argv.push_back(const_cast<char *>(a.c_str()));
+      argv.push_back(nullptr);
+      execv(argv[0], argv.data());
+      _exit(127);
+    }
+  }
+  ~Child() {
+    if (pid_ > 0 && !exited_) {
+      kill(pid_, SIGKILL);
+      waitpid(pid_, nullptr, 0);
+    }
+  }
+  // The exit code, or -1 when it has not ended within the time.
+  int Wait(std::chrono::milliseconds limit) {
+    const auto end = std::chrono::steady_clock::now() + limit;
+    while (std::chrono::steady_clock::now() < end) {
+      int status = 0;
+      if (waitpid(pid_, &status, WNOHANG) == pid_) {
+        exited_ = true;
+        return WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
+      }
+      std::this_thread::sleep_for(20ms);
+    }
+    return -1;
+  }
+  void Kill() {
+    kill(pid_, SIGTERM);
+    Wait(5s);
+  }
+
+private:
+  pid_t pid_ = -1;
+  bool exited_ = false;
+};
+
+bool WaitFor(const std::function<bool()> &done, std::chrono::milliseconds limit) {
+  const auto end = std::chrono::steady_clock::now() + limit;
+  while (std::chrono::steady_clock::now() < end) {
+    if (done())
+      return true;
+    std::this_thread::sleep_for(50ms);
+  }
+  return done();
+}
+
+class EndToEnd : public ::testing::Test {
+protected:
+  void SetUp() override {
+    for (const char *name : {"English.lang", "Intl English.kcod", "vtr.bmp", "vtr_wide.bmp"})
+      box_.CopyData(name, std::string("opt/Vantrel/") + name);
+    box_.MakeFolder("dev");
+    // The settings a sandboxed run presets, so no first-run dialog waits.
+    SettingsStore::WriteString(u"COMPORT", u"COM3:");
+    SettingsStore::WriteDword(u"Initialised", 1);
+    SettingsStore::WriteString(u"keycode", u"Intl English.kcod");
+    SettingsStore::WriteString(u"language", u"English.lang");
+    env_ = {"VANTREL_ROOT=" + box_.root(),
+            "VANTREL_REGISTRY=" + box_.root() + "/registry.db",
+            "VANTREL_DEVICES=" + box_.root() + "/dev",
+            "VANTREL_INJECT=log:" + box_.root() + "/inject.log",
+            "VANTREL_TRACE=" + box_.root() + "/trace.log",
+            "XDG_RUNTIME_DIR=" + box_.root(),
+            "QT_QPA_PLATFORM=offscreen",
+            "VANTREL_PLATFORM=PocketPC"};
+  }
+  std::unique_ptr<Child> StartKeyboard(const std::vector<std::string> &extra) {
+    std::vector<std::string> args = {VANTREL_KBD_EXE, "--port", "COM3", "--devices",
+                                     box_.root() + "/dev", "--log", box_.root() + "/kbd.log"};
+    args.insert(args.end(), extra.begin(), extra.end());
+    auto kbd = std::make_unique<Child>(args, env_, box_.root() + "/kbd.out");
+    EXPECT_TRUE(WaitFor([&] { return fs::exists(box_.root() + "/dev/COM3"); }, 5s));
+    return kbd;
+  }
+  std::unique_ptr<Child> StartVantrel(const std::vector<std::string> &extra,
+                                      const std::string &output = "vantrel.out") {
+    std::vector<std::string> args = {VANTREL_EXE};
+    args.insert(args.end(), extra.begin(), extra.end());
+    return std::make_unique<Child>(args, env_, box_.root() + "/" + output);
+  }
+  std::string Trace() { return ReadAll(box_.root() + "/trace.log"); }
+  bool TraceHas(const std::string &text, std::chrono::milliseconds limit) {
+    return WaitFor([&] { return Trace().find(text) != std::string::npos; }, limit);
+  }
+  std::string Typed() { return TypedText(ReadAll(box_.root() + "/inject.log")); }
+
+  AppSandbox box_;
+  std::vector<std::string> env_;
+};
+
+TEST_F(EndToEnd, ConnectsTypesLosesTheHeartbeatAndQuits) {
+  auto kbd = StartKeyboard({"--type", "Hello world", "--key-interval", "30"});
+  auto vantrel = StartVantrel({"--connect"});
+  ASSERT_TRUE(TraceHas("Connect button: Disconnect", 20s)) << Trace();
+  EXPECT_NE(Trace().find("Typing keys through log"), std::string::npos);
+  ASSERT_TRUE(WaitFor([&] { return Typed() == "Hello world"; }, 15s)) << Typed();
+
+  // A second launch hands itself to the running one and ends.
+  auto second = StartVantrel({}, "second.out");
+  EXPECT_EQ(second->Wait(10s), 0);
+  EXPECT_TRUE(TraceHas("Brought forward by a new launch", 5s));
+
+  // The keyboard goes silent: ten seconds without a heartbeat end the link.
+  kbd->Kill();
+  ASSERT_TRUE(WaitFor(
+      [&] {
+        std::string t = Trace();
+        size_t connected = t.rfind("Connect button: Disconnect");
+        return t.find("Connect button: Connect\n", connected) != std::string::npos;
+      },
+      25s))
+      << Trace();
+
+  // Quit through a later launch, as the Quit soft key.
+  auto quit = StartVantrel({"--quit"}, "quit.out");
+  EXPECT_EQ(quit->Wait(10s), 0);
+  EXPECT_EQ(vantrel->Wait(15s), 0) << Trace();
+}
+
+TEST_F(EndToEnd, QuitWhileConnectedSendsTheDisconnectPacket) {
+  auto kbd = StartKeyboard({});
+  auto vantrel = StartVantrel({"--connect"});
+  ASSERT_TRUE(TraceHas("Connect button: Disconnect", 20s)) << Trace();
+  auto quit = StartVantrel({"--quit"}, "quit.out");
+  EXPECT_EQ(quit->Wait(10s), 0);
+  EXPECT_EQ(vantrel->Wait(15s), 0);
+  // The emulator logs every packet; the disconnect command is among the
+  // last ones it received.
+  ASSERT_TRUE(WaitFor([&] { return ReadAll(box_.root() + "/kbd.log").find("\"close\"") !=
+                                   std::string::npos; },
+                      5s));
+  const std::string log = ReadAll(box_.root() + "/kbd.log");
+  EXPECT_NE(log.find("\"name\":\"DISCONNECT\""), std::string::npos) << log;
+}
+
+TEST_F(EndToEnd, QuitWithNothingRunningStartsNothing) {
+  auto quit = StartVantrel({"--quit"}, "quit.out");
+  EXPECT_EQ(quit->Wait(10s), 1);
+  EXPECT_FALSE(fs::exists(box_.root() + "/trace.log") &&
+               Trace().find("Connect button") != std::string::npos);
+}
+
+TEST_F(EndToEnd, FreshSettingsAreFilledAtStartUp) {
+  // No language stored: the first run stores the device language's file.
+  env_.push_back("LC_ALL=en_US.UTF-8");
+  SettingsStore::WriteString(u"language", u"None");
+  auto vantrel = StartVantrel({});
+  ASSERT_TRUE(TraceHas("Connect button", 20s) || TraceHas("yLine", 1s)) << Trace();
+  EXPECT_NE(Trace().find("No language detected, forcing to device language"), std::string::npos);
+  WCHAR value[kSettingTextUnits];
+  SettingsStore::ReadString(u"language", value);
+  EXPECT_EQ(std::u16string(value), u"English.lang");
+  EXPECT_EQ(SettingsStore::ReadDword(u"Initialised", 9), 0);
+  // The link is given the default time-out of 180000 ms.
+  EXPECT_TRUE(WaitFor([] { return SettingsStore::ReadDword(u"Connection Timeout", 1) == 180000; },
+                      5s));
+}
+
+} // namespace

@@ -1,0 +1,98 @@
+// The search for the program's folder below the device root.
+#include "app/globals.h"
+#include "app/install_dir.h"
+#include "app_test_env.h"
+#include "platform/text.h"
+
+#include <gtest/gtest.h>
+
+#include <cstdlib>
+
+namespace {
+
+std::string InstallDir() { return Utf16ToUtf8(AppGlobals.InstallDir); }
+
+TEST(InstallDir, FoundBelowTheRootWithOneTrailingBackslash) {
+  AppSandbox box;
+  box.MakeFolder("Program Files/Vantrel");
+  box.MakeFolder("Windows/Fonts");
+  ASSERT_TRUE(FindInstallDir());
+  EXPECT_EQ(InstallDir(), "Program Files\\Vantrel\\");
+}
+
+TEST(InstallDir, RootLevelFolderIsNotTakenButADeeperOneIs) {
+  AppSandbox box;
+  box.MakeFolder("Vantrel");
+  ASSERT_TRUE(FindInstallDir());
+  EXPECT_EQ(InstallDir(), "");
+
+  // The root's own Vantrel is still walked, so one inside it is found.
+  box.MakeFolder("Vantrel/Vantrel");
+  ASSERT_TRUE(FindInstallDir());
+  EXPECT_EQ(InstallDir(), "Vantrel\\Vantrel\\");
+}
+
+TEST(InstallDir, NameComparedExactlyAndFilesIgnored) {
+  AppSandbox box;
+  box.MakeFolder("opt/vantrel");
+  box.Put("usr/Vantrel", "a file, not a folder");
+  ASSERT_TRUE(FindInstallDir());
+  EXPECT_EQ(InstallDir(), "");
+  box.MakeFolder("srv/deep/er/Vantrel");
+  ASSERT_TRUE(FindInstallDir());
+  EXPECT_EQ(InstallDir(), "srv\\deep\\er\\Vantrel\\");
+}
+
+TEST(InstallDir, BreadthFirstTakesTheShallowestFolder) {
+  AppSandbox box;
+  box.MakeFolder("a/b/c/Vantrel");
+  box.MakeFolder("z/Vantrel");
+  ASSERT_TRUE(FindInstallDir());
+  EXPECT_EQ(InstallDir(), "z\\Vantrel\\");
+}
+
+TEST(InstallDir, UnlistableRootStopsStartUp) {
+  AppSandbox box;
+  setenv("VANTREL_ROOT", (box.root() + "/missing").c_str(), 1);
+  EXPECT_FALSE(FindInstallDir());
+  EXPECT_EQ(InstallDir(), "");
+}
+
+TEST(InstallDir, FullListStillRecognisesEntriesOfListedFolders) {
+  AppSandbox box;
+  // "a" and 150 folders inside it: the list fills up at 100 while "a" is
+  // walked, but the rest of a's entries are still compared, so a Vantrel
+  // among them is found whatever order the listing gives.
+  for (int i = 0; i < 150; ++i)
+    box.MakeFolder("a/f" + std::to_string(i));
+  box.MakeFolder("a/Vantrel");
+  ASSERT_TRUE(FindInstallDir());
+  EXPECT_EQ(InstallDir(), "a\\Vantrel\\");
+}
+
+TEST(InstallDir, FolderBeyondAFullListIsNotFound) {
+  AppSandbox box;
+  // Each of the 150 folders holds x\Vantrel: reaching it needs x listed,
+  // which no longer fits once the f folders have filled the list.
+  for (int i = 0; i < 150; ++i)
+    box.MakeFolder("a/f" + std::to_string(i) + "/x/Vantrel");
+  ASSERT_TRUE(FindInstallDir());
+  EXPECT_EQ(InstallDir(), "");
+}
+
+TEST(InstallDir, PathsTooLongAreSkippedNotCut) {
+  AppSandbox box;
+  // 5 x 60 characters: deeper than 259 characters.
+  std::string deep;
+  for (int i = 0; i < 5; ++i)
+    deep += (deep.empty() ? "" : "/") + std::string(60, static_cast<char>('a' + i));
+  box.MakeFolder(deep + "/Vantrel");
+  ASSERT_TRUE(FindInstallDir());
+  EXPECT_EQ(InstallDir(), "");
+  // A shorter one elsewhere is still found.
+  box.MakeFolder("zz/Vantrel");
+  ASSERT_TRUE(FindInstallDir());
+  EXPECT_EQ(InstallDir(), "zz\\Vantrel\\");
+}
+
+} // namespace

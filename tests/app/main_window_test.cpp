@@ -1,0 +1,327 @@
+// The main window and its commands, driven in-process with the toolkit
+// offscreen: the Options menu through a connect and a disconnect, the
+// commands that change settings, Quit, the second launch, painting's
+// choices and the help viewer.
+#include "app/globals.h"
+#include "app/instance.h"
+#include "app/main_window.h"
+#include "app/options_menu.h"
+#include "app/settings_store.h"
+#include "app/ui_strings.h"
+#include "app_test_env.h"
+#include "link/messages.h"
+#include "platform/controls.h"
+#include "platform/gdi.h"
+#include "platform/menus.h"
+#include "platform/process.h"
+#include "platform/registry.h"
+#include "platform/text.h"
+
+#include <gtest/gtest.h>
+
+#include <chrono>
+#include <cstdlib>
+#include <fstream>
+#include <sstream>
+#include <thread>
+
+namespace {
+
+char gInstanceToken;
+HINSTANCE Instance() { return reinterpret_cast<HINSTANCE>(&gInstanceToken); }
+
+class MainWindowTest : public ::testing::Test {
+protected:
+  void SetUp() override {
+    StartToolkitOnce();
+    box_.MakeFolder("opt/Vantrel");
+    box_.CopyData("English.lang", "opt/Vantrel/English.lang");
+    box_.CopyData("vtr.bmp", "opt/Vantrel/vtr.bmp");
+    box_.CopyData("vtr_wide.bmp", "opt/Vantrel/vtr_wide.bmp");
+    WStrCopyN(AppGlobals.InstallDir, MAX_PATH, u"opt\\Vantrel\\");
+    SettingsStore::WriteString(u"language", u"English.lang");
+    ASSERT_TRUE(LoadUiStrings());
+    AppGlobals.linkState = LINK_IDLE;
+  }
+  void TearDown() override {
+    if (main_) {
+      DestroyWindow(main_);
+      UnregisterClassW(u"Vantrel", Instance());
+    }
+    ReleaseInstance();
+    DestroyLinkRecorder();
+    PumpMessages();
+  }
+  // The program's start-up from the main window on, with a recording link.
+  void Start() {
+    CreateLinkRecorder();
+    ASSERT_TRUE(CreateMainWindow(Instance(), SW_SHOW));
+    main_ = AppGlobals.mainWindow;
+    ASSERT_NE(AppGlobals.optionsMenu, nullptr);
+    SendMessageW(main_, WM_INITMENUPOPUP, reinterpret_cast<WPARAM>(AppGlobals.optionsMenu), 200);
+  }
+  void Post(UINT msg, WPARAM wParam, LPARAM lParam) {
+    PostMessageW(main_, msg, wParam, lParam);
+    PumpMessages();
+  }
+  void Command(UINT command) { SendMessageW(main_, WM_COMMAND, command, 0); }
+  UINT State(UINT id) { return GetMenuState(AppGlobals.optionsMenu, id, MF_BYCOMMAND); }
+  bool Checked(UINT id) { return (State(id) & MF_CHECKED) != 0; }
+  bool Greyed(UINT id) { return (State(id) & MF_GRAYED) != 0; }
+  HWND Button() { return GetDlgItem(main_, kConnectButtonId); }
+  std::string Caption() {
+    WCHAR text[300];
+    GetWindowTextW(Button(), text, 300);
+    return Utf16ToUtf8(text);
+  }
+  // The messages the link received, of one kind.
+  std::vector<RecordedMessage> Sent(UINT msg) {
+    std::vector<RecordedMessage> out;
+    for (const RecordedMessage &m : LinkMessages())
+      if (m.message == msg)
+        out.push_back(m);
+    return out;
+  }
+  void PairKeyboard() {
+    HKEY key;
+    DWORD disposition;
+    RegCreateKeyExW(HKEY_LOCAL_MACHINE, u"Software\\Microsoft\\Bluetooth\\Device\\0002a5f30001", 0,
+                    nullptr, 0, KEY_ALL_ACCESS, nullptr, &key, &disposition);
+    RegCloseKey(key);
+  }
+
+  AppSandbox box_;
+  HWND main_ = nullptr;
+};
+
+TEST_F(MainWindowTest, MenuAndButtonFollowAConnectAndADisconnect) {
+  Start();
+  // Initial states.
+  EXPECT_FALSE(Greyed(110));
+  EXPECT_FALSE(Checked(110));
+  for (UINT id : {116u, 117u, 118u, 120u, 146u})
+    EXPECT_TRUE(Greyed(id)) << id;
+  for (UINT id : {119u, 121u, 122u})
+    EXPECT_FALSE(Greyed(id)) << id;
+  EXPECT_EQ(Caption(), "Connect");
+
+  Post(WM_LINK_PHASE, 0, 0); // the reader thread starts
+  EXPECT_FALSE(IsWindowEnabled(Button()));
+  EXPECT_TRUE(Greyed(110));
+  Post(WM_LINK_PHASE, 1, 0); // ready
+  EXPECT_TRUE(IsWindowEnabled(Button()));
+  EXPECT_FALSE(Greyed(110));
+  EXPECT_EQ(Caption(), "Connect");
+  EXPECT_TRUE(Greyed(146)); // no pairing: stays greyed
+
+  WStrCopyN(AppGlobals.statusText, 256, u"Opening port COM3:");
+  Post(WM_STATUS_TEXT_CHANGED, 0, 0);
+  EXPECT_EQ(Caption(), "Opening port COM3:");
+  EXPECT_FALSE(IsWindowEnabled(Button()));
+  EXPECT_TRUE(Greyed(110));
+
+  AppGlobals.testMode = 1;
+  Post(WM_LINK_PHASE, 1, 2); // connected
+  EXPECT_EQ(Caption(), "Disconnect");
+  EXPECT_TRUE(IsWindowEnabled(Button()));
+  EXPECT_TRUE(Checked(110));
+  EXPECT_FALSE(Greyed(110));
+  for (UINT id : {116u, 117u, 118u, 120u})
+    EXPECT_FALSE(Greyed(id)) << id;
+  EXPECT_TRUE(Greyed(121));
+  EXPECT_TRUE(Greyed(146));
+  EXPECT_EQ(AppGlobals.testMode.load(), 0); // the key test ran once
+
+  // A second WM_INITMENUPOPUP changes nothing.
+  SendMessageW(main_, WM_INITMENUPOPUP, reinterpret_cast<WPARAM>(AppGlobals.optionsMenu), 200);
+  EXPECT_TRUE(Checked(110));
+  EXPECT_FALSE(Greyed(116));
+
+  Post(WM_LINK_PHASE, 1, 0); // disconnected
+  EXPECT_EQ(Caption(), "Connect");
+  EXPECT_FALSE(Checked(110));
+  for (UINT id : {116u, 117u, 118u, 120u})
+    EXPECT_TRUE(Greyed(id)) << id;
+  EXPECT_FALSE(Greyed(121));
+  EXPECT_TRUE(Greyed(146));
+}
+
+TEST_F(MainWindowTest, ResetComportFollowsThePairing) {
+  PairKeyboard();
+  Start();
+  EXPECT_FALSE(Greyed(146));
+  Post(WM_LINK_PHASE, 1, 2);
+  EXPECT_TRUE(Greyed(146));
+  Post(WM_LINK_PHASE, 1, 0);
+  EXPECT_FALSE(Greyed(146));
+}
+
+TEST_F(MainWindowTest, TimeoutChoicesAreStoredCheckedAndSentToTheLink) {
+  Start();
+  EXPECT_TRUE(Checked(126)); // default index 1: 5 min
+  const std::vector<std::tuple<UINT, int, long>> choices = {
+      {114, 3, 0}, {125, 0, 60000}, {113, 2, 600000}, {126, 1, 300000}, {114, 3, 0}};
+  for (auto [command, index, ms] : choices) {
+    LinkMessages().clear();
+    Command(command);
+    PumpMessages();
+    EXPECT_EQ(SettingsStore::ReadDword(u"Keyboard Timeout", -1), index);
+    for (UINT id : {125u, 126u, 113u, 114u})
+      EXPECT_EQ(Checked(id), id == command) << command << " " << id;
+    auto sent = Sent(WM_SET_CONNECTION_TIMEOUT);
+    ASSERT_EQ(sent.size(), 1u);
+    EXPECT_EQ(sent[0].lParam, ms);
+  }
+  // As after a restart: the stored choice is the checked one.
+  for (UINT id : {125u, 126u, 113u, 114u})
+    CheckMenuItem(AppGlobals.optionsMenu, id, MF_BYCOMMAND | MF_UNCHECKED);
+  InitOptionsMenu(AppGlobals.optionsMenu);
+  EXPECT_TRUE(Checked(114));
+  EXPECT_FALSE(Checked(126));
+}
+
+TEST_F(MainWindowTest, KeyclicksToggleTwiceReturnsToTheStart) {
+  Start();
+  PumpMessages();
+  auto initial = Sent(WM_SET_KEYCLICKS);
+  ASSERT_EQ(initial.size(), 1u); // the menu's set-up tells the link
+  EXPECT_EQ(initial[0].lParam, 1);
+  EXPECT_TRUE(Checked(115));
+  LinkMessages().clear();
+  Command(115);
+  EXPECT_EQ(SettingsStore::ReadDword(u"Keyclicks", -1), 0);
+  EXPECT_FALSE(Checked(115));
+  Command(115);
+  EXPECT_EQ(SettingsStore::ReadDword(u"Keyclicks", -1), 1);
+  EXPECT_TRUE(Checked(115));
+  PumpMessages();
+  auto sent = Sent(WM_SET_KEYCLICKS);
+  ASSERT_EQ(sent.size(), 2u);
+  EXPECT_EQ(sent[0].lParam, 0);
+  EXPECT_EQ(sent[1].lParam, 1);
+}
+
+TEST_F(MainWindowTest, QuitDisconnectsBeforeClosing) {
+  Start();
+  PumpMessages();
+  LinkMessages().clear();
+  Command(kCommandQuit);
+  auto quit = Sent(WM_LINK_QUIT);
+  ASSERT_EQ(quit.size(), 1u);
+  EXPECT_FALSE(quit[0].closeQueued); // sent before WM_CLOSE was posted
+  EXPECT_FALSE(PumpMessages());      // WM_CLOSE ended the loop
+  // The menu went with the bar: later updates are skipped, not misdirected.
+  EXPECT_EQ(AppGlobals.optionsMenu, nullptr);
+  EXPECT_EQ(AppGlobals.menuBar, nullptr);
+  OnLinkPhase(main_, 1, 2);
+}
+
+TEST_F(MainWindowTest, QuitWithoutALinkStillCloses) {
+  Start();
+  AppGlobals.link = nullptr;
+  Command(kCommandQuit);
+  EXPECT_FALSE(PumpMessages());
+}
+
+TEST_F(MainWindowTest, DoneHidesAndASecondLaunchShowsTheWindowAgain) {
+  Start();
+  Command(kCommandDone);
+  EXPECT_FALSE(IsWindowVisible(main_));
+  EXPECT_FALSE(CreateMainWindow(Instance(), SW_SHOW));
+  EXPECT_TRUE(IsWindowVisible(main_));
+  EXPECT_EQ(AppGlobals.mainWindow, main_);
+}
+
+TEST_F(MainWindowTest, ConnectRequestWaitsForTheLinkAndSkipsAConnectedOne) {
+  Start();
+  RequestConnectAtStart();
+  Post(WM_LINK_PHASE, 0, 0);
+  EXPECT_TRUE(Sent(WM_TOGGLE_CONNECTION).empty());
+  Post(WM_LINK_PHASE, 1, 0);
+  EXPECT_EQ(Sent(WM_TOGGLE_CONNECTION).size(), 1u);
+  Post(WM_LINK_PHASE, 1, 2);
+  RequestConnect(); // connected already: would disconnect, so dropped
+  Post(WM_LINK_PHASE, 1, 0);
+  EXPECT_EQ(Sent(WM_TOGGLE_CONNECTION).size(), 1u);
+  RequestConnect(); // idle and ready: at once
+  PumpMessages();
+  EXPECT_EQ(Sent(WM_TOGGLE_CONNECTION).size(), 2u);
+}
+
+TEST_F(MainWindowTest, SmartphoneStatusLineIsCutTo99Characters) {
+  Start();
+  AppGlobals.isSmartphone = 1;
+  std::u16string longText(200, u'x');
+  WStrCopyN(AppGlobals.statusText, 256, longText.c_str());
+  Post(WM_STATUS_TEXT_CHANGED, 0, 0);
+  EXPECT_EQ(wcslen(AppGlobals.statusLine), 99u);
+  EXPECT_EQ(Caption().size(), 200u); // the button takes the whole text
+  Post(WM_LINK_PHASE, 1, 2);
+  EXPECT_EQ(Utf16ToUtf8(AppGlobals.statusLine), "Connected");
+}
+
+TEST(MainPicture, ChosenByTheClientWidth) {
+  EXPECT_STREQ(Utf16ToUtf8(MainPictureName(240, false)).c_str(), "vtr.bmp");
+  EXPECT_STREQ(Utf16ToUtf8(MainPictureName(241, false)).c_str(), "vtr_wide.bmp");
+  EXPECT_STREQ(Utf16ToUtf8(MainPictureName(300, true)).c_str(), "vtr_wide.bmp");
+  EXPECT_STREQ(Utf16ToUtf8(MainPictureName(320, true)).c_str(), "vtr.bmp");
+}
+
+TEST_F(MainWindowTest, FittingLoopsKeepToTheirCaps) {
+  Start();
+  HDC hdc = GetDC(main_);
+  RECT wide = {0, 0, 400, 300};
+  // T = 2: the welcome text at most 6 high, the footer at most 4.
+  EXPECT_EQ(FitTextHeight(hdc, u"Hi", wide, 3 * 2), 6);
+  EXPECT_EQ(FitTextHeight(hdc, u"Hi", wide, 2 * 2), 4);
+  // Wider than the window even at 10: drawn at 8.
+  std::u16string longText(400, u'W');
+  EXPECT_EQ(FitTextHeight(hdc, longText.c_str(), wide, 100), 8);
+  // An empty text fits at any height: the loop still ends, at the cap.
+  EXPECT_EQ(FitTextHeight(hdc, u"", wide, 60), 60);
+  // A short text grows until it no longer fits, below a generous cap.
+  const int grown = FitTextHeight(hdc, u"Vantrel", wide, 1000);
+  EXPECT_GT(grown, 10);
+  EXPECT_LT(grown, 1000);
+  ReleaseDC(main_, hdc);
+}
+
+TEST_F(MainWindowTest, PaintsWithoutThePicture) {
+  Start();
+  std::remove((box_.root() + "/opt/Vantrel/vtr.bmp").c_str());
+  std::remove((box_.root() + "/opt/Vantrel/vtr_wide.bmp").c_str());
+  InvalidateRect(main_, nullptr, TRUE);
+  UpdateWindow(main_); // no picture: nothing drawn for it, no failure
+  SUCCEED();
+}
+
+TEST_F(MainWindowTest, HelpOpensTheDocumentOfInstallDirDetached) {
+  Start();
+  SetHelpFolder(AppGlobals.InstallDir);
+  // A stand-in for the desktop's handler that notes what it was given.
+  const std::string bin = box_.root() + "/bin";
+  const std::string noted = box_.root() + "/opened.txt";
+  box_.Put("bin/xdg-open", "#!/bin/sh\necho \"$1\" > '" + noted + "'\n");
+  chmod((bin + "/xdg-open").c_str(), 0755);
+  const std::string oldPath = getenv("PATH");
+  setenv("PATH", (bin + ":" + oldPath).c_str(), 1);
+
+  // Missing document: nothing is started.
+  Post(WM_HELP, 0, 0);
+  std::this_thread::sleep_for(std::chrono::milliseconds(300));
+  EXPECT_FALSE(std::ifstream(noted).good());
+
+  box_.CopyData("Vantrel.htm", "opt/Vantrel/Vantrel.htm");
+  Command(kCommandHelp); // posts WM_HELP
+  PumpMessages();
+  std::string line;
+  for (int i = 0; i < 50 && line.empty(); ++i) {
+    std::this_thread::sleep_for(std::chrono::milliseconds(100));
+    std::ifstream in(noted);
+    std::getline(in, line);
+  }
+  setenv("PATH", oldPath.c_str(), 1);
+  EXPECT_EQ(line, box_.root() + "/opt/Vantrel/Vantrel.htm");
+}
+
+} // namespace

@@ -1,0 +1,80 @@
+// Start-up steps that touch the settings and the files: the first-run
+// language, test mode and the platform.
+#include "app/globals.h"
+#include "app/settings_store.h"
+#include "app/startup.h"
+#include "app_test_env.h"
+#include "platform/text.h"
+
+#include <gtest/gtest.h>
+
+#include <cstdlib>
+
+namespace {
+
+std::string Text(const char16_t *name) {
+  WCHAR buffer[kSettingTextUnits];
+  SettingsStore::ReadString(name, buffer);
+  return Utf16ToUtf8(buffer);
+}
+
+class Locale {
+public:
+  explicit Locale(const char *value) { setenv("LC_ALL", value, 1); }
+  ~Locale() { unsetenv("LC_ALL"); }
+};
+
+TEST(FirstRun, LanguageComesFromTheDeviceLanguage) {
+  for (auto [locale, file] : {std::pair{"en_GB.UTF-8", "English.lang"},
+                              std::pair{"de_DE.UTF-8", "Deutsch.lang"},
+                              std::pair{"C", "English.lang"}}) {
+    AppSandbox box;
+    Locale set(locale);
+    SettleLanguage();
+    EXPECT_EQ(Text(u"language"), file) << locale;
+    EXPECT_EQ(SettingsStore::ReadDword(u"Initialised", 7), 0) << locale;
+    EXPECT_EQ(Text(u"keycode"), "Intl English.kcod") << locale;
+  }
+}
+
+TEST(FirstRun, NoneCountsAsUnsetButAStoredLanguageIsKept) {
+  AppSandbox box;
+  Locale set("de_DE.UTF-8");
+  SettingsStore::WriteString(u"language", u"None");
+  SettleLanguage();
+  EXPECT_EQ(Text(u"language"), "Deutsch.lang");
+
+  SettingsStore::WriteString(u"language", u"Français.lang");
+  SettingsStore::WriteDword(u"Initialised", 1);
+  SettingsStore::WriteString(u"keycode", u"UK.kcod");
+  SettleLanguage();
+  EXPECT_EQ(Text(u"language"), "Français.lang");
+  EXPECT_EQ(SettingsStore::ReadDword(u"Initialised", 0), 1);
+  EXPECT_EQ(Text(u"keycode"), "UK.kcod");
+}
+
+TEST(StartUp, TestModeOnlyWithTheFileInInstallDir) {
+  AppSandbox box;
+  box.MakeFolder("opt/Vantrel");
+  WStrCopyN(AppGlobals.InstallDir, MAX_PATH, u"opt\\Vantrel\\");
+  box.Put("testmode.txt", "in the root, not in InstallDir");
+  CheckTestMode();
+  EXPECT_EQ(AppGlobals.testMode.load(), 0);
+  box.Put("opt/Vantrel/testmode.txt", "A,65,x\n");
+  CheckTestMode();
+  EXPECT_EQ(AppGlobals.testMode.load(), 1);
+}
+
+TEST(StartUp, PlatformFromTheEnvironment) {
+  AppSandbox box;
+  unsetenv("VANTREL_PLATFORM");
+  DetectPlatform();
+  EXPECT_EQ(AppGlobals.isSmartphone, 0);
+  EXPECT_EQ(AppGlobals.osMajorVersion, 5);
+  setenv("VANTREL_PLATFORM", "smartPHONE", 1);
+  DetectPlatform();
+  EXPECT_EQ(AppGlobals.isSmartphone, 1);
+  unsetenv("VANTREL_PLATFORM");
+}
+
+} // namespace
