@@ -145,6 +145,8 @@ bool FindKeyboardPort(WCHAR *portName) {
 void OpenPort() {
   WCHAR *portName = AppGlobals.portName;
   ReadConfiguredPort();
+  // A configured name is never searched for, whatever an earlier search left.
+  AppGlobals.portAutoDetect.store(0);
   if (portName[0] == 0 || wcscmp(portName, u"None") == 0) {
     AppGlobals.portAutoDetect.store(1);
     if (!FindKeyboardPort(portName)) {

@@ -31,9 +31,9 @@ enum CEDEVICE_POWER_STATE {
 
 #define POWER_NAME 0x00000001u
 
-// Starts the power manager once (later calls do nothing): creates the
-// time-out key with default values when it is missing, the reload event, and
-// the thread that acts on it. Called at start-up; SetPowerRequirement also
+// Creates the time-out key with default values when it is missing, and
+// starts the power manager once: the reload event and the thread that acts
+// on it. Called at start-up; SetPowerRequirement also
 // calls it.
 void StartPowerManager();
 

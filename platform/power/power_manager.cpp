@@ -116,8 +116,10 @@ void Run() {
 } // namespace
 
 void StartPowerManager() {
+  // The key is looked at on every call: the settings database may have been
+  // replaced (tools and tests do) since the manager started.
+  CreateTimeoutKey();
   std::call_once(gStartOnce, [] {
-    CreateTimeoutKey();
     gReloadEvent = CreateEventW(nullptr, FALSE, FALSE, kReloadEvent);
     if (!gReloadEvent) {
       PlatformTrace("power: the reload event could not be created; the power manager is off");

@@ -1,0 +1,397 @@
+// Whole connections against vantrel-kbd on a pseudo-terminal: the packets on
+// the wire, what the main window is told, the text typed, and every way a
+// connection ends. Each scenario runs in a process of its own.
+#include "app/settings_store.h"
+#include "app/ui_strings.h"
+#include "link/messages.h"
+#include "tests/link/link_harness.h"
+
+#include <gmock/gmock.h>
+
+namespace linktest {
+namespace {
+
+using ::testing::Contains;
+using ::testing::ElementsAre;
+using ::testing::HasSubstr;
+using ::testing::Not;
+
+constexpr int kConnectMs = 15000; // open, 2 s pause, sync, handshake, settings push
+
+std::string Ui(int n) { return Narrow(UiString(n)); }
+
+int Count(const std::vector<std::string> &v, const std::string &what) {
+  return static_cast<int>(std::count(v.begin(), v.end(), what));
+}
+
+// Connects to a configured COM3: and waits until the link says connected.
+void Connect(LinkHarness &h, const std::vector<std::string> &kbdArgs, int nth = 1) {
+  if (!kbdArgs.empty() || nth == 1) {
+    ASSERT_TRUE(h.StartKeyboard("COM3", kbdArgs));
+  }
+  h.Toggle();
+  ASSERT_TRUE(h.WaitForPhase(1, 2, kConnectMs, nth)) << "no connection";
+}
+
+void Configure(int32_t connectionTimeout = 0) {
+  SettingsStore::WriteString(u"COMPORT", u"COM3:");
+  SettingsStore::WriteDword(u"Connection Timeout", connectionTimeout);
+}
+
+TEST(Connection, HandshakeTypingPollAndDisconnect) {
+  RunIsolated([] {
+    TempRoot root;
+    UseFreshRoot(root);
+    Configure();
+    LinkHarness h(root);
+    h.StartLink();
+    Connect(h, {"--heartbeat", "400", "--type", "Hello, World 42.", "--key-interval", "40"});
+    double connectedAt = h.Now();
+
+    // The poll asks for system data 10 s after the handshake.
+    ASSERT_TRUE(h.WaitFor([&] { return Count(Describe(h.Packets()), "REQUEST_SYSTEM_DATA") >= 2; },
+                          13000));
+    EXPECT_GE(h.Now() - connectedAt, 9000);
+    h.Toggle();
+    ASSERT_TRUE(h.WaitForPhase(1, 0, 5000, 2));
+    ASSERT_TRUE(h.WaitFor([&] { return Count(Describe(h.Packets()), "DISCONNECT") == 1; }, 3000));
+
+    std::vector<std::string> d = Describe(h.Packets());
+    std::vector<std::string> head(d.begin(), d.begin() + std::min<size_t>(d.size(), 16));
+    EXPECT_THAT(head, ElementsAre("SET_PARAMETER 14=23", "HANDSHAKE_REQUEST", "REQUEST_SYSTEM_DATA",
+                                  "SET_PARAMETER 13=184", "SET_PARAMETER 0=0", "SET_PARAMETER 1=1",
+                                  "SET_PARAMETER 2=0", "SET_PARAMETER 3=0", "SET_PARAMETER 4=1",
+                                  "SET_PARAMETER 5=0", ::testing::StartsWith("SET_PARAMETER 6="),
+                                  ::testing::StartsWith("SET_PARAMETER 7="),
+                                  ::testing::StartsWith("SET_PARAMETER 8="),
+                                  ::testing::StartsWith("SET_PARAMETER 9="),
+                                  ::testing::StartsWith("SET_PARAMETER 10="), "TYPING_MODE"));
+    EXPECT_EQ(d.back(), "DISCONNECT");
+    EXPECT_EQ(Count(d, "REQUEST_SYSTEM_DATA"), 2);
+    // The settings push keeps its pauses on the wire.
+    std::vector<Packet> p = h.Packets();
+    for (size_t i = 5; i < 15 && i < p.size(); ++i)
+      EXPECT_GE(p[i].ms - p[i - 1].ms, 180) << "parameter " << p[i].id << " came too soon";
+
+    EXPECT_EQ(static_cast<uint32_t>(SettingsStore::ReadDword(u"Serial No", 0)), 0x00A5F301u);
+    EXPECT_EQ(SettingsStore::ReadDword(u"Build No", 0), 9100);
+    EXPECT_EQ(SettingsStore::ReadDword(u"Feature Set", 0), 1);
+    EXPECT_EQ(SettingsStore::ReadDword(u"Config Table", 0), 1);
+
+    // The link was reported: disabled, enabled, connected, enabled again.
+    std::vector<Note> phases = h.Phases();
+    ASSERT_EQ(phases.size(), 4u);
+    EXPECT_EQ(phases[0].wParam * 10 + phases[0].lParam, 0u);
+    EXPECT_EQ(phases[1].wParam * 10 + phases[1].lParam, 10u);
+    EXPECT_EQ(phases[2].wParam * 10 + phases[2].lParam, 12u);
+    EXPECT_EQ(phases[3].wParam * 10 + phases[3].lParam, 10u);
+    std::vector<std::string> texts;
+    for (const Note &n : h.Notes())
+      if (n.msg == WM_STATUS_TEXT_CHANGED)
+        texts.push_back(n.text);
+    EXPECT_THAT(texts, ElementsAre(Ui(28) + " COM3:", Ui(24), Ui(23)));
+
+    // Everything typed reached the injector, once and in order.
+    keytest::UsHostModel host;
+    EXPECT_EQ(host.type(h.injector.calls), U"Hello, World 42.");
+    EXPECT_EQ(AppGlobals.linkState.load(), LINK_IDLE);
+    EXPECT_EQ(AppGlobals.portHandle.load(), INVALID_HANDLE_VALUE);
+    EXPECT_EQ(AppGlobals.suspendKiller, nullptr);
+    EXPECT_TRUE(h.Boxes().empty());
+  });
+}
+
+TEST(Connection, HeartbeatLossClosesTheLinkAfterTenSeconds) {
+  RunIsolated([] {
+    TempRoot root;
+    UseFreshRoot(root);
+    Configure();
+    LinkHarness h(root);
+    h.StartLink();
+    Connect(h, {"--heartbeat", "300"});
+    ASSERT_TRUE(h.WaitForLinkState(LINK_TYPING, 2000));
+    h.PauseKeyboard(true); // the keyboard falls silent, the port stays open
+    double silentAt = h.Now();
+    ASSERT_TRUE(h.WaitForPhase(1, 0, 15000, 2));
+    double closedAfter = h.Phases().back().ms - silentAt;
+    EXPECT_GT(closedAfter, 9500);
+    EXPECT_LT(closedAfter, 12000);
+    EXPECT_THAT(h.Traces(), Contains("Heartbeat timer expired"));
+    h.PauseKeyboard(false);
+    ASSERT_TRUE(h.WaitFor([&] { return Count(Describe(h.Packets()), "DISCONNECT") == 1; }, 3000));
+  });
+}
+
+TEST(Connection, IdleTimeoutClosesATypingLink) {
+  RunIsolated([] {
+    TempRoot root;
+    UseFreshRoot(root);
+    Configure(1500);
+    LinkHarness h(root);
+    h.StartLink();
+    Connect(h, {"--heartbeat", "300", "--keys", "65,66", "--key-interval", "500"});
+    double connectedAt = h.Phases().back().ms;
+    ASSERT_TRUE(h.WaitForPhase(1, 0, 8000, 2));
+    double closedAfter = h.Phases().back().ms - connectedAt;
+    // The two keys, 500 ms apart from 300 ms on, restart the time-out.
+    EXPECT_GT(closedAfter, 2200);
+    EXPECT_LT(closedAfter, 4500);
+    EXPECT_THAT(h.Traces(), Not(Contains("Heartbeat timer expired")));
+  });
+}
+
+// Status frames answering a later system-data request (the poll's packet,
+// sent here at once rather than after 10 s).
+struct StatusCase {
+  int code;
+  bool closes;
+  int statusUi;           // status text shown, -1 for none
+  const char *boxText;    // message box, nullptr for none
+};
+
+class StatusWhileTyping : public ::testing::TestWithParam<StatusCase> {};
+
+TEST_P(StatusWhileTyping, ActsOnTheCode) {
+  StatusCase c = GetParam();
+  RunIsolated([c] {
+    TempRoot root;
+    UseFreshRoot(root);
+    Configure();
+    LinkHarness h(root);
+    h.StartLink();
+    Connect(h, {"--heartbeat", "300", "--status-code", std::to_string(c.code), "--status-after", "2"});
+    ASSERT_TRUE(h.WaitForLinkState(LINK_TYPING, 2000));
+    h.Post(WM_TIMER, kStatusPollTimer); // what the poll timer does
+    if (c.closes) {
+      ASSERT_TRUE(h.WaitForPhase(1, 0, 8000, 2));
+      ASSERT_TRUE(h.WaitFor([&] { return Count(Describe(h.Packets()), "DISCONNECT") == 1; }, 3000));
+    } else {
+      ASSERT_TRUE(h.WaitFor([&] { return !h.Boxes().empty(); }, 5000));
+      usleep(1500 * 1000);
+      EXPECT_EQ(AppGlobals.linkState.load(), LINK_TYPING);
+      EXPECT_EQ(Count(Describe(h.Packets()), "DISCONNECT"), 0);
+    }
+    if (c.statusUi >= 0) {
+      std::vector<Note> notes = h.Notes();
+      bool shown = false;
+      for (const Note &n : notes)
+        shown |= n.msg == WM_STATUS_TEXT_CHANGED && n.text == Ui(c.statusUi);
+      EXPECT_TRUE(shown) << "status text " << c.statusUi << " not shown";
+    }
+    std::vector<Box> boxes = h.Boxes();
+    if (c.code == 2) {
+      // The notice comes after the disconnection and its 2 s pause.
+      ASSERT_TRUE(h.WaitFor([&] { return !h.Boxes().empty(); }, 5000));
+      boxes = h.Boxes();
+      ASSERT_EQ(boxes.size(), 1u);
+      EXPECT_EQ(boxes[0].text, Ui(37));
+      EXPECT_EQ(boxes[0].caption, Ui(9));
+      EXPECT_EQ(boxes[0].flags, MB_OK);
+      EXPECT_EQ(boxes[0].owner, AppGlobals.mainWindow);
+      EXPECT_GE(boxes[0].ms - h.Phases().back().ms, 1800);
+    } else if (c.boxText) {
+      ASSERT_EQ(boxes.size(), 1u);
+      EXPECT_EQ(boxes[0].text, c.boxText);
+      EXPECT_EQ(boxes[0].caption, "Message");
+      EXPECT_EQ(boxes[0].flags, MB_OK);
+    } else {
+      usleep(2500 * 1000);
+      EXPECT_TRUE(h.Boxes().empty());
+    }
+    EXPECT_EQ(AppGlobals.disconnectNoticePending.load(), 0);
+  });
+}
+
+INSTANTIATE_TEST_SUITE_P(Codes, StatusWhileTyping,
+                         ::testing::Values(StatusCase{1, true, -1, "App requested disconnect"},
+                                           StatusCase{2, true, 26, nullptr},
+                                           StatusCase{4, false, -1, "status 0x04 You should not see this"},
+                                           StatusCase{8, true, 27, nullptr}),
+                         [](const auto &info) { return "Code" + std::to_string(info.param.code); });
+
+TEST(Connection, DisconnectStatusDuringTheHandshakeEndsTheAttempt) {
+  RunIsolated([] {
+    TempRoot root;
+    UseFreshRoot(root);
+    Configure();
+    LinkHarness h(root);
+    h.StartLink();
+    ASSERT_TRUE(h.StartKeyboard("COM3", {"--heartbeat", "300", "--status-code", "2"}));
+    h.Toggle();
+    ASSERT_TRUE(h.WaitForPhase(1, 0, kConnectMs, 2));
+    ASSERT_TRUE(h.WaitFor([&] { return h.Boxes().size() == 1; }, 5000));
+    EXPECT_EQ(h.Boxes()[0].text, Ui(37));
+    std::vector<std::string> d = Describe(h.Packets());
+    // No settings and no typing mode after the status frame: straight to the
+    // disconnection.
+    EXPECT_THAT(d, ElementsAre("SET_PARAMETER 14=23", "HANDSHAKE_REQUEST", "REQUEST_SYSTEM_DATA",
+                               "SET_PARAMETER 13=184", "DISCONNECT"));
+    for (const Note &n : h.Phases())
+      EXPECT_NE(n.lParam, 2) << "reported as connected";
+    EXPECT_EQ(AppGlobals.linkState.load(), LINK_IDLE);
+  });
+}
+
+TEST(Connection, NewKeyboardIsOfferedCalibrationThroughThePrivateMessages) {
+  RunIsolated([] {
+    TempRoot root;
+    UseFreshRoot(root);
+    Configure();
+    SettingsStore::WriteDword(u"Serial No", 5); // another keyboard was here before
+    LinkHarness h(root);
+    h.AnswerBoxes({IDYES});
+    h.StartLink();
+    AppGlobals.calibrationDialog.store(h.calibrationDialog);
+    Connect(h, {"--heartbeat", "300", "--calibration-step", "150"});
+    ASSERT_TRUE(h.WaitFor([&] { return !h.Boxes().empty(); }, 3000));
+    Box question = h.Boxes()[0];
+    EXPECT_EQ(question.text, Ui(8));
+    EXPECT_EQ(question.caption, Ui(9));
+    EXPECT_EQ(question.flags, MB_YESNO | MB_ICONQUESTION);
+    ASSERT_TRUE(h.WaitForLinkState(LINK_CALIBRATING, 3000));
+    ASSERT_TRUE(h.WaitFor([&] {
+      for (const Note &n : h.Notes())
+        if (n.msg == WM_CALIBRATE)
+          return true;
+      return false;
+    }, 3000));
+
+    // What the calibration dialog does.
+    h.Post(WM_BEGIN_CALIBRATION);
+    ASSERT_TRUE(h.WaitFor([&] {
+      for (const Note &n : h.Notes())
+        if (n.msg == WM_CALIBRATION_RESULT)
+          return true;
+      return false;
+    }, 5000));
+    int steps = 0;
+    for (const Note &n : h.Notes())
+      steps += n.msg == WM_CALIBRATION_STEP;
+    EXPECT_EQ(steps, 3);
+    EXPECT_EQ(SettingsStore::ReadDword(u"originX", -1), 12);
+    EXPECT_EQ(SettingsStore::ReadDword(u"scaleYLow", -1), 56);
+    h.Send(WM_END_CALIBRATION);
+    ASSERT_TRUE(h.WaitForLinkState(LINK_TYPING, 5000));
+    usleep(500 * 1000);
+    std::vector<std::string> d = Describe(h.Packets());
+    int on = Find(d, "SET_PARAMETER 14=22");
+    ASSERT_GE(on, 0);
+    EXPECT_EQ(Find(d, "CALIBRATION_MODE", on), on + 1);
+    // The dialog's end and the reader thread's leaving calibration both take
+    // the keyboard out of it; their packets may interleave.
+    std::vector<std::string> tail(d.begin() + on + 2, d.end());
+    EXPECT_THAT(tail, Contains("SET_PARAMETER 14=23"));
+    ASSERT_FALSE(tail.empty());
+    EXPECT_EQ(tail.back(), "TYPING_MODE");
+    for (const std::string &what : tail)
+      EXPECT_TRUE(what == "SET_PARAMETER 14=23" || what == "TYPING_MODE") << what;
+    EXPECT_EQ(AppGlobals.serialChanged.load(), 0);
+
+    // The heartbeat keeps the link after calibration.
+    usleep(1500 * 1000);
+    EXPECT_EQ(AppGlobals.linkState.load(), LINK_TYPING);
+  });
+}
+
+TEST(Connection, DisconnectDuringCalibrationEndsTheConnection) {
+  RunIsolated([] {
+    TempRoot root;
+    UseFreshRoot(root);
+    Configure();
+    SettingsStore::WriteDword(u"Serial No", 5);
+    LinkHarness h(root);
+    h.AnswerBoxes({IDYES});
+    h.StartLink();
+    AppGlobals.calibrationDialog.store(h.calibrationDialog);
+    Connect(h, {"--heartbeat", "300", "--calibration", "fail", "--calibration-step", "3000"});
+    ASSERT_TRUE(h.WaitForLinkState(LINK_CALIBRATING, 3000));
+    h.Post(WM_BEGIN_CALIBRATION);
+    usleep(500 * 1000);
+    h.Toggle(); // the user disconnects while the keyboard is calibrating
+    ASSERT_TRUE(h.WaitForPhase(1, 0, 6000, 2));
+    ASSERT_TRUE(h.WaitFor([&] { return Count(Describe(h.Packets()), "DISCONNECT") == 1; }, 3000));
+    std::vector<std::string> d = Describe(h.Packets());
+    int mode = Find(d, "CALIBRATION_MODE");
+    ASSERT_GE(mode, 0);
+    // The keyboard is taken out of calibration, then disconnected.
+    std::vector<std::string> tail(d.begin() + mode + 1, d.end());
+    EXPECT_THAT(tail, ElementsAre("SET_PARAMETER 14=23", "TYPING_MODE", "DISCONNECT"));
+    EXPECT_EQ(AppGlobals.linkState.load(), LINK_IDLE);
+  });
+}
+
+TEST(Connection, FailedCalibrationReturnsToTyping) {
+  RunIsolated([] {
+    TempRoot root;
+    UseFreshRoot(root);
+    Configure();
+    SettingsStore::WriteDword(u"Serial No", 5);
+    LinkHarness h(root);
+    h.AnswerBoxes({IDYES});
+    h.StartLink();
+    AppGlobals.calibrationDialog.store(h.calibrationDialog);
+    Connect(h, {"--heartbeat", "300", "--calibration", "fail", "--calibration-step", "100"});
+    ASSERT_TRUE(h.WaitForLinkState(LINK_CALIBRATING, 3000));
+    h.Post(WM_BEGIN_CALIBRATION);
+    ASSERT_TRUE(h.WaitFor([&] {
+      for (const Note &n : h.Notes())
+        if (n.msg == WM_CALIBRATION_FAILED)
+          return true;
+      return false;
+    }, 5000));
+    ASSERT_TRUE(h.WaitForLinkState(LINK_TYPING, 3000));
+    usleep(1000 * 1000);
+    EXPECT_EQ(AppGlobals.linkState.load(), LINK_TYPING);
+    std::vector<std::string> d = Describe(h.Packets());
+    int mode = Find(d, "CALIBRATION_MODE");
+    ASSERT_GE(mode, 0);
+    std::vector<std::string> tail(d.begin() + mode + 1, d.end());
+    EXPECT_THAT(tail, ElementsAre("SET_PARAMETER 14=23", "TYPING_MODE", "SET_PARAMETER 14=23",
+                                  "TYPING_MODE"));
+  });
+}
+
+TEST(Connection, SecondConnectionNeedsNoSyncPattern) {
+  RunIsolated([] {
+    TempRoot root;
+    UseFreshRoot(root);
+    Configure();
+    LinkHarness h(root);
+    h.StartLink();
+    Connect(h, {"--heartbeat", "300"});
+    h.Toggle();
+    ASSERT_TRUE(h.WaitForPhase(1, 0, 6000, 2));
+    h.StopKeyboard();
+    // This keyboard sends heartbeats only.
+    ASSERT_TRUE(h.StartKeyboard("COM3", {"--heartbeat", "300", "--no-sync"}));
+    h.Toggle();
+    ASSERT_TRUE(h.WaitForPhase(1, 2, kConnectMs, 2)) << "the first heartbeat did not start the handshake";
+    std::vector<std::string> d = Describe(h.Packets());
+    EXPECT_EQ(d.front(), "HANDSHAKE_REQUEST"); // no calibration-off: no sync byte this time
+  });
+}
+
+TEST(Connection, KeyboardThatVanishesWhileTypingFreesThePort) {
+  RunIsolated([] {
+    TempRoot root;
+    UseFreshRoot(root);
+    Configure();
+    LinkHarness h(root);
+    h.StartLink();
+    Connect(h, {"--heartbeat", "300", "--type", "the quick brown fox jumps over the lazy dog",
+                "--key-interval", "150"});
+    ASSERT_TRUE(h.WaitFor([&] { return h.KeyboardEvents("sent").size() > 8; }, 5000));
+    h.StopKeyboard(SIGKILL); // the far side of the pseudo-terminal is gone
+    double goneAt = h.Now();
+    ASSERT_TRUE(h.WaitForPhase(1, 0, 12000, 2));
+    EXPECT_LT(h.Phases().back().ms - goneAt, 10500);
+    EXPECT_EQ(AppGlobals.portHandle.load(), INVALID_HANDLE_VALUE);
+    EXPECT_EQ(AppGlobals.suspendKiller, nullptr);
+
+    Connect(h, {"--heartbeat", "300"}, 2);
+    EXPECT_EQ(AppGlobals.linkState.load(), LINK_TYPING);
+  });
+}
+
+} // namespace
+} // namespace linktest

@@ -1,0 +1,183 @@
+// TypingWnd's message handling and timers, on the test thread's own message
+// loop, with a pseudo-terminal standing in for the keyboard's port and no
+// reader thread.
+#include "app/settings_store.h"
+#include "app/ui_strings.h"
+#include "link/link_controller.h"
+#include "link/messages.h"
+#include "link/packets.h"
+#include "tests/link/fake_port.h"
+#include "tests/link/link_harness.h"
+
+#include <gmock/gmock.h>
+
+namespace linktest {
+namespace {
+
+using ::testing::ElementsAre;
+using ::testing::IsEmpty;
+
+// TypingWnd's procedure without its WM_CREATE, which would start the reader
+// thread.
+LRESULT ControllerOnly(HWND hwnd, UINT msg, WPARAM wParam, LPARAM lParam) {
+  if (msg == WM_CREATE)
+    return 0;
+  return TypingWndProc(hwnd, msg, wParam, lParam);
+}
+
+class Controller : public ::testing::Test {
+protected:
+  void SetUp() override {
+    UseFreshRoot(root);
+    port = std::make_unique<FakePort>(root.path + "/devices", 1);
+    ASSERT_TRUE(port->ok());
+    AppGlobals.portHandle.store(
+        CreateFileW(u"COM1:", GENERIC_READ | GENERIC_WRITE, 0, nullptr, OPEN_EXISTING, 0, nullptr));
+    ASSERT_NE(AppGlobals.portHandle.load(), INVALID_HANDLE_VALUE);
+    WNDCLASSW cls{};
+    cls.lpfnWndProc = &ControllerOnly;
+    cls.lpszClassName = u"ControllerOnly";
+    RegisterClassW(&cls);
+    wnd = CreateWindowExW(0, u"ControllerOnly", nullptr, WS_DISABLED, 0, 0, 0, 0, nullptr, nullptr,
+                          nullptr, nullptr);
+    AppGlobals.typingWnd.store(wnd);
+    SetTraceSink(
+        [](const char *line, void *self) { static_cast<Controller *>(self)->traces.push_back(line); },
+        this);
+  }
+  void TearDown() override {
+    SetTraceSink(nullptr, nullptr);
+    DestroyWindow(wnd);
+    CloseHandle(AppGlobals.portHandle.exchange(INVALID_HANDLE_VALUE));
+    port.reset();
+  }
+  LRESULT Send(UINT msg, LPARAM lParam = 0) { return SendMessageW(wnd, msg, 0, lParam); }
+  // Runs this thread's messages and timers for ms milliseconds.
+  void Pump(int ms) {
+    DWORD until = GetTickCount() + ms;
+    MSG m;
+    while (static_cast<int32_t>(until - GetTickCount()) > 0) {
+      while (PeekMessageW(&m, nullptr, 0, 0, PM_REMOVE))
+        DispatchMessageW(&m);
+      Sleep(5);
+    }
+  }
+
+  TempRoot root;
+  std::unique_ptr<FakePort> port;
+  HWND wnd = nullptr;
+  std::vector<std::string> traces;
+};
+
+TEST_F(Controller, ToggleConnectsWhenIdleAndClosesOtherwise) {
+  HANDLE event = CreateEventW(nullptr, FALSE, FALSE, nullptr);
+  AppGlobals.connectionEvent.store(event);
+  AppGlobals.linkState.store(LINK_IDLE);
+  Send(WM_TOGGLE_CONNECTION);
+  EXPECT_EQ(AppGlobals.connectRequested.load(), 1);
+  EXPECT_EQ(WaitForSingleObject(event, 0), WAIT_OBJECT_0);
+
+  for (int32_t state : {LINK_SYNCING, LINK_HANDSHAKE, LINK_TYPING, LINK_CALIBRATING, LINK_ERROR}) {
+    AppGlobals.linkState.store(state);
+    Send(WM_TOGGLE_CONNECTION);
+    EXPECT_EQ(AppGlobals.linkState.load(), LINK_DISCONNECTING) << "from " << state;
+    EXPECT_EQ(WaitForSingleObject(event, 0), WAIT_TIMEOUT) << "the reader is not waiting in " << state;
+  }
+  CloseHandle(event);
+}
+
+TEST_F(Controller, ConnectionTimeoutClosesATypingLinkAndNeverMeansNever) {
+  AppGlobals.linkState.store(LINK_TYPING);
+  Send(WM_SET_CONNECTION_TIMEOUT, 150);
+  EXPECT_EQ(AppGlobals.connectionTimeout.load(), 150);
+  Send(WM_SET_CONNECTION_TIMEOUT, 0); // "Never" stops the running timer too
+  Pump(400);
+  EXPECT_EQ(AppGlobals.linkState.load(), LINK_TYPING);
+  EXPECT_EQ(SettingsStore::ReadDword(u"Connection Timeout", -1), 0);
+  EXPECT_EQ(NextTimerDueMs(), -1);
+
+  Send(WM_SET_CONNECTION_TIMEOUT, 150);
+  Pump(400);
+  EXPECT_EQ(AppGlobals.linkState.load(), LINK_DISCONNECTING);
+  EXPECT_EQ(SettingsStore::ReadDword(u"Connection Timeout", -1), 150);
+
+  // Outside typing the expiry changes nothing.
+  AppGlobals.linkState.store(LINK_CALIBRATING);
+  Send(WM_SET_CONNECTION_TIMEOUT, 100);
+  Pump(300);
+  EXPECT_EQ(AppGlobals.linkState.load(), LINK_CALIBRATING);
+}
+
+TEST_F(Controller, TimersRespectCalibrationAndIdle) {
+  // Heartbeat: closes typing, not calibration, not an idle link.
+  for (auto [state, after] : {std::pair{LINK_CALIBRATING, LINK_CALIBRATING},
+                              std::pair{LINK_IDLE, LINK_IDLE},
+                              std::pair{LINK_TYPING, LINK_DISCONNECTING}}) {
+    AppGlobals.linkState.store(state);
+    Send(WM_START_HEARTBEAT);
+    SendMessageW(wnd, WM_TIMER, kHeartbeatTimer, 0);
+    EXPECT_EQ(AppGlobals.linkState.load(), after) << "from " << state;
+    EXPECT_EQ(NextTimerDueMs(), -1) << "the heartbeat timer runs once";
+  }
+  EXPECT_EQ(std::count(traces.begin(), traces.end(), "Heartbeat timer expired"), 1);
+
+  // Status poll: asks in typing and keeps running; stops itself in calibration.
+  port->Read();
+  AppGlobals.linkState.store(LINK_TYPING);
+  Send(WM_START_STATUS_POLL);
+  SendMessageW(wnd, WM_TIMER, kStatusPollTimer, 0);
+  EXPECT_GT(NextTimerDueMs(), 9000);
+  AppGlobals.linkState.store(LINK_CALIBRATING);
+  SendMessageW(wnd, WM_TIMER, kStatusPollTimer, 0);
+  EXPECT_EQ(NextTimerDueMs(), -1);
+  EXPECT_THAT(port->PacketKinds(), ElementsAre(REQUEST_SYSTEM_DATA));
+}
+
+TEST_F(Controller, QuitDisconnectsEvenWithoutAKeyboard) {
+  AppGlobals.linkState.store(LINK_IDLE);
+  Send(WM_LINK_QUIT);
+  EXPECT_EQ(Narrow(AppGlobals.statusText), Narrow(UiString(25)));
+  EXPECT_EQ(AppGlobals.linkState.load(), LINK_DISCONNECTING);
+  EXPECT_THAT(port->PacketKinds(), ElementsAre(DISCONNECT));
+}
+
+TEST_F(Controller, CalibrationMessagesDriveTheKeyboard) {
+  AppGlobals.linkState.store(LINK_TYPING);
+  Send(WM_CALIBRATE);
+  EXPECT_EQ(AppGlobals.linkState.load(), LINK_CALIBRATING);
+  Send(WM_BEGIN_CALIBRATION);
+  EXPECT_THAT(port->PacketKinds(), ElementsAre(100 + PARAM_CALIBRATION, CALIBRATION_MODE));
+  Send(WM_END_CALIBRATION);
+  EXPECT_EQ(AppGlobals.linkState.load(), LINK_TYPING);
+  EXPECT_THAT(port->PacketKinds(), ElementsAre(100 + PARAM_CALIBRATION, TYPING_MODE));
+  // Both link timers run again after a calibration.
+  EXPECT_GT(NextTimerDueMs(), 8000);
+
+  AppGlobals.linkState.store(LINK_CALIBRATING);
+  Send(WM_RESUME_WITH_SETTINGS);
+  EXPECT_EQ(AppGlobals.linkState.load(), LINK_TYPING);
+  std::vector<int> kinds = port->PacketKinds();
+  ASSERT_EQ(kinds.size(), 12u);
+  for (int id = 0; id <= 10; ++id)
+    EXPECT_EQ(kinds[id], 100 + id);
+  EXPECT_EQ(kinds[11], TYPING_MODE);
+}
+
+TEST_F(Controller, SettingsMessagesStoreAndSend) {
+  Send(WM_SET_KEYCLICKS, 0);
+  EXPECT_EQ(SettingsStore::ReadDword(u"Keyclicks", 1), 0);
+  Send(WM_SET_KEYCLICKS, 1);
+  EXPECT_EQ(SettingsStore::ReadDword(u"Keyclicks", 0), 1);
+  Send(WM_SET_KEY_REPEAT_RATE);
+  Send(WM_SET_KEY_REPEAT_DELAY);
+  Send(WM_SET_SENSITIVITY);
+  EXPECT_THAT(port->PacketKinds(),
+              ElementsAre(100 + PARAM_REPEAT_RATE, 100 + PARAM_REPEAT_DELAY, 100 + PARAM_SENSITIVITY,
+                          100 + PARAM_SENSITIVITY_AUX1, 100 + PARAM_SENSITIVITY_AUX2));
+  // Unknown messages and paint requests are harmless.
+  EXPECT_EQ(Send(WM_PAINT), 0);
+  EXPECT_EQ(Send(WM_KEY_TEST_CHAR, 'a'), 0);
+}
+
+} // namespace
+} // namespace linktest

@@ -1,0 +1,53 @@
+// Port discovery in whole connections: the keyboard's Bluetooth port found
+// through the registry and remembered only once the keyboard answered.
+#include "app/settings_store.h"
+#include "app/ui_strings.h"
+#include "link/messages.h"
+#include "tests/link/link_harness.h"
+
+#include <gmock/gmock.h>
+
+namespace linktest {
+namespace {
+
+std::string Comport() {
+  WCHAR text[kSettingTextUnits];
+  SettingsStore::ReadString(u"COMPORT", text);
+  return Narrow(text);
+}
+
+TEST(Discovery, BluetoothPortIsFoundAndRememberedAfterTheKeyboardAnswers) {
+  RunIsolated([] {
+    TempRoot root;
+    UseFreshRoot(root);
+    SettingsStore::WriteDword(u"Connection Timeout", 0);
+    HKEY key = nullptr;
+    RegCreateKeyExW(HKEY_LOCAL_MACHINE, u"Software\\Microsoft\\Bluetooth\\Serial\\Ports\\0002a5f3c0de", 0,
+                    nullptr, 0, KEY_ALL_ACCESS, nullptr, &key, nullptr);
+    RegSetValueExW(key, u"Port", 0, REG_SZ, reinterpret_cast<const BYTE *>(u"COM6"), 10);
+    RegCloseKey(key);
+    LinkHarness h(root);
+    h.StartLink();
+    ASSERT_TRUE(h.StartKeyboard("COM6", {"--heartbeat", "300"}));
+    h.Toggle();
+    // While the port is open and the keyboard has not answered yet, nothing
+    // is remembered.
+    ASSERT_TRUE(h.WaitFor([&] {
+      for (const Note &n : h.Notes())
+        if (n.msg == WM_STATUS_TEXT_CHANGED && n.text == Narrow(UiString(24)))
+          return true;
+      return false;
+    }, 5000));
+    EXPECT_EQ(Comport(), "None");
+    ASSERT_TRUE(h.WaitForPhase(1, 2, 15000));
+    EXPECT_EQ(Comport(), "COM6:");
+    EXPECT_EQ(AppGlobals.portAutoDetect.load(), 0);
+    bool opened = false;
+    for (const Note &n : h.Notes())
+      opened |= n.text == Narrow(UiString(28)) + " COM6:";
+    EXPECT_TRUE(opened);
+  });
+}
+
+} // namespace
+} // namespace linktest

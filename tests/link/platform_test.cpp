@@ -1,0 +1,100 @@
+// The platform parts the link brings: the sounds, PlaySoundW without a sound
+// server, and the self-restart that stands in for a device reboot.
+#include "platform/sound.h"
+#include "platform/system.h"
+#include "tests/link/link_harness.h"
+
+#include <gtest/gtest.h>
+
+#include <chrono>
+#include <fstream>
+#include <iterator>
+#include <sys/wait.h>
+
+namespace linktest {
+namespace {
+
+std::string ReadFileBytes(const std::string &path) {
+  std::ifstream in(path, std::ios::binary);
+  return std::string((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+}
+
+TEST(Sounds, TheBuiltInSoundsAreTheShippedFiles) {
+  RegisterSoundResources();
+  const std::pair<WORD, const char *> sounds[] = {
+      {kSoundKeyClick, "click.wav"}, {kSoundConnected, "connected.wav"}, {kSoundDisconnected, "disconnected.wav"}};
+  for (auto [id, file] : sounds) {
+    SCOPED_TRACE(file);
+    HRSRC res = FindResourceW(nullptr, MAKEINTRESOURCEW(id), u"WAVE");
+    ASSERT_NE(res, nullptr);
+    std::string bytes(static_cast<const char *>(LockResource(LoadResource(nullptr, res))),
+                      SizeofResource(nullptr, res));
+    EXPECT_EQ(bytes, ReadFileBytes(std::string(VANTREL_SOURCE_DIR) + "/resources/sounds/" + file));
+    // 16-bit mono PCM at 22050 Hz, and short.
+    ASSERT_GT(bytes.size(), 44u);
+    EXPECT_EQ(bytes.substr(0, 4), "RIFF");
+    EXPECT_EQ(bytes.substr(8, 4), "WAVE");
+    EXPECT_EQ(bytes[22], 1);                                                  // channels
+    EXPECT_EQ(static_cast<uint8_t>(bytes[24]) | static_cast<uint8_t>(bytes[25]) << 8, 22050);
+    EXPECT_EQ(bytes[34], 16); // bits per sample
+    EXPECT_LT(bytes.size(), id == kSoundKeyClick ? 2000u : 40000u);
+  }
+}
+
+TEST(Sounds, PlayingWithoutAServerIsSilentQuickAndTraced) {
+  TempRoot root;
+  UseFreshRoot(root); // PULSE_SERVER points at nothing
+  std::vector<std::string> traces;
+  SetTraceSink([](const char *line, void *t) { static_cast<std::vector<std::string> *>(t)->push_back(line); },
+               &traces);
+  const DWORD flags = SND_RESOURCE | SND_ASYNC | SND_NOWAIT;
+  EXPECT_EQ(PlaySoundW(MAKEINTRESOURCEW(999), nullptr, flags), FALSE);
+  EXPECT_EQ(PlaySoundW(u"click", nullptr, flags), FALSE);
+  EXPECT_EQ(PlaySoundW(MAKEINTRESOURCEW(kSoundKeyClick), nullptr, SND_ASYNC), FALSE);
+  EXPECT_EQ(PlaySoundW(MAKEINTRESOURCEW(kSoundConnected), nullptr, flags), TRUE);
+  // Key clicks in a burst: each call only hands the request over.
+  auto start = std::chrono::steady_clock::now();
+  for (int i = 0; i < 200; ++i)
+    EXPECT_EQ(PlaySoundW(MAKEINTRESOURCEW(kSoundKeyClick), nullptr, flags), TRUE);
+  auto took = std::chrono::steady_clock::now() - start;
+  EXPECT_LT(std::chrono::duration_cast<std::chrono::milliseconds>(took).count(), 50);
+  for (int i = 0; i < 200; ++i) {
+    bool told = false;
+    for (const std::string &t : traces)
+      told |= t.rfind("sound: no audio output", 0) == 0;
+    if (told)
+      break;
+    usleep(10000);
+  }
+  SetTraceSink(nullptr, nullptr);
+  int told = 0;
+  for (const std::string &t : traces)
+    told += t.rfind("sound: no audio output", 0) == 0;
+  EXPECT_EQ(told, 1);
+}
+
+TEST(Restart, RebootRestartsTheProgramWithItsArguments) {
+  TempRoot root;
+  std::string log = root.path + "/starts.txt";
+  pid_t pid = fork();
+  ASSERT_GE(pid, 0);
+  if (pid == 0) {
+    unsetenv("PROBE_OPEN_FD");
+    execl(RESTART_PROBE, RESTART_PROBE, log.c_str(), "two words", "--x", static_cast<char *>(nullptr));
+    _exit(127);
+  }
+  int status = 0;
+  ASSERT_EQ(waitpid(pid, &status, 0), pid);
+  EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << "status " << status;
+  std::string expected = "start " + log + " two words --x\n";
+  EXPECT_EQ(ReadFileBytes(log), expected + "start " + log + " two words --x fd-closed\n");
+}
+
+TEST(Restart, OtherRequestsAreRefused) {
+  DWORD returned = 7;
+  EXPECT_EQ(KernelIoControl(0x01010000, nullptr, 0, nullptr, 0, &returned), FALSE);
+  EXPECT_EQ(returned, 0u);
+}
+
+} // namespace
+} // namespace linktest

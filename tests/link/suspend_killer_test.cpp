@@ -1,0 +1,334 @@
+// SuspendKiller against the registry's power time-outs, and the power
+// manager's inhibits against mock logind and screensaver services on
+// private buses.
+#include "link/suspend_killer.h"
+#include "platform/power.h"
+#include "tests/link/link_harness.h"
+
+#include <gtest/gtest.h>
+
+#include <csignal>
+#include <cstdio>
+#include <spawn.h>
+#include <sys/wait.h>
+#include <systemd/sd-bus.h>
+
+extern char **environ;
+
+namespace linktest {
+namespace {
+
+constexpr WCHAR kPath[] = u"System\\CurrentControlSet\\Control\\Power\\Timeouts";
+const WCHAR *const kNames[3] = {u"BattUserIdle", u"BattSystemIdle", u"BattSuspend"};
+
+void SetTimeouts(std::initializer_list<int> values) {
+  HKEY key = nullptr;
+  ASSERT_EQ(RegCreateKeyExW(HKEY_LOCAL_MACHINE, kPath, 0, nullptr, 0, KEY_ALL_ACCESS, nullptr, &key,
+                            nullptr),
+            ERROR_SUCCESS);
+  int i = 0;
+  for (int v : values) {
+    if (v >= 0)
+      RegSetValueExW(key, kNames[i], 0, REG_DWORD, reinterpret_cast<const BYTE *>(&v), 4);
+    else
+      RegDeleteValueW(key, kNames[i]);
+    ++i;
+  }
+  RegCloseKey(key);
+}
+
+// The three values, -1 for a missing one.
+std::vector<int> Timeouts() {
+  std::vector<int> out;
+  HKEY key = nullptr;
+  if (RegOpenKeyExW(HKEY_LOCAL_MACHINE, kPath, 0, KEY_READ, &key) != ERROR_SUCCESS)
+    return out;
+  for (const WCHAR *name : kNames) {
+    DWORD v = 0, size = 4, type = 0;
+    out.push_back(RegQueryValueExW(key, name, nullptr, &type, reinterpret_cast<BYTE *>(&v), &size) ==
+                          ERROR_SUCCESS
+                      ? static_cast<int>(v)
+                      : -1);
+  }
+  RegCloseKey(key);
+  return out;
+}
+
+bool KeptAwake() {
+  EXPECT_TRUE(WaitForPowerManager(5000));
+  return GetPowerManagerStatus().keepAwake;
+}
+
+class Power : public ::testing::Test {
+protected:
+  void SetUp() override { UseFreshRoot(root); }
+  TempRoot root;
+};
+
+TEST_F(Power, EngageZeroesAndReleaseRestoresTheTimeouts) {
+  SetTimeouts({60, 120, 300});
+  {
+    SuspendKiller killer;
+    EXPECT_EQ(killer.Engage(true), 1);
+    EXPECT_EQ(Timeouts(), (std::vector<int>{0, 0, 0}));
+    EXPECT_NE(killer.powerRequirement, nullptr);
+    EXPECT_TRUE(KeptAwake());
+    // A second engage must not save our own zeros over the real values.
+    EXPECT_EQ(killer.Engage(true), 1);
+    EXPECT_EQ(killer.Engage(false), 1);
+    EXPECT_EQ(Timeouts(), (std::vector<int>{60, 120, 300}));
+    EXPECT_EQ(killer.engaged, 0u);
+    EXPECT_EQ(killer.saved, 0u);
+    EXPECT_EQ(killer.powerRequirement, nullptr);
+    EXPECT_FALSE(KeptAwake());
+  }
+  EXPECT_EQ(Timeouts(), (std::vector<int>{60, 120, 300})) << "the destructor had nothing to do";
+}
+
+TEST_F(Power, MissingValueIsCreatedAndRestoredAsItsDefault) {
+  SetTimeouts({60, 120, -1});
+  SuspendKiller killer;
+  killer.Engage(true);
+  EXPECT_EQ(Timeouts(), (std::vector<int>{0, 0, 0}));
+  killer.Engage(false);
+  EXPECT_EQ(Timeouts(), (std::vector<int>{60, 120, 240}));
+}
+
+TEST_F(Power, ReleaseWithoutEngageChangesNothing) {
+  SetTimeouts({60, 120, 300});
+  SuspendKiller killer;
+  EXPECT_EQ(killer.Apply(false), 0) << "needs an open key only when there is something to do";
+  EXPECT_EQ(killer.Engage(false), 1);
+  EXPECT_EQ(Timeouts(), (std::vector<int>{60, 120, 300}));
+}
+
+TEST_F(Power, DestroyingAnEngagedObjectReleasesIt) {
+  SetTimeouts({30, 45, 90});
+  SuspendKiller *killer = new SuspendKiller();
+  killer->Engage(true);
+  EXPECT_TRUE(KeptAwake());
+  delete killer; // through the virtual destructor, as the reader thread does
+  EXPECT_EQ(Timeouts(), (std::vector<int>{30, 45, 90}));
+  EXPECT_FALSE(KeptAwake());
+}
+
+TEST_F(Power, MissingKeyDoesNothing) {
+  SuspendKiller killer;
+  EXPECT_EQ(killer.Engage(true), 0);
+  EXPECT_EQ(killer.engaged, 0u);
+  EXPECT_EQ(killer.powerRequirement, nullptr);
+  EXPECT_TRUE(Timeouts().empty());
+}
+
+TEST_F(Power, KeyPathWithLeadingBackslashIsTheSameKey) {
+  SetTimeouts({60, 120, 300});
+  HKEY key = nullptr;
+  ASSERT_EQ(RegOpenKeyExW(HKEY_LOCAL_MACHINE, SuspendKiller().keyPath, 0, KEY_READ, &key), ERROR_SUCCESS);
+  DWORD v = 0, size = 4, type = 0;
+  EXPECT_EQ(RegQueryValueExW(key, u"BattSuspend", nullptr, &type, reinterpret_cast<BYTE *>(&v), &size),
+            ERROR_SUCCESS);
+  EXPECT_EQ(v, 300u);
+  RegCloseKey(key);
+}
+
+TEST_F(Power, ZeroTimeoutsAloneKeepTheMachineAwake) {
+  StartPowerManager();
+  SetTimeouts({0, 0, 0});
+  EXPECT_TRUE(KeptAwake());
+  SetTimeouts({0, 0, 5});
+  EXPECT_FALSE(KeptAwake());
+  EXPECT_EQ(ReleasePowerRequirement(reinterpret_cast<HANDLE>(uintptr_t{12345})),
+            static_cast<DWORD>(ERROR_INVALID_PARAMETER));
+}
+
+// --- Against mock services ------------------------------------------------
+
+struct Daemon {
+  pid_t pid = -1;
+  std::string address;
+};
+
+// A private bus: dbus-daemon prints its address on the pipe.
+Daemon StartBus() {
+  Daemon d;
+  int fds[2];
+  if (pipe(fds) != 0)
+    return d;
+  posix_spawn_file_actions_t actions;
+  posix_spawn_file_actions_init(&actions);
+  posix_spawn_file_actions_adddup2(&actions, fds[1], 1);
+  posix_spawn_file_actions_addclose(&actions, fds[0]);
+  const char *argv[] = {"dbus-daemon", "--session", "--nofork", "--print-address", nullptr};
+  if (posix_spawnp(&d.pid, "dbus-daemon", &actions, nullptr, const_cast<char **>(argv), environ) != 0)
+    d.pid = -1;
+  posix_spawn_file_actions_destroy(&actions);
+  close(fds[1]);
+  FILE *out = fdopen(fds[0], "r");
+  char line[512] = {};
+  if (d.pid > 0 && out && fgets(line, sizeof line, out)) {
+    d.address = line;
+    while (!d.address.empty() && (d.address.back() == '\n' || d.address.back() == '\r'))
+      d.address.pop_back();
+  }
+  if (out)
+    fclose(out);
+  return d;
+}
+
+pid_t StartMock(const std::vector<std::string> &args) {
+  std::vector<std::string> all = {"/usr/bin/python3", "-m", "dbusmock"};
+  all.insert(all.end(), args.begin(), args.end());
+  std::vector<char *> argv;
+  for (std::string &a : all)
+    argv.push_back(a.data());
+  argv.push_back(nullptr);
+  pid_t pid = -1;
+  if (posix_spawn(&pid, argv[0], nullptr, nullptr, argv.data(), environ) != 0)
+    return -1;
+  return pid;
+}
+
+void Stop(pid_t pid) {
+  if (pid > 0) {
+    kill(pid, SIGTERM);
+    waitpid(pid, nullptr, 0);
+  }
+}
+
+sd_bus *Connect(const std::string &address) {
+  sd_bus *bus = nullptr;
+  sd_bus_new(&bus);
+  sd_bus_set_address(bus, address.c_str());
+  sd_bus_set_bus_client(bus, 1);
+  if (sd_bus_start(bus) < 0) {
+    sd_bus_unref(bus);
+    return nullptr;
+  }
+  return bus;
+}
+
+bool WaitForName(sd_bus *bus, const char *name) {
+  for (int i = 0; i < 300; ++i) {
+    sd_bus_message *reply = nullptr;
+    int has = 0;
+    if (sd_bus_call_method(bus, "org.freedesktop.DBus", "/org/freedesktop/DBus", "org.freedesktop.DBus",
+                           "NameHasOwner", nullptr, &reply, "s", name) >= 0)
+      sd_bus_message_read(reply, "b", &has);
+    sd_bus_message_unref(reply);
+    if (has)
+      return true;
+    usleep(20000);
+  }
+  return false;
+}
+
+// logind's inhibitors held by "Vantrel", as (what, why, mode) texts.
+std::vector<std::string> VantrelInhibitors(sd_bus *bus) {
+  std::vector<std::string> out;
+  sd_bus_message *reply = nullptr;
+  if (sd_bus_call_method(bus, "org.freedesktop.login1", "/org/freedesktop/login1",
+                         "org.freedesktop.login1.Manager", "ListInhibitors", nullptr, &reply, "") < 0)
+    return {"(ListInhibitors failed)"};
+  sd_bus_message_enter_container(reply, 'a', "(ssssuu)");
+  const char *what, *who, *why, *mode;
+  uint32_t uid, pid;
+  while (sd_bus_message_read(reply, "(ssssuu)", &what, &who, &why, &mode, &uid, &pid) > 0)
+    if (std::string(who) == "Vantrel")
+      out.push_back(std::string(what) + "|" + why + "|" + mode);
+  sd_bus_message_unref(reply);
+  return out;
+}
+
+int MockCalls(sd_bus *bus, const char *method) {
+  sd_bus_message *reply = nullptr;
+  if (sd_bus_call_method(bus, "org.freedesktop.ScreenSaver", "/org/freedesktop/ScreenSaver",
+                         "org.freedesktop.DBus.Mock", "GetMethodCalls", nullptr, &reply, "s", method) < 0)
+    return -1;
+  int n = 0;
+  sd_bus_message_enter_container(reply, 'a', "(tav)");
+  while (sd_bus_message_skip(reply, "(tav)") > 0)
+    ++n;
+  sd_bus_message_unref(reply);
+  return n;
+}
+
+TEST_F(Power, InhibitsAreTakenAndReleasedWithTheRequirement) {
+  if (access("/usr/bin/python3", X_OK) != 0 ||
+      system("/usr/bin/python3 -c 'import dbusmock' 2>/dev/null") != 0)
+    GTEST_SKIP() << "python3-dbusmock is not installed";
+  Daemon system = StartBus(), session = StartBus();
+  if (system.address.empty() || session.address.empty()) {
+    Stop(system.pid);
+    Stop(session.pid);
+    GTEST_SKIP() << "dbus-daemon could not start a private bus";
+  }
+  setenv("DBUS_SYSTEM_BUS_ADDRESS", system.address.c_str(), 1);
+  setenv("DBUS_SESSION_BUS_ADDRESS", session.address.c_str(), 1);
+  pid_t logind = StartMock({"--system", "--template", "logind"});
+  pid_t saver = StartMock({"--session", "org.freedesktop.ScreenSaver", "/org/freedesktop/ScreenSaver",
+                           "org.freedesktop.ScreenSaver"});
+  sd_bus *sys = Connect(system.address);
+  sd_bus *ses = Connect(session.address);
+  ASSERT_TRUE(sys && ses);
+  ASSERT_TRUE(WaitForName(sys, "org.freedesktop.login1"));
+  ASSERT_TRUE(WaitForName(ses, "org.freedesktop.ScreenSaver"));
+  sd_bus_error error = SD_BUS_ERROR_NULL;
+  ASSERT_GE(sd_bus_call_method(ses, "org.freedesktop.ScreenSaver", "/org/freedesktop/ScreenSaver",
+                               "org.freedesktop.DBus.Mock", "AddMethod", &error, nullptr, "sssss",
+                               "org.freedesktop.ScreenSaver", "Inhibit", "ss", "u", "ret = 7"),
+            0)
+      << error.message;
+  ASSERT_GE(sd_bus_call_method(ses, "org.freedesktop.ScreenSaver", "/org/freedesktop/ScreenSaver",
+                               "org.freedesktop.DBus.Mock", "AddMethod", &error, nullptr, "sssss",
+                               "org.freedesktop.ScreenSaver", "UnInhibit", "u", "", ""),
+            0)
+      << error.message;
+
+  SetTimeouts({60, 120, 300});
+  SuspendKiller *killer = new SuspendKiller();
+  killer->Engage(true);
+  EXPECT_TRUE(KeptAwake());
+  PowerManagerStatus held = GetPowerManagerStatus();
+  EXPECT_TRUE(held.logindInhibitor);
+  EXPECT_TRUE(held.screensaverInhibit);
+  EXPECT_EQ(VantrelInhibitors(sys), std::vector<std::string>{"idle:sleep|Keyboard connected|block"});
+  EXPECT_EQ(MockCalls(ses, "Inhibit"), 1);
+
+  killer->Engage(false);
+  delete killer;
+  EXPECT_FALSE(KeptAwake());
+  // The mock drops the inhibitor when our descriptor closes.
+  for (int i = 0; i < 100 && !VantrelInhibitors(sys).empty(); ++i)
+    usleep(20000);
+  EXPECT_TRUE(VantrelInhibitors(sys).empty());
+  EXPECT_EQ(MockCalls(ses, "UnInhibit"), 1);
+
+  sd_bus_flush_close_unref(sys);
+  sd_bus_flush_close_unref(ses);
+  Stop(logind);
+  Stop(saver);
+  Stop(system.pid);
+  Stop(session.pid);
+}
+
+TEST_F(Power, NoServicesMeansATraceAndNoFailure) {
+  std::vector<std::string> traces;
+  SetTraceSink([](const char *line, void *t) { static_cast<std::vector<std::string> *>(t)->push_back(line); },
+               &traces);
+  SetTimeouts({60, 120, 300});
+  SuspendKiller killer;
+  EXPECT_EQ(killer.Engage(true), 1);
+  EXPECT_TRUE(KeptAwake());
+  EXPECT_FALSE(GetPowerManagerStatus().logindInhibitor);
+  EXPECT_FALSE(GetPowerManagerStatus().screensaverInhibit);
+  killer.Engage(false);
+  EXPECT_FALSE(KeptAwake());
+  SetTraceSink(nullptr, nullptr);
+  bool told = false;
+  for (const std::string &t : traces)
+    told |= t.find("logind is not available") != std::string::npos;
+  EXPECT_TRUE(told);
+}
+
+} // namespace
+} // namespace linktest
