@@ -22,6 +22,7 @@
 #include <mutex>
 #include <set>
 #include <unordered_map>
+#include <vector>
 
 namespace vqt {
 namespace {
@@ -81,9 +82,16 @@ protected:
   void resizeEvent(QResizeEvent *event) override {
     // Children the program placed keep their relative place: margins at
     // the sides stay, heights and vertical positions scale with the area.
-    for (auto &[handle, host] : Hosts()) {
-      if (!host->child || !host->frame || host->frame->parentWidget() != this ||
-          host->referenceParent.isEmpty())
+    // Placing a child runs its own resize handling, which may make or
+    // destroy windows: work from a list, not the live table.
+    std::vector<HWND> children;
+    for (auto &[handle, host] : Hosts())
+      if (host->child && host->frame && host->frame->parentWidget() == this &&
+          !host->referenceParent.isEmpty())
+        children.push_back(handle);
+    for (HWND handle : children) {
+      WindowHost *host = HostFor(handle);
+      if (!host || !host->frame)
         continue;
       QRect ref = host->reference;
       QSize was = host->referenceParent;
