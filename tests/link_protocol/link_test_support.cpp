@@ -1,0 +1,215 @@
+#include "tests/link_protocol/link_test_support.h"
+
+#include "link/messages.h"
+
+#include <cstdlib>
+#include <fcntl.h>
+#include <filesystem>
+#include <poll.h>
+#include <termios.h>
+#include <thread>
+#include <unistd.h>
+
+namespace linktest {
+
+Bytes ParseHex(const std::string &text) {
+  Bytes out;
+  size_t i = 0;
+  while (i < text.size()) {
+    if (isspace(static_cast<unsigned char>(text[i]))) {
+      ++i;
+      continue;
+    }
+    size_t used = 0;
+    out.push_back(static_cast<uint8_t>(std::stoul(text.substr(i, 2), &used, 16)));
+    i += used;
+  }
+  return out;
+}
+
+std::string Hex(const Bytes &bytes) {
+  std::string s;
+  char b[4];
+  for (size_t i = 0; i < bytes.size(); ++i) {
+    snprintf(b, sizeof b, i ? " %02X" : "%02X", bytes[i]);
+    s += b;
+  }
+  return s;
+}
+
+double MsSince(std::chrono::steady_clock::time_point t) {
+  return std::chrono::duration<double, std::milli>(std::chrono::steady_clock::now() - t).count();
+}
+
+FakeKeyboard::FakeKeyboard(const std::string &devicesDir, int index) {
+  master = posix_openpt(O_RDWR | O_NOCTTY | O_CLOEXEC);
+  EXPECT_GE(master, 0);
+  grantpt(master);
+  unlockpt(master);
+  char name[128];
+  ptsname_r(master, name, sizeof name);
+  slave = name;
+  // Raw before the program opens it, so nothing is echoed or translated.
+  int fd = open(name, O_RDWR | O_NOCTTY);
+  termios tio;
+  tcgetattr(fd, &tio);
+  cfmakeraw(&tio);
+  tcsetattr(fd, TCSANOW, &tio);
+  close(fd);
+  fcntl(master, F_SETFL, fcntl(master, F_GETFL) | O_NONBLOCK);
+  std::filesystem::create_directories(devicesDir);
+  std::string link = devicesDir + "/COM" + std::to_string(index);
+  unlink(link.c_str());
+  EXPECT_EQ(symlink(name, link.c_str()), 0);
+}
+
+FakeKeyboard::~FakeKeyboard() { HangUp(); }
+
+void FakeKeyboard::Send(const Bytes &bytes) {
+  ASSERT_EQ(write(master, bytes.data(), bytes.size()), static_cast<ssize_t>(bytes.size()));
+}
+
+Bytes FakeKeyboard::Received(size_t atLeast, int waitMs) {
+  Bytes out;
+  auto start = std::chrono::steady_clock::now();
+  for (;;) {
+    uint8_t buf[512];
+    ssize_t n;
+    while ((n = read(master, buf, sizeof buf)) > 0)
+      out.insert(out.end(), buf, buf + n);
+    int left = waitMs - static_cast<int>(MsSince(start));
+    if (out.size() >= atLeast || left <= 0)
+      return out;
+    pollfd p{master, POLLIN, 0};
+    poll(&p, 1, std::min(left, 20));
+  }
+}
+
+void FakeKeyboard::HangUp() {
+  if (master >= 0)
+    close(master);
+  master = -1;
+}
+
+namespace {
+
+LRESULT TestWndProc(HWND h, UINT m, WPARAM w, LPARAM l) { return DefWindowProcW(h, m, w, l); }
+
+void CollectTrace(const char *line, void *context) {
+  static_cast<LinkTest *>(context)->traces.push_back(line);
+}
+
+int RecordBox(HWND, LPCWSTR text, LPCWSTR caption, UINT type, void *context) {
+  static_cast<std::vector<std::string> *>(context)->push_back(
+      Utf16ToUtf8(text) + "|" + Utf16ToUtf8(caption) + "|" + std::to_string(type));
+  return IDOK;
+}
+
+const char *MessageName(UINT m) {
+  switch (m) {
+  case WM_STATUS_TEXT_CHANGED:
+    return "WM_STATUS_TEXT_CHANGED";
+  case WM_CALIBRATION_STEP:
+    return "WM_CALIBRATION_STEP";
+  case WM_CALIBRATION_RESULT:
+    return "WM_CALIBRATION_RESULT";
+  default:
+    return nullptr;
+  }
+}
+
+} // namespace
+
+void LinkTest::SetUp() {
+  char pattern[] = "/tmp/vantrel-link-XXXXXX";
+  ASSERT_NE(mkdtemp(pattern), nullptr);
+  root = pattern;
+  devices = root + "/devices";
+  setenv("VANTREL_DEVICES", devices.c_str(), 1);
+  setenv("VANTREL_REGISTRY", (root + "/registry.db").c_str(), 1);
+  RegistryUseDatabase(root + "/registry.db");
+  ResetAppGlobals();
+  SetTraceSink(&CollectTrace, this);
+  SetMessageBoxPresenter(&RecordBox, &boxes);
+
+  static bool registered = false;
+  if (!registered) {
+    WNDCLASSW cls{};
+    cls.lpfnWndProc = TestWndProc;
+    cls.lpszClassName = u"LinkTestWnd";
+    RegisterClassW(&cls);
+    registered = true;
+  }
+  mainWnd = CreateWindowExW(0, u"LinkTestWnd", u"main", 0, 0, 0, 1, 1, nullptr, nullptr, nullptr, nullptr);
+  typingWnd = CreateWindowExW(0, u"LinkTestWnd", u"typing", 0, 0, 0, 1, 1, nullptr, nullptr, nullptr, nullptr);
+  calibrationWnd = CreateWindowExW(0, u"LinkTestWnd", u"cal", 0, 0, 0, 1, 1, nullptr, nullptr, nullptr, nullptr);
+  AppGlobals.mainWindow = mainWnd;
+  AppGlobals.typingWnd.store(typingWnd);
+  AppGlobals.calibrationDialog.store(calibrationWnd);
+  keyboard = new FakeKeyboard(devices, 3);
+}
+
+void LinkTest::TearDown() {
+  ClosePort();
+  delete keyboard;
+  keyboard = nullptr;
+  DestroyWindow(mainWnd);
+  DestroyWindow(typingWnd);
+  DestroyWindow(calibrationWnd);
+  MSG msg;
+  while (PeekMessageW(&msg, nullptr, 0, 0, PM_REMOVE)) {
+  }
+  SetMessageBoxPresenter(nullptr, nullptr);
+  SetTraceSink(nullptr, nullptr);
+  RegistryUseDatabase("");
+  std::error_code ignored;
+  std::filesystem::remove_all(root, ignored);
+}
+
+HANDLE LinkTest::OpenPort(int index) {
+  WCHAR name[6] = {u'C', u'O', u'M', static_cast<WCHAR>(u'0' + index), u':', 0};
+  HANDLE h = CreateFileW(name, GENERIC_READ | GENERIC_WRITE, 0, nullptr, OPEN_EXISTING, 0, nullptr);
+  EXPECT_NE(h, INVALID_HANDLE_VALUE);
+  COMMTIMEOUTS t{120, 200, 10, 10, 100};
+  EXPECT_TRUE(SetCommTimeouts(h, &t));
+  AppGlobals.portHandle.store(h);
+  return h;
+}
+
+void LinkTest::ClosePort() {
+  HANDLE h = AppGlobals.portHandle.exchange(INVALID_HANDLE_VALUE);
+  if (h != INVALID_HANDLE_VALUE)
+    CloseHandle(h);
+}
+
+std::vector<std::string> LinkTest::TakePosted() {
+  std::vector<std::string> out;
+  MSG msg;
+  while (PeekMessageW(&msg, nullptr, 0, 0, PM_REMOVE)) {
+    const char *name = MessageName(msg.message);
+    if (!name)
+      continue;
+    const char *to = msg.hwnd == mainWnd ? "main" : msg.hwnd == typingWnd ? "typing"
+                                                : msg.hwnd == calibrationWnd ? "calibration" : "?";
+    out.push_back(std::string(to) + " " + name);
+  }
+  return out;
+}
+
+std::vector<int> LinkTest::TakeScancodes() {
+  std::vector<int> out;
+  const std::string prefix = "Processing scancode = ";
+  for (; scancodeMark_ < traces.size(); ++scancodeMark_)
+    if (traces[scancodeMark_].rfind(prefix, 0) == 0)
+      out.push_back(std::stoi(traces[scancodeMark_].substr(prefix.size())));
+  return out;
+}
+
+int LinkTest::CountTrace(const std::string &line) const {
+  int n = 0;
+  for (const std::string &t : traces)
+    n += t == line;
+  return n;
+}
+
+} // namespace linktest

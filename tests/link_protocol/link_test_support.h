@@ -1,0 +1,70 @@
+// Test support for the link: a fresh AppGlobals with its own settings
+// database and devices folder, a pseudo-terminal offered as COM3 and opened
+// through CreateFileW with the program's time-outs, the trace lines, the
+// posted messages and the message boxes of each test.
+#pragma once
+
+#include "app/globals.h"
+#include "platform/win32.h"
+#include "platform/serial.h"
+
+#include <gtest/gtest.h>
+
+#include <chrono>
+#include <string>
+#include <vector>
+
+namespace linktest {
+
+using Bytes = std::vector<uint8_t>;
+Bytes ParseHex(const std::string &text); // "A5 5A fa" -> {0xA5, 0x5A, 0xFA}
+std::string Hex(const Bytes &bytes);     // "A5 5A FA"
+
+// The far side of a port: the master of a pseudo-terminal whose slave is the
+// link COM<index> in `devicesDir`.
+class FakeKeyboard {
+public:
+  FakeKeyboard(const std::string &devicesDir, int index);
+  ~FakeKeyboard();
+  void Send(const Bytes &bytes);
+  // Everything the program wrote so far (waits up to waitMs for at least
+  // `atLeast` bytes).
+  Bytes Received(size_t atLeast = 0, int waitMs = 0);
+  // Closes the master: the port's other side goes away.
+  void HangUp();
+  int master = -1;
+  std::string slave;
+};
+
+class LinkTest : public ::testing::Test {
+public:
+  std::vector<std::string> traces; // every trace line of the test
+
+protected:
+  void SetUp() override;
+  void TearDown() override;
+
+  // Opens COM3: through CreateFileW with the program's time-outs
+  // (120/200/10, write 10/100) into AppGlobals.portHandle.
+  HANDLE OpenPort(int index = 3);
+  void ClosePort();
+  // Posted messages to the three test windows since the last call, as
+  // "main WM_STATUS_TEXT_CHANGED" etc. (timers not included).
+  std::vector<std::string> TakePosted();
+  // "Processing scancode = N" lines since the last call, as the numbers.
+  std::vector<int> TakeScancodes();
+  int CountTrace(const std::string &line) const;
+
+  std::string root;
+  std::string devices;
+  FakeKeyboard *keyboard = nullptr;
+  std::vector<std::string> boxes; // "text|caption|type"
+  HWND mainWnd = nullptr, typingWnd = nullptr, calibrationWnd = nullptr;
+
+private:
+  size_t scancodeMark_ = 0;
+};
+
+double MsSince(std::chrono::steady_clock::time_point t);
+
+} // namespace linktest

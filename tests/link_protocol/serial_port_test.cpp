@@ -1,0 +1,204 @@
+// The serial port's time-outs measured on a pseudo-terminal, and what a
+// port does when its other side goes away or its handle is closed. Margins
+// are generous; the tests run alone.
+#include "tests/link_protocol/link_test_support.h"
+
+#include <ctime>
+#include <thread>
+
+namespace linktest {
+namespace {
+
+using Clock = std::chrono::steady_clock;
+
+class SerialPort : public LinkTest {
+protected:
+  // Reads n bytes from the port, measuring how long the call took.
+  BOOL TimedRead(DWORD n, DWORD *got, double *ms) {
+    uint8_t buf[64];
+    auto start = Clock::now();
+    BOOL ok = ReadFile(AppGlobals.portHandle.load(), buf, n, got, nullptr);
+    *ms = MsSince(start);
+    return ok;
+  }
+  void SetTimeouts(COMMTIMEOUTS t) { ASSERT_TRUE(SetCommTimeouts(AppGlobals.portHandle.load(), &t)); }
+};
+
+double CpuMs() {
+  timespec ts;
+  clock_gettime(CLOCK_PROCESS_CPUTIME_ID, &ts);
+  return ts.tv_sec * 1000.0 + ts.tv_nsec / 1e6;
+}
+
+TEST_F(SerialPort, EmptyReadsEndAfterMultiplierTimesCountPlusConstant) {
+  OpenPort();
+  DWORD got = 99;
+  double ms = 0;
+  EXPECT_TRUE(TimedRead(12, &got, &ms));
+  EXPECT_EQ(got, 0u);
+  EXPECT_GE(ms, 2405.0);
+  EXPECT_LT(ms, 2600.0);
+  EXPECT_TRUE(TimedRead(1, &got, &ms));
+  EXPECT_GE(ms, 208.0);
+  EXPECT_LT(ms, 320.0);
+}
+
+TEST_F(SerialPort, ByteEndsAOneByteReadAsItArrives) {
+  OpenPort();
+  std::vector<double> lateness;
+  for (int i = 0; i < 20; ++i) {
+    Clock::time_point sent;
+    std::thread writer([&] {
+      std::this_thread::sleep_for(std::chrono::milliseconds(30));
+      sent = Clock::now();
+      keyboard->Send({0x41});
+    });
+    uint8_t b = 0;
+    DWORD got = 0;
+    ASSERT_TRUE(ReadFile(AppGlobals.portHandle.load(), &b, 1, &got, nullptr));
+    Clock::time_point back = Clock::now();
+    writer.join();
+    ASSERT_EQ(got, 1u);
+    lateness.push_back(std::chrono::duration<double, std::milli>(back - sent).count());
+  }
+  std::sort(lateness.begin(), lateness.end());
+  EXPECT_LT(lateness[lateness.size() / 2], 1.0) << "median ms from write to return";
+  EXPECT_LT(lateness.back(), 20.0);
+}
+
+TEST_F(SerialPort, GapAfterTheFirstByteEndsTheRead) {
+  OpenPort();
+  keyboard->Send({1, 2, 3});
+  std::thread writer([&] {
+    std::this_thread::sleep_for(std::chrono::milliseconds(60)); // within the interval
+    keyboard->Send({4});
+  });
+  DWORD got = 0;
+  double ms = 0;
+  EXPECT_TRUE(TimedRead(12, &got, &ms));
+  writer.join();
+  EXPECT_EQ(got, 4u);
+  // 120 ms after the last byte (at 60 ms), far before 2410 ms.
+  EXPECT_GE(ms, 175.0);
+  EXPECT_LT(ms, 400.0);
+  // A read whose bytes are all there returns at once.
+  keyboard->Send(Bytes(12, 0x41));
+  EXPECT_TRUE(TimedRead(12, &got, &ms));
+  EXPECT_EQ(got, 12u);
+  EXPECT_LT(ms, 50.0);
+}
+
+TEST_F(SerialPort, AllZeroTimeoutsWaitForEveryByte) {
+  OpenPort();
+  SetTimeouts({0, 0, 0, 0, 0});
+  std::thread writer([&] {
+    std::this_thread::sleep_for(std::chrono::milliseconds(300));
+    keyboard->Send(Bytes(5, 1));
+    std::this_thread::sleep_for(std::chrono::milliseconds(300));
+    keyboard->Send(Bytes(7, 2));
+  });
+  DWORD got = 0;
+  double ms = 0;
+  EXPECT_TRUE(TimedRead(12, &got, &ms));
+  writer.join();
+  EXPECT_EQ(got, 12u);
+  EXPECT_GE(ms, 590.0);
+}
+
+TEST_F(SerialPort, WriteGivesUpAfterItsTotalTimeout) {
+  OpenPort();
+  HANDLE h = AppGlobals.portHandle.load();
+  // Fill the pty until nothing more fits (nobody reads the other side).
+  SetTimeouts({120, 200, 10, 0, 50});
+  std::vector<uint8_t> big(1 << 20, 0x41);
+  DWORD put = 0;
+  EXPECT_FALSE(WriteFile(h, big.data(), static_cast<DWORD>(big.size()), &put, nullptr));
+  EXPECT_GT(put, 0u);
+  EXPECT_LT(put, big.size());
+  SetTimeouts({120, 200, 10, 10, 100});
+  auto start = Clock::now();
+  EXPECT_FALSE(WriteFile(h, big.data(), 12, &put, nullptr));
+  double ms = MsSince(start);
+  EXPECT_GE(ms, 215.0);
+  EXPECT_LT(ms, 400.0);
+}
+
+TEST_F(SerialPort, FarSideClosingFailsReadsAndWritesQuicklyWithoutSpinning) {
+  OpenPort();
+  HANDLE h = AppGlobals.portHandle.load();
+  SetTimeouts({0, 0, 0, 0, 0}); // would wait for ever
+  keyboard->Send({7, 8, 9});
+  std::thread closer([&] {
+    std::this_thread::sleep_for(std::chrono::milliseconds(300));
+    keyboard->HangUp();
+  });
+  double cpu = CpuMs();
+  uint8_t buf[12];
+  DWORD got = 0;
+  auto start = Clock::now();
+  // Bytes that came before the hang-up are delivered...
+  EXPECT_TRUE(ReadFile(h, buf, 12, &got, nullptr));
+  EXPECT_EQ(got, 3u);
+  // ...and the next read fails once the far side is gone.
+  EXPECT_FALSE(ReadFile(h, buf, 12, &got, nullptr));
+  double ms = MsSince(start);
+  closer.join();
+  EXPECT_EQ(got, 0u);
+  EXPECT_GE(ms, 290.0);
+  EXPECT_LT(ms, 450.0);
+  EXPECT_LT(CpuMs() - cpu, 60.0) << "the wait must sleep, not spin";
+  auto again = Clock::now();
+  EXPECT_FALSE(ReadFile(h, buf, 1, &got, nullptr));
+  DWORD put = 0;
+  EXPECT_FALSE(WriteFile(h, buf, 12, &put, nullptr));
+  EXPECT_LT(MsSince(again), 50.0);
+}
+
+TEST_F(SerialPort, ClosingTheHandleWakesABlockedReaderAndFreesThePort) {
+  HANDLE h = OpenPort();
+  SetTimeouts({0, 0, 0, 0, 0});
+  // Exclusive: a second open in this process is refused.
+  EXPECT_EQ(CreateFileW(u"COM3:", GENERIC_READ | GENERIC_WRITE, 0, nullptr, OPEN_EXISTING, 0, nullptr),
+            INVALID_HANDLE_VALUE);
+  std::atomic<bool> returned{false};
+  BOOL ok = TRUE;
+  std::thread reader([&] {
+    uint8_t buf[12];
+    DWORD got = 0;
+    ok = ReadFile(h, buf, 12, &got, nullptr);
+    returned = true;
+  });
+  std::this_thread::sleep_for(std::chrono::milliseconds(200));
+  EXPECT_FALSE(returned.load());
+  auto start = Clock::now();
+  AppGlobals.portHandle.store(INVALID_HANDLE_VALUE);
+  EXPECT_TRUE(CloseHandle(h));
+  reader.join();
+  EXPECT_LT(MsSince(start), 100.0);
+  EXPECT_FALSE(ok);
+  // Reopening at once works (a reconnection), and the old handle stays dead.
+  HANDLE again = OpenPort();
+  EXPECT_NE(again, h);
+  uint8_t b;
+  DWORD got;
+  EXPECT_FALSE(ReadFile(h, &b, 1, &got, nullptr));
+  keyboard->Send({0x42});
+  EXPECT_TRUE(ReadFile(again, &b, 1, &got, nullptr));
+  EXPECT_EQ(b, 0x42);
+}
+
+TEST_F(SerialPort, MissingOrDanglingLinkIsAMissingPort) {
+  std::string dangling = devices + "/COM4";
+  ASSERT_EQ(symlink("/nonexistent/pts/77", dangling.c_str()), 0);
+  EXPECT_EQ(CreateFileW(u"COM4:", GENERIC_READ | GENERIC_WRITE, 0, nullptr, OPEN_EXISTING, 0, nullptr),
+            INVALID_HANDLE_VALUE);
+  EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_FILE_NOT_FOUND));
+  // A link to something that is not a serial device is refused.
+  std::string plain = devices + "/COM5";
+  ASSERT_EQ(symlink("/dev/null", plain.c_str()), 0);
+  EXPECT_EQ(CreateFileW(u"COM5:", GENERIC_READ | GENERIC_WRITE, 0, nullptr, OPEN_EXISTING, 0, nullptr),
+            INVALID_HANDLE_VALUE);
+}
+
+} // namespace
+} // namespace linktest
