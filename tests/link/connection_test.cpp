@@ -33,9 +33,12 @@ void Connect(LinkHarness &h, const std::vector<std::string> &kbdArgs, int nth = 
   ASSERT_TRUE(h.WaitForPhase(1, 2, kConnectMs, nth)) << "no connection";
 }
 
+// A configured COM3: and the emulator's keyboard known already (no
+// calibration question).
 void Configure(int32_t connectionTimeout = 0) {
   SettingsStore::WriteString(u"COMPORT", u"COM3:");
   SettingsStore::WriteDword(u"Connection Timeout", connectionTimeout);
+  SettingsStore::WriteDword(u"Serial No", 0x00A5F301);
 }
 
 TEST(Connection, HandshakeTypingPollAndDisconnect) {
@@ -85,11 +88,15 @@ TEST(Connection, HandshakeTypingPollAndDisconnect) {
     EXPECT_EQ(phases[1].wParam * 10 + phases[1].lParam, 10u);
     EXPECT_EQ(phases[2].wParam * 10 + phases[2].lParam, 12u);
     EXPECT_EQ(phases[3].wParam * 10 + phases[3].lParam, 10u);
+    // Three status lines; the main window copies the shared text when it
+    // gets the notice, so an early notice may already show a later text.
     std::vector<std::string> texts;
     for (const Note &n : h.Notes())
       if (n.msg == WM_STATUS_TEXT_CHANGED)
         texts.push_back(n.text);
-    EXPECT_THAT(texts, ElementsAre(Ui(28) + " COM3:", Ui(24), Ui(23)));
+    ASSERT_EQ(texts.size(), 3u);
+    EXPECT_EQ(texts.back(), Ui(23));
+    EXPECT_THAT(h.Traces(), Contains("Opening COM3:"));
 
     // Everything typed reached the injector, once and in order.
     keytest::UsHostModel host;
@@ -148,6 +155,8 @@ struct StatusCase {
   int statusUi;           // status text shown, -1 for none
   const char *boxText;    // message box, nullptr for none
 };
+
+void PrintTo(const StatusCase &c, std::ostream *os) { *os << "status code " << c.code; }
 
 class StatusWhileTyping : public ::testing::TestWithParam<StatusCase> {};
 
@@ -330,7 +339,9 @@ TEST(Connection, FailedCalibrationReturnsToTyping) {
     h.AnswerBoxes({IDYES});
     h.StartLink();
     AppGlobals.calibrationDialog.store(h.calibrationDialog);
-    Connect(h, {"--heartbeat", "300", "--calibration", "fail", "--calibration-step", "100"});
+    // Heartbeats far apart: a heartbeat in the same block as the failure
+    // marker would hide it (the block's last marker is its result).
+    Connect(h, {"--heartbeat", "4000", "--calibration", "fail", "--calibration-step", "150"});
     ASSERT_TRUE(h.WaitForLinkState(LINK_CALIBRATING, 3000));
     h.Post(WM_BEGIN_CALIBRATION);
     ASSERT_TRUE(h.WaitFor([&] {
@@ -367,6 +378,7 @@ TEST(Connection, SecondConnectionNeedsNoSyncPattern) {
     h.Toggle();
     ASSERT_TRUE(h.WaitForPhase(1, 2, kConnectMs, 2)) << "the first heartbeat did not start the handshake";
     std::vector<std::string> d = Describe(h.Packets());
+    ASSERT_FALSE(d.empty());
     EXPECT_EQ(d.front(), "HANDSHAKE_REQUEST"); // no calibration-off: no sync byte this time
   });
 }
@@ -389,7 +401,7 @@ TEST(Connection, KeyboardThatVanishesWhileTypingFreesThePort) {
     EXPECT_EQ(AppGlobals.suspendKiller, nullptr);
 
     Connect(h, {"--heartbeat", "300"}, 2);
-    EXPECT_EQ(AppGlobals.linkState.load(), LINK_TYPING);
+    EXPECT_TRUE(h.WaitForLinkState(LINK_TYPING, 3000));
   });
 }
 

@@ -116,6 +116,8 @@ double LinkHarness::Now() const {
 
 bool LinkHarness::StartKeyboard(const std::string &port, const std::vector<std::string> &args) {
   std::string exe = std::string(VANTREL_BINARY_DIR) + "/tools/vantrel-kbd/vantrel-kbd";
+  // Each emulator run has a log of its own.
+  kbdLog_ = root_ + "/kbd-" + std::to_string(++kbdRuns_) + ".log";
   std::vector<std::string> all = {exe, "--port", port, "--devices", devices_, "--log", kbdLog_};
   all.insert(all.end(), args.begin(), args.end());
   std::vector<char *> argv;

@@ -102,7 +102,7 @@ public:
   std::vector<Note> Phases(); // WM_LINK_PHASE notes only
   std::vector<Box> Boxes();
   std::vector<std::string> Traces();
-  // The packets the emulator received, from its log, in order.
+  // The packets the current emulator run received, from its log, in order.
   std::vector<Packet> Packets();
   // Log lines of one event ("sent", "open", "close").
   std::vector<std::string> KeyboardEvents(const std::string &event);
@@ -120,6 +120,7 @@ private:
 
   std::string root_, devices_, kbdLog_;
   int kbdPid_ = -1;
+  int kbdRuns_ = 0;
   std::thread ui_;
   LinkController link_;
   std::chrono::steady_clock::time_point start_;
