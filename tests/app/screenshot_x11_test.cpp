@@ -1,0 +1,218 @@
+// The real vantrel on its own Xvfb: the main window as drawn in each phase
+// (picture, texts, connect button), and the emulated keyboard's sentence
+// arriving in a real X client through xtest. Skipped when Xvfb is missing.
+#include "app/settings_store.h"
+#include "app_test_env.h"
+#include "tests/inject/x_session.h"
+
+#include <gtest/gtest.h>
+
+#include <X11/Xlib.h>
+#include <X11/Xutil.h>
+
+#include <chrono>
+#include <csignal>
+#include <cstring>
+#include <fcntl.h>
+#include <filesystem>
+#include <fstream>
+#include <functional>
+#include <sstream>
+#include <sys/wait.h>
+#include <thread>
+#include <unistd.h>
+
+namespace fs = std::filesystem;
+using namespace std::chrono_literals;
+
+namespace {
+
+struct Shot {
+  int width = 0, height = 0;
+  std::vector<uint32_t> rgb; // 0xRRGGBB
+  uint32_t At(int x, int y) const { return rgb[static_cast<size_t>(y) * width + x]; }
+};
+
+Window FindByName(Display *d, Window w, const char *name) {
+  char *title = nullptr;
+  if (XFetchName(d, w, &title) && title) {
+    bool match = strcmp(title, name) == 0;
+    XFree(title);
+    XWindowAttributes a;
+    if (match && XGetWindowAttributes(d, w, &a) && a.map_state == IsViewable)
+      return w;
+  }
+  Window root, parent, *children = nullptr;
+  unsigned count = 0;
+  Window found = 0;
+  if (XQueryTree(d, w, &root, &parent, &children, &count)) {
+    for (unsigned i = 0; i < count && !found; ++i)
+      found = FindByName(d, children[i], name);
+    if (children)
+      XFree(children);
+  }
+  return found;
+}
+
+bool Grab(const std::string &display, Shot &shot) {
+  Display *d = XOpenDisplay(display.c_str());
+  if (!d)
+    return false;
+  Window w = FindByName(d, DefaultRootWindow(d), "Vantrel");
+  XWindowAttributes a;
+  bool ok = w && XGetWindowAttributes(d, w, &a);
+  if (ok) {
+    XImage *image = XGetImage(d, w, 0, 0, a.width, a.height, AllPlanes, ZPixmap);
+    ok = image != nullptr;
+    if (ok) {
+      shot.width = a.width;
+      shot.height = a.height;
+      shot.rgb.resize(static_cast<size_t>(a.width) * a.height);
+      for (int y = 0; y < a.height; ++y)
+        for (int x = 0; x < a.width; ++x)
+          shot.rgb[static_cast<size_t>(y) * a.width + x] =
+              static_cast<uint32_t>(XGetPixel(image, x, y)) & 0xFFFFFF;
+      XDestroyImage(image);
+    }
+  }
+  XCloseDisplay(d);
+  return ok;
+}
+
+int Count(const Shot &s, int x0, int y0, int x1, int y1, const std::function<bool(int, int, int)> &f) {
+  int n = 0;
+  for (int y = std::max(0, y0); y < std::min(s.height, y1); ++y)
+    for (int x = std::max(0, x0); x < std::min(s.width, x1); ++x) {
+      uint32_t p = s.At(x, y);
+      n += f(p >> 16, (p >> 8) & 0xFF, p & 0xFF);
+    }
+  return n;
+}
+
+bool Fabric(int r, int g, int b) { return b > r + 30 && b < 170 && g < 130; }
+bool Ink(int r, int g, int b) { return r < 110 && g < 110 && b < 110; }
+
+std::string ReadAll(const std::string &path) {
+  std::ifstream in(path);
+  std::stringstream s;
+  s << in.rdbuf();
+  return s.str();
+}
+
+pid_t Spawn(const std::vector<std::string> &args, const std::vector<std::string> &env) {
+  pid_t pid = fork();
+  if (pid == 0) {
+    for (const std::string &e : env)
+      putenv(const_cast<char *>(e.c_str()));
+    unsetenv("QT_QPA_PLATFORM");
+    int null = open("/dev/null", O_WRONLY);
+    dup2(null, 1);
+    dup2(null, 2);
+    std::vector<char *> argv;
+    for (const std::string &a : args)
+      argv.push_back(const_cast<char *>(a.c_str()));
+    argv.push_back(nullptr);
+    execv(argv[0], argv.data());
+    _exit(127);
+  }
+  return pid;
+}
+
+int WaitExit(pid_t pid, std::chrono::milliseconds limit) {
+  const auto end = std::chrono::steady_clock::now() + limit;
+  while (std::chrono::steady_clock::now() < end) {
+    int status = 0;
+    if (waitpid(pid, &status, WNOHANG) == pid)
+      return WIFEXITED(status) ? WEXITSTATUS(status) : -2;
+    std::this_thread::sleep_for(20ms);
+  }
+  KillChild(pid);
+  return -1;
+}
+
+bool WaitFor(const std::function<bool()> &done, std::chrono::milliseconds limit) {
+  const auto end = std::chrono::steady_clock::now() + limit;
+  while (std::chrono::steady_clock::now() < end) {
+    if (done())
+      return true;
+    std::this_thread::sleep_for(100ms);
+  }
+  return done();
+}
+
+TEST(OnX11, WindowInEachPhaseAndTypingIntoAnXClient) {
+  XvfbServer xvfb;
+  if (!xvfb.Start())
+    GTEST_SKIP() << "no Xvfb: " << xvfb.why();
+  AppSandbox box;
+  for (const char *name : {"English.lang", "Intl English.kcod", "vtr.bmp", "vtr_wide.bmp"})
+    box.CopyData(name, std::string("opt/Vantrel/") + name);
+  box.MakeFolder("dev");
+  SettingsStore::WriteString(u"COMPORT", u"COM4:");
+  SettingsStore::WriteDword(u"Initialised", 1);
+  SettingsStore::WriteString(u"keycode", u"Intl English.kcod");
+  SettingsStore::WriteString(u"language", u"English.lang");
+  SettingsStore::WriteDword(u"Serial No", 0x00A5F301);
+  const std::string trace = box.root() + "/trace.log";
+  const std::vector<std::string> env = {
+      "DISPLAY=" + xvfb.display(),          "VANTREL_ROOT=" + box.root(),
+      "VANTREL_REGISTRY=" + box.root() + "/registry.db",
+      "VANTREL_DEVICES=" + box.root() + "/dev", "VANTREL_INJECT=xtest",
+      "VANTREL_TRACE=" + trace,              "XDG_RUNTIME_DIR=" + box.root()};
+
+  pid_t kbd = Spawn({VANTREL_KBD_EXE, "--port", "COM4", "--devices", box.root() + "/dev",
+                     "--type", "Hello world", "--type-delay", "4000", "--key-interval", "50"},
+                    env);
+  ASSERT_TRUE(WaitFor([&] { return fs::exists(box.root() + "/dev/COM4"); }, 5s));
+  pid_t app = Spawn({VANTREL_EXE}, env);
+
+  Shot idle;
+  ASSERT_TRUE(WaitFor([&] { return ReadAll(trace).find("Connect button: Connect") !=
+                                       std::string::npos && Grab(xvfb.display(), idle); },
+                      20s));
+  std::this_thread::sleep_for(500ms);
+  ASSERT_TRUE(Grab(xvfb.display(), idle));
+  const int w = idle.width, h = idle.height, unit = h / 6;
+  // The keyboard picture at the top, centred.
+  EXPECT_GT(Count(idle, w / 4, 5, 3 * w / 4, 100, Fabric), 2000);
+  EXPECT_EQ(Count(idle, 0, h / 2, w, h, Fabric), 0);
+  // Text in the lower half, outside the button.
+  EXPECT_GT(Count(idle, 0, 5 * unit + 2, w, h, Ink), 30);
+  // The button: a filled face with its caption.
+  EXPECT_GT(Count(idle, 10, 4 * unit + 2, w - 10, 5 * unit - 2,
+                  [](int r, int g, int b) { return r < 250 || g < 250 || b < 250; }),
+            (w - 20) * (unit - 4) / 2);
+  EXPECT_GT(Count(idle, 10, 4 * unit, w - 10, 5 * unit, Ink), 10);
+
+  // A second launch asks the running one to connect; the emulator starts
+  // typing four seconds after the handshake, once the recording client has
+  // the focus (it opens over the window, so the screenshots come first).
+  pid_t connect = Spawn({VANTREL_EXE, "--connect"}, env);
+  EXPECT_EQ(WaitExit(connect, 10s), 0);
+  ASSERT_TRUE(WaitFor([&] { return ReadAll(trace).find("Connect button: Disconnect") !=
+                                   std::string::npos; },
+                      20s))
+      << ReadAll(trace);
+  std::this_thread::sleep_for(300ms);
+  Shot connected;
+  ASSERT_TRUE(Grab(xvfb.display(), connected));
+  ASSERT_EQ(connected.width, w);
+  // The caption changed, the picture did not.
+  int changed = 0;
+  for (int y = 4 * unit; y < 5 * unit; ++y)
+    for (int x = 10; x < w - 10; ++x)
+      changed += connected.At(x, y) != idle.At(x, y);
+  EXPECT_GT(changed, 20);
+  EXPECT_GT(Count(connected, w / 4, 5, 3 * w / 4, 100, Fabric), 2000);
+
+  Recorder recorder;
+  ASSERT_TRUE(recorder.Start(xvfb.display()));
+  EXPECT_EQ(recorder.Read(11, 10000), U"Hello world");
+
+  pid_t quit = Spawn({VANTREL_EXE, "--quit"}, env);
+  EXPECT_EQ(WaitExit(quit, 10s), 0);
+  EXPECT_EQ(WaitExit(app, 15s), 0);
+  KillChild(kbd);
+}
+
+} // namespace
