@@ -5,7 +5,7 @@
 
 namespace {
 
-const char kHelp[] = R"(Usage: vantrel [--connect]
+const char kHelp[] = R"(Usage: vantrel [--connect | --quit]
 
 Vantrel is the companion of the textile keyboard: it connects to the keyboard
 over its Bluetooth serial port and types what you press on it into the window
@@ -19,6 +19,8 @@ Options:
               connect button were pressed (nothing happens when it is already
               connected). When Vantrel is already running, the running one is
               asked to connect. Meant for starting at login.
+  --quit      ask the running Vantrel to quit as its Quit soft key does
+              (the keyboard is disconnected first); starts nothing
   --help      show this text and end
 
 Environment (each optional):
@@ -46,8 +48,8 @@ Without a display, set QT_QPA_PLATFORM=offscreen to run with no window shown.
 Settings are kept in the settings database under HKLM\Software\Vantrel; the
 vantrel-reg tool reads and changes them.
 
-Exit status: 0 (also when another Vantrel was already running); 2 for a
-mistake on the command line.
+Exit status: 0 (also when another Vantrel was already running); 1 for --quit
+when no Vantrel runs; 2 for a mistake on the command line.
 )";
 
 } // namespace
@@ -61,10 +63,16 @@ int ParseCommandLine(int argc, char **argv, CommandLine &options) {
       options.help = true;
     } else if (strcmp(arg, "--connect") == 0) {
       options.connect = true;
+    } else if (strcmp(arg, "--quit") == 0) {
+      options.quit = true;
     } else {
       fprintf(stderr, "vantrel: unknown option '%s'\nTry 'vantrel --help'.\n", arg);
       return 2;
     }
+  }
+  if (options.connect && options.quit) {
+    fprintf(stderr, "vantrel: --connect and --quit do not go together\nTry 'vantrel --help'.\n");
+    return 2;
   }
   return 0;
 }

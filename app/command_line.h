@@ -1,9 +1,10 @@
-// The program's command line: --help and --connect.
+// The program's command line: --help, --connect and --quit.
 #pragma once
 
 struct CommandLine {
   bool help = false;
   bool connect = false;
+  bool quit = false;
 };
 
 // Reads argv. Returns 0 when the options are good, 2 after writing a short

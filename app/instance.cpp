@@ -15,6 +15,9 @@
 
 namespace {
 
+const char kQuitRequest[] = "quit";
+constexpr UINT kQuitCommand = 40002; // the Quit soft key
+
 // What the main window knows of the link, for connect requests.
 enum class LinkView { NotReady, ReadyIdle, Busy };
 LinkView gLinkView = LinkView::NotReady;
@@ -32,8 +35,13 @@ std::string InstanceName() {
   for (const char *p = db; *p; ++p)
     hash = (hash ^ static_cast<unsigned char>(*p)) * 1099511628211ull;
   char name[64];
-  snprintf(name, sizeof name, "vantrel-%u-%016llx", static_cast<unsigned>(getuid()),
+  snprintf(name, sizeof name, "vantrel-instance-%u-%016llx", static_cast<unsigned>(getuid()),
            static_cast<unsigned long long>(hash));
+  // In the user's private runtime folder when there is one, so no other
+  // user can take the name first.
+  const char *runtime = getenv("XDG_RUNTIME_DIR");
+  if (runtime && *runtime)
+    return std::string(runtime) + "/" + name;
   return name;
 }
 
@@ -51,6 +59,12 @@ void PostToggle() {
   PostMessageW(typingWnd, WM_TOGGLE_CONNECTION, 0, 0);
 }
 
+bool Claim(const char *request) {
+  const std::string name = InstanceName();
+  return name.empty() ? SingleInstanceClaim(request)
+                      : SingleInstanceClaimNamed(name.c_str(), request);
+}
+
 void OnLaunchRequest(const char *request, void *) {
   if (strcmp(request, SINGLE_INSTANCE_CONNECT) == 0) {
     RequestConnect();
@@ -59,6 +73,12 @@ void OnLaunchRequest(const char *request, void *) {
   HWND main = AppGlobals.mainWindow;
   if (!main)
     return;
+  if (strcmp(request, kQuitRequest) == 0) {
+    NKDbgPrintfW(u"Quitting as a new launch asked\r\n");
+    PostMessageW(main, WM_COMMAND, kQuitCommand, 0);
+    return;
+  }
+  NKDbgPrintfW(u"Brought forward by a new launch\r\n");
   SetForegroundWindow(reinterpret_cast<HWND>(reinterpret_cast<uintptr_t>(main) | 1u));
   ShowWindow(main, SW_SHOW);
 }
@@ -69,14 +89,20 @@ bool ClaimInstance() {
   if (!VantrelQtActive())
     return true;
   const char *request = gConnectAtStart ? SINGLE_INSTANCE_CONNECT : SINGLE_INSTANCE_SHOW;
-  const std::string name = InstanceName();
-  const bool first = name.empty() ? SingleInstanceClaim(request)
-                                  : SingleInstanceClaimNamed(name.c_str(), request);
+  const bool first = Claim(request);
   if (first)
     SetSingleInstanceHandler(OnLaunchRequest, nullptr);
   else
     NKDbgPrintfW(u"Vantrel is already running: handed over the launch\r\n");
   return first;
+}
+
+bool AskRunningInstanceToQuit() {
+  if (!VantrelQtActive() || Claim(kQuitRequest)) {
+    ReleaseInstance();
+    return false;
+  }
+  return true;
 }
 
 void ReleaseInstance() {

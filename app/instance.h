@@ -7,6 +7,10 @@
 // to connect, after RequestConnectAtStart) and this launch should end with
 // exit code 0. Without the desktop toolkit there is nothing to claim (true).
 bool ClaimInstance();
+// --quit: asks the running instance to quit as its Quit soft key does
+// (disconnecting the keyboard first). Returns true when one was running and
+// has been asked; false when none runs (nothing is started).
+bool AskRunningInstanceToQuit();
 // Lets go of the claim, so that a restart of the program can take it.
 void ReleaseInstance();
 

@@ -33,6 +33,12 @@ int main(int argc, char **argv) {
   if (!VantrelQtInit(argc, argv))
     fprintf(stderr, "vantrel: no display could be opened; running without a window "
                     "(QT_QPA_PLATFORM=offscreen runs without one on purpose)\n");
+  if (options.quit) {
+    if (AskRunningInstanceToQuit())
+      return 0;
+    fprintf(stderr, "vantrel: no Vantrel is running\n");
+    return 1;
+  }
   RegisterVantrelResources();
   const char *backend = InjectSelectBackend();
   NKDbgPrintfW(u"Typing keys through %s\r\n", Utf8ToUtf16(backend ? backend : "none").c_str());
