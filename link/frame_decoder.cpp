@@ -32,6 +32,8 @@ constexpr size_t kIdentityFrameUsed = 11;
 constexpr size_t kCalibrationFrameSize = 8;
 constexpr size_t kCalibrationFrameUsed = 7;
 
+constexpr size_t kMaxBlockSize = kRxSize - kIdentityFrameSize;
+
 constexpr UINT kKeyClickFlags = SND_RESOURCE | SND_ASYNC | SND_NOWAIT; // 0x42005
 
 // Reads from the port into rxBuffer[count..end) with one ReadFile, end
@@ -110,7 +112,10 @@ void HandleKeyByte(uint8_t scancode) {
 int ReceiveBlock(int blockSize) {
   uint8_t *rx = AppGlobals.rxBuffer;
   memset(rx, 0, kRxSize);
-  size_t count = blockSize > 0 ? ReadInto(0, static_cast<size_t>(blockSize)) : 0;
+  // A block never fills the buffer so far that a frame starting in it could
+  // not be completed inside it.
+  size_t block = std::clamp<int>(blockSize, 0, static_cast<int>(kMaxBlockSize));
+  size_t count = ReadInto(0, block);
 
   if (!AppGlobals.linkSynchronised) {
     if (!FindSyncPattern(count))

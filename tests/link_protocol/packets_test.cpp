@@ -127,7 +127,7 @@ TEST_F(PacketsOnWire, SensitivitySequenceComparesLikeThePush) {
 
 TEST_F(PacketsOnWire, TwoThreadsSendingAtOnceNeverMixPackets) {
   OpenPort();
-  constexpr int kEach = 400;
+  constexpr int kEach = 3000;
   auto sender = [](uint8_t id) {
     for (int i = 0; i < kEach; ++i) {
       CommandPacket p;
