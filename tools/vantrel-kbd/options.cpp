@@ -68,7 +68,8 @@ Calibration (after calibration on and the calibration-mode packet):
 Typing (starts once, after the first handshake of the run):
   --type TEXT            press the keys a person presses for TEXT: Shift
                          (scancode 2) before a capital or a shifted symbol
-                         (US arrangement); "\n" is Enter
+                         (US arrangement); \n Enter, \t Tab, \b Backspace,
+                         \e Esc, \\ a backslash
   --keys LIST            raw byte values, e.g. "65,66,0x5A" (0..255; values
                          from 128 up are markers, not keys)
   --key-interval MS      time between two key presses (default 100)
@@ -93,6 +94,26 @@ bool ParseNumber(const char *text, unsigned long max, unsigned long &out) {
     return false;
   out = v;
   return true;
+}
+
+// --type understands \n (Enter), \t (Tab), \b (Backspace), \e (Esc) and
+// \\ (a backslash), since a shell argument cannot easily hold the keys.
+std::string Unescape(const std::string &text) {
+  std::string out;
+  for (size_t i = 0; i < text.size(); ++i) {
+    if (text[i] != '\\' || i + 1 == text.size()) {
+      out += text[i];
+      continue;
+    }
+    switch (text[++i]) {
+    case 'n': out += '\n'; break;
+    case 't': out += '\t'; break;
+    case 'b': out += '\b'; break;
+    case 'e': out += '\x1b'; break;
+    default: out += text[i]; break;
+    }
+  }
+  return out;
 }
 
 int UsageError(const std::string &message) {
@@ -142,7 +163,7 @@ int ParseOptions(int argc, char **argv, Options &opt) {
       } else if (name == "--log") {
         opt.logPath = v;
       } else if (name == "--type") {
-        if (!TextToScancodes(v, opt.keys, error))
+        if (!TextToScancodes(Unescape(v), opt.keys, error))
           return UsageError("--type: " + error);
       } else if (name == "--keys") {
         if (!ParseByteList(v, opt.keys, error))
