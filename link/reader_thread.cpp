@@ -95,6 +95,21 @@ void AskForCalibration() {
     PostMessageW(AppGlobals.mainWindow, WM_CALIBRATE, 0, 0);
 }
 
+// One block from the port, noting whether the port has gone: once its far
+// side hangs up, every read fails at once, and the polling loops would spin
+// until a timer noticed (the heartbeat timer never does while calibrating).
+int ReadBlock(int blockSize, bool &portLost) {
+  SetLastError(ERROR_SUCCESS);
+  int r = ReceiveBlock(blockSize);
+  portLost = GetLastError() == ERROR_READ_FAULT;
+  return r;
+}
+
+void OnPortLost(int32_t state) {
+  if (Advance(state, LINK_DISCONNECTING))
+    NKDbgPrintfW(u"Port lost\r\n");
+}
+
 } // namespace
 
 void SyncStep() {
@@ -185,13 +200,21 @@ void RunDisconnection() {
 void RunTyping() {
   AppGlobals.connectRequested.store(0);
   NKDbgPrintfW(u"TYPING\r\n");
-  while (AppGlobals.linkState.load() == LINK_TYPING)
-    ReceiveBlock(1);
+  bool lost = false;
+  while (AppGlobals.linkState.load() == LINK_TYPING) {
+    ReadBlock(1, lost);
+    if (lost)
+      OnPortLost(LINK_TYPING);
+  }
 }
 
 void RunCalibration() {
+  bool lost = false;
   while (AppGlobals.linkState.load() == LINK_CALIBRATING) {
-    if (ReceiveBlock(kBlock) == RX_CALIBRATION_FAILED && Advance(LINK_CALIBRATING, LINK_TYPING)) {
+    int r = ReadBlock(kBlock, lost);
+    if (lost)
+      OnPortLost(LINK_CALIBRATING);
+    if (r == RX_CALIBRATION_FAILED && Advance(LINK_CALIBRATING, LINK_TYPING)) {
       PostMessageW(AppGlobals.calibrationDialog.load(), WM_CALIBRATION_FAILED, 0, 0);
       SendCalibrationFailed();
     }
