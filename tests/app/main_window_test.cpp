@@ -325,3 +325,22 @@ TEST_F(MainWindowTest, HelpOpensTheDocumentOfInstallDirDetached) {
 }
 
 } // namespace
+
+// Agreeing to calibrate a new keyboard puts the link into calibration and
+// asks the main window for the calibration dialog; without that dialog the
+// link must be handed back to typing, not left calibrating for good.
+TEST_F(MainWindowTest, CalibrationWithoutItsDialogReturnsTheLinkToTyping) {
+  Start();
+  PumpMessages();
+  LinkMessages().clear();
+  AppGlobals.linkState = LINK_CALIBRATING;
+  Post(WM_CALIBRATE, 0, 0);
+  EXPECT_EQ(Sent(WM_END_CALIBRATION).size(), 1u);
+
+  // From the menu while typing, nothing is asked of the link.
+  LinkMessages().clear();
+  AppGlobals.linkState = LINK_TYPING;
+  Command(kCommandCalibration);
+  PumpMessages();
+  EXPECT_TRUE(Sent(WM_END_CALIBRATION).empty());
+}
