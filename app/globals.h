@@ -70,7 +70,6 @@ struct AppGlobalsRecord {
   uint8_t rxBuffer[255] = {};
   uint8_t linkSynchronised = 0;
   uint8_t handshakeReference = 0;
-  uint8_t commandPacket[12] = {};
   uint8_t txPacket[12] = {};
   std::atomic<float> batteryLevel{0.0f};
 

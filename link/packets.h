@@ -57,8 +57,8 @@ uint8_t PacketChecksum(const uint8_t *packet);
 // write, whole and unmixed with packets of the other thread: the copy into
 // AppGlobals.txPacket and the write happen under one lock. Returns the
 // number of bytes written, 0 on failure (no retry, no report). Traces
-// "Request System data " for REQUEST_SYSTEM_DATA. AppGlobals.commandPacket
-// is not used: set-parameter packets are built in the caller's own buffer.
+// "Request System data " for REQUEST_SYSTEM_DATA. Set-parameter packets are
+// built in each caller's own buffer, so the two threads never share one.
 DWORD SendPacket(const CommandPacket packet);
 // Sends parameters 0 to 10 from the stored settings, 200 ms apart (at least
 // 2.2 s on the calling thread).
