@@ -3,6 +3,7 @@
 #include "platform/inject/key_sink.h"
 #include "platform/trace.h"
 #include "platform/xtest/keymap_index.h"
+#include "platform/xtest/level_type.h"
 #include "platform/xtest/spare_pool.h"
 #include "platform/xtest/vk_keysyms.h"
 
@@ -132,6 +133,9 @@ public:
       h = Held{};
     }
     RestoreLent();
+    if (xkb_)
+      XkbFreeKeyboard(xkb_, 0, True);
+    xkb_ = nullptr;
     gOurDisplay.store(nullptr);
     XCloseDisplay(dpy_);
     dpy_ = nullptr;
@@ -147,7 +151,7 @@ public:
       if (held.keycode) {
         XTestFakeKeyEvent(dpy_, held.keycode, False, CurrentTime);
         if (held.slot >= 0 && static_cast<size_t>(held.slot) < pool_.size()) {
-          pool_.Use(held.slot, NowUs());
+          pool_.Use(held.slot, 0, NowUs());
           pool_.Unpin(held.slot);
         }
         held = Held{};
@@ -175,7 +179,7 @@ public:
     if (!kc && (syms.modifier || !syms.shifted))
       kc = index_.FindAnywhere(syms.base);
     if (!kc && !syms.modifier) {
-      slot = Lend(syms.base, syms.shifted);
+      slot = Lend(syms.base, syms.shifted, true).slot;
       if (slot >= 0)
         kc = pool_.slot(slot).keycode;
     }
@@ -189,7 +193,7 @@ public:
     held.slot = slot;
     if (slot >= 0) {
       pool_.Pin(slot);
-      pool_.Use(slot, NowUs());
+      pool_.Use(slot, 0, NowUs());
     }
   }
 
@@ -227,11 +231,25 @@ private:
     KeySym lower = ks, upper = ks;
     XConvertCase(ks, &lower, &upper);
     bool pair = lower != upper && (ks == lower || ks == upper);
-    int slot = pair ? Lend(lower, upper) : Lend(ks, 0);
-    if (slot < 0)
+    SparePool::Lease lease = pair ? Lend(lower, upper, false) : Lend(ks, 0, false);
+    if (lease.slot < 0)
       return false;
     unsigned mods = 0;
-    if (pair) {
+    if (pool_.halves() == 2) {
+      // The modifiers that make a client read ks from the lent half, given
+      // the host's locked modifiers (caps lock) as the key type treats them.
+      const SpareSlot &s = pool_.slot(lease.slot);
+      std::vector<unsigned> candidates =
+          lease.half == 0 ? std::vector<unsigned>{0u, ShiftMask}
+                          : std::vector<unsigned>{level3Mask_, level3Mask_ | ShiftMask};
+      long m = ModsToRead(fourLevel_, LevelSyms(s), ks, index_.lockedMods(), candidates);
+      if (m < 0) {
+        PlatformTrace("inject: no modifiers type keysym 0x%lX with locked modifiers 0x%X", ks,
+                      index_.lockedMods());
+        return false;
+      }
+      mods = static_cast<unsigned>(m);
+    } else if (pair) {
       // A lent letter has the alphabetic key type: caps lock gives the
       // capital, and Shift with caps lock gives the small letter again.
       bool wantUpper = ks == upper;
@@ -239,8 +257,8 @@ private:
       if (wantUpper != capsOn)
         mods = ShiftMask;
     }
-    Tap(pool_.slot(slot).keycode, mods);
-    pool_.Use(slot, NowUs());
+    Tap(pool_.slot(lease.slot).keycode, mods);
+    pool_.Use(lease.slot, lease.half, NowUs());
     return true;
   }
 
@@ -260,31 +278,117 @@ private:
       XTestFakeKeyEvent(dpy_, shiftKeycode_, False, CurrentTime);
   }
 
-  // Lends a spare keycode to the keysym pair (upper 0: one level only) and
-  // returns its slot, or -1 when there is none to lend.
-  int Lend(unsigned long lower, unsigned long upper) {
-    SparePool::Lease lease = pool_.Find(lower, upper);
+  // Lends a spare keycode (or half of one) to the keysym pair (upper 0: the
+  // keysym alone) and returns where it is; slot -1 when there is none to lend.
+  // keyLend: for a virtual key, which is pressed without the level-3 modifier.
+  SparePool::Lease Lend(unsigned long lower, unsigned long upper, bool keyLend) {
+    SparePool::Lease lease = pool_.Find(lower, upper, NowUs(), keyLend);
     if (lease.slot < 0) {
       PlatformTrace("inject: no spare keycode free for keysym 0x%lX", lower);
-      return -1;
+      return lease;
     }
     if (!lease.remap)
-      return lease.slot;
+      return lease;
     int64_t wait = lease.readyAtUs - NowUs();
     if (wait > 0) {
-      // Every spare was used within the settle time: wait for the least
-      // recently used one rather than risk a client misreading it.
+      // Every spare was used within the settle time: wait for the one that
+      // settles first rather than risk a client misreading it.
       XFlush(dpy_);
       std::this_thread::sleep_for(std::chrono::microseconds(wait));
     }
-    KeySym syms[2] = {static_cast<KeySym>(lower), static_cast<KeySym>(upper)};
-    XChangeKeyboardMapping(dpy_, static_cast<int>(pool_.slot(lease.slot).keycode), upper ? 2 : 1,
-                           syms, 1);
+    unsigned kc = pool_.slot(lease.slot).keycode;
+    if (keyLend || pool_.halves() == 1) {
+      // An ordinary key: the server gives it the type its keysyms call for
+      // (alphabetic for a letter pair), as for any key mapped this way.
+      KeySym syms[2] = {static_cast<KeySym>(lower), static_cast<KeySym>(upper)};
+      DropExplicitType(kc);
+      XChangeKeyboardMapping(dpy_, static_cast<int>(kc), upper ? 2 : 1, syms, 1);
+    } else {
+      // A four-level key with the pair on its half and the other half's
+      // pair kept as it is, so that a key event typed on the other half
+      // before the change reads the same under either mapping.
+      SpareSlot next = pool_.slot(lease.slot);
+      next.half[lease.half].lower = lower;
+      next.half[lease.half].upper = upper;
+      if (!SetFourLevelKey(kc, LevelSyms(next))) {
+        PlatformTrace("inject: keycode %u could not be given keysym 0x%lX", kc, lower);
+        lease.slot = -1;
+        return lease;
+      }
+    }
     // Once the server has taken the change, the change notice is queued for
     // every client ahead of any key event that follows.
     XSync(dpy_, False);
-    pool_.Assign(lease.slot, lower, upper);
-    return lease.slot;
+    pool_.Assign(lease.slot, lease.half, lower, upper, keyLend);
+    return lease;
+  }
+
+  // The keysyms of the four levels of a slot lent for characters: each
+  // half's pair, a single keysym on both levels of its half (so that Shift
+  // and caps lock leave it as it is), NoSymbol for an empty half.
+  static std::vector<unsigned long> LevelSyms(const SpareSlot &s) {
+    std::vector<unsigned long> syms;
+    for (const SpareHalf &h : s.half) {
+      syms.push_back(h.lower);
+      syms.push_back(h.upper ? h.upper : h.lower);
+    }
+    return syms;
+  }
+
+  // Gives keycode one group of the four-level lending type with these
+  // keysyms. The type is set (and marked explicit, so that the server keeps
+  // it) with an XKB request the first time; the keysyms always go in a core
+  // request, as for a two-level lend, because only a core change is
+  // announced to every client: one that has not yet read its XKB keymap is
+  // not sent the XKB notice, and would translate the key with the keymap it
+  // cached before.
+  bool SetFourLevelKey(unsigned kc, const std::vector<unsigned long> &syms) {
+    if (!xkb_ || !xkb_->map || fourLevelType_ < 0 || kc < xkb_->min_key_code ||
+        kc > xkb_->max_key_code || syms.size() != 4)
+      return false;
+    if (!explicitType_[kc]) {
+      if ((!xkb_->server || !xkb_->server->c_explicit) &&
+          XkbAllocServerMap(xkb_, XkbExplicitComponentsMask, 0) != Success)
+        return false;
+      KeySym *out = XkbResizeKeySyms(xkb_, static_cast<int>(kc), 4);
+      if (!out)
+        return false;
+      XkbSymMapRec &map = xkb_->map->key_sym_map[kc];
+      map.kt_index[0] = static_cast<unsigned char>(fourLevelType_);
+      map.group_info = XkbSetNumGroups(0, 1);
+      map.width = 4;
+      for (int i = 0; i < 4; ++i)
+        out[i] = NoSymbol;
+      xkb_->server->c_explicit[kc] = XkbExplicitKeyType1Mask;
+      XkbMapChangesRec changes{};
+      changes.changed = XkbKeySymsMask | XkbExplicitComponentsMask;
+      changes.first_key_sym = changes.first_key_explicit = static_cast<KeyCode>(kc);
+      changes.num_key_syms = changes.num_key_explicit = 1;
+      if (!XkbChangeMap(dpy_, xkb_, &changes))
+        return false;
+      explicitType_[kc] = true;
+    }
+    // Core order: group 1 levels 1-2, group 2 levels 1-2 (none), then group
+    // 1 levels 3-4.
+    KeySym core[6] = {syms[0], syms[1], NoSymbol, NoSymbol, syms[2], syms[3]};
+    XChangeKeyboardMapping(dpy_, static_cast<int>(kc), 6, core, 1);
+    return true;
+  }
+
+  // Clears the explicit type of a keycode lent as a four-level key, so that
+  // the core request that empties it gives it no group at all, as before.
+  void DropExplicitType(unsigned kc) {
+    if (!explicitType_[kc])
+      return;
+    explicitType_[kc] = false;
+    if (!xkb_ || !xkb_->server || !xkb_->server->c_explicit)
+      return;
+    xkb_->server->c_explicit[kc] = 0;
+    XkbMapChangesRec changes{};
+    changes.changed = XkbExplicitComponentsMask;
+    changes.first_key_explicit = static_cast<KeyCode>(kc);
+    changes.num_key_explicit = 1;
+    XkbChangeMap(dpy_, xkb_, &changes);
   }
 
   // Reads the keymap change notices that came in; reloads the keymap when a
@@ -338,32 +442,31 @@ private:
   }
 
   // Rereads the keymap: the spare keycodes (no keysym at all, or ours still
-  // carrying what we lent them) and the Shift and level-3 keys.
+  // carrying what we lent them), the Shift and level-3 keys, and whether
+  // lent keycodes can carry a second pair at levels 3-4.
   void ReloadKeymap() {
     keymapDirty_ = false;
     indexValid_ = false;
-    int minKc = 8, maxKc = 255, perKey = 0;
-    XDisplayKeycodes(dpy_, &minKc, &maxKc);
-    KeySym *map = XGetKeyboardMapping(dpy_, static_cast<KeyCode>(minKc), maxKc - minKc + 1, &perKey);
+    if (xkb_)
+      XkbFreeKeyboard(xkb_, 0, True);
+    xkb_ = XkbGetMap(dpy_, XkbKeyTypesMask | XkbKeySymsMask | XkbExplicitComponentsMask,
+                     XkbUseCoreKbd);
+    if (xkb_ && XkbGetNames(dpy_, XkbKeyTypeNamesMask, xkb_) != Success)
+      PlatformTrace("inject: key type names not available");
     std::vector<unsigned> spares;
-    auto symsOf = [&](unsigned kc, int i) {
-      return i < perKey ? map[(kc - static_cast<unsigned>(minKc)) * perKey + i] : NoSymbol;
-    };
-    for (int kc = minKc; map && kc <= maxKc; ++kc) {
+    for (int kc = xkb_ ? xkb_->min_key_code : 1; xkb_ && kc <= xkb_->max_key_code; ++kc) {
       bool empty = true;
-      for (int i = 0; i < perKey; ++i)
-        empty &= symsOf(static_cast<unsigned>(kc), i) == NoSymbol;
+      KeySym *syms = XkbKeySymsPtr(xkb_, kc);
+      for (int i = 0; i < XkbKeyNumSyms(xkb_, kc); ++i)
+        empty &= syms[i] == NoSymbol;
       int slot = pool_.IndexOfKeycode(static_cast<unsigned>(kc));
-      bool ours = slot >= 0 && pool_.slot(slot).lower &&
-                  symsOf(static_cast<unsigned>(kc), 0) == pool_.slot(slot).lower;
+      bool ours = slot >= 0 && pool_.slot(slot).lent() && ShowsLent(pool_.slot(slot));
       if (empty || ours)
         spares.push_back(static_cast<unsigned>(kc));
     }
-    pool_.SetKeycodes(spares, [&](unsigned kc, unsigned long lower, unsigned long) {
-      return symsOf(kc, 0) == lower;
+    pool_.SetKeycodes(spares, [&](unsigned kc, int half, unsigned long lower, unsigned long) {
+      return LevelSym(kc, 2 * half) == lower;
     });
-    if (map)
-      XFree(map);
     shiftKeycode_ = XKeysymToKeycode(dpy_, XK_Shift_L);
     if (!shiftKeycode_)
       shiftKeycode_ = XKeysymToKeycode(dpy_, XK_Shift_R);
@@ -371,6 +474,92 @@ private:
     level3Mask_ = level3Keycode_ ? XkbKeysymToModifiers(dpy_, XK_ISO_Level3_Shift) : 0;
     if (!level3Mask_)
       level3Keycode_ = 0;
+    FindFourLevelType();
+    pool_.SetHalves(fourLevelType_ >= 0 ? 2 : 1);
+    // Which keycodes still have the lending type fixed: a new keymap from
+    // elsewhere drops that, and the next lend must set it again.
+    for (unsigned kc = 0; kc < 256; ++kc) {
+      bool inRange = xkb_ && xkb_->server && xkb_->server->c_explicit &&
+                     kc >= xkb_->min_key_code && kc <= xkb_->max_key_code;
+      explicitType_[kc] = inRange && fourLevelType_ >= 0 &&
+                          (xkb_->server->c_explicit[kc] & XkbExplicitKeyType1Mask) &&
+                          XkbKeyNumGroups(xkb_, kc) > 0 &&
+                          XkbKeyKeyTypeIndex(xkb_, kc, 0) == fourLevelType_;
+    }
+  }
+
+  // The keysym at level (0-based) of the first group of kc in our copy of
+  // the keymap.
+  KeySym LevelSym(unsigned kc, int level) const {
+    if (!xkb_ || kc < xkb_->min_key_code || kc > xkb_->max_key_code ||
+        XkbKeyNumGroups(xkb_, kc) == 0 || level >= XkbKeyGroupWidth(xkb_, kc, 0))
+      return NoSymbol;
+    return XkbKeySymEntry(xkb_, kc, level, 0);
+  }
+
+  bool ShowsLent(const SpareSlot &s) const {
+    for (int h = 0; h < 2; ++h)
+      if (s.half[h].lower && LevelSym(s.keycode, 2 * h) != s.half[h].lower)
+        return false;
+    return true;
+  }
+
+  // Picks the key type for keycodes lent two pairs: one of the keymap's
+  // four-level alphabetic types, used only when it provably reads each of
+  // the four keysyms with a level-3 key we can press, with caps lock off
+  // and on. Without one, lent keycodes carry one pair, as ordinary keys.
+  void FindFourLevelType() {
+    fourLevelType_ = -1;
+    if (!xkb_ || !xkb_->map || !level3Mask_ || !level3Keycode_ || !shiftKeycode_)
+      return;
+    for (const char *name : {"FOUR_LEVEL_ALPHABETIC", "FOUR_LEVEL_SEMIALPHABETIC"}) {
+      Atom atom = XInternAtom(dpy_, name, True);
+      for (int t = 0; atom != None && t < xkb_->map->num_types; ++t) {
+        const XkbKeyTypeRec &type = xkb_->map->types[t];
+        if (type.name != atom || type.num_levels != 4)
+          continue;
+        LevelType lt = ToLevelType(type);
+        if (!ServesLending(lt))
+          continue;
+        fourLevelType_ = t;
+        fourLevel_ = lt;
+        return;
+      }
+    }
+  }
+
+  static LevelType ToLevelType(const XkbKeyTypeRec &type) {
+    LevelType lt;
+    lt.mask = type.mods.mask;
+    lt.numLevels = type.num_levels;
+    for (int i = 0; i < type.map_count; ++i) {
+      if (!type.map[i].active)
+        continue;
+      lt.entries.push_back({type.map[i].mods.mask, type.map[i].level,
+                            type.preserve ? type.preserve[i].mask : 0u});
+    }
+    return lt;
+  }
+
+  // Two letter pairs and a caseless keysym, each level reachable by its
+  // half's modifiers with caps lock off and on.
+  bool ServesLending(const LevelType &lt) const {
+    const std::vector<unsigned long> letters = {XK_Cyrillic_a, XK_Cyrillic_A, XK_Cyrillic_be,
+                                                XK_Cyrillic_BE};
+    const std::vector<unsigned long> caseless = {XK_EuroSign, XK_EuroSign, 0x1002260ul,
+                                                 0x1002260ul}; // U+2260 NOT EQUAL TO
+    for (unsigned locked : {0u, static_cast<unsigned>(LockMask)}) {
+      for (const auto *syms : {&letters, &caseless}) {
+        for (int level = 0; level < 4; ++level) {
+          std::vector<unsigned> candidates =
+              level < 2 ? std::vector<unsigned>{0u, ShiftMask}
+                        : std::vector<unsigned>{level3Mask_, level3Mask_ | ShiftMask};
+          if (ModsToRead(lt, *syms, (*syms)[level], locked, candidates) < 0)
+            return false;
+        }
+      }
+    }
+    return true;
   }
 
   // Gives every lent keycode back, once the last key typed on any of them
@@ -379,7 +568,7 @@ private:
     int64_t lastUse = INT64_MIN / 2;
     bool any = false;
     for (size_t i = 0; i < pool_.size(); ++i) {
-      if (pool_.slot(static_cast<int>(i)).lower) {
+      if (pool_.slot(static_cast<int>(i)).lent()) {
         any = true;
         lastUse = std::max(lastUse, pool_.slot(static_cast<int>(i)).lastUseUs);
       }
@@ -392,8 +581,9 @@ private:
       std::this_thread::sleep_for(std::chrono::microseconds(wait));
     for (size_t i = 0; i < pool_.size(); ++i) {
       const SpareSlot &s = pool_.slot(static_cast<int>(i));
-      if (!s.lower)
+      if (!s.lent())
         continue;
+      DropExplicitType(s.keycode);
       KeySym none = NoSymbol;
       XChangeKeyboardMapping(dpy_, static_cast<int>(s.keycode), 1, &none, 1);
     }
@@ -412,7 +602,7 @@ private:
       bool pinned = false, lent = false;
       for (size_t i = 0; i < pool_.size(); ++i) {
         pinned |= pool_.slot(static_cast<int>(i)).pins > 0;
-        lent |= pool_.slot(static_cast<int>(i)).lower != 0;
+        lent |= pool_.slot(static_cast<int>(i)).lent();
       }
       if (lent && !pinned) {
         RestoreLent();
@@ -433,6 +623,10 @@ private:
   bool indexValid_ = false;
   KeymapIndex index_;
   SparePool pool_{kSettleUs};
+  XkbDescPtr xkb_ = nullptr; // our copy of the keymap: types and keysyms
+  int fourLevelType_ = -1;   // index of the type for keycodes lent two pairs
+  LevelType fourLevel_;
+  bool explicitType_[256] = {}; // keycodes whose four-level type we made explicit
   unsigned shiftKeycode_ = 0, level3Keycode_ = 0, level3Mask_ = 0;
   Held held_[256];
 };

@@ -55,7 +55,7 @@ int main() {
     return 0;
   }
   Recorder recorder;
-  if (!server.SetLayout("de") || !recorder.Start(server.display())) {
+  if (!recorder.Start(server.display()) || !server.SetLayout("de")) {
     printf("bench_inject: skipped (German keymap or recording client not available)\n");
     return 0;
   }

@@ -1,6 +1,7 @@
 // Xvfb and recording client for the injection tests (see x_session.h).
 #include "tests/inject/x_session.h"
 
+#include <X11/Xatom.h>
 #include <X11/Xlib.h>
 
 #include <cerrno>
@@ -93,8 +94,10 @@ bool XvfbServer::Start() {
     QuietStdio();
     int out = dup(fds[1]); // without close-on-exec, for -displayfd
     std::string fdText = std::to_string(out);
+    // -noreset: without it the server goes back to its default keymap
+    // whenever its last client leaves (setxkbmap, when it is the only one).
     execlp("Xvfb", "Xvfb", "-displayfd", fdText.c_str(), "-screen", "0", "1024x768x24",
-           "-nolisten", "tcp", static_cast<char *>(nullptr));
+           "-nolisten", "tcp", "-noreset", static_cast<char *>(nullptr));
     _exit(127);
   }
   close(fds[1]);
@@ -121,7 +124,42 @@ bool XvfbServer::SetLayout(const char *layout) const {
   }
   int status = 0;
   waitpid(pid, &status, 0);
-  return WIFEXITED(status) && WEXITSTATUS(status) == 0;
+  if (!WIFEXITED(status) || WEXITSTATUS(status) != 0)
+    return false;
+  // setxkbmap succeeds even when the server drops the keymap again: check
+  // that the server now names the layout as its own.
+  return ServerLayout() == layout;
+}
+
+std::string XvfbServer::ServerLayout() const {
+  Display *dpy = XOpenDisplay(display_.c_str());
+  if (!dpy)
+    return "";
+  Atom prop = XInternAtom(dpy, "_XKB_RULES_NAMES", True);
+  std::string layout;
+  Atom type;
+  int format;
+  unsigned long count = 0, after = 0;
+  unsigned char *data = nullptr;
+  if (prop != None &&
+      XGetWindowProperty(dpy, DefaultRootWindow(dpy), prop, 0, 1024, False, XA_STRING, &type,
+                         &format, &count, &after, &data) == Success &&
+      data && format == 8) {
+    // rules, model, layout, variant, options: NUL-separated.
+    std::string names(reinterpret_cast<char *>(data), count);
+    size_t start = 0;
+    for (int field = 0; field < 2 && start != std::string::npos; ++field) {
+      start = names.find('\0', start);
+      if (start != std::string::npos)
+        ++start;
+    }
+    if (start != std::string::npos && start <= names.size())
+      layout = names.substr(start, names.find('\0', start) - start);
+  }
+  if (data)
+    XFree(data);
+  XCloseDisplay(dpy);
+  return layout;
 }
 
 Recorder::~Recorder() {

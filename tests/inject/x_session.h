@@ -13,8 +13,10 @@ public:
   bool Start();
   const std::string &display() const { return display_; }
   const std::string &why() const { return why_; }
-  // Runs `setxkbmap -display D layout`; true on success.
+  // Runs `setxkbmap -display D layout`; true when the server then has it.
   bool SetLayout(const char *layout) const;
+  // The layout the server names as its own ("" when it cannot be read).
+  std::string ServerLayout() const;
 
 private:
   pid_t pid_ = -1;
