@@ -20,11 +20,24 @@ LONG CopyName(const std::u16string &text, LPWSTR name, DWORD *nameLen) {
   return ERROR_SUCCESS;
 }
 
-// The answer when the index is past the end: no more items, unless the key
-// itself has gone.
-LONG PastTheEnd(sqlite3_int64 id) {
-  LONG check = CheckKeyExists(id);
-  return check == ERROR_SUCCESS ? ERROR_NO_MORE_ITEMS : check;
+// Steps an enumeration statement to the item at `index` of a key and reads
+// the item's name (column 0). ERROR_SUCCESS with the statement on the item's
+// row, for the caller to reset; otherwise the statement is reset and the
+// answer is no more items past the end (unless the key itself has gone), or
+// an error.
+LONG StepToItem(Stmt which, sqlite3_int64 id, DWORD index, sqlite3_stmt **stmt,
+                std::u16string *text) {
+  *stmt = Statement(which);
+  sqlite3_bind_int64(*stmt, 1, id);
+  sqlite3_bind_int64(*stmt, 2, index);
+  int rc = Step(*stmt);
+  if (rc != SQLITE_ROW) {
+    sqlite3_reset(*stmt);
+    return rc == SQLITE_DONE ? AnswerUnlessKeyGone(id, ERROR_NO_MORE_ITEMS) : ErrorFromSqlite(rc);
+  }
+  *text = DecodeName(sqlite3_column_text(*stmt, 0),
+                     static_cast<size_t>(sqlite3_column_bytes(*stmt, 0)));
+  return ERROR_SUCCESS;
 }
 
 } // namespace
@@ -37,16 +50,10 @@ LONG RegEnumKeyExW(HKEY key, DWORD index, LPWSTR name, DWORD *nameLen, DWORD *, 
   KeyRecord rec;
   if (!ResolveKey(key, &rec))
     return ERROR_INVALID_HANDLE;
-  sqlite3_stmt *stmt = Statement(kEnumKey);
-  sqlite3_bind_int64(stmt, 1, rec.id);
-  sqlite3_bind_int64(stmt, 2, index);
-  int rc = Step(stmt);
-  if (rc != SQLITE_ROW) {
-    sqlite3_reset(stmt);
-    return rc == SQLITE_DONE ? PastTheEnd(rec.id) : ErrorFromSqlite(rc);
-  }
-  std::u16string text = DecodeName(sqlite3_column_text(stmt, 0),
-                                   static_cast<size_t>(sqlite3_column_bytes(stmt, 0)));
+  sqlite3_stmt *stmt = nullptr;
+  std::u16string text;
+  if (LONG err = StepToItem(kEnumKey, rec.id, index, &stmt, &text))
+    return err;
   sqlite3_reset(stmt);
   // Keys have no class and no recorded write time here.
   if (cls && clsLen && *clsLen)
@@ -66,30 +73,11 @@ LONG RegEnumValueW(HKEY key, DWORD index, LPWSTR name, DWORD *nameLen, DWORD *, 
   KeyRecord rec;
   if (!ResolveKey(key, &rec))
     return ERROR_INVALID_HANDLE;
-  sqlite3_stmt *stmt = Statement(kEnumValue);
-  sqlite3_bind_int64(stmt, 1, rec.id);
-  sqlite3_bind_int64(stmt, 2, index);
-  int rc = Step(stmt);
-  if (rc != SQLITE_ROW) {
-    sqlite3_reset(stmt);
-    return rc == SQLITE_DONE ? PastTheEnd(rec.id) : ErrorFromSqlite(rc);
-  }
-  std::u16string text = DecodeName(sqlite3_column_text(stmt, 0),
-                                   static_cast<size_t>(sqlite3_column_bytes(stmt, 0)));
-  DWORD storedType = static_cast<DWORD>(sqlite3_column_int64(stmt, 1));
-  const void *bytes = sqlite3_column_blob(stmt, 2);
-  DWORD length = static_cast<DWORD>(sqlite3_column_bytes(stmt, 2));
-  LONG result = CopyName(text, name, nameLen);
-  if (type)
-    *type = storedType;
-  if (data) {
-    if (*dataLen < length)
-      result = ERROR_MORE_DATA;
-    else if (length && result == ERROR_SUCCESS)
-      memcpy(data, bytes, length);
-  }
-  if (dataLen)
-    *dataLen = length;
+  sqlite3_stmt *stmt = nullptr;
+  std::u16string text;
+  if (LONG err = StepToItem(kEnumValue, rec.id, index, &stmt, &text))
+    return err;
+  LONG result = CopyValue(stmt, 1, CopyName(text, name, nameLen), type, data, dataLen);
   sqlite3_reset(stmt);
   return result;
 }

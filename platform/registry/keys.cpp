@@ -36,6 +36,18 @@ std::string FullPath(const KeyRecord &parent, const std::vector<PathPart> &parts
   return path;
 }
 
+// With the lock held: the key behind a handle, the parts of a path below it
+// and their full path; or why the handle or the path will not do.
+LONG ResolveSubKey(HKEY parent, LPCWSTR subKey, KeyRecord *base, std::vector<PathPart> *parts,
+                   std::string *path) {
+  if (!ResolveKey(parent, base))
+    return ERROR_INVALID_HANDLE;
+  if (!SplitKeyPath(subKey, parts))
+    return ERROR_INVALID_PARAMETER;
+  *path = FullPath(*base, *parts);
+  return ERROR_SUCCESS;
+}
+
 } // namespace
 
 bool ResolveKey(HKEY key, KeyRecord *out) {
@@ -80,6 +92,11 @@ LONG CheckKeyExists(sqlite3_int64 id) {
   return ErrorFromSqlite(rc);
 }
 
+LONG AnswerUnlessKeyGone(sqlite3_int64 id, LONG answer) {
+  LONG check = CheckKeyExists(id);
+  return check == ERROR_SUCCESS ? answer : check;
+}
+
 } // namespace registry
 
 using namespace registry;
@@ -91,12 +108,10 @@ LONG RegCreateKeyExW(HKEY parent, LPCWSTR subKey, DWORD, LPWSTR, DWORD, DWORD, v
   *result = nullptr;
   auto lock = RegistryLock();
   KeyRecord base;
-  if (!ResolveKey(parent, &base))
-    return ERROR_INVALID_HANDLE;
   std::vector<PathPart> parts;
-  if (!SplitKeyPath(subKey, &parts))
-    return ERROR_INVALID_PARAMETER;
-  std::string path = FullPath(base, parts);
+  std::string path;
+  if (LONG err = ResolveSubKey(parent, subKey, &base, &parts, &path))
+    return err;
 
   // Most calls find the key there already: one indexed read, no write.
   sqlite3_int64 id = 0;
@@ -158,12 +173,10 @@ LONG RegOpenKeyExW(HKEY parent, LPCWSTR subKey, DWORD, DWORD, PHKEY result) {
   *result = nullptr;
   auto lock = RegistryLock();
   KeyRecord base;
-  if (!ResolveKey(parent, &base))
-    return ERROR_INVALID_HANDLE;
   std::vector<PathPart> parts;
-  if (!SplitKeyPath(subKey, &parts))
-    return ERROR_INVALID_PARAMETER;
-  std::string path = FullPath(base, parts);
+  std::string path;
+  if (LONG err = ResolveSubKey(parent, subKey, &base, &parts, &path))
+    return err;
   sqlite3_int64 id = 0;
   int rc = FindKey(path, &id);
   if (rc == SQLITE_DONE)
@@ -184,12 +197,12 @@ LONG RegCloseKey(HKEY key) {
 LONG RegDeleteKeyW(HKEY key, LPCWSTR subKey) {
   auto lock = RegistryLock();
   KeyRecord base;
-  if (!ResolveKey(key, &base))
-    return ERROR_INVALID_HANDLE;
   std::vector<PathPart> parts;
-  if (!SplitKeyPath(subKey, &parts) || parts.empty())
+  std::string path;
+  if (LONG err = ResolveSubKey(key, subKey, &base, &parts, &path))
+    return err;
+  if (parts.empty())
     return ERROR_INVALID_PARAMETER; // never the handle's own key, never the root
-  std::string path = FullPath(base, parts);
   std::string from = path + '\\';
   std::string to = path + ']'; // the character after '\', so [from, to) is the subtree
   return Write([&]() -> LONG {

@@ -87,6 +87,9 @@ bool FreeKeyHandle(HKEY key);
 // Whether the key behind a handle is still there (another thread or process
 // may have deleted it). Returns ERROR_SUCCESS, ERROR_KEY_DELETED or an error.
 LONG CheckKeyExists(sqlite3_int64 id);
+// The answer when a key has no such row: `answer`, unless the key itself has
+// gone (ERROR_KEY_DELETED) or could not be checked (an error).
+LONG AnswerUnlessKeyGone(sqlite3_int64 id, LONG answer);
 
 // Names. Encodes a UTF-16 name as UTF-8 (unpaired surrogates kept as their
 // three-byte forms, so every name survives the round trip), folding ASCII and
@@ -106,5 +109,13 @@ std::string JoinPath(const std::string &parentPath, const std::string &fold);
 
 // Binds a blob that may be empty (a zero-length blob, never NULL).
 int BindBlob(sqlite3_stmt *stmt, int index, const void *data, size_t size);
+
+// Hands out the value on a statement's row, its type in column `typeColumn`
+// and its bytes in the next: the type when asked for, the bytes when `data`
+// is given and they fit in *size (ERROR_MORE_DATA when they do not), and
+// their length in *size. `result` is the answer so far; bytes are copied only
+// while it is ERROR_SUCCESS. Returns the answer.
+LONG CopyValue(sqlite3_stmt *stmt, int typeColumn, LONG result, DWORD *type, BYTE *data,
+               DWORD *size);
 
 } // namespace registry

@@ -23,6 +23,28 @@ bool FoldValueName(LPCWSTR name, std::string *fold, std::string *asWritten) {
 
 } // namespace
 
+namespace registry {
+
+LONG CopyValue(sqlite3_stmt *stmt, int typeColumn, LONG result, DWORD *type, BYTE *data,
+               DWORD *size) {
+  DWORD storedType = static_cast<DWORD>(sqlite3_column_int64(stmt, typeColumn));
+  const void *bytes = sqlite3_column_blob(stmt, typeColumn + 1);
+  DWORD length = static_cast<DWORD>(sqlite3_column_bytes(stmt, typeColumn + 1));
+  if (type)
+    *type = storedType;
+  if (data) {
+    if (*size < length)
+      result = ERROR_MORE_DATA; // nothing copied; *size tells what is needed
+    else if (length && result == ERROR_SUCCESS)
+      memcpy(data, bytes, length);
+  }
+  if (size)
+    *size = length;
+  return result;
+}
+
+} // namespace registry
+
 LONG RegQueryValueExW(HKEY key, LPCWSTR name, DWORD *, DWORD *type, BYTE *data, DWORD *size) {
   if (data && !size)
     return ERROR_INVALID_PARAMETER;
@@ -39,28 +61,13 @@ LONG RegQueryValueExW(HKEY key, LPCWSTR name, DWORD *, DWORD *type, BYTE *data, 
   int rc = Step(stmt);
   if (rc == SQLITE_DONE) {
     sqlite3_reset(stmt);
-    LONG check = CheckKeyExists(rec.id);
-    return check == ERROR_SUCCESS ? ERROR_FILE_NOT_FOUND : check;
+    return AnswerUnlessKeyGone(rec.id, ERROR_FILE_NOT_FOUND);
   }
   if (rc != SQLITE_ROW) {
     sqlite3_reset(stmt);
     return ErrorFromSqlite(rc);
   }
-  DWORD storedType = static_cast<DWORD>(sqlite3_column_int64(stmt, 0));
-  const void *bytes = sqlite3_column_blob(stmt, 1);
-  DWORD length = static_cast<DWORD>(sqlite3_column_bytes(stmt, 1));
-  LONG result = ERROR_SUCCESS;
-  if (type)
-    *type = storedType;
-  if (data) {
-    if (*size < length) {
-      result = ERROR_MORE_DATA; // nothing copied; *size tells what is needed
-    } else if (length) {
-      memcpy(data, bytes, length);
-    }
-  }
-  if (size)
-    *size = length;
+  LONG result = CopyValue(stmt, 0, ERROR_SUCCESS, type, data, size);
   sqlite3_reset(stmt);
   return result;
 }
@@ -110,7 +117,6 @@ LONG RegDeleteValueW(HKEY key, LPCWSTR name) {
       return ErrorFromSqlite(rc);
     if (sqlite3_changes(Db()) > 0)
       return ERROR_SUCCESS;
-    LONG check = CheckKeyExists(rec.id);
-    return check == ERROR_SUCCESS ? ERROR_FILE_NOT_FOUND : check;
+    return AnswerUnlessKeyGone(rec.id, ERROR_FILE_NOT_FOUND);
   });
 }
