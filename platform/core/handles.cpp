@@ -86,9 +86,15 @@ BOOL CloseHandle(HANDLE h) {
   return TRUE; // the object goes when the last call using it returns
 }
 
-BOOL ReadFile(HANDLE h, void *buffer, DWORD n, DWORD *read, void *) {
-  if (read)
-    *read = 0;
+namespace {
+
+// ReadFile and WriteFile: the object's Read or Write, with the count zeroed
+// first and set to what moved.
+template <typename Buffer>
+BOOL Transfer(HANDLE h, Buffer buffer, DWORD n, DWORD *done,
+              BOOL (KernelObject::*move)(Buffer, DWORD, DWORD *)) {
+  if (done)
+    *done = 0;
   std::shared_ptr<KernelObject> obj = LookupHandle(h);
   if (!obj)
     return FALSE;
@@ -96,28 +102,21 @@ BOOL ReadFile(HANDLE h, void *buffer, DWORD n, DWORD *read, void *) {
     SetLastError(ERROR_INVALID_PARAMETER);
     return FALSE;
   }
-  DWORD got = 0;
-  BOOL ok = obj->Read(buffer, n, &got);
-  if (read)
-    *read = got;
+  DWORD moved = 0;
+  BOOL ok = ((*obj).*move)(buffer, n, &moved);
+  if (done)
+    *done = moved;
   return ok;
 }
 
+} // namespace
+
+BOOL ReadFile(HANDLE h, void *buffer, DWORD n, DWORD *read, void *) {
+  return Transfer(h, buffer, n, read, &KernelObject::Read);
+}
+
 BOOL WriteFile(HANDLE h, const void *buffer, DWORD n, DWORD *written, void *) {
-  if (written)
-    *written = 0;
-  std::shared_ptr<KernelObject> obj = LookupHandle(h);
-  if (!obj)
-    return FALSE;
-  if (!buffer && n > 0) {
-    SetLastError(ERROR_INVALID_PARAMETER);
-    return FALSE;
-  }
-  DWORD put = 0;
-  BOOL ok = obj->Write(buffer, n, &put);
-  if (written)
-    *written = put;
-  return ok;
+  return Transfer(h, buffer, n, written, &KernelObject::Write);
 }
 
 DWORD WaitForSingleObject(HANDLE h, DWORD milliseconds) {

@@ -15,6 +15,13 @@ WindowRecord *FindWindowLocked(Core &core, HWND hwnd) {
   return it == core.windows.end() ? nullptr : &it->second;
 }
 
+WindowRecord *FindWindowOrFailLocked(Core &core, HWND hwnd) {
+  WindowRecord *w = FindWindowLocked(core, hwnd);
+  if (!w)
+    SetLastError(ERROR_INVALID_WINDOW_HANDLE);
+  return w;
+}
+
 ThreadQueue &QueueLocked(Core &core, DWORD thread) {
   std::unique_ptr<ThreadQueue> &slot = core.queues[thread];
   if (!slot)
@@ -106,12 +113,9 @@ BOOL PostMessageW(HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam) {
   std::unique_lock<std::mutex> lock(core.mutex);
   DWORD thread;
   if (hwnd) {
-    WindowRecord *w = FindWindowLocked(core, hwnd);
-    if (!w) {
-      lock.unlock();
-      SetLastError(ERROR_INVALID_WINDOW_HANDLE);
+    WindowRecord *w = FindWindowOrFailLocked(core, hwnd);
+    if (!w)
       return FALSE;
-    }
     thread = w->thread;
   } else {
     thread = GetCurrentThreadId(); // a thread message, as on the handheld
@@ -129,12 +133,9 @@ LRESULT SendMessageW(HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam) {
   Core &core = TheCore();
   DWORD me = GetCurrentThreadId();
   std::unique_lock<std::mutex> lock(core.mutex);
-  WindowRecord *w = FindWindowLocked(core, hwnd);
-  if (!w) {
-    lock.unlock();
-    SetLastError(ERROR_INVALID_WINDOW_HANDLE);
+  WindowRecord *w = FindWindowOrFailLocked(core, hwnd);
+  if (!w)
     return 0;
-  }
   if (w->thread == me) {
     WNDPROC proc = w->proc;
     lock.unlock();

@@ -86,11 +86,9 @@ BOOL KillTimer(HWND hwnd, UINT_PTR id) {
   std::lock_guard<std::mutex> lock(core.mutex);
   DWORD thread;
   if (hwnd) {
-    WindowRecord *w = FindWindowLocked(core, hwnd);
-    if (!w) {
-      SetLastError(ERROR_INVALID_WINDOW_HANDLE);
+    WindowRecord *w = FindWindowOrFailLocked(core, hwnd);
+    if (!w)
       return FALSE;
-    }
     thread = w->thread;
   } else {
     thread = GetCurrentThreadId();

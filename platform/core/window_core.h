@@ -91,6 +91,8 @@ inline HWND Handle(uintptr_t id) { return reinterpret_cast<HWND>(id); }
 
 // With the mutex held: the window record, or null for an unknown handle.
 WindowRecord *FindWindowLocked(Core &core, HWND hwnd);
+// The same, setting ERROR_INVALID_WINDOW_HANDLE for an unknown handle.
+WindowRecord *FindWindowOrFailLocked(Core &core, HWND hwnd);
 // With the mutex held: the queue of a thread, created on first use.
 ThreadQueue &QueueLocked(Core &core, DWORD thread);
 // The toolkit's wake callback for a thread, called after the mutex is let go.

@@ -86,10 +86,8 @@ HWND CreateWindowExW(DWORD exStyle, LPCWSTR className, LPCWSTR title, DWORD styl
       SetLastError(ERROR_CLASS_DOES_NOT_EXIST);
       return nullptr;
     }
-    if (parent && !FindWindowLocked(core, parent)) {
-      SetLastError(ERROR_INVALID_WINDOW_HANDLE);
+    if (parent && !FindWindowOrFailLocked(core, parent))
       return nullptr;
-    }
     uintptr_t id = core.nextWindow;
     core.nextWindow += 4; // never reused; the low bits stay clear
     WindowRecord &w = core.windows[id];
@@ -139,11 +137,9 @@ BOOL DestroyWindow(HWND hwnd) {
   WNDPROC proc;
   {
     std::lock_guard<std::mutex> lock(core.mutex);
-    WindowRecord *w = FindWindowLocked(core, hwnd);
-    if (!w) {
-      SetLastError(ERROR_INVALID_WINDOW_HANDLE);
+    WindowRecord *w = FindWindowOrFailLocked(core, hwnd);
+    if (!w)
       return FALSE;
-    }
     if (w->destroying)
       return TRUE; // already under way further up this call chain
     w->destroying = true;
@@ -188,11 +184,9 @@ LRESULT DefWindowProcW(HWND hwnd, UINT msg, WPARAM, LPARAM) {
 LONG_PTR GetWindowLongW(HWND hwnd, int index) {
   Core &core = TheCore();
   std::lock_guard<std::mutex> lock(core.mutex);
-  WindowRecord *w = FindWindowLocked(core, hwnd);
-  if (!w) {
-    SetLastError(ERROR_INVALID_WINDOW_HANDLE);
+  WindowRecord *w = FindWindowOrFailLocked(core, hwnd);
+  if (!w)
     return 0;
-  }
   switch (index) {
   case GWL_USERDATA:
     return w->userData;
@@ -217,11 +211,9 @@ LONG_PTR GetWindowLongW(HWND hwnd, int index) {
 LONG_PTR SetWindowLongW(HWND hwnd, int index, LONG_PTR value) {
   Core &core = TheCore();
   std::lock_guard<std::mutex> lock(core.mutex);
-  WindowRecord *w = FindWindowLocked(core, hwnd);
-  if (!w) {
-    SetLastError(ERROR_INVALID_WINDOW_HANDLE);
+  WindowRecord *w = FindWindowOrFailLocked(core, hwnd);
+  if (!w)
     return 0;
-  }
   LONG_PTR old = 0;
   switch (index) {
   case GWL_USERDATA:
@@ -308,11 +300,9 @@ BOOL ShowWindow(HWND hwnd, int cmd) {
   WindowSystemHooks hooks;
   {
     std::lock_guard<std::mutex> lock(core.mutex);
-    WindowRecord *w = FindWindowLocked(core, hwnd);
-    if (!w) {
-      SetLastError(ERROR_INVALID_WINDOW_HANDLE);
+    WindowRecord *w = FindWindowOrFailLocked(core, hwnd);
+    if (!w)
       return FALSE;
-    }
     wasVisible = w->visible;
     w->visible = cmd != SW_HIDE;
     if (w->visible && !w->child && !core.hooks.show)
@@ -332,10 +322,8 @@ BOOL SetForegroundWindow(HWND hwnd) {
   WindowSystemHooks hooks;
   {
     std::lock_guard<std::mutex> lock(core.mutex);
-    if (!FindWindowLocked(core, hwnd)) {
-      SetLastError(ERROR_INVALID_WINDOW_HANDLE);
+    if (!FindWindowOrFailLocked(core, hwnd))
       return FALSE;
-    }
     hooks = core.hooks;
     if (!hooks.setForeground)
       core.focus = Id(hwnd);
@@ -358,10 +346,8 @@ HWND GetFocus() {
 HWND SetFocus(HWND hwnd) {
   Core &core = TheCore();
   std::lock_guard<std::mutex> lock(core.mutex);
-  if (hwnd && !FindWindowLocked(core, hwnd)) {
-    SetLastError(ERROR_INVALID_WINDOW_HANDLE);
+  if (hwnd && !FindWindowOrFailLocked(core, hwnd))
     return nullptr;
-  }
   HWND previous = FindWindowLocked(core, Handle(core.focus)) ? Handle(core.focus) : nullptr;
   core.focus = Id(hwnd);
   return previous;
