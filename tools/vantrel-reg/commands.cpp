@@ -63,6 +63,13 @@ int OpenExisting(const KeyPath &key, HKEY *handle) {
   return kExitOk;
 }
 
+// Parses a key argument and opens that existing key. Returns an exit status.
+int OpenKeyArgument(const std::string &keyPath, KeyPath *key, HKEY *handle) {
+  if (!ParseKey(keyPath, key))
+    return kExitUsage;
+  return OpenExisting(*key, handle);
+}
+
 // Reads one value whole, however it changes size meanwhile.
 LONG ReadValue(HKEY key, const std::u16string &name, DWORD *type, std::vector<BYTE> *data) {
   for (;;) {
@@ -184,10 +191,8 @@ int ExportKey(HKEY handle, const std::string &shown) {
 
 int CommandList(const std::string &keyPath) {
   KeyPath key;
-  if (!ParseKey(keyPath, &key))
-    return kExitUsage;
   HKEY handle = nullptr;
-  if (int status = OpenExisting(key, &handle))
+  if (int status = OpenKeyArgument(keyPath, &key, &handle))
     return status;
   LONG rc = PrintValues(handle);
   std::vector<std::u16string> names;
@@ -203,10 +208,8 @@ int CommandList(const std::string &keyPath) {
 
 int CommandGet(const std::string &keyPath, const std::string &name) {
   KeyPath key;
-  if (!ParseKey(keyPath, &key))
-    return kExitUsage;
   HKEY handle = nullptr;
-  if (int status = OpenExisting(key, &handle))
+  if (int status = OpenKeyArgument(keyPath, &key, &handle))
     return status;
   std::u16string valueName = StoredName(handle, Utf8ToUtf16(name));
   DWORD type = 0;
@@ -272,10 +275,8 @@ int CommandDelete(const std::string &keyPath, const std::string *name) {
 
 int CommandExport(const std::string &keyPath) {
   KeyPath key;
-  if (!ParseKey(keyPath, &key))
-    return kExitUsage;
   HKEY handle = nullptr;
-  if (int status = OpenExisting(key, &handle))
+  if (int status = OpenKeyArgument(keyPath, &key, &handle))
     return status;
   int status = ExportKey(handle, key.shown);
   RegCloseKey(handle);
