@@ -93,6 +93,9 @@ inline HWND Handle(uintptr_t id) { return reinterpret_cast<HWND>(id); }
 WindowRecord *FindWindowLocked(Core &core, HWND hwnd);
 // The same, setting ERROR_INVALID_WINDOW_HANDLE for an unknown handle.
 WindowRecord *FindWindowOrFailLocked(Core &core, HWND hwnd);
+// With the mutex held: the class a window was made from, or null when it
+// has been unregistered since.
+ClassRecord *ClassOfWindowLocked(Core &core, const WindowRecord &w);
 // With the mutex held: the queue of a thread, created on first use.
 ThreadQueue &QueueLocked(Core &core, DWORD thread);
 // The toolkit's wake callback for a thread, called after the mutex is let go.

@@ -39,6 +39,10 @@ WindowSystemHooks Hooks() {
 
 } // namespace
 
+ClassRecord *wincore::ClassOfWindowLocked(Core &core, const WindowRecord &w) {
+  return FindClassLocked(core, w.className.c_str());
+}
+
 ATOM RegisterClassW(const WNDCLASSW *cls) {
   if (!cls || !cls->lpszClassName || IS_INTRESOURCE(cls->lpszClassName) || !cls->lpfnWndProc) {
     SetLastError(ERROR_INVALID_PARAMETER);

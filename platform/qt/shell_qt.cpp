@@ -95,13 +95,8 @@ bool ClassIcon(HWND hwnd, QIcon *icon) {
     wincore::WindowRecord *w = wincore::FindWindowLocked(core, hwnd);
     if (!w)
       return false;
-    std::u16string key = w->className;
-    for (char16_t &c : key)
-      if (c >= u'A' && c <= u'Z')
-        c = static_cast<char16_t>(c + 32);
-    auto it = core.classes.find(key);
-    if (it != core.classes.end())
-      handle = it->second.cls.hIcon;
+    if (const wincore::ClassRecord *cls = wincore::ClassOfWindowLocked(core, *w))
+      handle = cls->cls.hIcon;
   }
   {
     std::lock_guard<std::mutex> lock(gIconMutex);

@@ -408,13 +408,8 @@ bool ClassBackground(HWND hwnd, QColor *color) {
     if (!w)
       return false;
     dialog = w->className == kDialogClass;
-    std::u16string key = w->className;
-    for (char16_t &c : key)
-      if (c >= u'A' && c <= u'Z')
-        c = static_cast<char16_t>(c + 32);
-    auto it = core.classes.find(key);
-    if (it != core.classes.end())
-      brush = it->second.cls.hbrBackground;
+    if (const wincore::ClassRecord *cls = wincore::ClassOfWindowLocked(core, *w))
+      brush = cls->cls.hbrBackground;
   }
   if (dialog) {
     *color = Qt::white; // the handheld's dialogs are white pages
