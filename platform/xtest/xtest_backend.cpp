@@ -14,6 +14,7 @@
 #include <X11/keysym.h>
 #include <xkbcommon/xkbcommon.h>
 
+#include <algorithm>
 #include <atomic>
 #include <chrono>
 #include <condition_variable>
@@ -108,6 +109,10 @@ public:
     XkbSelectEvents(dpy_, XkbUseCoreKbd, XkbMapNotifyMask | XkbNewKeyboardNotifyMask,
                     XkbMapNotifyMask | XkbNewKeyboardNotifyMask);
     XTestGrabControl(dpy_, True); // keys still arrive while another client grabs the server
+    // Top-level windows mapped and destroyed: a new client may be taking the
+    // keys (see FocusSettledAtUs).
+    for (int screen = 0; screen < ScreenCount(dpy_); ++screen)
+      XSelectInput(dpy_, RootWindow(dpy_, screen), SubstructureNotifyMask);
     XSync(dpy_, False);
     ReloadKeymap();
     PlatformTrace("inject: xtest on display %s, %zu spare keycodes", displayName, pool_.size());
@@ -163,6 +168,7 @@ public:
     if (held.keycode) {
       // Pressed again without a release: the same key again, as a repeat.
       XTestFakeKeyEvent(dpy_, held.keycode, True, CurrentTime);
+      lastKeyUs_ = NowUs();
       XFlush(dpy_);
       return;
     }
@@ -189,6 +195,7 @@ public:
     }
     XTestFakeKeyEvent(dpy_, kc, True, CurrentTime);
     XFlush(dpy_);
+    lastKeyUs_ = NowUs();
     held.keycode = kc;
     held.slot = slot;
     if (slot >= 0) {
@@ -276,6 +283,7 @@ private:
       XTestFakeKeyEvent(dpy_, level3Keycode_, False, CurrentTime);
     if (shift)
       XTestFakeKeyEvent(dpy_, shiftKeycode_, False, CurrentTime);
+    lastKeyUs_ = NowUs();
   }
 
   // Lends a spare keycode (or half of one) to the keysym pair (upper 0: the
@@ -289,10 +297,11 @@ private:
     }
     if (!lease.remap)
       return lease;
-    int64_t wait = lease.readyAtUs - NowUs();
+    int64_t wait = std::max(lease.readyAtUs, FocusSettledAtUs()) - NowUs();
     if (wait > 0) {
       // Every spare was used within the settle time: wait for the one that
-      // settles first rather than risk a client misreading it.
+      // settles first rather than risk a client misreading it. Or the
+      // focused client may still be starting to follow keymap changes.
       XFlush(dpy_);
       std::this_thread::sleep_for(std::chrono::microseconds(wait));
     }
@@ -321,6 +330,34 @@ private:
     XSync(dpy_, False);
     pool_.Assign(lease.slot, lease.half, lower, upper, keyLend);
     return lease;
+  }
+
+  // When a keymap change may be made without a client missing its notice.
+  // An Xlib client reads the keymap, and only then asks to be told of
+  // changes, when it translates its first key; a change the server makes
+  // between the two is never announced to it, and the key lent by that
+  // change reaches it as no key at all. So when a key went out within the
+  // settle time and the focus is on a window not seen since (a new client,
+  // perhaps, getting its first key), the change waits until that key has
+  // settled. Any top-level window mapped or destroyed since counts as new
+  // focus too: a new client may reuse the window id of one that went away.
+  int64_t FocusSettledAtUs() {
+    if (NowUs() >= lastKeyUs_ + kSettleUs)
+      return 0;
+    Window focus = None;
+    int revert = 0;
+    XGetInputFocus(dpy_, &focus, &revert); // a round trip: window notices sent before it are in
+    XEvent ev;
+    while (XCheckIfEvent(dpy_, &ev, IsWindowNotice, nullptr))
+      settledFocus_ = None;
+    if (focus == settledFocus_)
+      return 0;
+    settledFocus_ = focus;
+    return lastKeyUs_ + kSettleUs;
+  }
+
+  static Bool IsWindowNotice(Display *, XEvent *ev, XPointer) {
+    return ev->type == MapNotify || ev->type == DestroyNotify;
   }
 
   // The keysyms of the four levels of a slot lent for characters: each
@@ -398,7 +435,9 @@ private:
     while (XPending(dpy_)) {
       XEvent ev;
       XNextEvent(dpy_, &ev);
-      if (ev.type == MappingNotify) {
+      if (IsWindowNotice(dpy_, &ev, nullptr)) {
+        settledFocus_ = None;
+      } else if (ev.type == MappingNotify) {
         XRefreshKeyboardMapping(&ev.xmapping);
         if (ev.xmapping.request != MappingKeyboard ||
             !OnlySpares(ev.xmapping.first_keycode, ev.xmapping.count))
@@ -616,6 +655,8 @@ private:
   std::thread idle_;
   bool stop_ = false;
   int64_t lastActivityUs_ = 0;
+  int64_t lastKeyUs_ = INT64_MIN / 2; // when a key was last pressed or tapped
+  Window settledFocus_ = None;        // a focus known to follow keymap changes
 
   Display *dpy_ = nullptr;
   int xkbEvent_ = 0;

@@ -8,6 +8,7 @@
 #include <gtest/gtest.h>
 
 #include <chrono>
+#include <memory>
 #include <string>
 #include <unistd.h>
 
@@ -225,6 +226,28 @@ TEST_F(XTestTyping, LentKeycodesAreGivenBackWhenIdle) {
   // Typing again after the restore lends afresh.
   PostText(U"Жψ");
   ExpectReceived(U"Жψ");
+}
+
+// An Xlib client reads its keymap, and asks to be told of changes, only when
+// it translates its first key; a keymap change that falls between the two is
+// never announced to it. Each round: a layout switch (which empties every
+// lent keycode), a new client that has translated nothing yet, and a plain
+// key followed at once by a character that needs a keycode lent afresh.
+TEST_F(XTestTyping, CharacterLentRightAfterANewClientsFirstKeyArrives) {
+  OpenBackend();
+  const char *layouts[] = {"de", "us"};
+  const std::u32string lent = U"жщфыюэъбдлпц";
+  for (size_t round = 0; round < lent.size(); ++round) {
+    SCOPED_TRACE("round " + std::to_string(round));
+    ASSERT_TRUE(server_.SetLayout(layouts[round % 2]));
+    auto fresh = std::make_unique<Recorder>();
+    ASSERT_TRUE(fresh->Start(server_.display())) << "recording client did not start";
+    std::u32string text = U"a";
+    text += lent[round];
+    PostText(text);
+    std::u32string got = fresh->Read(text.size(), 2000);
+    EXPECT_EQ(Show(got), Show(text));
+  }
 }
 
 TEST_F(XTestTyping, StressTwoThousandMixedCharactersUnderGermanKeymapArriveExactly) {
