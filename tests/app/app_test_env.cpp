@@ -1,6 +1,7 @@
 #include "app_test_env.h"
 
 #include "app/globals.h"
+#include "app/settings_store.h"
 #include "app/ui_strings.h"
 #include "link/link_controller.h"
 #include "platform/qt_app.h"
@@ -11,6 +12,7 @@
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
+#include <unistd.h>
 
 namespace fs = std::filesystem;
 
@@ -65,6 +67,29 @@ void AppSandbox::CopyData(const std::string &name, const std::string &dest) cons
   fs::create_directories(fs::path(root_ + "/" + dest).parent_path());
   fs::copy_file(std::string(VANTREL_SOURCE_DIR) + "/data/" + name, root_ + "/" + dest,
                 fs::copy_options::overwrite_existing);
+}
+
+void PresetProgramRun(const AppSandbox &box, LPCWSTR comPort) {
+  for (const char *name : {"English.lang", "Intl English.kcod", "vtr.bmp", "vtr_wide.bmp"})
+    box.CopyData(name, std::string("opt/Vantrel/") + name);
+  box.MakeFolder("dev");
+  SettingsStore::WriteString(u"COMPORT", comPort);
+  SettingsStore::WriteDword(u"Initialised", 1);
+  SettingsStore::WriteString(u"keycode", u"Intl English.kcod");
+  SettingsStore::WriteString(u"language", u"English.lang");
+  SettingsStore::WriteDword(u"Serial No", 0x00A5F301);
+}
+
+void ExecWithEnvironment(const std::vector<std::string> &args,
+                         const std::vector<std::string> &env) {
+  for (const std::string &e : env)
+    putenv(const_cast<char *>(e.c_str()));
+  std::vector<char *> argv;
+  for (const std::string &a : args)
+    argv.push_back(const_cast<char *>(a.c_str()));
+  argv.push_back(nullptr);
+  execv(argv[0], argv.data());
+  _exit(127);
 }
 
 void StartToolkitOnce() {

@@ -32,6 +32,17 @@ private:
   std::string root_;
 };
 
+// Readies the sandbox for a run of the real program: its data files, a
+// folder for the ports, and the settings a sandboxed run presets (the port
+// `comPort`, a keyboard seen before) so that no first-run dialog and no
+// calibration question waits for an answer nobody gives.
+void PresetProgramRun(const AppSandbox &box, LPCWSTR comPort);
+
+// In a forked child: adds `env` to the environment and runs args[0] with
+// `args`; exits with 127 when it cannot.
+[[noreturn]] void ExecWithEnvironment(const std::vector<std::string> &args,
+                                      const std::vector<std::string> &env);
+
 // Starts the toolkit once for the process (offscreen) and registers the
 // program's resources.
 void StartToolkitOnce();

@@ -76,19 +76,12 @@ public:
         const std::string &output) {
     pid_ = fork();
     if (pid_ == 0) {
-      for (const std::string &e : env)
-        putenv(const_cast<char *>(e.c_str()));
       FILE *out = fopen(output.c_str(), "w");
       if (out) {
         dup2(fileno(out), 1);
         dup2(fileno(out), 2);
       }
-      std::vector<char *> argv;
-      for (const std::string &a : args)
-        argv.push_back(const_cast<char *>(a.c_str()));
-      argv.push_back(nullptr);
-      execv(argv[0], argv.data());
-      _exit(127);
+      ExecWithEnvironment(args, env);
     }
   }
   ~Child() {
@@ -134,17 +127,7 @@ bool WaitFor(const std::function<bool()> &done, std::chrono::milliseconds limit)
 class EndToEnd : public ::testing::Test {
 protected:
   void SetUp() override {
-    for (const char *name : {"English.lang", "Intl English.kcod", "vtr.bmp", "vtr_wide.bmp"})
-      box_.CopyData(name, std::string("opt/Vantrel/") + name);
-    box_.MakeFolder("dev");
-    // The settings a sandboxed run presets, so no first-run dialog waits.
-    SettingsStore::WriteString(u"COMPORT", u"COM3:");
-    SettingsStore::WriteDword(u"Initialised", 1);
-    SettingsStore::WriteString(u"keycode", u"Intl English.kcod");
-    SettingsStore::WriteString(u"language", u"English.lang");
-    // The emulator's serial number: a keyboard seen before, so no
-    // calibration question waits for an answer nobody gives.
-    SettingsStore::WriteDword(u"Serial No", 0x00A5F301);
+    PresetProgramRun(box_, u"COM3:");
     env_ = {"VANTREL_ROOT=" + box_.root(),
             "VANTREL_REGISTRY=" + box_.root() + "/registry.db",
             "VANTREL_DEVICES=" + box_.root() + "/dev",

@@ -1,7 +1,6 @@
 // The real vantrel on its own Xvfb: the main window as drawn in each phase
 // (picture, texts, connect button), and the emulated keyboard's sentence
 // arriving in a real X client through xtest. Skipped when Xvfb is missing.
-#include "app/settings_store.h"
 #include "app_test_env.h"
 #include "tests/inject/x_session.h"
 
@@ -102,18 +101,11 @@ std::string ReadAll(const std::string &path) {
 pid_t Spawn(const std::vector<std::string> &args, const std::vector<std::string> &env) {
   pid_t pid = fork();
   if (pid == 0) {
-    for (const std::string &e : env)
-      putenv(const_cast<char *>(e.c_str()));
     unsetenv("QT_QPA_PLATFORM");
     int null = open("/dev/null", O_WRONLY);
     dup2(null, 1);
     dup2(null, 2);
-    std::vector<char *> argv;
-    for (const std::string &a : args)
-      argv.push_back(const_cast<char *>(a.c_str()));
-    argv.push_back(nullptr);
-    execv(argv[0], argv.data());
-    _exit(127);
+    ExecWithEnvironment(args, env);
   }
   return pid;
 }
@@ -145,14 +137,7 @@ TEST(OnX11, WindowInEachPhaseAndTypingIntoAnXClient) {
   if (!xvfb.Start())
     GTEST_SKIP() << "no Xvfb: " << xvfb.why();
   AppSandbox box;
-  for (const char *name : {"English.lang", "Intl English.kcod", "vtr.bmp", "vtr_wide.bmp"})
-    box.CopyData(name, std::string("opt/Vantrel/") + name);
-  box.MakeFolder("dev");
-  SettingsStore::WriteString(u"COMPORT", u"COM4:");
-  SettingsStore::WriteDword(u"Initialised", 1);
-  SettingsStore::WriteString(u"keycode", u"Intl English.kcod");
-  SettingsStore::WriteString(u"language", u"English.lang");
-  SettingsStore::WriteDword(u"Serial No", 0x00A5F301);
+  PresetProgramRun(box, u"COM4:");
   const std::string trace = box.root() + "/trace.log";
   const std::vector<std::string> env = {
       "DISPLAY=" + xvfb.display(),          "VANTREL_ROOT=" + box.root(),
