@@ -33,6 +33,21 @@ void Connect(LinkHarness &h, const std::vector<std::string> &kbdArgs, int nth = 
   ASSERT_TRUE(h.WaitForPhase(1, 2, kConnectMs, nth)) << "no connection";
 }
 
+// Waits for the one DISCONNECT packet on the wire.
+bool WaitForDisconnectPacket(LinkHarness &h) {
+  return h.WaitFor([&] { return Count(Describe(h.Packets()), "DISCONNECT") == 1; }, 3000);
+}
+
+// Waits for a notice with this message to reach the main window.
+bool WaitForNote(LinkHarness &h, UINT msg, int timeoutMs) {
+  return h.WaitFor([&] {
+    for (const Note &n : h.Notes())
+      if (n.msg == msg)
+        return true;
+    return false;
+  }, timeoutMs);
+}
+
 // A configured COM3: and the emulator's keyboard known already (no
 // calibration question).
 void Configure(int32_t connectionTimeout = 0) {
@@ -41,13 +56,38 @@ void Configure(int32_t connectionTimeout = 0) {
   SettingsStore::WriteDword(u"Serial No", 0x00A5F301);
 }
 
-TEST(Connection, HandshakeTypingPollAndDisconnect) {
-  RunIsolated([] {
+// Runs a scenario in a process of its own, on a fresh root with COM3:
+// configured and the link started.
+void RunWithLink(const std::function<void(LinkHarness &)> &scenario,
+                 int32_t connectionTimeout = 0) {
+  RunIsolated([&] {
+    TempRoot root;
+    UseFreshRoot(root);
+    Configure(connectionTimeout);
+    LinkHarness h(root);
+    h.StartLink();
+    scenario(h);
+  });
+}
+
+// The same with a keyboard not seen before: the calibration question is
+// answered yes, and the harness stands in for the calibration dialog.
+void RunOfferingCalibration(const std::function<void(LinkHarness &)> &scenario) {
+  RunIsolated([&] {
     TempRoot root;
     UseFreshRoot(root);
     Configure();
+    SettingsStore::WriteDword(u"Serial No", 5); // another keyboard was here before
     LinkHarness h(root);
+    h.AnswerBoxes({IDYES});
     h.StartLink();
+    AppGlobals.calibrationDialog.store(h.calibrationDialog);
+    scenario(h);
+  });
+}
+
+TEST(Connection, HandshakeTypingPollAndDisconnect) {
+  RunWithLink([](LinkHarness &h) {
     Connect(h, {"--heartbeat", "400", "--type", "Hello, World 42.", "--key-interval", "40"});
     double connectedAt = h.Now();
 
@@ -57,7 +97,7 @@ TEST(Connection, HandshakeTypingPollAndDisconnect) {
     EXPECT_GE(h.Now() - connectedAt, 9000);
     h.Toggle();
     ASSERT_TRUE(h.WaitForPhase(1, 0, 5000, 2));
-    ASSERT_TRUE(h.WaitFor([&] { return Count(Describe(h.Packets()), "DISCONNECT") == 1; }, 3000));
+    ASSERT_TRUE(WaitForDisconnectPacket(h));
 
     std::vector<std::string> d = Describe(h.Packets());
     std::vector<std::string> head(d.begin(), d.begin() + std::min<size_t>(d.size(), 16));
@@ -109,12 +149,7 @@ TEST(Connection, HandshakeTypingPollAndDisconnect) {
 }
 
 TEST(Connection, HeartbeatLossClosesTheLinkAfterTenSeconds) {
-  RunIsolated([] {
-    TempRoot root;
-    UseFreshRoot(root);
-    Configure();
-    LinkHarness h(root);
-    h.StartLink();
+  RunWithLink([](LinkHarness &h) {
     Connect(h, {"--heartbeat", "300"});
     ASSERT_TRUE(h.WaitForLinkState(LINK_TYPING, 2000));
     h.PauseKeyboard(true); // the keyboard falls silent, the port stays open
@@ -125,17 +160,12 @@ TEST(Connection, HeartbeatLossClosesTheLinkAfterTenSeconds) {
     EXPECT_LT(closedAfter, 12000);
     EXPECT_THAT(h.Traces(), Contains("Heartbeat timer expired"));
     h.PauseKeyboard(false);
-    ASSERT_TRUE(h.WaitFor([&] { return Count(Describe(h.Packets()), "DISCONNECT") == 1; }, 3000));
+    ASSERT_TRUE(WaitForDisconnectPacket(h));
   });
 }
 
 TEST(Connection, IdleTimeoutClosesATypingLink) {
-  RunIsolated([] {
-    TempRoot root;
-    UseFreshRoot(root);
-    Configure(1500);
-    LinkHarness h(root);
-    h.StartLink();
+  RunWithLink([](LinkHarness &h) {
     Connect(h, {"--heartbeat", "300", "--keys", "65,66", "--key-interval", "500"});
     double connectedAt = h.Phases().back().ms;
     ASSERT_TRUE(h.WaitForPhase(1, 0, 8000, 2));
@@ -144,7 +174,7 @@ TEST(Connection, IdleTimeoutClosesATypingLink) {
     EXPECT_GT(closedAfter, 2200);
     EXPECT_LT(closedAfter, 4500);
     EXPECT_THAT(h.Traces(), Not(Contains("Heartbeat timer expired")));
-  });
+  }, 1500);
 }
 
 // Status frames answering a later system-data request (the poll's packet,
@@ -162,18 +192,13 @@ class StatusWhileTyping : public ::testing::TestWithParam<StatusCase> {};
 
 TEST_P(StatusWhileTyping, ActsOnTheCode) {
   StatusCase c = GetParam();
-  RunIsolated([c] {
-    TempRoot root;
-    UseFreshRoot(root);
-    Configure();
-    LinkHarness h(root);
-    h.StartLink();
+  RunWithLink([c](LinkHarness &h) {
     Connect(h, {"--heartbeat", "300", "--status-code", std::to_string(c.code), "--status-after", "2"});
     ASSERT_TRUE(h.WaitForLinkState(LINK_TYPING, 2000));
     h.Post(WM_TIMER, kStatusPollTimer); // what the poll timer does
     if (c.closes) {
       ASSERT_TRUE(h.WaitForPhase(1, 0, 8000, 2));
-      ASSERT_TRUE(h.WaitFor([&] { return Count(Describe(h.Packets()), "DISCONNECT") == 1; }, 3000));
+      ASSERT_TRUE(WaitForDisconnectPacket(h));
     } else {
       ASSERT_TRUE(h.WaitFor([&] { return !h.Boxes().empty(); }, 5000));
       usleep(1500 * 1000);
@@ -219,12 +244,7 @@ INSTANTIATE_TEST_SUITE_P(Codes, StatusWhileTyping,
                          [](const auto &info) { return "Code" + std::to_string(info.param.code); });
 
 TEST(Connection, DisconnectStatusDuringTheHandshakeEndsTheAttempt) {
-  RunIsolated([] {
-    TempRoot root;
-    UseFreshRoot(root);
-    Configure();
-    LinkHarness h(root);
-    h.StartLink();
+  RunWithLink([](LinkHarness &h) {
     ASSERT_TRUE(h.StartKeyboard("COM3", {"--heartbeat", "300", "--status-code", "2"}));
     h.Toggle();
     ASSERT_TRUE(h.WaitForPhase(1, 0, kConnectMs, 2));
@@ -242,15 +262,7 @@ TEST(Connection, DisconnectStatusDuringTheHandshakeEndsTheAttempt) {
 }
 
 TEST(Connection, NewKeyboardIsOfferedCalibrationThroughThePrivateMessages) {
-  RunIsolated([] {
-    TempRoot root;
-    UseFreshRoot(root);
-    Configure();
-    SettingsStore::WriteDword(u"Serial No", 5); // another keyboard was here before
-    LinkHarness h(root);
-    h.AnswerBoxes({IDYES});
-    h.StartLink();
-    AppGlobals.calibrationDialog.store(h.calibrationDialog);
+  RunOfferingCalibration([](LinkHarness &h) {
     Connect(h, {"--heartbeat", "300", "--calibration-step", "150"});
     ASSERT_TRUE(h.WaitFor([&] { return !h.Boxes().empty(); }, 3000));
     Box question = h.Boxes()[0];
@@ -258,21 +270,11 @@ TEST(Connection, NewKeyboardIsOfferedCalibrationThroughThePrivateMessages) {
     EXPECT_EQ(question.caption, Ui(9));
     EXPECT_EQ(question.flags, MB_YESNO | MB_ICONQUESTION);
     ASSERT_TRUE(h.WaitForLinkState(LINK_CALIBRATING, 3000));
-    ASSERT_TRUE(h.WaitFor([&] {
-      for (const Note &n : h.Notes())
-        if (n.msg == WM_CALIBRATE)
-          return true;
-      return false;
-    }, 3000));
+    ASSERT_TRUE(WaitForNote(h, WM_CALIBRATE, 3000));
 
     // What the calibration dialog does.
     h.Post(WM_BEGIN_CALIBRATION);
-    ASSERT_TRUE(h.WaitFor([&] {
-      for (const Note &n : h.Notes())
-        if (n.msg == WM_CALIBRATION_RESULT)
-          return true;
-      return false;
-    }, 5000));
+    ASSERT_TRUE(WaitForNote(h, WM_CALIBRATION_RESULT, 5000));
     int steps = 0;
     for (const Note &n : h.Notes())
       steps += n.msg == WM_CALIBRATION_STEP;
@@ -303,22 +305,14 @@ TEST(Connection, NewKeyboardIsOfferedCalibrationThroughThePrivateMessages) {
 }
 
 TEST(Connection, DisconnectDuringCalibrationEndsTheConnection) {
-  RunIsolated([] {
-    TempRoot root;
-    UseFreshRoot(root);
-    Configure();
-    SettingsStore::WriteDword(u"Serial No", 5);
-    LinkHarness h(root);
-    h.AnswerBoxes({IDYES});
-    h.StartLink();
-    AppGlobals.calibrationDialog.store(h.calibrationDialog);
+  RunOfferingCalibration([](LinkHarness &h) {
     Connect(h, {"--heartbeat", "300", "--calibration", "fail", "--calibration-step", "3000"});
     ASSERT_TRUE(h.WaitForLinkState(LINK_CALIBRATING, 3000));
     h.Post(WM_BEGIN_CALIBRATION);
     usleep(500 * 1000);
     h.Toggle(); // the user disconnects while the keyboard is calibrating
     ASSERT_TRUE(h.WaitForPhase(1, 0, 6000, 2));
-    ASSERT_TRUE(h.WaitFor([&] { return Count(Describe(h.Packets()), "DISCONNECT") == 1; }, 3000));
+    ASSERT_TRUE(WaitForDisconnectPacket(h));
     std::vector<std::string> d = Describe(h.Packets());
     int mode = Find(d, "CALIBRATION_MODE");
     ASSERT_GE(mode, 0);
@@ -330,26 +324,13 @@ TEST(Connection, DisconnectDuringCalibrationEndsTheConnection) {
 }
 
 TEST(Connection, FailedCalibrationReturnsToTyping) {
-  RunIsolated([] {
-    TempRoot root;
-    UseFreshRoot(root);
-    Configure();
-    SettingsStore::WriteDword(u"Serial No", 5);
-    LinkHarness h(root);
-    h.AnswerBoxes({IDYES});
-    h.StartLink();
-    AppGlobals.calibrationDialog.store(h.calibrationDialog);
+  RunOfferingCalibration([](LinkHarness &h) {
     // Heartbeats far apart: a heartbeat in the same block as the failure
     // marker would hide it (the block's last marker is its result).
     Connect(h, {"--heartbeat", "4000", "--calibration", "fail", "--calibration-step", "150"});
     ASSERT_TRUE(h.WaitForLinkState(LINK_CALIBRATING, 3000));
     h.Post(WM_BEGIN_CALIBRATION);
-    ASSERT_TRUE(h.WaitFor([&] {
-      for (const Note &n : h.Notes())
-        if (n.msg == WM_CALIBRATION_FAILED)
-          return true;
-      return false;
-    }, 5000));
+    ASSERT_TRUE(WaitForNote(h, WM_CALIBRATION_FAILED, 5000));
     ASSERT_TRUE(h.WaitForLinkState(LINK_TYPING, 3000));
     usleep(1000 * 1000);
     EXPECT_EQ(AppGlobals.linkState.load(), LINK_TYPING);
@@ -363,12 +344,7 @@ TEST(Connection, FailedCalibrationReturnsToTyping) {
 }
 
 TEST(Connection, SecondConnectionNeedsNoSyncPattern) {
-  RunIsolated([] {
-    TempRoot root;
-    UseFreshRoot(root);
-    Configure();
-    LinkHarness h(root);
-    h.StartLink();
+  RunWithLink([](LinkHarness &h) {
     Connect(h, {"--heartbeat", "300"});
     h.Toggle();
     ASSERT_TRUE(h.WaitForPhase(1, 0, 6000, 2));
@@ -384,12 +360,7 @@ TEST(Connection, SecondConnectionNeedsNoSyncPattern) {
 }
 
 TEST(Connection, KeyboardThatVanishesWhileTypingFreesThePort) {
-  RunIsolated([] {
-    TempRoot root;
-    UseFreshRoot(root);
-    Configure();
-    LinkHarness h(root);
-    h.StartLink();
+  RunWithLink([](LinkHarness &h) {
     Connect(h, {"--heartbeat", "300", "--type", "the quick brown fox jumps over the lazy dog",
                 "--key-interval", "150"});
     ASSERT_TRUE(h.WaitFor([&] { return h.KeyboardEvents("sent").size() > 8; }, 5000));
