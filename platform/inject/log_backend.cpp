@@ -25,6 +25,18 @@ void AppendNumber(std::string &line, const char *name, long long value) {
   line += std::to_string(value);
 }
 
+void AppendList(std::string &line, const char *name, const UINT *values, UINT count) {
+  line += ",\"";
+  line += name;
+  line += "\":[";
+  for (UINT i = 0; i < count; ++i) {
+    if (i)
+      line += ',';
+    line += std::to_string(values[i]);
+  }
+  line += ']';
+}
+
 void WriteLine(LogBackend *log, std::string &line) {
   line += "}\n";
   std::lock_guard<std::mutex> lock(log->mutex);
@@ -49,27 +61,14 @@ BOOL LogPostKeybdMessage(void *self, HWND hwnd, UINT vk, UINT keyStateFlags, UIN
   std::string line = "{\"call\":\"PostKeybdMessage\"";
   AppendNumber(line, "vk", vk);
   AppendNumber(line, "flags", keyStateFlags);
-  line += ",\"chars\":[";
-  for (UINT i = 0; i < count; ++i) {
-    if (i)
-      line += ',';
-    line += std::to_string(chars[i]);
-  }
-  line += ']';
+  AppendList(line, "chars", chars, count);
   if (hwnd != reinterpret_cast<HWND>(static_cast<intptr_t>(-1)))
     AppendNumber(line, "hwnd", static_cast<long long>(reinterpret_cast<intptr_t>(hwnd)));
   bool statesDiffer = false;
   for (UINT i = 0; shiftStates && i < count; ++i)
     statesDiffer |= shiftStates[i] != keyStateFlags;
-  if (statesDiffer) {
-    line += ",\"shiftStates\":[";
-    for (UINT i = 0; i < count; ++i) {
-      if (i)
-        line += ',';
-      line += std::to_string(shiftStates[i]);
-    }
-    line += ']';
-  }
+  if (statesDiffer)
+    AppendList(line, "shiftStates", shiftStates, count);
   WriteLine(static_cast<LogBackend *>(self), line);
   return TRUE;
 }
