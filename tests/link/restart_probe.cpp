@@ -13,12 +13,17 @@ int main(int argc, char **argv) {
   if (argc < 2)
     return 2;
   const char *leftOpen = getenv("PROBE_OPEN_FD");
-  FILE *log = fopen(argv[1], "a");
+  // Look at the descriptor before opening anything, or the log file itself
+  // could take its number.
+  const bool survived = leftOpen && fcntl(atoi(leftOpen), F_GETFD) != -1;
   std::string line = "start";
   for (int i = 1; i < argc; ++i)
     line += std::string(" ") + argv[i];
   if (leftOpen)
-    line += fcntl(atoi(leftOpen), F_GETFD) == -1 ? " fd-closed" : " fd-open";
+    line += survived ? " fd-open" : " fd-closed";
+  FILE *log = fopen(argv[1], "a");
+  if (!log)
+    return 2;
   fprintf(log, "%s\n", line.c_str());
   fclose(log);
   if (leftOpen)
