@@ -14,6 +14,7 @@ scripts/build.sh build -DCMAKE_BUILD_TYPE=RelWithDebInfo
 
 scripts/build.sh build-asan -DCMAKE_BUILD_TYPE=Debug -DVANTREL_SANITIZE=ON -DVANTREL_BENCH=OFF
 (cd build-asan && ASAN_OPTIONS=detect_leaks=1:abort_on_error=1 \
+  LSAN_OPTIONS=suppressions="$PWD/../tests/lsan.supp" \
   UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1 \
   ctest -j "$jobs" --timeout 900 -LE nosanitize)
 

@@ -1,5 +1,7 @@
 // The `log` injection backend (see log_backend.h).
 #include "platform/inject/log_backend.h"
+
+#include "platform/inject/kept_backends.h"
 #include "platform/trace.h"
 
 #include <cerrno>
@@ -112,6 +114,7 @@ const InjectOps *LogInjectOpen(const char *path) {
   log->out = out;
   log->ownsFile = owns;
   log->ops = InjectOps{"log", LogKeybdEvent, LogPostKeybdMessage, LogSendInput, log};
+  KeepBackend(log);
   return &log->ops;
 }
 

@@ -1,5 +1,6 @@
 // The `uinput` injection backend (see uinput_backend.h).
 #include "platform/uinput/uinput_backend.h"
+#include "platform/inject/kept_backends.h"
 #include "platform/inject/key_sink.h"
 #include "platform/trace.h"
 #include "platform/uinput/key_events.h"
@@ -125,6 +126,7 @@ const InjectOps *UinputInjectOpen(const char *devicePath) {
     return nullptr;
   }
   MakeKeySinkOps(kbd->ops, "uinput", kbd);
+  KeepBackend(kbd);
   return &kbd->ops;
 }
 

@@ -1,5 +1,7 @@
 // The `xtest` injection backend (see xtest_backend.h).
 #include "platform/xtest/xtest_backend.h"
+
+#include "platform/inject/kept_backends.h"
 #include "platform/inject/key_sink.h"
 #include "platform/trace.h"
 #include "platform/xtest/keymap_index.h"
@@ -681,6 +683,7 @@ const InjectOps *XTestInjectOpen(const char *displayName) {
     return nullptr;
   }
   MakeKeySinkOps(kbd->ops, "xtest", kbd);
+  KeepBackend(kbd);
   return &kbd->ops;
 }
 
