@@ -9,5 +9,8 @@ void RegisterVantrelResources() {
     RegisterMenus();
     RegisterMenuBars();
     RegisterIcon();
+    RegisterSettingsDialogTemplates();
+    RegisterCalibrationDialogTemplates();
+    RegisterPageDialogTemplates();
   });
 }

@@ -15,7 +15,8 @@ constexpr WORD kMenuBarDone = 201;      // dialogs: Done
 constexpr WORD kMenuBarDoneMore = 202;  // the About page: Done and More
 constexpr WORD kIconApp = 145;
 
-// Registers the string table, menu 200, menu bars 200 to 202 and icon 145.
+// Registers the string table, menu 200, menu bars 200 to 202, icon 145 and
+// the dialog templates.
 // Safe to call more than once (later calls change nothing).
 void RegisterVantrelResources();
 
@@ -24,3 +25,7 @@ void RegisterStringTable();
 void RegisterMenus();
 void RegisterMenuBars();
 void RegisterIcon();
+// The dialog templates, by the dialogs that use them.
+void RegisterSettingsDialogTemplates();    // 136 typing settings, 132 battery status
+void RegisterCalibrationDialogTemplates(); // 134 calibration
+void RegisterPageDialogTemplates();        // 146/138 selection, 107, 137, 133, 135 text pages
