@@ -91,6 +91,16 @@ struct AppGlobalsRecord {
   // Dialogs.
   std::atomic<HWND> openDialog{nullptr};
   std::atomic<HWND> calibrationDialog{nullptr};
+  // The selection dialog's radio buttons of its current opening (button i has
+  // id 500 + i; empty slots are null) and the entry its Done stores.
+  HWND layoutButtons[10] = {};
+  HWND languageButtons[10] = {};
+  int32_t selectedIndex = 0;
+  // The text pages (UI thread only): the help page's file, and the hot tips
+  // page's open flag and the window it shows again when it closes.
+  WCHAR helpPagePath[256] = {};
+  uint8_t hotTipsOpen = 0;
+  HWND hotTipsReturnWindow = nullptr;
 };
 
 extern AppGlobalsRecord AppGlobals;

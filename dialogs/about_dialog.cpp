@@ -1,0 +1,118 @@
+// The About and About More pages.
+#include "dialogs/about_dialog.h"
+
+#include "app/globals.h"
+#include "app/settings_store.h"
+#include "dialogs/text_page.h"
+#include "platform/gdi.h"
+#include "platform/shell.h"
+#include "platform/text.h"
+
+#include <cstdint>
+
+namespace {
+
+constexpr DWORD kPageFlags = SHIDIF_DONEBUTTON | SHIDIF_SIZEDLGFULLSCREEN;
+
+// The identity numbers are shown as the keyboard sent them: unsigned,
+// lower-case hexadecimal without leading zeros.
+unsigned Identity(LPCWSTR name) { return static_cast<uint32_t>(SettingsStore::ReadDword(name, 0)); }
+
+void PaintAbout(HWND dialog) {
+  WCHAR banner[256];
+  BuildAboutBanner(banner, 256);
+  PAINTSTRUCT ps;
+  HDC dc = BeginPaint(dialog, &ps);
+  RECT client = {};
+  GetClientRect(dialog, &client);
+  const int width = client.right - client.left;
+  const int height = client.bottom - client.top;
+  // Measured first so that the banner can sit at the bottom of the page.
+  RECT measure = {5, 0, width - 5, height};
+  DrawTextW(dc, banner, -1, &measure, DT_CALCRECT | DT_WORDBREAK);
+  RECT text = {5, height - (measure.bottom - measure.top), measure.right, height};
+  DrawTextW(dc, banner, -1, &text, DT_WORDBREAK);
+  DrawLogo(dc, width, LogoFileName(width, u"vtr.bmp", u"vtr_wide.bmp"));
+  EndPaint(dialog, &ps);
+}
+
+void PaintAboutMore(HWND dialog) {
+  PAINTSTRUCT ps;
+  HDC dc = BeginPaint(dialog, &ps);
+  RECT client = {};
+  GetClientRect(dialog, &client);
+  const int width = client.right - client.left;
+  DrawLogo(dc, width, LogoFileName(width, u"marlix.bmp", u"marlix_wide.bmp"));
+  EndPaint(dialog, &ps);
+}
+
+bool IsDone(WPARAM wParam) {
+  return LOWORD(wParam) == IDOK || LOWORD(wParam) == kCommandPageDone;
+}
+
+} // namespace
+
+void BuildAboutBanner(WCHAR *banner, size_t units) {
+  LPCWSTR platform;
+  if (AppGlobals.isSmartphone == 1)
+    platform = AppGlobals.osMajorVersion == 5 ? u" SP5." : u" SP3.";
+  else
+    platform = AppGlobals.osMajorVersion == 5 ? u" PDA5." : u" PDA3.";
+  wnsprintfW(banner, units,
+             u"Vantrel v%s0.104\nSerial No 0x%x\nFeature Set 0x%x\nBuildNo 0x%x\n"
+             u"Config Table 0x%x",
+             platform, Identity(u"Serial No"), Identity(u"Feature Set"), Identity(u"Build No"),
+             Identity(u"Config Table"));
+}
+
+INT_PTR AboutDialogProc(HWND dialog, UINT msg, WPARAM wParam, LPARAM) {
+  switch (msg) {
+  case WM_INITDIALOG:
+    InitPage(dialog, kPageFlags, 202);
+    AppGlobals.openDialog = dialog;
+    return TRUE;
+  case WM_COMMAND:
+    if (IsDone(wParam)) {
+      EndDialog(dialog, 0);
+      return TRUE;
+    }
+    if (LOWORD(wParam) == kCommandPageMore) {
+      OpenAboutMoreDialog(dialog);
+      // About More is gone now; the About page is the open one again, so a
+      // lost link still closes it.
+      AppGlobals.openDialog = dialog;
+    }
+    return FALSE;
+  case WM_PAINT:
+    PaintAbout(dialog);
+    return 0;
+  default:
+    return FALSE;
+  }
+}
+
+INT_PTR AboutMoreDialogProc(HWND dialog, UINT msg, WPARAM wParam, LPARAM) {
+  switch (msg) {
+  case WM_INITDIALOG: {
+    InitPage(dialog, kPageFlags, 201);
+    static WCHAR page[kTextPageUnits];
+    WCHAR path[MAX_PATH];
+    InstallDirPath(path, u"About.txt");
+    ReadTextPage(path, page);
+    CreateTextWindow(dialog, page, true);
+    AppGlobals.openDialog = dialog;
+    return TRUE;
+  }
+  case WM_COMMAND:
+    if (IsDone(wParam)) {
+      EndDialog(dialog, 0);
+      return TRUE;
+    }
+    return FALSE;
+  case WM_PAINT:
+    PaintAboutMore(dialog);
+    return 0;
+  default:
+    return FALSE;
+  }
+}

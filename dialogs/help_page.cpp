@@ -1,0 +1,29 @@
+// The help page: the text of the file the help launcher chose, full screen,
+// with a Done soft key.
+#include "dialogs/help_page.h"
+
+#include "app/globals.h"
+#include "dialogs/text_page.h"
+#include "platform/shell.h"
+
+INT_PTR HelpPageProc(HWND dialog, UINT msg, WPARAM wParam, LPARAM) {
+  switch (msg) {
+  case WM_INITDIALOG: {
+    // No Done button in the title: the soft key closes the page.
+    InitPage(dialog, SHIDIF_SIZEDLGFULLSCREEN, 201);
+    static WCHAR page[kTextPageUnits];
+    ReadTextPage(AppGlobals.helpPagePath, page);
+    CreateTextWindow(dialog, page, false);
+    AppGlobals.openDialog = dialog;
+    return TRUE;
+  }
+  case WM_COMMAND:
+    if (LOWORD(wParam) == IDOK || LOWORD(wParam) == kCommandPageDone) {
+      EndDialog(dialog, 0);
+      return TRUE;
+    }
+    return FALSE;
+  default:
+    return FALSE;
+  }
+}

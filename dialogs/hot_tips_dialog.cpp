@@ -1,0 +1,49 @@
+// The hot tips page: "PDA_Hottips.txt" of InstallDir, full screen. When it
+// closes it hides itself first and then brings back the window that had the
+// focus when Alt+Esc opened it.
+#include "dialogs/hot_tips_dialog.h"
+
+#include "app/globals.h"
+#include "dialogs/text_page.h"
+#include "platform/shell.h"
+
+namespace {
+
+void ShowReturnWindow() {
+  if (AppGlobals.hotTipsReturnWindow)
+    ShowWindow(AppGlobals.hotTipsReturnWindow, SW_SHOW);
+}
+
+} // namespace
+
+INT_PTR HotTipsDialogProc(HWND dialog, UINT msg, WPARAM wParam, LPARAM) {
+  switch (msg) {
+  case WM_INITDIALOG: {
+    InitPage(dialog, SHIDIF_DONEBUTTON | SHIDIF_SIZEDLGFULLSCREEN, 201);
+    static WCHAR page[kTextPageUnits];
+    WCHAR path[MAX_PATH];
+    InstallDirPath(path, u"PDA_Hottips.txt");
+    ReadTextPage(path, page);
+    if (CreateTextWindow(dialog, page, false)) {
+      AppGlobals.openDialog = dialog;
+      return TRUE;
+    }
+    // Without its text the page is not counted as open: the next Alt+Esc
+    // opens a new one rather than showing this one.
+    AppGlobals.hotTipsOpen = 0;
+    ShowReturnWindow();
+    return FALSE;
+  }
+  case WM_COMMAND:
+    if (LOWORD(wParam) == IDOK || LOWORD(wParam) == kCommandPageDone) {
+      AppGlobals.hotTipsOpen = 0;
+      ShowWindow(dialog, SW_HIDE);
+      ShowReturnWindow();
+      EndDialog(dialog, 0);
+      return TRUE;
+    }
+    return FALSE;
+  default:
+    return FALSE;
+  }
+}

@@ -1,0 +1,92 @@
+#include "dialogs/text_page.h"
+
+#include "app/globals.h"
+#include "app/main_window.h"
+#include "platform/controls.h"
+#include "platform/files.h"
+#include "platform/gdi.h"
+#include "platform/shell.h"
+#include "platform/text.h"
+#include "platform/threads.h"
+
+#include <cstring>
+
+namespace {
+
+// A static control's style bit the pages have always used; the platform
+// shows the text as a plain left-aligned static.
+constexpr DWORD kTextWindowStyle = WS_VISIBLE | WS_TABSTOP | 0x4;
+
+} // namespace
+
+int ReadTextPage(LPCWSTR path, WCHAR *page) {
+  HANDLE file = CreateFileW(path, GENERIC_READ, 0, nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL,
+                            nullptr);
+  if (file == INVALID_HANDLE_VALUE) {
+    page[0] = 0;
+    return 1;
+  }
+  // One byte more than is read, always zero: a file of 15000 bytes or more
+  // fills the read part completely and the conversion still finds its end.
+  char bytes[kTextPageBytes + 1] = {};
+  DWORD read = 0;
+  ReadFile(file, bytes, kTextPageBytes, &read, nullptr);
+  CloseHandle(file);
+  memset(page, 0, kTextPageUnits * sizeof(WCHAR));
+  mbstowcs(page, bytes, kTextPageUnits - 1);
+  return 0;
+}
+
+void InstallDirPath(WCHAR *path, LPCWSTR name) {
+  wnsprintfW(path, MAX_PATH, u"%s%s", AppGlobals.InstallDir, name);
+}
+
+HWND CreateTextWindow(HWND dialog, const WCHAR *page, bool lowerHalf) {
+  RECT client = {};
+  GetClientRect(dialog, &client);
+  const int width = client.right - client.left;
+  const int height = client.bottom - client.top;
+  RECT text = {5, 0, width - 5, height};
+  HDC dc = GetDC(dialog);
+  DrawTextW(dc, page, -1, &text, DT_CALCRECT | DT_WORDBREAK);
+  ReleaseDC(dialog, dc);
+  const int y = lowerHalf ? height / 2 : 0;
+  const int h = lowerHalf ? height / 2 + 10 : text.bottom - text.top;
+  HWND window = CreateWindowExW(0, u"static", nullptr, kTextWindowStyle, 0, y, text.right, h,
+                                dialog, nullptr, AppGlobals.hInstance, nullptr);
+  if (window)
+    SetWindowTextW(window, page);
+  SetWindowLongW(dialog, DWL_USER, reinterpret_cast<LONG_PTR>(window));
+  return window;
+}
+
+LPCWSTR LogoFileName(int clientWidth, LPCWSTR narrowName, LPCWSTR wideName) {
+  if (clientWidth <= 240 || (AppGlobals.isSmartphone && clientWidth > 300))
+    return narrowName;
+  return wideName;
+}
+
+void DrawLogo(HDC dc, int clientWidth, LPCWSTR name) {
+  WCHAR path[MAX_PATH];
+  InstallDirPath(path, name);
+  HBITMAP picture = SHLoadDIBitmap(path);
+  if (!picture)
+    return;
+  HDC memory = CreateCompatibleDC(dc);
+  SelectObject(memory, picture);
+  BITMAP info = {};
+  GetObjectW(picture, 24, &info);
+  BitBlt(dc, clientWidth / 2 - info.bmWidth / 2, 5, info.bmWidth, info.bmHeight, memory, 0, 0,
+         SRCCOPY);
+  DeleteDC(memory);
+  DeleteObject(picture);
+}
+
+void InitPage(HWND dialog, DWORD flags, UINT barId) {
+  SHINITDLGINFO info = {};
+  info.dwMask = SHIDIM_FLAGS;
+  info.hDlg = dialog;
+  info.dwFlags = flags;
+  SHInitDialog(&info);
+  CreateMenuBar(dialog, barId);
+}

@@ -1,0 +1,41 @@
+// What the text pages (help, hot tips, About More) and the About pages share:
+// reading a text file of InstallDir, the window that shows it, and drawing a
+// logo picture.
+#pragma once
+
+#include "platform/window.h"
+
+// A page holds at most 14999 characters and its terminator.
+constexpr size_t kTextPageUnits = 15000;
+// At most this many bytes of a text file are read.
+constexpr size_t kTextPageBytes = 15000;
+
+// Reads the text file at path into page (kTextPageUnits units): at most its
+// first 15000 bytes, up to a NUL byte, converted from 8-bit text. Returns 0
+// when the file was read; 1, with page empty, when it cannot be opened.
+int ReadTextPage(LPCWSTR path, WCHAR *page);
+
+// InstallDir followed by name, cut to fit path (MAX_PATH units).
+void InstallDirPath(WCHAR *path, LPCWSTR name);
+
+// Creates the static window that shows page on dialog: measured to the text
+// over the client area, at the top (lowerHalf false) or in the lower half of
+// the client area. Returns the window, or null when it could not be made;
+// the same is kept in the dialog's DWL_USER slot.
+HWND CreateTextWindow(HWND dialog, const WCHAR *page, bool lowerHalf);
+
+// The logo file for a page of the given client width: narrowName up to 240
+// pixels wide and on a Smartphone wider than 300, wideName otherwise.
+LPCWSTR LogoFileName(int clientWidth, LPCWSTR narrowName, LPCWSTR wideName);
+
+// Loads the logo file name of InstallDir and draws it centred at the top of a
+// client area clientWidth wide (y 5). Draws nothing when it cannot be loaded.
+void DrawLogo(HDC dc, int clientWidth, LPCWSTR name);
+
+// Full-screen set-up of a page: SHInitDialog with flags, then menu bar barId.
+void InitPage(HWND dialog, DWORD flags, UINT barId);
+
+// Commands that close a page: IDOK (also sent when the link is lost) and the
+// menu bar's Done.
+constexpr int kCommandPageDone = 40004;
+constexpr int kCommandPageMore = 40005;

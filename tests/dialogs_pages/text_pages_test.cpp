@@ -1,0 +1,207 @@
+// The text pages: reading their files, the text window, the About banner and
+// logos, and the hot tips page's guard against a second opening.
+#include "../app/app_test_env.h"
+#include "app/globals.h"
+#include "app/settings_store.h"
+#include "dialogs/about_dialog.h"
+#include "dialogs/help_page.h"
+#include "dialogs/hot_tips_dialog.h"
+#include "dialogs/text_page.h"
+#include "page_driver.h"
+#include "platform/controls.h"
+#include "platform/gdi.h"
+#include "platform/text.h"
+
+#include <gtest/gtest.h>
+
+#include <fstream>
+#include <sstream>
+#include <string>
+#include <vector>
+
+namespace {
+
+std::u16string Page(const WCHAR *page) { return std::u16string(page); }
+
+std::string ShownText(HWND dialog) {
+  HWND text = reinterpret_cast<HWND>(GetWindowLongW(dialog, DWL_USER));
+  std::vector<WCHAR> buffer(kTextPageUnits + 10);
+  GetWindowTextW(text, buffer.data(), static_cast<int>(buffer.size()));
+  return Utf16ToUtf8(buffer.data());
+}
+
+class TextPagesTest : public ::testing::Test {
+protected:
+  void SetUp() override {
+    StartToolkitOnce();
+    box_.MakeFolder("opt/Vantrel");
+    WStrCopyN(AppGlobals.InstallDir, MAX_PATH, u"opt\\Vantrel\\");
+  }
+  void Put(const std::string &name, const std::string &content) {
+    box_.Put("opt/Vantrel/" + name, content);
+  }
+  AppSandbox box_;
+  WCHAR page_[kTextPageUnits];
+};
+
+TEST_F(TextPagesTest, ReadsAFileCutAtFifteenThousandBytesOrAtANul) {
+  EXPECT_EQ(ReadTextPage(u"opt\\Vantrel\\missing.txt", page_), 1);
+  EXPECT_EQ(Page(page_), u"");
+
+  Put("long.txt", std::string(20000, 'a'));
+  EXPECT_EQ(ReadTextPage(u"opt\\Vantrel\\long.txt", page_), 0);
+  EXPECT_EQ(Page(page_), std::u16string(14999, u'a'));
+
+  // Exactly as many bytes as are read: nothing after them may be taken.
+  Put("exact.txt", std::string(15000, 'b'));
+  EXPECT_EQ(ReadTextPage(u"opt\\Vantrel\\exact.txt", page_), 0);
+  EXPECT_EQ(Page(page_), std::u16string(14999, u'b'));
+
+  Put("nul.txt", std::string("before\0after", 12));
+  ReadTextPage(u"opt\\Vantrel\\nul.txt", page_);
+  EXPECT_EQ(Page(page_), u"before");
+}
+
+TEST_F(TextPagesTest, ReadsEightBitAndUtf8TextAndSurvivesBinaryFiles) {
+  Put("cafe.txt", "caf\xe9 \xe2\x82\xac");
+  ReadTextPage(u"opt\\Vantrel\\cafe.txt", page_);
+  EXPECT_EQ(Page(page_), u"caf\u00e9 \u20ac");
+
+  std::string binary;
+  for (int i = 0; i < 40000; ++i)
+    binary.push_back(static_cast<char>((i * 131 + 7) % 255 + 1));
+  Put("binary.txt", binary);
+  EXPECT_EQ(ReadTextPage(u"opt\\Vantrel\\binary.txt", page_), 0);
+  EXPECT_LE(Page(page_).size(), 14999u);
+  EXPECT_GT(Page(page_).size(), 0u);
+}
+
+TEST_F(TextPagesTest, HelpPageShowsItsFileAndAMissingFileGivesAnEmptyPage) {
+  Put("GeneralHelp.txt", "Pair the keyboard first.");
+  std::string shown;
+  WhenOpen([&](HWND dialog) {
+    shown = ShownText(dialog);
+    SendMessageW(dialog, WM_COMMAND, 40004, 0);
+  });
+  OpenHelpPage(nullptr, u"opt\\Vantrel\\GeneralHelp.txt");
+  EXPECT_EQ(shown, "Pair the keyboard first.");
+
+  shown = "unset";
+  WhenOpen([&](HWND dialog) {
+    shown = ShownText(dialog);
+    SendMessageW(dialog, WM_COMMAND, IDOK, 0);
+  });
+  OpenHelpPage(nullptr, u"opt\\Vantrel\\OptionsHelp.txt");
+  EXPECT_EQ(shown, "");
+
+  // A path longer than the page keeps is cut, not overrun.
+  std::u16string longPath(400, u'x');
+  WhenOpen([](HWND dialog) { SendMessageW(dialog, WM_COMMAND, IDOK, 0); });
+  OpenHelpPage(nullptr, longPath.c_str());
+  EXPECT_EQ(Page(AppGlobals.helpPagePath), std::u16string(255, u'x'));
+}
+
+TEST_F(TextPagesTest, HotTipsRequestWhileOpenShowsThePageAgainAndClosingReturns) {
+  Put("PDA_Hottips.txt", "Alt+Esc shows these tips.");
+  HWND returnTo = CreateWindowExW(0, u"STATIC", u"editor", 0, 0, 0, 50, 50, nullptr, nullptr,
+                                  nullptr, nullptr);
+  ShowWindow(returnTo, SW_HIDE);
+  HWND page = nullptr;
+  std::string shown;
+  WhenOpen([&](HWND dialog) {
+    page = dialog;
+    shown = ShownText(dialog);
+    EXPECT_EQ(AppGlobals.hotTipsOpen, 1);
+    ShowWindow(dialog, SW_HIDE);
+    // The keyboard shortcut again: no second page, the open one comes back.
+    OpenHotTipsDialog(nullptr, nullptr);
+    EXPECT_EQ(AppGlobals.openDialog.load(), dialog);
+    EXPECT_TRUE(IsWindowVisible(dialog));
+    EXPECT_EQ(AppGlobals.hotTipsReturnWindow, returnTo);
+    SendMessageW(dialog, WM_COMMAND, 40004, 0);
+  });
+  OpenHotTipsDialog(nullptr, returnTo);
+  EXPECT_NE(page, nullptr);
+  EXPECT_EQ(shown, "Alt+Esc shows these tips.");
+  EXPECT_EQ(AppGlobals.hotTipsOpen, 0);
+  EXPECT_TRUE(IsWindowVisible(returnTo));
+
+  // Closed, it opens again.
+  HWND second = nullptr;
+  WhenOpen([&](HWND dialog) {
+    second = dialog;
+    SendMessageW(dialog, WM_COMMAND, IDOK, 0);
+  });
+  OpenHotTipsDialog(nullptr, nullptr);
+  EXPECT_NE(second, nullptr);
+  EXPECT_NE(second, page);
+  DestroyWindow(returnTo);
+}
+
+TEST_F(TextPagesTest, AboutBannerShowsPlatformVersionAndIdentityInHex) {
+  AppGlobals.osMajorVersion = 5;
+  SettingsStore::WriteDword(u"Serial No", 4660);
+  SettingsStore::WriteDword(u"Feature Set", 2748);
+  SettingsStore::WriteDword(u"Config Table", -1);
+  WCHAR banner[256];
+  BuildAboutBanner(banner, 256);
+  EXPECT_EQ(Utf16ToUtf8(banner), "Vantrel v PDA5.0.104\nSerial No 0x1234\nFeature Set 0xabc\n"
+                                 "BuildNo 0x0\nConfig Table 0xffffffff");
+  AppGlobals.isSmartphone = 1;
+  AppGlobals.osMajorVersion = 4;
+  BuildAboutBanner(banner, 256);
+  EXPECT_EQ(Utf16ToUtf8(banner).substr(0, 19), "Vantrel v SP3.0.104");
+}
+
+TEST_F(TextPagesTest, LogoWidthChoice) {
+  EXPECT_EQ(Page(LogoFileName(240, u"n", u"w")), u"n");
+  EXPECT_EQ(Page(LogoFileName(241, u"n", u"w")), u"w");
+  AppGlobals.isSmartphone = 1;
+  EXPECT_EQ(Page(LogoFileName(320, u"n", u"w")), u"n");
+  EXPECT_EQ(Page(LogoFileName(280, u"n", u"w")), u"w");
+}
+
+TEST_F(TextPagesTest, AboutMoreOpensFromAboutAndHandsTheOpenPageBack) {
+  box_.CopyData("About.txt", "opt/Vantrel/About.txt");
+  box_.CopyData("marlix.bmp", "opt/Vantrel/marlix.bmp");
+  HWND about = nullptr, more = nullptr;
+  std::string moreText;
+  WhenOpen([&](HWND dialog) {
+    about = dialog;
+    UpdateWindow(dialog);
+    WhenOpen([&](HWND inner) {
+      more = inner;
+      moreText = ShownText(inner);
+      UpdateWindow(inner);
+      SendMessageW(inner, WM_COMMAND, 40004, 0);
+    });
+    SendMessageW(dialog, WM_COMMAND, 40005, 0);
+    EXPECT_EQ(AppGlobals.openDialog.load(), dialog);
+    SendMessageW(dialog, WM_COMMAND, 40004, 0);
+  });
+  OpenAboutDialog(nullptr);
+  EXPECT_NE(about, nullptr);
+  EXPECT_NE(more, nullptr);
+  EXPECT_NE(about, more);
+  EXPECT_NE(moreText.find("Vantrel"), std::string::npos);
+}
+
+TEST(ShippedPages, TextsFitTheirPageAndPicturesLoad) {
+  for (const char *name :
+       {"GeneralHelp.txt", "ConnectivityHelp.txt", "OptionsHelp.txt", "PDA_Hottips.txt", "About.txt"}) {
+    std::ifstream in(std::string(VANTREL_SOURCE_DIR) + "/data/" + name, std::ios::binary);
+    std::stringstream content;
+    content << in.rdbuf();
+    EXPECT_GT(content.str().size(), 100u) << name;
+    EXPECT_LT(content.str().size(), 15000u) << name;
+    EXPECT_EQ(content.str().find('\0'), std::string::npos) << name;
+  }
+  for (const char *name : {"marlix.bmp", "marlix_wide.bmp"}) {
+    std::ifstream in(std::string(VANTREL_SOURCE_DIR) + "/data/" + name, std::ios::binary);
+    char magic[2] = {};
+    in.read(magic, 2);
+    EXPECT_EQ(std::string(magic, 2), "BM") << name;
+  }
+}
+
+} // namespace
