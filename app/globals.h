@@ -34,6 +34,14 @@ enum : int32_t {
   ACCENTMODE = 19,
 };
 
+// One key of the key test: its name as read from "testmode.txt" (8-bit text,
+// at most 24 characters, terminated) and the low 8 bits of its expected code.
+struct KeyTestEntry {
+  char name[25];
+  uint8_t code;
+};
+constexpr int kKeyTestEntryCount = 100;
+
 constexpr int kScancodeCount = 128;
 constexpr int kLayoutColumns = 30;
 
@@ -91,6 +99,21 @@ struct AppGlobalsRecord {
   // Dialogs.
   std::atomic<HWND> openDialog{nullptr};
   std::atomic<HWND> calibrationDialog{nullptr};
+
+  // Typing settings dialog (UI thread): the values read when it opened, and
+  // whether a choice has been stored and sent since.
+  int32_t openingSensitivity = 0;
+  int32_t openingRepeatRate = 0;
+  int32_t openingRepeatDelay = 0;
+  int32_t settingsChanged = 0;
+
+  // Key test (UI thread). Not reset between runs: the test runs once.
+  KeyTestEntry keyTestEntries[kKeyTestEntryCount] = {};
+  int8_t keyTestLast = 0;
+  int8_t keyTestPosition = 0;
+  uint8_t keyTestChar = 0;
+  uint8_t keyTestCharPending = 0;
+  uint8_t keyTestCompleted = 0;
   // The selection dialog's radio buttons of its current opening (button i has
   // id 500 + i; empty slots are null) and the entry its Done stores.
   HWND layoutButtons[10] = {};

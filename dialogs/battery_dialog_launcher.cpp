@@ -2,4 +2,4 @@
 
 #include "dialogs/dialog_template.h"
 
-void OpenBatteryDialog(HWND owner) { RunDialogTemplate(132, owner, PlainDialogProc); }
+void OpenBatteryDialog(HWND owner) { RunDialogTemplate(132, owner, BatteryDialogProc); }

@@ -1,0 +1,158 @@
+// The key test: reading "testmode.txt" (records of three tokens, at most 100
+// kept, names cut at 24 characters) and the dialog's walk through the list.
+#include "app/globals.h"
+#include "keys/key_test.h"
+#include "link/messages.h"
+#include "platform/text.h"
+#include "tests/app/app_test_env.h"
+#include "tests/dialogs_settings/dialog_driver.h"
+
+#include <gtest/gtest.h>
+
+#include <cstring>
+#include <string>
+
+namespace {
+
+int Parse(const std::string &text) { return parseKeyTestText(text.data(), text.size()); }
+
+class KeyTestFile : public ::testing::Test {
+protected:
+  void SetUp() override { ResetAppGlobals(); }
+};
+
+TEST_F(KeyTestFile, RecordsAreThreeTokensAndACarriageReturnIsTheThirdOfALine) {
+  EXPECT_EQ(Parse("A,65,x\nB key,66,y\nEnter,13,\r\n"), 3);
+  EXPECT_EQ(AppGlobals.keyTestLast, 2);
+  EXPECT_STREQ(AppGlobals.keyTestEntries[1].name, "B key");
+  EXPECT_EQ(AppGlobals.keyTestEntries[1].code, 66);
+  EXPECT_EQ(AppGlobals.keyTestEntries[2].code, 13);
+
+  ResetAppGlobals();
+  EXPECT_EQ(Parse("Tab,9,\r\n"), 1);
+  EXPECT_EQ(AppGlobals.keyTestLast, 0);
+  EXPECT_STREQ(AppGlobals.keyTestEntries[0].name, "Tab");
+
+  // Runs of separators are one; a code keeps its low 8 bits, read as atoi.
+  ResetAppGlobals();
+  EXPECT_EQ(Parse(",,\nA,,321,,z\n\n\nB, 66abc,z"), 2);
+  EXPECT_EQ(AppGlobals.keyTestEntries[0].code, 321 & 0xFF);
+  EXPECT_EQ(AppGlobals.keyTestEntries[1].code, 66);
+}
+
+TEST_F(KeyTestFile, ShortFilesGiveOnlyWholeRecords) {
+  EXPECT_EQ(Parse(""), 0);
+  EXPECT_EQ(AppGlobals.keyTestLast, -1);
+  EXPECT_EQ(Parse("\n,\n"), 0);
+  EXPECT_EQ(Parse("Lonely"), 0); // a name without its code is not counted
+  EXPECT_EQ(AppGlobals.keyTestLast, -1);
+  EXPECT_EQ(Parse("A,65"), 1); // the ignored token may be missing at the end
+  EXPECT_EQ(Parse("A,65,x\nB"), 1);
+  EXPECT_EQ(AppGlobals.keyTestLast, 0);
+  // Lines of two fields fall out of step.
+  EXPECT_EQ(Parse("A,65\nB,66\nC,67\n"), 2);
+  EXPECT_STREQ(AppGlobals.keyTestEntries[1].name, "66");
+}
+
+TEST_F(KeyTestFile, LongNamesAreCutAndRecordsBeyondTheTableAreLeftOut) {
+  EXPECT_EQ(Parse(std::string(40, 'N') + ",65,x\n"), 1);
+  EXPECT_EQ(std::strlen(AppGlobals.keyTestEntries[0].name), 24u);
+  EXPECT_EQ(AppGlobals.keyTestEntries[0].code, 65);
+
+  // 128 short records fit in the 2048 bytes read; only 100 have room.
+  ResetAppGlobals();
+  std::string text;
+  for (int i = 0; i < 128; ++i)
+    text += "k" + std::to_string(i) + "," + std::to_string(i) + ",x\n";
+  ASSERT_LE(text.size(), kKeyTestFileReadLimit);
+  EXPECT_EQ(Parse(text), 100);
+  EXPECT_EQ(AppGlobals.keyTestLast, 99);
+  EXPECT_STREQ(AppGlobals.keyTestEntries[99].name, "k99");
+  EXPECT_EQ(AppGlobals.keyTestEntries[99].code, 99);
+  EXPECT_EQ(AppGlobals.keyTestPosition, 0); // the fields after the table are untouched
+  EXPECT_EQ(AppGlobals.keyTestCompleted, 0);
+}
+
+class KeyTestDialog : public ::testing::Test {
+protected:
+  void SetUp() override {
+    StartToolkitOnce();
+    main_ = MakeMainWindowStandIn();
+    WStrCopyN(AppGlobals.InstallDir, MAX_PATH, u"opt\\Vantrel\\");
+  }
+  void TearDown() override {
+    StopScriptingMessageBoxes();
+    DestroyWindow(main_);
+  }
+  static void Type(HWND dialog, int ch) {
+    SendMessageW(dialog, WM_KEY_TEST_CHAR, 0, ch);
+  }
+  AppSandbox box_;
+  HWND main_ = nullptr;
+};
+
+TEST_F(KeyTestDialog, WalksTheListAsksAgainOnAWrongKeyAndAsksBeforeQuittingEarly) {
+  box_.Put("opt/Vantrel/testmode.txt", "A,65,x\r\nB,66,x\r\nC,67,x\r\n");
+  ScriptMessageBoxes({IDOK, IDNO, IDOK});
+  ASSERT_TRUE(DriveDialog([] { runKeyTest(AppGlobals.mainWindow); }, [](HWND dialog) {
+    ASSERT_NE(dialog, nullptr);
+    EXPECT_EQ(AppGlobals.keyTestLast, 2);
+    Type(dialog, 65);
+    EXPECT_EQ(AppGlobals.keyTestPosition, 1);
+    Type(dialog, 'x'); // wrong: the position stays
+    EXPECT_EQ(AppGlobals.keyTestPosition, 1);
+    EXPECT_EQ(AppGlobals.keyTestCharPending, 0);
+    SendMessageW(dialog, WM_COMMAND, 40004, 0); // early Done, answered No
+    EXPECT_TRUE(IsWindow(dialog));
+    Type(dialog, 66 + 256); // only the low 8 bits count
+    EXPECT_EQ(AppGlobals.keyTestPosition, 2);
+    EXPECT_EQ(AppGlobals.keyTestCompleted, 0);
+    Type(dialog, 0); // any character after the last prompt completes the test
+    EXPECT_EQ(AppGlobals.keyTestCompleted, 1);
+    EXPECT_EQ(AppGlobals.keyTestPosition, 2);
+    SendMessageW(dialog, WM_COMMAND, 40004, 0);
+  }));
+  auto &boxes = ShownBoxes();
+  ASSERT_EQ(boxes.size(), 2u);
+  EXPECT_EQ(boxes[0].text, u"Incorrect character pressed, try again");
+  EXPECT_EQ(boxes[0].caption, u"Vantrel");
+  EXPECT_EQ(boxes[1].text, u"Test not completed. Do you want to quit.");
+  EXPECT_EQ(boxes[1].type, MB_YESNO);
+}
+
+TEST_F(KeyTestDialog, LinkLossBeforeCompletionAsksAndYesCloses) {
+  box_.Put("opt/Vantrel/testmode.txt", "A,65,x\nB,66,x\n");
+  ScriptMessageBoxes({IDYES});
+  HWND seen = nullptr;
+  ASSERT_TRUE(DriveDialog([] { runKeyTest(AppGlobals.mainWindow); }, [&](HWND dialog) {
+    seen = dialog;
+    PostMessageW(dialog, WM_COMMAND, IDOK, 0);
+  }));
+  EXPECT_FALSE(IsWindow(seen));
+  ASSERT_EQ(ShownBoxes().size(), 1u);
+  EXPECT_EQ(ShownBoxes()[0].text, u"Test not completed. Do you want to quit.");
+}
+
+TEST_F(KeyTestDialog, AnEmptyListIsCompletedAtTheFirstPaint) {
+  box_.Put("opt/Vantrel/testmode.txt", "");
+  ScriptMessageBoxes({});
+  ASSERT_TRUE(DriveDialog([] { runKeyTest(AppGlobals.mainWindow); }, [](HWND dialog) {
+    for (int i = 0; i < 3; ++i)
+      Type(dialog, 0); // must never step past the table
+    EXPECT_EQ(AppGlobals.keyTestCompleted, 1);
+    EXPECT_EQ(AppGlobals.keyTestPosition, 0);
+    SendMessageW(dialog, WM_COMMAND, 40004, 0);
+  }));
+  EXPECT_TRUE(ShownBoxes().empty()); // completed: Done asks nothing
+}
+
+TEST_F(KeyTestDialog, MissingFileSaysSoAndOpensNoDialog) {
+  ScriptMessageBoxes({});
+  runKeyTest(AppGlobals.mainWindow);
+  ASSERT_EQ(ShownBoxes().size(), 1u);
+  EXPECT_EQ(ShownBoxes()[0].text, u"Failed to open keycode.txt");
+  EXPECT_EQ(ShownBoxes()[0].caption, u"Mirvok");
+  EXPECT_EQ(AppGlobals.openDialog.load(), nullptr);
+}
+
+} // namespace

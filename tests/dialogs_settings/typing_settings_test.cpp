@@ -1,0 +1,212 @@
+// The typing settings dialog: what its lists show, what each choice stores
+// and sends to the link, and the keep-or-restore question on Done.
+#include "app/globals.h"
+#include "app/settings_store.h"
+#include "app/ui_strings.h"
+#include "dialogs/typing_settings_dialog.h"
+#include "link/messages.h"
+#include "platform/controls.h"
+#include "platform/text.h"
+#include "tests/app/app_test_env.h"
+#include "tests/dialogs_settings/dialog_driver.h"
+
+#include <gtest/gtest.h>
+
+#include <chrono>
+
+namespace {
+
+constexpr int kSensitivity = 1013, kRate = 1014, kDelay = 1015;
+constexpr int kDone = 40004;
+
+void SetChoice(SettingChoice &choice, const char16_t *label, int32_t value) {
+  WStrCopyN(choice.label, 10, label);
+  choice.value = value;
+}
+
+class TypingSettingsTest : public ::testing::Test {
+protected:
+  void SetUp() override {
+    StartToolkitOnce();
+    main_ = MakeMainWindowStandIn();
+    box_.CopyData("English.lang", "opt/Vantrel/English.lang");
+    WStrCopyN(AppGlobals.InstallDir, MAX_PATH, u"opt\\Vantrel\\");
+    SettingsStore::WriteString(u"language", u"English.lang");
+    ASSERT_TRUE(LoadUiStrings());
+    SetChoice(AppGlobals.SensitivityChoices[0], u"None", 3);
+    SetChoice(AppGlobals.SensitivityChoices[1], u"Lowest", 1);
+    SetChoice(AppGlobals.SensitivityChoices[2], u"Low", 2);
+    SetChoice(AppGlobals.SensitivityChoices[3], u"Medium", 3);
+    SetChoice(AppGlobals.SensitivityChoices[4], u"High", 4);
+    SetChoice(AppGlobals.RepeatRateChoices[0], u"None", 20);
+    SetChoice(AppGlobals.RepeatRateChoices[1], u"Slow", 10);
+    SetChoice(AppGlobals.RepeatRateChoices[2], u"Medium", 20);
+    SetChoice(AppGlobals.RepeatRateChoices[3], u"Fast", 30);
+    SetChoice(AppGlobals.RepeatDelayChoices[0], u"None", 500);
+    SetChoice(AppGlobals.RepeatDelayChoices[1], u"Short", 250);
+    SetChoice(AppGlobals.RepeatDelayChoices[2], u"Medium", 500);
+    SetChoice(AppGlobals.RepeatDelayChoices[3], u"Long", 750);
+    CreateLinkRecorder();
+  }
+  void TearDown() override {
+    StopScriptingMessageBoxes();
+    DestroyLinkRecorder();
+    DestroyWindow(main_);
+    PumpMessages();
+  }
+  bool Drive(const std::function<void(HWND)> &script) {
+    return DriveDialog([this] { OpenTypingSettingsDialog(main_); }, script);
+  }
+  static std::vector<UINT> Sent() {
+    PumpMessages();
+    std::vector<UINT> sent;
+    for (const RecordedMessage &m : LinkMessages()) {
+      EXPECT_EQ(m.wParam, 0u);
+      EXPECT_EQ(m.lParam, 0);
+      sent.push_back(m.message);
+    }
+    return sent;
+  }
+  static std::u16string ComboText(HWND dialog, int id, int index) {
+    WCHAR text[100] = {};
+    SendDlgItemMessageW(dialog, id, CB_GETLBTEXT, static_cast<WPARAM>(index),
+                        reinterpret_cast<LPARAM>(text));
+    return text;
+  }
+  AppSandbox box_;
+  HWND main_ = nullptr;
+};
+
+TEST_F(TypingSettingsTest, ListsShowTheChoicesWithoutNoneAndSelectTheStoredValues) {
+  SettingsStore::WriteDword(u"SensitivityValue", 4);
+  SettingsStore::WriteDword(u"KeyRepeatRateValue", 10);
+  // No stored delay: it is created with entry 0's value and that is selected.
+  ScriptMessageBoxes({});
+  ASSERT_TRUE(Drive([](HWND dialog) {
+    ASSERT_NE(dialog, nullptr);
+    EXPECT_EQ(SendDlgItemMessageW(dialog, kSensitivity, CB_GETCOUNT, 0, 0), 4);
+    EXPECT_EQ(SendDlgItemMessageW(dialog, kRate, CB_GETCOUNT, 0, 0), 3);
+    EXPECT_EQ(SendDlgItemMessageW(dialog, kDelay, CB_GETCOUNT, 0, 0), 3);
+    EXPECT_EQ(ComboText(dialog, kSensitivity, 0), u"Lowest");
+    EXPECT_EQ(ComboText(dialog, kDelay, 2), u"Long");
+    EXPECT_EQ(SendDlgItemMessageW(dialog, kSensitivity, CB_GETCURSEL, 0, 0), 3);
+    EXPECT_EQ(SendDlgItemMessageW(dialog, kRate, CB_GETCURSEL, 0, 0), 0);
+    EXPECT_EQ(SendDlgItemMessageW(dialog, kDelay, CB_GETCURSEL, 0, 0), 1);
+    SendMessageW(dialog, WM_COMMAND, kDone, 0);
+  }));
+  EXPECT_EQ(AppGlobals.openingSensitivity, 4);
+  EXPECT_EQ(AppGlobals.openingRepeatRate, 10);
+  EXPECT_EQ(AppGlobals.openingRepeatDelay, 500);
+  EXPECT_EQ(SettingsStore::ReadDword(u"KeyRepeatDelayValue", -1), 500);
+  // Done without a choice asks nothing and sends nothing.
+  EXPECT_TRUE(ShownBoxes().empty());
+  EXPECT_TRUE(Sent().empty());
+}
+
+TEST_F(TypingSettingsTest, MissingSensitivityIsReadAsZeroAndMatchingNothingLeavesNoSelection) {
+  ScriptMessageBoxes({});
+  ASSERT_TRUE(Drive([](HWND dialog) {
+    EXPECT_EQ(SendDlgItemMessageW(dialog, kSensitivity, CB_GETCURSEL, 0, 0), CB_ERR);
+    SendMessageW(dialog, WM_COMMAND, kDone, 0);
+  }));
+  EXPECT_EQ(SettingsStore::ReadDword(u"SensitivityValue", -1), 0);
+}
+
+TEST_F(TypingSettingsTest, ChoiceIsStoredAndSentAtOnceAndKeptOnYes) {
+  SettingsStore::WriteDword(u"SensitivityValue", 2);
+  ScriptMessageBoxes({IDYES});
+  ASSERT_TRUE(Drive([](HWND dialog) {
+    PickComboEntry(dialog, kSensitivity, 3); // High
+    EXPECT_EQ(SettingsStore::ReadDword(u"SensitivityValue", -1), 4);
+    EXPECT_EQ(AppGlobals.settingsChanged, 1);
+    // The same entry again is stored and sent again.
+    PickComboEntry(dialog, kSensitivity, 3);
+    PickComboEntry(dialog, kRate, 2); // Fast
+    // Command 1, which a lost link sends, leaves the dialog open.
+    SendMessageW(dialog, WM_COMMAND, IDOK, 0);
+    EXPECT_TRUE(IsWindow(dialog));
+    SendMessageW(dialog, WM_COMMAND, kDone, 0);
+  }));
+  EXPECT_EQ(Sent(), (std::vector<UINT>{WM_SET_SENSITIVITY, WM_SET_SENSITIVITY,
+                                       WM_SET_KEY_REPEAT_RATE}));
+  ASSERT_EQ(ShownBoxes().size(), 1u);
+  EXPECT_EQ(ShownBoxes()[0].text, std::u16string(UiString(19)));
+  EXPECT_EQ(ShownBoxes()[0].caption, std::u16string(UiString(10)));
+  EXPECT_EQ(ShownBoxes()[0].type, MB_YESNO | MB_ICONQUESTION);
+  EXPECT_EQ(SettingsStore::ReadDword(u"SensitivityValue", -1), 4);
+  EXPECT_EQ(SettingsStore::ReadDword(u"KeyRepeatRateValue", -1), 30);
+  EXPECT_EQ(AppGlobals.settingsChanged, 0);
+}
+
+TEST_F(TypingSettingsTest, NoRestoresAndResendsAllThreeOpeningValuesInOrder) {
+  SettingsStore::WriteDword(u"SensitivityValue", 2);
+  SettingsStore::WriteDword(u"KeyRepeatRateValue", 20);
+  SettingsStore::WriteDword(u"KeyRepeatDelayValue", 250);
+  ScriptMessageBoxes({IDNO});
+  auto doneTook = std::chrono::milliseconds(0);
+  ASSERT_TRUE(Drive([&](HWND dialog) {
+    PickComboEntry(dialog, kDelay, 2); // Long
+    EXPECT_EQ(SettingsStore::ReadDword(u"KeyRepeatDelayValue", -1), 750);
+    auto start = std::chrono::steady_clock::now();
+    SendMessageW(dialog, WM_COMMAND, kDone, 0);
+    doneTook = std::chrono::duration_cast<std::chrono::milliseconds>(
+        std::chrono::steady_clock::now() - start);
+  }));
+  EXPECT_EQ(Sent(), (std::vector<UINT>{WM_SET_KEY_REPEAT_DELAY, WM_SET_SENSITIVITY,
+                                       WM_SET_KEY_REPEAT_RATE, WM_SET_KEY_REPEAT_DELAY}));
+  EXPECT_GE(doneTook.count(), 400); // two pauses of 200 ms between the three
+  EXPECT_EQ(SettingsStore::ReadDword(u"SensitivityValue", -1), 2);
+  EXPECT_EQ(SettingsStore::ReadDword(u"KeyRepeatRateValue", -1), 20);
+  EXPECT_EQ(SettingsStore::ReadDword(u"KeyRepeatDelayValue", -1), 250);
+}
+
+TEST_F(TypingSettingsTest, TextsThatAreNoLabelAndOtherNotificationsChangeNothing) {
+  SettingsStore::WriteDword(u"SensitivityValue", 2);
+  ScriptMessageBoxes({});
+  ASSERT_TRUE(Drive([](HWND dialog) {
+    HWND combo = GetDlgItem(dialog, kSensitivity);
+    // A text far longer than the reading buffer must be refused, not copied.
+    std::u16string longText(400, u'x');
+    LRESULT longIndex = SendMessageW(combo, CB_ADDSTRING, 0,
+                                     reinterpret_cast<LPARAM>(longText.c_str()));
+    PickComboEntry(dialog, kSensitivity, static_cast<int>(longIndex));
+    // A label's prefix is not the label.
+    LRESULT shortIndex = SendMessageW(combo, CB_ADDSTRING, 0, reinterpret_cast<LPARAM>(u"Hig"));
+    PickComboEntry(dialog, kSensitivity, static_cast<int>(shortIndex));
+    // Only CBN_SELENDOK counts on this platform, and only from a list.
+    SendMessageW(combo, CB_SETCURSEL, 3, 0);
+    SendMessageW(dialog, WM_COMMAND, static_cast<WPARAM>((CBN_SELCHANGE << 16) | kSensitivity),
+                 reinterpret_cast<LPARAM>(combo));
+    SendMessageW(dialog, WM_COMMAND, static_cast<WPARAM>((LBN_SELCHANGE << 16) | 1003), 0);
+    EXPECT_EQ(AppGlobals.settingsChanged, 0);
+    SendMessageW(dialog, WM_COMMAND, kDone, 0);
+  }));
+  EXPECT_TRUE(Sent().empty());
+  EXPECT_TRUE(ShownBoxes().empty());
+  EXPECT_EQ(SettingsStore::ReadDword(u"SensitivityValue", -1), 2);
+}
+
+TEST_F(TypingSettingsTest, SmartphoneUsesListBoxesAndReadsTheSensitivityDefaultFromTheTable) {
+  AppGlobals.isSmartphone = 1;
+  ScriptMessageBoxes({IDYES});
+  ASSERT_TRUE(Drive([](HWND dialog) {
+    EXPECT_EQ(GetDlgItem(dialog, kSensitivity), nullptr);
+    EXPECT_EQ(SendDlgItemMessageW(dialog, 1003, LB_GETCOUNT, 0, 0), 4);
+    EXPECT_EQ(SendDlgItemMessageW(dialog, 1006, LB_GETCOUNT, 0, 0), 3);
+    // Entry 0's value 3 is the default here, and it is "Medium".
+    EXPECT_EQ(SendDlgItemMessageW(dialog, 1003, LB_GETCURSEL, 0, 0), 2);
+    // A combo box notification is not this platform's.
+    SendMessageW(dialog, WM_COMMAND, static_cast<WPARAM>((CBN_SELENDOK << 16) | 1003), 0);
+    EXPECT_EQ(AppGlobals.settingsChanged, 0);
+    HWND list = GetDlgItem(dialog, 1009);
+    SendMessageW(list, LB_SETCURSEL, 0, 0); // Short
+    SendMessageW(dialog, WM_COMMAND, static_cast<WPARAM>((LBN_SELCHANGE << 16) | 1009),
+                 reinterpret_cast<LPARAM>(list));
+    SendMessageW(dialog, WM_COMMAND, kDone, 0);
+  }));
+  EXPECT_EQ(AppGlobals.openingSensitivity, 3);
+  EXPECT_EQ(SettingsStore::ReadDword(u"KeyRepeatDelayValue", -1), 250);
+  EXPECT_EQ(Sent(), (std::vector<UINT>{WM_SET_KEY_REPEAT_DELAY}));
+}
+
+} // namespace
