@@ -8,7 +8,7 @@ int32_t calibrationStep = 0;
 
 void OpenCalibrationDialog(HWND owner) {
   calibrationStep = 0;
-  if (RunDialogTemplate(134, owner, PlainDialogProc))
+  if (RunDialogTemplate(134, owner, CalibrationDialogProc))
     return;
   // No calibration dialog to run. If the link was put into calibration for
   // it (the user agreed to calibrate a new keyboard), nothing would ever end

@@ -1,0 +1,231 @@
+// The calibration dialog. It only drives the link: TypingWnd switches the
+// keyboard into and out of calibration, the frame decoder stores the result,
+// and the dialog shows the step the keyboard has reached.
+//
+// The dialog counts as calibrating exactly while AppGlobals.calibrationDialog
+// holds it. Every way out clears that record first and ends the link's
+// calibration only while the keyboard is still connected, so that neither a
+// message arriving while one of the message boxes is up nor a closed link
+// can leave the link calibrating, or put an idle link back to typing.
+#include "dialogs/calibration_dialog.h"
+
+#include "app/globals.h"
+#include "app/main_window.h"
+#include "app/settings_store.h"
+#include "app/ui_strings.h"
+#include "link/messages.h"
+#include "platform/gdi.h"
+#include "platform/shell.h"
+#include "platform/text.h"
+
+namespace {
+
+constexpr UINT kDoneBar = 201;
+constexpr UINT kDoneCommand = 40004;
+constexpr UINT kQuestion = MB_YESNO | MB_ICONQUESTION;
+constexpr int kWidePictureAbove = 240; // client widths above this use the "_wide" pictures
+constexpr int kPictureTop = 30;
+
+enum : int {
+  kUiCaption = 11,
+  kUiAskCalibrate = 12,
+  kUiAskReset = 13,
+  kUiFirstStep = 14, // 14, 15, 16: steps 1 to 3
+  kUiFinished = 17,
+  kUiAskRetry = 18,
+};
+
+HWND TypingWindow() { return AppGlobals.typingWnd.load(); }
+
+// The keyboard is connected when the link types or calibrates. In any other
+// state the link's calibration messages must not be sent: each of them sets
+// the link state, and an idle reader thread would then never connect again.
+bool LinkConnected() {
+  const int32_t state = AppGlobals.linkState.load();
+  return state == LINK_TYPING || state == LINK_CALIBRATING;
+}
+
+bool Calibrating(HWND dialog) { return AppGlobals.calibrationDialog.load() == dialog; }
+
+// Forgets the dialog wherever it is still recorded (another dialog may have
+// taken openDialog since), so that nothing is posted to a closed window.
+void ForgetDialog(HWND dialog) {
+  HWND expected = dialog;
+  AppGlobals.calibrationDialog.compare_exchange_strong(expected, nullptr);
+  expected = dialog;
+  AppGlobals.openDialog.compare_exchange_strong(expected, nullptr);
+}
+
+void StartCalibration(HWND dialog) {
+  SendMessageW(TypingWindow(), WM_CALIBRATE, 0, 0);
+  AppGlobals.openDialog.store(dialog);
+  AppGlobals.calibrationDialog.store(dialog);
+  PostMessageW(TypingWindow(), WM_BEGIN_CALIBRATION, 0, 0);
+}
+
+// Leaves calibration without a result and closes the dialog. Calibration is
+// ended at most once, however many ways out arrive.
+void CancelCalibration(HWND dialog) {
+  if (Calibrating(dialog)) {
+    ForgetDialog(dialog);
+    if (LinkConnected())
+      PostMessageW(TypingWindow(), WM_END_CALIBRATION, 0, 0);
+  }
+  EndDialog(dialog, 0);
+}
+
+// The user declined to calibrate: offer the neutral calibration instead.
+// The values are stored whatever the link's state; the keyboard receives
+// them now when connected, otherwise with the settings of the next
+// connection.
+void OfferReset(HWND dialog) {
+  if (MessageBoxW(dialog, UiString(kUiAskReset), UiString(kUiCaption), kQuestion) == IDYES) {
+    SettingsStore::WriteDword(u"originX", 0);
+    SettingsStore::WriteDword(u"scaleXHigh", 1);
+    SettingsStore::WriteDword(u"scaleXLow", 0);
+    SettingsStore::WriteDword(u"originY", 0);
+    SettingsStore::WriteDword(u"scaleYHigh", 1);
+    SettingsStore::WriteDword(u"scaleYLow", 0);
+    if (LinkConnected())
+      PostMessageW(TypingWindow(), WM_RESUME_WITH_SETTINGS, 0, 0);
+  } else if (LinkConnected()) {
+    PostMessageW(TypingWindow(), WM_END_CALIBRATION, 0, 0);
+  }
+  EndDialog(dialog, 0);
+}
+
+INT_PTR OnInitDialog(HWND dialog) {
+  SHINITDLGINFO info = {SHIDIM_FLAGS, dialog, SHIDIF_DONEBUTTON | SHIDIF_SIZEDLGFULLSCREEN};
+  SHInitDialog(&info);
+  CreateMenuBar(dialog, kDoneBar);
+  if (MessageBoxW(dialog, UiString(kUiAskCalibrate), UiString(kUiCaption), kQuestion) == IDNO) {
+    OfferReset(dialog);
+    return FALSE;
+  }
+  // The keyboard may have gone while the question was up; its link-loss
+  // notice went to whichever dialog was open before this one.
+  if (!LinkConnected()) {
+    EndDialog(dialog, 0);
+    return FALSE;
+  }
+  StartCalibration(dialog);
+  return TRUE;
+}
+
+void OnCalibrationStep(HWND dialog) {
+  if (!Calibrating(dialog))
+    return;
+  ++calibrationStep;
+  InvalidateRect(dialog, nullptr, TRUE);
+  UpdateWindow(dialog);
+}
+
+void OnCalibrationResult(HWND dialog) {
+  if (!Calibrating(dialog))
+    return;
+  ForgetDialog(dialog);
+  if (LinkConnected())
+    SendMessageW(TypingWindow(), WM_END_CALIBRATION, 0, 0);
+  MessageBoxW(dialog, UiString(kUiFinished), UiString(kUiCaption), MB_OK);
+  EndDialog(dialog, 0);
+}
+
+void OnCalibrationFailed(HWND dialog) {
+  if (!Calibrating(dialog))
+    return;
+  const int answer = MessageBoxW(dialog, UiString(kUiAskRetry), UiString(kUiCaption), kQuestion);
+  // While the question was up the dialog may have been closed (Done, or the
+  // keyboard disconnected): a retry then has nobody to show it.
+  if (!Calibrating(dialog))
+    return;
+  if (answer == IDYES && LinkConnected()) {
+    SendMessageW(TypingWindow(), WM_CALIBRATE, 0, 0);
+    calibrationStep = 0; // the last picture stays until the next point
+    PostMessageW(TypingWindow(), WM_BEGIN_CALIBRATION, 0, 0);
+    return;
+  }
+  CancelCalibration(dialog);
+}
+
+void PaintStep(HWND dialog, HDC hdc) {
+  const int instruction = CalibrationInstruction(calibrationStep);
+  if (instruction < 0)
+    return;
+  RECT client = {};
+  GetClientRect(dialog, &client);
+  const int width = client.right;
+  RECT textRect = {0, 0, width, client.bottom};
+  DrawTextW(hdc, UiString(instruction), -1, &textRect, DT_WORDBREAK);
+
+  WCHAR path[MAX_PATH + 32];
+  wnsprintfW(path, sizeof path / sizeof path[0], u"%s%s", AppGlobals.InstallDir,
+             CalibrationPictureName(calibrationStep, width));
+  HBITMAP picture = SHLoadDIBitmap(path);
+  if (picture == nullptr)
+    return; // no picture: the instruction alone
+  HDC memory = CreateCompatibleDC(hdc);
+  SelectObject(memory, picture);
+  BITMAP info = {};
+  GetObjectW(picture, 24, &info);
+  BitBlt(hdc, width / 2 - info.bmWidth / 2, kPictureTop, info.bmWidth, info.bmHeight, memory, 0, 0,
+         SRCCOPY);
+  DeleteDC(memory);
+  DeleteObject(picture);
+}
+
+void OnPaint(HWND dialog) {
+  PAINTSTRUCT ps = {};
+  HDC hdc = BeginPaint(dialog, &ps);
+  PaintStep(dialog, hdc);
+  EndPaint(dialog, &ps);
+}
+
+} // namespace
+
+int CalibrationInstruction(int32_t step) {
+  return step >= 1 && step <= 3 ? kUiFirstStep + (step - 1) : -1;
+}
+
+const WCHAR *CalibrationPictureName(int32_t step, int clientWidth) {
+  static const WCHAR *const kNarrow[] = {u"altkey.bmp", u"equalskey.bmp", u"downarrowkey.bmp"};
+  static const WCHAR *const kWide[] = {u"altkey_wide.bmp", u"equalskey_wide.bmp",
+                                       u"downarrowkey_wide.bmp"};
+  if (step < 1 || step > 3)
+    return nullptr;
+  return clientWidth > kWidePictureAbove ? kWide[step - 1] : kNarrow[step - 1];
+}
+
+INT_PTR CalibrationDialogProc(HWND dialog, UINT msg, WPARAM wParam, LPARAM lParam) {
+  switch (msg) {
+  case WM_INITDIALOG:
+    return OnInitDialog(dialog);
+  case WM_CALIBRATION_STEP:
+    OnCalibrationStep(dialog);
+    return 0;
+  case WM_CALIBRATION_RESULT:
+    OnCalibrationResult(dialog);
+    return 0;
+  case WM_CALIBRATION_FAILED:
+    OnCalibrationFailed(dialog);
+    return 0;
+  case WM_PAINT:
+    OnPaint(dialog);
+    return 0;
+  case WM_COMMAND:
+    if (LOWORD(wParam) == IDOK || LOWORD(wParam) == kDoneCommand) {
+      CancelCalibration(dialog);
+      return TRUE;
+    }
+    break;
+  case WM_DESTROY:
+    // Closed without any of the ways out (the program is quitting, and the
+    // link is told so by the quit itself): only forget the window.
+    ForgetDialog(dialog);
+    break;
+  }
+  // The dialog class hands what is not handled here to DefWindowProcW
+  // (calling it here as well would let WM_CLOSE destroy the dialog without
+  // ending the calibration).
+  (void)lParam;
+  return FALSE;
+}

@@ -1,0 +1,110 @@
+// What the dialog paints for each step: the instruction at the top, the
+// step's picture (the wide one on clients wider than 240 pixels) centred at
+// y = 30, nothing for steps outside 1 to 3. Painted into a window of a
+// chosen client size through the dialog's own procedure.
+#include "calibration_test_env.h"
+#include "dialogs/calibration_dialog.h"
+#include "tests/platform_qt/qt_test_support.h"
+
+#include <QColor>
+#include <QImage>
+#include <QWidget>
+
+#include <gtest/gtest.h>
+
+namespace {
+
+class CalibrationPaint : public ::testing::Test {
+protected:
+  void SetUp() override {
+    // Narrow pictures red, wide ones blue, each its own width.
+    box_.PutPicture("altkey.bmp", 40, 20, 255, 0, 0);
+    box_.PutPicture("altkey_wide.bmp", 60, 20, 0, 0, 255);
+    box_.PutPicture("equalskey.bmp", 41, 20, 255, 0, 0);
+    box_.PutPicture("equalskey_wide.bmp", 61, 20, 0, 0, 255);
+  }
+  void TearDown() override {
+    if (window_)
+      DestroyWindow(window_);
+  }
+  // Paints step `step` into a client area `width` pixels wide.
+  QImage Paint(int32_t step, int width) {
+    if (window_)
+      DestroyWindow(window_);
+    calibrationStep = step;
+    window_ = MakeTestWindow(
+        [](HWND hwnd, UINT msg, WPARAM wParam, LPARAM lParam) -> LRESULT {
+          if (msg != WM_PAINT)
+            return -2;
+          CalibrationDialogProc(hwnd, msg, wParam, lParam);
+          return 0;
+        },
+        width, 200);
+    InvalidateRect(window_, nullptr, TRUE);
+    UpdateWindow(window_);
+    Spin(50);
+    return ClientWidget(window_)->grab().toImage();
+  }
+  static bool InkIn(const QImage &image, int top, int bottom) {
+    for (int y = top; y < bottom && y < image.height(); ++y)
+      for (int x = 0; x < image.width(); ++x)
+        if (qGray(image.pixel(x, y)) < 128)
+          return true;
+    return false;
+  }
+
+  CalibrationSandbox box_;
+  HWND window_ = nullptr;
+};
+
+TEST_F(CalibrationPaint, PictureSizeFollowsTheClientWidth) {
+  // 240 pixels: the narrow picture, 40 wide, from x = 120 - 20 = 100.
+  QImage narrow = Paint(1, 240);
+  ASSERT_EQ(narrow.width(), 240);
+  EXPECT_EQ(QColor(narrow.pixel(100, 30)), QColor(Qt::red));
+  EXPECT_EQ(QColor(narrow.pixel(139, 49)), QColor(Qt::red));
+  EXPECT_NE(QColor(narrow.pixel(99, 35)), QColor(Qt::red));
+  EXPECT_NE(QColor(narrow.pixel(140, 35)), QColor(Qt::red));
+  EXPECT_NE(QColor(narrow.pixel(110, 29)), QColor(Qt::red));
+  EXPECT_TRUE(InkIn(narrow, 0, 30)) << "the instruction is drawn above the picture";
+
+  // 241 pixels: the wide picture, 60 wide, from x = 120 - 30 = 90.
+  QImage wide = Paint(1, 241);
+  EXPECT_EQ(QColor(wide.pixel(90, 30)), QColor(Qt::blue));
+  EXPECT_EQ(QColor(wide.pixel(149, 30)), QColor(Qt::blue));
+  EXPECT_NE(QColor(wide.pixel(89, 35)), QColor(Qt::blue));
+
+  // Odd widths: each half is truncated, 301 / 2 - 61 / 2 = 150 - 30 = 120.
+  QImage odd = Paint(2, 301);
+  EXPECT_EQ(QColor(odd.pixel(120, 30)), QColor(Qt::blue));
+  EXPECT_NE(QColor(odd.pixel(119, 30)), QColor(Qt::blue));
+  EXPECT_EQ(QColor(odd.pixel(180, 30)), QColor(Qt::blue));
+}
+
+TEST_F(CalibrationPaint, OnlyStepsOneToThreeShowAnything) {
+  for (int32_t step : {0, 4, -1, 1000}) {
+    QImage image = Paint(step, 240);
+    EXPECT_FALSE(InkIn(image, 0, image.height())) << "step " << step;
+    EXPECT_NE(QColor(image.pixel(110, 35)), QColor(Qt::red)) << "step " << step;
+  }
+}
+
+TEST_F(CalibrationPaint, AMissingPictureLeavesTheInstruction) {
+  // downarrowkey.bmp is not there.
+  QImage image = Paint(3, 240);
+  EXPECT_TRUE(InkIn(image, 0, 30));
+  EXPECT_FALSE(InkIn(image, 60, image.height()));
+}
+
+TEST(CalibrationPictures, NamesAndInstructions) {
+  EXPECT_EQ(std::u16string(CalibrationPictureName(1, 240)), u"altkey.bmp");
+  EXPECT_EQ(std::u16string(CalibrationPictureName(2, 241)), u"equalskey_wide.bmp");
+  EXPECT_EQ(std::u16string(CalibrationPictureName(3, 240)), u"downarrowkey.bmp");
+  EXPECT_EQ(std::u16string(CalibrationPictureName(3, 480)), u"downarrowkey_wide.bmp");
+  EXPECT_EQ(CalibrationPictureName(4, 240), nullptr);
+  EXPECT_EQ(CalibrationInstruction(1), 14);
+  EXPECT_EQ(CalibrationInstruction(3), 16);
+  EXPECT_EQ(CalibrationInstruction(0), -1);
+}
+
+} // namespace
