@@ -16,6 +16,12 @@
 
 namespace {
 
+// Typing or calibrating: the states a calibration can end into typing from.
+bool LinkIsLive() {
+  int32_t state = AppGlobals.linkState.load();
+  return state == LINK_TYPING || state == LINK_CALIBRATING;
+}
+
 constexpr WCHAR kClassName[] = u"TypingWnd";
 constexpr size_t kStatusTextUnits = sizeof(AppGlobals.statusText) / sizeof(WCHAR);
 
@@ -122,11 +128,18 @@ LRESULT TypingWndProc(HWND hwnd, UINT msg, WPARAM wParam, LPARAM lParam) {
     AppGlobals.linkState.store(LINK_CALIBRATING);
     return 0;
   case WM_RESUME_WITH_SETTINGS:
+    // Only a live link goes back to typing: a link that was closed (or is
+    // closing) meanwhile must stay closed, or it could never be connected
+    // again.
+    if (!LinkIsLive())
+      return 0;
     PushSettings();
     AppGlobals.linkState.store(LINK_TYPING);
     SendPacket(kTypingModePacket);
     return 0;
   case WM_END_CALIBRATION:
+    if (!LinkIsLive())
+      return 0;
     AppGlobals.linkState.store(LINK_TYPING);
     SendEndCalibration();
     return 0;

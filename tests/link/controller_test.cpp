@@ -163,6 +163,18 @@ TEST_F(Controller, CalibrationMessagesDriveTheKeyboard) {
   EXPECT_EQ(kinds[11], TYPING_MODE);
 }
 
+// A calibration dialog that ends after the link was closed must not bring
+// the closed link back to typing: it could never be connected again.
+TEST_F(Controller, CalibrationEndingAfterTheLinkClosedLeavesItClosed) {
+  for (int32_t state : {LINK_IDLE, LINK_DISCONNECTING}) {
+    AppGlobals.linkState.store(state);
+    Send(WM_END_CALIBRATION);
+    Send(WM_RESUME_WITH_SETTINGS);
+    EXPECT_EQ(AppGlobals.linkState.load(), state);
+  }
+  EXPECT_THAT(port->PacketKinds(), IsEmpty());
+}
+
 TEST_F(Controller, SettingsMessagesStoreAndSend) {
   Send(WM_SET_KEYCLICKS, 0);
   EXPECT_EQ(SettingsStore::ReadDword(u"Keyclicks", 1), 0);
