@@ -3,6 +3,7 @@
 #include "app/globals.h"
 #include "app/main_window.h"
 #include "dialogs/dialog_template.h"
+#include "keys/data_tokens.h"
 #include "link/messages.h"
 #include "platform/gdi.h"
 #include "platform/files.h"
@@ -19,38 +20,6 @@ namespace {
 
 constexpr int kDoneCommand = 40004;
 constexpr size_t kNameChars = sizeof(KeyTestEntry::name) - 1;
-
-// The tokens of the test file, split as the layout file is: at commas and
-// line feeds, a run of them counting as one separator; carriage returns and
-// blanks belong to the tokens.
-class TestTokens {
-public:
-  TestTokens(const char *text, size_t len) : pos_(text), end_(text + len) {}
-
-  // The next token as [start, stop); false once the text has ended.
-  bool next(const char **start, const char **stop) {
-    while (pos_ < end_ && isSeparator(*pos_))
-      ++pos_;
-    if (pos_ == end_)
-      return false;
-    *start = pos_;
-    while (pos_ < end_ && !isSeparator(*pos_))
-      ++pos_;
-    *stop = pos_;
-    return true;
-  }
-
-private:
-  static bool isSeparator(char c) { return c == ',' || c == '\n'; }
-  const char *pos_;
-  const char *end_;
-};
-
-// The token's number as atoi reads it (the token is not terminated).
-int TokenNumber(const char *start, const char *stop) {
-  std::string token(start, stop);
-  return std::atoi(token.c_str());
-}
 
 // Copies a token into a name field; a longer name is cut to fit.
 void CopyName(char *name, const char *start, const char *stop) {
@@ -96,7 +65,7 @@ void Paint(HWND dialog) {
 } // namespace
 
 int parseKeyTestText(const char *text, size_t len) {
-  TestTokens tokens(text, len);
+  DataTokens tokens(text, len);
   const char *start = nullptr;
   const char *stop = nullptr;
   int count = 0;
@@ -112,7 +81,7 @@ int parseKeyTestText(const char *text, size_t len) {
     CopyName(entry.name, start, stop);
     if (!tokens.next(&start, &stop))
       break; // a name without its code is not counted
-    entry.code = static_cast<uint8_t>(TokenNumber(start, stop));
+    entry.code = static_cast<uint8_t>(DataTokens::number(start, stop));
     ++count;
     if (!tokens.next(&start, &stop))
       break;

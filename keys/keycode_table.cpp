@@ -4,6 +4,7 @@
 #include "app/settings_store.h"
 #include "app/ui_strings.h"
 #include "dialogs/selection_dialog.h"
+#include "keys/data_tokens.h"
 #include "platform/win32.h"
 
 namespace {
@@ -11,86 +12,27 @@ namespace {
 // Token positions after the key grid (token indices 3840 onwards).
 constexpr int kIgnoredBetweenSections = 2;
 
-// Walks the layout file's tokens: the text is split at commas and line feeds,
-// a run of them being one separator, so empty tokens never occur. Carriage
-// returns, blanks and everything else belong to the tokens. Reading never
-// goes past the end of the data; once it has ended every token reads 0.
+// Walks the layout file's tokens as numbers; once the data has ended every
+// token reads 0.
 class LayoutTokens {
 public:
-  LayoutTokens(const char *text, size_t len) : pos_(text), end_(text + len) {}
+  LayoutTokens(const char *text, size_t len) : tokens_(text, len) {}
 
-  // The next token as a number, read the way atoi reads it.
   int32_t next() {
     const char *start = nullptr;
     const char *stop = nullptr;
-    if (!advance(&start, &stop)) {
-      return 0;
-    }
-    return readNumber(start, stop);
+    return tokens_.next(&start, &stop) ? DataTokens::number(start, stop) : 0;
   }
 
   void skip(int count) {
     const char *start = nullptr;
     const char *stop = nullptr;
-    for (int i = 0; i < count; ++i) {
-      advance(&start, &stop);
-    }
+    for (int i = 0; i < count; ++i)
+      tokens_.next(&start, &stop);
   }
 
 private:
-  static bool isSeparator(char c) { return c == ',' || c == '\n'; }
-  static bool isBlank(char c) {
-    return c == ' ' || c == '\t' || c == '\n' || c == '\v' || c == '\f' || c == '\r';
-  }
-
-  bool advance(const char **start, const char **stop) {
-    while (pos_ < end_ && isSeparator(*pos_)) {
-      ++pos_;
-    }
-    if (pos_ == end_) {
-      return false;
-    }
-    *start = pos_;
-    while (pos_ < end_ && !isSeparator(*pos_)) {
-      ++pos_;
-    }
-    *stop = pos_;
-    return true;
-  }
-
-  // Leading blanks, an optional sign, then decimal digits up to the first
-  // other character. A value outside 32 bits is held at the nearest limit
-  // instead of wrapping.
-  static int32_t readNumber(const char *p, const char *stop) {
-    while (p < stop && isBlank(*p)) {
-      ++p;
-    }
-    bool negative = false;
-    if (p < stop && (*p == '+' || *p == '-')) {
-      negative = *p == '-';
-      ++p;
-    }
-    int64_t value = 0;
-    while (p < stop && *p >= '0' && *p <= '9') {
-      if (value <= INT32_MAX) {
-        value = value * 10 + (*p - '0');
-      }
-      ++p;
-    }
-    if (negative) {
-      value = -value;
-    }
-    if (value > INT32_MAX) {
-      return INT32_MAX;
-    }
-    if (value < INT32_MIN) {
-      return INT32_MIN;
-    }
-    return static_cast<int32_t>(value);
-  }
-
-  const char *pos_;
-  const char *end_;
+  DataTokens tokens_;
 };
 
 // A label holds 9 units and the terminator; a longer UI string is cut there.
