@@ -3,6 +3,7 @@
 
 #include "app/globals.h"
 #include "app/settings_store.h"
+#include "dialogs/dialog_template.h"
 #include "dialogs/text_page.h"
 #include "platform/gdi.h"
 #include "platform/shell.h"
@@ -68,7 +69,7 @@ void BuildAboutBanner(WCHAR *banner, size_t units) {
 INT_PTR AboutDialogProc(HWND dialog, UINT msg, WPARAM wParam, LPARAM) {
   switch (msg) {
   case WM_INITDIALOG:
-    InitPage(dialog, kPageFlags, 202);
+    InitDialogPage(dialog, kPageFlags, 202);
     AppGlobals.openDialog = dialog;
     return TRUE;
   case WM_COMMAND:
@@ -94,7 +95,7 @@ INT_PTR AboutDialogProc(HWND dialog, UINT msg, WPARAM wParam, LPARAM) {
 INT_PTR AboutMoreDialogProc(HWND dialog, UINT msg, WPARAM wParam, LPARAM) {
   switch (msg) {
   case WM_INITDIALOG: {
-    InitPage(dialog, kPageFlags, 201);
+    InitDialogPage(dialog, kPageFlags, 201);
     static WCHAR page[kTextPageUnits];
     WCHAR path[MAX_PATH];
     InstallDirPath(path, u"About.txt");

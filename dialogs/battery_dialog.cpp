@@ -3,6 +3,7 @@
 #include "app/globals.h"
 #include "app/main_window.h"
 #include "app/ui_strings.h"
+#include "dialogs/dialog_template.h"
 #include "platform/gdi.h"
 #include "platform/shell.h"
 
@@ -87,9 +88,7 @@ bool BatteryChargeNormal(float level, const float thresholds[5]) {
 INT_PTR BatteryDialogProc(HWND dialog, UINT msg, WPARAM wParam, LPARAM) {
   switch (msg) {
   case WM_INITDIALOG: {
-    SHINITDLGINFO init = {SHIDIM_FLAGS, dialog, SHIDIF_DONEBUTTON | SHIDIF_SIZEDLGFULLSCREEN};
-    SHInitDialog(&init);
-    CreateMenuBar(dialog, 201);
+    InitDialogPage(dialog, SHIDIF_DONEBUTTON | SHIDIF_SIZEDLGFULLSCREEN, 201);
     AppGlobals.openDialog = dialog;
     return TRUE;
   }

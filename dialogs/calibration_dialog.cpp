@@ -13,6 +13,7 @@
 #include "app/main_window.h"
 #include "app/settings_store.h"
 #include "app/ui_strings.h"
+#include "dialogs/dialog_template.h"
 #include "link/messages.h"
 #include "platform/gdi.h"
 #include "platform/shell.h"
@@ -95,9 +96,7 @@ void OfferReset(HWND dialog) {
 }
 
 INT_PTR OnInitDialog(HWND dialog) {
-  SHINITDLGINFO info = {SHIDIM_FLAGS, dialog, SHIDIF_DONEBUTTON | SHIDIF_SIZEDLGFULLSCREEN};
-  SHInitDialog(&info);
-  CreateMenuBar(dialog, kDoneBar);
+  InitDialogPage(dialog, SHIDIF_DONEBUTTON | SHIDIF_SIZEDLGFULLSCREEN, kDoneBar);
   if (MessageBoxW(dialog, UiString(kUiAskCalibrate), UiString(kUiCaption), kQuestion) == IDNO) {
     OfferReset(dialog);
     return FALSE;

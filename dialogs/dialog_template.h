@@ -12,3 +12,7 @@ bool RunDialogTemplate(WORD templateId, HWND owner, DLGPROC proc);
 // A dialog procedure that handles nothing: the stand-in of a dialog whose
 // own procedure has not been written yet.
 INT_PTR PlainDialogProc(HWND dialog, UINT msg, WPARAM wParam, LPARAM lParam);
+
+// The usual set-up of a dialog page: SHInitDialog with flags (Done button,
+// full screen), then the soft-key bar of menu bar resource barId.
+void InitDialogPage(HWND dialog, DWORD flags, UINT barId);

@@ -3,6 +3,7 @@
 #include "dialogs/help_page.h"
 
 #include "app/globals.h"
+#include "dialogs/dialog_template.h"
 #include "dialogs/text_page.h"
 #include "platform/shell.h"
 
@@ -10,7 +11,7 @@ INT_PTR HelpPageProc(HWND dialog, UINT msg, WPARAM wParam, LPARAM) {
   switch (msg) {
   case WM_INITDIALOG: {
     // No Done button in the title: the soft key closes the page.
-    InitPage(dialog, SHIDIF_SIZEDLGFULLSCREEN, 201);
+    InitDialogPage(dialog, SHIDIF_SIZEDLGFULLSCREEN, 201);
     static WCHAR page[kTextPageUnits];
     ReadTextPage(AppGlobals.helpPagePath, page);
     CreateTextWindow(dialog, page, false);

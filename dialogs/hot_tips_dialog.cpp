@@ -4,6 +4,7 @@
 #include "dialogs/hot_tips_dialog.h"
 
 #include "app/globals.h"
+#include "dialogs/dialog_template.h"
 #include "dialogs/text_page.h"
 #include "platform/shell.h"
 
@@ -19,7 +20,7 @@ void ShowReturnWindow() {
 INT_PTR HotTipsDialogProc(HWND dialog, UINT msg, WPARAM wParam, LPARAM) {
   switch (msg) {
   case WM_INITDIALOG: {
-    InitPage(dialog, SHIDIF_DONEBUTTON | SHIDIF_SIZEDLGFULLSCREEN, 201);
+    InitDialogPage(dialog, SHIDIF_DONEBUTTON | SHIDIF_SIZEDLGFULLSCREEN, 201);
     static WCHAR page[kTextPageUnits];
     WCHAR path[MAX_PATH];
     InstallDirPath(path, u"PDA_Hottips.txt");

@@ -6,6 +6,7 @@
 #include "app/globals.h"
 #include "app/main_window.h"
 #include "app/settings_store.h"
+#include "dialogs/dialog_template.h"
 #include "platform/controls.h"
 #include "platform/files.h"
 #include "platform/gdi.h"
@@ -80,12 +81,7 @@ int SplitList(WCHAR *list, WCHAR *names[kSelectionMaxButtons]) {
 }
 
 void InitMenuBar(HWND dialog) {
-  SHINITDLGINFO info = {};
-  info.dwMask = SHIDIM_FLAGS;
-  info.hDlg = dialog;
-  info.dwFlags = SHIDIF_DONEBUTTON | SHIDIF_SIZEDLGFULLSCREEN;
-  SHInitDialog(&info);
-  CreateMenuBar(dialog, kMenuBarDone);
+  InitDialogPage(dialog, SHIDIF_DONEBUTTON | SHIDIF_SIZEDLGFULLSCREEN, kMenuBarDone);
 }
 
 void InitPocketPc(HWND dialog) {

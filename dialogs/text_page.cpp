@@ -82,11 +82,3 @@ void DrawLogo(HDC dc, int clientWidth, LPCWSTR name) {
   DeleteObject(picture);
 }
 
-void InitPage(HWND dialog, DWORD flags, UINT barId) {
-  SHINITDLGINFO info = {};
-  info.dwMask = SHIDIM_FLAGS;
-  info.hDlg = dialog;
-  info.dwFlags = flags;
-  SHInitDialog(&info);
-  CreateMenuBar(dialog, barId);
-}

@@ -32,8 +32,6 @@ LPCWSTR LogoFileName(int clientWidth, LPCWSTR narrowName, LPCWSTR wideName);
 // client area clientWidth wide (y 5). Draws nothing when it cannot be loaded.
 void DrawLogo(HDC dc, int clientWidth, LPCWSTR name);
 
-// Full-screen set-up of a page: SHInitDialog with flags, then menu bar barId.
-void InitPage(HWND dialog, DWORD flags, UINT barId);
 
 // Commands that close a page: IDOK (also sent when the link is lost) and the
 // menu bar's Done.

@@ -4,6 +4,7 @@
 #include "app/main_window.h"
 #include "app/settings_store.h"
 #include "app/ui_strings.h"
+#include "dialogs/dialog_template.h"
 #include "link/messages.h"
 #include "platform/controls.h"
 #include "platform/shell.h"
@@ -66,9 +67,7 @@ void FillList(HWND dialog, SettingList &list, bool sensitivity) {
 }
 
 void OnInitDialog(HWND dialog) {
-  SHINITDLGINFO init = {SHIDIM_FLAGS, dialog, SHIDIF_DONEBUTTON | SHIDIF_SIZEDLGFULLSCREEN};
-  SHInitDialog(&init);
-  CreateMenuBar(dialog, 201);
+  InitDialogPage(dialog, SHIDIF_DONEBUTTON | SHIDIF_SIZEDLGFULLSCREEN, 201);
   for (int i = 0; i < 3; ++i)
     FillList(dialog, kLists[i], i == 0);
   AppGlobals.openDialog = dialog;

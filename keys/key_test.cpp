@@ -114,9 +114,7 @@ void runKeyTest(HWND owner) {
 INT_PTR KeyTestDialogProc(HWND dialog, UINT msg, WPARAM wParam, LPARAM lParam) {
   switch (msg) {
   case WM_INITDIALOG: {
-    SHINITDLGINFO init = {SHIDIM_FLAGS, dialog, SHIDIF_DONEBUTTON | SHIDIF_SIZEDLGFULLSCREEN};
-    SHInitDialog(&init);
-    CreateMenuBar(dialog, 201);
+    InitDialogPage(dialog, SHIDIF_DONEBUTTON | SHIDIF_SIZEDLGFULLSCREEN, 201);
     AppGlobals.openDialog = dialog;
     return TRUE;
   }
