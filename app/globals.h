@@ -11,6 +11,7 @@
 #include "platform/wintypes.h"
 
 #include <atomic>
+#include <cstddef>
 #include <cstdint>
 
 class SuspendKiller;
@@ -69,6 +70,8 @@ struct AppGlobalsRecord {
   WCHAR portName[10] = {};
   std::atomic<uint8_t> portAutoDetect{0};
   int32_t portProbeIndex = 9;
+  // Written and read through WriteStatusText / ReadStatusText only: the
+  // reader thread writes it while the user interface thread reads it.
   WCHAR statusText[256] = {};
   std::atomic<int32_t> connectionTimeout{0};
   int32_t syncAttempts = 0;
@@ -127,6 +130,13 @@ struct AppGlobalsRecord {
 };
 
 extern AppGlobalsRecord AppGlobals;
+
+// The link's status text, shared between the reader thread, TypingWnd and
+// the main window, under a lock so that a reader never sees half a text.
+// WriteStatusText copies text (cut to 255 units, always terminated);
+// ReadStatusText copies the current text into out (units long, terminated).
+void WriteStatusText(const WCHAR *text);
+void ReadStatusText(WCHAR *out, size_t units);
 
 // Tests: puts every field back to its start value.
 void ResetAppGlobals();

@@ -137,7 +137,7 @@ void OnLinkPhase(HWND hwnd, WPARAM buttonState, LPARAM phase) {
 void OnStatusTextChanged(HWND hwnd, WPARAM buttonState) {
   ApplyButtonState(hwnd, buttonState);
   WCHAR text[256];
-  WStrCopyN(text, sizeof text / sizeof text[0], AppGlobals.statusText);
+  ReadStatusText(text, sizeof text / sizeof text[0]);
   // statusLine holds 99 characters: a longer status is cut there.
   SetStatusLine(hwnd, text);
   SetConnectCaption(hwnd, text);

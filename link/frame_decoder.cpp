@@ -91,7 +91,7 @@ void StoreCalibrationValues(const uint8_t *frame) {
                                         u"originY", u"scaleYHigh", u"scaleYLow"};
   for (int i = 0; i < 6; ++i)
     SettingsStore::WriteDword(names[i], frame[1 + i]);
-  PostMessageW(AppGlobals.calibrationDialog.load(), WM_CALIBRATION_RESULT, 0, 0);
+  PostToWindow(AppGlobals.calibrationDialog.load(), WM_CALIBRATION_RESULT);
 }
 
 // Click, keep-alive timers, then key translation: the key's own work comes
@@ -136,6 +136,13 @@ int ReceiveBlock(int blockSize) {
     case 0xA5:
       return RX_SYNC;
     case 0xF9:
+      // The keyboard sends its identity only when asked in the handshake; a
+      // stray 0xF9 at any other time must not rewrite the stored identity.
+      if (AppGlobals.linkState.load() != LINK_HANDSHAKE) {
+        NKDbgPrintfW(u"Identity marker outside the handshake, ignored\r\n");
+        ++pos;
+        break;
+      }
       if (CompleteFrame(pos, kIdentityFrameSize, kIdentityFrameUsed, count)) {
         StoreIdentity(rx + pos);
         result = RX_IDENTITY;
@@ -151,11 +158,18 @@ int ReceiveBlock(int blockSize) {
       ++pos;
       break;
     case 0xFB:
-      PostMessageW(AppGlobals.calibrationDialog.load(), WM_CALIBRATION_STEP, 0, 0);
+      PostToWindow(AppGlobals.calibrationDialog.load(), WM_CALIBRATION_STEP);
       result = RX_CALIBRATION;
       ++pos;
       break;
     case 0xFC:
+      // Calibration values are only taken while calibrating; elsewhere a
+      // stray 0xFC would overwrite the stored values and swallow six keys.
+      if (AppGlobals.linkState.load() != LINK_CALIBRATING) {
+        NKDbgPrintfW(u"Calibration values marker outside calibration, ignored\r\n");
+        ++pos;
+        break;
+      }
       if (CompleteFrame(pos, kCalibrationFrameSize, kCalibrationFrameUsed, count)) {
         StoreCalibrationValues(rx + pos);
         result = RX_CALIBRATION;

@@ -21,6 +21,10 @@ enum : int {
 // first) and decodes them. Returns the result code above: the last marker
 // seen in the block; key bytes leave it unchanged. Until the sync pattern
 // 0xA5 0x5A has been seen once in a single block, blocks are dropped (0).
+// An identity frame is only taken in LinkState 4 (handshake) and a
+// calibration values frame only in LinkState 7 (calibrating); in any other
+// state their marker is dropped with a trace and the bytes after it are
+// decoded as usual.
 // A frame cut short by the end of the block (identity 0xF9, calibration
 // values 0xFC, status 0x0A) is completed by reading its missing bytes from
 // the port; an identity or calibration values frame that still lacks data

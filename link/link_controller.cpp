@@ -16,14 +16,25 @@
 
 namespace {
 
+// Moves linkState from `from` to `to` unless the reader thread changed it
+// meanwhile. Returns true when the move happened.
+bool Advance(int32_t from, int32_t to) {
+  return AppGlobals.linkState.compare_exchange_strong(from, to);
+}
+
 // Typing or calibrating: the states a calibration can end into typing from.
 bool LinkIsLive() {
   int32_t state = AppGlobals.linkState.load();
   return state == LINK_TYPING || state == LINK_CALIBRATING;
 }
 
+// Ends a calibration into typing. Returns true when the link is typing now;
+// false when it was closed or is closing (that state is kept).
+bool ResumeTyping() {
+  return Advance(LINK_CALIBRATING, LINK_TYPING) || AppGlobals.linkState.load() == LINK_TYPING;
+}
+
 constexpr WCHAR kClassName[] = u"TypingWnd";
-constexpr size_t kStatusTextUnits = sizeof(AppGlobals.statusText) / sizeof(WCHAR);
 
 void OnCreate(HWND hwnd, const CREATESTRUCTW *cs) {
   // Publish the handle before the reader thread exists, so that it never
@@ -50,8 +61,9 @@ void OnTimer(HWND hwnd, UINT_PTR id) {
     // (a late expiry racing the disconnection) has nothing to close.
     if (state == LINK_CALIBRATING || state == LINK_IDLE || state == 0)
       break;
-    NKDbgPrintfW(u"Heartbeat timer expired\r\n");
-    AppGlobals.linkState.store(LINK_DISCONNECTING);
+    // A disconnection the reader thread started meanwhile is not undone.
+    if (Advance(state, LINK_DISCONNECTING))
+      NKDbgPrintfW(u"Heartbeat timer expired\r\n");
     break;
   case kStatusPollTimer:
     if (state == LINK_CALIBRATING) {
@@ -60,25 +72,30 @@ void OnTimer(HWND hwnd, UINT_PTR id) {
     }
     SendPacket(kRequestSystemDataPacket);
     break;
-  case kConnectionTimeoutTimer: {
+  case kConnectionTimeoutTimer:
     KillTimer(hwnd, kConnectionTimeoutTimer);
-    int32_t typing = LINK_TYPING;
-    AppGlobals.linkState.compare_exchange_strong(typing, LINK_DISCONNECTING);
+    Advance(LINK_TYPING, LINK_DISCONNECTING);
     break;
-  }
   default:
     break;
   }
 }
 
 void OnToggleConnection() {
-  if (AppGlobals.linkState.load() == LINK_IDLE) {
+  int32_t state = AppGlobals.linkState.load();
+  if (state == LINK_IDLE && AppGlobals.connectRequested.load() == 0) {
     AppGlobals.connectRequested.store(1);
     SetEvent(AppGlobals.connectionEvent.load());
-  } else {
+  } else if (state == LINK_IDLE) {
+    // An attempt is under way between two ports of a search (or the port
+    // is being opened): cancel it. The disconnection ends the attempt and
+    // tells the main window; the reader thread is woken for it.
+    if (Advance(LINK_IDLE, LINK_DISCONNECTING))
+      SetEvent(AppGlobals.connectionEvent.load());
+  } else if (state != 0) {
     // The reader thread is polling the port in every other state and sees
     // the new state when its current read returns.
-    AppGlobals.linkState.store(LINK_DISCONNECTING);
+    Advance(state, LINK_DISCONNECTING);
   }
 }
 
@@ -93,8 +110,8 @@ void OnSetConnectionTimeout(HWND hwnd, LPARAM lParam) {
 }
 
 void OnLinkQuit() {
-  WStrCopyN(AppGlobals.statusText, kStatusTextUnits, UiString(25));
-  PostMessageW(AppGlobals.mainWindow, WM_STATUS_TEXT_CHANGED, 0, 0);
+  WriteStatusText(UiString(25));
+  PostToWindow(AppGlobals.mainWindow, WM_STATUS_TEXT_CHANGED);
   AppGlobals.linkState.store(LINK_DISCONNECTING);
   SendPacket(kDisconnectPacket);
 }
@@ -125,22 +142,23 @@ LRESULT TypingWndProc(HWND hwnd, UINT msg, WPARAM wParam, LPARAM lParam) {
     SetTimer(hwnd, kStatusPollTimer, kStatusPollPeriodMs, nullptr);
     return 0;
   case WM_CALIBRATE:
-    AppGlobals.linkState.store(LINK_CALIBRATING);
+    // Only a typing link starts calibrating: a link closed or closing
+    // meanwhile stays so.
+    Advance(LINK_TYPING, LINK_CALIBRATING);
     return 0;
   case WM_RESUME_WITH_SETTINGS:
     // Only a live link goes back to typing: a link that was closed (or is
     // closing) meanwhile must stay closed, or it could never be connected
-    // again.
+    // again. The push takes seconds; the state is checked again after it.
     if (!LinkIsLive())
       return 0;
     PushSettings();
-    AppGlobals.linkState.store(LINK_TYPING);
-    SendPacket(kTypingModePacket);
+    if (ResumeTyping())
+      SendPacket(kTypingModePacket);
     return 0;
   case WM_END_CALIBRATION:
-    if (!LinkIsLive())
+    if (!ResumeTyping())
       return 0;
-    AppGlobals.linkState.store(LINK_TYPING);
     SendEndCalibration();
     return 0;
   case WM_BEGIN_CALIBRATION:

@@ -40,6 +40,14 @@ enum : UINT {
   WM_KEY_TEST_CHAR = WM_APP + 119,
 };
 
+// Posts a notice to a window the link knows of. A window that does not
+// exist (0: no dialog open) gets nothing; posting to 0 would queue a thread
+// message on the posting thread, which nothing reads.
+inline void PostToWindow(HWND hwnd, UINT msg, WPARAM wParam = 0, LPARAM lParam = 0) {
+  if (hwnd)
+    PostMessageW(hwnd, msg, wParam, lParam);
+}
+
 // The link states (AppGlobals.linkState; 0 until the reader thread's
 // start-up is done).
 enum : int32_t {

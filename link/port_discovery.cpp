@@ -23,7 +23,6 @@ constexpr WCHAR kDeviceKey[] = u"Software\\Microsoft\\Bluetooth\\Device";
 constexpr WCHAR kSettingsKey[] = u"Software\\Vantrel\\";
 constexpr WCHAR kKeyboardAddress[] = u"02a5f3";
 constexpr DWORD kNameUnits = 255;
-constexpr size_t kStatusTextUnits = sizeof(AppGlobals.statusText) / sizeof(WCHAR);
 constexpr int kLastProbeIndex = 9;
 
 static_assert(sizeof(AppGlobals.portName) / sizeof(WCHAR) == kPortNameUnits);
@@ -67,7 +66,19 @@ bool ReadPortValue(HKEY key, WCHAR *portName) {
   return true;
 }
 
-void PostStatus() { PostMessageW(AppGlobals.mainWindow, WM_STATUS_TEXT_CHANGED, 0, 0); }
+// The texts of an attempt leave the connect button enabled (wParam 1): it
+// cancels the attempt.
+void ShowStatus(const WCHAR *text) {
+  WriteStatusText(text);
+  PostToWindow(AppGlobals.mainWindow, WM_STATUS_TEXT_CHANGED, 1);
+}
+
+// Moves linkState on from LinkState 1 unless the user cancelled the attempt
+// meanwhile (LinkState 5). Returns true when the move happened.
+bool LeaveIdle(int32_t to) {
+  int32_t idle = LINK_IDLE;
+  return AppGlobals.linkState.compare_exchange_strong(idle, to);
+}
 
 // Deletes every subkey of path whose name holds the keyboard's address.
 void DeleteKeyboardKeys(const WCHAR *path) {
@@ -103,7 +114,7 @@ void ReadConfiguredPort() {
 void AfterFailure() {
   if (AppGlobals.portAutoDetect.load()) {
     if (AppGlobals.portProbeIndex == kLastProbeIndex)
-      AppGlobals.linkState.store(LINK_ERROR); // no port found
+      LeaveIdle(LINK_ERROR); // no port found
     else
       SetEvent(AppGlobals.connectionEvent.load());
   }
@@ -156,8 +167,9 @@ void OpenPort() {
     }
   }
 
-  wnsprintfW(AppGlobals.statusText, kStatusTextUnits, u"%s %s", UiString(28), portName);
-  PostStatus();
+  WCHAR status[sizeof(AppGlobals.statusText) / sizeof(WCHAR)];
+  wnsprintfW(status, sizeof status / sizeof status[0], u"%s %s", UiString(28), portName);
+  ShowStatus(status);
   NKDbgPrintfW(u"Opening %s\r\n", portName);
 
   HANDLE port = CreateFileW(portName, GENERIC_READ | GENERIC_WRITE, 0, nullptr, OPEN_EXISTING, 0,
@@ -174,16 +186,16 @@ void OpenPort() {
     if (SetCommTimeouts(port, &timeouts)) {
       // Every opened port gets its full ten sync reads.
       AppGlobals.syncAttempts = 0;
-      AppGlobals.linkState.store(LINK_SYNCING);
-      WStrCopyN(AppGlobals.statusText, kStatusTextUnits, UiString(24));
-      PostStatus();
+      if (!LeaveIdle(LINK_SYNCING))
+        return; // cancelled: the disconnection closes the port
+      ShowStatus(UiString(24));
       return;
     }
-    AppGlobals.linkState.store(LINK_ERROR);
+    LeaveIdle(LINK_ERROR);
     AppGlobals.portHandle.store(INVALID_HANDLE_VALUE);
     CloseHandle(port);
   } else if (!AppGlobals.portAutoDetect.load()) {
-    AppGlobals.linkState.store(LINK_ERROR);
+    LeaveIdle(LINK_ERROR);
   }
   AfterFailure();
 }

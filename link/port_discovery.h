@@ -25,7 +25,9 @@ bool FindKeyboardPort(WCHAR *portName);
 // link's time-outs and sets linkState (3 on success; 8 on a failure that
 // ends the attempt), portHandle, portAutoDetect, portProbeIndex and
 // statusText. On a failure that leaves another port to try it sets
-// connectionEvent and leaves linkState at 1.
+// connectionEvent and leaves linkState at 1. linkState is only moved on from
+// 1: a cancel written meanwhile (5) stands, and a port opened for a
+// cancelled attempt is left in portHandle for the disconnection to close.
 void OpenPort();
 
 // True when the Bluetooth device list holds the keyboard.

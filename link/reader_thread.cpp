@@ -35,7 +35,6 @@ constexpr int kBlock = 12;
 constexpr DWORD kSoundFlags = SND_RESOURCE | SND_ASYNC | SND_NOWAIT; // 0x42005
 constexpr UINT kErrorBoxSmartphone = MB_ICONEXCLAMATION | MB_SETFOREGROUND; // 0x10030
 constexpr UINT kErrorBoxPocketPc = MB_ICONEXCLAMATION | MB_TOPMOST;        // 0x40030
-constexpr size_t kStatusTextUnits = sizeof(AppGlobals.statusText) / sizeof(WCHAR);
 constexpr int32_t kDefaultConnectionTimeout = 30000;
 
 // Moves linkState from `from` to `to` unless the other thread changed it
@@ -44,9 +43,11 @@ bool Advance(int32_t from, int32_t to) {
   return AppGlobals.linkState.compare_exchange_strong(from, to);
 }
 
+// A status text of a connection attempt: the connect button stays enabled
+// (wParam 1), so that the attempt can be cancelled.
 void ShowStatus(const WCHAR *text) {
-  WStrCopyN(AppGlobals.statusText, kStatusTextUnits, text);
-  PostMessageW(AppGlobals.mainWindow, WM_STATUS_TEXT_CHANGED, 0, 0);
+  WriteStatusText(text);
+  PostToWindow(AppGlobals.mainWindow, WM_STATUS_TEXT_CHANGED, 1);
 }
 
 void ClosePort() {
@@ -80,9 +81,9 @@ bool CompleteHandshake() {
   HWND wnd = AppGlobals.typingWnd.load();
   if (timeout != 0)
     SetTimer(wnd, kConnectionTimeoutTimer, static_cast<UINT>(timeout), nullptr);
-  PostMessageW(AppGlobals.mainWindow, WM_LINK_PHASE, 1, 2);
+  PostToWindow(AppGlobals.mainWindow, WM_LINK_PHASE, 1, 2);
   PlaySoundW(MAKEINTRESOURCEW(kSoundConnected), AppGlobals.hInstance, kSoundFlags);
-  PostMessageW(wnd, WM_START_STATUS_POLL, 0, 0);
+  PostToWindow(wnd, WM_START_STATUS_POLL);
   return Advance(LINK_HANDSHAKE, LINK_TYPING);
 }
 
@@ -92,7 +93,7 @@ void AskForCalibration() {
   int answer = MessageBoxW(AppGlobals.mainWindow, UiString(8), UiString(9), MB_YESNO | MB_ICONQUESTION);
   // The box blocks this thread; a disconnect meanwhile wins over the answer.
   if (answer == IDYES && Advance(LINK_TYPING, LINK_CALIBRATING))
-    PostMessageW(AppGlobals.mainWindow, WM_CALIBRATE, 0, 0);
+    PostToWindow(AppGlobals.mainWindow, WM_CALIBRATE);
 }
 
 // One block from the port, noting whether the port has gone: once its far
@@ -176,6 +177,10 @@ void RunHandshake() {
 }
 
 void RunDisconnection() {
+  // Every attempt and every connection ends here: the request that started
+  // it is done, so that the next request starts a new attempt (and a later
+  // launch's connect request is not taken for one under way).
+  AppGlobals.connectRequested.store(0);
   AppGlobals.linkState.store(LINK_IDLE);
   SendPacket(kDisconnectPacket);
   HWND main = AppGlobals.mainWindow;
@@ -186,8 +191,8 @@ void RunDisconnection() {
     ClosePort();
     PlaySoundW(MAKEINTRESOURCEW(kSoundDisconnected), AppGlobals.hInstance, kSoundFlags);
   }
-  PostMessageW(main, WM_LINK_PHASE, 1, 0);
-  PostMessageW(AppGlobals.openDialog.load(), WM_COMMAND, IDOK, 0);
+  PostToWindow(main, WM_LINK_PHASE, 1, 0);
+  PostToWindow(AppGlobals.openDialog.load(), WM_COMMAND, IDOK, 0);
   HWND wnd = AppGlobals.typingWnd.load();
   KillTimer(wnd, kHeartbeatTimer);
   KillTimer(wnd, kStatusPollTimer);
@@ -215,16 +220,15 @@ void RunCalibration() {
     if (lost)
       OnPortLost(LINK_CALIBRATING);
     if (r == RX_CALIBRATION_FAILED && Advance(LINK_CALIBRATING, LINK_TYPING)) {
-      PostMessageW(AppGlobals.calibrationDialog.load(), WM_CALIBRATION_FAILED, 0, 0);
+      PostToWindow(AppGlobals.calibrationDialog.load(), WM_CALIBRATION_FAILED);
       SendCalibrationFailed();
     }
   }
-  // Whatever ended the loop, the keyboard leaves calibration mode. A
-  // disconnect request (the user pressed disconnect or quit) is honoured
-  // after that instead of going back to typing.
-  int32_t state = AppGlobals.linkState.load();
-  if (state != LINK_DISCONNECTING)
-    AppGlobals.linkState.store(LINK_TYPING);
+  // Whatever ended the loop, the keyboard leaves calibration mode. The loop
+  // ends only once the state has left calibration: back to typing (the
+  // dialog ended it, or the failure marker) or a disconnect request, which
+  // is honoured after this instead of going back to typing. The state is
+  // left as it is, so a disconnect request made meanwhile is never lost.
   SendLeaveCalibration();
 }
 
@@ -239,7 +243,7 @@ void ShowConnectError() {
 
 DWORD ReaderThread(LPVOID) {
   AppGlobals.connectionEvent.store(INVALID_HANDLE_VALUE);
-  PostMessageW(AppGlobals.mainWindow, WM_LINK_PHASE, 0, 0);
+  PostToWindow(AppGlobals.mainWindow, WM_LINK_PHASE, 0, 0);
   // The power manager owns the time-out key that SuspendKiller opens; it must
   // be running before a keyboard can connect.
   StartPowerManager();
@@ -254,7 +258,7 @@ DWORD ReaderThread(LPVOID) {
   AppGlobals.connectionEvent.store(event);
   if (AppGlobals.link)
     AppGlobals.link->connectionEvent = event;
-  PostMessageW(AppGlobals.mainWindow, WM_LINK_PHASE, 1, 0);
+  PostToWindow(AppGlobals.mainWindow, WM_LINK_PHASE, 1, 0);
 
   for (;;) {
     WaitForSingleObject(event, INFINITE);

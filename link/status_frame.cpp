@@ -18,8 +18,8 @@ constexpr size_t kStatusTextUnits = sizeof(AppGlobals.statusText) / sizeof(WCHAR
 // Status texts come from the language file and are formatted as formats
 // without arguments: "%%" gives "%". Any other '%' is copied as it stands,
 // so a stray conversion in a translation can never read a missing argument.
-void SetStatusText(const WCHAR *text) {
-  WCHAR *out = AppGlobals.statusText;
+void ShowStatusText(const WCHAR *text) {
+  WCHAR out[kStatusTextUnits];
   size_t n = 0;
   for (const WCHAR *p = text; *p && n + 1 < kStatusTextUnits; ++p) {
     if (p[0] == u'%' && p[1] == u'%')
@@ -27,7 +27,8 @@ void SetStatusText(const WCHAR *text) {
     out[n++] = *p;
   }
   out[n] = 0;
-  PostMessageW(AppGlobals.mainWindow, WM_STATUS_TEXT_CHANGED, 0, 0);
+  WriteStatusText(out);
+  PostToWindow(AppGlobals.mainWindow, WM_STATUS_TEXT_CHANGED);
 }
 
 } // namespace
@@ -61,7 +62,7 @@ void HandleStatusFrame(const uint8_t *frame) {
     MessageBoxW(AppGlobals.mainWindow, u"App requested disconnect", u"Message", MB_OK);
     break;
   case 2:
-    SetStatusText(UiString(26));
+    ShowStatusText(UiString(26));
     AppGlobals.disconnectNoticePending.store(1);
     AppGlobals.linkState.store(LINK_DISCONNECTING);
     break;
@@ -69,7 +70,7 @@ void HandleStatusFrame(const uint8_t *frame) {
     MessageBoxW(AppGlobals.mainWindow, u"status 0x04 You should not see this", u"Message", MB_OK);
     break;
   case 8:
-    SetStatusText(UiString(27));
+    ShowStatusText(UiString(27));
     AppGlobals.linkState.store(LINK_DISCONNECTING);
     break;
   default:

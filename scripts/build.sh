@@ -1,5 +1,6 @@
 #!/usr/bin/env bash
 # Configures and builds one build tree: scripts/build.sh DIR [cmake options...]
+# VANTREL_BUILD_TARGETS (space-separated) builds only those targets.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 dir=$1; shift
@@ -10,4 +11,6 @@ if [ ! -f "$dir/CMakeCache.txt" ]; then
 else
   cmake -S . -B "$dir" "$@" >/dev/null
 fi
-cmake --build "$dir" -j "$(nproc)"
+targets=()
+for t in ${VANTREL_BUILD_TARGETS:-}; do targets+=(--target "$t"); done
+cmake --build "$dir" -j "$(nproc)" "${targets[@]}"

@@ -4,7 +4,7 @@
 set -euo pipefail
 
 packages=(
-  build-essential cmake pkg-config ninja-build
+  build-essential cmake pkg-config ninja-build libtsan2
   libgtest-dev libgmock-dev libbenchmark-dev
   libsqlite3-dev sqlite3
   libx11-dev libxtst-dev libxkbcommon-dev x11-xkb-utils xvfb xdotool

@@ -1,7 +1,7 @@
 #!/usr/bin/env bash
 # Installs what the tests need, builds, and runs every test: first the normal
 # build, then the build with AddressSanitizer and UndefinedBehaviorSanitizer,
-# then the benchmarks (which report figures and never fail the run).
+# then the link's tests with ThreadSanitizer, then the benchmarks (which report figures and never fail the run).
 set -euo pipefail
 cd "$(dirname "$0")/.."
 scripts/deps.sh
@@ -17,6 +17,16 @@ scripts/build.sh build-asan -DCMAKE_BUILD_TYPE=Debug -DVANTREL_SANITIZE=ON -DVAN
   LSAN_OPTIONS=suppressions="$PWD/../tests/lsan.supp" \
   UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1 \
   ctest -j "$jobs" --timeout 900 -LE nosanitize)
+
+# ThreadSanitizer on the parts where the threads meet: the link, the
+# platform core (messages, timers, events) and the serial port. Only their
+# test programs are built, to keep the run short; any report fails its test
+# (exit code 66).
+VANTREL_BUILD_TARGETS="test_link test_link_connection test_link_protocol test_link_serial
+  test_platform_core restart_probe vantrel-kbd" \
+  scripts/build.sh build-tsan -DCMAKE_BUILD_TYPE=RelWithDebInfo -DVANTREL_TSAN=ON -DVANTREL_BENCH=OFF
+(cd build-tsan && TSAN_OPTIONS=halt_on_error=0:exitcode=66:second_deadlock_stack=1 \
+  ctest -j "$jobs" --timeout 900 -E 'NOT_BUILT|match_generator')
 
 if [ -x scripts/bench.sh ]; then
   scripts/bench.sh build || echo "benchmarks: some did not run (see above)"

@@ -2,6 +2,7 @@
 // dispatch, the quit request and the toolkit's pump.
 #include "platform/core/window_core.h"
 #include "platform/threads.h"
+#include "platform/trace.h"
 
 namespace wincore {
 
@@ -121,6 +122,18 @@ BOOL PostMessageW(HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam) {
     thread = GetCurrentThreadId(); // a thread message, as on the handheld
   }
   ThreadQueue &queue = QueueLocked(core, thread);
+  if (queue.posted.size() >= kPostedLimit) {
+    bool first = !queue.overflowing;
+    queue.overflowing = true;
+    lock.unlock();
+    if (first)
+      PlatformTrace("messages: queue of thread %u is full (%zu messages), dropping message 0x%x",
+                    static_cast<unsigned>(thread), kPostedLimit, message);
+    SetLastError(ERROR_NOT_ENOUGH_QUOTA);
+    return FALSE;
+  }
+  if (queue.overflowing && queue.posted.size() < kPostedLimit / 2)
+    queue.overflowing = false; // drained: the next overflow is traced again
   queue.posted.push_back(MSG{hwnd, message, wParam, lParam, GetTickCount(), {0, 0}});
   queue.cv.notify_all();
   Wake wake = WakeFor(core, thread);

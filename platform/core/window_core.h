@@ -57,8 +57,14 @@ struct SentMessage {
   bool done = false;
 };
 
+// Posted messages a thread's queue holds at most; a post beyond it fails
+// (ERROR_NOT_ENOUGH_QUOTA), so a thread that is flooded, or one whose queue
+// nothing reads, cannot grow without bound.
+constexpr size_t kPostedLimit = 10000;
+
 struct ThreadQueue {
   std::deque<MSG> posted;
+  bool overflowing = false; // a post was refused; traced once until it drains
   std::deque<SentMessage *> sent;
   std::vector<Timer> timers;
   bool quit = false;

@@ -26,8 +26,10 @@ constexpr DWORD kDefaultTimeouts[3] = {60, 180, 300};
 std::once_flag gStartOnce;
 HANDLE gReloadEvent = nullptr; // kept open for the whole process
 
-std::mutex gMutex;
-std::condition_variable gDone;
+// Never destroyed: the manager's thread may still be running when the
+// process's static objects are destroyed at exit.
+std::mutex &gMutex = *new std::mutex;
+std::condition_variable &gDone = *new std::condition_variable;
 uint64_t gRequested = 0; // evaluations asked for
 uint64_t gFinished = 0;  // evaluations done
 PowerManagerStatus gStatus{};

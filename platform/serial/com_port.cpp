@@ -189,6 +189,19 @@ bool MakeRaw(int fd) {
   return tcsetattr(fd, TCSANOW, &tio) == 0;
 }
 
+// Bytes that reached the device while no one had it open belong to no
+// connection of ours (a keyboard typing or a stale session): a new
+// connection starts from an empty input queue.
+void DiscardPendingInput(int fd, int index) {
+  int pending = 0;
+  if (ioctl(fd, FIONREAD, &pending) != 0)
+    pending = 0;
+  if (tcflush(fd, TCIFLUSH) != 0)
+    PlatformTrace("serial: COM%d: pending input not discarded: %s", index, strerror(errno));
+  else if (pending > 0)
+    PlatformTrace("serial: COM%d: discarded %d bytes received while closed", index, pending);
+}
+
 HANDLE RefuseOpen(int index, const std::string &path, DWORD error, const char *why) {
   PlatformTrace("serial: COM%d: cannot open %s: %s", index, path.c_str(), why);
   SetLastError(error);
@@ -227,6 +240,7 @@ HANDLE OpenComPort(int index, DWORD access) {
     Unclaim(st.st_rdev);
     return RefuseOpen(index, path, ERROR_GEN_FAILURE, strerror(err));
   }
+  DiscardPendingInput(fd, index);
   int wakeFd = eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK);
   if (wakeFd < 0) {
     int err = errno;

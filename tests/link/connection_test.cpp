@@ -258,6 +258,9 @@ TEST(Connection, DisconnectStatusDuringTheHandshakeEndsTheAttempt) {
     for (const Note &n : h.Phases())
       EXPECT_NE(n.lParam, 2) << "reported as connected";
     EXPECT_EQ(AppGlobals.linkState.load(), LINK_IDLE);
+    // The attempt is over: a later connect request must not be taken for
+    // one still under way.
+    EXPECT_EQ(AppGlobals.connectRequested.load(), 0);
   });
 }
 

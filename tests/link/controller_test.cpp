@@ -11,6 +11,8 @@
 
 #include <gmock/gmock.h>
 
+#include <thread>
+
 namespace linktest {
 namespace {
 
@@ -41,12 +43,10 @@ protected:
     wnd = CreateWindowExW(0, u"ControllerOnly", nullptr, WS_DISABLED, 0, 0, 0, 0, nullptr, nullptr,
                           nullptr, nullptr);
     AppGlobals.typingWnd.store(wnd);
-    SetTraceSink(
-        [](const char *line, void *self) { static_cast<Controller *>(self)->traces.push_back(line); },
-        this);
+    traces = std::make_unique<testtrace::TraceLines>();
   }
   void TearDown() override {
-    SetTraceSink(nullptr, nullptr);
+    traces.reset();
     DestroyWindow(wnd);
     CloseHandle(AppGlobals.portHandle.exchange(INVALID_HANDLE_VALUE));
     port.reset();
@@ -66,7 +66,7 @@ protected:
   TempRoot root;
   std::unique_ptr<FakePort> port;
   HWND wnd = nullptr;
-  std::vector<std::string> traces;
+  std::unique_ptr<testtrace::TraceLines> traces;
 };
 
 TEST_F(Controller, ToggleConnectsWhenIdleAndClosesOtherwise) {
@@ -75,6 +75,11 @@ TEST_F(Controller, ToggleConnectsWhenIdleAndClosesOtherwise) {
   AppGlobals.linkState.store(LINK_IDLE);
   Send(WM_TOGGLE_CONNECTION);
   EXPECT_EQ(AppGlobals.connectRequested.load(), 1);
+  EXPECT_EQ(WaitForSingleObject(event, 0), WAIT_OBJECT_0);
+  // Pressed again while the attempt is between two ports of a search (still
+  // LinkState 1): the attempt is cancelled through a disconnection.
+  Send(WM_TOGGLE_CONNECTION);
+  EXPECT_EQ(AppGlobals.linkState.load(), LINK_DISCONNECTING);
   EXPECT_EQ(WaitForSingleObject(event, 0), WAIT_OBJECT_0);
 
   for (int32_t state : {LINK_SYNCING, LINK_HANDSHAKE, LINK_TYPING, LINK_CALIBRATING, LINK_ERROR}) {
@@ -119,7 +124,7 @@ TEST_F(Controller, TimersRespectCalibrationAndIdle) {
     EXPECT_EQ(AppGlobals.linkState.load(), after) << "from " << state;
     EXPECT_EQ(NextTimerDueMs(), -1) << "the heartbeat timer runs once";
   }
-  EXPECT_EQ(std::count(traces.begin(), traces.end(), "Heartbeat timer expired"), 1);
+  EXPECT_EQ(traces->Count("Heartbeat timer expired"), 1);
 
   // Status poll: asks in typing and keeps running; stops itself in calibration.
   port->Read();
@@ -168,11 +173,34 @@ TEST_F(Controller, CalibrationMessagesDriveTheKeyboard) {
 TEST_F(Controller, CalibrationEndingAfterTheLinkClosedLeavesItClosed) {
   for (int32_t state : {LINK_IDLE, LINK_DISCONNECTING}) {
     AppGlobals.linkState.store(state);
+    Send(WM_CALIBRATE);
+    EXPECT_EQ(AppGlobals.linkState.load(), state) << "a closed link does not start calibrating";
     Send(WM_END_CALIBRATION);
     Send(WM_RESUME_WITH_SETTINGS);
     EXPECT_EQ(AppGlobals.linkState.load(), state);
   }
   EXPECT_THAT(port->PacketKinds(), IsEmpty());
+}
+
+// The settings push takes seconds; a disconnect the reader thread records
+// meanwhile (a status code, a lost port) must survive the end of it.
+TEST_F(Controller, DisconnectDuringTheSettingsPushIsKept) {
+  AppGlobals.linkState.store(LINK_CALIBRATING);
+  std::vector<uint8_t> wire;
+  std::thread reader([&] {
+    // Once the first parameter is on the wire the push is under way.
+    while (wire.empty())
+      wire = port->Read();
+    AppGlobals.linkState.store(LINK_DISCONNECTING);
+  });
+  Send(WM_RESUME_WITH_SETTINGS);
+  reader.join();
+  EXPECT_EQ(AppGlobals.linkState.load(), LINK_DISCONNECTING);
+  std::vector<uint8_t> rest = port->Read();
+  wire.insert(wire.end(), rest.begin(), rest.end());
+  ASSERT_EQ(wire.size() % 12, 0u);
+  for (size_t i = 0; i < wire.size(); i += 12)
+    EXPECT_NE(wire[i + 4], TYPING_MODE) << "typing mode sent to a closing link";
 }
 
 TEST_F(Controller, SettingsMessagesStoreAndSend) {

@@ -52,5 +52,49 @@ TEST(Discovery, BluetoothPortIsFoundAndRememberedAfterTheKeyboardAnswers) {
   });
 }
 
+// No port answers: the search goes from port to port, and the connect
+// button, which shows each port tried, stays usable and ends the search.
+TEST(Discovery, SearchIsCancelledWithTheConnectButton) {
+  RunIsolated([] {
+    TempRoot root;
+    UseFreshRoot(root);
+    SettingsStore::WriteDword(u"Connection Timeout", 0);
+    LinkHarness h(root);
+    h.StartLink();
+    h.Toggle();
+    const std::string probing = Narrow(UiString(28)) + " COM1:";
+    auto statusNotes = [&] {
+      std::vector<Note> out;
+      for (const Note &n : h.Notes())
+        if (n.msg == WM_STATUS_TEXT_CHANGED)
+          out.push_back(n);
+      return out;
+    };
+    ASSERT_TRUE(h.WaitFor([&] {
+      for (const Note &n : statusNotes())
+        if (n.text == probing)
+          return true;
+      return false;
+    }, 10000)) << "the search did not reach COM1:";
+    for (const Note &n : statusNotes())
+      EXPECT_EQ(n.wParam, 1u) << "status \"" << n.text << "\" disabled the connect button";
+
+    h.Toggle(); // the user cancels between two ports
+    ASSERT_TRUE(h.WaitForPhase(1, 0, 8000, 2)) << "the search was not cancelled";
+    EXPECT_EQ(AppGlobals.connectRequested.load(), 0);
+    auto opened = [&] {
+      int n = 0;
+      for (const std::string &line : h.Traces())
+        n += line.rfind("Opening COM", 0) == 0;
+      return n;
+    };
+    int before = opened();
+    usleep(3000 * 1000); // longer than the pause between two ports
+    EXPECT_EQ(opened(), before) << "the search went on after the cancel";
+    EXPECT_EQ(AppGlobals.linkState.load(), LINK_IDLE);
+    EXPECT_TRUE(h.Boxes().empty()) << "a cancelled search is no failed connection";
+  });
+}
+
 } // namespace
 } // namespace linktest

@@ -106,7 +106,14 @@ LinkHarness::LinkHarness(const TempRoot &root)
 
 LinkHarness::~LinkHarness() {
   StopKeyboard();
-  // The reader thread and the message loop live on until the process ends.
+  // The message loop ends before the harness it reports to goes away; the
+  // reader thread lives on until the process ends, without a sink or a
+  // presenter that points here.
+  if (ui_.joinable()) {
+    PostMessageW(AppGlobals.mainWindow, WM_CLOSE, 0, 0);
+    ui_.join();
+  }
+  SetMessageBoxPresenter(nullptr, nullptr);
   SetTraceSink(nullptr, nullptr);
 }
 
@@ -162,8 +169,12 @@ LRESULT LinkHarness::MainProc(HWND hwnd, UINT msg, WPARAM wParam, LPARAM lParam)
   case WM_CALIBRATION_RESULT:
   case WM_CALIBRATION_FAILED:
   case WM_COMMAND: {
-    Note n{msg, wParam, lParam, msg == WM_STATUS_TEXT_CHANGED ? Narrow(AppGlobals.statusText) : "",
-           h->Now()};
+    Note n{msg, wParam, lParam, "", h->Now()};
+    if (msg == WM_STATUS_TEXT_CHANGED) {
+      WCHAR text[256];
+      ReadStatusText(text, 256);
+      n.text = Narrow(text);
+    }
     std::lock_guard<std::mutex> lock(h->mutex_);
     n.msg = msg;
     if (hwnd == h->calibrationDialog && msg == WM_COMMAND)
@@ -172,6 +183,7 @@ LRESULT LinkHarness::MainProc(HWND hwnd, UINT msg, WPARAM wParam, LPARAM lParam)
     h->changed_.notify_all();
     return 0;
   }
+  case WM_CLOSE: // the harness is going away
   case WM_DESTROY:
     if (hwnd == AppGlobals.mainWindow)
       PostQuitMessage(0);
@@ -209,7 +221,6 @@ void LinkHarness::UiThread() {
 
 void LinkHarness::StartLink() {
   ui_ = std::thread(&LinkHarness::UiThread, this);
-  ui_.detach();
   ASSERT_TRUE(WaitFor(
       [&] {
         std::lock_guard<std::mutex> lock(mutex_);

@@ -14,6 +14,7 @@
 #include "link/link_controller.h"
 #include "platform/win32.h"
 #include "tests/keys/recording_injector.h"
+#include "tests/trace_lines.h"
 
 #include <gtest/gtest.h>
 

@@ -3,6 +3,7 @@
 #include "platform/sound.h"
 #include "platform/system.h"
 #include "tests/link/link_harness.h"
+#include "tests/trace_lines.h"
 
 #include <gtest/gtest.h>
 
@@ -44,9 +45,7 @@ TEST(Sounds, TheBuiltInSoundsAreTheShippedFiles) {
 TEST(Sounds, PlayingWithoutAServerIsSilentQuickAndTraced) {
   TempRoot root;
   UseFreshRoot(root); // PULSE_SERVER points at nothing
-  std::vector<std::string> traces;
-  SetTraceSink([](const char *line, void *t) { static_cast<std::vector<std::string> *>(t)->push_back(line); },
-               &traces);
+  auto traces = std::make_unique<testtrace::TraceLines>();
   const DWORD flags = SND_RESOURCE | SND_ASYNC | SND_NOWAIT;
   EXPECT_EQ(PlaySoundW(MAKEINTRESOURCEW(999), nullptr, flags), FALSE);
   EXPECT_EQ(PlaySoundW(u"click", nullptr, flags), FALSE);
@@ -60,15 +59,16 @@ TEST(Sounds, PlayingWithoutAServerIsSilentQuickAndTraced) {
   EXPECT_LT(std::chrono::duration_cast<std::chrono::milliseconds>(took).count(), 50);
   for (int i = 0; i < 200; ++i) {
     bool told = false;
-    for (const std::string &t : traces)
+    for (const std::string &t : traces->Lines())
       told |= t.rfind("sound: no audio output", 0) == 0;
     if (told)
       break;
     usleep(10000);
   }
-  SetTraceSink(nullptr, nullptr);
+  std::vector<std::string> lines = traces->Lines();
+  traces.reset();
   int told = 0;
-  for (const std::string &t : traces)
+  for (const std::string &t : lines)
     told += t.rfind("sound: no audio output", 0) == 0;
   EXPECT_EQ(told, 1);
 }

@@ -52,11 +52,10 @@ protected:
     event = CreateEventW(nullptr, FALSE, FALSE, nullptr);
     AppGlobals.connectionEvent.store(event);
     AppGlobals.linkState.store(LINK_IDLE);
-    SetTraceSink([](const char *line, void *self) { static_cast<Discovery *>(self)->traces.push_back(line); },
-                 this);
+    traceLines = std::make_unique<testtrace::TraceLines>();
   }
   void TearDown() override {
-    SetTraceSink(nullptr, nullptr);
+    traceLines.reset();
     if (AppGlobals.portHandle.load() != INVALID_HANDLE_VALUE)
       CloseHandle(AppGlobals.portHandle.exchange(INVALID_HANDLE_VALUE));
     delete AppGlobals.suspendKiller;
@@ -73,7 +72,7 @@ protected:
   TempRoot root;
   std::string devices;
   HANDLE event = nullptr;
-  std::vector<std::string> traces;
+  std::unique_ptr<testtrace::TraceLines> traceLines;
 };
 
 TEST_F(Discovery, BluetoothKeysNameThePort) {
@@ -145,7 +144,7 @@ TEST_F(Discovery, ProbeWalksComZeroToNineThenGivesUp) {
   EXPECT_EQ(AppGlobals.linkState.load(), LINK_ERROR);
   EXPECT_FALSE(Signalled());
   EXPECT_EQ(Setting(u"COMPORT"), "None") << "a missing COMPORT reads as None";
-  EXPECT_THAT(traces, Contains("Opening COM9:"));
+  EXPECT_THAT(traceLines->Lines(), Contains("Opening COM9:"));
 
   // The next search starts again at COM0:.
   AppGlobals.linkState.store(LINK_IDLE);
@@ -189,7 +188,7 @@ TEST_F(Discovery, OverlongComportIsRefusedAndThePortSearched) {
   EXPECT_EQ(Narrow(AppGlobals.portName), "COM7:");
   EXPECT_EQ(AppGlobals.portAutoDetect.load(), 1);
   EXPECT_EQ(AppGlobals.linkState.load(), LINK_SYNCING);
-  EXPECT_THAT(traces, Contains("COMPORT is longer than 9 characters, searching for the port"));
+  EXPECT_THAT(traceLines->Lines(), Contains("COMPORT is longer than 9 characters, searching for the port"));
 }
 
 TEST_F(Discovery, TenSilentSyncReadsThenTheNextPortOrTheError) {

@@ -3,6 +3,7 @@
 #include "app/settings_store.h"
 #include "app/ui_strings.h"
 #include "link/messages.h"
+#include "link/port_discovery.h"
 #include "link/reader_thread.h"
 #include "tests/link/fake_port.h"
 #include "tests/link/link_harness.h"
@@ -75,6 +76,35 @@ TEST_F(ReaderSteps, HandshakeLeavesForADisconnectRequest) {
   EXPECT_EQ(AppGlobals.linkState.load(), LINK_DISCONNECTING);
   EXPECT_LT(GetTickCount() - start, 1500u);
   EXPECT_TRUE(boxes.empty());
+}
+
+// Every attempt and connection ends in the disconnection: it ends the
+// connect request (a later request is a new attempt, not one "under way")
+// and notifies only windows that exist.
+TEST_F(ReaderSteps, DisconnectionEndsTheRequestAndPostsToNoAbsentWindow) {
+  AppGlobals.mainWindow = nullptr;
+  AppGlobals.openDialog.store(nullptr);
+  AppGlobals.connectRequested.store(1);
+  AppGlobals.linkState.store(LINK_DISCONNECTING);
+  RunDisconnection();
+  EXPECT_EQ(AppGlobals.linkState.load(), LINK_IDLE);
+  EXPECT_EQ(AppGlobals.connectRequested.load(), 0);
+  MSG msg;
+  EXPECT_FALSE(PeekMessageW(&msg, nullptr, 0, 0, PM_REMOVE))
+      << "message 0x" << std::hex << msg.message << " left on the reader thread's own queue";
+}
+
+// The user cancelled while the port was being opened: the port is left for
+// the disconnection to close and the cancel stands.
+TEST_F(ReaderSteps, OpeningAPortKeepsACancelMadeMeanwhile) {
+  port = std::make_unique<FakePort>(root.path + "/devices", 1);
+  ASSERT_TRUE(port->ok());
+  SettingsStore::WriteString(u"COMPORT", u"COM1:");
+  AppGlobals.connectRequested.store(1);
+  AppGlobals.linkState.store(LINK_DISCONNECTING);
+  OpenPort();
+  EXPECT_EQ(AppGlobals.linkState.load(), LINK_DISCONNECTING);
+  EXPECT_NE(AppGlobals.portHandle.load(), INVALID_HANDLE_VALUE);
 }
 
 TEST_F(ReaderSteps, ConnectionErrorIsShownThenTheLinkCloses) {

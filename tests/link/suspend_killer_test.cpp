@@ -312,9 +312,7 @@ TEST_F(Power, InhibitsAreTakenAndReleasedWithTheRequirement) {
 }
 
 TEST_F(Power, NoServicesMeansATraceAndNoFailure) {
-  std::vector<std::string> traces;
-  SetTraceSink([](const char *line, void *t) { static_cast<std::vector<std::string> *>(t)->push_back(line); },
-               &traces);
+  auto traces = std::make_unique<testtrace::TraceLines>();
   SetTimeouts({60, 120, 300});
   SuspendKiller killer;
   EXPECT_EQ(killer.Engage(true), 1);
@@ -323,9 +321,10 @@ TEST_F(Power, NoServicesMeansATraceAndNoFailure) {
   EXPECT_FALSE(GetPowerManagerStatus().screensaverInhibit);
   killer.Engage(false);
   EXPECT_FALSE(KeptAwake());
-  SetTraceSink(nullptr, nullptr);
+  std::vector<std::string> lines = traces->Lines();
+  traces.reset();
   bool told = false;
-  for (const std::string &t : traces)
+  for (const std::string &t : lines)
     told |= t.find("logind is not available") != std::string::npos;
   EXPECT_TRUE(told);
 }

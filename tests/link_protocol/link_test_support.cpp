@@ -95,10 +95,6 @@ namespace {
 
 LRESULT TestWndProc(HWND h, UINT m, WPARAM w, LPARAM l) { return DefWindowProcW(h, m, w, l); }
 
-void CollectTrace(const char *line, void *context) {
-  static_cast<LinkTest *>(context)->traces.push_back(line);
-}
-
 int RecordBox(HWND, LPCWSTR text, LPCWSTR caption, UINT type, void *context) {
   static_cast<std::vector<std::string> *>(context)->push_back(
       Utf16ToUtf8(text) + "|" + Utf16ToUtf8(caption) + "|" + std::to_string(type));
@@ -129,7 +125,7 @@ void LinkTest::SetUp() {
   setenv("VANTREL_REGISTRY", (root + "/registry.db").c_str(), 1);
   RegistryUseDatabase(root + "/registry.db");
   ResetAppGlobals();
-  SetTraceSink(&CollectTrace, this);
+  traces = std::make_unique<testtrace::TraceLines>();
   SetMessageBoxPresenter(&RecordBox, &boxes);
 
   static bool registered = false;
@@ -160,7 +156,7 @@ void LinkTest::TearDown() {
   while (PeekMessageW(&msg, nullptr, 0, 0, PM_REMOVE)) {
   }
   SetMessageBoxPresenter(nullptr, nullptr);
-  SetTraceSink(nullptr, nullptr);
+  traces.reset();
   RegistryUseDatabase("");
   std::error_code ignored;
   std::filesystem::remove_all(root, ignored);
@@ -199,17 +195,13 @@ std::vector<std::string> LinkTest::TakePosted() {
 std::vector<int> LinkTest::TakeScancodes() {
   std::vector<int> out;
   const std::string prefix = "Processing scancode = ";
-  for (; scancodeMark_ < traces.size(); ++scancodeMark_)
-    if (traces[scancodeMark_].rfind(prefix, 0) == 0)
-      out.push_back(std::stoi(traces[scancodeMark_].substr(prefix.size())));
+  std::vector<std::string> lines = traces->Lines();
+  for (; scancodeMark_ < lines.size(); ++scancodeMark_)
+    if (lines[scancodeMark_].rfind(prefix, 0) == 0)
+      out.push_back(std::stoi(lines[scancodeMark_].substr(prefix.size())));
   return out;
 }
 
-int LinkTest::CountTrace(const std::string &line) const {
-  int n = 0;
-  for (const std::string &t : traces)
-    n += t == line;
-  return n;
-}
+int LinkTest::CountTrace(const std::string &line) const { return traces->Count(line); }
 
 } // namespace linktest

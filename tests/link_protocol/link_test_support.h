@@ -7,10 +7,12 @@
 #include "app/globals.h"
 #include "platform/win32.h"
 #include "platform/serial.h"
+#include "tests/trace_lines.h"
 
 #include <gtest/gtest.h>
 
 #include <chrono>
+#include <memory>
 #include <string>
 #include <vector>
 
@@ -37,9 +39,6 @@ public:
 };
 
 class LinkTest : public ::testing::Test {
-public:
-  std::vector<std::string> traces; // every trace line of the test
-
 protected:
   void SetUp() override;
   void TearDown() override;
@@ -55,6 +54,8 @@ protected:
   std::vector<int> TakeScancodes();
   int CountTrace(const std::string &line) const;
 
+  // Every trace line of the test (from SetUp to TearDown).
+  std::unique_ptr<testtrace::TraceLines> traces;
   std::string root;
   std::string devices;
   FakeKeyboard *keyboard = nullptr;

@@ -116,6 +116,10 @@ TEST_P(Scenarios, Run) {
         SettingsStore::WriteDword(U16(what).c_str(), static_cast<int32_t>(std::stoll(value, nullptr, 0)));
       else if (kind == "timeout")
         AppGlobals.connectionTimeout.store(std::stoi(value));
+      else if (kind == "linkState")
+        AppGlobals.linkState.store(std::stoi(what));
+      else if (kind == "no")
+        AppGlobals.calibrationDialog.store(nullptr); // "given no calibration dialog"
       else if (kind == "reference")
         AppGlobals.handshakeReference = static_cast<uint8_t>(std::stoi(value));
       else if (kind == "thresholds") {
@@ -165,6 +169,8 @@ TEST_P(Scenarios, Run) {
       boxes.erase(boxes.begin());
     } else if (l.keyword == "boxes") {
       EXPECT_EQ(boxes.size(), static_cast<size_t>(std::stoi(r)));
+    } else if (l.keyword == "trace") {
+      EXPECT_EQ(CountTrace(r), 1) << "trace line: " << r;
     } else if (l.keyword == "synchronised") {
       EXPECT_EQ(AppGlobals.linkSynchronised, r == "yes" ? 1 : 0);
     } else if (l.keyword == "serialChanged") {

@@ -4,6 +4,9 @@
 #include "tests/link_protocol/link_test_support.h"
 
 #include <ctime>
+#include <fcntl.h>
+#include <sys/ioctl.h>
+#include <unistd.h>
 #include <thread>
 
 namespace linktest {
@@ -185,6 +188,32 @@ TEST_F(SerialPort, ClosingTheHandleWakesABlockedReaderAndFreesThePort) {
   keyboard->Send({0x42});
   EXPECT_TRUE(ReadFile(again, &b, 1, &got, nullptr));
   EXPECT_EQ(b, 0x42);
+}
+
+// Bytes that reached the port while it was closed (keys typed before a
+// connection, the tail of an earlier one) are not part of the connection
+// that opens it: each open starts with an empty input queue.
+TEST_F(SerialPort, BytesReceivedWhileClosedAreDiscardedOnOpen) {
+  // Another holder of the device keeps its line open, so the bytes wait in
+  // its input queue as they would on a Bluetooth serial device.
+  int holder = open(keyboard->slave.c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK);
+  ASSERT_GE(holder, 0);
+  keyboard->Send({0xA5, 0x5A, 0x41, 0x42});
+  int pending = 0;
+  for (int i = 0; i < 500 && pending < 4; ++i) {
+    usleep(2000);
+    ioctl(holder, FIONREAD, &pending);
+  }
+  ASSERT_EQ(pending, 4);
+  HANDLE h = OpenPort();
+  keyboard->Send({0x43});
+  uint8_t buf[12] = {};
+  DWORD got = 0;
+  ASSERT_TRUE(ReadFile(h, buf, 12, &got, nullptr));
+  ASSERT_EQ(got, 1u);
+  EXPECT_EQ(buf[0], 0x43);
+  EXPECT_EQ(CountTrace("serial: COM3: discarded 4 bytes received while closed"), 1);
+  close(holder);
 }
 
 TEST_F(SerialPort, MissingOrDanglingLinkIsAMissingPort) {

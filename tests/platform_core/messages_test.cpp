@@ -1,11 +1,14 @@
 // The window and message core: creation, destruction, posting and sending
 // across threads, timers, message boxes, resources.
 #include "platform/threads.h"
+#include "platform/trace.h"
 #include "platform/window.h"
+#include "tests/trace_lines.h"
 
 #include <gtest/gtest.h>
 
 #include <atomic>
+#include <string>
 #include <thread>
 #include <vector>
 
@@ -133,6 +136,37 @@ TEST_F(MessagesTest, PostFromAnotherThreadArrivesInOrderAndWakesTheLoop) {
   ASSERT_EQ(order.size(), 500u);
   for (size_t i = 0; i < order.size(); ++i)
     EXPECT_EQ(order[i], i);
+  DestroyWindow(hwnd);
+}
+
+// A queue that nothing reads (a thread that posts to no window, or a
+// flooded window) stops growing at its limit: further posts fail with a
+// single trace line, and the queue takes posts again once it has drained.
+TEST_F(MessagesTest, FullQueueRefusesPostsUntilItDrains) {
+  auto traces = std::make_unique<testtrace::TraceLines>();
+  HWND hwnd = Make();
+  std::thread poster([hwnd] {
+    for (int i = 0; i < 10000; ++i)
+      ASSERT_TRUE(PostMessageW(hwnd, WM_USER + 1, i, 0));
+    for (int i = 0; i < 3; ++i) {
+      SetLastError(0);
+      EXPECT_FALSE(PostMessageW(hwnd, WM_USER + 1, 0, 0));
+      EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_NOT_ENOUGH_QUOTA));
+    }
+    // The poster's own thread queue is bounded the same way.
+    for (int i = 0; i < 10000; ++i)
+      ASSERT_TRUE(PostMessageW(nullptr, WM_USER + 3, i, 0));
+    EXPECT_FALSE(PostMessageW(nullptr, WM_USER + 3, 0, 0));
+  });
+  poster.join();
+  EXPECT_EQ(traces->Lines().size(), 2u) << "one line per queue that filled up";
+  traces.reset();
+  MSG msg;
+  int taken = 0;
+  while (PeekMessageW(&msg, nullptr, 0, 0, PM_REMOVE))
+    taken += msg.message == WM_USER + 1;
+  EXPECT_EQ(taken, 10000);
+  EXPECT_TRUE(PostMessageW(hwnd, WM_USER + 2, 0, 0));
   DestroyWindow(hwnd);
 }
 
