@@ -20,7 +20,7 @@ scripts/build.sh build-asan -DCMAKE_BUILD_TYPE=Debug -DVANTREL_SANITIZE=ON -DVAN
   ctest -j "$jobs" --timeout 900 -LE nosanitize)
 
 # VANTREL_FUZZ_SECONDS: how long each fuzz target runs here (two at a time).
-scripts/fuzz.sh "${VANTREL_FUZZ_SECONDS:-40}"
+scripts/fuzz.sh "${VANTREL_FUZZ_SECONDS:-30}"
 
 if [ -x scripts/bench.sh ]; then
   scripts/bench.sh build || echo "benchmarks: some did not run (see above)"
