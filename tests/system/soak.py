@@ -35,8 +35,8 @@ DRAIN_STALL = 30           # s without a new key before the count is final
 def session_steps(seconds, interval_ms):
     """One round of the keyboard's script: typing stretches between the
     three ways a keyboard ends a connection, each stretch a twentieth of
-    the run (10 to 60 s)."""
-    stretch = max(10, min(60, seconds // 20))
+    the run (5 to 60 s; a round then takes about a minute or more)."""
+    stretch = max(5, min(60, seconds // 20))
     keys = max(1, stretch * 1000 // max(1, interval_ms))
     return ",".join([
         "type:%d" % keys, "wait:2000",
