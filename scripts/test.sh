@@ -1,7 +1,9 @@
 #!/usr/bin/env bash
 # Installs what the tests need, builds, and runs every test: first the normal
 # build, then the build with AddressSanitizer and UndefinedBehaviorSanitizer,
-# then the link's tests with ThreadSanitizer, then the benchmarks (which report figures and never fail the run).
+# then the link's tests with ThreadSanitizer, then a short fuzzing run of
+# every parser of outside data (a failure fails the run), then the
+# benchmarks (which report figures and never fail the run).
 set -euo pipefail
 cd "$(dirname "$0")/.."
 scripts/deps.sh
@@ -27,6 +29,9 @@ VANTREL_BUILD_TARGETS="test_link test_link_connection test_link_protocol test_li
   scripts/build.sh build-tsan -DCMAKE_BUILD_TYPE=RelWithDebInfo -DVANTREL_TSAN=ON -DVANTREL_BENCH=OFF
 (cd build-tsan && TSAN_OPTIONS=halt_on_error=0:exitcode=66:second_deadlock_stack=1 \
   ctest -j "$jobs" --timeout 900 -E 'NOT_BUILT|match_generator')
+
+# VANTREL_FUZZ_SECONDS: how long each fuzz target runs here (two at a time).
+scripts/fuzz.sh "${VANTREL_FUZZ_SECONDS:-30}"
 
 if [ -x scripts/bench.sh ]; then
   scripts/bench.sh build || echo "benchmarks: some did not run (see above)"
