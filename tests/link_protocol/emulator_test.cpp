@@ -6,6 +6,7 @@
 
 #include "app/settings_store.h"
 #include "link/frame_decoder.h"
+#include "link/messages.h"
 #include "link/packets.h"
 
 #include <csignal>
@@ -79,15 +80,21 @@ protected:
         return true;
     return false;
   }
-  // Sync and heartbeat, then the handshake request, identity and status.
+  // Sync and heartbeat, then the handshake request, identity and status,
+  // in the link states the reader thread would be in (the identity is only
+  // taken while handshaking); typing afterwards unless a status code closed
+  // the link.
   void Handshake() {
     OpenCom6();
     ASSERT_TRUE(ReceiveUntil(12, RX_SYNC));
     ASSERT_TRUE(ReceiveUntil(12, RX_HEARTBEAT));
+    AppGlobals.linkState.store(LINK_HANDSHAKE);
     SendPacket(kHandshakeRequestPacket);
     ASSERT_TRUE(ReceiveUntil(12, RX_IDENTITY));
     SendPacket(kRequestSystemDataPacket);
     ASSERT_TRUE(ReceiveUntil(12, RX_STATUS));
+    int32_t handshake = LINK_HANDSHAKE;
+    AppGlobals.linkState.compare_exchange_strong(handshake, LINK_TYPING);
   }
   std::vector<std::string> LogLines() {
     std::ifstream in(root + "/kbd.log");
@@ -156,7 +163,7 @@ TEST_F(Emulator, HandshakeStoresTheIdentityAndAnswersTheReference) {
 TEST_F(Emulator, StatusCodeOfTheSecondStatusFrameEndsTheLink) {
   Start({"--status-code", "8", "--status-after", "2", "--heartbeat", "150", "--build", "100"});
   Handshake();
-  EXPECT_EQ(AppGlobals.linkState.load(), 0);
+  EXPECT_EQ(AppGlobals.linkState.load(), LINK_TYPING);
   SendPacket(kRequestSystemDataPacket);
   ASSERT_TRUE(ReceiveUntil(12, RX_STATUS));
   EXPECT_EQ(AppGlobals.linkState.load(), 5);
@@ -166,6 +173,7 @@ TEST_F(Emulator, CalibrationReportsThreePointsThenItsValues) {
   Start({"--calibration-step", "60", "--calibration-values", "1,2,3,4,5,6", "--heartbeat", "150"});
   Handshake();
   TakePosted();
+  AppGlobals.linkState.store(LINK_CALIBRATING); // the values are only taken while calibrating
   SendBeginCalibration();
   std::vector<std::string> posted;
   auto start = std::chrono::steady_clock::now();
@@ -245,11 +253,12 @@ TEST_F(Emulator, SessionStatusCodeStopsTheKeysAndTheNextConnectionGoesOn) {
   ASSERT_TRUE(Logged("\"event\":\"close\""));
   OpenCom6();
   ASSERT_TRUE(ReceiveUntil(12, RX_HEARTBEAT));
+  AppGlobals.linkState.store(LINK_HANDSHAKE);
   SendPacket(kHandshakeRequestPacket);
   ASSERT_TRUE(ReceiveUntil(12, RX_IDENTITY));
   SendPacket(kRequestSystemDataPacket);
   ASSERT_TRUE(ReceiveUntil(12, RX_STATUS));
-  EXPECT_EQ(AppGlobals.linkState.load(), 0); // this status frame carries no code
+  EXPECT_EQ(AppGlobals.linkState.load(), LINK_HANDSHAKE); // this status frame carries no code
   SendPacket(kTypingModePacket);
   TakeScancodes();
   keys = Keys(3);
@@ -276,6 +285,7 @@ TEST_F(Emulator, SessionHangupWaitsForTheKeysThenOffersTheLinkAgain) {
   OpenCom6();
   ASSERT_TRUE(ReceiveUntil(12, RX_SYNC, 3000));
   ASSERT_TRUE(ReceiveUntil(12, RX_HEARTBEAT));
+  AppGlobals.linkState.store(LINK_HANDSHAKE);
   SendPacket(kHandshakeRequestPacket);
   ASSERT_TRUE(ReceiveUntil(12, RX_IDENTITY));
   SendPacket(kRequestSystemDataPacket);
