@@ -47,7 +47,11 @@ bool ParseKey(const std::string &path, KeyPath *out) {
 }
 
 int StoreFailure(const char *what, LONG rc) {
-  fprintf(stderr, "vantrel-reg: %s failed (error %d)\n", what, static_cast<int>(rc));
+  std::string problem = RegistryGetStatus().problem;
+  if (rc == ERROR_TIMEOUT && problem.empty())
+    problem = "the settings database is held by another process";
+  fprintf(stderr, "vantrel-reg: %s failed (error %d)%s%s\n", what, static_cast<int>(rc),
+          problem.empty() ? "" : ": ", problem.c_str());
   return kExitStore;
 }
 
@@ -152,12 +156,12 @@ int SetValue(const std::string &keyPath, const std::string &name, DWORD type, co
   LONG rc = RegCreateKeyExW(HKEY_LOCAL_MACHINE, key.sub.c_str(), 0, nullptr, 0, KEY_ALL_ACCESS,
                             nullptr, &handle, nullptr);
   if (rc != ERROR_SUCCESS)
-    return StoreFailure("creating the key", rc);
+    return StoreFailure("creating the key; the change was not saved", rc);
   rc = RegSetValueExW(handle, Utf8ToUtf16(name).c_str(), 0, type, data, size);
   RegCloseKey(handle);
   if (rc != ERROR_SUCCESS)
-    return StoreFailure("writing the value", rc);
-  if (RegistryGetStatus().inMemory) {
+    return StoreFailure("writing the value; the change was not saved", rc);
+  if (RegistryGetStatus().unsavedChanges) {
     fprintf(stderr, "vantrel-reg: the change was not saved: %s\n",
             RegistryGetStatus().problem.c_str());
     return kExitStore;
