@@ -215,7 +215,8 @@ LONG KeepInMemory(State &s, WriteOp &op, bool busy) {
   if (s.refused) {
     ++s.status.unsavedChanges;
   } else {
-    op.parts = PartsOf(op.kind == WriteOp::kCreateKey ? op.resultPath : op.keyPath);
+    if (op.kind == WriteOp::kCreateKey || op.kind == WriteOp::kSetValue)
+      op.parts = PartsOf(op.kind == WriteOp::kCreateKey ? op.resultPath : op.keyPath);
     s.pending.push_back(op);
     s.status.unsavedChanges = s.pending.size();
     KeepTrying(s);
