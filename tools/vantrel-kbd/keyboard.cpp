@@ -292,21 +292,22 @@ void Keyboard::EndStep() {
 }
 
 bool Keyboard::StartStep(KbdClock::time_point now) {
-  if (step_ == opt_.session.size()) {
-    if (now - sessionStart_ < std::chrono::seconds(opt_.sessionForSeconds)) {
-      // Start over on the next pass, so that steps that take no time
-      // (status codes alone) cannot keep this loop from returning.
-      step_ = 0;
-      stepDue_ = now + std::chrono::milliseconds(1);
-      return true;
-    } else {
-      sessionDone_ = true;
-      sessionLive_ = false;
-      Log("\"event\":\"session_end\",\"keys_sent\":%llu", static_cast<unsigned long long>(sessionKeys_));
-      if (opt_.exitAfterTyping)
-        Plan(now + kExitGrace, {}, "exit");
-      return false;
-    }
+  const bool timeUp = now - sessionStart_ >= std::chrono::seconds(opt_.sessionForSeconds);
+  if (step_ == opt_.session.size() && !timeUp) {
+    // Start over on the next pass, so that steps that take no time
+    // (status codes alone) cannot keep this loop from returning.
+    step_ = 0;
+    stepDue_ = now + std::chrono::milliseconds(1);
+    return true;
+  }
+  if (step_ == opt_.session.size() || (opt_.sessionForSeconds > 0 && timeUp)) {
+    sessionDone_ = true;
+    sessionLive_ = false;
+    pendingCode_ = -1; // an ended session ends no connection
+    Log("\"event\":\"session_end\",\"keys_sent\":%llu", static_cast<unsigned long long>(sessionKeys_));
+    if (opt_.exitAfterTyping)
+      Plan(now + kExitGrace, {}, "exit");
+    return false;
   }
   const SessionStep &s = opt_.session[step_];
   Log("\"event\":\"step\",\"step\":\"%s\"", StepText(s).c_str());

@@ -103,7 +103,8 @@ Scripted session (in place of typing once; for long runs):
                          read, and the end as "session_end" with the keys
                          sent.
   --session-for SECONDS  start the steps over until SECONDS have passed
-                         since the first handshake, then stop typing
+                         since the first handshake; the session ends at the
+                         first step due after that
 
   --help                 show this text
 
