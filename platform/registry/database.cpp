@@ -379,13 +379,22 @@ void Refuse(State &s, const std::string &why) {
 // the file is tried again when there are changes to write.
 void RunFromCopy(State &s, const std::string &path, const std::string &why) {
   sqlite3 *file = path.empty() ? nullptr : OpenForReading(s, path);
-  CopyIntoMemory(s, file);
+  bool whole = false;
+  CopyIntoMemory(s, file, &whole);
   sqlite3_close_v2(file);
+  if (!path.empty() && !whole) {
+    // Nothing of it could be read: changes made from an empty copy would
+    // later overwrite what it holds, so it is not used at all.
+    return Refuse(s, why + ", and it cannot be read either");
+  }
   s.status.inMemory = true;
   s.status.problem = why;
-  Say("cannot write %s (%s); settings are read from it, and changes are kept in memory until "
-      "it can be written",
-      s.status.path.c_str(), why.c_str());
+  if (s.keepUnsaved)
+    Say("cannot write %s (%s); settings are read from it, and changes are kept in memory until "
+        "it can be written",
+        s.status.path.c_str(), why.c_str());
+  else
+    Say("cannot write %s (%s); it can only be read", s.status.path.c_str(), why.c_str());
 }
 
 std::string AsideName(const std::string &path) {
@@ -584,7 +593,9 @@ void CloseConn(Conn &c) {
   c.db = nullptr;
 }
 
-bool CopyIntoMemory(State &s, sqlite3 *source) {
+bool CopyIntoMemory(State &s, sqlite3 *source, bool *whole) {
+  if (whole)
+    *whole = source != nullptr;
   CloseConn(s.mem);
   sqlite3 *mem = nullptr;
   if (sqlite3_open_v2(":memory:", &mem, SQLITE_OPEN_READWRITE | SQLITE_OPEN_NOMUTEX, nullptr) !=
@@ -605,7 +616,7 @@ bool CopyIntoMemory(State &s, sqlite3 *source) {
     if (!copied || QueryText(mem, "PRAGMA quick_check", &rc) != "ok") {
       // Start empty rather than from a copy that is not whole.
       sqlite3_close_v2(mem);
-      return CopyIntoMemory(s, nullptr);
+      return CopyIntoMemory(s, nullptr, whole);
     }
   }
   s.mem.db = mem;
@@ -613,7 +624,7 @@ bool CopyIntoMemory(State &s, sqlite3 *source) {
       PrepareStatements(s.mem) != SQLITE_OK) {
     CloseConn(s.mem);
     if (source)
-      return CopyIntoMemory(s, nullptr);
+      return CopyIntoMemory(s, nullptr, whole);
     s.active = nullptr;
     return false;
   }

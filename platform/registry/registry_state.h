@@ -82,8 +82,9 @@ void CloseConn(Conn &c);
 // The SQL that makes the tables (when missing) and the root key.
 extern const char kSchema[];
 // Makes s.mem a copy of `source` (empty when null or when the copy is not
-// whole) and makes it active. False when not even an empty one can be made.
-bool CopyIntoMemory(State &s, sqlite3 *source);
+// whole; *whole says which) and makes it active. False when not even an
+// empty one can be made.
+bool CopyIntoMemory(State &s, sqlite3 *source, bool *whole = nullptr);
 
 // Writes the kept changes to the file. True when none are left.
 bool FlushLocked(State &s, int waitMs);

@@ -406,8 +406,15 @@ LONG Write(WriteOp &op) {
   if (!s.keepUnsaved)
     return result;
   // Go on from what the file holds now, in memory, with this change kept.
-  if (!CopyIntoMemory(s, s.file.db)) {
+  // A copy that is not whole would make later changes overwrite what the
+  // file holds: then the change is refused instead.
+  bool whole = false;
+  if (!CopyIntoMemory(s, s.file.db, &whole) || !whole) {
+    CloseConn(s.mem);
     s.active = &s.file;
+    ++s.generation;
+    s.notice = s.status.problem + ", and the file cannot be read either";
+    PlatformTrace("registry: a change is lost: %s", s.notice.c_str());
     return result;
   }
   return KeepInMemory(s, op, IsBusy(fault));
