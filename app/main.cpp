@@ -6,6 +6,7 @@
 #include "app/startup.h"
 #include "platform/inject.h"
 #include "platform/qt_app.h"
+#include "platform/registry.h"
 #include "platform/text.h"
 #include "platform/trace.h"
 #include "platform/window.h"
@@ -45,5 +46,9 @@ int main(int argc, char **argv) {
   if (options.connect)
     RequestConnectAtStart();
 
-  return VantrelStartup(reinterpret_cast<HINSTANCE>(&gModule), SW_SHOW);
+  int status = VantrelStartup(reinterpret_cast<HINSTANCE>(&gModule), SW_SHOW);
+  // Settings changes the file could not take yet are written before the
+  // process ends (what still cannot be written is said on stderr).
+  RegistryFlush(2000);
+  return status;
 }
