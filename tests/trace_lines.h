@@ -1,7 +1,8 @@
 // Trace lines collected while a test runs. The platform calls the sink from
 // whichever thread traces (the reader thread, the sound and power threads
 // too), so the lines are kept under a lock and handed out as copies.
-// Collecting starts with the object and ends with it.
+// Collecting starts with the object and ends with it (one at a time: end
+// the old one before making a new one).
 #pragma once
 
 #include "platform/trace.h"

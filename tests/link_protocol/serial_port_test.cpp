@@ -240,14 +240,15 @@ HANDLE OpenCom3() {
 class RefusedLink : public SerialPort {
 protected:
   void ExpectRefused(const std::string &why) {
-    traces.clear();
+    traces.reset(); // this attempt's lines only
+    traces = std::make_unique<testtrace::TraceLines>();
     HANDLE h = OpenCom3();
     EXPECT_EQ(h, INVALID_HANDLE_VALUE);
     if (h != INVALID_HANDLE_VALUE)
       CloseHandle(h);
     EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_FILE_NOT_FOUND));
     bool said = false;
-    for (const std::string &t : traces)
+    for (const std::string &t : traces->Lines())
       said |= t.find(why) != std::string::npos;
     EXPECT_TRUE(said) << "no trace saying \"" << why << "\"";
   }
