@@ -1,8 +1,9 @@
-// The program's entry point: the command line, the desktop toolkit, the
-// resources and the key-injection backend, then the start-up sequence and
-// the message loop.
+// The program's entry point: the command line, the quit signals, the desktop
+// toolkit, the resources and the key-injection backend, then the program's
+// life from start-up to its end.
 #include "app/command_line.h"
 #include "app/instance.h"
+#include "app/shutdown.h"
 #include "app/startup.h"
 #include "platform/inject.h"
 #include "platform/qt_app.h"
@@ -30,6 +31,8 @@ int main(int argc, char **argv) {
     return 0;
   }
 
+  // Before any thread starts (the toolkit may start some).
+  WatchQuitSignals();
   if (!VantrelQtInit(argc, argv))
     fprintf(stderr, "vantrel: no display could be opened; running without a window "
                     "(QT_QPA_PLATFORM=offscreen runs without one on purpose)\n");
@@ -45,5 +48,5 @@ int main(int argc, char **argv) {
   if (options.connect)
     RequestConnectAtStart();
 
-  return VantrelStartup(reinterpret_cast<HINSTANCE>(&gModule), SW_SHOW);
+  return RunVantrel(reinterpret_cast<HINSTANCE>(&gModule), SW_SHOW);
 }
