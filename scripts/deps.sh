@@ -10,7 +10,7 @@ packages=(
   libx11-dev libxtst-dev libxkbcommon-dev x11-xkb-utils xvfb xdotool
   libevdev-dev
   qt6-base-dev qt6-base-dev-tools qt6-multimedia-dev libgl-dev fonts-dejavu-core
-  libsystemd-dev dbus dbus-x11 python3-dbusmock
+  libsystemd-dev dbus dbus-x11 python3 python3-dbusmock
   libpulse-dev
   xauth
 )

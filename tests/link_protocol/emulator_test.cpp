@@ -1,6 +1,7 @@
 // The keyboard emulator against the program's decoder and packet code over
 // a real pseudo-terminal: the handshake, the status frame, calibration,
-// typed text, a reconnection, and the emulator's care of its link.
+// typed text, a reconnection, the scripted session's steps across
+// connections, and the emulator's care of its link.
 #include "tests/link_protocol/link_test_support.h"
 
 #include "app/settings_store.h"
@@ -105,6 +106,33 @@ protected:
     return false;
   }
 
+  // Reads 1-byte blocks until `n` keys have arrived or the time is up;
+  // stops early when the port has gone.
+  std::vector<int> Keys(size_t n, int timeoutMs = 5000) {
+    std::vector<int> keys;
+    auto start = std::chrono::steady_clock::now();
+    while (keys.size() < n && MsSince(start) < timeoutMs) {
+      SetLastError(ERROR_SUCCESS);
+      ReceiveBlock(1);
+      for (int k : TakeScancodes())
+        keys.push_back(k);
+      if (GetLastError() == ERROR_READ_FAULT)
+        break;
+    }
+    return keys;
+  }
+  // A connection up to typing: handshake, then the typing-mode packet.
+  void ConnectAndType() {
+    Handshake();
+    SendPacket(kTypingModePacket);
+    TakeScancodes();
+  }
+  std::string LinkTarget() {
+    char target[256] = {};
+    readlink((devices + "/COM6").c_str(), target, sizeof target - 1);
+    return target;
+  }
+
   std::vector<pid_t> pids;
 };
 
@@ -192,6 +220,109 @@ TEST_F(Emulator, ServesAReconnectionAndLogsTheProgramsPackets) {
   OpenCom6();
   ASSERT_TRUE(ReceiveUntil(12, RX_SYNC, 3000));
   EXPECT_TRUE(ReceiveUntil(12, RX_HEARTBEAT, 3000));
+}
+
+TEST_F(Emulator, SessionStatusCodeStopsTheKeysAndTheNextConnectionGoesOn) {
+  Start({"--session", "type:5,status:8,type:100000,type:3", "--keys", "65,66,67",
+         "--key-interval", "5", "--type-delay", "20", "--heartbeat", "150", "--build", "100"});
+  ConnectAndType();
+  // The first step, then the long one runs until a status request.
+  std::vector<int> keys = Keys(12);
+  ASSERT_EQ(keys.size(), 12u);
+  EXPECT_EQ(keys, (std::vector<int>{65, 66, 67, 65, 66, 67, 65, 66, 67, 65, 66, 67}));
+  SendPacket(kRequestSystemDataPacket);
+  ASSERT_TRUE(ReceiveUntil(1, RX_STATUS));
+  EXPECT_EQ(AppGlobals.linkState.load(), 5); // code 8
+  // Nothing typed after the frame: every key sent came before it.
+  TakeScancodes();
+  EXPECT_TRUE(Keys(1, 300).empty());
+  EXPECT_TRUE(Logged("\"event\":\"step_dropped\",\"step\":\"type:100000\""));
+
+  // The next connection starts with the step after the dropped one, and
+  // the keys go on where they stopped; then the session ends.
+  ClosePort();
+  AppGlobals.linkState.store(0);
+  ASSERT_TRUE(Logged("\"event\":\"close\""));
+  OpenCom6();
+  ASSERT_TRUE(ReceiveUntil(12, RX_HEARTBEAT));
+  SendPacket(kHandshakeRequestPacket);
+  ASSERT_TRUE(ReceiveUntil(12, RX_IDENTITY));
+  SendPacket(kRequestSystemDataPacket);
+  ASSERT_TRUE(ReceiveUntil(12, RX_STATUS));
+  EXPECT_EQ(AppGlobals.linkState.load(), 0); // this status frame carries no code
+  SendPacket(kTypingModePacket);
+  TakeScancodes();
+  keys = Keys(3);
+  ASSERT_EQ(keys.size(), 3u);
+  EXPECT_TRUE(Logged("\"event\":\"session_end\""));
+  EXPECT_TRUE(Keys(1, 300).empty());
+}
+
+TEST_F(Emulator, SessionHangupWaitsForTheKeysThenOffersTheLinkAgain) {
+  Start({"--session", "type:20,hangup,type:4", "--key-interval", "2", "--type-delay", "20",
+         "--heartbeat", "150"});
+  const std::string before = LinkTarget();
+  ConnectAndType();
+  // All 20 keys are read, then the reads fail: the line is gone.
+  EXPECT_EQ(Keys(1000).size(), 20u);
+  SetLastError(ERROR_SUCCESS);
+  ReceiveBlock(1);
+  EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_READ_FAULT));
+  EXPECT_TRUE(Logged("\"event\":\"hangup\",\"unread\":0,\"keys_unread\":0"));
+  // The same name leads to a fresh line at once, which serves a connection.
+  EXPECT_NE(LinkTarget(), before);
+  EXPECT_TRUE(LinkLive());
+  ClosePort();
+  OpenCom6();
+  ASSERT_TRUE(ReceiveUntil(12, RX_SYNC, 3000));
+  ASSERT_TRUE(ReceiveUntil(12, RX_HEARTBEAT));
+  SendPacket(kHandshakeRequestPacket);
+  ASSERT_TRUE(ReceiveUntil(12, RX_IDENTITY));
+  SendPacket(kRequestSystemDataPacket);
+  ASSERT_TRUE(ReceiveUntil(12, RX_STATUS));
+  SendPacket(kTypingModePacket);
+  EXPECT_EQ(Keys(4).size(), 4u);
+}
+
+TEST_F(Emulator, SessionSilenceSendsNothingUntilThePortCloses) {
+  Start({"--session", "type:3,silence", "--key-interval", "5", "--type-delay", "20",
+         "--heartbeat", "100"});
+  ConnectAndType();
+  EXPECT_EQ(Keys(3).size(), 3u);
+  ASSERT_TRUE(Logged("\"step\":\"silence\""));
+  // Neither heartbeats nor an answer to a status request: four heartbeat
+  // periods pass with nothing read.
+  SendPacket(kRequestSystemDataPacket);
+  auto start = std::chrono::steady_clock::now();
+  int heard = 0;
+  while (MsSince(start) < 400)
+    heard += ReceiveBlock(12) != RX_NOTHING;
+  EXPECT_EQ(heard, 0);
+  // Once the program has closed the port, the next connection is served.
+  ClosePort();
+  ASSERT_TRUE(Logged("\"event\":\"close\""));
+  OpenCom6();
+  EXPECT_TRUE(ReceiveUntil(12, RX_HEARTBEAT, 3000));
+}
+
+TEST_F(Emulator, SessionStartsOverUntilItsTimeIsUpThenEnds) {
+  pid_t pid = Start({"--session", "type:2", "--session-for", "1", "--exit-after-typing",
+                     "--keys", "70", "--key-interval", "20", "--type-delay", "10",
+                     "--heartbeat", "150"});
+  ConnectAndType();
+  // More keys than one round of the steps: it started over.
+  EXPECT_GT(Keys(1000, 3000).size(), 2u);
+  EXPECT_TRUE(Logged("\"event\":\"session_end\""));
+  EXPECT_EQ(Wait(pid), 0);
+}
+
+TEST_F(Emulator, SessionStepsAreCheckedOnTheCommandLine) {
+  for (const char *bad : {"type:0", "jump", "silence:2", "status:256", "wait:", "", "type:-1"}) {
+    pid_t pid = Start({"--session", bad}, false);
+    EXPECT_EQ(Wait(pid), 2) << bad;
+  }
+  pid_t pid = Start({"--session-for", "5"}, false);
+  EXPECT_EQ(Wait(pid), 2);
 }
 
 TEST_F(Emulator, LinkIsOwnedRefusedWhileLiveReplacedWhenStaleAndRemovedOnExit) {

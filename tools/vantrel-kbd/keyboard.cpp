@@ -20,6 +20,12 @@ constexpr uint8_t kParamCalibration = 14;
 constexpr uint8_t kCalibrationOff = 23;
 constexpr size_t kPacketSize = 12;
 constexpr auto kExitGrace = std::chrono::milliseconds(500);
+// Bytes of history kept to tell which unread bytes were keys: more than a
+// pseudo-terminal's buffers hold.
+constexpr size_t kSentHistory = 65536;
+// A type step that fell behind (the emulator was not scheduled) sends at
+// most this much of its backlog at once, then keeps its rate from now.
+constexpr auto kMaxBacklog = std::chrono::milliseconds(100);
 
 const char *KindName(uint8_t kind) {
   switch (kind) {
@@ -93,10 +99,23 @@ void Keyboard::PlanFrame(KbdClock::time_point due, const std::vector<uint8_t> &f
          what + " byte " + std::to_string(i), calibration);
 }
 
+bool Keyboard::Put(const uint8_t *p, size_t n, bool key) {
+  bool ok = write_(p, n);
+  if (ok) {
+    sentKinds_.insert(sentKinds_.end(), n, key);
+    if (sentKinds_.size() > kSentHistory)
+      sentKinds_.erase(sentKinds_.begin(),
+                       sentKinds_.begin() + static_cast<long>(sentKinds_.size() - kSentHistory));
+  }
+  return ok;
+}
+
 void Keyboard::PortOpened(KbdClock::time_point now) {
   open_ = true;
   everOpened_ = true;
   answeredStatus_ = false;
+  silent_ = false;
+  sentKinds_.clear();
   rx_.clear();
   Log("\"event\":\"open\"");
   if (opt_.sendSync)
@@ -105,10 +124,26 @@ void Keyboard::PortOpened(KbdClock::time_point now) {
 }
 
 void Keyboard::PortClosed() {
+  Log("\"event\":\"close\"");
+  LinkEnded();
+}
+
+void Keyboard::HungUp(size_t unread) {
+  size_t keys = 0;
+  size_t n = std::min(unread, sentKinds_.size());
+  for (auto it = sentKinds_.end() - static_cast<long>(n); it != sentKinds_.end(); ++it)
+    keys += *it;
+  Log("\"event\":\"hangup\",\"unread\":%zu,\"keys_unread\":%zu", unread, keys);
+  LinkEnded();
+}
+
+void Keyboard::LinkEnded() {
   open_ = false;
   // A real keyboard's link is gone: nothing planned for it is sent later.
   planned_.clear();
-  Log("\"event\":\"close\"");
+  StopSessionForConnection();
+  silent_ = false;
+  hangupWanted_ = false;
   if (opt_.exitOnClose && everOpened_)
     finished_ = true;
 }
@@ -133,6 +168,8 @@ void Keyboard::HandlePacket(const uint8_t *p, KbdClock::time_point now) {
       Hex(p, kPacketSize).c_str(), kind, KindName(kind), p[5], p[6], sum == 0 ? "true" : "false");
 
   auto step = std::chrono::milliseconds(opt_.calibrationStepMs);
+  if (silent_)
+    return; // gone quiet: the program's packets go unanswered
   switch (kind) {
   case kHandshakeRequest:
     if (opt_.answer) {
@@ -149,8 +186,16 @@ void Keyboard::HandlePacket(const uint8_t *p, KbdClock::time_point now) {
     if (opt_.answer) {
       ++statusFrames_;
       uint8_t code = opt_.statusCodeSet && statusFrames_ == opt_.statusAfter ? opt_.statusCode : 0;
+      if (pendingCode_ >= 0) {
+        code = static_cast<uint8_t>(pendingCode_);
+        pendingCode_ = -1;
+      }
       PlanFrame(now, {0x0A, opt_.battery, code, opt_.reference, 0, 0}, "status");
       answeredStatus_ = true;
+      // The keyboard has asked to end the connection: its keys stop here,
+      // so that every key sent before the frame is one the program reads.
+      if (StatusCodeEndsLink(code))
+        StopSessionForConnection();
     }
     break;
   case kSetParameter:
@@ -174,7 +219,17 @@ void Keyboard::HandlePacket(const uint8_t *p, KbdClock::time_point now) {
     }
     break;
   case kTypingMode:
-    if (answeredStatus_ && !typingStarted_ && !opt_.keys.empty()) {
+    if (!opt_.session.empty()) {
+      // Also sent when calibration ends: a session already running goes on.
+      if (answeredStatus_ && !sessionLive_ && !sessionDone_) {
+        if (!sessionStarted_) {
+          sessionStarted_ = true;
+          sessionStart_ = now;
+        }
+        sessionLive_ = true;
+        stepDue_ = now + std::chrono::milliseconds(opt_.typeDelayMs);
+      }
+    } else if (answeredStatus_ && !typingStarted_ && !opt_.keys.empty()) {
       typingStarted_ = true;
       auto at = now + std::chrono::milliseconds(opt_.typeDelayMs);
       for (uint8_t key : opt_.keys) {
@@ -198,15 +253,17 @@ KbdClock::time_point Keyboard::RunDue(KbdClock::time_point now) {
       finished_ = true;
       break;
     }
-    if (!open_)
+    if (!open_ || silent_)
       continue;
-    bool ok = write_(out.bytes.data(), out.bytes.size());
+    bool ok = Put(out.bytes.data(), out.bytes.size(), out.what == "key");
     Log("\"event\":\"sent\",\"what\":\"%s\",\"bytes\":\"%s\"%s", out.what.c_str(),
         Hex(out.bytes.data(), out.bytes.size()).c_str(), ok ? "" : ",\"failed\":true");
   }
-  if (open_ && opt_.heartbeatMs > 0 && now >= nextHeartbeat_) {
+  if (sessionLive_ && open_)
+    RunSession(now);
+  if (open_ && !silent_ && opt_.heartbeatMs > 0 && now >= nextHeartbeat_) {
     uint8_t beat = 0xFA;
-    write_(&beat, 1);
+    Put(&beat, 1, false);
     nextHeartbeat_ += std::chrono::milliseconds(opt_.heartbeatMs);
     if (nextHeartbeat_ <= now) // fell behind (a stall): keep the rhythm from now
       nextHeartbeat_ = now + std::chrono::milliseconds(opt_.heartbeatMs);
@@ -214,7 +271,97 @@ KbdClock::time_point Keyboard::RunDue(KbdClock::time_point now) {
   KbdClock::time_point next = now + std::chrono::hours(1);
   if (!planned_.empty())
     next = std::min(next, planned_.front().due);
-  if (open_ && opt_.heartbeatMs > 0)
+  if (open_ && !silent_ && opt_.heartbeatMs > 0)
     next = std::min(next, nextHeartbeat_);
+  if (sessionLive_ && open_)
+    next = std::min(next, stepDue_);
   return next;
+}
+
+void Keyboard::StopSessionForConnection() {
+  if (stepRunning_) {
+    Log("\"event\":\"step_dropped\",\"step\":\"%s\"", StepText(opt_.session[step_]).c_str());
+    EndStep();
+  }
+  sessionLive_ = false;
+}
+
+void Keyboard::EndStep() {
+  stepRunning_ = false;
+  ++step_;
+}
+
+bool Keyboard::StartStep(KbdClock::time_point now) {
+  const bool timeUp = now - sessionStart_ >= std::chrono::seconds(opt_.sessionForSeconds);
+  if (step_ == opt_.session.size() && !timeUp) {
+    // Start over on the next pass, so that steps that take no time
+    // (status codes alone) cannot keep this loop from returning.
+    step_ = 0;
+    stepDue_ = now + std::chrono::milliseconds(1);
+    return true;
+  }
+  if (step_ == opt_.session.size() || (opt_.sessionForSeconds > 0 && timeUp)) {
+    sessionDone_ = true;
+    sessionLive_ = false;
+    pendingCode_ = -1; // an ended session ends no connection
+    Log("\"event\":\"session_end\",\"keys_sent\":%llu", static_cast<unsigned long long>(sessionKeys_));
+    if (opt_.exitAfterTyping)
+      Plan(now + kExitGrace, {}, "exit");
+    return false;
+  }
+  const SessionStep &s = opt_.session[step_];
+  Log("\"event\":\"step\",\"step\":\"%s\"", StepText(s).c_str());
+  switch (s.kind) {
+  case SessionStep::Type:
+    keysLeft_ = s.value;
+    stepRunning_ = true;
+    stepDue_ = now;
+    break;
+  case SessionStep::Wait:
+    stepRunning_ = true;
+    stepDue_ = now + std::chrono::milliseconds(s.value);
+    break;
+  case SessionStep::Status:
+    pendingCode_ = static_cast<int>(s.value);
+    EndStep();
+    break;
+  case SessionStep::Silence:
+    EndStep();
+    silent_ = true;
+    sessionLive_ = false;
+    planned_.clear();
+    break;
+  case SessionStep::Hangup:
+    EndStep();
+    hangupWanted_ = true;
+    sessionLive_ = false;
+    break;
+  }
+  return true;
+}
+
+void Keyboard::RunSession(KbdClock::time_point now) {
+  while (sessionLive_ && stepDue_ <= now) {
+    if (!stepRunning_) {
+      if (!StartStep(now))
+        return;
+      continue;
+    }
+    const SessionStep &s = opt_.session[step_];
+    if (s.kind == SessionStep::Wait) {
+      EndStep();
+      continue;
+    }
+    uint8_t key = opt_.keys[keyCursor_];
+    keyCursor_ = (keyCursor_ + 1) % opt_.keys.size();
+    bool ok = Put(&key, 1, true);
+    sessionKeys_ += ok;
+    Log("\"event\":\"sent\",\"what\":\"key\",\"bytes\":\"%s\"%s", Hex(&key, 1).c_str(),
+        ok ? "" : ",\"failed\":true");
+    stepDue_ += std::chrono::milliseconds(opt_.keyIntervalMs);
+    if (stepDue_ < now - kMaxBacklog)
+      stepDue_ = now;
+    if (--keysLeft_ == 0)
+      EndStep();
+  }
 }

@@ -33,6 +33,8 @@ void CatchSignals() {
 // How often the closed port is checked for being opened: a closed slave
 // keeps the master in hang-up, so poll() cannot wait for the open itself.
 constexpr auto kClosedCheck = std::chrono::milliseconds(5);
+// How long a hang-up waits for the program to read what was sent to it.
+constexpr int kHangupDrainLimitMs = 5000;
 
 bool WriteAll(int fd, const uint8_t *p, size_t n) {
   while (n > 0) {
@@ -100,6 +102,17 @@ int main(int argc, char **argv) {
     KbdClock::time_point next = kbd.RunDue(now);
     if (kbd.Finished())
       break;
+    if (kbd.HangupWanted()) {
+      size_t unread = WaitUntilRead(link, kHangupDrainLimitMs);
+      if (!HangUpAndReoffer(link, error)) {
+        fprintf(stderr, "vantrel-kbd: %s\n", error.c_str());
+        RemovePtyLink(link);
+        return 1;
+      }
+      kbd.HungUp(unread);
+      open = false;
+      continue;
+    }
     if (!open) {
       std::this_thread::sleep_for(std::min<KbdClock::duration>(kClosedCheck, next - KbdClock::now()));
       continue;

@@ -75,8 +75,34 @@ Typing (starts once, after the first handshake of the run):
   --key-interval MS      time between two key presses (default 100)
   --type-delay MS        pause after the handshake before the first key
                          (default 300)
-  --exit-after-typing    end shortly after the last key
+  --exit-after-typing    end shortly after the last key (with --session:
+                         after the session)
   --exit-on-close        end when Vantrel closes the port after a connection
+
+Scripted session (in place of typing once; for long runs):
+  --session STEPS        after every handshake, carry on with these steps,
+                         separated by commas:
+                           type:N    type N keys, one every --key-interval:
+                                     the keys of --type and --keys in turn,
+                                     else letters, digits and spaces
+                           wait:MS   stay connected without typing
+                           status:C  the next status frame carries code C;
+                                     after 1, 2 or 8 no key is sent until
+                                     the next connection
+                           silence   send nothing (no heartbeat, no answer)
+                                     until Vantrel closes the port
+                           hangup    once Vantrel has read what was sent,
+                                     hang up the line, as a keyboard out of
+                                     range; the port is offered again at once
+                         A step under way when a connection ends is dropped;
+                         the next connection starts with the step after it.
+                         Each step is logged ("event": "step"), a hang-up as
+                         "hangup" with the bytes and keys Vantrel had not
+                         read, and the end as "session_end" with the keys
+                         sent.
+  --session-for SECONDS  start the steps over until SECONDS have passed
+                         since the first handshake; the session ends at the
+                         first step due after that
 
   --help                 show this text
 
@@ -148,7 +174,8 @@ int ParseOptions(int argc, char **argv, Options &opt) {
       fputs(kHelp, stdout);
       return 1;
     } else if (name == "--port" || name == "--devices" || name == "--log" || name == "--type" ||
-               name == "--keys" || name == "--calibration" || name == "--calibration-values") {
+               name == "--keys" || name == "--calibration" || name == "--calibration-values" ||
+               name == "--session") {
       if (!value(text))
         return UsageError(name + " needs a value");
       std::string v = text, error;
@@ -168,6 +195,9 @@ int ParseOptions(int argc, char **argv, Options &opt) {
       } else if (name == "--keys") {
         if (!ParseByteList(v, opt.keys, error))
           return UsageError("--keys: " + error);
+      } else if (name == "--session") {
+        if (!ParseSession(v, opt.session, error))
+          return UsageError("--session: " + error);
       } else if (name == "--calibration") {
         if (v != "ok" && v != "fail")
           return UsageError("--calibration: '" + v + "' is neither ok nor fail");
@@ -193,7 +223,8 @@ int ParseOptions(int argc, char **argv, Options &opt) {
         opt.statusCodeSet |= name == "--status-code";
       }
     } else if (name == "--status-after" || name == "--heartbeat" || name == "--split-frames" ||
-               name == "--calibration-step" || name == "--key-interval" || name == "--type-delay") {
+               name == "--calibration-step" || name == "--key-interval" || name == "--type-delay" ||
+               name == "--session-for") {
       if (!(bad = number(3600000, n))) {
         int v = static_cast<int>(n);
         if (name == "--status-after") {
@@ -208,6 +239,8 @@ int ParseOptions(int argc, char **argv, Options &opt) {
           opt.splitFramesMs = v;
         } else if (name == "--calibration-step") {
           opt.calibrationStepMs = v;
+        } else if (name == "--session-for") {
+          opt.sessionForSeconds = v;
         } else if (name == "--key-interval") {
           opt.keyIntervalMs = v;
         } else {
@@ -232,7 +265,13 @@ int ParseOptions(int argc, char **argv, Options &opt) {
   }
   if (opt.port.empty())
     return UsageError("--port COMn is required");
-  if (opt.exitAfterTyping && opt.keys.empty())
-    return UsageError("--exit-after-typing needs --type or --keys");
+  if (opt.exitAfterTyping && opt.keys.empty() && opt.session.empty())
+    return UsageError("--exit-after-typing needs --type, --keys or --session");
+  if (opt.sessionForSeconds > 0 && opt.session.empty())
+    return UsageError("--session-for needs --session");
+  if (!opt.session.empty() && opt.keys.empty()) {
+    std::string error;
+    TextToScancodes("the quick brown fox jumps over the lazy dog 0123456789 ", opt.keys, error);
+  }
   return 0;
 }

@@ -1,6 +1,8 @@
 // The emulator's command line.
 #pragma once
 
+#include "session.h"
+
 #include <cstdint>
 #include <string>
 #include <vector>
@@ -34,7 +36,11 @@ struct Options {
   std::vector<uint8_t> keys; // from --type and --keys, in the order given
   int keyIntervalMs = 100;
   int typeDelayMs = 300;
-  bool exitAfterTyping = false;
+  // Scripted session: steps run after every handshake, in place of the
+  // one-off typing; the keys above are what its type steps press.
+  std::vector<SessionStep> session;
+  int sessionForSeconds = 0; // start the steps over until this long has passed
+  bool exitAfterTyping = false; // also: end after the session
   bool exitOnClose = false;
 };
 

@@ -11,8 +11,10 @@
 #include <fcntl.h>
 #include <poll.h>
 #include <sys/file.h>
+#include <sys/ioctl.h>
 #include <sys/stat.h>
 #include <termios.h>
+#include <thread>
 #include <unistd.h>
 
 namespace {
@@ -171,4 +173,47 @@ bool SlaveIsOpen(const PtyLink &link) {
   if (poll(&p, 1, 0) < 0)
     return false;
   return !(p.revents & POLLHUP);
+}
+
+size_t WaitUntilRead(const PtyLink &link, int limitMs) {
+  // Only the slave side knows what is waiting to be read: look through a
+  // second descriptor of it, which leaves the program's own alone. Bytes
+  // just written reach that count a moment later (the kernel hands them
+  // over from a work queue), so the line must have stayed empty for a while.
+  constexpr auto kQuiet = std::chrono::milliseconds(100);
+  int slave = open(link.slavePath.c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
+  if (slave < 0)
+    return 0;
+  int unread = 0;
+  auto now = std::chrono::steady_clock::now();
+  auto end = now + std::chrono::milliseconds(limitMs);
+  auto emptySince = now;
+  while (ioctl(slave, FIONREAD, &unread) == 0 && (now = std::chrono::steady_clock::now()) < end) {
+    if (unread > 0)
+      emptySince = now;
+    else if (now - emptySince >= kQuiet)
+      break;
+    std::this_thread::sleep_for(std::chrono::milliseconds(2));
+  }
+  close(slave);
+  return unread > 0 ? static_cast<size_t>(unread) : 0;
+}
+
+bool HangUpAndReoffer(PtyLink &link, std::string &error) {
+  close(link.master); // the program's side now reads as hung up
+  link.master = -1;
+  std::string old = link.slavePath;
+  if (!OpenPty(link, error))
+    return false;
+  // The new link replaces the old one in one step, so the program never
+  // finds the port missing.
+  std::string folder = link.linkPath.substr(0, link.linkPath.rfind('/'));
+  std::string fresh = folder + "/.new-" + link.linkPath.substr(link.linkPath.rfind('/') + 1);
+  unlink(fresh.c_str());
+  if (symlink(link.slavePath.c_str(), fresh.c_str()) != 0 || rename(fresh.c_str(), link.linkPath.c_str()) != 0) {
+    error = "cannot offer " + link.linkPath + " again: " + strerror(errno);
+    unlink(fresh.c_str());
+    return false;
+  }
+  return true;
 }

@@ -27,3 +27,11 @@ bool CreatePtyLink(const std::string &folder, const std::string &name, PtyLink &
 void RemovePtyLink(PtyLink &link);
 // True while the program has the slave side open (no hang-up on the master).
 bool SlaveIsOpen(const PtyLink &link);
+// Waits, up to `limitMs`, until the program has read every byte sent to it
+// (nothing unread for 100 ms). Returns how many bytes it had not read when
+// the wait ended.
+size_t WaitUntilRead(const PtyLink &link, int limitMs);
+// Hangs up the line (the program's reads fail from now on) and offers the
+// port again on a fresh pseudo-terminal under the same name. Returns false
+// with the reason in `error` when the new one cannot be made.
+bool HangUpAndReoffer(PtyLink &link, std::string &error);
