@@ -7,6 +7,7 @@
 #include "app/startup.h"
 #include "platform/inject.h"
 #include "platform/qt_app.h"
+#include "platform/registry.h"
 #include "platform/text.h"
 #include "platform/trace.h"
 #include "platform/window.h"

@@ -2,11 +2,15 @@
 // "Software\Vantrel", does one value operation and closes the key again.
 #include "app/settings_store.h"
 
+#include "app/globals.h"
 #include "platform/registry.h"
 #include "platform/text.h"
+#include "platform/trace.h"
 #include "platform/window.h"
 
 #include <cstring>
+#include <mutex>
+#include <string>
 
 namespace {
 
@@ -16,9 +20,57 @@ const WCHAR kNone[] = u"None";
 // byte more.
 constexpr DWORD kMaxTextBytes = 1001;
 
+// The main window's timer that shows the unsaved-settings box.
+constexpr UINT_PTR kUnsavedNoticeTimer = 0x5E77;
+
+// The text of that box, handed from the thread that could not save to the
+// user-interface thread. Made once and never destroyed.
+struct Notice {
+  std::mutex mutex;
+  std::u16string text;
+};
+Notice &PendingNotice() {
+  static Notice *notice = new Notice;
+  return *notice;
+}
+
+void ShowUnsavedNotice(HWND hwnd, UINT, UINT_PTR id, DWORD) {
+  KillTimer(hwnd, id);
+  std::u16string text;
+  {
+    std::lock_guard<std::mutex> lock(PendingNotice().mutex);
+    text.swap(PendingNotice().text);
+  }
+  if (!text.empty())
+    MessageBoxW(hwnd, text.c_str(), u"Error", MB_OK | MB_ICONEXCLAMATION);
+}
+
+// Tells the person, once each time, that settings changes could not be
+// saved. The thread that wrote (often the reader thread) never waits for
+// the answer: with the main window up the box is shown by the
+// user-interface thread from a timer; before that only that thread runs.
+void TellUnsaved(const char *why) {
+  std::u16string text = u"Settings could not be saved (" + Utf8ToUtf16(why) +
+                        u"). Vantrel keeps the changes and saves them as soon as it can; until "
+                        u"then they are lost if Vantrel is stopped.";
+  NKDbgPrintfW(u"Settings could not be saved: %s\r\n", Utf8ToUtf16(why).c_str());
+  HWND main = AppGlobals.mainWindow;
+  if (main && IsWindow(main)) {
+    {
+      std::lock_guard<std::mutex> lock(PendingNotice().mutex);
+      PendingNotice().text = text;
+    }
+    if (SetTimer(main, kUnsavedNoticeTimer, 0, ShowUnsavedNotice))
+      return;
+  }
+  MessageBoxW(nullptr, text.c_str(), u"Error", MB_OK | MB_ICONEXCLAMATION);
+}
+
 // Opens the settings key, creating it when missing. On failure tells the
 // user with the fixed message box and returns false.
 bool OpenSettingsKey(HKEY *key) {
+  static const bool kNotifierSet = (RegistrySetUnsavedNotifier(TellUnsaved), true);
+  (void)kNotifierSet;
   DWORD disposition = 0;
   if (RegCreateKeyExW(HKEY_LOCAL_MACHINE, kSettingsKey, 0, nullptr, REG_OPTION_NON_VOLATILE,
                       KEY_ALL_ACCESS, nullptr, key, &disposition) == ERROR_SUCCESS)

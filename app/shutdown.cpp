@@ -9,6 +9,7 @@
 #include "platform/inject.h"
 #include "platform/power.h"
 #include "platform/qt_app.h"
+#include "platform/registry.h"
 #include "platform/sound.h"
 #include "platform/system.h"
 #include "platform/threads.h"
@@ -90,6 +91,10 @@ bool ShutDownProgram() {
 int RunVantrel(HINSTANCE instance, int showCommand) {
   const int code = VantrelStartup(instance, showCommand);
   const bool ended = ShutDownProgram();
+  // Settings changes the file could not take yet are written before the
+  // process ends or restarts (what still cannot be written is said on
+  // stderr).
+  RegistryFlush(2000);
   if (gRestartRequested) {
     // The fresh start must find the instance free, or it would hand itself
     // over to this one and end.

@@ -33,8 +33,9 @@ void RequestRestart();
 // thread has ended.
 bool ShutDownProgram();
 
-// The program from its start-up to its end: VantrelStartup, ShutDownProgram
-// and the restart when one was asked for (it does not return when that
+// The program from its start-up to its end: VantrelStartup, ShutDownProgram,
+// the settings changes still held in memory written (RegistryFlush), and
+// the restart when one was asked for (it does not return when that
 // works; when it fails the program ends). Returns the exit code. When a
 // thread would not end, it ends the process itself without running static
 // destructors (_exit), after flushing the output.

@@ -19,28 +19,6 @@ constexpr DWORD kTextWindowStyle = WS_VISIBLE | WS_TABSTOP | 0x4;
 
 } // namespace
 
-int ReadTextPage(LPCWSTR path, WCHAR *page) {
-  HANDLE file = CreateFileW(path, GENERIC_READ, 0, nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL,
-                            nullptr);
-  if (file == INVALID_HANDLE_VALUE) {
-    page[0] = 0;
-    return 1;
-  }
-  // One byte more than is read, always zero: a file of 15000 bytes or more
-  // fills the read part completely and the conversion still finds its end.
-  char bytes[kTextPageBytes + 1] = {};
-  DWORD read = 0;
-  ReadFile(file, bytes, kTextPageBytes, &read, nullptr);
-  CloseHandle(file);
-  memset(page, 0, kTextPageUnits * sizeof(WCHAR));
-  mbstowcs(page, bytes, kTextPageUnits - 1);
-  return 0;
-}
-
-void InstallDirPath(WCHAR *path, LPCWSTR name) {
-  wnsprintfW(path, MAX_PATH, u"%s%s", AppGlobals.InstallDir, name);
-}
-
 HWND CreateTextWindow(HWND dialog, const WCHAR *page, bool lowerHalf) {
   RECT client = {};
   GetClientRect(dialog, &client);

@@ -23,4 +23,9 @@ void runKeyTest(HWND owner);
 // tokens split at commas and line feeds. Returns the number of entries.
 int parseKeyTestText(const char *text, size_t len);
 
+// Reads InstallDir "testmode.txt" (its first kKeyTestFileReadLimit bytes)
+// into the list as parseKeyTestText does. Returns false, with the list
+// unchanged, when the file cannot be opened.
+bool loadKeyTestList();
+
 INT_PTR KeyTestDialogProc(HWND dialog, UINT msg, WPARAM wParam, LPARAM lParam);

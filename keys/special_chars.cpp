@@ -31,6 +31,14 @@ constexpr int kAltGrFirstColumn = 4;
 constexpr int kAltGrCapsFirstColumn = 12;
 constexpr int kAltGrAlternatives = 8;
 
+// The codes an AltGr column may hold as an alternative: a character (code
+// 2000 to 2999) or the euro sign. Anything else there (a damaged or
+// hand-edited layout) counts as no alternative, so that no out-of-range
+// character is posted and no arithmetic runs on a wild value.
+bool isAltGrAlternative(int32_t code) {
+  return (code >= 2000 && code <= 2999) || code == kEuroCode;
+}
+
 const DeadKey *findDeadKey(int32_t code) {
   for (const DeadKey &dead : kDeadKeys) {
     if (dead.code == code) {
@@ -114,7 +122,7 @@ bool handleAltGrMode(uint8_t scancode, int32_t typingMode) {
     handleSpecialCharacter(scancode, code, typingMode);
     return true;
   }
-  if (code == 0) {
+  if (!isAltGrAlternative(code)) {
     // No alternatives: AltGr ends here, and so does any cycle, so that a
     // later AltGr on the cycled key does not erase what was typed meanwhile.
     resetAltGrCycle();
@@ -130,7 +138,8 @@ bool handleAltGrMode(uint8_t scancode, int32_t typingMode) {
   const int base = typingMode == CAPSMODE ? kAltGrCapsFirstColumn : kAltGrFirstColumn;
   g.lastAltGrScancode = scancode;
   int count = 0;
-  while (count < kAltGrAlternatives && lookupVirtualKey(scancode, base + count) != 0) {
+  while (count < kAltGrAlternatives &&
+         isAltGrAlternative(lookupVirtualKey(scancode, base + count))) {
     ++count;
   }
 
@@ -146,7 +155,7 @@ bool handleAltGrMode(uint8_t scancode, int32_t typingMode) {
   if (g.altGrIndex == count) {
     g.altGrIndex = 0;
   }
-  if (code == 0) {
+  if (!isAltGrAlternative(code)) {
     resetAltGrCycle();
     return false;
   }

@@ -22,6 +22,8 @@ bool handleSpecialCharacter(uint8_t scancode, int32_t code, int32_t typingMode);
 // A key in ALTGRMODE. Returns true when it typed an AltGr alternative (each
 // further press of the same key replaces it with the next) or started a dead
 // key; false when the caller must type the key normally and leave ALTGRMODE.
+// Only character codes (2000 to 2999) and the euro code are alternatives; a
+// column holding anything else ends the alternatives there.
 bool handleAltGrMode(uint8_t scancode, int32_t typingMode);
 
 // Forgets the AltGr cycle, so that the next AltGr key starts with its first

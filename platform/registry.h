@@ -65,18 +65,46 @@ LONG RegEnumValueW(HKEY key, DWORD index, LPWSTR name, DWORD *nameLen, DWORD *re
                    BYTE *data, DWORD *dataLen);
 
 // Where the registry lives and how it is doing; for tools, tests and traces.
+#include <cstddef>
 #include <string>
 struct RegistryStatus {
-  std::string path;    // database file in use
-  bool inMemory;       // true when the file could not be used this run
-  std::string problem; // why, when inMemory
+  std::string path;      // database file in use
+  bool inMemory = false; // reads and writes go to an in-memory copy: the file
+                         // is refused, cannot be written, or changes wait
+  bool refused = false;  // the file is not used at all this run (not this
+                         // program's database, unreadable, not a file...)
+  size_t unsavedChanges = 0; // changes kept in memory only, not yet in the file
+  std::string problem;   // why, when inMemory
 };
-// Opens the database when it is not open yet. When the file cannot be used,
-// the run goes on with an in-memory database (same behaviour, nothing kept):
-// a damaged file is first kept aside as PATH.damaged-YYYYMMDD-HHMMSS and a
-// fresh one started; a file that cannot be read is never moved or written.
+// Opens the database when it is not open yet. Opening only reads: the
+// tables are made (a write) only when the file has none yet. A file that is
+// not recognisably this program's database is never moved or written: the
+// run goes on in memory and stderr says so. A damaged database of this
+// program is kept aside as PATH.damaged-YYYYMMDD-HHMMSS, a fresh one is
+// started with every value that could still be read from it, and stderr says
+// so. A file that cannot be written is read into memory and written again
+// once it can be.
 RegistryStatus RegistryGetStatus();
-// Tests and tools: use another database file from now on (closes the current
-// one; handles opened before must not be used after). An empty path goes back
-// to the VANTREL_REGISTRY rule.
+// Tests and tools: use another database file from now on (writes back what
+// waits, within a short time, then closes the current one; handles opened
+// before must not be used after). An empty path goes back to the
+// VANTREL_REGISTRY rule.
 void RegistryUseDatabase(const std::string &path);
+
+// How writes meet a file that cannot take them. waitMs: how long a write
+// waits for another process that holds the database (the program: 250 ms).
+// keepUnsaved true (the program): a change the file cannot take now (held
+// too long, full, I/O error, read-only) is made in memory, answered as done,
+// and written to the file, in order, at the next write, by a retry every
+// second, by RegistryFlush and at exit. false (the tool): such a write fails
+// with ERROR_TIMEOUT or ERROR_CANTWRITE and nothing is kept.
+void RegistryConfigureWrites(int waitMs, bool keepUnsaved);
+// Writes back the changes kept in memory, waiting up to waitMs for another
+// process. True when no change is left unsaved.
+bool RegistryFlush(int waitMs);
+// Called once each time changes start to be kept in memory only (after a
+// lock held by another process, only once that has lasted a few seconds),
+// with the reason. Called outside the registry's lock, from the thread that
+// wrote or from the retry thread; it must not wait for the user.
+typedef void (*RegistryUnsavedNotifier)(const char *why);
+void RegistrySetUnsavedNotifier(RegistryUnsavedNotifier notifier);

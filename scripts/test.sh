@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
 # Installs what the tests need, builds, and runs every test: first the normal
 # build, then the build with AddressSanitizer and UndefinedBehaviorSanitizer,
-# then the benchmarks (which report figures and never fail the run).
+# then a short fuzzing run of every parser of outside data (a failure fails
+# the run), then the benchmarks (which report figures and never fail the run).
 set -euo pipefail
 cd "$(dirname "$0")/.."
 scripts/deps.sh
@@ -20,6 +21,9 @@ scripts/build.sh build-asan -DCMAKE_BUILD_TYPE=Debug -DVANTREL_SANITIZE=ON -DVAN
   LSAN_OPTIONS=suppressions="$PWD/../tests/lsan.supp" \
   UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1 \
   ctest -j "$jobs" --timeout 900 -LE nosanitize)
+
+# VANTREL_FUZZ_SECONDS: how long each fuzz target runs here (two at a time).
+scripts/fuzz.sh "${VANTREL_FUZZ_SECONDS:-30}"
 
 if [ -x scripts/bench.sh ]; then
   scripts/bench.sh build || echo "benchmarks: some did not run (see above)"

@@ -2,6 +2,7 @@
 // Win32 parameters and become Qt pens, brushes and fonts when used, so the
 // bookkeeping works without a QGuiApplication (headless), where drawing is
 // skipped and text is measured with a fixed approximate metric.
+#include "platform/core/bmp_header.h"
 #include "platform/files.h"
 #include "platform/qt/qt_internal.h"
 #include "platform/threads.h"
@@ -582,27 +583,14 @@ HBITMAP SHLoadDIBitmap(LPCWSTR path) {
     return nullptr;
   QFile file(QString::fromStdString(host));
   // A picture larger than this is not one of the program's.
-  constexpr qint64 kMaxBytes = 64 << 20;
-  if (!file.open(QIODevice::ReadOnly) || file.size() > kMaxBytes)
+  if (!file.open(QIODevice::ReadOnly) || file.size() > static_cast<qint64>(kBmpMaxFileBytes))
     return nullptr;
   QByteArray bytes = file.readAll();
   // Check the headers before decoding: a damaged file is refused, not
   // guessed at.
-  auto le32 = [&](int at) {
-    return static_cast<int32_t>(static_cast<uint8_t>(bytes[at]) | static_cast<uint8_t>(bytes[at + 1]) << 8 |
-                                static_cast<uint8_t>(bytes[at + 2]) << 16 |
-                                static_cast<uint32_t>(static_cast<uint8_t>(bytes[at + 3])) << 24);
-  };
-  if (bytes.size() < 26 || bytes[0] != 'B' || bytes[1] != 'M')
+  if (!BmpHeadersSound(reinterpret_cast<const uint8_t *>(bytes.constData()),
+                       static_cast<size_t>(bytes.size())))
     return nullptr;
-  int32_t dataOffset = le32(10), headerSize = le32(14);
-  if (dataOffset <= 14 || dataOffset >= bytes.size() || headerSize < 12 || 14 + headerSize > bytes.size())
-    return nullptr;
-  if (headerSize >= 40) {
-    int32_t w = le32(18), h = le32(22);
-    if (w <= 0 || w > 16384 || h == 0 || h < -16384 || h > 16384)
-      return nullptr;
-  }
   QBuffer buffer(&bytes);
   QImageReader reader(&buffer, "bmp");
   QImage image;

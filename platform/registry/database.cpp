@@ -1,25 +1,47 @@
-// Opening the registry database: where it lives, making it ready, keeping a
-// damaged file aside, and running from memory when the file cannot be used.
+// Opening the registry database: where it lives, recognising it as this
+// program's, making it ready without writing when it already is, keeping a
+// damaged one aside with what could still be read, and running from memory
+// when the file cannot be used.
 //
-// The connection is opened once per process, on first use, and kept for the
-// life of the process. Its state is never destroyed, so a thread still using
-// the registry while the process exits does not meet a destroyed mutex.
-#include "platform/registry/registry_db.h"
+// The state is made once per process and never destroyed, so a thread still
+// using the registry while the process exits does not meet a destroyed mutex.
+#include "platform/registry/registry_state.h"
 
 #include "platform/trace.h"
 
 #include <cerrno>
+#include <cstdarg>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <ctime>
 #include <fcntl.h>
+#include <map>
 #include <pwd.h>
+#include <set>
 #include <sys/stat.h>
 #include <thread>
 #include <unistd.h>
 
 namespace registry {
+
+const char kSchema[] =
+    "CREATE TABLE IF NOT EXISTS keys("
+    " id INTEGER PRIMARY KEY,"
+    " parent INTEGER,"
+    " name TEXT NOT NULL,"
+    " path TEXT NOT NULL UNIQUE);"
+    "CREATE INDEX IF NOT EXISTS keys_parent ON keys(parent);"
+    "CREATE TABLE IF NOT EXISTS vals("
+    " key INTEGER NOT NULL,"
+    " name TEXT NOT NULL,"
+    " fold TEXT NOT NULL,"
+    " type INTEGER NOT NULL,"
+    " data BLOB NOT NULL,"
+    " UNIQUE(key, fold));"
+    "CREATE INDEX IF NOT EXISTS vals_key ON vals(key);"
+    "INSERT INTO keys(id, parent, name, path) SELECT 1, NULL, 'HKEY_LOCAL_MACHINE', ''"
+    " WHERE NOT EXISTS (SELECT 1 FROM keys WHERE id = 1);";
 
 namespace {
 
@@ -41,57 +63,28 @@ const char *const kStatementText[kStmtCount] = {
     "ROLLBACK",
 };
 
-// Keys keep their creation order by id, values by rowid; enumeration by
-// index follows those orders.
-const char kSchema[] =
-    "CREATE TABLE IF NOT EXISTS keys("
-    " id INTEGER PRIMARY KEY,"
-    " parent INTEGER,"
-    " name TEXT NOT NULL,"
-    " path TEXT NOT NULL UNIQUE);"
-    "CREATE INDEX IF NOT EXISTS keys_parent ON keys(parent);"
-    "CREATE TABLE IF NOT EXISTS vals("
-    " key INTEGER NOT NULL,"
-    " name TEXT NOT NULL,"
-    " fold TEXT NOT NULL,"
-    " type INTEGER NOT NULL,"
-    " data BLOB NOT NULL,"
-    " UNIQUE(key, fold));"
-    "CREATE INDEX IF NOT EXISTS vals_key ON vals(key);"
-    "INSERT INTO keys(id, parent, name, path) SELECT 1, NULL, 'HKEY_LOCAL_MACHINE', ''"
-    " WHERE NOT EXISTS (SELECT 1 FROM keys WHERE id = 1);";
+// The columns of this program's two tables, in order.
+const char *const kKeyColumns[] = {"id", "parent", "name", "path"};
+const char *const kValColumns[] = {"key", "name", "fold", "type", "data"};
 
-// How long an open waits for another process that holds the database.
-constexpr int kBusyTimeoutMs = 5000;
-constexpr int kOpenAttempts = 6;
+constexpr int kStepAttempts = 6;
 
-struct State {
-  std::mutex mu;
-  sqlite3 *db = nullptr;
-  sqlite3_stmt *stmts[kStmtCount] = {};
-  RegistryStatus status;
-  std::string chosenPath; // RegistryUseDatabase; empty: the environment rule
-  bool announced = false; // the move to memory has been reported
-  int lastError = SQLITE_OK;
+enum class Outcome {
+  kOk,         // open for writing (tables made, or to be made: fileReady)
+  kBusy,       // another process keeps it from being read just now
+  kForeign,    // not recognisably this program's database: never touched
+  kDamaged,    // this program's database, damaged
+  kUnwritable, // cannot be written now (read-only, full, I/O error)
 };
-
-State &S() {
-  static State *state = new State;
-  return *state;
-}
-
-enum class Outcome { kOk, kDamaged, kUnwritable };
 
 Outcome Classify(int rc) {
   switch (rc & 0xff) {
-  case SQLITE_OK:
-  case SQLITE_ROW:
-  case SQLITE_DONE:
-    return Outcome::kOk;
+  case SQLITE_BUSY:
+  case SQLITE_LOCKED:
+    return Outcome::kBusy;
   case SQLITE_NOTADB:
   case SQLITE_CORRUPT:
-  case SQLITE_ERROR: // a file that is a database, but not one of ours
-    return Outcome::kDamaged;
+    return Outcome::kForeign; // cannot even be read as a database
   default:
     return Outcome::kUnwritable;
   }
@@ -129,42 +122,35 @@ bool MakeParentFolders(const std::string &path, std::string *why) {
   return true;
 }
 
-void CloseDb(State &s) {
-  for (auto &stmt : s.stmts) {
-    sqlite3_finalize(stmt);
-    stmt = nullptr;
+// Waits for another process holding the database until the current
+// operation's deadline, explaining the wait once when it grows long.
+int OnBusy(void *context, int) {
+  State &s = *static_cast<State *>(context);
+  Clock::time_point now = Clock::now();
+  if (now >= s.waitDeadline)
+    return 0;
+  if (!s.saidWaiting && now - s.waitStart >= std::chrono::milliseconds(kSayWaitingAfterMs)) {
+    s.saidWaiting = true;
+    Say("waiting for the settings database %s, held by another process",
+        s.status.path.c_str());
   }
-  if (s.db)
-    sqlite3_close_v2(s.db);
-  s.db = nullptr;
+  auto left = std::chrono::duration_cast<std::chrono::milliseconds>(s.waitDeadline - now);
+  std::this_thread::sleep_for(std::min(left, std::chrono::milliseconds(10)));
+  return 1;
 }
 
-// Runs SQL, retrying while another process holds the database a long time.
-int ExecRetrying(sqlite3 *db, const char *sql) {
-  int rc = SQLITE_OK;
-  for (int attempt = 0; attempt < kOpenAttempts; ++attempt) {
-    rc = sqlite3_exec(db, sql, nullptr, nullptr, nullptr);
-    if ((rc & 0xff) != SQLITE_BUSY && (rc & 0xff) != SQLITE_LOCKED)
-      break;
-  }
-  return rc;
-}
-
-// A one-row, one-column answer of a pragma; empty on error (rc in *rc).
-std::string PragmaText(sqlite3 *db, const char *sql, int *rc) {
+// A one-row, one-column answer; empty on error (rc in *rc).
+std::string QueryText(sqlite3 *db, const char *sql, int *rc) {
   std::string text;
   sqlite3_stmt *stmt = nullptr;
   *rc = sqlite3_prepare_v2(db, sql, -1, &stmt, nullptr);
   if (*rc == SQLITE_OK) {
-    for (int attempt = 0; attempt < kOpenAttempts; ++attempt) {
-      *rc = sqlite3_step(stmt);
-      if ((*rc & 0xff) != SQLITE_BUSY)
-        break;
-      sqlite3_reset(stmt);
-    }
+    *rc = sqlite3_step(stmt);
     if (*rc == SQLITE_ROW) {
       const unsigned char *t = sqlite3_column_text(stmt, 0);
       text = t ? reinterpret_cast<const char *>(t) : "";
+      *rc = SQLITE_OK;
+    } else if (*rc == SQLITE_DONE) {
       *rc = SQLITE_OK;
     }
   }
@@ -172,130 +158,174 @@ std::string PragmaText(sqlite3 *db, const char *sql, int *rc) {
   return text;
 }
 
-// Creates the tables and prepares the statements on an open connection.
-int PrepareSchema(State &s, sqlite3 *db) {
-  int rc = ExecRetrying(db, "BEGIN IMMEDIATE");
-  if (rc == SQLITE_OK) {
-    rc = sqlite3_exec(db, kSchema, nullptr, nullptr, nullptr);
-    if (rc == SQLITE_OK)
-      rc = ExecRetrying(db, "COMMIT");
-    if (rc != SQLITE_OK)
-      sqlite3_exec(db, "ROLLBACK", nullptr, nullptr, nullptr);
+// The column names of a table, in order; empty on error (rc in *rc).
+std::vector<std::string> ColumnNames(sqlite3 *db, const char *table, int *rc) {
+  std::vector<std::string> names;
+  sqlite3_stmt *stmt = nullptr;
+  std::string sql = std::string("PRAGMA table_info(") + table + ")";
+  *rc = sqlite3_prepare_v2(db, sql.c_str(), -1, &stmt, nullptr);
+  while (*rc == SQLITE_OK && (*rc = sqlite3_step(stmt)) == SQLITE_ROW) {
+    const unsigned char *t = sqlite3_column_text(stmt, 1);
+    names.push_back(t ? reinterpret_cast<const char *>(t) : "");
+    *rc = SQLITE_OK;
   }
-  if (rc != SQLITE_OK)
-    return rc;
-  for (int i = 0; i < kStmtCount; ++i) {
-    rc = sqlite3_prepare_v3(db, kStatementText[i], -1, SQLITE_PREPARE_PERSISTENT, &s.stmts[i],
-                            nullptr);
-    if (rc != SQLITE_OK)
-      return rc;
-  }
-  return SQLITE_OK;
+  if (*rc == SQLITE_DONE)
+    *rc = SQLITE_OK;
+  sqlite3_finalize(stmt);
+  return names;
 }
 
-// Opens the file read-write and makes it ready. On anything but kOk the
-// connection is closed again and *why says what went wrong.
-Outcome TryOpenFile(State &s, const std::string &path, std::string *why) {
-  sqlite3 *db = nullptr;
-  int rc = sqlite3_open_v2(path.c_str(), &db,
-                           SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE | SQLITE_OPEN_NOMUTEX, nullptr);
-  auto fail = [&](int code, const char *what) {
-    int sysErr = db ? sqlite3_system_errno(db) : 0;
-    bool detailed = db && sqlite3_errcode(db) != SQLITE_OK; // not cleared by a rollback
-    *why = std::string(what) + ": " + (detailed ? sqlite3_errmsg(db) : sqlite3_errstr(code));
-    if (sysErr)
-      *why += std::string(" (") + strerror(sysErr) + ")";
-    Outcome outcome = Classify(code);
-    if (outcome == Outcome::kDamaged && db) // leave the damaged file as it is
-      sqlite3_db_config(db, SQLITE_DBCONFIG_NO_CKPT_ON_CLOSE, 1, nullptr);
-    for (auto &stmt : s.stmts) {
-      sqlite3_finalize(stmt);
-      stmt = nullptr;
-    }
-    sqlite3_close_v2(db);
-    return outcome;
-  };
-  if (rc != SQLITE_OK)
-    return fail(rc, "cannot open");
-  sqlite3_extended_result_codes(db, 1);
-  sqlite3_busy_timeout(db, kBusyTimeoutMs);
-  if (sqlite3_db_readonly(db, "main") == 1) {
-    *why = "the file is read-only";
-    sqlite3_close_v2(db);
-    return Outcome::kUnwritable;
-  }
-  // Check before anything is written, so a damaged file is kept as found.
-  std::string check = PragmaText(db, "PRAGMA quick_check", &rc);
-  if (rc != SQLITE_OK)
-    return fail(rc, "cannot check");
-  if (check != "ok")
-    return fail(SQLITE_CORRUPT, ("damaged: " + check).c_str());
-  std::string mode = PragmaText(db, "PRAGMA journal_mode=WAL", &rc);
-  if (rc != SQLITE_OK)
-    return fail(rc, "cannot use");
-  if (mode != "wal") {
-    *why = "cannot use write-ahead logging (journal mode " + mode + ")";
-    sqlite3_close_v2(db);
-    return Outcome::kUnwritable;
-  }
-  rc = ExecRetrying(db, "PRAGMA synchronous=FULL");
-  if (rc != SQLITE_OK)
-    return fail(rc, "cannot use");
-  rc = PrepareSchema(s, db);
-  if (rc != SQLITE_OK)
-    return fail(rc, "cannot prepare");
-  s.db = db;
-  return Outcome::kOk;
-}
-
-// A connection to an empty in-memory registry, filled from `source` when
-// given (a backup copy of its pages).
-bool OpenMemory(State &s, sqlite3 *source) {
-  sqlite3 *mem = nullptr;
-  if (sqlite3_open_v2(":memory:", &mem, SQLITE_OPEN_READWRITE | SQLITE_OPEN_NOMUTEX, nullptr) !=
-      SQLITE_OK) {
-    sqlite3_close_v2(mem);
+template <size_t N>
+bool SameColumns(const std::vector<std::string> &have, const char *const (&want)[N]) {
+  if (have.size() != N)
     return false;
-  }
-  sqlite3_extended_result_codes(mem, 1);
-  if (source) {
-    bool copied = false;
-    if (sqlite3_backup *b = sqlite3_backup_init(mem, "main", source, "main")) {
-      copied = sqlite3_backup_step(b, -1) == SQLITE_DONE;
-      copied = sqlite3_backup_finish(b) == SQLITE_OK && copied;
-    }
-    int rc = SQLITE_OK;
-    if (!copied || PragmaText(mem, "PRAGMA quick_check", &rc) != "ok") {
-      // Start empty rather than from a copy that is not whole.
-      sqlite3_close_v2(mem);
-      return OpenMemory(s, nullptr);
-    }
-  }
-  if (PrepareSchema(s, mem) != SQLITE_OK) {
-    for (auto &stmt : s.stmts) {
-      sqlite3_finalize(stmt);
-      stmt = nullptr;
-    }
-    sqlite3_close_v2(mem);
-    if (source)
-      return OpenMemory(s, nullptr);
-    return false;
-  }
-  s.db = mem;
+  for (size_t i = 0; i < N; ++i)
+    if (have[i] != want[i])
+      return false;
   return true;
 }
 
-// Reports once per database that this run keeps its settings in memory.
-void Announce(State &s, const std::string &why) {
-  s.status.inMemory = true;
-  s.status.problem = why;
-  if (s.announced)
-    return;
-  s.announced = true;
-  fprintf(stderr, "vantrel: cannot keep settings in %s (%s); this run keeps them in memory only\n",
-          s.status.path.c_str(), why.c_str());
-  PlatformTrace("registry: cannot keep settings in %s (%s); this run keeps them in memory only",
-                s.status.path.c_str(), why.c_str());
+enum class Schema { kEmpty, kOurs, kOther };
+
+// What the file holds, read from its schema without writing: nothing yet,
+// this program's two tables, or something else (*why says what).
+Schema ReadSchema(sqlite3 *db, int *rc, std::string *why) {
+  std::set<std::string> tables;
+  bool anything = false;
+  sqlite3_stmt *stmt = nullptr;
+  *rc = sqlite3_prepare_v2(db, "SELECT type, name FROM sqlite_master", -1, &stmt, nullptr);
+  while (*rc == SQLITE_OK && (*rc = sqlite3_step(stmt)) == SQLITE_ROW) {
+    anything = true;
+    const unsigned char *type = sqlite3_column_text(stmt, 0);
+    const unsigned char *name = sqlite3_column_text(stmt, 1);
+    if (type && name && strcmp(reinterpret_cast<const char *>(type), "table") == 0)
+      tables.insert(reinterpret_cast<const char *>(name));
+    *rc = SQLITE_OK;
+  }
+  if (*rc == SQLITE_DONE)
+    *rc = SQLITE_OK;
+  sqlite3_finalize(stmt);
+  if (*rc != SQLITE_OK)
+    return Schema::kOther;
+  if (!anything)
+    return Schema::kEmpty;
+  if (tables != std::set<std::string>{"keys", "vals"}) {
+    std::string list;
+    for (const std::string &t : tables)
+      list += (list.empty() ? "" : ", ") + t;
+    *why = "it holds the tables " + (list.empty() ? std::string("(none)") : list);
+    return Schema::kOther;
+  }
+  std::vector<std::string> keys = ColumnNames(db, "keys", rc);
+  if (*rc != SQLITE_OK)
+    return Schema::kOther;
+  std::vector<std::string> vals = ColumnNames(db, "vals", rc);
+  if (*rc != SQLITE_OK)
+    return Schema::kOther;
+  if (!SameColumns(keys, kKeyColumns) || !SameColumns(vals, kValColumns)) {
+    *why = "its tables have other columns";
+    return Schema::kOther;
+  }
+  return Schema::kOurs;
+}
+
+std::string SqliteWhy(sqlite3 *db, int rc, const char *what) {
+  std::string why = std::string(what) + ": ";
+  bool detailed = db && sqlite3_errcode(db) != SQLITE_OK;
+  why += detailed ? sqlite3_errmsg(db) : sqlite3_errstr(rc);
+  if (int sysErr = db ? sqlite3_system_errno(db) : 0)
+    why += std::string(" (") + strerror(sysErr) + ")";
+  return why;
+}
+
+// Opens the file read-write and makes it ready, writing only when its
+// tables have to be made. On kOk `out` is open, with its statements when
+// *ready; otherwise it is closed and *why says what went wrong.
+Outcome TryOpenFile(State &s, const std::string &path, Conn *out, bool *ready,
+                    std::string *why) {
+  *ready = false;
+  sqlite3 *db = nullptr;
+  int rc = sqlite3_open_v2(path.c_str(), &db,
+                           SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE | SQLITE_OPEN_NOMUTEX, nullptr);
+  auto fail = [&](Outcome outcome, const std::string &text) {
+    *why = text;
+    if (db) // leave a file that is not used exactly as it was found
+      sqlite3_db_config(db, SQLITE_DBCONFIG_NO_CKPT_ON_CLOSE, 1, nullptr);
+    Conn c{db, {}};
+    CloseConn(c);
+    return outcome;
+  };
+  if (rc != SQLITE_OK)
+    return fail(Classify(rc) == Outcome::kBusy ? Outcome::kBusy : Outcome::kUnwritable,
+                SqliteWhy(db, rc, "cannot open"));
+  sqlite3_extended_result_codes(db, 1);
+  sqlite3_busy_handler(db, OnBusy, &s);
+  if (sqlite3_db_readonly(db, "main") == 1)
+    return fail(Outcome::kUnwritable, "the file is read-only");
+
+  // Is it ours? Only the schema is read, so another program's file and a
+  // file that is not a database at all are left exactly as they are.
+  std::string other;
+  Schema schema = ReadSchema(db, &rc, &other);
+  if (rc != SQLITE_OK)
+    return fail(Classify(rc), SqliteWhy(db, rc, "cannot read it as a database"));
+  if (schema == Schema::kOther)
+    return fail(Outcome::kForeign, other);
+
+  // Check before anything is written, so a damaged file is kept as found.
+  std::string check = QueryText(db, "PRAGMA quick_check", &rc);
+  if (rc == SQLITE_OK && check != "ok")
+    rc = SQLITE_CORRUPT;
+  if ((rc & 0xff) == SQLITE_CORRUPT || (rc & 0xff) == SQLITE_NOTADB) {
+    std::string text = "damaged: " + (check.empty() ? std::string(sqlite3_errstr(rc)) : check);
+    return fail(schema == Schema::kOurs ? Outcome::kDamaged : Outcome::kForeign, text);
+  }
+  if (rc != SQLITE_OK)
+    return fail(Classify(rc), SqliteWhy(db, rc, "cannot check"));
+
+  std::string mode = QueryText(db, "PRAGMA journal_mode", &rc);
+  if (rc == SQLITE_OK && mode != "wal")
+    mode = QueryText(db, "PRAGMA journal_mode=WAL", &rc);
+  if (rc != SQLITE_OK)
+    return fail(Classify(rc), SqliteWhy(db, rc, "cannot use"));
+  if (mode != "wal")
+    return fail(Outcome::kUnwritable,
+                "cannot use write-ahead logging (journal mode " + mode + ")");
+  rc = sqlite3_exec(db, "PRAGMA synchronous=FULL", nullptr, nullptr, nullptr);
+  if (rc != SQLITE_OK)
+    return fail(Classify(rc), SqliteWhy(db, rc, "cannot use"));
+
+  out->db = db;
+  bool hasRoot = false;
+  if (schema == Schema::kOurs) {
+    std::string root = QueryText(db, "SELECT 1 FROM keys WHERE id = 1", &rc);
+    hasRoot = rc == SQLITE_OK && root == "1";
+  }
+  if (!hasRoot) {
+    // The one write of an open: a new file gets its tables. When that
+    // cannot happen now, the file stays open and the tables are made with
+    // the first changes written back.
+    rc = sqlite3_exec(db, "BEGIN IMMEDIATE", nullptr, nullptr, nullptr);
+    if (rc == SQLITE_OK) {
+      rc = sqlite3_exec(db, kSchema, nullptr, nullptr, nullptr);
+      if (rc == SQLITE_OK)
+        rc = sqlite3_exec(db, "COMMIT", nullptr, nullptr, nullptr);
+      if (!sqlite3_get_autocommit(db))
+        sqlite3_exec(db, "ROLLBACK", nullptr, nullptr, nullptr);
+    }
+    if (rc != SQLITE_OK) {
+      *why = SqliteWhy(db, rc, "cannot make its tables");
+      return Outcome::kOk;
+    }
+  }
+  rc = PrepareStatements(*out);
+  if (rc != SQLITE_OK) {
+    std::string text = SqliteWhy(db, rc, "cannot prepare");
+    out->db = nullptr;
+    return fail(Outcome::kUnwritable, text);
+  }
+  *ready = true;
+  return Outcome::kOk;
 }
 
 // A file URI that opens `path` as immutable: read without locks and without
@@ -314,29 +344,57 @@ std::string ImmutableUri(const std::string &path) {
   return uri + "?immutable=1";
 }
 
-// Copies what can still be read of the file into memory and goes on there.
-void OpenMemoryFromFile(State &s, const std::string &path, const std::string &why) {
+// Opens a file of ours for reading only; null when it cannot be read.
+sqlite3 *OpenForReading(State &s, const std::string &path) {
   sqlite3 *file = nullptr;
-  bool readable = false;
-  if (!path.empty()) {
-    readable = sqlite3_open_v2(path.c_str(), &file, SQLITE_OPEN_READONLY | SQLITE_OPEN_NOMUTEX,
-                               nullptr) == SQLITE_OK &&
-               sqlite3_exec(file, "SELECT count(*) FROM keys", nullptr, nullptr, nullptr) ==
-                   SQLITE_OK;
-    if (!readable) {
-      sqlite3_close_v2(file);
-      file = nullptr;
-      readable = sqlite3_open_v2(ImmutableUri(path).c_str(), &file,
-                                 SQLITE_OPEN_READONLY | SQLITE_OPEN_URI | SQLITE_OPEN_NOMUTEX,
-                                 nullptr) == SQLITE_OK;
-    }
+  if (sqlite3_open_v2(path.c_str(), &file, SQLITE_OPEN_READONLY | SQLITE_OPEN_NOMUTEX, nullptr) ==
+          SQLITE_OK &&
+      sqlite3_exec(file, "SELECT count(*) FROM keys", nullptr, nullptr, nullptr) == SQLITE_OK) {
+    sqlite3_busy_handler(file, OnBusy, &s);
+    return file;
   }
-  if (readable)
-    sqlite3_busy_timeout(file, kBusyTimeoutMs);
-  if (!OpenMemory(s, readable ? file : nullptr))
-    PlatformTrace("registry: cannot open an in-memory database either");
   sqlite3_close_v2(file);
-  Announce(s, why);
+  file = nullptr;
+  if (sqlite3_open_v2(ImmutableUri(path).c_str(), &file,
+                      SQLITE_OPEN_READONLY | SQLITE_OPEN_URI | SQLITE_OPEN_NOMUTEX,
+                      nullptr) == SQLITE_OK)
+    return file;
+  sqlite3_close_v2(file);
+  return nullptr;
+}
+
+// The file is not used this run: settings live in memory only, and say so.
+void Refuse(State &s, const std::string &why) {
+  CloseConn(s.file);
+  CopyIntoMemory(s, nullptr);
+  s.refused = true;
+  s.status.inMemory = true;
+  s.status.refused = true;
+  s.status.problem = why;
+  Say("cannot use %s (%s); it is left as it is and settings are kept in memory only",
+      s.status.path.c_str(), why.c_str());
+}
+
+// The file cannot be written now: what it holds is read into memory, and
+// the file is tried again when there are changes to write.
+void RunFromCopy(State &s, const std::string &path, const std::string &why) {
+  sqlite3 *file = path.empty() ? nullptr : OpenForReading(s, path);
+  bool whole = false;
+  CopyIntoMemory(s, file, &whole);
+  sqlite3_close_v2(file);
+  if (!path.empty() && !whole) {
+    // Nothing of it could be read: changes made from an empty copy would
+    // later overwrite what it holds, so it is not used at all.
+    return Refuse(s, why + ", and it cannot be read either");
+  }
+  s.status.inMemory = true;
+  s.status.problem = why;
+  if (s.keepUnsaved)
+    Say("cannot write %s (%s); settings are read from it, and changes are kept in memory until "
+        "it can be written",
+        s.status.path.c_str(), why.c_str());
+  else
+    Say("cannot write %s (%s); it can only be read", s.status.path.c_str(), why.c_str());
 }
 
 std::string AsideName(const std::string &path) {
@@ -366,88 +424,337 @@ bool MoveAside(const std::string &path, std::string *aside, std::string *why) {
   return true;
 }
 
+// Copies every key and value that can still be read from a damaged file
+// into the fresh database. Rows are read straight from the tables (not
+// through their indexes) until the first unreadable one; a key whose parents
+// were lost gets them back, named by its path. Returns the values copied.
+int Salvage(State &s, sqlite3 *fresh, const std::string &damaged) {
+  sqlite3 *old = OpenForReading(s, damaged);
+  if (!old)
+    return 0;
+  struct OldKey {
+    sqlite3_int64 id;
+    std::string name, path;
+  };
+  struct OldVal {
+    sqlite3_int64 key;
+    std::string name, fold;
+    sqlite3_int64 type;
+    std::vector<BYTE> data;
+  };
+  auto text = [](sqlite3_stmt *st, int col) {
+    const unsigned char *t = sqlite3_column_text(st, col);
+    return std::string(t ? reinterpret_cast<const char *>(t) : "",
+                       static_cast<size_t>(sqlite3_column_bytes(st, col)));
+  };
+  std::vector<OldKey> keys;
+  std::vector<OldVal> vals;
+  sqlite3_stmt *st = nullptr;
+  if (sqlite3_prepare_v2(old, "SELECT id, name, path FROM keys NOT INDEXED", -1, &st, nullptr) ==
+      SQLITE_OK)
+    while (sqlite3_step(st) == SQLITE_ROW)
+      keys.push_back(OldKey{sqlite3_column_int64(st, 0), text(st, 1), text(st, 2)});
+  sqlite3_finalize(st);
+  st = nullptr;
+  if (sqlite3_prepare_v2(old, "SELECT key, name, fold, type, data FROM vals NOT INDEXED", -1, &st,
+                         nullptr) == SQLITE_OK)
+    while (sqlite3_step(st) == SQLITE_ROW) {
+      const BYTE *b = static_cast<const BYTE *>(sqlite3_column_blob(st, 4));
+      size_t n = static_cast<size_t>(sqlite3_column_bytes(st, 4));
+      if (n <= kMaxValueBytes)
+        vals.push_back(OldVal{sqlite3_column_int64(st, 0), text(st, 1), text(st, 2),
+                              sqlite3_column_int64(st, 3), std::vector<BYTE>(b, b + n)});
+    }
+  sqlite3_finalize(st);
+  sqlite3_close_v2(old);
+
+  sqlite3_stmt *find = nullptr, *insertKey = nullptr, *insertVal = nullptr;
+  sqlite3_prepare_v2(fresh, "SELECT id FROM keys WHERE path = ?1", -1, &find, nullptr);
+  sqlite3_prepare_v2(fresh, "INSERT INTO keys(parent, name, path) VALUES(?1, ?2, ?3)", -1,
+                     &insertKey, nullptr);
+  sqlite3_prepare_v2(fresh,
+                     "INSERT OR IGNORE INTO vals(key, name, fold, type, data) "
+                     "VALUES(?1, ?2, ?3, ?4, ?5)",
+                     -1, &insertVal, nullptr);
+  // The id of the key at `path` in the fresh file, made (with its parents)
+  // when missing; 0 when it cannot be.
+  auto ensure = [&](const std::string &path, const std::string &name) -> sqlite3_int64 {
+    sqlite3_int64 parent = kRootKeyId;
+    size_t from = 0;
+    while (from <= path.size()) {
+      size_t end = path.find('\\', from);
+      if (end == std::string::npos)
+        end = path.size();
+      std::string at = path.substr(0, end);
+      bool last = end == path.size();
+      sqlite3_reset(find);
+      sqlite3_bind_text(find, 1, at.data(), static_cast<int>(at.size()), SQLITE_TRANSIENT);
+      sqlite3_int64 id = 0;
+      if (sqlite3_step(find) == SQLITE_ROW) {
+        id = sqlite3_column_int64(find, 0);
+      } else {
+        std::string own = last ? name : path.substr(from, end - from);
+        sqlite3_reset(insertKey);
+        sqlite3_bind_int64(insertKey, 1, parent);
+        sqlite3_bind_text(insertKey, 2, own.data(), static_cast<int>(own.size()), SQLITE_TRANSIENT);
+        sqlite3_bind_text(insertKey, 3, at.data(), static_cast<int>(at.size()), SQLITE_TRANSIENT);
+        if (sqlite3_step(insertKey) != SQLITE_DONE)
+          return 0;
+        id = sqlite3_last_insert_rowid(fresh);
+      }
+      parent = id;
+      from = end + 1;
+    }
+    return parent;
+  };
+  int copied = 0;
+  if (find && insertKey && insertVal &&
+      sqlite3_exec(fresh, "BEGIN IMMEDIATE", nullptr, nullptr, nullptr) == SQLITE_OK) {
+    std::map<sqlite3_int64, sqlite3_int64> newId{{kRootKeyId, kRootKeyId}};
+    for (const OldKey &k : keys)
+      if (k.id != kRootKeyId && !k.path.empty())
+        if (sqlite3_int64 id = ensure(k.path, k.name))
+          newId[k.id] = id;
+    for (const OldVal &v : vals) {
+      auto it = newId.find(v.key);
+      if (it == newId.end())
+        continue; // its key was not readable
+      sqlite3_reset(insertVal);
+      sqlite3_bind_int64(insertVal, 1, it->second);
+      sqlite3_bind_text(insertVal, 2, v.name.data(), static_cast<int>(v.name.size()),
+                        SQLITE_TRANSIENT);
+      sqlite3_bind_text(insertVal, 3, v.fold.data(), static_cast<int>(v.fold.size()),
+                        SQLITE_TRANSIENT);
+      sqlite3_bind_int64(insertVal, 4, v.type);
+      BindBlob(insertVal, 5, v.data.data(), v.data.size());
+      if (sqlite3_step(insertVal) == SQLITE_DONE && sqlite3_changes(fresh) > 0)
+        ++copied;
+    }
+    if (sqlite3_exec(fresh, "COMMIT", nullptr, nullptr, nullptr) != SQLITE_OK) {
+      sqlite3_exec(fresh, "ROLLBACK", nullptr, nullptr, nullptr);
+      copied = 0;
+    }
+  }
+  sqlite3_finalize(find);
+  sqlite3_finalize(insertKey);
+  sqlite3_finalize(insertVal);
+  return copied;
+}
+
+} // namespace
+
+State &S() {
+  static State *state = new State;
+  return *state;
+}
+
+void SetWait(State &s, int ms) {
+  s.waitStart = Clock::now();
+  s.waitDeadline = s.waitStart + std::chrono::milliseconds(ms < 0 ? 0 : ms);
+  s.saidWaiting = false;
+}
+
+void Say(const char *fmt, ...) {
+  char line[1024];
+  va_list args;
+  va_start(args, fmt);
+  vsnprintf(line, sizeof line, fmt, args);
+  va_end(args);
+  fprintf(stderr, "%s: %s\n", program_invocation_short_name, line);
+  if (!S().exiting) // the trace may already be gone at exit
+    PlatformTrace("registry: %s", line);
+}
+
+int PrepareStatements(Conn &c) {
+  for (int i = 0; i < kStmtCount; ++i) {
+    if (c.stmts[i])
+      continue;
+    int rc = sqlite3_prepare_v3(c.db, kStatementText[i], -1, SQLITE_PREPARE_PERSISTENT,
+                                &c.stmts[i], nullptr);
+    if (rc != SQLITE_OK) {
+      FinalizeStatements(c);
+      return rc;
+    }
+  }
+  return SQLITE_OK;
+}
+
+void FinalizeStatements(Conn &c) {
+  for (auto &stmt : c.stmts) {
+    sqlite3_finalize(stmt);
+    stmt = nullptr;
+  }
+}
+
+void CloseConn(Conn &c) {
+  FinalizeStatements(c);
+  if (c.db)
+    sqlite3_close_v2(c.db);
+  c.db = nullptr;
+}
+
+bool CopyIntoMemory(State &s, sqlite3 *source, bool *whole) {
+  if (whole)
+    *whole = source != nullptr;
+  CloseConn(s.mem);
+  sqlite3 *mem = nullptr;
+  if (sqlite3_open_v2(":memory:", &mem, SQLITE_OPEN_READWRITE | SQLITE_OPEN_NOMUTEX, nullptr) !=
+      SQLITE_OK) {
+    sqlite3_close_v2(mem);
+    PlatformTrace("registry: cannot open an in-memory database either");
+    s.active = nullptr;
+    return false;
+  }
+  sqlite3_extended_result_codes(mem, 1);
+  if (source) {
+    bool copied = false;
+    if (sqlite3_backup *b = sqlite3_backup_init(mem, "main", source, "main")) {
+      copied = sqlite3_backup_step(b, -1) == SQLITE_DONE;
+      copied = sqlite3_backup_finish(b) == SQLITE_OK && copied;
+    }
+    int rc = SQLITE_OK;
+    if (!copied || QueryText(mem, "PRAGMA quick_check", &rc) != "ok") {
+      // Start empty rather than from a copy that is not whole.
+      sqlite3_close_v2(mem);
+      return CopyIntoMemory(s, nullptr, whole);
+    }
+  }
+  s.mem.db = mem;
+  if (sqlite3_exec(mem, kSchema, nullptr, nullptr, nullptr) != SQLITE_OK ||
+      PrepareStatements(s.mem) != SQLITE_OK) {
+    CloseConn(s.mem);
+    if (source)
+      return CopyIntoMemory(s, nullptr, whole);
+    s.active = nullptr;
+    return false;
+  }
+  s.active = &s.mem;
+  ++s.generation;
+  return true;
+}
+
 void Open(State &s) {
   std::string path = s.chosenPath.empty() ? DefaultPath() : s.chosenPath;
-  s.status = RegistryStatus{path, false, std::string()};
+  s.status = RegistryStatus{};
+  s.status.path = path;
   s.lastError = SQLITE_OK;
-  if (path.empty()) {
-    OpenMemory(s, nullptr);
-    Announce(s, "no home folder to keep them in");
-    return;
-  }
+  s.opened = true;
+  if (path.empty())
+    return Refuse(s, "no home folder to keep them in");
   std::string why;
-  if (!MakeParentFolders(path, &why)) {
-    OpenMemory(s, nullptr);
-    Announce(s, why);
-    return;
-  }
+  if (!MakeParentFolders(path, &why))
+    return Refuse(s, why);
+  // Opening may wait longer than a write: until it is open nothing is known.
+  Clock::time_point deadline = s.waitDeadline, start = s.waitStart;
+  SetWait(s, std::max(s.waitMs, kOpenWaitMs));
+  std::string aside, damage;
   for (int attempt = 0; attempt < 3; ++attempt) {
     // A file that is there must be a regular file this user can read;
     // anything else is left exactly as it is.
     struct stat before;
     bool exists = stat(path.c_str(), &before) == 0;
-    if (!exists && errno != ENOENT) {
-      OpenMemory(s, nullptr);
-      Announce(s, std::string("cannot look at the file: ") + strerror(errno));
-      return;
-    }
+    if (!exists && errno != ENOENT)
+      return Refuse(s, std::string("cannot look at the file: ") + strerror(errno));
     if (exists) {
-      if (!S_ISREG(before.st_mode)) {
-        OpenMemory(s, nullptr);
-        Announce(s, "not a regular file");
-        return;
-      }
+      if (!S_ISREG(before.st_mode))
+        return Refuse(s, "not a regular file");
       int fd = open(path.c_str(), O_RDONLY | O_CLOEXEC);
-      if (fd < 0) {
-        std::string reason = std::string("cannot read the file: ") + strerror(errno);
-        OpenMemory(s, nullptr);
-        Announce(s, reason);
-        return;
-      }
+      if (fd < 0)
+        return Refuse(s, std::string("cannot read the file: ") + strerror(errno));
       close(fd);
     }
-    Outcome outcome = TryOpenFile(s, path, &why);
-    if (outcome == Outcome::kOk)
-      return;
-    if (outcome == Outcome::kUnwritable) {
-      OpenMemoryFromFile(s, exists ? path : std::string(), why);
+    bool ready = false;
+    Outcome outcome = TryOpenFile(s, path, &s.file, &ready, &why);
+    if (outcome == Outcome::kOk) {
+      s.fileReady = ready;
+      if (!aside.empty()) {
+        int copied = ready ? Salvage(s, s.file.db, aside) : 0;
+        Say("%s was damaged (%s); kept it aside as %s and started a fresh one with the %d "
+            "values that could still be read",
+            path.c_str(), damage.c_str(), aside.c_str(), copied);
+      }
+      if (ready) {
+        s.active = &s.file;
+        ++s.generation;
+      } else {
+        // A new file whose tables cannot be made now: it holds nothing, so
+        // an empty copy in memory is faithful; the tables come with the
+        // first changes written back.
+        CopyIntoMemory(s, nullptr);
+        s.status.inMemory = true;
+        s.status.problem = why;
+        Say("cannot write %s (%s); changes are kept in memory until it can be written",
+            path.c_str(), why.c_str());
+      }
+      s.waitDeadline = deadline;
+      s.waitStart = start;
       return;
     }
-    // Damaged. Move it aside only if it is still the file that was looked
-    // at, so a fresh database another process has just made is kept.
+    s.waitDeadline = deadline;
+    s.waitStart = start;
+    switch (outcome) {
+    case Outcome::kBusy:
+      // Nothing can be read now; the next call tries again.
+      s.opened = false;
+      s.status.problem = why;
+      PlatformTrace("registry: cannot open %s yet: %s", path.c_str(), why.c_str());
+      return;
+    case Outcome::kForeign:
+      return Refuse(s, "not a Vantrel settings database: " + why);
+    case Outcome::kUnwritable:
+      return RunFromCopy(s, exists ? path : std::string(), why);
+    default:
+      break;
+    }
+    // Damaged, and ours. Move it aside only if it is still the file that was
+    // looked at, so a fresh database another process has just made is kept.
     struct stat now;
     if (stat(path.c_str(), &now) != 0 || now.st_ino != before.st_ino ||
         now.st_dev != before.st_dev)
       continue;
-    std::string aside, moveWhy;
-    if (!MoveAside(path, &aside, &moveWhy)) {
-      OpenMemory(s, nullptr);
-      Announce(s, moveWhy);
-      return;
-    }
-    PlatformTrace("registry: %s was damaged (%s); kept aside as %s, starting a fresh one",
-                  path.c_str(), why.c_str(), aside.c_str());
+    std::string moveWhy;
+    if (!MoveAside(path, &aside, &moveWhy))
+      return Refuse(s, moveWhy);
+    damage = why;
+    SetWait(s, std::max(s.waitMs, kOpenWaitMs));
   }
-  OpenMemory(s, nullptr);
-  Announce(s, "the file stays damaged: " + why);
+  Refuse(s, "the file stays damaged: " + why);
 }
 
-} // namespace
+bool ReopenFile(State &s, std::string *why) {
+  if (s.file.db)
+    return true;
+  bool ready = false;
+  if (TryOpenFile(s, s.status.path, &s.file, &ready, why) != Outcome::kOk)
+    return false;
+  s.fileReady = ready;
+  return true;
+}
 
-std::unique_lock<std::mutex> RegistryLock() { return std::unique_lock<std::mutex>(S().mu); }
+Locked::Locked() { S().mu.lock(); SetWait(S(), S().waitMs); }
+
+Locked::~Locked() {
+  State &s = S();
+  std::string notice;
+  notice.swap(s.notice);
+  RegistryUnsavedNotifier notifier = s.notifier;
+  s.mu.unlock();
+  if (!notice.empty() && notifier)
+    notifier(notice.c_str());
+}
 
 sqlite3 *Db() {
   State &s = S();
-  if (!s.db)
+  if (!s.opened)
     Open(s);
-  return s.db;
+  return s.active ? s.active->db : nullptr;
 }
 
 sqlite3_stmt *Statement(Stmt which) {
   State &s = S();
-  if (!s.db)
-    Open(s);
-  sqlite3_stmt *stmt = s.stmts[which];
+  if (!Db())
+    return nullptr;
+  sqlite3_stmt *stmt = s.active->stmts[which];
   if (stmt) {
     sqlite3_reset(stmt);
     sqlite3_clear_bindings(stmt);
@@ -455,23 +762,36 @@ sqlite3_stmt *Statement(Stmt which) {
   return stmt;
 }
 
+uint64_t Generation() { return S().generation; }
+
 int Step(sqlite3_stmt *stmt) {
   State &s = S();
+  if (!stmt || !s.active) {
+    s.lastError = SQLITE_BUSY;
+    return SQLITE_BUSY;
+  }
   int rc = sqlite3_step(stmt);
   // Outside a transaction a reader can still meet SQLITE_BUSY while another
-  // process recovers or restarts the log; the busy handler has already
-  // waited, so try again a few times before giving up.
-  for (int attempt = 0; (rc & 0xff) == SQLITE_BUSY && attempt < kOpenAttempts &&
-                        sqlite3_get_autocommit(s.db);
+  // process recovers or restarts the log; the busy handler has waited what
+  // it may, so try again a few times before giving up.
+  for (int attempt = 0; (rc & 0xff) == SQLITE_BUSY && attempt < kStepAttempts &&
+                        sqlite3_get_autocommit(s.active->db);
        ++attempt) {
     sqlite3_reset(stmt);
-    std::this_thread::sleep_for(std::chrono::milliseconds(5));
+    std::this_thread::sleep_for(std::chrono::milliseconds(2));
     rc = sqlite3_step(stmt);
   }
-  if (rc != SQLITE_ROW && rc != SQLITE_DONE)
+  if (rc != SQLITE_ROW && rc != SQLITE_DONE) {
     s.lastError = rc;
+    // A statement that met a busy database stays ready to go on, holding
+    // its read snapshot; let it go, so later transactions start afresh.
+    sqlite3_reset(stmt);
+  }
   return rc;
 }
+
+int LastError() { return S().lastError; }
+void ClearLastError() { S().lastError = SQLITE_OK; }
 
 LONG ErrorFromSqlite(int rc) {
   switch (rc & 0xff) {
@@ -503,77 +823,4 @@ int BindBlob(sqlite3_stmt *stmt, int index, const void *data, size_t size) {
   return sqlite3_bind_blob64(stmt, index, data, size, SQLITE_TRANSIENT);
 }
 
-LONG Write(const std::function<LONG()> &work) {
-  State &s = S();
-  if (!s.db)
-    Open(s);
-  for (int attempt = 0; attempt < 2 * kOpenAttempts; ++attempt) {
-    s.lastError = SQLITE_OK;
-    int rc = Step(Statement(kBegin));
-    LONG result = ERROR_SUCCESS;
-    if (rc == SQLITE_DONE) {
-      result = work();
-      if (result == ERROR_SUCCESS && s.lastError == SQLITE_OK) {
-        rc = Step(Statement(kCommit));
-        if (rc == SQLITE_DONE)
-          return ERROR_SUCCESS;
-      }
-      sqlite3_reset(s.stmts[kCommit]);
-      if (!sqlite3_get_autocommit(s.db))
-        Step(Statement(kRollback));
-      if (s.lastError == SQLITE_OK)
-        return result; // the work's own answer (missing key, bad input)
-      rc = s.lastError;
-    }
-    switch (rc & 0xff) {
-    case SQLITE_BUSY:
-    case SQLITE_LOCKED:
-      std::this_thread::sleep_for(std::chrono::milliseconds(10));
-      continue;
-    case SQLITE_FULL:
-    case SQLITE_READONLY:
-    case SQLITE_IOERR:
-    case SQLITE_CANTOPEN:
-      if (!s.status.inMemory) {
-        // Keep the run going in memory, from what the file holds now.
-        std::string why = std::string("cannot write: ") + sqlite3_errstr(rc);
-        sqlite3 *file = s.db;
-        for (auto &stmt : s.stmts) {
-          sqlite3_finalize(stmt);
-          stmt = nullptr;
-        }
-        s.db = nullptr;
-        if (!OpenMemory(s, file)) {
-          sqlite3_close_v2(file);
-          Open(s);
-          return ErrorFromSqlite(rc);
-        }
-        sqlite3_close_v2(file);
-        Announce(s, why);
-        continue;
-      }
-      return ErrorFromSqlite(rc);
-    default:
-      PlatformTrace("registry: write failed: %s", sqlite3_errstr(rc));
-      return ErrorFromSqlite(rc);
-    }
-  }
-  return ERROR_TIMEOUT;
-}
-
 } // namespace registry
-
-RegistryStatus RegistryGetStatus() {
-  auto lock = registry::RegistryLock();
-  registry::Db();
-  return registry::S().status;
-}
-
-void RegistryUseDatabase(const std::string &path) {
-  auto lock = registry::RegistryLock();
-  registry::State &s = registry::S();
-  registry::CloseDb(s);
-  s.chosenPath = path;
-  s.announced = false;
-  s.status = RegistryStatus{};
-}

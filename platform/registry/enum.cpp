@@ -28,6 +28,8 @@ LONG CopyName(const std::u16string &text, LPWSTR name, DWORD *nameLen) {
 LONG StepToItem(Stmt which, sqlite3_int64 id, DWORD index, sqlite3_stmt **stmt,
                 std::u16string *text) {
   *stmt = Statement(which);
+  if (!*stmt)
+    return ERROR_TIMEOUT;
   sqlite3_bind_int64(*stmt, 1, id);
   sqlite3_bind_int64(*stmt, 2, index);
   int rc = Step(*stmt);

@@ -8,25 +8,16 @@ namespace registry {
 namespace {
 
 // The live handles. Guarded by the registry lock.
+// A handle's key id belongs to the connection that was active when it was
+// found; after the active connection changed it is looked up again by path.
 struct Handle {
   sqlite3_int64 id;
   std::string path;
+  uint64_t generation;
 };
 std::unordered_set<Handle *> &LiveHandles() {
   static auto *handles = new std::unordered_set<Handle *>;
   return *handles;
-}
-
-// Looks a key up by its folded full path. Returns SQLITE_ROW with *id set,
-// SQLITE_DONE when there is no such key, or an error.
-int FindKey(const std::string &path, sqlite3_int64 *id) {
-  sqlite3_stmt *stmt = Statement(kFindKey);
-  sqlite3_bind_text(stmt, 1, path.data(), static_cast<int>(path.size()), SQLITE_STATIC);
-  int rc = Step(stmt);
-  if (rc == SQLITE_ROW)
-    *id = sqlite3_column_int64(stmt, 0);
-  sqlite3_reset(stmt);
-  return rc;
 }
 
 std::string FullPath(const KeyRecord &parent, const std::vector<PathPart> &parts) {
@@ -50,6 +41,24 @@ LONG ResolveSubKey(HKEY parent, LPCWSTR subKey, KeyRecord *base, std::vector<Pat
 
 } // namespace
 
+int FindKey(const std::string &path, sqlite3_int64 *id, std::string *name) {
+  sqlite3_stmt *stmt = Statement(kFindKey);
+  if (!stmt)
+    return SQLITE_BUSY;
+  sqlite3_bind_text(stmt, 1, path.data(), static_cast<int>(path.size()), SQLITE_STATIC);
+  int rc = Step(stmt);
+  if (rc == SQLITE_ROW) {
+    *id = sqlite3_column_int64(stmt, 0);
+    if (name) {
+      const unsigned char *t = sqlite3_column_text(stmt, 1);
+      *name = std::string(t ? reinterpret_cast<const char *>(t) : "",
+                          static_cast<size_t>(sqlite3_column_bytes(stmt, 1)));
+    }
+  }
+  sqlite3_reset(stmt);
+  return rc;
+}
+
 bool ResolveKey(HKEY key, KeyRecord *out) {
   if (key == HKEY_LOCAL_MACHINE) {
     out->id = kRootKeyId;
@@ -59,13 +68,21 @@ bool ResolveKey(HKEY key, KeyRecord *out) {
   auto *handle = reinterpret_cast<Handle *>(key);
   if (!handle || !LiveHandles().count(handle))
     return false;
+  if (handle->generation != Generation()) {
+    sqlite3_int64 id = 0;
+    int rc = FindKey(handle->path, &id);
+    if (rc == SQLITE_ROW || rc == SQLITE_DONE) {
+      handle->id = rc == SQLITE_ROW ? id : 0; // 0: no such key any more
+      handle->generation = Generation();
+    }
+  }
   out->id = handle->id;
   out->path = handle->path;
   return true;
 }
 
 HKEY NewKeyHandle(sqlite3_int64 id, const std::string &path) {
-  auto *handle = new Handle{id, path};
+  auto *handle = new Handle{id, path, Generation()};
   LiveHandles().insert(handle);
   return reinterpret_cast<HKEY>(handle);
 }
@@ -82,6 +99,8 @@ LONG CheckKeyExists(sqlite3_int64 id) {
   if (id == kRootKeyId)
     return ERROR_SUCCESS;
   sqlite3_stmt *stmt = Statement(kKeyExists);
+  if (!stmt)
+    return ERROR_TIMEOUT;
   sqlite3_bind_int64(stmt, 1, id);
   int rc = Step(stmt);
   sqlite3_reset(stmt);
@@ -127,43 +146,16 @@ LONG RegCreateKeyExW(HKEY parent, LPCWSTR subKey, DWORD, LPWSTR, DWORD, DWORD, v
   if (parts.empty())
     return ERROR_KEY_DELETED; // the handle's own key is gone
 
-  bool created = false;
-  LONG err = Write([&]() -> LONG {
-    LONG check = CheckKeyExists(base.id);
-    if (check != ERROR_SUCCESS)
-      return check;
-    created = false;
-    sqlite3_int64 parentId = base.id;
-    std::string at = base.path;
-    for (const PathPart &part : parts) {
-      at = JoinPath(at, part.fold);
-      sqlite3_int64 childId = 0;
-      int found = FindKey(at, &childId);
-      if (found == SQLITE_DONE) {
-        sqlite3_stmt *insert = Statement(kInsertKey);
-        sqlite3_bind_int64(insert, 1, parentId);
-        sqlite3_bind_text(insert, 2, part.name.data(), static_cast<int>(part.name.size()),
-                          SQLITE_STATIC);
-        sqlite3_bind_text(insert, 3, at.data(), static_cast<int>(at.size()), SQLITE_STATIC);
-        int done = Step(insert);
-        sqlite3_reset(insert);
-        if (done != SQLITE_DONE)
-          return ErrorFromSqlite(done);
-        childId = sqlite3_last_insert_rowid(Db());
-        created = true;
-      } else if (found != SQLITE_ROW) {
-        return ErrorFromSqlite(found);
-      }
-      parentId = childId;
-    }
-    id = parentId;
-    return ERROR_SUCCESS;
-  });
+  WriteOp op{WriteOp::kCreateKey};
+  op.keyId = base.id;
+  op.keyPath = base.path;
+  op.parts = parts;
+  LONG err = Write(op);
   if (err != ERROR_SUCCESS)
     return err;
-  *result = NewKeyHandle(id, path);
+  *result = NewKeyHandle(op.resultId, path);
   if (disposition)
-    *disposition = created ? REG_CREATED_NEW_KEY : REG_OPENED_EXISTING_KEY;
+    *disposition = op.created ? REG_CREATED_NEW_KEY : REG_OPENED_EXISTING_KEY;
   return ERROR_SUCCESS;
 }
 
@@ -203,25 +195,7 @@ LONG RegDeleteKeyW(HKEY key, LPCWSTR subKey) {
     return err;
   if (parts.empty())
     return ERROR_INVALID_PARAMETER; // never the handle's own key, never the root
-  std::string from = path + '\\';
-  std::string to = path + ']'; // the character after '\', so [from, to) is the subtree
-  return Write([&]() -> LONG {
-    sqlite3_int64 id = 0;
-    int found = FindKey(path, &id);
-    if (found == SQLITE_DONE)
-      return ERROR_FILE_NOT_FOUND;
-    if (found != SQLITE_ROW)
-      return ErrorFromSqlite(found);
-    for (Stmt which : {kDeleteTreeVals, kDeleteTreeKeys}) {
-      sqlite3_stmt *stmt = Statement(which);
-      sqlite3_bind_text(stmt, 1, path.data(), static_cast<int>(path.size()), SQLITE_STATIC);
-      sqlite3_bind_text(stmt, 2, from.data(), static_cast<int>(from.size()), SQLITE_STATIC);
-      sqlite3_bind_text(stmt, 3, to.data(), static_cast<int>(to.size()), SQLITE_STATIC);
-      int rc = Step(stmt);
-      sqlite3_reset(stmt);
-      if (rc != SQLITE_DONE)
-        return ErrorFromSqlite(rc);
-    }
-    return ERROR_SUCCESS;
-  });
+  WriteOp op{WriteOp::kDeleteKey};
+  op.keyPath = path;
+  return Write(op);
 }

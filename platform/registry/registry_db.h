@@ -1,17 +1,25 @@
-// Inside the registry: the one SQLite connection of the process, its prepared
-// statements, key handles, and the helpers the Reg* functions share.
+// Inside the registry: the connections of the process, their prepared
+// statements, key handles, the changes waiting to be written, and the helpers
+// the Reg* functions share.
 //
 // Every Reg* function takes the registry lock (RegistryLock) for its whole
-// run: the connection and its statements are used by one thread at a time.
-// The database is opened on first use, once per process; statements are
-// prepared once with it.
+// run: the connections and their statements are used by one thread at a
+// time. The database is opened on first use, once per process; statements
+// are prepared once per connection.
+//
+// Reads and writes go to the active connection: the file, or, while changes
+// wait to be written (the file was full, failing, read-only or held by
+// another process too long) or the file is refused, an in-memory copy of it
+// holding those changes too. Waiting changes are kept as WriteOps and written
+// to the file, in order, at the next write, by a retry every second, by
+// RegistryFlush and at exit.
 #pragma once
 
 #include "platform/registry.h"
 
 #include <sqlite3.h>
 
-#include <functional>
+#include <cstdint>
 #include <mutex>
 #include <string>
 #include <vector>
@@ -45,32 +53,80 @@ enum Stmt {
   kStmtCount
 };
 
-// The lock every Reg* function holds while it works.
-std::unique_lock<std::mutex> RegistryLock();
+// The lock every Reg* function holds while it works. Letting it go tells
+// the unsaved-changes notifier, outside the lock, when changes have just
+// started to be kept in memory only.
+class Locked {
+public:
+  Locked();
+  ~Locked();
+  Locked(const Locked &) = delete;
+  Locked &operator=(const Locked &) = delete;
+};
+inline Locked RegistryLock() { return Locked(); }
 
-// With the lock held: the open connection (opening it on first use; never
-// null afterwards, since a file that cannot be used is replaced by memory).
+// With the lock held: the active connection (opening the database on first
+// use). Null only while another process keeps the file from being read at
+// all; the Reg* functions then answer ERROR_TIMEOUT.
 sqlite3 *Db();
-// With the lock held: a prepared statement, reset and unbound.
+// With the lock held: a prepared statement of the active connection, reset
+// and unbound; null when Db() is.
 sqlite3_stmt *Statement(Stmt which);
+// Bumped whenever the active connection changes, since key ids may differ
+// between the file and the in-memory copy.
+uint64_t Generation();
 
-// Runs one statement that was bound by the caller. Outside a write
-// transaction it retries while another connection keeps the database busy.
+// Runs one statement that was bound by the caller. Outside a transaction it
+// retries while another connection keeps the database busy for a moment.
 // Returns SQLITE_ROW, SQLITE_DONE or an error code; an error is remembered
-// so that Write can tell a full or read-only file from other failures.
+// (LastError) so that a write can tell a full or read-only file from other
+// failures.
 int Step(sqlite3_stmt *stmt);
-
-// Runs `work` inside BEGIN IMMEDIATE ... COMMIT, with the lock held. `work`
-// returns a registry error code; anything but ERROR_SUCCESS rolls back.
-// While another process holds the write lock, waits (busy time-out) and
-// retries. When the file cannot be written (read-only, disk full, I/O error)
-// the registry moves to memory with the file's current contents, says so
-// once, and runs `work` again there. Returns work's result, or an error code
-// when the database failed.
-LONG Write(const std::function<LONG()> &work);
+int LastError();
+void ClearLastError();
 
 // Maps a SQLite result to a registry error code.
 LONG ErrorFromSqlite(int rc);
+
+// Names of keys: as written and case-folded, UTF-8.
+struct PathPart {
+  std::string name; // as written
+  std::string fold; // case-folded
+};
+
+// One change, described by data so that it can be made again later on
+// another connection. keyId is the key on the active connection (the handle's
+// key; for kCreateKey the key below which `parts` are created); keyPath its
+// folded full path. When the change is kept for later, `parts` becomes the
+// full path of the key from the root, as written, so that it can be made
+// again if it is missing then.
+struct WriteOp {
+  enum Kind { kCreateKey, kSetValue, kDeleteValue, kDeleteKey } kind;
+  sqlite3_int64 keyId = 0;
+  std::string keyPath;
+  std::vector<PathPart> parts;
+  std::string name, fold; // value name as written and folded
+  DWORD type = 0;
+  std::vector<BYTE> data;
+  // Filled by the write: kCreateKey's key, its full path, whether new.
+  sqlite3_int64 resultId = 0;
+  std::string resultPath;
+  bool created = false;
+};
+
+// With the lock held: makes one change. Tries the file, waiting a short
+// while for another process that holds it; when the file cannot take the
+// change (full, I/O error, read-only, held too long) the change is made in
+// the in-memory copy and kept for later, unless keeping is switched off
+// (RegistryConfigureWrites), in which case the failure is the answer.
+// Returns the change's own answer (ERROR_SUCCESS, ERROR_FILE_NOT_FOUND,
+// ERROR_KEY_DELETED...) or an error code.
+LONG Write(WriteOp &op);
+
+// With the lock held: makes `op` on the active connection inside the
+// current transaction. `again`: the change is being made again from the
+// queue, by path; missing keys are made and missing values ignored.
+LONG ApplyOp(WriteOp &op, bool again);
 
 // Key handles. A handle is a heap record listed in a table of live handles,
 // so a closed or made-up handle is refused instead of read.
@@ -84,6 +140,10 @@ bool ResolveKey(HKEY key, KeyRecord *out);
 HKEY NewKeyHandle(sqlite3_int64 id, const std::string &path);
 // Frees a handle. False when it was not a live handle.
 bool FreeKeyHandle(HKEY key);
+// Looks a key up by its folded full path on the active connection. Returns
+// SQLITE_ROW with *id (and *name, when given) set, SQLITE_DONE when there is
+// no such key, or an error.
+int FindKey(const std::string &path, sqlite3_int64 *id, std::string *name = nullptr);
 // Whether the key behind a handle is still there (another thread or process
 // may have deleted it). Returns ERROR_SUCCESS, ERROR_KEY_DELETED or an error.
 LONG CheckKeyExists(sqlite3_int64 id);
@@ -99,10 +159,6 @@ std::u16string DecodeName(const unsigned char *utf8, size_t bytes);
 // Splits a key path on '\' into folded and as-written components, skipping
 // empty ones (so leading and trailing backslashes are allowed). False when a
 // component is longer than kMaxKeyNameUnits.
-struct PathPart {
-  std::string name; // as written, UTF-8
-  std::string fold; // case-folded, UTF-8
-};
 bool SplitKeyPath(const WCHAR *subKey, std::vector<PathPart> *parts);
 // The folded full path of a child below `parentPath`.
 std::string JoinPath(const std::string &parentPath, const std::string &fold);

@@ -56,6 +56,8 @@ LONG RegQueryValueExW(HKEY key, LPCWSTR name, DWORD *, DWORD *type, BYTE *data, 
   if (!ResolveKey(key, &rec))
     return ERROR_INVALID_HANDLE;
   sqlite3_stmt *stmt = Statement(kGetValue);
+  if (!stmt)
+    return ERROR_TIMEOUT;
   sqlite3_bind_int64(stmt, 1, rec.id);
   sqlite3_bind_text(stmt, 2, fold.data(), static_cast<int>(fold.size()), SQLITE_STATIC);
   int rc = Step(stmt);
@@ -82,21 +84,15 @@ LONG RegSetValueExW(HKEY key, LPCWSTR name, DWORD, DWORD type, const BYTE *data,
   KeyRecord rec;
   if (!ResolveKey(key, &rec))
     return ERROR_INVALID_HANDLE;
-  return Write([&]() -> LONG {
-    LONG check = CheckKeyExists(rec.id);
-    if (check != ERROR_SUCCESS)
-      return check;
-    sqlite3_stmt *stmt = Statement(kSetValue);
-    sqlite3_bind_int64(stmt, 1, rec.id);
-    sqlite3_bind_text(stmt, 2, asWritten.data(), static_cast<int>(asWritten.size()),
-                      SQLITE_STATIC);
-    sqlite3_bind_text(stmt, 3, fold.data(), static_cast<int>(fold.size()), SQLITE_STATIC);
-    sqlite3_bind_int64(stmt, 4, type);
-    BindBlob(stmt, 5, data, size);
-    int rc = Step(stmt);
-    sqlite3_reset(stmt);
-    return rc == SQLITE_DONE ? ERROR_SUCCESS : ErrorFromSqlite(rc);
-  });
+  WriteOp op{WriteOp::kSetValue};
+  op.keyId = rec.id;
+  op.keyPath = rec.path;
+  op.name = asWritten;
+  op.fold = fold;
+  op.type = type;
+  if (size)
+    op.data.assign(data, data + size);
+  return Write(op);
 }
 
 LONG RegDeleteValueW(HKEY key, LPCWSTR name) {
@@ -107,16 +103,9 @@ LONG RegDeleteValueW(HKEY key, LPCWSTR name) {
   KeyRecord rec;
   if (!ResolveKey(key, &rec))
     return ERROR_INVALID_HANDLE;
-  return Write([&]() -> LONG {
-    sqlite3_stmt *stmt = Statement(kDeleteValue);
-    sqlite3_bind_int64(stmt, 1, rec.id);
-    sqlite3_bind_text(stmt, 2, fold.data(), static_cast<int>(fold.size()), SQLITE_STATIC);
-    int rc = Step(stmt);
-    sqlite3_reset(stmt);
-    if (rc != SQLITE_DONE)
-      return ErrorFromSqlite(rc);
-    if (sqlite3_changes(Db()) > 0)
-      return ERROR_SUCCESS;
-    return AnswerUnlessKeyGone(rec.id, ERROR_FILE_NOT_FOUND);
-  });
+  WriteOp op{WriteOp::kDeleteValue};
+  op.keyId = rec.id;
+  op.keyPath = rec.path;
+  op.fold = fold;
+  return Write(op);
 }

@@ -5,6 +5,7 @@
 // single-instance socket are released for the new start, yet stay usable
 // here if the exec fails.
 #include "platform/system.h"
+#include "platform/registry.h"
 
 #include "platform/threads.h"
 #include "platform/trace.h"
@@ -68,6 +69,9 @@ BOOL KernelIoControl(DWORD ioControlCode, LPVOID, DWORD, LPVOID, DWORD, LPDWORD 
     return FALSE;
   }
   argv.push_back(nullptr);
+  // Settings changes still kept in memory are written before this process
+  // image is replaced; nothing runs at exit on the way.
+  RegistryFlush(2000);
   PlatformTrace("restart: restarting Vantrel (%s)", argv[0]);
   MarkDescriptorsCloseOnExec();
   UnblockQuitSignals(); // a fresh start begins with the mask it would have

@@ -23,6 +23,7 @@
 #include <QTimer>
 #include <gtest/gtest.h>
 
+#include <atomic>
 #include <chrono>
 #include <cstdlib>
 #include <fstream>
@@ -207,6 +208,45 @@ TEST_F(MainWindowTest, KeyclicksToggleTwiceReturnsToTheStart) {
   ASSERT_EQ(sent.size(), 2u);
   EXPECT_EQ(sent[0].lParam, 0);
   EXPECT_EQ(sent[1].lParam, 1);
+}
+
+// Seen by the scripted box of the test below.
+struct BoxesSeen {
+  std::atomic<int> count{0};
+  std::thread::id thread;
+};
+
+TEST_F(MainWindowTest, ASettingThatCannotBeSavedIsToldByTheWindowNotTheWriter) {
+  Start();
+  PumpMessages();
+  // The settings folder cannot be made: every change stays in memory.
+  box_.Put("plain", "a file, not a folder");
+  RegistryUseDatabase(box_.root() + "/plain/registry.db");
+  BoxesSeen seen;
+  SetMessageBoxPresenter(
+      [](HWND, LPCWSTR, LPCWSTR, UINT, void *context) {
+        auto *s = static_cast<BoxesSeen *>(context);
+        s->thread = std::this_thread::get_id();
+        ++s->count;
+        return IDOK;
+      },
+      &seen);
+  // The reader thread's writes during a handshake: it goes on at once.
+  std::thread writer([] {
+    SettingsStore::WriteDword(u"Serial No", 1);
+    SettingsStore::WriteDword(u"Build No", 2);
+  });
+  writer.join();
+  EXPECT_EQ(seen.count.load(), 0);
+  for (int i = 0; i < 500 && seen.count.load() == 0; ++i) {
+    PumpMessages();
+    std::this_thread::sleep_for(std::chrono::milliseconds(10));
+  }
+  PumpMessages();
+  SetMessageBoxPresenter(vqt::PresentMessageBox, nullptr);
+  EXPECT_EQ(seen.count.load(), 1) << "one box for the two changes";
+  EXPECT_EQ(seen.thread, std::this_thread::get_id());
+  EXPECT_EQ(SettingsStore::ReadDword(u"Build No", 0), 2);
 }
 
 TEST_F(MainWindowTest, QuitDisconnectsBeforeClosing) {

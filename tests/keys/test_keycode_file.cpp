@@ -281,5 +281,29 @@ TEST_F(KeycodeFileTest, LookupsOutsideTheTableReadZeroAndAreTraced) {
   EXPECT_EQ(countTrace("scancode = 128 virtualKey = 0"), 1);
 }
 
+// A layout whose AltGr column holds a number beyond 32 bits (read as the
+// most negative code) must not post a wild character: the key has no AltGr
+// alternative and is typed plainly.
+TEST_F(KeycodeFileTest, AnAltGrCodeReadAsTheMostNegativeNumberTypesTheKeyPlainly) {
+  std::string text = layoutText(
+      [](int row, int column) { return row == 75 && column == 0 ? 75 : 0; }, "\r\n");
+  // Row 75 column 4 is token 75 * 30 + 4; the grid's zeros are one digit each.
+  const size_t rowStart = [&] {
+    size_t pos = 0;
+    for (int line = 0; line < 75; ++line)
+      pos = text.find('\n', pos) + 1;
+    return pos;
+  }();
+  const size_t column4 = rowStart + std::string("75,0,0,0,").size();
+  ASSERT_EQ(text.substr(rowStart, 10), "75,0,0,0,0");
+  text.replace(column4, 1, "-99999999999");
+  parse(text);
+  ASSERT_EQ(AppGlobals.KeycodeTable[75][4], INT32_MIN);
+
+  type({kScancodeAltGr, 75});
+  EXPECT_EQ(injector.described(), (std::vector<std::string>{"press 0x4B", "release 0x4B"}));
+  EXPECT_EQ(AppGlobals.modifierKey, NORMALMODE);
+}
+
 } // namespace
 } // namespace keytest

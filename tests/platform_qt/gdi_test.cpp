@@ -76,6 +76,15 @@ TEST_F(Pictures, MissingAndDamagedBmpGiveNull) {
   EXPECT_EQ(SHLoadDIBitmap(u"text.bmp"), nullptr);
 }
 
+// A 60-byte file whose info header claims 0x7FFFFFF5 bytes: the size check
+// must not overflow into accepting it.
+TEST_F(Pictures, AnInfoHeaderSizeNearTheLargestNumberIsRefused) {
+  QByteArray bytes = QByteArray::fromHex("424D3C000000000000001E000000F5FFFF7F0400000004000000");
+  bytes.append(QByteArray(60 - bytes.size(), '\0'));
+  Write("overflow.bmp", bytes);
+  EXPECT_EQ(SHLoadDIBitmap(u"overflow.bmp"), nullptr);
+}
+
 TEST_F(Pictures, PaintedWindowShowsPictureAndText) {
   Write("pic.bmp", GoodBmp(30, 20, Qt::red));
   RECT measured{};

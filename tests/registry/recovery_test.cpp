@@ -1,9 +1,14 @@
-// Databases that cannot be used: a damaged file is kept aside and a fresh one
-// started; a file or folder that cannot be written or read leaves the run in
-// memory, says so once, and is never touched.
+// Databases that cannot be used: a file that is not recognisably this
+// program's database is never moved or written; a damaged one of ours is kept
+// aside and a fresh one started with what could be read; a file or folder
+// that cannot be written or read leaves the run in memory, says so once, and
+// is never touched.
 #include "app/settings_store.h"
+#include "platform/text.h"
 #include "platform/trace.h"
 #include "tests/registry/registry_test_support.h"
+
+#include <sqlite3.h>
 
 #include <fcntl.h>
 #include <sys/stat.h>
@@ -37,22 +42,6 @@ protected:
   std::vector<std::string> traces_;
 };
 
-// Runs fn with stderr going to a file; returns what it printed there.
-std::string CaptureStderr(const std::function<void()> &fn) {
-  TempDir scratch;
-  std::string path = scratch.File("stderr");
-  fflush(stderr);
-  int saved = dup(2);
-  int fd = open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
-  dup2(fd, 2);
-  close(fd);
-  fn();
-  fflush(stderr);
-  dup2(saved, 2);
-  close(saved);
-  return ReadWholeFile(path);
-}
-
 // Settings still work, but only for this run.
 void ExpectWorkingInMemory() {
   RegistryStatus status = RegistryGetStatus();
@@ -63,39 +52,113 @@ void ExpectWorkingInMemory() {
   EXPECT_EQ(SettingsStore::ReadDword(u"Keyclicks", 1), 0);
 }
 
-TEST_F(RecoveryTest, DamagedFilesAreKeptAsideAndAFreshOneStarted) {
-  const std::string garbage[] = {
+// Makes an SQLite database of another program at `path`.
+void MakeOtherDatabase(const std::string &path, const char *sql) {
+  sqlite3 *db = nullptr;
+  ASSERT_EQ(sqlite3_open(path.c_str(), &db), SQLITE_OK);
+  ASSERT_EQ(sqlite3_exec(db, sql, nullptr, nullptr, nullptr), SQLITE_OK);
+  sqlite3_close(db);
+}
+
+TEST_F(RecoveryTest, FilesNotRecognisablyOursAreNeverMovedOrWritten) {
+  std::vector<std::string> contents = {
       std::string(8192, 'x'),
       std::string("SQLite format 3\0", 16) + std::string(4080, '\x7f'),
   };
-  for (const std::string &bytes : garbage) {
+  for (const char *sql : {"CREATE TABLE notes(t TEXT); INSERT INTO notes VALUES('mine');",
+                          "CREATE TABLE keys(a); CREATE TABLE vals(b);"}) {
+    TempDir dir;
+    MakeOtherDatabase(dir.File("other.db"), sql);
+    contents.push_back(ReadWholeFile(dir.File("other.db")));
+  }
+  for (const std::string &bytes : contents) {
     TempDir dir;
     std::string db = dir.File("registry.db");
     WriteWholeFile(db, bytes);
-    WriteWholeFile(db + "-wal", "not a log");
-    RegistryUseDatabase(db);
-    RegistryStatus status = RegistryGetStatus();
-    EXPECT_FALSE(status.inMemory) << status.problem;
-    SettingsStore::WriteDword(u"Keyclicks", 0);
-    EXPECT_EQ(SettingsStore::ReadDword(u"Keyclicks", 1), 0);
+    std::vector<std::string> names = FilesStartingWith(dir.path(), "");
 
-    std::vector<std::string> aside = FilesStartingWith(dir.path(), "registry.db.damaged-");
-    std::string kept;
-    for (const auto &name : aside)
-      if (name.find("-wal") == std::string::npos && name.find("-shm") == std::string::npos)
-        kept = name;
-    ASSERT_FALSE(kept.empty());
-    EXPECT_EQ(ReadWholeFile(dir.File(kept)), bytes) << "the damaged file was changed";
-    EXPECT_EQ(ReadWholeFile(dir.File(kept + "-wal")), "not a log");
-    EXPECT_EQ(TracesMentioning("damaged"), 1);
-    traces_.clear();
-
-    // The fresh file holds what was written, for the next start.
+    // The program runs on from memory and says why.
     RegistryUseDatabase(db);
-    EXPECT_EQ(SettingsStore::ReadDword(u"Keyclicks", 1), 0);
-    EXPECT_EQ(FilesStartingWith(dir.path(), "registry.db.damaged-").size(), aside.size());
+    std::string err = CaptureStderr(ExpectWorkingInMemory);
+    EXPECT_TRUE(RegistryGetStatus().refused);
+    EXPECT_NE(err.find(db), std::string::npos) << err;
+    EXPECT_NE(err.find("left as it is"), std::string::npos) << err;
     RegistryUseDatabase(dir_.File("closed.db"));
+
+    // The tool refuses every command.
+    for (const std::vector<std::string> &args : std::vector<std::vector<std::string>>{
+             {"list", "HKLM"}, {"set", "HKLM\\Software\\Vantrel", "x", "--dword", "1"}}) {
+      ToolResult r = RunTool(args, db);
+      EXPECT_EQ(r.status, 3) << args[0];
+      EXPECT_NE(r.err.find("not a Vantrel settings database"), std::string::npos) << r.err;
+    }
+    EXPECT_EQ(ReadWholeFile(db), bytes) << "the file was changed";
+    EXPECT_EQ(FilesStartingWith(dir.path(), ""), names) << "files were moved or made";
   }
+}
+
+TEST_F(RecoveryTest, ADamagedDatabaseIsKeptAsideAndWhatIsReadableCopied) {
+  // A database with values in two keys, closed (so all is in the main file).
+  RegistryUseDatabase(DbPath());
+  for (int i = 0; i < 30; ++i)
+    SettingsStore::WriteDword(Utf8ToUtf16("v" + std::to_string(i)).c_str(), i);
+  HKEY key = nullptr;
+  ASSERT_EQ(RegCreateKeyExW(HKEY_LOCAL_MACHINE, u"Software\\Vantrel\\Sub", 0, nullptr, 0,
+                            KEY_ALL_ACCESS, nullptr, &key, nullptr),
+            ERROR_SUCCESS);
+  const BYTE raw[] = {1, 2, 3};
+  ASSERT_EQ(RegSetValueExW(key, u"Raw", 0, REG_BINARY, raw, 3), ERROR_SUCCESS);
+  RegCloseKey(key);
+  RegistryUseDatabase(dir_.File("closed.db"));
+
+  // Wreck the page of the index over the values: the values themselves
+  // can still be read.
+  int page = 0, pageSize = 0;
+  {
+    sqlite3 *db = nullptr;
+    ASSERT_EQ(sqlite3_open(DbPath().c_str(), &db), SQLITE_OK);
+    sqlite3_stmt *st = nullptr;
+    sqlite3_prepare_v2(db, "SELECT rootpage FROM sqlite_master WHERE name = 'vals_key'", -1, &st,
+                       nullptr);
+    if (sqlite3_step(st) == SQLITE_ROW)
+      page = sqlite3_column_int(st, 0);
+    sqlite3_finalize(st);
+    sqlite3_prepare_v2(db, "PRAGMA page_size", -1, &st, nullptr);
+    if (sqlite3_step(st) == SQLITE_ROW)
+      pageSize = sqlite3_column_int(st, 0);
+    sqlite3_finalize(st);
+    sqlite3_close(db);
+  }
+  ASSERT_GT(page, 1);
+  ASSERT_GT(pageSize, 0);
+  std::string bytes = ReadWholeFile(DbPath());
+  ASSERT_GE(bytes.size(), static_cast<size_t>(page) * pageSize);
+  std::fill_n(bytes.begin() + (page - 1) * pageSize, pageSize, '\xa5');
+  WriteWholeFile(DbPath(), bytes);
+
+  // Even a command that only reads keeps it aside, says so, and shows
+  // what was copied into the fresh database.
+  ToolResult list = RunTool({"list", "HKLM\\Software\\Vantrel"}, DbPath());
+  EXPECT_EQ(list.status, 0) << list.err;
+  EXPECT_NE(list.err.find("damaged"), std::string::npos) << list.err;
+  EXPECT_NE(list.err.find("kept it aside"), std::string::npos) << list.err;
+  for (int i = 0; i < 30; ++i)
+    EXPECT_NE(list.out.find("v" + std::to_string(i) + "\tREG_DWORD\t" + std::to_string(i) + "\n"),
+              std::string::npos)
+        << i;
+  EXPECT_NE(list.out.find("KEY\tSub\n"), std::string::npos);
+
+  std::string kept;
+  for (const std::string &name : FilesStartingWith(dir_.path(), "registry.db.damaged-"))
+    if (name.find("-wal") == std::string::npos && name.find("-shm") == std::string::npos)
+      kept = name;
+  ASSERT_FALSE(kept.empty());
+  EXPECT_EQ(ReadWholeFile(dir_.File(kept)), bytes) << "the damaged file was changed";
+
+  RegistryUseDatabase(DbPath());
+  EXPECT_FALSE(RegistryGetStatus().inMemory);
+  EXPECT_EQ(ReadStored(u"Software\\Vantrel\\Sub", u"Raw").bytes, (std::vector<BYTE>{1, 2, 3}));
+  EXPECT_EQ(SettingsStore::ReadDword(u"v29", -1), 29);
 }
 
 TEST_F(RecoveryTest, FolderThatCannotBeMadeMeansMemoryAndOneMessage) {

@@ -2,6 +2,7 @@
 
 #include <dirent.h>
 #include <fcntl.h>
+#include <sqlite3.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -11,6 +12,27 @@
 #include <sstream>
 
 namespace {
+// Holder role (HeldDatabase): take the write lock of the database named by
+// VANTREL_TEST_HOLD_DB, say so with one byte on stdout, keep it until stdin
+// ends. Runs before the test framework starts.
+[[maybe_unused]] const int kHolderRole = [] {
+  const char *db = getenv("VANTREL_TEST_HOLD_DB");
+  if (!db)
+    return 0;
+  sqlite3 *conn = nullptr;
+  if (sqlite3_open_v2(db, &conn, SQLITE_OPEN_READWRITE, nullptr) != SQLITE_OK ||
+      sqlite3_exec(conn, "BEGIN EXCLUSIVE", nullptr, nullptr, nullptr) != SQLITE_OK)
+    _exit(2);
+  if (write(1, "h", 1) != 1)
+    _exit(3);
+  char c;
+  while (read(0, &c, 1) > 0) {
+  }
+  sqlite3_exec(conn, "ROLLBACK", nullptr, nullptr, nullptr);
+  sqlite3_close(conn);
+  _exit(0);
+}();
+
 // Whatever a test forgets, nothing reaches the user's own settings.
 [[maybe_unused]] const int kSafeDefault = [] {
   std::string path = std::filesystem::temp_directory_path() / "vantrel-registry-test-unused.db";
@@ -125,4 +147,61 @@ std::vector<std::string> FilesStartingWith(const std::string &dir, const std::st
       names.push_back(name);
   }
   return names;
+}
+
+std::string CaptureStderr(const std::function<void()> &fn) {
+  TempDir scratch;
+  std::string path = scratch.File("stderr");
+  fflush(stderr);
+  int saved = dup(2);
+  int fd = open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
+  dup2(fd, 2);
+  close(fd);
+  fn();
+  fflush(stderr);
+  dup2(saved, 2);
+  close(saved);
+  return ReadWholeFile(path);
+}
+
+HeldDatabase::HeldDatabase(const std::string &db) {
+  char exe[4096];
+  ssize_t n = readlink("/proc/self/exe", exe, sizeof exe - 1);
+  if (n <= 0)
+    return;
+  exe[n] = 0;
+  int in[2], out[2];
+  if (pipe2(in, O_CLOEXEC) != 0 || pipe2(out, O_CLOEXEC) != 0)
+    return;
+  std::string env = "VANTREL_TEST_HOLD_DB=" + db;
+  char *argv[] = {exe, const_cast<char *>("--gtest_list_tests"), nullptr};
+  std::vector<char *> envp;
+  for (char **e = environ; *e; ++e)
+    envp.push_back(*e);
+  envp.push_back(env.data());
+  envp.push_back(nullptr);
+  pid_t pid = fork();
+  if (pid == 0) {
+    dup2(in[0], 0);
+    dup2(out[1], 1);
+    execve(exe, argv, envp.data());
+    _exit(127);
+  }
+  close(in[0]);
+  close(out[1]);
+  pid_ = pid;
+  toChild_ = in[1];
+  char c;
+  holding_ = pid > 0 && read(out[0], &c, 1) == 1;
+  close(out[0]);
+}
+
+void HeldDatabase::Release() {
+  if (toChild_ >= 0)
+    close(toChild_);
+  toChild_ = -1;
+  if (pid_ > 0)
+    waitpid(pid_, nullptr, 0);
+  pid_ = -1;
+  holding_ = false;
 }

@@ -6,6 +6,7 @@
 
 #include <gtest/gtest.h>
 
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -52,3 +53,21 @@ ToolResult RunTool(const std::vector<std::string> &args, const std::string &db);
 std::vector<std::string> FilesStartingWith(const std::string &dir, const std::string &prefix);
 std::string ReadWholeFile(const std::string &path);
 void WriteWholeFile(const std::string &path, const std::string &bytes);
+
+// Runs fn with stderr going to a file; returns what it printed there.
+std::string CaptureStderr(const std::function<void()> &fn);
+
+// Another process holding the database's write lock (BEGIN EXCLUSIVE) until
+// Release or destruction: this test program started again in a holder role.
+class HeldDatabase {
+public:
+  explicit HeldDatabase(const std::string &db);
+  ~HeldDatabase() { Release(); }
+  bool holding() const { return holding_; }
+  void Release();
+
+private:
+  int pid_ = -1;
+  int toChild_ = -1;
+  bool holding_ = false;
+};

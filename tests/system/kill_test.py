@@ -6,7 +6,7 @@ checked.
 Each round starts the program with --connect against the keyboard
 emulator and kills it either during start-up or at a random moment of the
 connection (opening the port, the handshake with its settings writes,
-typing). Meanwhile vantrel-reg keeps writing numbers into the settings
+typing, or the disconnection after the line hung up). Meanwhile vantrel-reg keeps writing numbers into the settings
 store (now and then killed itself). Every start that gets as far as
 connecting is checked before the keyboard can answer:
 
@@ -43,11 +43,24 @@ TIMEOUTS = (62, 182, 302)
 PROBES = 8                 # names the writer rotates through
 READY_LIMIT = 30           # s for a start to get to its connect request
 START_KILL_WINDOW = 1.0    # s: kills during start-up
-LINK_KILL_WINDOW = 7.0     # s after the connect request: open, handshake, typing
+LINK_KILL_WINDOW = 8.0     # s after the connect request: open, handshake, typing
 READY_LINE = "Connecting as asked at launch"
 # Trace lines that tell how far a run got, furthest last.
 PHASES = (("opening", "Opening COM"), ("engaged", "power: requirement BKL1: D0 taken"),
-          ("typing", "TYPING"))
+          ("typing", "TYPING"), ("disconnecting", "Port lost"))
+
+
+def setting_problems(acked, stored, tried):
+    """What is wrong with the stored settings, given per name the last
+    value acknowledged (before the store was read) and the last value tried
+    (after): each must hold its acknowledged value or a later one tried."""
+    problems = []
+    for name, value in sorted(acked.items()):
+        found = stored.get(name)
+        if not isinstance(found, int) or not value <= found <= tried.get(name, value):
+            problems.append("%s is %s; acknowledged %d (tried up to %d)"
+                            % (name, found, value, tried.get(name, value)))
+    return problems
 
 
 class Writer(threading.Thread):
@@ -130,7 +143,7 @@ class Lane:
             if self.kbd:
                 stop(self.kbd)
 
-    def restart_keyboard(self, features):
+    def restart_keyboard(self, features, session):
         """A fresh emulator whose identity carries `features`, so that each
         round's stored identity can be told from the last one."""
         if self.kbd:
@@ -138,7 +151,7 @@ class Lane:
             self.read_keyboard_log()
         self.kbd_log = Follower(self.box.kbd_log, start_at_end=True)
         self.kbd = self.box.start_keyboard(["--features", str(features), "--heartbeat", "200",
-                                            "--session", "type:100000000",
+                                            "--session", session,
                                             "--key-interval", "20", "--type-delay", "0"])
         self.sent_features = features
 
@@ -155,7 +168,12 @@ class Lane:
     def round(self, n):
         link = self.rng.random() >= 0.35
         if link or self.kbd is None:
-            self.restart_keyboard(self.index * 10000 + n + 1)
+            # Typing all along, or the line hanging up after a few keys, so
+            # that some kills hit the disconnection putting the time-outs back.
+            session = "type:100000000"
+            if self.rng.random() < 0.4:
+                session = "type:%d,hangup" % self.rng.randint(1, 40)
+            self.restart_keyboard(self.index * 10000 + n + 1, session)
         trace = Follower(self.box.trace, start_at_end=True)
         app = self.box.start_vantrel(["--connect"])
         lines = []
@@ -205,11 +223,8 @@ class Lane:
             for name, value in zip(("BattUserIdle", "BattSystemIdle", "BattSuspend"), TIMEOUTS):
                 self.box.reg("set", "HKLM\\System\\CurrentControlSet\\Control\\Power\\Timeouts",
                              name, "--dword", str(value), check=False)
-        for name, value in acked.items():
-            stored = values.get(name)
-            if stored is None or not value <= stored <= tried.get(name, value):
-                self.problem("%s is %s; acknowledged %d (tried up to %d)"
-                             % (name, stored, value, tried.get(name, value)))
+        for problem in setting_problems(acked, values, tried):
+            self.problem(problem)
         if self.confirmed_features is not None:
             stored = values.get("Feature Set")
             if stored is None or not self.confirmed_features <= stored <= self.sent_features:
@@ -265,7 +280,7 @@ def main():
     print("  duration: %.0f s, %d lanes, seed %d" % (time.monotonic() - started, args.lanes, seed))
     print("  program kills: %d (%s)" % (sum(phases.values()), ", ".join(
         "%d in %s" % (phases.get(name, 0), name)
-        for name in ("start-up", "opening", "engaged", "typing"))))
+        for name in ("start-up", "opening", "engaged", "typing", "disconnecting"))))
     print("  starts checked: %d (%d could not be judged: already connected)"
           % (sum(lane.checks for lane in lanes), sum(lane.inconclusive for lane in lanes)))
     print("  settings writes: %d acknowledged, %d killed, %d refused by the store"

@@ -48,6 +48,39 @@ def session_steps(seconds, interval_ms):
     ])
 
 
+def expected_keys(kbd_log_lines):
+    """The keys the program must type, from the emulator's log: every key
+    sent, in order, except those still unread when the line hung up."""
+    expected, connection = [], []
+    for event in json_lines(kbd_log_lines):
+        kind = event.get("event")
+        if kind == "sent" and event.get("what") == "key" and not event.get("failed"):
+            connection.append(int(event["bytes"], 16))
+        elif kind == "hangup":
+            unread = min(event.get("keys_unread", 0), len(connection))
+            expected += connection[:len(connection) - unread]
+            connection = []
+        elif kind in ("close", "open"):
+            expected += connection
+            connection = []
+    return expected + connection
+
+
+def key_problem(expected, received):
+    """None when the keys typed are the keys expected; else what differs:
+    the first key typed out of turn, or how many keys were lost."""
+    if received == expected:
+        return None
+    i = 0
+    for n, key in enumerate(received):
+        while i < len(expected) and expected[i] != key:
+            i += 1
+        if i == len(expected):
+            return "key %d typed (%d) is not the next key sent" % (n, key)
+        i += 1
+    return "%d keys sent were not typed" % (len(expected) - len(received))
+
+
 class Soak:
     def __init__(self, box, seconds, interval_ms):
         self.box = box
@@ -198,33 +231,14 @@ class Soak:
     def check_keys(self):
         """Every key sent while connected, in order, against the keys the
         program typed."""
-        expected, connection = [], []
-        for event in json_lines(open(self.box.kbd_log, encoding="utf-8", errors="replace")):
-            kind = event.get("event")
-            if kind == "sent" and event.get("what") == "key" and not event.get("failed"):
-                connection.append(int(event["bytes"], 16))
-            elif kind == "hangup":
-                unread = event.get("keys_unread", 0)
-                expected += connection[:len(connection) - unread]
-                connection = []
-            elif kind in ("close", "open"):
-                expected += connection
-                connection = []
-        expected += connection
-        received = list(key_downs(open(self.box.inject, encoding="utf-8", errors="replace")))
+        with open(self.box.kbd_log, encoding="utf-8", errors="replace") as f:
+            expected = expected_keys(f)
+        with open(self.box.inject, encoding="utf-8", errors="replace") as f:
+            received = list(key_downs(f))
         self.keys_expected, self.keys_received = len(expected), len(received)
-        if received == expected:
-            return
-        # Where the two part: a key typed that was never sent, or keys lost.
-        i = 0
-        for n, vk in enumerate(received):
-            while i < len(expected) and expected[i] != vk:
-                i += 1
-            if i == len(expected):
-                self.fail("key %d typed (%d) is not the next key sent" % (n, vk))
-                return
-            i += 1
-        self.fail("%d keys sent were not typed" % (len(expected) - len(received)))
+        problem = key_problem(expected, received)
+        if problem:
+            self.fail(problem)
 
     def report(self):
         mib = lambda kib: "%.1f MiB" % (kib / 1024.0)  # noqa: E731

@@ -46,8 +46,15 @@ bool ParseKey(const std::string &path, KeyPath *out) {
   return true;
 }
 
-int StoreFailure(const char *what, LONG rc) {
-  fprintf(stderr, "vantrel-reg: %s failed (error %d)\n", what, static_cast<int>(rc));
+// Reports a failure of the settings store; `change`: a change was asked
+// for and is not made.
+int StoreFailure(const char *what, LONG rc, bool change = false) {
+  std::string problem = RegistryGetStatus().problem;
+  if (rc == ERROR_TIMEOUT && problem.empty())
+    problem = "the settings database is held by another process";
+  fprintf(stderr, "vantrel-reg: %s%s failed (error %d)%s%s\n",
+          change ? "the change was not saved: " : "", what, static_cast<int>(rc),
+          problem.empty() ? "" : ": ", problem.c_str());
   return kExitStore;
 }
 
@@ -152,12 +159,12 @@ int SetValue(const std::string &keyPath, const std::string &name, DWORD type, co
   LONG rc = RegCreateKeyExW(HKEY_LOCAL_MACHINE, key.sub.c_str(), 0, nullptr, 0, KEY_ALL_ACCESS,
                             nullptr, &handle, nullptr);
   if (rc != ERROR_SUCCESS)
-    return StoreFailure("creating the key", rc);
+    return StoreFailure("creating the key", rc, true);
   rc = RegSetValueExW(handle, Utf8ToUtf16(name).c_str(), 0, type, data, size);
   RegCloseKey(handle);
   if (rc != ERROR_SUCCESS)
-    return StoreFailure("writing the value", rc);
-  if (RegistryGetStatus().inMemory) {
+    return StoreFailure("writing the value", rc, true);
+  if (RegistryGetStatus().unsavedChanges) {
     fprintf(stderr, "vantrel-reg: the change was not saved: %s\n",
             RegistryGetStatus().problem.c_str());
     return kExitStore;
@@ -259,7 +266,7 @@ int CommandDelete(const std::string &keyPath, const std::string *name) {
       fprintf(stderr, "vantrel-reg: no such key: %s\n", key.shown.c_str());
       return kExitMissing;
     }
-    return rc == ERROR_SUCCESS ? kExitOk : StoreFailure("deleting the key", rc);
+    return rc == ERROR_SUCCESS ? kExitOk : StoreFailure("deleting the key", rc, true);
   }
   HKEY handle = nullptr;
   if (int status = OpenExisting(key, &handle))
@@ -270,7 +277,7 @@ int CommandDelete(const std::string &keyPath, const std::string *name) {
     fprintf(stderr, "vantrel-reg: no such value: %s in %s\n", name->c_str(), key.shown.c_str());
     return kExitMissing;
   }
-  return rc == ERROR_SUCCESS ? kExitOk : StoreFailure("deleting the value", rc);
+  return rc == ERROR_SUCCESS ? kExitOk : StoreFailure("deleting the value", rc, true);
 }
 
 int CommandExport(const std::string &keyPath) {

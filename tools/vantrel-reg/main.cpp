@@ -4,6 +4,7 @@
 #include "tools/vantrel-reg/commands.h"
 
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
 #include <string>
 #include <vector>
@@ -11,7 +12,7 @@
 namespace {
 
 const char kHelp[] =
-    "Usage: vantrel-reg [--db PATH] COMMAND ...\n"
+    "Usage: vantrel-reg [--db PATH] [--wait SECONDS] COMMAND ...\n"
     "\n"
     "Reads and changes Vantrel's settings store. Safe to use while Vantrel runs.\n"
     "\n"
@@ -35,7 +36,14 @@ const char kHelp[] =
     "lines, and an empty line.\n"
     "\n"
     "Database: --db PATH, else $VANTREL_REGISTRY, else\n"
-    "$XDG_CONFIG_HOME/vantrel/registry.db ($HOME/.config when unset).\n"
+    "$XDG_CONFIG_HOME/vantrel/registry.db ($HOME/.config when unset). A file that\n"
+    "is not a Vantrel settings database is never changed: every command fails.\n"
+    "A damaged one is kept aside as PATH.damaged-DATE-TIME and a fresh one made\n"
+    "with what could still be read from it; stderr says so.\n"
+    "\n"
+    "--wait SECONDS: how long a change waits while another process holds the\n"
+    "database (default 10); after that the change is not made and the exit\n"
+    "status is 3.\n"
     "\n"
     "Exit status: 0 done; 1 the key or value does not exist; 2 usage error;\n"
     "3 the settings store failed or could not keep the change.\n";
@@ -45,10 +53,43 @@ int Usage(const char *message) {
   return kExitUsage;
 }
 
+using Command = int (*)(const std::vector<std::string> &args);
+
+int RunList(const std::vector<std::string> &a) { return CommandList(a[1]); }
+int RunGet(const std::vector<std::string> &a) { return CommandGet(a[1], a[2]); }
+int RunSetDword(const std::vector<std::string> &a) { return CommandSetDword(a[1], a[2], a[4]); }
+int RunSetText(const std::vector<std::string> &a) { return CommandSetText(a[1], a[2], a[4]); }
+int RunDelete(const std::vector<std::string> &a) {
+  return CommandDelete(a[1], a.size() == 3 ? &a[2] : nullptr);
+}
+int RunExport(const std::vector<std::string> &a) {
+  return CommandExport(a.size() == 2 ? a[1] : "HKLM");
+}
+
+// The command named by the arguments, or null for a usage error.
+Command Pick(const std::vector<std::string> &args) {
+  const std::string &cmd = args[0];
+  size_t n = args.size();
+  if (cmd == "list" && n == 2)
+    return RunList;
+  if (cmd == "get" && n == 3)
+    return RunGet;
+  if (cmd == "set" && n == 5 && args[3] == "--dword")
+    return RunSetDword;
+  if (cmd == "set" && n == 5 && args[3] == "--sz")
+    return RunSetText;
+  if (cmd == "delete" && (n == 2 || n == 3))
+    return RunDelete;
+  if (cmd == "export" && n <= 2)
+    return RunExport;
+  return nullptr;
+}
+
 } // namespace
 
 int main(int argc, char **argv) {
   std::vector<std::string> args;
+  int waitMs = 10000;
   for (int i = 1; i < argc; ++i) {
     std::string arg = argv[i];
     if (arg == "--help" || arg == "-h") {
@@ -61,24 +102,32 @@ int main(int argc, char **argv) {
       RegistryUseDatabase(argv[++i]);
       continue;
     }
+    if (arg == "--wait" && args.empty()) {
+      char *end = nullptr;
+      double seconds = i + 1 < argc ? strtod(argv[i + 1], &end) : -1;
+      if (i + 1 >= argc || !*argv[i + 1] || *end || !(seconds >= 0 && seconds <= 3600))
+        return Usage("--wait needs a number of seconds (0 to 3600)");
+      waitMs = static_cast<int>(seconds * 1000);
+      ++i;
+      continue;
+    }
     args.push_back(arg);
   }
   if (args.empty())
     return Usage("no command given");
   const std::string &cmd = args[0];
-  size_t n = args.size();
-  if (cmd == "list" && n == 2)
-    return CommandList(args[1]);
-  if (cmd == "get" && n == 3)
-    return CommandGet(args[1], args[2]);
-  if (cmd == "set" && n == 5 && args[3] == "--dword")
-    return CommandSetDword(args[1], args[2], args[4]);
-  if (cmd == "set" && n == 5 && args[3] == "--sz")
-    return CommandSetText(args[1], args[2], args[4]);
-  if (cmd == "delete" && (n == 2 || n == 3))
-    return CommandDelete(args[1], n == 3 ? &args[2] : nullptr);
-  if (cmd == "export" && n <= 2)
-    return CommandExport(n == 2 ? args[1] : "HKLM");
+  if (auto run = Pick(args)) {
+    // A change is made in the file or not at all: nothing is kept in
+    // memory for later, since this process ends right after.
+    RegistryConfigureWrites(waitMs, false);
+    RegistryStatus status = RegistryGetStatus();
+    if (status.refused) {
+      fprintf(stderr, "vantrel-reg: the settings database cannot be used: %s\n",
+              status.problem.c_str());
+      return kExitStore;
+    }
+    return run(args);
+  }
   if (cmd == "list" || cmd == "get" || cmd == "set" || cmd == "delete" || cmd == "export")
     return Usage(("wrong arguments for " + cmd).c_str());
   return Usage(("unknown command: " + cmd).c_str());

@@ -1,0 +1,212 @@
+// Changes the file cannot take now (a full disk, another process holding the
+// database) are kept in memory and seen by this run's reads, written back in
+// order once the file takes them again, and told to the person once each
+// time; the tool never reports such a change as done. Opening and reading
+// never wait for another process.
+#include "app/settings_store.h"
+#include "platform/window.h"
+#include "tests/registry/registry_test_support.h"
+
+#include <csignal>
+#include <sys/resource.h>
+#include <sys/stat.h>
+
+#include <algorithm>
+#include <atomic>
+#include <functional>
+#include <unistd.h>
+
+namespace {
+
+const std::string kKey = "HKLM\\Software\\Vantrel";
+
+// While it lives, no file of this process (or of a child started meanwhile)
+// grows past the size the largest of `files` has now: to the database, as
+// good as a full disk.
+class DiskFull {
+public:
+  explicit DiskFull(const std::vector<std::string> &files) {
+    off_t largest = 0;
+    for (const std::string &f : files) {
+      struct stat st;
+      if (stat(f.c_str(), &st) == 0)
+        largest = std::max(largest, st.st_size);
+    }
+    getrlimit(RLIMIT_FSIZE, &saved_);
+    oldHandler_ = signal(SIGXFSZ, SIG_IGN);
+    struct rlimit limit = saved_;
+    limit.rlim_cur = static_cast<rlim_t>(largest);
+    setrlimit(RLIMIT_FSIZE, &limit);
+  }
+  ~DiskFull() {
+    setrlimit(RLIMIT_FSIZE, &saved_);
+    signal(SIGXFSZ, oldHandler_);
+  }
+
+private:
+  struct rlimit saved_;
+  sighandler_t oldHandler_;
+};
+
+std::atomic<int> g_boxes{0};
+std::atomic<int> g_readInBox{0};
+
+// Counts the boxes; reading a setting from inside proves the box is not
+// asked for while the registry is locked.
+int CountBox(HWND, LPCWSTR, LPCWSTR, UINT, void *) {
+  ++g_boxes;
+  g_readInBox = SettingsStore::ReadDword(u"Keyclicks", -1);
+  return IDOK;
+}
+
+class UnsavedTest : public RegistryTest {
+protected:
+  void SetUp() override {
+    RegistryTest::SetUp();
+    g_boxes = 0;
+    SetMessageBoxPresenter(CountBox, nullptr);
+  }
+  void TearDown() override {
+    SetMessageBoxPresenter(nullptr, nullptr);
+    RegistryTest::TearDown();
+  }
+  // What another process finds in the file.
+  std::string FileHas(const std::string &name) {
+    ToolResult r = RunTool({"get", kKey, name}, DbPath());
+    return r.status == 0 ? r.out : "exit " + std::to_string(r.status);
+  }
+  DiskFull Full() { return DiskFull({DbPath(), DbPath() + "-wal"}); }
+};
+
+TEST_F(UnsavedTest, AFullDiskKeepsChangesUntilItHasRoomAndTellsOncePerStretch) {
+  SettingsStore::WriteDword(u"Keyclicks", 1);
+  SettingsStore::WriteString(u"COMPORT", u"COM1:");
+  {
+    DiskFull full = Full();
+    SettingsStore::WriteDword(u"Keyclicks", 0);
+    SettingsStore::WriteString(u"COMPORT", u"COM5:");
+    SettingsStore::WriteDword(u"Serial No", 77);
+    // This run sees its changes; the file does not have them yet.
+    EXPECT_EQ(SettingsStore::ReadDword(u"Keyclicks", 1), 0);
+    WCHAR text[kSettingTextUnits];
+    EXPECT_EQ(SettingsStore::ReadString(u"COMPORT", text), 1);
+    EXPECT_EQ(std::u16string(text), u"COM5:");
+    RegistryStatus status = RegistryGetStatus();
+    EXPECT_TRUE(status.inMemory);
+    EXPECT_EQ(status.unsavedChanges, 3u);
+    EXPECT_EQ(g_boxes.load(), 1);
+    EXPECT_EQ(g_readInBox.load(), 0);
+    EXPECT_EQ(FileHas("Keyclicks"), "Keyclicks\tREG_DWORD\t1\n");
+
+    // The tool fails rather than report a change it could not make.
+    ToolResult set = RunTool({"set", kKey, "Build No", "--dword", "5"}, DbPath());
+    EXPECT_EQ(set.status, 3);
+    EXPECT_NE(set.err.find("not saved"), std::string::npos) << set.err;
+  }
+  // Room again: the next change writes everything kept, in order.
+  SettingsStore::WriteDword(u"Build No", 9);
+  EXPECT_FALSE(RegistryGetStatus().inMemory);
+  EXPECT_EQ(FileHas("Keyclicks"), "Keyclicks\tREG_DWORD\t0\n");
+  EXPECT_EQ(FileHas("COMPORT"), "COMPORT\tREG_SZ\tCOM5:\n");
+  EXPECT_EQ(FileHas("Serial No"), "Serial No\tREG_DWORD\t77\n");
+  EXPECT_EQ(FileHas("Build No"), "Build No\tREG_DWORD\t9\n");
+  EXPECT_EQ(g_boxes.load(), 1);
+
+  // A new stretch is told again; a flush ends it without another write.
+  {
+    DiskFull full = Full();
+    SettingsStore::WriteDword(u"Keyclicks", 1);
+    SettingsStore::WriteDword(u"Keyclicks", 0);
+    EXPECT_FALSE(RegistryFlush(0));
+  }
+  EXPECT_EQ(g_boxes.load(), 2);
+  EXPECT_TRUE(RegistryFlush(1000));
+  EXPECT_EQ(FileHas("Keyclicks"), "Keyclicks\tREG_DWORD\t0\n");
+  EXPECT_EQ(RegistryGetStatus().unsavedChanges, 0u);
+}
+
+TEST_F(UnsavedTest, AnotherProcessHoldingTheDatabaseStallsNeitherOpeningNorReading) {
+  SettingsStore::WriteDword(u"Keyclicks", 1);
+  SettingsStore::WriteDword(u"Gone", 3);
+  RegistryUseDatabase(DbPath()); // opened again below, as at start-up
+  HeldDatabase held(DbPath());
+  ASSERT_TRUE(held.holding());
+
+  std::string err = CaptureStderr([] {
+    EXPECT_EQ(SettingsStore::ReadDword(u"Keyclicks", 5), 1);
+    EXPECT_FALSE(RegistryGetStatus().inMemory);
+  });
+  EXPECT_EQ(err, "");
+  ToolResult get = RunTool({"get", kKey, "Keyclicks"}, DbPath());
+  EXPECT_EQ(get.status, 0);
+  EXPECT_EQ(get.out, "Keyclicks\tREG_DWORD\t1\n");
+  EXPECT_EQ(get.err, "");
+
+  // Changes are kept, in order, and this run reads them back.
+  err = CaptureStderr([] {
+    SettingsStore::WriteDword(u"Keyclicks", 0);
+    SettingsStore::WriteDword(u"Keyclicks", 2);
+    HKEY key = nullptr;
+    ASSERT_EQ(RegOpenKeyExW(HKEY_LOCAL_MACHINE, u"Software\\Vantrel", 0, KEY_ALL_ACCESS, &key),
+              ERROR_SUCCESS);
+    EXPECT_EQ(RegDeleteValueW(key, u"Gone"), ERROR_SUCCESS);
+    RegCloseKey(key);
+    SettingsStore::WriteString(u"COMPORT", u"COM3:");
+  });
+  EXPECT_NE(err.find("held by another process"), std::string::npos) << err;
+  EXPECT_EQ(SettingsStore::ReadDword(u"Keyclicks", 5), 2);
+  EXPECT_EQ(ReadStored(u"Software\\Vantrel", u"Gone").rc, ERROR_FILE_NOT_FOUND);
+  EXPECT_EQ(ReadStored(u"Software\\Vantrel", u"COMPORT").bytes, TextBytes(u"COM3:"));
+  EXPECT_EQ(RegistryGetStatus().unsavedChanges, 4u);
+  EXPECT_EQ(FileHas("Keyclicks"), "Keyclicks\tREG_DWORD\t1\n");
+
+  held.Release();
+  EXPECT_TRUE(RegistryFlush(2000)) << RegistryGetStatus().problem;
+  EXPECT_FALSE(RegistryGetStatus().inMemory);
+  EXPECT_EQ(FileHas("Keyclicks"), "Keyclicks\tREG_DWORD\t2\n");
+  EXPECT_EQ(FileHas("Gone"), "exit 1");
+  EXPECT_EQ(FileHas("COMPORT"), "COMPORT\tREG_SZ\tCOM3:\n");
+}
+
+// Polls `done` for up to `seconds`; true once it holds.
+bool Eventually(const std::function<bool()> &done, int seconds) {
+  for (int i = 0; i < seconds * 20; ++i) {
+    if (done())
+      return true;
+    usleep(50000);
+  }
+  return done();
+}
+
+TEST_F(UnsavedTest, ALockHeldLongIsToldOnceAndTheRetryWritesBackByItself) {
+  SettingsStore::WriteDword(u"Keyclicks", 1);
+  HeldDatabase held(DbPath());
+  ASSERT_TRUE(held.holding());
+  SettingsStore::WriteDword(u"Keyclicks", 0);
+  SettingsStore::WriteDword(u"Serial No", 5);
+  // A moment's lock is not worth a box; one held for seconds is, once.
+  EXPECT_EQ(g_boxes.load(), 0);
+  EXPECT_TRUE(Eventually([] { return g_boxes.load() > 0; }, 20));
+  EXPECT_EQ(g_readInBox.load(), 0);
+  held.Release();
+  EXPECT_TRUE(Eventually([] { return RegistryGetStatus().unsavedChanges == 0; }, 20));
+  EXPECT_EQ(FileHas("Keyclicks"), "Keyclicks\tREG_DWORD\t0\n");
+  EXPECT_EQ(FileHas("Serial No"), "Serial No\tREG_DWORD\t5\n");
+  EXPECT_EQ(g_boxes.load(), 1);
+}
+
+TEST_F(UnsavedTest, TheToolSaysWhyItWaitsAndFailsWhenTheDatabaseStaysHeld) {
+  ASSERT_EQ(RunTool({"set", kKey, "Keyclicks", "--dword", "1"}, DbPath()).status, 0);
+  HeldDatabase held(DbPath());
+  ASSERT_TRUE(held.holding());
+  ToolResult set = RunTool({"--wait", "0.5", "set", kKey, "Keyclicks", "--dword", "0"}, DbPath());
+  EXPECT_EQ(set.status, 3);
+  EXPECT_NE(set.err.find("waiting for the settings database"), std::string::npos) << set.err;
+  EXPECT_NE(set.err.find("not saved"), std::string::npos) << set.err;
+  ToolResult gone = RunTool({"--wait", "0", "delete", kKey, "Keyclicks"}, DbPath());
+  EXPECT_EQ(gone.status, 3);
+  held.Release();
+  EXPECT_EQ(FileHas("Keyclicks"), "Keyclicks\tREG_DWORD\t1\n");
+}
+
+} // namespace
