@@ -254,11 +254,12 @@ std::vector<std::string> ProgramEnvironment(const std::string &root) {
           "PULSE_SERVER=unix:" + root + "/no-sound-server"};
 }
 
-std::unique_ptr<Child> StartKeyboardIn(const std::string &root, const std::vector<std::string> &env) {
+std::unique_ptr<Child> StartKeyboardIn(const std::string &kbdExe, const std::string &root,
+                                       const std::vector<std::string> &env) {
   std::error_code ignored;
   fs::remove(root + "/dev/COM3", ignored);
   auto kbd = std::make_unique<Child>(
-      std::vector<std::string>{VANTREL_KBD_EXE, "--port", "COM3", "--devices", root + "/dev", "--log",
+      std::vector<std::string>{kbdExe, "--port", "COM3", "--devices", root + "/dev", "--log",
                                root + "/kbd.log", "--heartbeat", "200"},
       env, root + "/kbd.out");
   WaitFor([&] { return fs::exists(root + "/dev/COM3"); }, std::chrono::seconds(10));

@@ -99,10 +99,11 @@ void SetRememberedTimeouts(const std::vector<int> &valuesAndEngaged);
 // trace ("trace.log") and typed keys ("inject.log"), offscreen, and no
 // buses or sound server, so that it never keeps the real machine awake.
 std::vector<std::string> ProgramEnvironment(const std::string &root);
-// vantrel-kbd on COM3 in root/dev, logging to root/kbd.log, with a quick
-// heartbeat so that a connection is made as fast as the program allows;
-// waits until its port is offered.
-std::unique_ptr<Child> StartKeyboardIn(const std::string &root, const std::vector<std::string> &env);
+// The emulator `kbd` (vantrel-kbd) on COM3 in root/dev, logging to
+// root/kbd.log, with a quick heartbeat so that a connection is made as fast
+// as the program allows; waits until its port is offered.
+std::unique_ptr<Child> StartKeyboardIn(const std::string &kbd, const std::string &root,
+                                       const std::vector<std::string> &env);
 // Whether the emulator's log shows a DISCONNECT packet received after the
 // last time the port was opened.
 bool DisconnectAfterLastOpen(const std::string &kbdLog);

@@ -126,7 +126,7 @@ TEST(QuitRepeat, FiftyQuitsWhileConnectedEndCleanly) {
   for (int i = 0; i < kLanes; ++i) {
     threads.emplace_back([&lanes, i] {
       Lane &lane = *lanes[i];
-      auto kbd = StartKeyboardIn(lane.box->root(), lane.env);
+      auto kbd = StartKeyboardIn(VANTREL_KBD_EXE, lane.box->root(), lane.env);
       for (int run = i; lane.connectedQuits < kQuitsPerLane; run += kLanes)
         if (!lane.Run(run))
           break;

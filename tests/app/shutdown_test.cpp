@@ -113,7 +113,7 @@ protected:
 };
 
 TEST_F(Ending, QuitAndQuitSignalsWhileConnectedDisconnectAndRestoreTheTimeouts) {
-  auto kbd = StartKeyboardIn(box_.root(), env_);
+  auto kbd = StartKeyboardIn(VANTREL_KBD_EXE, box_.root(), env_);
   const std::vector<std::pair<std::string, int>> ways = {
       {"--quit", 0}, {"SIGTERM", SIGTERM}, {"SIGINT", SIGINT}, {"SIGHUP", SIGHUP}};
   for (const auto &[name, signal] : ways) {
@@ -134,7 +134,7 @@ TEST_F(Ending, QuitAndQuitSignalsWhileConnectedDisconnectAndRestoreTheTimeouts) 
 }
 
 TEST_F(Ending, WindowCloseButtonWhileConnectedDisconnectsAndRestoresTheTimeouts) {
-  auto kbd = StartKeyboardIn(box_.root(), env_);
+  auto kbd = StartKeyboardIn(VANTREL_KBD_EXE, box_.root(), env_);
   const int code = RunInChild([this] {
     if (!ConnectedAfter(0, 30s))
       return;
@@ -155,7 +155,7 @@ TEST_F(Ending, WindowCloseButtonWhileConnectedDisconnectsAndRestoresTheTimeouts)
 }
 
 TEST_F(Ending, ResetComPortRestartWhileConnectedDisconnectsAndRestoresFirst) {
-  auto kbd = StartKeyboardIn(box_.root(), env_);
+  auto kbd = StartKeyboardIn(VANTREL_KBD_EXE, box_.root(), env_);
   const std::string mark = Path("restarted");
   const int code = RunInChild(
       [this] {
