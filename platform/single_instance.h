@@ -10,11 +10,17 @@
 
 // True when this process is the first instance: it now owns the socket (a
 // socket left behind by a crashed instance is taken over). False when
-// another instance runs: the request ("show" or "connect") has been handed to
-// it, and the caller should exit with code 0. When the socket can be neither
-// claimed nor reached, this instance runs on alone (true).
+// another instance of this user runs: the request ("show" or "connect") has
+// been handed to it, and the caller should exit with code 0. This instance
+// runs on alone (true, without the check) when the socket can be neither
+// claimed nor reached, when its folder is not the user's private folder, or
+// when another user's listener answers on it; stderr and the trace say why.
+// The socket lives in $XDG_RUNTIME_DIR, else in /tmp/vantrel-<uid> (created
+// with mode 0700). Requests from other users are refused, with a trace.
 bool SingleInstanceClaim(const char *request = SINGLE_INSTANCE_SHOW);
-// The same on a socket of the given name (for tests and tools).
+// The same on a socket of the given name: a name without a slash lives in
+// the folder above, a path is used as it stands (its folder must be the
+// user's and private too).
 bool SingleInstanceClaimNamed(const char *name, const char *request);
 // Stops listening (the next launch becomes the first instance).
 void SingleInstanceRelease();

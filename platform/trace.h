@@ -1,7 +1,9 @@
 // Debug trace output. NKDbgPrintfW formats like wsprintfW and writes the text
 // to the place named by VANTREL_TRACE ("stderr" or a file path; nothing when
 // unset). Each call's text is written whole, so lines from the two threads
-// never mix; a trailing "\r\n" becomes a plain line end.
+// never mix; a trailing "\r\n" becomes a plain line end. A trace file is
+// created readable by the user alone (mode 0600); a symbolic link or another
+// user's file is not used (stderr says so).
 #pragma once
 
 #include "platform/wintypes.h"

@@ -14,6 +14,7 @@ packages=(
   libpulse-dev
   xauth
   clang libclang-rt-14-dev
+  passwd
 )
 
 missing=()

@@ -2,6 +2,7 @@
 // first trace call; when tracing is off, a call costs one atomic load and
 // nothing is formatted.
 #include "platform/trace.h"
+#include "platform/core/private_paths.h"
 #include "platform/text.h"
 
 #include <atomic>
@@ -10,7 +11,6 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
-#include <fcntl.h>
 #include <mutex>
 #include <string>
 #include <unistd.h>
@@ -35,8 +35,11 @@ void OpenDestination() {
   if (strcmp(where, "stderr") == 0) {
     gTraceFd = STDERR_FILENO;
   } else {
-    gTraceFd = open(where, O_WRONLY | O_CREAT | O_APPEND | O_CLOEXEC, 0644);
-
+    // The trace holds every key typed: a file of the user's alone.
+    std::string why;
+    gTraceFd = OpenPrivateAppend(where, &why);
+    if (gTraceFd < 0)
+      fprintf(stderr, "vantrel: trace file %s not used: %s\n", where, why.c_str());
   }
   if (gTraceFd >= 0)
     gEnabled.store(true, std::memory_order_relaxed);

@@ -1,6 +1,7 @@
 // The `log` injection backend (see log_backend.h).
 #include "platform/inject/log_backend.h"
 
+#include "platform/core/private_paths.h"
 #include "platform/inject/kept_backends.h"
 #include "platform/trace.h"
 
@@ -9,6 +10,7 @@
 #include <cstring>
 #include <mutex>
 #include <string>
+#include <unistd.h>
 
 namespace {
 
@@ -103,9 +105,16 @@ const InjectOps *LogInjectOpen(const char *path) {
   FILE *out = stdout;
   bool owns = false;
   if (path && *path) {
-    out = fopen(path, "ae");
+    // The log holds every key typed: a file of the user's alone.
+    std::string why;
+    int fd = OpenPrivateAppend(path, &why);
+    out = fd >= 0 ? fdopen(fd, "a") : nullptr;
     if (!out) {
-      PlatformTrace("inject: log file %s cannot be opened: %s", path, strerror(errno));
+      if (fd >= 0) {
+        why = strerror(errno);
+        close(fd);
+      }
+      ReportRefusal("inject: log file " + std::string(path) + " cannot be opened: " + why);
       return nullptr;
     }
     owns = true;

@@ -12,8 +12,10 @@
 #include "platform/inject.h"
 
 // Opens the backend writing to stdout (path null or empty) or appending to the
-// file at path. Returns a table owned by the backend, valid until
-// LogInjectClose; nullptr when the file cannot be opened (a trace line says why).
+// file at path, created readable by the user alone (mode 0600); a symbolic
+// link or another user's file is refused. Returns a table owned by the
+// backend, valid until LogInjectClose; nullptr when the file cannot be opened
+// (stderr and a trace line say why).
 const InjectOps *LogInjectOpen(const char *path);
 // Closes the file (not stdout); later calls through the table write nothing.
 // The table stays allocated so that a call racing with the close is harmless.

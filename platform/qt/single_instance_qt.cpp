@@ -1,7 +1,11 @@
-// One instance per user: a local socket named after the user. The first
-// instance listens; a later one connects, sends its request as one line and
-// ends. A socket file left by a crashed instance refuses connections and is
-// removed before listening again.
+// One instance per user: a local socket named after the user, in the user's
+// private runtime folder. The first instance listens; a later one connects,
+// sends its request as one line and ends. Both sides check who is at the
+// other end (SO_PEERCRED): a launch hands its request only to an instance of
+// its own user, and an instance takes requests only from its own user. A
+// socket file left by a crashed instance refuses connections and is removed
+// before listening again.
+#include "platform/core/private_paths.h"
 #include "platform/qt/qt_internal.h"
 #include "platform/single_instance.h"
 
@@ -9,8 +13,11 @@
 #include <QLocalServer>
 #include <QLocalSocket>
 
-#include <cstdlib>
+#include <cerrno>
+#include <cstring>
 #include <string>
+#include <sys/socket.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 namespace {
@@ -19,13 +26,46 @@ QLocalServer *gServer = nullptr;
 SingleInstanceHandler gHandler = nullptr;
 void *gHandlerContext = nullptr;
 
-QString DefaultName() {
-  // In the user's private runtime folder when there is one, so no other
-  // user can take the name first.
-  const char *runtime = std::getenv("XDG_RUNTIME_DIR");
-  if (runtime && *runtime)
-    return QString::fromLocal8Bit(runtime) + QStringLiteral("/vantrel-instance");
-  return QStringLiteral("vantrel-instance-%1").arg(getuid());
+enum class HandOverResult { NoAnswer, Handed, OtherUser };
+
+// The user at the other end of a connected local socket; -1 when unknown.
+long PeerUid(const QLocalSocket &socket) {
+  ucred cred{};
+  socklen_t size = sizeof cred;
+  int fd = static_cast<int>(socket.socketDescriptor());
+  if (fd < 0 || getsockopt(fd, SOL_SOCKET, SO_PEERCRED, &cred, &size) != 0)
+    return -1;
+  return static_cast<long>(cred.uid);
+}
+
+bool PeerIsThisUser(const QLocalSocket &socket, long *uid) {
+  *uid = PeerUid(socket);
+  return *uid == static_cast<long>(geteuid());
+}
+
+// The socket's path: a name holding a slash is a path as it stands, any other
+// name lives in the user's runtime folder. Either way its folder must be the
+// user's and private, so that no other user can put a socket there first.
+// Returns "" with the reason in *why when it is not.
+std::string SocketPath(const std::string &name, std::string *why) {
+  const size_t slash = name.rfind('/');
+  if (slash == std::string::npos) {
+    const std::string folder = UserRuntimeFolder(why);
+    return folder.empty() ? "" : folder + "/" + name;
+  }
+  const std::string folder = slash == 0 ? "/" : name.substr(0, slash);
+  struct stat st;
+  std::string reason;
+  if (stat(folder.c_str(), &st) != 0)
+    reason = strerror(errno);
+  else if (FolderIsSafe(st, FolderNeed::Private, &reason))
+    return name;
+  *why = folder + " " + reason;
+  return "";
+}
+
+void RunAlone(const std::string &why) {
+  ReportRefusal("single instance: " + why + "; running without the single-instance check");
 }
 
 void Deliver(const QByteArray &line) {
@@ -45,18 +85,41 @@ void Deliver(const QByteArray &line) {
   }
 }
 
-bool HandOver(const QString &name, const char *request) {
+HandOverResult HandOver(const QString &name, const char *request, long *peer) {
   QLocalSocket socket;
   socket.connectToServer(name);
   if (!socket.waitForConnected(1000))
-    return false;
+    return HandOverResult::NoAnswer;
+  if (!PeerIsThisUser(socket, peer)) {
+    socket.abort(); // nothing is said to another user's listener
+    return HandOverResult::OtherUser;
+  }
   socket.write(QByteArray(request) + '\n');
   socket.flush();
   socket.waitForBytesWritten(1000);
   // The first instance answers once it has read the request.
   socket.waitForReadyRead(2000);
   socket.disconnectFromServer();
-  return true;
+  return HandOverResult::Handed;
+}
+
+// Hands the request over when this user's instance answers on `name`.
+// Returns true when it did; false when nobody answers (*alone stays false)
+// or when another user's listener answers (*alone = true: said, and this
+// launch runs without the check).
+bool HandedOver(const QString &name, const char *request, bool *alone) {
+  long peer = -1;
+  switch (HandOver(name, request, &peer)) {
+  case HandOverResult::Handed:
+    return true;
+  case HandOverResult::OtherUser:
+    RunAlone(name.toStdString() + " is served by another user (uid " + std::to_string(peer) + ")");
+    *alone = true;
+    return false;
+  case HandOverResult::NoAnswer:
+    break;
+  }
+  return false;
 }
 
 } // namespace
@@ -64,20 +127,32 @@ bool HandOver(const QString &name, const char *request) {
 bool SingleInstanceClaimNamed(const char *name, const char *request) {
   if (!QCoreApplication::instance() || gServer)
     return true;
-  QString socketName = QString::fromUtf8(name);
-  if (HandOver(socketName, request ? request : SINGLE_INSTANCE_SHOW))
+  if (!request)
+    request = SINGLE_INSTANCE_SHOW;
+  std::string why;
+  const std::string path = SocketPath(name, &why);
+  if (path.empty()) {
+    RunAlone("the instance socket's folder " + why);
+    return true;
+  }
+  const QString socketName = QString::fromStdString(path);
+  bool alone = false;
+  if (HandedOver(socketName, request, &alone))
     return false;
+  if (alone)
+    return true;
   auto *server = new QLocalServer;
   server->setSocketOptions(QLocalServer::UserAccessOption);
   if (!server->listen(socketName)) {
     // Either a crashed instance left its socket file or another launch just
     // won the race: ask again before taking the name over.
-    if (HandOver(socketName, request ? request : SINGLE_INSTANCE_SHOW)) {
+    if (HandedOver(socketName, request, &alone)) {
       delete server;
       return false;
     }
-    QLocalServer::removeServer(socketName);
-    if (!server->listen(socketName)) {
+    if (!alone)
+      QLocalServer::removeServer(socketName);
+    if (alone || !server->listen(socketName)) {
       delete server; // cannot claim nor reach: run alone
       return true;
     }
@@ -85,6 +160,14 @@ bool SingleInstanceClaimNamed(const char *name, const char *request) {
   QObject::connect(server, &QLocalServer::newConnection, server, [server] {
     while (QLocalSocket *client = server->nextPendingConnection()) {
       QObject::connect(client, &QLocalSocket::disconnected, client, &QObject::deleteLater);
+      long peer = -1;
+      if (!PeerIsThisUser(*client, &peer)) {
+        ReportRefusal("single instance: refused a request from another user (uid " +
+                      std::to_string(peer) + ")");
+        client->abort();
+        client->deleteLater();
+        continue;
+      }
       QObject::connect(client, &QLocalSocket::readyRead, client, [client] {
         while (client->canReadLine()) {
           QByteArray line = client->readLine(256);
@@ -100,7 +183,7 @@ bool SingleInstanceClaimNamed(const char *name, const char *request) {
 }
 
 bool SingleInstanceClaim(const char *request) {
-  return SingleInstanceClaimNamed(DefaultName().toUtf8().constData(), request);
+  return SingleInstanceClaimNamed("vantrel-instance", request);
 }
 
 void SingleInstanceRelease() {

@@ -205,9 +205,9 @@ HANDLE OpenComPort(int index, DWORD access) {
   bool wantRead = access & GENERIC_READ, wantWrite = access & GENERIC_WRITE;
   if (!wantRead && !wantWrite)
     wantRead = wantWrite = true;
-  std::string path = ComDevicePath(index);
   int flags = O_NOCTTY | O_NONBLOCK | O_CLOEXEC | (wantRead && wantWrite ? O_RDWR : wantWrite ? O_WRONLY : O_RDONLY);
-  int fd = ::open(path.c_str(), flags);
+  std::string path;
+  int fd = OpenComDevice(index, flags, &path);
   if (fd < 0) {
     int err = errno;
     return RefuseOpen(index, path, err == EBUSY ? ERROR_SHARING_VIOLATION : ErrorFromErrno(err), strerror(err));

@@ -39,6 +39,7 @@ int FuzzLanguageFile(const uint8_t *data, size_t size) {
   (void)ready;
   fuzz::WriteInstallFile("Fuzz.lang", data, size);
   fuzz::ResetGlobals();
+  ResetUiStrings(); // a load keeps earlier strings; free any from another entry
   fuzz::FormatTraces(true); // each string is traced as it is loaded
   fuzz::Require(LoadUiStrings(), "an existing language file loads");
   fuzz::FormatTraces(false);

@@ -10,6 +10,7 @@
 #include <cstdlib>
 #include <fstream>
 #include <string>
+#include <sys/stat.h>
 #include <unistd.h>
 #include <vector>
 
@@ -105,6 +106,30 @@ TEST_F(LogBackendTest, ALogFileIsAppendedToNotReplaced) {
   second->keybdEvent(second->self, 'C', 0, 4, 1);
   ASSERT_EQ(Lines(path_).size(), 2u);
   EXPECT_NE(Lines(path_)[1].find("\"vk\":66"), std::string::npos);
+}
+
+// The log records every key typed: it is the user's alone, and a symbolic
+// link planted at its path is not followed.
+TEST(LogBackendFile, IsCreatedForTheUserAloneAndNeverThroughALink) {
+  const std::string path = TempPath("inject-private");
+  const std::string link = path + ".link";
+  unlink(path.c_str());
+  unlink(link.c_str());
+  const mode_t savedMask = umask(022);
+  const InjectOps *ops = LogInjectOpen(path.c_str());
+  umask(savedMask);
+  ASSERT_NE(ops, nullptr);
+  ops->keybdEvent(ops->self, 'A', 0, 4, 1);
+  LogInjectClose(ops);
+  struct stat st;
+  ASSERT_EQ(stat(path.c_str(), &st), 0);
+  EXPECT_EQ(st.st_mode & 0777, 0600u);
+
+  ASSERT_EQ(symlink(path.c_str(), link.c_str()), 0);
+  EXPECT_EQ(LogInjectOpen(link.c_str()), nullptr);
+  EXPECT_EQ(Lines(path).size(), 1u);
+  unlink(link.c_str());
+  unlink(path.c_str());
 }
 
 // Trace lines captured during backend selection.

@@ -1,10 +1,12 @@
-// The serial port's time-outs measured on a pseudo-terminal, and what a
-// port does when its other side goes away or its handle is closed. Margins
-// are generous; the tests run alone.
+// The serial port's time-outs measured on a pseudo-terminal, what a port
+// does when its other side goes away or its handle is closed, and which
+// links it refuses to open. Margins are generous; the tests run alone.
 #include "tests/link_protocol/link_test_support.h"
 
 #include <ctime>
+#include <sys/stat.h>
 #include <thread>
+#include <unistd.h>
 
 namespace linktest {
 namespace {
@@ -198,6 +200,69 @@ TEST_F(SerialPort, MissingOrDanglingLinkIsAMissingPort) {
   ASSERT_EQ(symlink("/dev/null", plain.c_str()), 0);
   EXPECT_EQ(CreateFileW(u"COM5:", GENERIC_READ | GENERIC_WRITE, 0, nullptr, OPEN_EXISTING, 0, nullptr),
             INVALID_HANDLE_VALUE);
+}
+
+HANDLE OpenCom3() {
+  return CreateFileW(u"COM3:", GENERIC_READ | GENERIC_WRITE, 0, nullptr, OPEN_EXISTING, 0, nullptr);
+}
+
+// Whatever a port delivers is typed into the user's session, so a link is
+// used only where no other local user can have put it; a refused link reads
+// as a missing port, with the reason in the trace.
+class RefusedLink : public SerialPort {
+protected:
+  void ExpectRefused(const std::string &why) {
+    traces.clear();
+    HANDLE h = OpenCom3();
+    EXPECT_EQ(h, INVALID_HANDLE_VALUE);
+    if (h != INVALID_HANDLE_VALUE)
+      CloseHandle(h);
+    EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_FILE_NOT_FOUND));
+    bool said = false;
+    for (const std::string &t : traces)
+      said |= t.find(why) != std::string::npos;
+    EXPECT_TRUE(said) << "no trace saying \"" << why << "\"";
+  }
+  void ExpectOpens() {
+    HANDLE h = OpenCom3();
+    EXPECT_NE(h, INVALID_HANDLE_VALUE);
+    if (h != INVALID_HANDLE_VALUE)
+      CloseHandle(h);
+  }
+};
+
+TEST_F(RefusedLink, FolderThatOthersCanWriteTo) {
+  ASSERT_EQ(chmod(devices.c_str(), 0777), 0);
+  ExpectRefused("can be written by other users (mode 0777)");
+  ASSERT_EQ(chmod(devices.c_str(), 0770), 0);
+  ExpectRefused("can be written by other users (mode 0770)");
+  // The user's own folder that only they can write to is fine, readable by
+  // others or not.
+  ASSERT_EQ(chmod(devices.c_str(), 0755), 0);
+  ExpectOpens();
+  ASSERT_EQ(chmod(devices.c_str(), 0700), 0);
+  ExpectOpens();
+}
+
+TEST_F(RefusedLink, FolderLinkOrDeviceOfAnotherUser) {
+  if (geteuid() != 0)
+    GTEST_SKIP() << "needs root to give a folder, a link and a device to another user";
+  const uid_t other = 65534;
+  const std::string link = devices + "/COM3";
+  ASSERT_EQ(chown(devices.c_str(), other, -1), 0);
+  ExpectRefused("belongs to another user (uid 65534)");
+  ASSERT_EQ(chown(devices.c_str(), 0, -1), 0);
+
+  ASSERT_EQ(lchown(link.c_str(), other, -1), 0);
+  ExpectRefused(link + " belongs to another user (uid 65534)");
+  ASSERT_EQ(lchown(link.c_str(), 0, -1), 0);
+
+  // The user's own link to another user's pseudo-terminal: a stale link
+  // whose number went to someone else's terminal.
+  ASSERT_EQ(chown(keyboard->slave.c_str(), other, -1), 0);
+  ExpectRefused("leads to a device of another user (uid 65534)");
+  ASSERT_EQ(chown(keyboard->slave.c_str(), 0, -1), 0);
+  ExpectOpens();
 }
 
 } // namespace

@@ -1,5 +1,6 @@
-// One instance per user: a stale socket file is taken over, and a second
-// process hands its request to the first and ends.
+// One instance per user: a stale socket file is taken over, a second
+// process hands its request to the first and ends, and a socket in a folder
+// another user could have written to is never talked to.
 #include "platform/single_instance.h"
 #include "tests/platform_qt/qt_test_support.h"
 
@@ -8,8 +9,11 @@
 #include <QTemporaryDir>
 #include <gtest/gtest.h>
 
+#include <cerrno>
+#include <cstdlib>
 #include <string>
 #include <sys/socket.h>
+#include <sys/stat.h>
 #include <sys/un.h>
 #include <unistd.h>
 
@@ -46,6 +50,46 @@ TEST(SingleInstance, StaleSocketIsTakenOverAndSecondLaunchHandsOver) {
 
   SingleInstanceRelease();
   SetSingleInstanceHandler(nullptr, nullptr);
+}
+
+// A listening socket at `path`, not accepting: what another user plants.
+int PlantListener(const std::string &path) {
+  int fd = socket(AF_UNIX, SOCK_STREAM | SOCK_NONBLOCK | SOCK_CLOEXEC, 0);
+  sockaddr_un addr{};
+  addr.sun_family = AF_UNIX;
+  std::snprintf(addr.sun_path, sizeof addr.sun_path, "%s", path.c_str());
+  EXPECT_EQ(bind(fd, reinterpret_cast<sockaddr *>(&addr), sizeof addr), 0);
+  EXPECT_EQ(listen(fd, 4), 0);
+  return fd;
+}
+
+TEST(SingleInstance, LaunchRunsAloneRatherThanTalkToAListenerOthersCouldPlant) {
+  QTemporaryDir dir;
+  ASSERT_EQ(chmod(dir.path().toUtf8().constData(), 0777), 0);
+  const std::string path = dir.filePath("instance").toStdString();
+  const int planted = PlantListener(path);
+  EXPECT_TRUE(SingleInstanceClaimNamed(path.c_str(), SINGLE_INSTANCE_CONNECT));
+  // Nobody knocked: the request went nowhere.
+  EXPECT_LT(accept(planted, nullptr, nullptr), 0);
+  EXPECT_EQ(errno, EAGAIN);
+  close(planted);
+  SingleInstanceRelease();
+}
+
+TEST(SingleInstance, SocketIsNotMadeInARuntimeFolderOthersCanEnter) {
+  QTemporaryDir dir;
+  ASSERT_EQ(chmod(dir.path().toUtf8().constData(), 0755), 0);
+  const char *saved = std::getenv("XDG_RUNTIME_DIR");
+  const std::string savedValue = saved ? saved : "";
+  setenv("XDG_RUNTIME_DIR", dir.path().toUtf8().constData(), 1);
+  EXPECT_TRUE(SingleInstanceClaim(SINGLE_INSTANCE_SHOW));
+  struct stat st;
+  EXPECT_NE(lstat(dir.filePath("vantrel-instance").toUtf8().constData(), &st), 0);
+  SingleInstanceRelease();
+  if (saved)
+    setenv("XDG_RUNTIME_DIR", savedValue.c_str(), 1);
+  else
+    unsetenv("XDG_RUNTIME_DIR");
 }
 
 } // namespace

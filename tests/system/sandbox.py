@@ -71,6 +71,10 @@ class Sandbox:
             "DBUS_SYSTEM_BUS_ADDRESS": "unix:path=" + os.path.join(self.dir, "no-bus"),
             "DBUS_SESSION_BUS_ADDRESS": "unix:path=" + os.path.join(self.dir, "no-bus"),
         }
+        # A sanitizer build's settings go through to the programs.
+        for name, value in os.environ.items():
+            if name.split("_")[0] in ("ASAN", "UBSAN", "LSAN", "TSAN"):
+                self.env[name] = value
         if trace:
             self.env["VANTREL_TRACE"] = self.trace
 

@@ -68,7 +68,9 @@ int main(int argc, char **argv) {
   CatchSignals();
   PtyLink link;
   std::string error;
-  if (!CreatePtyLink(DevicesFolder(opt.devices), opt.port, link, error)) {
+  bool shared = false;
+  const std::string folder = DevicesFolder(opt.devices, &shared);
+  if (!CreatePtyLink(folder, shared, opt.port, link, error)) {
     fprintf(stderr, "vantrel-kbd: %s\n", error.c_str());
     return 1;
   }

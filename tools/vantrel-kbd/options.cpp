@@ -32,7 +32,9 @@ Port and log:
   --port COMn            port to offer, COM0 .. COM9 (required)
   --devices DIR          devices folder (default: VANTREL_DEVICES, else
                          $XDG_RUNTIME_DIR/vantrel/devices, else
-                         /tmp/vantrel-<uid>/devices)
+                         /tmp/vantrel-<uid>/devices); it must be yours and
+                         closed to writes by others (in /tmp: private, 0700),
+                         as Vantrel uses links from no other folder
   --log PATH             write the log to PATH instead of stdout
 
 Identity frame (answer to the handshake request):

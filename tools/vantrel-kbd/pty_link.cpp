@@ -6,6 +6,7 @@
 #include "pty_link.h"
 
 #include <cerrno>
+#include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <fcntl.h>
@@ -33,6 +34,37 @@ bool MakeFolders(const std::string &path, std::string &error) {
     }
   }
   return true;
+}
+
+// The program uses links only from a folder that is the user's and that no
+// one else can write to (private, 0700, in the shared /tmp), so the folder
+// is checked here too rather than offering a port the program would refuse.
+bool CheckFolder(const std::string &path, bool mustBePrivate, std::string &error) {
+  struct stat st;
+  if (lstat(path.c_str(), &st) != 0) {
+    error = "cannot examine folder " + path + ": " + strerror(errno);
+    return false;
+  }
+  // A link to a folder is followed only where the user named the folder.
+  if (S_ISLNK(st.st_mode) && (mustBePrivate || stat(path.c_str(), &st) != 0)) {
+    error = path + " is a symbolic link, not a folder of this user";
+    return false;
+  }
+  char mode[8];
+  snprintf(mode, sizeof mode, "%04o", static_cast<unsigned>(st.st_mode & 07777));
+  if (!S_ISDIR(st.st_mode))
+    error = path + " is not a folder";
+  else if (st.st_uid != geteuid())
+    error = path + " belongs to another user (uid " + std::to_string(st.st_uid) +
+            "); Vantrel would not use links there";
+  else if (mustBePrivate && (st.st_mode & 077) != 0)
+    error = path + " is open to other users (mode " + mode + "); it must be private (chmod 700)";
+  else if ((st.st_mode & 022) != 0)
+    error = path + " can be written by other users (mode " + mode +
+            "); Vantrel would not use links there";
+  else
+    return true;
+  return false;
 }
 
 std::string ReadLink(const std::string &path) {
@@ -125,21 +157,27 @@ bool OpenPty(PtyLink &link, std::string &error) {
 
 } // namespace
 
-std::string DevicesFolder(const std::string &option) {
+std::string DevicesFolder(const std::string &option, bool *shared) {
+  *shared = false;
   if (!option.empty())
     return option;
   if (const char *dir = getenv("VANTREL_DEVICES"); dir && *dir)
     return dir;
   if (const char *run = getenv("XDG_RUNTIME_DIR"); run && *run)
     return std::string(run) + "/vantrel/devices";
+  *shared = true;
   return "/tmp/vantrel-" + std::to_string(getuid()) + "/devices";
 }
 
-bool CreatePtyLink(const std::string &folder, const std::string &name, PtyLink &link,
+bool CreatePtyLink(const std::string &folder, bool shared, const std::string &name, PtyLink &link,
                    std::string &error) {
   link.linkPath = folder + "/" + name;
   link.lockPath = folder + "/." + name + ".lock";
-  if (!MakeFolders(folder, error) || !TakeLock(link, name, error) ||
+  // In /tmp, the folder holding the devices folder must be private too: its
+  // owner could otherwise swap the devices folder for one of their own.
+  const std::string parent = folder.substr(0, folder.rfind('/'));
+  if (!MakeFolders(folder, error) || (shared && !CheckFolder(parent, true, error)) ||
+      !CheckFolder(folder, shared, error) || !TakeLock(link, name, error) ||
       !ClearOldLink(link.linkPath, error) || !OpenPty(link, error)) {
     RemovePtyLink(link);
     return false;

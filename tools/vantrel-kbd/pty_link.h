@@ -13,14 +13,18 @@ struct PtyLink {
 };
 
 // The devices folder: the --devices value, else VANTREL_DEVICES, else
-// $XDG_RUNTIME_DIR/vantrel/devices, else /tmp/vantrel-<uid>/devices.
-std::string DevicesFolder(const std::string &option);
+// $XDG_RUNTIME_DIR/vantrel/devices, else /tmp/vantrel-<uid>/devices (then
+// *shared = true: it lies in a place every user can write to).
+std::string DevicesFolder(const std::string &option, bool *shared);
 
 // Creates the pty (slave in raw mode, not held open) and the link `name`
-// (COM0..COM9) in `folder`. A link held by another running emulator, or a
-// link to something that is not a pseudo-terminal, is refused; a stale link
-// is replaced. Returns false with the reason in `error`.
-bool CreatePtyLink(const std::string &folder, const std::string &name, PtyLink &link,
+// (COM0..COM9) in `folder`, creating missing folders with mode 0700. The
+// folder must be the user's and closed to writes by others; a `shared` one
+// (and the folder holding it) must be private (0700), as the program
+// demands before it uses a link. A link held by another running emulator,
+// or a link to something that is not a pseudo-terminal, is refused; a stale
+// link is replaced. Returns false with the reason in `error`.
+bool CreatePtyLink(const std::string &folder, bool shared, const std::string &name, PtyLink &link,
                    std::string &error);
 // Removes the link (only if it still names our slave) and the lock file, and
 // closes the pty. Safe to call more than once.

@@ -1,0 +1,36 @@
+// Places that only this user may use: the checks that keep another local
+// user from planting a device link or an instance socket for this program,
+// or from reading the files that record typed keys (internal to the
+// platform layer).
+//
+// "This user" is the effective user id. Root-owned devices and files count
+// as safe (only root can make them, and root can do anything anyway).
+#pragma once
+
+#include <string>
+#include <sys/stat.h>
+
+enum class FolderNeed {
+  NoWritesByOthers, // the user's own, and nobody else may add or remove entries
+  Private,          // the user's own and closed to everyone else (mode 0700)
+};
+
+// Whether the folder described by `st` (from stat or fstat) meets `need`.
+// Returns true when it does; else false with the reason in *why.
+bool FolderIsSafe(const struct stat &st, FolderNeed need, std::string *why);
+
+// The user's own runtime folder for sockets and device links:
+// $XDG_RUNTIME_DIR when set, else /tmp/vantrel-<uid>, created with mode 0700
+// when missing. Both must be real folders (not symbolic links) that are the
+// user's and private. Returns the folder, or "" with the reason in *why.
+std::string UserRuntimeFolder(std::string *why);
+
+// Opens `path` for appending, creating it with mode 0600 (an existing file
+// keeps its mode). A symbolic link is not followed, and a file that belongs
+// to another user is refused. Returns the descriptor (close-on-exec), or -1
+// with the reason in *why.
+int OpenPrivateAppend(const char *path, std::string *why);
+
+// Says why something was refused: on stderr the first time this text comes
+// up in the process, in the trace every time.
+void ReportRefusal(const std::string &message);
