@@ -8,6 +8,7 @@
 #include "platform/inject.h"
 #include "platform/qt_app.h"
 #include "platform/registry.h"
+#include "platform/system.h"
 #include "platform/text.h"
 #include "platform/trace.h"
 #include "platform/window.h"
@@ -32,12 +33,14 @@ int main(int argc, char **argv) {
     return 0;
   }
 
-  // Before any thread starts (the toolkit may start some).
-  WatchQuitSignals();
+  // Before any thread starts (the toolkit may start some): quit signals
+  // wait for the program's watcher instead of ending it on the spot.
+  BlockQuitSignals();
   if (!VantrelQtInit(argc, argv))
     fprintf(stderr, "vantrel: no display could be opened; running without a window "
                     "(QT_QPA_PLATFORM=offscreen runs without one on purpose)\n");
   if (options.quit) {
+    UnblockQuitSignals();
     if (AskRunningInstanceToQuit())
       return 0;
     fprintf(stderr, "vantrel: no Vantrel is running\n");
@@ -49,5 +52,6 @@ int main(int argc, char **argv) {
   if (options.connect)
     RequestConnectAtStart();
 
+  WatchQuitSignals();
   return RunVantrel(reinterpret_cast<HINSTANCE>(&gModule), SW_SHOW);
 }

@@ -55,10 +55,7 @@ bool WaitServingCalls(HANDLE thread, DWORD timeoutMs) {
 
 } // namespace
 
-void WatchQuitSignals() {
-  BlockQuitSignals();
-  StartQuitSignalWatch(OnQuitSignal, nullptr);
-}
+void WatchQuitSignals() { StartQuitSignalWatch(OnQuitSignal, nullptr); }
 
 void DirectQuitSignalsTo(HWND mainWindow) {
   gQuitTarget.store(mainWindow);

@@ -14,10 +14,11 @@
 constexpr DWORD kLinkStopTimeoutMs = 5000;
 constexpr DWORD kPlatformStopTimeoutMs = 4000;
 
-// First thing in main, before any thread starts: SIGTERM, SIGINT and SIGHUP
-// are held from every thread and read by a watcher thread, which asks the
-// main window to quit as its Quit soft key does once it exists (one that
-// comes earlier is kept until then).
+// Starts the watcher of SIGTERM, SIGINT and SIGHUP, which main has blocked
+// (BlockQuitSignals) before any thread started: each asks the main window to
+// quit as its Quit soft key does, once the window exists (one that comes
+// earlier, also before this call, is kept until then). ShutDownProgram ends
+// the watcher.
 void WatchQuitSignals();
 // The main window exists: quit signals go to it from now on.
 void DirectQuitSignalsTo(HWND mainWindow);

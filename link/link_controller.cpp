@@ -176,11 +176,13 @@ LRESULT TypingWndProc(HWND hwnd, UINT msg, WPARAM wParam, LPARAM lParam) {
 HANDLE StopLink(LinkController *link) {
   AppGlobals.linkStopping.store(1);
   int32_t state = AppGlobals.linkState.load();
-  // A connection or an attempt at one (states 3 to 8) is to be closed.
+  // A connection or an attempt at one (states 3 to 8) is to be closed; one
+  // already closing (Quit) has told the keyboard.
+  bool closing = false;
   while (state >= LINK_SYNCING && state != LINK_DISCONNECTING &&
-         !AppGlobals.linkState.compare_exchange_weak(state, LINK_DISCONNECTING)) {
+         !(closing = AppGlobals.linkState.compare_exchange_weak(state, LINK_DISCONNECTING))) {
   }
-  if (AppGlobals.portHandle.load() != INVALID_HANDLE_VALUE)
+  if (closing && AppGlobals.portHandle.load() != INVALID_HANDLE_VALUE)
     SendPacket(kDisconnectPacket);
   HANDLE event = AppGlobals.connectionEvent.load();
   if (event && event != INVALID_HANDLE_VALUE)

@@ -34,8 +34,8 @@ LRESULT TypingWndProc(HWND hwnd, UINT msg, WPARAM wParam, LPARAM lParam);
 // stop: it closes a connection as a disconnection does (DISCONNECT, the
 // SuspendKiller released, the port closed), without the pauses and
 // messages meant for a person, and returns. A connection's state becomes
-// LINK_DISCONNECTING at once and, when a port is open, DISCONNECT is sent
-// from here too, so the keyboard hears it even if the reader thread is held
-// up. Returns the reader thread's handle to wait on (owned by link), or
+// LINK_DISCONNECTING at once and, when a port is open and the link was not
+// closing already, DISCONNECT is sent from here too, so the keyboard hears
+// it even if the reader thread is held up. Returns the reader thread's handle to wait on (owned by link), or
 // nullptr when no reader thread was started.
 HANDLE StopLink(LinkController *link);
