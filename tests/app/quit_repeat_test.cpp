@@ -6,10 +6,10 @@
 // report: the program's threads must never outlive its static objects.
 // Several sandboxes run side by side to keep the whole under a few minutes.
 //
-// Now and then a fresh start misses the keyboard's sync pattern (bytes left
-// on the line by the connection before, see the fault 3) and the
-// attempt fails; such a run is quit too and must end just as cleanly, but it
-// is not counted, and another run is made in its place (a few at most).
+// Now and then, on a loaded machine, a fresh start does not see the
+// keyboard's sync pattern and its attempt to connect fails; such a run is
+// quit too and must end just as cleanly, but it is not counted, and another
+// run is made in its place (a few at most per sandbox).
 #include "app/settings_store.h"
 #include "app_test_env.h"
 #include "platform/registry.h"
