@@ -78,6 +78,9 @@ struct AppGlobalsRecord {
   std::atomic<uint8_t> serialChanged{0};
   std::atomic<uint8_t> disconnectNoticePending{0};
   SuspendKiller *suspendKiller = nullptr;
+  // 1 once the program is ending (StopLink): the reader thread closes a
+  // connection without its pauses and messages, and ends.
+  std::atomic<uint8_t> linkStopping{0};
   uint8_t rxBuffer[255] = {};
   uint8_t linkSynchronised = 0;
   uint8_t handshakeReference = 0;

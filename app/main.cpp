@@ -1,12 +1,14 @@
-// The program's entry point: the command line, the desktop toolkit, the
-// resources and the key-injection backend, then the start-up sequence and
-// the message loop.
+// The program's entry point: the command line, the quit signals, the desktop
+// toolkit, the resources and the key-injection backend, then the program's
+// life from start-up to its end.
 #include "app/command_line.h"
 #include "app/instance.h"
+#include "app/shutdown.h"
 #include "app/startup.h"
 #include "platform/inject.h"
 #include "platform/qt_app.h"
 #include "platform/registry.h"
+#include "platform/system.h"
 #include "platform/text.h"
 #include "platform/trace.h"
 #include "platform/window.h"
@@ -31,10 +33,14 @@ int main(int argc, char **argv) {
     return 0;
   }
 
+  // Before any thread starts (the toolkit may start some): quit signals
+  // wait for the program's watcher instead of ending it on the spot.
+  BlockQuitSignals();
   if (!VantrelQtInit(argc, argv))
     fprintf(stderr, "vantrel: no display could be opened; running without a window "
                     "(QT_QPA_PLATFORM=offscreen runs without one on purpose)\n");
   if (options.quit) {
+    UnblockQuitSignals();
     if (AskRunningInstanceToQuit())
       return 0;
     fprintf(stderr, "vantrel: no Vantrel is running\n");
@@ -46,9 +52,6 @@ int main(int argc, char **argv) {
   if (options.connect)
     RequestConnectAtStart();
 
-  int status = VantrelStartup(reinterpret_cast<HINSTANCE>(&gModule), SW_SHOW);
-  // Settings changes the file could not take yet are written before the
-  // process ends (what still cannot be written is said on stderr).
-  RegistryFlush(2000);
-  return status;
+  WatchQuitSignals();
+  return RunVantrel(reinterpret_cast<HINSTANCE>(&gModule), SW_SHOW);
 }

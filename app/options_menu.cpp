@@ -4,6 +4,7 @@
 #include "app/instance.h"
 #include "app/menu_state.h"
 #include "app/settings_store.h"
+#include "app/shutdown.h"
 #include "dialogs/about_dialog.h"
 #include "dialogs/battery_dialog.h"
 #include "dialogs/calibration_dialog.h"
@@ -81,6 +82,14 @@ void ChangeLanguageOrLayout(HWND hwnd) {
   PostMessageW(hwnd, WM_CLOSE, 0, 0);
 }
 
+void Quit(HWND hwnd) {
+  // Sent, not posted: the link has sent its disconnect packet to the
+  // keyboard before the program starts to close.
+  if (HWND link = LinkWindow())
+    SendMessageW(link, WM_LINK_QUIT, 0, 0);
+  PostMessageW(hwnd, WM_CLOSE, 0, 0);
+}
+
 void ResetComPort(HWND hwnd) {
   const int answer = MessageBoxW(hwnd,
                                  u"Continuing will delete your Bluetooth partnership with your "
@@ -90,11 +99,10 @@ void ResetComPort(HWND hwnd) {
     return;
   ForgetKeyboard();
   MenuState::Grey(kCommandResetComPort);
-  // The restart is a fresh start of this program: it must find the
-  // instance free, or it would hand itself over to us and end.
-  ReleaseInstance();
-  if (!KernelIoControl(IOCTL_HAL_REBOOT, nullptr, 0, nullptr, 0, nullptr))
-    ClaimInstance();
+  // The restart is made once the program has ended as Quit ends it: the
+  // keyboard is told and the machine may sleep again before the fresh start.
+  RequestRestart();
+  Quit(hwnd);
 }
 
 void OpenHelpText(HWND hwnd, const WCHAR *file) {
@@ -112,14 +120,6 @@ void ShowQuickMenu(HWND hwnd) {
   GetWindowRect(hwnd, &window);
   TrackPopupMenuEx(menu, TPM_BOTTOMALIGN, 0, window.bottom, hwnd, nullptr);
   DestroyMenu(menu);
-}
-
-void Quit(HWND hwnd) {
-  // Sent, not posted: the link has sent its disconnect packet to the
-  // keyboard before the program starts to close.
-  if (HWND link = LinkWindow())
-    SendMessageW(link, WM_LINK_QUIT, 0, 0);
-  PostMessageW(hwnd, WM_CLOSE, 0, 0);
 }
 
 } // namespace

@@ -4,6 +4,7 @@
 #include "app/install_dir.h"
 #include "app/main_window.h"
 #include "app/settings_store.h"
+#include "app/shutdown.h"
 #include "app/ui_strings.h"
 #include "link/link_controller.h"
 #include "link/messages.h"
@@ -85,6 +86,7 @@ int VantrelStartup(HINSTANCE instance, int showCommand) {
     CheckTestMode();
     if (!CreateMainWindow(instance, showCommand))
       return 0;
+    DirectQuitSignalsTo(AppGlobals.mainWindow);
     accelerators = LoadAcceleratorsW(instance, MAKEINTRESOURCEW(kAcceleratorTable));
     DetectPlatform();
 

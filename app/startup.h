@@ -10,7 +10,8 @@
 // detects the platform, creates the link controller (which starts the reader
 // thread), initialises the Options menu, gives the link its connection
 // time-out, and runs the message loop. Returns the exit code: 0 when start-up
-// stops early, else the quit message's code.
+// stops early, else the quit message's code. The program's threads still run
+// then: ShutDownProgram (app/shutdown.h) ends them.
 int VantrelStartup(HINSTANCE instance, int showCommand);
 
 // Start-up steps, also run on their own by the tests.

@@ -49,7 +49,11 @@ void OnCreate(HWND hwnd, const CREATESTRUCTW *cs) {
     DestroyWindow(AppGlobals.mainWindow);
     return;
   }
-  CloseHandle(thread); // the thread runs on its own until the process ends
+  // Kept: the end of the program waits for the thread (StopLink).
+  if (auto *link = static_cast<LinkController *>(cs->lpCreateParams))
+    link->readerThread = thread;
+  else
+    CloseHandle(thread);
 }
 
 void OnTimer(HWND hwnd, UINT_PTR id) {
@@ -185,6 +189,23 @@ LRESULT TypingWndProc(HWND hwnd, UINT msg, WPARAM wParam, LPARAM lParam) {
   default:
     return DefWindowProcW(hwnd, msg, wParam, lParam);
   }
+}
+
+HANDLE StopLink(LinkController *link) {
+  AppGlobals.linkStopping.store(1);
+  int32_t state = AppGlobals.linkState.load();
+  // A connection or an attempt at one (states 3 to 8) is to be closed; one
+  // already closing (Quit) has told the keyboard.
+  bool closing = false;
+  while (state >= LINK_SYNCING && state != LINK_DISCONNECTING &&
+         !(closing = AppGlobals.linkState.compare_exchange_weak(state, LINK_DISCONNECTING))) {
+  }
+  if (closing && AppGlobals.portHandle.load() != INVALID_HANDLE_VALUE)
+    SendPacket(kDisconnectPacket);
+  HANDLE event = AppGlobals.connectionEvent.load();
+  if (event && event != INVALID_HANDLE_VALUE)
+    SetEvent(event);
+  return link ? link->readerThread : nullptr;
 }
 
 int CreateLinkController(LinkController *link, HINSTANCE instance, HWND parent) {

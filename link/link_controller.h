@@ -16,6 +16,9 @@ struct LinkController {
   // The reader thread's "ConnectionEvent"; invalid until the thread has
   // created it (it also publishes it in AppGlobals.connectionEvent).
   HANDLE connectionEvent = INVALID_HANDLE_VALUE;
+  // The reader thread, kept so that the end of the program can wait for it;
+  // nullptr until TypingWnd has started it. Owned here, never closed.
+  HANDLE readerThread = nullptr;
 };
 
 // Registers the class TypingWnd and creates its window (disabled, never
@@ -26,3 +29,13 @@ int CreateLinkController(LinkController *link, HINSTANCE instance, HWND parent);
 
 // The window procedure of TypingWnd (exposed for tests and the shell).
 LRESULT TypingWndProc(HWND hwnd, UINT msg, WPARAM wParam, LPARAM lParam);
+
+// Ends the link for the end of the program. The reader thread is asked to
+// stop: it closes a connection as a disconnection does (DISCONNECT, the
+// SuspendKiller released, the port closed), without the pauses and
+// messages meant for a person, and returns. A connection's state becomes
+// LINK_DISCONNECTING at once and, when a port is open and the link was not
+// closing already, DISCONNECT is sent from here too, so the keyboard hears
+// it even if the reader thread is held up. Returns the reader thread's handle to wait on (owned by link), or
+// nullptr when no reader thread was started.
+HANDLE StopLink(LinkController *link);

@@ -37,6 +37,14 @@ constexpr UINT kErrorBoxSmartphone = MB_ICONEXCLAMATION | MB_SETFOREGROUND; // 0
 constexpr UINT kErrorBoxPocketPc = MB_ICONEXCLAMATION | MB_TOPMOST;        // 0x40030
 constexpr int32_t kDefaultConnectionTimeout = 30000;
 
+// The pauses of the state machine, cut short when the program ends: a pause
+// only spaces out the steps of a link that is going on.
+void Pause(DWORD milliseconds) {
+  constexpr DWORD kSliceMs = 50;
+  for (DWORD waited = 0; waited < milliseconds && !AppGlobals.linkStopping.load(); waited += kSliceMs)
+    Sleep(milliseconds - waited < kSliceMs ? milliseconds - waited : kSliceMs);
+}
+
 // Moves linkState from `from` to `to` unless the other thread changed it
 // meanwhile. Returns true when the move happened.
 bool Advance(int32_t from, int32_t to) {
@@ -197,8 +205,9 @@ void RunDisconnection() {
   KillTimer(wnd, kHeartbeatTimer);
   KillTimer(wnd, kStatusPollTimer);
   KillTimer(wnd, kConnectionTimeoutTimer);
-  Sleep(kAfterDisconnectPauseMs);
-  if (AppGlobals.disconnectNoticePending.exchange(0) == 1)
+  Pause(kAfterDisconnectPauseMs);
+  // Nobody is left to read a notice when the program is ending.
+  if (AppGlobals.disconnectNoticePending.exchange(0) == 1 && !AppGlobals.linkStopping.load())
     MessageBoxW(main, UiString(37), UiString(9), MB_OK);
 }
 
@@ -247,6 +256,8 @@ DWORD ReaderThread(LPVOID) {
   // The power manager owns the time-out key that SuspendKiller opens; it must
   // be running before a keyboard can connect.
   StartPowerManager();
+  // A run that ended while connected left the machine kept awake.
+  RestoreAbandonedTimeouts();
   if (!loadKeycodeFile())
     return 0; // the message has been shown; the connect button stays disabled
   AppGlobals.linkState.store(LINK_IDLE);
@@ -260,13 +271,17 @@ DWORD ReaderThread(LPVOID) {
     AppGlobals.link->connectionEvent = event;
   PostToWindow(AppGlobals.mainWindow, WM_LINK_PHASE, 1, 0);
 
-  for (;;) {
+  // StopLink sets linkStopping and then the event (once it exists): the
+  // flag is looked at before every wait and after it.
+  while (!AppGlobals.linkStopping.load()) {
     WaitForSingleObject(event, INFINITE);
+    if (AppGlobals.linkStopping.load())
+      break;
     switch (AppGlobals.linkState.load()) {
     case LINK_IDLE:
       if (AppGlobals.connectRequested.load() == 1) {
         OpenPort();
-        Sleep(kAfterOpenPauseMs);
+        Pause(kAfterOpenPauseMs);
       }
       break;
     case LINK_SYNCING:
@@ -293,4 +308,12 @@ DWORD ReaderThread(LPVOID) {
     if (AppGlobals.linkState.load() != LINK_IDLE)
       SetEvent(event);
   }
+  // The program is ending: a connection (or an attempt with its port open)
+  // is closed as a disconnection closes it, so the keyboard hears DISCONNECT
+  // and the machine may sleep again.
+  if (AppGlobals.linkState.load() != LINK_IDLE ||
+      AppGlobals.portHandle.load() != INVALID_HANDLE_VALUE || AppGlobals.suspendKiller)
+    RunDisconnection();
+  NKDbgPrintfW(u"Reader thread ended\r\n");
+  return 0;
 }

@@ -15,9 +15,11 @@
 constexpr int kHandshakeReadLimit = 15;
 
 // Thread entry, started by TypingWnd's WM_CREATE; the argument is not used.
-// Returns 0 only when the layout could not be loaded (or the connection event
-// could not be made): the link then never starts in this run. Otherwise it
-// never returns.
+// At its start it puts back power time-outs that an earlier run left at 0
+// (RestoreAbandonedTimeouts). Returns 0 early when the layout could not be
+// loaded (or the connection event could not be made): the link then never
+// starts in this run. Otherwise it returns once StopLink has asked, after
+// closing a connection as a disconnection does.
 DWORD ReaderThread(LPVOID instance);
 
 // The steps of the state machine, one pass each; reader thread only.

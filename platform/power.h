@@ -37,6 +37,12 @@ enum CEDEVICE_POWER_STATE {
 // calls it.
 void StartPowerManager();
 
+// Ends the power manager's thread for the end of the program: the desktop's
+// inhibits are let go and the thread is joined. Returns true when it has
+// ended (or never started), false when it did not end within timeoutMs (a
+// bus call still waiting). Later requests are only noted.
+bool StopPowerManager(DWORD timeoutMs);
+
 // Asks for device `device` (for example "BKL1:") to stay at least at
 // `state`. Returns a handle for ReleasePowerRequirement, or nullptr for a
 // null device name.

@@ -14,3 +14,9 @@
 bool VantrelQtInit(int &argc, char **argv);
 // True once VantrelQtInit has succeeded.
 bool VantrelQtActive();
+// On the user-interface thread after its message loop has ended: runs the
+// calls other threads are waiting for on this thread (a message box or a
+// dialog they asked for), without dispatching any window message, so that a
+// thread the program waits for at its end is not held up by this one. Does
+// nothing on other threads or without the toolkit.
+void ServeWaitingCalls();

@@ -33,3 +33,7 @@ void RegisterSoundResources();
 // the sounds into it (once), so that the first sound is not late. PlaySoundW
 // does this on its first call.
 void StartSoundOutput();
+// Ends the audio thread for the end of the program and joins it. Returns
+// true when it has ended (or never started), false when it did not end
+// within timeoutMs. Sounds asked for later are dropped.
+bool StopSoundOutput(unsigned timeoutMs);

@@ -8,9 +8,28 @@
 #define IOCTL_HAL_REBOOT 0x0101003Cu
 
 // IOCTL_HAL_REBOOT: writes a trace line and replaces the running program with
-// a fresh start of itself (/proc/self/exe, same arguments and environment);
-// does not return when that works. Returns FALSE when the restart could not
-// be made (the program goes on running), and for any other request
-// (GetLastError ERROR_NOT_SUPPORTED). No buffers are used.
+// a fresh start of itself (/proc/self/exe, same arguments and environment,
+// the quit signals unblocked); does not return when that works. The caller
+// ends its threads first: they do not survive the restart. Returns FALSE
+// when the restart could not be made (the program goes on running), and for
+// any other request (GetLastError ERROR_NOT_SUPPORTED). No buffers are used.
 BOOL KernelIoControl(DWORD ioControlCode, LPVOID inBuffer, DWORD inSize, LPVOID outBuffer,
                      DWORD outSize, LPDWORD bytesReturned);
+
+// Quit signals (SIGTERM, SIGINT, SIGHUP) as requests to quit, never handled
+// inside a signal handler.
+// BlockQuitSignals: call first thing in main, before any thread starts, so
+// that every thread inherits the mask and no signal interrupts or ends the
+// program on the spot.
+void BlockQuitSignals();
+// Lets the quit signals through again on the calling thread: for a child
+// process just before it runs another program.
+void UnblockQuitSignals();
+// Starts the watcher thread: onSignal(signal, context) is called on it once
+// for each quit signal that arrives (also for one that arrived since
+// BlockQuitSignals). Returns false when the watcher cannot run; the signals
+// are then unblocked and end the program at once, as by default.
+bool StartQuitSignalWatch(void (*onSignal)(int signal, void *context), void *context);
+// Ends the watcher thread and joins it. Quit signals that arrive later stay
+// blocked until the process ends.
+void StopQuitSignalWatch();

@@ -192,6 +192,12 @@ typedef int (*MessageBoxPresenter)(HWND owner, LPCWSTR text, LPCWSTR caption, UI
                                    void *context);
 void SetMessageBoxPresenter(MessageBoxPresenter presenter, void *context);
 int MessageBoxW(HWND owner, LPCWSTR text, LPCWSTR caption, UINT type);
+// The program is ending: from now on every message box is traced and
+// answered as without a presenter, and no box or dialog is shown any more,
+// also none already on its way to the toolkit (UserInterfaceEnded tells
+// it); a dialog asked for then returns -1. Cannot be undone.
+void EndUserInterface();
+bool UserInterfaceEnded();
 
 // Resources: the program's resources are registered at start-up by the
 // resources/ folder (type and integer identifier, bytes kept by the caller).

@@ -12,7 +12,10 @@ jobs=$(nproc)
 export CTEST_OUTPUT_ON_FAILURE=1
 
 scripts/build.sh build -DCMAKE_BUILD_TYPE=RelWithDebInfo
-(cd build && ctest -j "$jobs" --timeout 600)
+# The fifty quits (label quit_repeat) are there to catch threads outliving
+# the program's static objects, which only the sanitizer build reports: they
+# run in that build only.
+(cd build && ctest -j "$jobs" --timeout 600 -LE quit_repeat)
 
 scripts/build.sh build-asan -DCMAKE_BUILD_TYPE=Debug -DVANTREL_SANITIZE=ON -DVANTREL_BENCH=OFF
 (cd build-asan && ASAN_OPTIONS=detect_leaks=1:abort_on_error=1 \

@@ -3,9 +3,12 @@
 #include "platform/trace.h"
 #include "platform/window.h"
 
+#include <atomic>
 #include <mutex>
 
 namespace {
+
+std::atomic<bool> gClosed{false};
 
 std::mutex gPresenterMutex;
 MessageBoxPresenter gPresenter = nullptr;
@@ -32,7 +35,7 @@ int MessageBoxW(HWND owner, LPCWSTR text, LPCWSTR caption, UINT type) {
     presenter = gPresenter;
     context = gPresenterContext;
   }
-  if (presenter)
+  if (presenter && !gClosed.load())
     return presenter(owner, text, caption, type, context);
   // Nobody to ask: the box is noted in the trace and given the cautious
   // answer, "No" to a question.
@@ -41,3 +44,7 @@ int MessageBoxW(HWND owner, LPCWSTR text, LPCWSTR caption, UINT type) {
                 Utf16ToUtf8(text).c_str(), answer == IDNO ? "No" : "OK");
   return answer;
 }
+
+void EndUserInterface() { gClosed.store(true); }
+
+bool UserInterfaceEnded() { return gClosed.load(); }

@@ -30,6 +30,9 @@ HANDLE gReloadEvent = nullptr; // kept open for the whole process
 // process's static objects are destroyed at exit.
 std::mutex &gMutex = *new std::mutex;
 std::condition_variable &gDone = *new std::condition_variable;
+std::thread *gThread = nullptr; // never deleted: joined by StopPowerManager
+bool gStopping = false;         // under gMutex
+bool gEnded = false;            // under gMutex: Run has returned
 uint64_t gRequested = 0; // evaluations asked for
 uint64_t gFinished = 0;  // evaluations done
 PowerManagerStatus gStatus{};
@@ -103,6 +106,8 @@ void Run() {
     uint64_t upTo;
     {
       std::lock_guard<std::mutex> lock(gMutex);
+      if (gStopping)
+        break;
       upTo = gRequested;
     }
     Evaluate();
@@ -113,6 +118,14 @@ void Run() {
     }
     gDone.notify_all();
   }
+  // The program is ending: what is held goes now, not with the process.
+  ReleaseLogindInhibitor();
+  ReleaseScreensaverInhibit();
+  std::lock_guard<std::mutex> lock(gMutex);
+  gStatus.running = false;
+  gStatus.keepAwake = gStatus.logindInhibitor = gStatus.screensaverInhibit = false;
+  gEnded = true;
+  gDone.notify_all();
 }
 
 } // namespace
@@ -131,8 +144,25 @@ void StartPowerManager() {
       std::lock_guard<std::mutex> lock(gMutex);
       gStatus.running = true;
     }
-    std::thread(Run).detach();
+    gThread = new std::thread(Run);
   });
+}
+
+bool StopPowerManager(DWORD timeoutMs) {
+  {
+    std::unique_lock<std::mutex> lock(gMutex);
+    if (!gThread)
+      return true;
+    gStopping = true;
+    SetEvent(gReloadEvent);
+    if (!gDone.wait_for(lock, std::chrono::milliseconds(timeoutMs), [] { return gEnded; })) {
+      PlatformTrace("power: the power manager did not end in %u ms", static_cast<unsigned>(timeoutMs));
+      return false;
+    }
+  }
+  if (gThread->joinable())
+    gThread->join(); // it has returned from Run: only its own end is left
+  return true;
 }
 
 void PowerManagerReevaluate() {

@@ -3,6 +3,7 @@
 // zombie of ours and keeps running after we end; a close-on-exec pipe tells
 // the caller whether the handler's program could be started at all.
 #include "platform/process.h"
+#include "platform/system.h"
 
 #include "platform/files.h"
 #include "platform/text.h"
@@ -72,6 +73,7 @@ int StartDetached(const std::string &program, const std::string &argument) {
       }
       _exit(0);
     }
+    UnblockQuitSignals(); // the program's own mask is not the helper's
     int devnull = open("/dev/null", O_RDWR);
     if (devnull >= 0) {
       dup2(devnull, 0);

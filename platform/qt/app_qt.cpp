@@ -5,6 +5,7 @@
 #include "platform/threads.h"
 
 #include <QApplication>
+#include <QEvent>
 #include <QMetaObject>
 
 #include <atomic>
@@ -46,6 +47,11 @@ void RegisterInternalClasses(); // dialogs_qt.cpp, shell_menubar_qt.cpp
 } // namespace vqt
 
 bool VantrelQtActive() { return gUiThread.load() != 0; }
+
+void ServeWaitingCalls() {
+  if (vqt::OnUiThread() && vqt::PumpObject())
+    QCoreApplication::sendPostedEvents(vqt::PumpObject(), QEvent::MetaCall);
+}
 
 bool VantrelQtInit(int &argc, char **argv) {
   if (VantrelQtActive())

@@ -116,7 +116,10 @@ void RegisterInternalClasses() {
 INT_PTR HookDialogBox(HINSTANCE inst, const DLGTEMPLATE *tmpl, HWND owner, DLGPROC proc, LPARAM param,
                       void *) {
   INT_PTR result = -1;
-  RunOnUiThread([&] { result = RunDialog(inst, tmpl, owner, proc, param); });
+  RunOnUiThread([&] {
+    if (!UserInterfaceEnded())
+      result = RunDialog(inst, tmpl, owner, proc, param);
+  });
   return result;
 }
 

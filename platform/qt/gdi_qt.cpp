@@ -6,6 +6,7 @@
 #include "platform/files.h"
 #include "platform/qt/qt_internal.h"
 #include "platform/threads.h"
+#include "platform/trace.h"
 
 #include <QBuffer>
 #include <QFile>
@@ -589,8 +590,10 @@ HBITMAP SHLoadDIBitmap(LPCWSTR path) {
   // Check the headers before decoding: a damaged file is refused, not
   // guessed at.
   if (!BmpHeadersSound(reinterpret_cast<const uint8_t *>(bytes.constData()),
-                       static_cast<size_t>(bytes.size())))
+                       static_cast<size_t>(bytes.size()))) {
+    PlatformTrace("SHLoadDIBitmap: %s is not a sound BMP picture; not loaded", host.c_str());
     return nullptr;
+  }
   QBuffer buffer(&bytes);
   QImageReader reader(&buffer, "bmp");
   QImage image;

@@ -18,7 +18,7 @@ int CautiousAnswer(UINT type) {
 }
 
 int Show(HWND owner, LPCWSTR text, LPCWSTR caption, UINT type) {
-  if (vqt::QuitPending())
+  if (vqt::QuitPending() || UserInterfaceEnded())
     return CautiousAnswer(type);
   QWidget *parent = nullptr;
   if (owner)

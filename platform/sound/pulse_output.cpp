@@ -15,6 +15,8 @@
 #include <pulse/pulseaudio.h>
 
 #include <atomic>
+#include <chrono>
+#include <condition_variable>
 #include <cstring>
 #include <mutex>
 #include <thread>
@@ -29,6 +31,11 @@ std::once_flag gStartOnce;
 std::atomic<uint32_t> gPending{0};         // one bit per sound index
 std::atomic<pa_mainloop *> gLoop{nullptr}; // set while the thread serves requests
 std::atomic<bool> gSilent{false};
+std::atomic<bool> gStopping{false};
+std::thread *gThread = nullptr; // never deleted: joined by StopSoundOutput
+std::mutex gEndMutex;
+std::condition_variable gEndCv;
+bool gEnded = false; // under gEndMutex: Run has returned
 
 struct Upload {
   pa_stream *stream = nullptr;
@@ -117,7 +124,16 @@ void GoSilent(const char *why) {
   PlatformTrace("sound: no audio output (%s); sounds are silent", why);
 }
 
+void RunOutput();
+
 void Run() {
+  RunOutput();
+  std::lock_guard<std::mutex> lock(gEndMutex);
+  gEnded = true;
+  gEndCv.notify_all();
+}
+
+void RunOutput() {
   pa_mainloop *loop = pa_mainloop_new();
   pa_context *ctx = loop ? pa_context_new(pa_mainloop_get_api(loop), "Vantrel") : nullptr;
   if (!ctx || pa_context_connect(ctx, nullptr, PA_CONTEXT_NOAUTOSPAWN, nullptr) < 0) {
@@ -133,7 +149,7 @@ void Run() {
   gLoop.store(loop);
   Upload uploads[kSoundCount];
   bool uploading = false, ready = false;
-  for (;;) {
+  while (!gStopping.load()) {
     if (pa_mainloop_iterate(loop, 1, nullptr) < 0)
       break;
     pa_context_state_t state = pa_context_get_state(ctx);
@@ -175,8 +191,27 @@ int SoundIndex(uint16_t resourceId) {
 void StartSoundOutput() {
   std::call_once(gStartOnce, [] {
     RegisterSoundResources();
-    std::thread(Run).detach();
+    std::lock_guard<std::mutex> lock(gEndMutex);
+    if (!gStopping.load()) // the program is ending: no thread to stop again
+      gThread = new std::thread(Run);
   });
+}
+
+bool StopSoundOutput(unsigned timeoutMs) {
+  std::unique_lock<std::mutex> lock(gEndMutex);
+  gStopping.store(true);
+  if (!gThread)
+    return true;
+  if (pa_mainloop *loop = gLoop.load())
+    pa_mainloop_wakeup(loop);
+  if (!gEndCv.wait_for(lock, std::chrono::milliseconds(timeoutMs), [] { return gEnded; })) {
+    PlatformTrace("sound: the audio thread did not end in %u ms", timeoutMs);
+    return false;
+  }
+  lock.unlock();
+  if (gThread->joinable())
+    gThread->join();
+  return true;
 }
 
 void SoundOutputPlay(int index) {

@@ -74,8 +74,11 @@ BOOL KernelIoControl(DWORD ioControlCode, LPVOID, DWORD, LPVOID, DWORD, LPDWORD 
   RegistryFlush(2000);
   PlatformTrace("restart: restarting Vantrel (%s)", argv[0]);
   MarkDescriptorsCloseOnExec();
+  UnblockQuitSignals(); // a fresh start begins with the mask it would have
   execv("/proc/self/exe", argv.data());
-  PlatformTrace("restart: could not restart (%s)", strerror(errno));
+  const int error = errno;
+  BlockQuitSignals();
+  PlatformTrace("restart: could not restart (%s)", strerror(error));
   SetLastError(ERROR_GEN_FAILURE);
   return FALSE;
 }

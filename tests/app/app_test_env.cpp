@@ -9,9 +9,13 @@
 #include "platform/text.h"
 #include "resources/resources.h"
 
+#include <csignal>
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
+#include <sstream>
+#include <sys/wait.h>
+#include <thread>
 #include <unistd.h>
 
 namespace fs = std::filesystem;
@@ -133,4 +137,138 @@ std::vector<RecordedMessage> &LinkMessages() { return gMessages; }
 bool PumpMessages() {
   int exitCode = 0;
   return PumpThreadMessages(&exitCode);
+}
+
+std::string ReadAll(const std::string &path) {
+  std::ifstream in(path, std::ios::binary);
+  std::stringstream s;
+  s << in.rdbuf();
+  return s.str();
+}
+
+bool WaitFor(const std::function<bool()> &done, std::chrono::milliseconds limit) {
+  const auto end = std::chrono::steady_clock::now() + limit;
+  while (std::chrono::steady_clock::now() < end) {
+    if (done())
+      return true;
+    std::this_thread::sleep_for(std::chrono::milliseconds(50));
+  }
+  return done();
+}
+
+Child::Child(const std::vector<std::string> &args, const std::vector<std::string> &env,
+             const std::string &output) {
+  pid_ = fork();
+  if (pid_ == 0) {
+    FILE *out = fopen(output.c_str(), "w");
+    if (out) {
+      dup2(fileno(out), 1);
+      dup2(fileno(out), 2);
+    }
+    ExecWithEnvironment(args, env);
+  }
+}
+
+Child::~Child() {
+  if (pid_ > 0 && !exited_) {
+    kill(pid_, SIGKILL);
+    waitpid(pid_, nullptr, 0);
+  }
+}
+
+int Child::Wait(std::chrono::milliseconds limit) {
+  const auto end = std::chrono::steady_clock::now() + limit;
+  while (std::chrono::steady_clock::now() < end) {
+    int status = 0;
+    if (waitpid(pid_, &status, WNOHANG) == pid_) {
+      exited_ = true;
+      return WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
+    }
+    std::this_thread::sleep_for(std::chrono::milliseconds(20));
+  }
+  return -1;
+}
+
+void Child::Signal(int signal) { kill(pid_, signal); }
+
+void Child::Kill() {
+  kill(pid_, SIGTERM);
+  Wait(std::chrono::seconds(5));
+}
+
+namespace {
+
+constexpr WCHAR kTimeoutsKey[] = u"System\\CurrentControlSet\\Control\\Power\\Timeouts";
+constexpr WCHAR kRememberedKeyPath[] = u"Software\\Vantrel\\SuspendKiller";
+const WCHAR *const kTimeoutNames[4] = {u"BattUserIdle", u"BattSystemIdle", u"BattSuspend",
+                                       u"Engaged"};
+
+std::vector<int> ReadNumbers(const WCHAR *path, int count) {
+  std::vector<int> out;
+  HKEY key = nullptr;
+  const bool open = RegOpenKeyExW(HKEY_LOCAL_MACHINE, path, 0, KEY_READ, &key) == ERROR_SUCCESS;
+  for (int i = 0; i < count; ++i) {
+    DWORD v = 0, size = 4, type = 0;
+    out.push_back(open && RegQueryValueExW(key, kTimeoutNames[i], nullptr, &type,
+                                           reinterpret_cast<BYTE *>(&v), &size) == ERROR_SUCCESS
+                      ? static_cast<int>(v)
+                      : -1);
+  }
+  if (open)
+    RegCloseKey(key);
+  return out;
+}
+
+void WriteNumbers(const WCHAR *path, const std::vector<int> &values) {
+  HKEY key = nullptr;
+  if (RegCreateKeyExW(HKEY_LOCAL_MACHINE, path, 0, nullptr, 0, KEY_ALL_ACCESS, nullptr, &key,
+                      nullptr) != ERROR_SUCCESS)
+    return;
+  for (size_t i = 0; i < values.size() && i < 4; ++i) {
+    const DWORD v = static_cast<DWORD>(values[i]);
+    RegSetValueExW(key, kTimeoutNames[i], 0, REG_DWORD, reinterpret_cast<const BYTE *>(&v), 4);
+  }
+  RegCloseKey(key);
+}
+
+} // namespace
+
+std::vector<int> PowerTimeouts() { return ReadNumbers(kTimeoutsKey, 3); }
+std::vector<int> RememberedTimeouts() { return ReadNumbers(kRememberedKeyPath, 4); }
+void SetPowerTimeouts(const std::vector<int> &values) { WriteNumbers(kTimeoutsKey, values); }
+void SetRememberedTimeouts(const std::vector<int> &values) {
+  WriteNumbers(kRememberedKeyPath, values);
+}
+
+std::vector<std::string> ProgramEnvironment(const std::string &root) {
+  return {"VANTREL_ROOT=" + root,
+          "VANTREL_REGISTRY=" + root + "/registry.db",
+          "VANTREL_DEVICES=" + root + "/dev",
+          "VANTREL_INJECT=log:" + root + "/inject.log",
+          "VANTREL_TRACE=" + root + "/trace.log",
+          "XDG_RUNTIME_DIR=" + root,
+          "QT_QPA_PLATFORM=offscreen",
+          "VANTREL_PLATFORM=PocketPC",
+          "DBUS_SYSTEM_BUS_ADDRESS=unix:path=" + root + "/no-system-bus",
+          "DBUS_SESSION_BUS_ADDRESS=unix:path=" + root + "/no-session-bus",
+          "PULSE_SERVER=unix:" + root + "/no-sound-server"};
+}
+
+std::unique_ptr<Child> StartKeyboardIn(const std::string &kbdExe, const std::string &root,
+                                       const std::vector<std::string> &env) {
+  std::error_code ignored;
+  fs::remove(root + "/dev/COM3", ignored);
+  auto kbd = std::make_unique<Child>(
+      std::vector<std::string>{kbdExe, "--port", "COM3", "--devices", root + "/dev", "--log",
+                               root + "/kbd.log", "--heartbeat", "200"},
+      env, root + "/kbd.out");
+  WaitFor([&] { return fs::exists(root + "/dev/COM3"); }, std::chrono::seconds(10));
+  return kbd;
+}
+
+bool DisconnectAfterLastOpen(const std::string &kbdLog) {
+  const std::string log = ReadAll(kbdLog);
+  const size_t open = log.rfind("\"event\":\"open\"");
+  return open != std::string::npos &&
+         log.find("\"name\":\"DISCONNECT\"", open) != std::string::npos;
 }

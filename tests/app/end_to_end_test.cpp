@@ -23,13 +23,6 @@ using namespace std::chrono_literals;
 
 namespace {
 
-std::string ReadAll(const std::string &path) {
-  std::ifstream in(path, std::ios::binary);
-  std::stringstream s;
-  s << in.rdbuf();
-  return s.str();
-}
-
 // What the log injector's lines type, as text: key presses of letters (with
 // Shift held or caps lock on), space and Enter, and posted characters.
 std::string TypedText(const std::string &log) {
@@ -68,60 +61,6 @@ std::string TypedText(const std::string &log) {
       text += '\n';
   }
   return text;
-}
-
-class Child {
-public:
-  Child(const std::vector<std::string> &args, const std::vector<std::string> &env,
-        const std::string &output) {
-    pid_ = fork();
-    if (pid_ == 0) {
-      FILE *out = fopen(output.c_str(), "w");
-      if (out) {
-        dup2(fileno(out), 1);
-        dup2(fileno(out), 2);
-      }
-      ExecWithEnvironment(args, env);
-    }
-  }
-  ~Child() {
-    if (pid_ > 0 && !exited_) {
-      kill(pid_, SIGKILL);
-      waitpid(pid_, nullptr, 0);
-    }
-  }
-  // The exit code, or -1 when it has not ended within the time.
-  int Wait(std::chrono::milliseconds limit) {
-    const auto end = std::chrono::steady_clock::now() + limit;
-    while (std::chrono::steady_clock::now() < end) {
-      int status = 0;
-      if (waitpid(pid_, &status, WNOHANG) == pid_) {
-        exited_ = true;
-        return WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
-      }
-      std::this_thread::sleep_for(20ms);
-    }
-    return -1;
-  }
-  void Signal(int signal) { kill(pid_, signal); }
-  void Kill() {
-    kill(pid_, SIGTERM);
-    Wait(5s);
-  }
-
-private:
-  pid_t pid_ = -1;
-  bool exited_ = false;
-};
-
-bool WaitFor(const std::function<bool()> &done, std::chrono::milliseconds limit) {
-  const auto end = std::chrono::steady_clock::now() + limit;
-  while (std::chrono::steady_clock::now() < end) {
-    if (done())
-      return true;
-    std::this_thread::sleep_for(50ms);
-  }
-  return done();
 }
 
 class EndToEnd : public ::testing::Test {

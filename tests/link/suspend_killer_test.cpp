@@ -54,6 +54,44 @@ std::vector<int> Timeouts() {
   return out;
 }
 
+// What SuspendKiller remembers across runs: the three values and "Engaged"
+// (-1 for a missing one).
+const WCHAR *const kRememberedNames[4] = {u"BattUserIdle", u"BattSystemIdle", u"BattSuspend",
+                                          u"Engaged"};
+
+std::vector<int> Remembered() {
+  std::vector<int> out;
+  HKEY key = nullptr;
+  const bool open = RegOpenKeyExW(HKEY_LOCAL_MACHINE, kRememberedKey, 0, KEY_READ, &key) == ERROR_SUCCESS;
+  for (const WCHAR *name : kRememberedNames) {
+    DWORD v = 0, size = 4, type = 0;
+    out.push_back(open && RegQueryValueExW(key, name, nullptr, &type, reinterpret_cast<BYTE *>(&v),
+                                           &size) == ERROR_SUCCESS
+                      ? static_cast<int>(v)
+                      : -1);
+  }
+  if (open)
+    RegCloseKey(key);
+  return out;
+}
+
+// -1 deletes the value.
+void SetRemembered(std::initializer_list<int> values) {
+  HKEY key = nullptr;
+  ASSERT_EQ(RegCreateKeyExW(HKEY_LOCAL_MACHINE, kRememberedKey, 0, nullptr, 0, KEY_ALL_ACCESS, nullptr,
+                            &key, nullptr),
+            ERROR_SUCCESS);
+  int i = 0;
+  for (int v : values) {
+    if (v >= 0)
+      RegSetValueExW(key, kRememberedNames[i], 0, REG_DWORD, reinterpret_cast<const BYTE *>(&v), 4);
+    else
+      RegDeleteValueW(key, kRememberedNames[i]);
+    ++i;
+  }
+  RegCloseKey(key);
+}
+
 bool KeptAwake() {
   EXPECT_TRUE(WaitForPowerManager(5000));
   return GetPowerManagerStatus().keepAwake;
@@ -118,6 +156,63 @@ TEST_F(Power, MissingKeyDoesNothing) {
   EXPECT_EQ(killer.engaged, 0u);
   EXPECT_EQ(killer.powerRequirement, nullptr);
   EXPECT_TRUE(Timeouts().empty());
+}
+
+TEST_F(Power, ZerosReadAreNeverTakenAsTheValuesToRestore) {
+  // Zeros an earlier run left behind, its values remembered.
+  SetTimeouts({0, 0, 0});
+  SetRemembered({60, 120, 300, 0});
+  {
+    SuspendKiller killer;
+    killer.Engage(true);
+    EXPECT_EQ(Remembered(), (std::vector<int>{60, 120, 300, 1}));
+    killer.Engage(false);
+  }
+  EXPECT_EQ(Timeouts(), (std::vector<int>{60, 120, 300}));
+  EXPECT_EQ(Remembered(), (std::vector<int>{60, 120, 300, 0}));
+
+  // Nothing remembered (an older settings database): a zero gives way to
+  // the default, a value read is kept; neither is ever remembered as 0.
+  SetRemembered({-1, -1, -1, -1});
+  SetTimeouts({0, 90, 0});
+  {
+    SuspendKiller killer;
+    killer.Engage(true);
+    EXPECT_EQ(Remembered(), (std::vector<int>{120, 90, 240, 1}));
+    killer.Engage(false);
+  }
+  EXPECT_EQ(Timeouts(), (std::vector<int>{120, 90, 240}));
+  EXPECT_EQ(Remembered(), (std::vector<int>{120, 90, 240, 0}));
+}
+
+TEST_F(Power, AnEngagementNeverReleasedIsUndoneAtTheNextStart) {
+  SetTimeouts({60, 120, 300});
+  {
+    // A run that ends while engaged: nothing releases the keeper.
+    SuspendKiller killer;
+    killer.Engage(true);
+    ReleasePowerRequirement(killer.powerRequirement); // the process's end drops it
+    killer.engaged = killer.saved = 0;
+  }
+  EXPECT_EQ(Timeouts(), (std::vector<int>{0, 0, 0}));
+  EXPECT_EQ(Remembered(), (std::vector<int>{60, 120, 300, 1}));
+
+  // The next start: a time-out the person changed meanwhile stays theirs.
+  SetTimeouts({0, 45, 0});
+  EXPECT_TRUE(RestoreAbandonedTimeouts());
+  EXPECT_EQ(Timeouts(), (std::vector<int>{60, 45, 300}));
+  EXPECT_EQ(Remembered()[3], 0);
+  EXPECT_FALSE(RestoreAbandonedTimeouts()) << "only once";
+
+  // Zeros not marked as ours are the person's own "never".
+  SetTimeouts({0, 0, 0});
+  EXPECT_FALSE(RestoreAbandonedTimeouts());
+  EXPECT_EQ(Timeouts(), (std::vector<int>{0, 0, 0}));
+
+  // Marked, with no values remembered: the defaults.
+  SetRemembered({-1, -1, -1, 1});
+  EXPECT_TRUE(RestoreAbandonedTimeouts());
+  EXPECT_EQ(Timeouts(), (std::vector<int>{120, 180, 240}));
 }
 
 TEST_F(Power, KeyPathWithLeadingBackslashIsTheSameKey) {

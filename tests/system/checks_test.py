@@ -9,7 +9,7 @@ import unittest
 
 sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
 from kill_test import setting_problems  # noqa: E402
-from soak import expected_keys, key_problem  # noqa: E402
+from soak import TIMEOUTS, Soak, expected_keys, key_problem  # noqa: E402
 
 
 def sent(key, failed=False):
@@ -35,6 +35,28 @@ class KeyAccounting(unittest.TestCase):
         self.assertIn("not the next key sent", key_problem([1, 2, 3], [1, 3, 2]))
         self.assertIn("not the next key sent", key_problem([1, 2], [1, 2, 2]))
         self.assertIn("not the next key sent", key_problem([], [7]))
+
+
+class Figures(unittest.TestCase):
+    def judged(self, first, last, restored=TIMEOUTS):
+        soak = Soak(None, 60, 10)
+        soak.first, soak.last = first, last
+        soak.restore_checks = [("quitting", restored)]
+        soak.fail = soak.failures.append
+        soak.judge(rss_slack_kib=4096, fd_slack=0)
+        return soak.failures
+
+    def test_flat_figures_and_restored_time_outs_pass(self):
+        self.assertEqual(self.judged((17, 34000, 3, ["a", "pipe", "socket"]),
+                                     (900, 38000, 2, ["a", "pipe"])), [])
+
+    def test_growth_beyond_the_slack_and_time_outs_left_at_0_fail(self):
+        failures = self.judged((17, 34000, 2, ["a", "pipe"]),
+                               (900, 38200, 4, ["a", "pipe", "pipe", "socket"]), (0, 0, 0))
+        self.assertEqual(len(failures), 3)
+        self.assertIn("resident memory grew from 34000 to 38200 KiB", failures[0])
+        self.assertIn("new: pipe, socket", failures[1])
+        self.assertIn("(0, 0, 0)", failures[2])
 
 
 class AcknowledgedSettings(unittest.TestCase):

@@ -25,6 +25,7 @@ class Programs:
     """Where the three programs and the data files are."""
 
     def __init__(self, build, source):
+        build, source = os.path.abspath(build), os.path.abspath(source)
         self.vantrel = os.path.join(build, "app", "vantrel")
         self.kbd = os.path.join(build, "tools", "vantrel-kbd", "vantrel-kbd")
         self.reg = os.path.join(build, "tools", "vantrel-reg", "vantrel-reg")
@@ -225,10 +226,18 @@ def key_downs(lines):
 
 
 def process_sample(pid):
-    """(resident memory in KiB, open descriptors) of a running process."""
+    """(resident memory in KiB, open descriptors, what they lead to) of a
+    running process; sockets, pipes and the like by their kind only."""
     rss = None
     with open("/proc/%d/status" % pid) as f:
         for line in f:
             if line.startswith("VmRSS:"):
                 rss = int(line.split()[1])
-    return rss, len(os.listdir("/proc/%d/fd" % pid))
+    targets = []
+    for fd in os.listdir("/proc/%d/fd" % pid):
+        try:
+            target = os.readlink("/proc/%d/fd/%s" % (pid, fd))
+        except OSError:
+            continue  # closed meanwhile
+        targets.append(target.split(":[")[0])
+    return rss, len(targets), sorted(targets)

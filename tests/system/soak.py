@@ -204,8 +204,8 @@ class Soak:
             time.sleep(0.2)
 
     def sample(self, app, at):
-        rss, fds = process_sample(app.pid)
-        self.samples.append((at, rss, fds))
+        rss, fds, targets = process_sample(app.pid)
+        self.samples.append((at, rss, fds, targets))
         return self.samples[-1]
 
     def finish(self, app):
@@ -269,8 +269,12 @@ class Soak:
                 self.fail("resident memory grew from %d to %d KiB (allowed: %d KiB)"
                           % (self.first[1], self.last[1], rss_slack_kib))
             if self.last[2] > self.first[2] + fd_slack:
-                self.fail("open descriptors grew from %d to %d (allowed: %d)"
-                          % (self.first[2], self.last[2], fd_slack))
+                gained = list(self.last[3])
+                for target in self.first[3]:
+                    if target in gained:
+                        gained.remove(target)
+                self.fail("open descriptors grew from %d to %d (allowed: %d); new: %s"
+                          % (self.first[2], self.last[2], fd_slack, ", ".join(gained)))
         for what, found in self.restore_checks:
             if found != TIMEOUTS:
                 self.fail("power time-outs after %s are %s, not %s" % (what, found, TIMEOUTS))
