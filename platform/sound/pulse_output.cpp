@@ -33,8 +33,10 @@ std::atomic<pa_mainloop *> gLoop{nullptr}; // set while the thread serves reques
 std::atomic<bool> gSilent{false};
 std::atomic<bool> gStopping{false};
 std::thread *gThread = nullptr; // never deleted: joined by StopSoundOutput
-std::mutex gEndMutex;
-std::condition_variable gEndCv;
+// Never destroyed: the audio thread may still be leaving Run when the
+// process's static objects are destroyed at exit.
+std::mutex &gEndMutex = *new std::mutex;
+std::condition_variable &gEndCv = *new std::condition_variable;
 bool gEnded = false; // under gEndMutex: Run has returned
 
 struct Upload {
