@@ -49,18 +49,19 @@ std::string FaultText(int rc) {
   return std::string("cannot write: ") + sqlite3_errstr(rc);
 }
 
-// The key at the folded path `path` with its parents, made when missing
-// from `parts` (as written, from the root). ERROR_SUCCESS with *id set.
-LONG EnsureKey(const std::vector<PathPart> &parts, sqlite3_int64 *id) {
-  sqlite3_int64 parent = kRootKeyId;
-  std::string at;
+// Walks `parts` down from the key `parentId` at the folded path `at`, making
+// every key that is missing. ERROR_SUCCESS with *id and *path set to the last
+// key; *created tells whether any key was made.
+LONG MakeKeyChain(sqlite3_int64 parentId, std::string at, const std::vector<PathPart> &parts,
+                  sqlite3_int64 *id, std::string *path, bool *created) {
+  *created = false;
   for (const PathPart &part : parts) {
     at = JoinPath(at, part.fold);
-    sqlite3_int64 child = 0;
-    int found = FindKey(at, &child);
+    sqlite3_int64 childId = 0;
+    int found = FindKey(at, &childId);
     if (found == SQLITE_DONE) {
       sqlite3_stmt *insert = Statement(kInsertKey);
-      sqlite3_bind_int64(insert, 1, parent);
+      sqlite3_bind_int64(insert, 1, parentId);
       sqlite3_bind_text(insert, 2, part.name.data(), static_cast<int>(part.name.size()),
                         SQLITE_STATIC);
       sqlite3_bind_text(insert, 3, at.data(), static_cast<int>(at.size()), SQLITE_STATIC);
@@ -68,14 +69,24 @@ LONG EnsureKey(const std::vector<PathPart> &parts, sqlite3_int64 *id) {
       sqlite3_reset(insert);
       if (done != SQLITE_DONE)
         return ErrorFromSqlite(done);
-      child = sqlite3_last_insert_rowid(Db());
+      childId = sqlite3_last_insert_rowid(Db());
+      *created = true;
     } else if (found != SQLITE_ROW) {
       return ErrorFromSqlite(found);
     }
-    parent = child;
+    parentId = childId;
   }
-  *id = parent;
+  *id = parentId;
+  *path = at;
   return ERROR_SUCCESS;
+}
+
+// The key at the folded path `path` with its parents, made when missing
+// from `parts` (as written, from the root). ERROR_SUCCESS with *id set.
+LONG EnsureKey(const std::vector<PathPart> &parts, sqlite3_int64 *id) {
+  std::string path;
+  bool created = false;
+  return MakeKeyChain(kRootKeyId, std::string(), parts, id, &path, &created);
 }
 
 // The components of a folded key path as written, read from the active
@@ -235,33 +246,8 @@ LONG ApplyOp(WriteOp &op, bool again) {
     LONG check = CheckKeyExists(op.keyId);
     if (check != ERROR_SUCCESS)
       return check;
-    op.created = false;
-    sqlite3_int64 parentId = op.keyId;
-    std::string at = op.keyPath;
-    for (const PathPart &part : op.parts) {
-      at = JoinPath(at, part.fold);
-      sqlite3_int64 childId = 0;
-      int found = FindKey(at, &childId);
-      if (found == SQLITE_DONE) {
-        sqlite3_stmt *insert = Statement(kInsertKey);
-        sqlite3_bind_int64(insert, 1, parentId);
-        sqlite3_bind_text(insert, 2, part.name.data(), static_cast<int>(part.name.size()),
-                          SQLITE_STATIC);
-        sqlite3_bind_text(insert, 3, at.data(), static_cast<int>(at.size()), SQLITE_STATIC);
-        int done = Step(insert);
-        sqlite3_reset(insert);
-        if (done != SQLITE_DONE)
-          return ErrorFromSqlite(done);
-        childId = sqlite3_last_insert_rowid(Db());
-        op.created = true;
-      } else if (found != SQLITE_ROW) {
-        return ErrorFromSqlite(found);
-      }
-      parentId = childId;
-    }
-    op.resultId = parentId;
-    op.resultPath = at;
-    return ERROR_SUCCESS;
+    return MakeKeyChain(op.keyId, op.keyPath, op.parts, &op.resultId, &op.resultPath,
+                        &op.created);
   }
   case WriteOp::kSetValue: {
     sqlite3_int64 id = op.keyId;

@@ -206,22 +206,6 @@ private:
   bool listening_ = false;
 };
 
-std::string ReadAll(const std::string &path) {
-  std::ifstream in(path, std::ios::binary);
-  std::stringstream s;
-  s << in.rdbuf();
-  return s.str();
-}
-
-bool WaitFor(const std::function<bool()> &done, std::chrono::milliseconds limit) {
-  const auto end = std::chrono::steady_clock::now() + limit;
-  while (std::chrono::steady_clock::now() < end) {
-    if (done())
-      return true;
-    std::this_thread::sleep_for(50ms);
-  }
-  return done();
-}
 
 bool Has(const std::string &text, const std::string &part) {
   return text.find(part) != std::string::npos;
