@@ -1,8 +1,8 @@
 #include "app/instance.h"
 
-#include "app/globals.h"
+#include "common/globals.h"
+#include "common/messages.h"
 #include "link/link_controller.h"
-#include "link/messages.h"
 #include "platform/qt_app.h"
 #include "platform/single_instance.h"
 #include "platform/trace.h"

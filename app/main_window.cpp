@@ -1,10 +1,11 @@
 #include "app/main_window.h"
 
-#include "app/globals.h"
 #include "app/instance.h"
 #include "app/options_menu.h"
-#include "app/ui_strings.h"
-#include "link/messages.h"
+#include "common/globals.h"
+#include "common/messages.h"
+#include "common/ui_strings.h"
+#include "dialogs/menu_bar.h"
 #include "platform/controls.h"
 #include "platform/gdi.h"
 #include "platform/process.h"
@@ -60,22 +61,6 @@ void OnClose() {
 }
 
 } // namespace
-
-HWND CreateMenuBar(HWND window, UINT barId) {
-  SHMENUBARINFO info = {};
-  info.cbSize = 36;
-  info.hwndParent = window;
-  info.dwFlags = 0;
-  info.nToolBarId = barId;
-  info.hInstRes = AppGlobals.hInstance;
-  info.nBmpId = 0;
-  info.cBmpImages = 0;
-  if (!SHCreateMenuBar(&info)) {
-    MessageBoxW(AppGlobals.mainWindow, u"SHCreateMenuBar Failed", u"Error", MB_OK);
-    return nullptr;
-  }
-  return info.hwndMB;
-}
 
 LRESULT MainWndProc(HWND hwnd, UINT msg, WPARAM wParam, LPARAM lParam) {
   switch (msg) {

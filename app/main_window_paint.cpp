@@ -2,9 +2,9 @@
 // in the lower half, UI string 40 at the bottom, each in the largest bold
 // font (up to a cap) that keeps it on one line across the window, and on
 // Smartphone-class devices the status line.
-#include "app/globals.h"
 #include "app/main_window.h"
-#include "app/ui_strings.h"
+#include "common/globals.h"
+#include "common/ui_strings.h"
 #include "platform/gdi.h"
 #include "platform/win32.h"
 

@@ -1,13 +1,14 @@
 #include "app/startup.h"
 
-#include "app/globals.h"
 #include "app/install_dir.h"
 #include "app/main_window.h"
-#include "app/settings_store.h"
 #include "app/shutdown.h"
-#include "app/ui_strings.h"
+#include "common/globals.h"
+#include "common/messages.h"
+#include "common/settings_store.h"
+#include "common/ui_strings.h"
+#include "dialogs/selection_dialog.h"
 #include "link/link_controller.h"
-#include "link/messages.h"
 #include "platform/process.h"
 #include "platform/shell.h"
 #include "platform/system_info.h"
@@ -91,6 +92,7 @@ int VantrelStartup(HINSTANCE instance, int showCommand) {
     DetectPlatform();
 
     static LinkController link;
+    link.askForLayout = &OpenSelectionDialog;
     AppGlobals.link = &link;
     CreateLinkController(&link, instance, AppGlobals.mainWindow);
 

@@ -1,8 +1,8 @@
 // The About and About More pages.
 #include "dialogs/about_dialog.h"
 
-#include "app/globals.h"
-#include "app/settings_store.h"
+#include "common/globals.h"
+#include "common/settings_store.h"
 #include "dialogs/dialog_template.h"
 #include "dialogs/text_page.h"
 #include "platform/gdi.h"
@@ -117,3 +117,7 @@ INT_PTR AboutMoreDialogProc(HWND dialog, UINT msg, WPARAM wParam, LPARAM) {
     return FALSE;
   }
 }
+
+void OpenAboutDialog(HWND owner) { RunDialogTemplate(107, owner, AboutDialogProc); }
+
+void OpenAboutMoreDialog(HWND owner) { RunDialogTemplate(137, owner, AboutMoreDialogProc); }

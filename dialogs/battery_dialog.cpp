@@ -1,8 +1,7 @@
 #include "dialogs/battery_dialog.h"
 
-#include "app/globals.h"
-#include "app/main_window.h"
-#include "app/ui_strings.h"
+#include "common/globals.h"
+#include "common/ui_strings.h"
 #include "dialogs/dialog_template.h"
 #include "platform/gdi.h"
 #include "platform/shell.h"
@@ -107,3 +106,5 @@ INT_PTR BatteryDialogProc(HWND dialog, UINT msg, WPARAM wParam, LPARAM) {
     return FALSE;
   }
 }
+
+void OpenBatteryDialog(HWND owner) { RunDialogTemplate(132, owner, BatteryDialogProc); }

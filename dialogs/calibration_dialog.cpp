@@ -9,12 +9,11 @@
 // can leave the link calibrating, or put an idle link back to typing.
 #include "dialogs/calibration_dialog.h"
 
-#include "app/globals.h"
-#include "app/main_window.h"
-#include "app/settings_store.h"
-#include "app/ui_strings.h"
+#include "common/globals.h"
+#include "common/messages.h"
+#include "common/settings_store.h"
+#include "common/ui_strings.h"
 #include "dialogs/dialog_template.h"
-#include "link/messages.h"
 #include "platform/gdi.h"
 #include "platform/shell.h"
 #include "platform/text.h"
@@ -114,7 +113,7 @@ INT_PTR OnInitDialog(HWND dialog) {
 void OnCalibrationStep(HWND dialog) {
   if (!Calibrating(dialog))
     return;
-  ++calibrationStep;
+  ++AppGlobals.calibrationStep;
   InvalidateRect(dialog, nullptr, TRUE);
   UpdateWindow(dialog);
 }
@@ -139,7 +138,7 @@ void OnCalibrationFailed(HWND dialog) {
     return;
   if (answer == IDYES && LinkConnected()) {
     SendMessageW(TypingWindow(), WM_CALIBRATE, 0, 0);
-    calibrationStep = 0; // the last picture stays until the next point
+    AppGlobals.calibrationStep = 0; // the last picture stays until the next point
     PostMessageW(TypingWindow(), WM_BEGIN_CALIBRATION, 0, 0);
     return;
   }
@@ -147,7 +146,7 @@ void OnCalibrationFailed(HWND dialog) {
 }
 
 void PaintStep(HWND dialog, HDC hdc) {
-  const int instruction = CalibrationInstruction(calibrationStep);
+  const int instruction = CalibrationInstruction(AppGlobals.calibrationStep);
   if (instruction < 0)
     return;
   RECT client = {};
@@ -158,7 +157,7 @@ void PaintStep(HWND dialog, HDC hdc) {
 
   WCHAR path[MAX_PATH + 32];
   wnsprintfW(path, sizeof path / sizeof path[0], u"%s%s", AppGlobals.InstallDir,
-             CalibrationPictureName(calibrationStep, width));
+             CalibrationPictureName(AppGlobals.calibrationStep, width));
   HBITMAP picture = SHLoadDIBitmap(path);
   if (picture == nullptr)
     return; // no picture: the instruction alone
@@ -227,4 +226,16 @@ INT_PTR CalibrationDialogProc(HWND dialog, UINT msg, WPARAM wParam, LPARAM lPara
   // ending the calibration).
   (void)lParam;
   return FALSE;
+}
+
+void OpenCalibrationDialog(HWND owner) {
+  AppGlobals.calibrationStep = 0;
+  if (RunDialogTemplate(134, owner, CalibrationDialogProc))
+    return;
+  // No calibration dialog to run. If the link was put into calibration for
+  // it (the user agreed to calibrate a new keyboard), nothing would ever end
+  // that calibration and the status poll would stay stopped: hand the link
+  // back to typing as a finished calibration does.
+  if (AppGlobals.linkState.load() == LINK_CALIBRATING)
+    PostMessageW(AppGlobals.typingWnd.load(), WM_END_CALIBRATION, 0, 0);
 }

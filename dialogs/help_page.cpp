@@ -2,10 +2,11 @@
 // with a Done soft key.
 #include "dialogs/help_page.h"
 
-#include "app/globals.h"
+#include "common/globals.h"
 #include "dialogs/dialog_template.h"
 #include "dialogs/text_page.h"
 #include "platform/shell.h"
+#include "platform/text.h"
 
 INT_PTR HelpPageProc(HWND dialog, UINT msg, WPARAM wParam, LPARAM) {
   switch (msg) {
@@ -27,4 +28,10 @@ INT_PTR HelpPageProc(HWND dialog, UINT msg, WPARAM wParam, LPARAM) {
   default:
     return FALSE;
   }
+}
+
+void OpenHelpPage(HWND owner, LPCWSTR path) {
+  WStrCopyN(AppGlobals.helpPagePath, sizeof AppGlobals.helpPagePath / sizeof(WCHAR),
+            path ? path : u"");
+  RunDialogTemplate(135, owner, HelpPageProc);
 }

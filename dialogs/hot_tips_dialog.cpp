@@ -3,7 +3,7 @@
 // focus when Alt+Esc opened it.
 #include "dialogs/hot_tips_dialog.h"
 
-#include "app/globals.h"
+#include "common/globals.h"
 #include "dialogs/dialog_template.h"
 #include "dialogs/text_page.h"
 #include "platform/shell.h"
@@ -47,4 +47,17 @@ INT_PTR HotTipsDialogProc(HWND dialog, UINT msg, WPARAM wParam, LPARAM) {
   default:
     return FALSE;
   }
+}
+
+void OpenHotTipsDialog(HWND owner, HWND returnWindow) {
+  if (AppGlobals.hotTipsOpen == 1) {
+    ShowWindow(AppGlobals.openDialog.load(), SW_SHOW);
+    return;
+  }
+  AppGlobals.hotTipsOpen = 1;
+  AppGlobals.hotTipsReturnWindow = returnWindow;
+  // A missing template opens nothing; the flag must not then claim the page
+  // is open, or Alt+Esc would never open it again.
+  if (!RunDialogTemplate(133, owner, HotTipsDialogProc))
+    AppGlobals.hotTipsOpen = 0;
 }

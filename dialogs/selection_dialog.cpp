@@ -3,9 +3,8 @@
 // Smartphone), and stores the choice on Done.
 #include "dialogs/selection_dialog.h"
 
-#include "app/globals.h"
-#include "app/main_window.h"
-#include "app/settings_store.h"
+#include "common/globals.h"
+#include "common/settings_store.h"
 #include "dialogs/dialog_template.h"
 #include "platform/controls.h"
 #include "platform/files.h"
@@ -271,4 +270,16 @@ INT_PTR SelectionDialogProc(HWND dialog, UINT msg, WPARAM wParam, LPARAM) {
   default:
     return FALSE;
   }
+}
+
+namespace {
+
+constexpr WORD kTemplatePocketPc = 146;
+constexpr WORD kTemplateSmartphone = 138;
+
+} // namespace
+
+void OpenSelectionDialog(HWND owner) {
+  const WORD id = AppGlobals.isSmartphone ? kTemplateSmartphone : kTemplatePocketPc;
+  RunDialogTemplate(id, owner, SelectionDialogProc);
 }

@@ -1,11 +1,10 @@
 #include "dialogs/typing_settings_dialog.h"
 
-#include "app/globals.h"
-#include "app/main_window.h"
-#include "app/settings_store.h"
-#include "app/ui_strings.h"
+#include "common/globals.h"
+#include "common/messages.h"
+#include "common/settings_store.h"
+#include "common/ui_strings.h"
 #include "dialogs/dialog_template.h"
-#include "link/messages.h"
 #include "platform/controls.h"
 #include "platform/shell.h"
 #include "platform/text.h"
@@ -160,4 +159,10 @@ INT_PTR TypingSettingsDialogProc(HWND dialog, UINT msg, WPARAM wParam, LPARAM) {
     // The dialog class hands what is not handled here to DefWindowProcW.
     return FALSE;
   }
+}
+
+void OpenTypingSettingsDialog(HWND owner) {
+  const WORD id = AppGlobals.isSmartphone == 1 ? kTypingSettingsSmartphoneTemplate
+                                               : kTypingSettingsTemplate;
+  RunDialogTemplate(id, owner, TypingSettingsDialogProc);
 }

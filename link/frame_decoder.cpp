@@ -7,10 +7,10 @@
 // inside rxBuffer.
 #include "link/frame_decoder.h"
 
-#include "app/globals.h"
-#include "app/settings_store.h"
+#include "common/globals.h"
+#include "common/messages.h"
+#include "common/settings_store.h"
 #include "keys/scancode.h"
-#include "link/messages.h"
 #include "platform/files.h"
 #include "platform/sound.h"
 #include "platform/trace.h"

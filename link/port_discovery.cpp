@@ -2,10 +2,10 @@
 // COM9: probe, and opening the port with the link's time-outs.
 #include "link/port_discovery.h"
 
-#include "app/globals.h"
-#include "app/settings_store.h"
-#include "app/ui_strings.h"
-#include "link/messages.h"
+#include "common/globals.h"
+#include "common/messages.h"
+#include "common/settings_store.h"
+#include "common/ui_strings.h"
 #include "platform/files.h"
 #include "platform/registry.h"
 #include "platform/serial.h"

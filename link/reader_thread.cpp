@@ -7,13 +7,13 @@
 // made while a step runs is never overwritten by the step's own result.
 #include "link/reader_thread.h"
 
-#include "app/globals.h"
-#include "app/settings_store.h"
-#include "app/ui_strings.h"
+#include "common/globals.h"
+#include "common/messages.h"
+#include "common/settings_store.h"
+#include "common/ui_strings.h"
 #include "keys/keycode_table.h"
 #include "link/frame_decoder.h"
 #include "link/link_controller.h"
-#include "link/messages.h"
 #include "link/packets.h"
 #include "link/port_discovery.h"
 #include "link/suspend_killer.h"
@@ -258,7 +258,7 @@ DWORD ReaderThread(LPVOID) {
   StartPowerManager();
   // A run that ended while connected left the machine kept awake.
   RestoreAbandonedTimeouts();
-  if (!loadKeycodeFile())
+  if (!loadKeycodeFile(AppGlobals.link ? AppGlobals.link->askForLayout : nullptr))
     return 0; // the message has been shown; the connect button stays disabled
   AppGlobals.linkState.store(LINK_IDLE);
   HANDLE event = CreateEventW(nullptr, FALSE, FALSE, u"ConnectionEvent");

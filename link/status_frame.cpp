@@ -3,10 +3,10 @@
 // build 9095 and later.
 #include "link/frame_decoder.h"
 
-#include "app/globals.h"
-#include "app/settings_store.h"
-#include "app/ui_strings.h"
-#include "link/messages.h"
+#include "common/globals.h"
+#include "common/messages.h"
+#include "common/settings_store.h"
+#include "common/ui_strings.h"
 #include "link/packets.h"
 #include "platform/window.h"
 

@@ -4,9 +4,9 @@
 // posted messages and the message boxes of each test.
 #pragma once
 
-#include "app/globals.h"
-#include "platform/win32.h"
+#include "common/globals.h"
 #include "platform/serial.h"
+#include "platform/win32.h"
 #include "tests/trace_lines.h"
 
 #include <gtest/gtest.h>
