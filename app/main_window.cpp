@@ -11,17 +11,16 @@
 #include "platform/process.h"
 #include "platform/shell.h"
 #include "platform/win32.h"
+#include "resources/resource_ids.h"
 
 namespace {
 
 constexpr int kTitleUnits = 100;
-constexpr UINT kMainMenuBar = 200;
-constexpr WORD kIconId = 145;
 
 // WM_CREATE: the soft-key bar and its Options menu, the Done button, the
 // connect button and the first status line.
 void OnCreate(HWND hwnd) {
-  AppGlobals.menuBar = CreateMenuBar(hwnd, kMainMenuBar);
+  AppGlobals.menuBar = CreateMenuBar(hwnd, kMenuMain);
 
   HMENU options = nullptr;
   if (AppGlobals.menuBar) {
@@ -43,11 +42,12 @@ void OnCreate(HWND hwnd) {
   const int height = client.bottom - client.top;
   const int width = client.right - client.left;
   const int h = height / 6;
-  CreateWindowExW(0, u"BUTTON", UiString(2), WS_VISIBLE, 5, 4 * h, width - 10, h, hwnd,
+  CreateWindowExW(0, u"BUTTON", UiString(kUiConnect), WS_VISIBLE, 5, 4 * h, width - 10, h, hwnd,
                   reinterpret_cast<HMENU>(static_cast<uintptr_t>(kConnectButtonId)),
                   AppGlobals.hInstance, nullptr);
 
-  WStrCopyN(AppGlobals.statusLine, sizeof AppGlobals.statusLine / sizeof(WCHAR), UiString(20));
+  WStrCopyN(AppGlobals.statusLine, sizeof AppGlobals.statusLine / sizeof(WCHAR),
+            UiString(kUiStatusNotConnected));
 }
 
 // WM_CLOSE and WM_DESTROY: the bar goes, and with it the Options menu it
@@ -130,7 +130,7 @@ bool CreateMainWindow(HINSTANCE instance, int showCommand) {
   cls.style = CS_HREDRAW | CS_VREDRAW;
   cls.lpfnWndProc = MainWndProc;
   cls.hInstance = instance;
-  cls.hIcon = LoadIconW(instance, MAKEINTRESOURCEW(kIconId));
+  cls.hIcon = LoadIconW(instance, MAKEINTRESOURCEW(kIconApp));
   cls.hCursor = LoadCursorW(nullptr, IDC_ARROW);
   cls.hbrBackground = GetStockObject(WHITE_BRUSH);
   cls.lpszClassName = className;

@@ -13,6 +13,7 @@
 #include "platform/shell.h"
 #include "platform/system_info.h"
 #include "platform/win32.h"
+#include "resources/resource_ids.h"
 
 namespace {
 
@@ -97,7 +98,7 @@ int VantrelStartup(HINSTANCE instance, int showCommand) {
     CreateLinkController(&link, instance, AppGlobals.mainWindow);
 
     SendMessageW(AppGlobals.mainWindow, WM_INITMENUPOPUP,
-                 reinterpret_cast<WPARAM>(AppGlobals.optionsMenu), 200);
+                 reinterpret_cast<WPARAM>(AppGlobals.optionsMenu), kMenuMain);
     const int32_t timeout =
         SettingsStore::ReadDword(u"Connection Timeout", kDefaultConnectionTimeoutMs);
     PostMessageW(link.typingWnd, WM_SET_CONNECTION_TIMEOUT, 0, timeout);

@@ -7,12 +7,13 @@
 #include "dialogs/text_page.h"
 #include "platform/shell.h"
 #include "platform/text.h"
+#include "resources/resource_ids.h"
 
 INT_PTR HelpPageProc(HWND dialog, UINT msg, WPARAM wParam, LPARAM) {
   switch (msg) {
   case WM_INITDIALOG: {
     // No Done button in the title: the soft key closes the page.
-    InitDialogPage(dialog, SHIDIF_SIZEDLGFULLSCREEN, 201);
+    InitDialogPage(dialog, SHIDIF_SIZEDLGFULLSCREEN, kMenuBarDone);
     static WCHAR page[kTextPageUnits];
     ReadTextPage(AppGlobals.helpPagePath, page);
     CreateTextWindow(dialog, page, false);
@@ -33,5 +34,5 @@ INT_PTR HelpPageProc(HWND dialog, UINT msg, WPARAM wParam, LPARAM) {
 void OpenHelpPage(HWND owner, LPCWSTR path) {
   WStrCopyN(AppGlobals.helpPagePath, sizeof AppGlobals.helpPagePath / sizeof(WCHAR),
             path ? path : u"");
-  RunDialogTemplate(135, owner, HelpPageProc);
+  RunDialogTemplate(kDialogHelp, owner, HelpPageProc);
 }

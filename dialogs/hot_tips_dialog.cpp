@@ -7,6 +7,7 @@
 #include "dialogs/dialog_template.h"
 #include "dialogs/text_page.h"
 #include "platform/shell.h"
+#include "resources/resource_ids.h"
 
 namespace {
 
@@ -20,7 +21,7 @@ void ShowReturnWindow() {
 INT_PTR HotTipsDialogProc(HWND dialog, UINT msg, WPARAM wParam, LPARAM) {
   switch (msg) {
   case WM_INITDIALOG: {
-    InitDialogPage(dialog, SHIDIF_DONEBUTTON | SHIDIF_SIZEDLGFULLSCREEN, 201);
+    InitDialogPage(dialog, SHIDIF_DONEBUTTON | SHIDIF_SIZEDLGFULLSCREEN, kMenuBarDone);
     static WCHAR page[kTextPageUnits];
     WCHAR path[MAX_PATH];
     InstallDirPath(path, u"PDA_Hottips.txt");
@@ -58,6 +59,6 @@ void OpenHotTipsDialog(HWND owner, HWND returnWindow) {
   AppGlobals.hotTipsReturnWindow = returnWindow;
   // A missing template opens nothing; the flag must not then claim the page
   // is open, or Alt+Esc would never open it again.
-  if (!RunDialogTemplate(133, owner, HotTipsDialogProc))
+  if (!RunDialogTemplate(kDialogHotTips, owner, HotTipsDialogProc))
     AppGlobals.hotTipsOpen = 0;
 }

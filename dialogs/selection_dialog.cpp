@@ -13,11 +13,10 @@
 #include "platform/text.h"
 #include "platform/threads.h"
 #include "platform/trace.h"
+#include "resources/resource_ids.h"
 
 namespace {
 
-constexpr UINT kMenuBarDone = 201;
-constexpr UINT kCommandDone = 40004;
 // The longest text the settings store reads back is 499 characters, so a
 // list never grows beyond that.
 constexpr size_t kListUnits = 500;
@@ -261,7 +260,7 @@ INT_PTR SelectionDialogProc(HWND dialog, UINT msg, WPARAM wParam, LPARAM) {
       Click(id - kSelectionFirstButton);
       return FALSE;
     }
-    if (id == IDOK || id == kCommandDone) {
+    if (id == IDOK || id == kCommandPageDone) {
       Done(dialog);
       return TRUE;
     }
@@ -272,14 +271,7 @@ INT_PTR SelectionDialogProc(HWND dialog, UINT msg, WPARAM wParam, LPARAM) {
   }
 }
 
-namespace {
-
-constexpr WORD kTemplatePocketPc = 146;
-constexpr WORD kTemplateSmartphone = 138;
-
-} // namespace
-
 void OpenSelectionDialog(HWND owner) {
-  const WORD id = AppGlobals.isSmartphone ? kTemplateSmartphone : kTemplatePocketPc;
+  const WORD id = AppGlobals.isSmartphone ? kDialogSelectionSmartphone : kDialogSelection;
   RunDialogTemplate(id, owner, SelectionDialogProc);
 }

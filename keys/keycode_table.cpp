@@ -72,9 +72,10 @@ void parseKeycodeText(const char *text, size_t len) {
     threshold = static_cast<float>(tokens.next());
   }
 
-  static const int sensitivityLabels[] = {29, 30, 31, 32};
-  static const int repeatRateLabels[] = {33, 31, 34};
-  static const int repeatDelayLabels[] = {35, 31, 36};
+  static const int sensitivityLabels[] = {kUiLevelLowest, kUiLevelLow, kUiLevelMedium,
+                                          kUiLevelHigh};
+  static const int repeatRateLabels[] = {kUiLevelSlow, kUiLevelMedium, kUiLevelFast};
+  static const int repeatDelayLabels[] = {kUiLevelShort, kUiLevelMedium, kUiLevelLong};
   tokens.skip(kIgnoredBetweenSections);
   readChoices(tokens, AppGlobals.SensitivityChoices, 5, sensitivityLabels, u"SensitivityValue");
   tokens.skip(kIgnoredBetweenSections);

@@ -114,7 +114,7 @@ void OnSetConnectionTimeout(HWND hwnd, LPARAM lParam) {
 }
 
 void OnLinkQuit() {
-  WriteStatusText(UiString(25));
+  WriteStatusText(UiString(kUiDisconnecting));
   PostToWindow(AppGlobals.mainWindow, WM_STATUS_TEXT_CHANGED);
   AppGlobals.linkState.store(LINK_DISCONNECTING);
   SendPacket(kDisconnectPacket);

@@ -168,7 +168,8 @@ void OpenPort() {
   }
 
   WCHAR status[sizeof(AppGlobals.statusText) / sizeof(WCHAR)];
-  wnsprintfW(status, sizeof status / sizeof status[0], u"%s %s", UiString(28), portName);
+  wnsprintfW(status, sizeof status / sizeof status[0], u"%s %s", UiString(kUiOpeningPort),
+             portName);
   ShowStatus(status);
   NKDbgPrintfW(u"Opening %s\r\n", portName);
 
@@ -188,7 +189,7 @@ void OpenPort() {
       AppGlobals.syncAttempts = 0;
       if (!LeaveIdle(LINK_SYNCING))
         return; // cancelled: the disconnection closes the port
-      ShowStatus(UiString(24));
+      ShowStatus(UiString(kUiPortOpened));
       return;
     }
     LeaveIdle(LINK_ERROR);

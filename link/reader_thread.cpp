@@ -41,7 +41,8 @@ constexpr int32_t kDefaultConnectionTimeout = 30000;
 // only spaces out the steps of a link that is going on.
 void Pause(DWORD milliseconds) {
   constexpr DWORD kSliceMs = 50;
-  for (DWORD waited = 0; waited < milliseconds && !AppGlobals.linkStopping.load(); waited += kSliceMs)
+  for (DWORD waited = 0; waited < milliseconds && !AppGlobals.linkStopping.load();
+       waited += kSliceMs)
     Sleep(milliseconds - waited < kSliceMs ? milliseconds - waited : kSliceMs);
 }
 
@@ -98,7 +99,8 @@ bool CompleteHandshake() {
 // A keyboard not seen before has connected: offer calibration.
 void AskForCalibration() {
   AppGlobals.serialChanged.store(0);
-  int answer = MessageBoxW(AppGlobals.mainWindow, UiString(8), UiString(9), MB_YESNO | MB_ICONQUESTION);
+  int answer = MessageBoxW(AppGlobals.mainWindow, UiString(kUiAskCalibrateNewKeyboard),
+                           UiString(kUiConnectionTitle), MB_YESNO | MB_ICONQUESTION);
   // The box blocks this thread; a disconnect meanwhile wins over the answer.
   if (answer == IDYES && Advance(LINK_TYPING, LINK_CALIBRATING))
     PostToWindow(AppGlobals.mainWindow, WM_CALIBRATE);
@@ -136,7 +138,7 @@ void SyncStep() {
   }
   switch (ReceiveBlock(kBlock)) {
   case RX_SYNC:
-    ShowStatus(UiString(23));
+    ShowStatus(UiString(kUiKeyboardFound));
     SendPacket(kCalibrationOffPacket);
     break;
   case RX_HEARTBEAT:
@@ -208,7 +210,7 @@ void RunDisconnection() {
   Pause(kAfterDisconnectPauseMs);
   // Nobody is left to read a notice when the program is ending.
   if (AppGlobals.disconnectNoticePending.exchange(0) == 1 && !AppGlobals.linkStopping.load())
-    MessageBoxW(main, UiString(37), UiString(9), MB_OK);
+    MessageBoxW(main, UiString(kUiKeyboardDisconnected), UiString(kUiConnectionTitle), MB_OK);
 }
 
 void RunTyping() {
@@ -244,9 +246,11 @@ void RunCalibration() {
 void ShowConnectError() {
   AppGlobals.connectRequested.store(0);
   if (AppGlobals.isSmartphone == 1)
-    MessageBoxW(AppGlobals.calibrationDialog.load(), UiString(39), UiString(9), kErrorBoxSmartphone);
+    MessageBoxW(AppGlobals.calibrationDialog.load(), UiString(kUiConnectFailedPhone),
+                UiString(kUiConnectionTitle), kErrorBoxSmartphone);
   else
-    MessageBoxW(AppGlobals.mainWindow, UiString(38), UiString(9), kErrorBoxPocketPc);
+    MessageBoxW(AppGlobals.mainWindow, UiString(kUiConnectFailed), UiString(kUiConnectionTitle),
+                kErrorBoxPocketPc);
   AppGlobals.linkState.store(LINK_DISCONNECTING);
 }
 
