@@ -8,7 +8,7 @@
 // 1 ms. Prints figures and ratios; never fails.
 #include "app/globals.h"
 #include "app/settings_store.h"
-#include "link/frame_decoder.h"
+#include "link/frame_actions.h"
 #include "link/messages.h"
 #include "platform/serial.h"
 #include "platform/win32.h"
