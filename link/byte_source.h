@@ -12,8 +12,8 @@ public:
   // than the source's own time-outs allow. Returns how many bytes were read:
   // 0 when none came in time or the source has gone. Sets *lost (and never
   // clears it) when the source has gone for good: every later read returns
-  // 0 at once. Bytes that arrived before the source went are still returned
-  // first, by this read or the next ones.
+  // 0 at once. Bytes that a read has taken in before the source went are
+  // returned by that read (without *lost); the next read reports the loss.
   virtual size_t Read(uint8_t *out, size_t n, bool *lost) = 0;
 };
 

@@ -6,12 +6,15 @@
 // - ReadFile returns TRUE with the bytes that arrived within the read
 //   time-outs, possibly none (*read = 0 on a time-out is success).
 // - Hang-up (the far side went away: an RFCOMM link dropped, the other end
-//   of a pseudo-terminal closed): bytes received before it are still
-//   delivered, by the read under way and the next ones, so nothing is lost;
-//   once none are left, every read fails at once with ERROR_READ_FAULT
-//   (*read = 0) instead of waiting out its time-outs, and every write fails
-//   with ERROR_WRITE_FAULT. The handle stays valid until closed; the port
-//   does not come back on it (a new CreateFileW opens it again).
+//   of a pseudo-terminal closed): the bytes a read has already taken in are
+//   delivered (that read returns TRUE with them); after that every read
+//   fails at once with ERROR_READ_FAULT (*read = 0) instead of waiting out
+//   its time-outs, and every write fails with ERROR_WRITE_FAULT. Bytes still
+//   waiting in the device's input queue when it hangs up are discarded by
+//   the system (a tty flushes its input on hang-up), so a sender that must
+//   not lose any waits until they have been read before it hangs up. The
+//   handle stays valid until closed; the port does not come back on it (a
+//   new CreateFileW opens it again).
 // - WriteFile returns TRUE once all n bytes are written; it fails with
 //   ERROR_TIMEOUT when the write time-outs pass first and with
 //   ERROR_WRITE_FAULT when the port fails (*written = the bytes already
