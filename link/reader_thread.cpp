@@ -12,7 +12,7 @@
 #include "common/settings_store.h"
 #include "common/ui_strings.h"
 #include "keys/keycode_table.h"
-#include "link/frame_decoder.h"
+#include "link/frame_actions.h"
 #include "link/link_controller.h"
 #include "link/packets.h"
 #include "link/port_discovery.h"
@@ -106,16 +106,9 @@ void AskForCalibration() {
     PostToWindow(AppGlobals.mainWindow, WM_CALIBRATE);
 }
 
-// One block from the port, noting whether the port has gone: once its far
-// side hangs up, every read fails at once, and the polling loops would spin
-// until a timer noticed (the heartbeat timer never does while calibrating).
-int ReadBlock(int blockSize, bool &portLost) {
-  SetLastError(ERROR_SUCCESS);
-  int r = ReceiveBlock(blockSize);
-  portLost = GetLastError() == ERROR_READ_FAULT;
-  return r;
-}
-
+// Once the port's far side hangs up every read fails at once: the polling
+// loops would spin until a timer noticed (the heartbeat timer never does
+// while calibrating), so a lost port closes the link at once.
 void OnPortLost(int32_t state) {
   if (Advance(state, LINK_DISCONNECTING))
     NKDbgPrintfW(u"Port lost\r\n");
@@ -136,7 +129,7 @@ void SyncStep() {
     }
     return;
   }
-  switch (ReceiveBlock(kBlock)) {
+  switch (ReceiveBlock(kBlock).marker) {
   case RX_SYNC:
     ShowStatus(UiString(kUiKeyboardFound));
     SendPacket(kCalibrationOffPacket);
@@ -168,7 +161,7 @@ void RunHandshake() {
       return;
     }
     Sleep(kHandshakeReadPauseMs);
-    int r = ReceiveBlock(kBlock);
+    int r = ReceiveBlock(kBlock).marker;
     if (r == RX_IDENTITY) {
       SendPacket(kRequestSystemDataPacket);
     } else if (r == RX_STATUS) {
@@ -216,21 +209,18 @@ void RunDisconnection() {
 void RunTyping() {
   AppGlobals.connectRequested.store(0);
   NKDbgPrintfW(u"TYPING\r\n");
-  bool lost = false;
   while (AppGlobals.linkState.load() == LINK_TYPING) {
-    ReadBlock(1, lost);
-    if (lost)
+    if (ReceiveBlock(1).portLost)
       OnPortLost(LINK_TYPING);
   }
 }
 
 void RunCalibration() {
-  bool lost = false;
   while (AppGlobals.linkState.load() == LINK_CALIBRATING) {
-    int r = ReadBlock(kBlock, lost);
-    if (lost)
+    BlockResult r = ReceiveBlock(kBlock);
+    if (r.portLost)
       OnPortLost(LINK_CALIBRATING);
-    if (r == RX_CALIBRATION_FAILED && Advance(LINK_CALIBRATING, LINK_TYPING)) {
+    if (r.marker == RX_CALIBRATION_FAILED && Advance(LINK_CALIBRATING, LINK_TYPING)) {
       PostToWindow(AppGlobals.calibrationDialog.load(), WM_CALIBRATION_FAILED);
       SendCalibrationFailed();
     }

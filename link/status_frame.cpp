@@ -1,7 +1,7 @@
 // The keyboard's status frame: battery level, status code, and the one-off
 // handshake parameter with the battery threshold rescaling for keyboards of
 // build 9095 and later.
-#include "link/frame_decoder.h"
+#include "link/frame_actions.h"
 
 #include "common/globals.h"
 #include "common/messages.h"

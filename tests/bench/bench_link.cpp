@@ -9,7 +9,7 @@
 #include "common/globals.h"
 #include "common/messages.h"
 #include "common/settings_store.h"
-#include "link/frame_decoder.h"
+#include "link/frame_actions.h"
 #include "platform/serial.h"
 #include "platform/win32.h"
 

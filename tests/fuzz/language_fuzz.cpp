@@ -9,7 +9,7 @@
 #include "common/settings_store.h"
 #include "common/ui_strings.h"
 #include "keys/keycode_table.h"
-#include "link/frame_decoder.h"
+#include "link/frame_actions.h"
 #include "platform/text.h"
 
 namespace {

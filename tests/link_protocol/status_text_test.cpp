@@ -6,7 +6,7 @@
 
 #include "common/settings_store.h"
 #include "common/ui_strings.h"
-#include "link/frame_decoder.h"
+#include "link/frame_actions.h"
 
 #include <filesystem>
 #include <fstream>
