@@ -1,7 +1,7 @@
 // The keyboard's port as the frame decoder's byte source.
 #include "link/byte_source.h"
 
-#include "app/globals.h"
+#include "common/globals.h"
 #include "platform/files.h"
 #include "platform/threads.h"
 

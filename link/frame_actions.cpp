@@ -2,10 +2,10 @@
 // timers, the key click, and key bytes handed to key translation.
 #include "link/frame_actions.h"
 
-#include "app/globals.h"
-#include "app/settings_store.h"
+#include "common/globals.h"
+#include "common/messages.h"
+#include "common/settings_store.h"
 #include "keys/scancode.h"
-#include "link/messages.h"
 #include "platform/sound.h"
 #include "platform/trace.h"
 #include "platform/window.h"

@@ -7,13 +7,13 @@
 // made while a step runs is never overwritten by the step's own result.
 #include "link/reader_thread.h"
 
-#include "app/globals.h"
-#include "app/settings_store.h"
-#include "app/ui_strings.h"
+#include "common/globals.h"
+#include "common/messages.h"
+#include "common/settings_store.h"
+#include "common/ui_strings.h"
 #include "keys/keycode_table.h"
 #include "link/frame_actions.h"
 #include "link/link_controller.h"
-#include "link/messages.h"
 #include "link/packets.h"
 #include "link/port_discovery.h"
 #include "link/suspend_killer.h"
@@ -41,7 +41,8 @@ constexpr int32_t kDefaultConnectionTimeout = 30000;
 // only spaces out the steps of a link that is going on.
 void Pause(DWORD milliseconds) {
   constexpr DWORD kSliceMs = 50;
-  for (DWORD waited = 0; waited < milliseconds && !AppGlobals.linkStopping.load(); waited += kSliceMs)
+  for (DWORD waited = 0; waited < milliseconds && !AppGlobals.linkStopping.load();
+       waited += kSliceMs)
     Sleep(milliseconds - waited < kSliceMs ? milliseconds - waited : kSliceMs);
 }
 
@@ -98,7 +99,8 @@ bool CompleteHandshake() {
 // A keyboard not seen before has connected: offer calibration.
 void AskForCalibration() {
   AppGlobals.serialChanged.store(0);
-  int answer = MessageBoxW(AppGlobals.mainWindow, UiString(8), UiString(9), MB_YESNO | MB_ICONQUESTION);
+  int answer = MessageBoxW(AppGlobals.mainWindow, UiString(kUiAskCalibrateNewKeyboard),
+                           UiString(kUiConnectionTitle), MB_YESNO | MB_ICONQUESTION);
   // The box blocks this thread; a disconnect meanwhile wins over the answer.
   if (answer == IDYES && Advance(LINK_TYPING, LINK_CALIBRATING))
     PostToWindow(AppGlobals.mainWindow, WM_CALIBRATE);
@@ -129,7 +131,7 @@ void SyncStep() {
   }
   switch (ReceiveBlock(kBlock).marker) {
   case RX_SYNC:
-    ShowStatus(UiString(23));
+    ShowStatus(UiString(kUiKeyboardFound));
     SendPacket(kCalibrationOffPacket);
     break;
   case RX_HEARTBEAT:
@@ -201,7 +203,7 @@ void RunDisconnection() {
   Pause(kAfterDisconnectPauseMs);
   // Nobody is left to read a notice when the program is ending.
   if (AppGlobals.disconnectNoticePending.exchange(0) == 1 && !AppGlobals.linkStopping.load())
-    MessageBoxW(main, UiString(37), UiString(9), MB_OK);
+    MessageBoxW(main, UiString(kUiKeyboardDisconnected), UiString(kUiConnectionTitle), MB_OK);
 }
 
 void RunTyping() {
@@ -234,9 +236,11 @@ void RunCalibration() {
 void ShowConnectError() {
   AppGlobals.connectRequested.store(0);
   if (AppGlobals.isSmartphone == 1)
-    MessageBoxW(AppGlobals.calibrationDialog.load(), UiString(39), UiString(9), kErrorBoxSmartphone);
+    MessageBoxW(AppGlobals.calibrationDialog.load(), UiString(kUiConnectFailedPhone),
+                UiString(kUiConnectionTitle), kErrorBoxSmartphone);
   else
-    MessageBoxW(AppGlobals.mainWindow, UiString(38), UiString(9), kErrorBoxPocketPc);
+    MessageBoxW(AppGlobals.mainWindow, UiString(kUiConnectFailed), UiString(kUiConnectionTitle),
+                kErrorBoxPocketPc);
   AppGlobals.linkState.store(LINK_DISCONNECTING);
 }
 
@@ -248,7 +252,7 @@ DWORD ReaderThread(LPVOID) {
   StartPowerManager();
   // A run that ended while connected left the machine kept awake.
   RestoreAbandonedTimeouts();
-  if (!loadKeycodeFile())
+  if (!loadKeycodeFile(AppGlobals.link ? AppGlobals.link->askForLayout : nullptr))
     return 0; // the message has been shown; the connect button stays disabled
   AppGlobals.linkState.store(LINK_IDLE);
   HANDLE event = CreateEventW(nullptr, FALSE, FALSE, u"ConnectionEvent");

@@ -1,8 +1,8 @@
 #include "app_test_env.h"
 
-#include "app/globals.h"
-#include "app/settings_store.h"
-#include "app/ui_strings.h"
+#include "common/globals.h"
+#include "common/settings_store.h"
+#include "common/ui_strings.h"
 #include "link/link_controller.h"
 #include "platform/qt_app.h"
 #include "platform/registry.h"

@@ -1,10 +1,10 @@
 #include "calibration_test_env.h"
 
-#include "app/globals.h"
-#include "app/settings_store.h"
-#include "app/ui_strings.h"
+#include "common/globals.h"
+#include "common/messages.h"
+#include "common/settings_store.h"
+#include "common/ui_strings.h"
 #include "dialogs/calibration_dialog.h"
-#include "link/messages.h"
 #include "platform/qt_app.h"
 #include "platform/registry.h"
 #include "platform/text.h"
@@ -72,7 +72,7 @@ LRESULT StandInProc(HWND hwnd, UINT msg, WPARAM wParam, LPARAM lParam) {
   }
   if (msg < WM_LINK_PHASE || msg > WM_KEY_TEST_CHAR)
     return DefWindowProcW(hwnd, msg, wParam, lParam);
-  gLinkMessages.push_back({msg, AppGlobals.calibrationDialog.load(), calibrationStep});
+  gLinkMessages.push_back({msg, AppGlobals.calibrationDialog.load(), AppGlobals.calibrationStep});
   switch (msg) {
   case WM_CALIBRATE:
     AppGlobals.linkState.store(LINK_CALIBRATING);

@@ -1,6 +1,6 @@
 #include "page_driver.h"
 
-#include "app/globals.h"
+#include "common/globals.h"
 #include "platform/controls.h"
 
 namespace {

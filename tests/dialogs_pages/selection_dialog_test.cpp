@@ -1,8 +1,8 @@
 // The selection dialog: the scan of InstallDir, the buttons it offers and the
 // choice Done stores, on the Pocket PC and the Smartphone.
 #include "../app/app_test_env.h"
-#include "app/globals.h"
-#include "app/settings_store.h"
+#include "common/globals.h"
+#include "common/settings_store.h"
 #include "dialogs/selection_dialog.h"
 #include "page_driver.h"
 #include "platform/controls.h"

@@ -1,6 +1,6 @@
 #include "tests/dialogs_settings/dialog_driver.h"
 
-#include "app/globals.h"
+#include "common/globals.h"
 #include "platform/controls.h"
 #include "tests/platform_qt/qt_test_support.h"
 

@@ -4,9 +4,9 @@
 // clock that moves on in the link's pauses and where a step says Advance:
 // the keyboard keeps real time, so while the link waits for it no virtual
 // time passes.
-#include "app/settings_store.h"
-#include "app/ui_strings.h"
-#include "link/messages.h"
+#include "common/messages.h"
+#include "common/settings_store.h"
+#include "common/ui_strings.h"
 #include "tests/link/link_harness.h"
 
 #include <gmock/gmock.h>

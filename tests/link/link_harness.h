@@ -16,7 +16,7 @@
 // time, and the WaitFor calls bound their real waits.
 #pragma once
 
-#include "app/globals.h"
+#include "common/globals.h"
 #include "link/link_controller.h"
 #include "platform/clock.h"
 #include "platform/win32.h"

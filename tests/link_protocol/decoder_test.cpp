@@ -5,9 +5,9 @@
 // far side hangs up.
 #include "tests/link_protocol/link_test_support.h"
 
+#include "common/messages.h"
 #include "link/frame_actions.h"
 #include "link/frame_decoder.h"
-#include "link/messages.h"
 
 #include <gmock/gmock.h>
 

@@ -4,9 +4,9 @@
 // connections, and the emulator's care of its link.
 #include "tests/link_protocol/link_test_support.h"
 
-#include "app/settings_store.h"
+#include "common/messages.h"
+#include "common/settings_store.h"
 #include "link/frame_actions.h"
-#include "link/messages.h"
 #include "link/packets.h"
 #include "platform/clock.h"
 

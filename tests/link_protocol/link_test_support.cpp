@@ -1,6 +1,6 @@
 #include "tests/link_protocol/link_test_support.h"
 
-#include "link/messages.h"
+#include "common/messages.h"
 
 #include <cstdlib>
 #include <fcntl.h>

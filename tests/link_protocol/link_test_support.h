@@ -4,10 +4,10 @@
 // posted messages and the message boxes of each test.
 #pragma once
 
-#include "app/globals.h"
+#include "common/globals.h"
 #include "link/byte_source.h"
-#include "platform/win32.h"
 #include "platform/serial.h"
+#include "platform/win32.h"
 #include "tests/trace_lines.h"
 
 #include <gtest/gtest.h>

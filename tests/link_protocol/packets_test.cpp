@@ -3,7 +3,7 @@
 // on a virtual clock), and two threads sending at once.
 #include "tests/link_protocol/link_test_support.h"
 
-#include "app/settings_store.h"
+#include "common/settings_store.h"
 #include "link/packets.h"
 #include "platform/clock.h"
 

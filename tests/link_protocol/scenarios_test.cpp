@@ -7,7 +7,7 @@
 // top of scenarios/README.txt. Each case becomes one test.
 #include "tests/link_protocol/link_test_support.h"
 
-#include "app/settings_store.h"
+#include "common/settings_store.h"
 #include "link/frame_actions.h"
 
 #include <filesystem>
