@@ -98,7 +98,7 @@ TEST(Connection, HandshakeTypingPollAndDisconnect) {
     // H and W come with a shift byte each.
     const std::string text = "Hello, World 42. keys keep coming while the poll waits.";
     const int keyBytes = static_cast<int>(text.size()) + 2;
-    Connect(h, {"--heartbeat", "400", "--type", text, "--key-interval", "40"});
+    Connect(h, {"--heartbeat", "400", "--type", text, "--key-interval", "15"});
 
     // The poll asks for system data 10 s after the handshake. Virtual time
     // stands still while bytes arrive, so the ten seconds pass in four
