@@ -48,6 +48,9 @@ DWORD WaitForSingleObject(HANDLE h, DWORD milliseconds);
 // still running on the object in another thread finishes first; the object
 // goes with the last of them.
 BOOL CloseHandle(HANDLE h);
+// Both run on the process's clock: the real one, or a test's virtual clock
+// (platform/clock.h). GetTickCount counts milliseconds and wraps after 49.7
+// days.
 void Sleep(DWORD milliseconds);
 // Milliseconds of a monotonic clock; wraps after 49.7 days, as on Win32.
 DWORD GetTickCount();
