@@ -52,7 +52,6 @@ BOOL CloseHandle(HANDLE h);
 // (platform/clock.h). GetTickCount counts milliseconds and wraps after 49.7
 // days.
 void Sleep(DWORD milliseconds);
-// Milliseconds of a monotonic clock; wraps after 49.7 days, as on Win32.
 DWORD GetTickCount();
 // This process's own small thread numbers (1, 2, ...), given out on first
 // use; not the system's thread ids.
