@@ -6,6 +6,8 @@
 #include "platform/registry.h"
 #include "platform/text.h"
 #include "platform/window.h"
+#include "tests/support/temp_root.h"
+#include "tests/support/thread_messages.h"
 
 #include <gtest/gtest.h>
 
@@ -22,33 +24,27 @@ namespace {
 class UiStringsTest : public ::testing::Test {
 protected:
   void SetUp() override {
-    char pattern[] = "/tmp/vantrel-lang-XXXXXX";
-    root_ = mkdtemp(pattern);
-    fs::create_directories(root_ + "/Vantrel");
-    setenv("VANTREL_ROOT", root_.c_str(), 1);
     // Never the user's settings.
-    setenv("VANTREL_REGISTRY", (root_ + "/registry.db").c_str(), 1);
-    RegistryUseDatabase(root_ + "/registry.db");
+    tmp_.Use(testsupport::kDeviceRoot | testsupport::kSettings);
+    tmp_.MakeFolder("Vantrel");
     ResetAppGlobals();
     WStrCopyN(AppGlobals.InstallDir, MAX_PATH, u"Vantrel\\");
     ResetUiStrings();
-    MSG msg;
-    while (PeekMessageW(&msg, nullptr, 0, 0, PM_REMOVE)) {
-    }
+    testsupport::DiscardMessages();
   }
   void TearDown() override {
     ResetUiStrings();
     unsetenv("VANTREL_ROOT");
-    fs::remove_all(root_);
   }
   void Put(const std::string &name, const std::string &content) {
-    std::ofstream(root_ + "/Vantrel/" + name, std::ios::binary) << content;
+    tmp_.Put("Vantrel/" + name, content);
   }
   bool LoadFrom(const std::u16string &language) {
     SettingsStore::WriteString(u"language", language.c_str());
     return LoadUiStrings();
   }
-  std::string root_;
+  testsupport::TempRoot tmp_{"lang"};
+  const std::string root_ = tmp_.path();
 };
 
 // Lines "T<k>;note<k>" for k = 0..count-1.
