@@ -4,13 +4,15 @@
 // chosen client size through the dialog's own procedure.
 #include "calibration_test_env.h"
 #include "dialogs/calibration_dialog.h"
-#include "tests/platform_qt/qt_test_support.h"
+#include "tests/support/toolkit.h"
 
 #include <QColor>
 #include <QImage>
 #include <QWidget>
 
 #include <gtest/gtest.h>
+
+using namespace testsupport;
 
 namespace {
 

@@ -7,7 +7,7 @@
 #include "keys/scancode.h"
 #include "platform/win32.h"
 #include "tests/keys/recording_injector.h"
-#include "tests/support/temp_root.h"
+#include "tests/support/sandbox.h"
 #include "tests/support/trace_lines.h"
 
 #include <gtest/gtest.h>
@@ -21,11 +21,10 @@ namespace keytest {
 class KeysTest : public ::testing::Test {
 protected:
   void SetUp() override {
-    root_ = std::make_unique<testsupport::TempRoot>("keys");
-    root_->Use(testsupport::kDeviceRoot | testsupport::kSettings);
+    root_ = std::make_unique<testsupport::ProgramSandbox>(
+        "keys", testsupport::kDeviceRoot | testsupport::kSettings);
     root_->MakeFolder("Vantrel");
     root = root_->path();
-    ResetAppGlobals();
     WStrCopyN(AppGlobals.InstallDir, MAX_PATH, u"\\Vantrel\\");
     trace_ = std::make_unique<testtrace::TraceLines>();
   }
@@ -53,7 +52,7 @@ protected:
   RecordingInjector injector;
 
 private:
-  std::unique_ptr<testsupport::TempRoot> root_;
+  std::unique_ptr<testsupport::ProgramSandbox> root_;
   std::unique_ptr<testtrace::TraceLines> trace_;
 };
 

@@ -7,6 +7,7 @@
 #include "platform/text.h"
 #include "platform/trace.h"
 #include "tests/registry/registry_test_support.h"
+#include "tests/support/trace_lines.h"
 
 #include <sqlite3.h>
 
@@ -22,24 +23,8 @@ namespace {
 
 class RecoveryTest : public RegistryTest {
 protected:
-  void SetUp() override {
-    RegistryTest::SetUp();
-    traces_.clear();
-    SetTraceSink([](const char *line, void *self) {
-      static_cast<std::vector<std::string> *>(self)->push_back(line);
-    }, &traces_);
-  }
-  void TearDown() override {
-    SetTraceSink(nullptr, nullptr);
-    RegistryTest::TearDown();
-  }
-  int TracesMentioning(const std::string &text) const {
-    int n = 0;
-    for (const auto &line : traces_)
-      n += line.find(text) != std::string::npos;
-    return n;
-  }
-  std::vector<std::string> traces_;
+  int TracesMentioning(const std::string &text) const { return traces_.CountContaining(text); }
+  testtrace::TraceLines traces_;
 };
 
 // Settings still work, but only for this run.

@@ -58,8 +58,8 @@ bool DriveDialog(const std::function<void()> &open, const std::function<void(HWN
   }();
   (void)registered;
   Drive drive{&script, how};
-  HWND helper = CreateWindowExW(0, u"DialogDriver", u"", 0, 0, 0, 10, 10, nullptr, nullptr,
-                                nullptr, nullptr);
+  HWND helper =
+      CreateWindowExW(0, u"DialogDriver", u"", 0, 0, 0, 10, 10, nullptr, nullptr, nullptr, nullptr);
   gDrives[helper] = &drive;
   PostMessageW(helper, kRunScript, 0, 0);
   SetTimer(helper, kWatchdog, static_cast<UINT>(how.watchdogMs), nullptr);

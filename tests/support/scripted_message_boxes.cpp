@@ -2,8 +2,7 @@
 
 namespace testsupport {
 
-ScriptedMessageBoxes::ScriptedMessageBoxes(std::initializer_list<int> answers)
-    : answers_(answers) {
+ScriptedMessageBoxes::ScriptedMessageBoxes(std::initializer_list<int> answers) : answers_(answers) {
   SetMessageBoxPresenter(&Present, this);
 }
 
@@ -13,7 +12,16 @@ void ScriptedMessageBoxes::Answer(std::vector<int> answers) {
   std::lock_guard<std::mutex> lock(mutex_);
   answers_.assign(answers.begin(), answers.end());
   shown_.clear();
+}
+
+void ScriptedMessageBoxes::ForgetActions() {
+  std::lock_guard<std::mutex> lock(mutex_);
   during_.clear();
+}
+
+void ScriptedMessageBoxes::OtherwiseAnswer(int answer) {
+  std::lock_guard<std::mutex> lock(mutex_);
+  otherwise_ = answer;
 }
 
 void ScriptedMessageBoxes::During(size_t index, std::function<void()> action) {
@@ -50,6 +58,8 @@ int ScriptedMessageBoxes::Present(HWND owner, LPCWSTR text, LPCWSTR caption, UIN
     if (!self->answers_.empty()) {
       answer = self->answers_.front();
       self->answers_.pop_front();
+    } else if (self->otherwise_ != 0) {
+      answer = self->otherwise_;
     }
     if (auto it = self->during_.find(index); it != self->during_.end())
       during = it->second;

@@ -28,19 +28,25 @@ struct ShownBox {
 
 class ScriptedMessageBoxes {
 public:
-  // Boxes get `answers` in order; once they are used up, a box gets IDOK
-  // (IDNO when it asks Yes or No), as without a presenter.
+  // Boxes get `answers` in order; once they are used up, a box gets the
+  // OtherwiseAnswer, by default IDOK (IDNO when it asks Yes or No) as
+  // without a presenter.
   explicit ScriptedMessageBoxes(std::initializer_list<int> answers = {});
   ~ScriptedMessageBoxes();
   ScriptedMessageBoxes(const ScriptedMessageBoxes &) = delete;
   ScriptedMessageBoxes &operator=(const ScriptedMessageBoxes &) = delete;
 
   // New answers, replacing those not used yet; forgets the boxes shown so
-  // far (their numbering starts again at 0) and the actions.
+  // far (their numbering starts again at 0). The actions stay.
   void Answer(std::vector<int> answers);
+  // The answer of every box once the scripted answers are used up (0: the
+  // default above).
+  void OtherwiseAnswer(int answer);
   // An action run on the showing thread while box `index` (from 0) is up,
   // before it is answered.
   void During(size_t index, std::function<void()> action);
+  // Drops the During actions.
+  void ForgetActions();
   // An action run while every box is up (before any During action), given
   // the box's index.
   void DuringEach(std::function<void(size_t index)> action);
@@ -58,6 +64,7 @@ private:
 
   mutable std::mutex mutex_;
   std::deque<int> answers_;
+  int otherwise_ = 0;
   std::vector<ShownBox> shown_;
   std::map<size_t, std::function<void()>> during_;
   std::function<void(size_t)> duringEach_;

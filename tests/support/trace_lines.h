@@ -30,6 +30,18 @@ public:
     std::lock_guard<std::mutex> lock(mutex_);
     return static_cast<int>(std::count(lines_.begin(), lines_.end(), line));
   }
+  // How many lines contain `part`.
+  int CountContaining(const std::string &part) const {
+    std::lock_guard<std::mutex> lock(mutex_);
+    return static_cast<int>(std::count_if(lines_.begin(), lines_.end(), [&](const std::string &l) {
+      return l.find(part) != std::string::npos;
+    }));
+  }
+  // Forgets the lines so far.
+  void Clear() {
+    std::lock_guard<std::mutex> lock(mutex_);
+    lines_.clear();
+  }
 
 private:
   static void Add(const char *line, void *self) {

@@ -6,8 +6,7 @@
 #include "platform/registry.h"
 #include "platform/text.h"
 #include "platform/window.h"
-#include "tests/support/temp_root.h"
-#include "tests/support/thread_messages.h"
+#include "tests/support/sandbox.h"
 
 #include <gtest/gtest.h>
 
@@ -24,18 +23,10 @@ namespace {
 class UiStringsTest : public ::testing::Test {
 protected:
   void SetUp() override {
-    // Never the user's settings.
-    tmp_.Use(testsupport::kDeviceRoot | testsupport::kSettings);
     tmp_.MakeFolder("Vantrel");
-    ResetAppGlobals();
     WStrCopyN(AppGlobals.InstallDir, MAX_PATH, u"Vantrel\\");
-    ResetUiStrings();
-    testsupport::DiscardMessages();
   }
-  void TearDown() override {
-    ResetUiStrings();
-    unsetenv("VANTREL_ROOT");
-  }
+  void TearDown() override { unsetenv("VANTREL_ROOT"); }
   void Put(const std::string &name, const std::string &content) {
     tmp_.Put("Vantrel/" + name, content);
   }
@@ -43,7 +34,8 @@ protected:
     SettingsStore::WriteString(u"language", language.c_str());
     return LoadUiStrings();
   }
-  testsupport::TempRoot tmp_{"lang"};
+  // Never the user's settings.
+  testsupport::ProgramSandbox tmp_{"lang", testsupport::kDeviceRoot | testsupport::kSettings};
   const std::string root_ = tmp_.path();
 };
 
