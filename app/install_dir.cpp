@@ -1,6 +1,6 @@
 #include "app/install_dir.h"
 
-#include "app/globals.h"
+#include "common/globals.h"
 #include "platform/win32.h"
 
 namespace {

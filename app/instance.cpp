@@ -1,12 +1,13 @@
 #include "app/instance.h"
 
-#include "app/globals.h"
+#include "common/globals.h"
+#include "common/messages.h"
 #include "link/link_controller.h"
-#include "link/messages.h"
 #include "platform/qt_app.h"
 #include "platform/single_instance.h"
 #include "platform/trace.h"
 #include "platform/window.h"
+#include "resources/resource_ids.h"
 
 #include <cstdlib>
 #include <cstring>
@@ -16,7 +17,6 @@
 namespace {
 
 const char kQuitRequest[] = "quit";
-constexpr UINT kQuitCommand = 40002; // the Quit soft key
 
 // What the main window knows of the link, for connect requests.
 enum class LinkView { NotReady, ReadyIdle, Busy };
@@ -71,7 +71,7 @@ void OnLaunchRequest(const char *request, void *) {
     return;
   if (strcmp(request, kQuitRequest) == 0) {
     NKDbgPrintfW(u"Quitting as a new launch asked\r\n");
-    PostMessageW(main, WM_COMMAND, kQuitCommand, 0);
+    PostMessageW(main, WM_COMMAND, kCommandQuit, 0);
     return;
   }
   NKDbgPrintfW(u"Brought forward by a new launch\r\n");

@@ -1,26 +1,26 @@
 #include "app/main_window.h"
 
-#include "app/globals.h"
 #include "app/instance.h"
 #include "app/options_menu.h"
-#include "app/ui_strings.h"
-#include "link/messages.h"
+#include "common/globals.h"
+#include "common/messages.h"
+#include "common/ui_strings.h"
+#include "dialogs/menu_bar.h"
 #include "platform/controls.h"
 #include "platform/gdi.h"
 #include "platform/process.h"
 #include "platform/shell.h"
 #include "platform/win32.h"
+#include "resources/resource_ids.h"
 
 namespace {
 
 constexpr int kTitleUnits = 100;
-constexpr UINT kMainMenuBar = 200;
-constexpr WORD kIconId = 145;
 
 // WM_CREATE: the soft-key bar and its Options menu, the Done button, the
 // connect button and the first status line.
 void OnCreate(HWND hwnd) {
-  AppGlobals.menuBar = CreateMenuBar(hwnd, kMainMenuBar);
+  AppGlobals.menuBar = CreateMenuBar(hwnd, kMenuMain);
 
   HMENU options = nullptr;
   if (AppGlobals.menuBar) {
@@ -42,11 +42,12 @@ void OnCreate(HWND hwnd) {
   const int height = client.bottom - client.top;
   const int width = client.right - client.left;
   const int h = height / 6;
-  CreateWindowExW(0, u"BUTTON", UiString(2), WS_VISIBLE, 5, 4 * h, width - 10, h, hwnd,
+  CreateWindowExW(0, u"BUTTON", UiString(kUiConnect), WS_VISIBLE, 5, 4 * h, width - 10, h, hwnd,
                   reinterpret_cast<HMENU>(static_cast<uintptr_t>(kConnectButtonId)),
                   AppGlobals.hInstance, nullptr);
 
-  WStrCopyN(AppGlobals.statusLine, sizeof AppGlobals.statusLine / sizeof(WCHAR), UiString(20));
+  WStrCopyN(AppGlobals.statusLine, sizeof AppGlobals.statusLine / sizeof(WCHAR),
+            UiString(kUiStatusNotConnected));
 }
 
 // WM_CLOSE and WM_DESTROY: the bar goes, and with it the Options menu it
@@ -60,22 +61,6 @@ void OnClose() {
 }
 
 } // namespace
-
-HWND CreateMenuBar(HWND window, UINT barId) {
-  SHMENUBARINFO info = {};
-  info.cbSize = 36;
-  info.hwndParent = window;
-  info.dwFlags = 0;
-  info.nToolBarId = barId;
-  info.hInstRes = AppGlobals.hInstance;
-  info.nBmpId = 0;
-  info.cBmpImages = 0;
-  if (!SHCreateMenuBar(&info)) {
-    MessageBoxW(AppGlobals.mainWindow, u"SHCreateMenuBar Failed", u"Error", MB_OK);
-    return nullptr;
-  }
-  return info.hwndMB;
-}
 
 LRESULT MainWndProc(HWND hwnd, UINT msg, WPARAM wParam, LPARAM lParam) {
   switch (msg) {
@@ -145,7 +130,7 @@ bool CreateMainWindow(HINSTANCE instance, int showCommand) {
   cls.style = CS_HREDRAW | CS_VREDRAW;
   cls.lpfnWndProc = MainWndProc;
   cls.hInstance = instance;
-  cls.hIcon = LoadIconW(instance, MAKEINTRESOURCEW(kIconId));
+  cls.hIcon = LoadIconW(instance, MAKEINTRESOURCEW(kIconApp));
   cls.hCursor = LoadCursorW(nullptr, IDC_ARROW);
   cls.hbrBackground = GetStockObject(WHITE_BRUSH);
   cls.lpszClassName = className;

@@ -19,10 +19,6 @@ bool CreateMainWindow(HINSTANCE instance, int showCommand);
 
 LRESULT MainWndProc(HWND hwnd, UINT msg, WPARAM wParam, LPARAM lParam);
 
-// Builds the soft-key bar of menu bar resource barId for window. Returns the
-// bar window, or 0 after a "SHCreateMenuBar Failed" message box.
-HWND CreateMenuBar(HWND window, UINT barId);
-
 // Gives the Options menu its first states from the stored settings and the
 // pairing, and passes the stored key-click setting to the link.
 void InitOptionsMenu(HMENU menu);

@@ -1,14 +1,14 @@
 // The main window's side of the link: the Options menu's first states, and
 // what the link's phase and status notifications change on screen.
-#include "app/globals.h"
 #include "app/instance.h"
 #include "app/main_window.h"
 #include "app/menu_state.h"
-#include "app/settings_store.h"
-#include "app/ui_strings.h"
-#include "keys/key_test.h"
+#include "common/globals.h"
+#include "common/messages.h"
+#include "common/settings_store.h"
+#include "common/ui_strings.h"
+#include "dialogs/key_test.h"
 #include "link/link_controller.h"
-#include "link/messages.h"
 #include "link/port_discovery.h"
 #include "platform/controls.h"
 #include "platform/gdi.h"
@@ -94,8 +94,8 @@ void OnLinkPhase(HWND hwnd, WPARAM buttonState, LPARAM phase) {
   ApplyButtonState(hwnd, buttonState);
   switch (phase) {
   case 0:
-    SetStatusLine(hwnd, UiString(20));
-    SetConnectCaption(hwnd, UiString(2));
+    SetStatusLine(hwnd, UiString(kUiStatusNotConnected));
+    SetConnectCaption(hwnd, UiString(kUiConnect));
     MenuState::Uncheck(110);
     MenuState::Grey(116);
     MenuState::Grey(117);
@@ -107,12 +107,12 @@ void OnLinkPhase(HWND hwnd, WPARAM buttonState, LPARAM phase) {
     KillTimer(hwnd, kSipTimer);
     break;
   case 1:
-    SetStatusLine(hwnd, UiString(21));
-    SetConnectCaption(hwnd, UiString(3));
+    SetStatusLine(hwnd, UiString(kUiStatusConnecting));
+    SetConnectCaption(hwnd, UiString(kUiConnecting));
     break;
   case 2:
-    SetStatusLine(hwnd, UiString(22));
-    SetConnectCaption(hwnd, UiString(4));
+    SetStatusLine(hwnd, UiString(kUiStatusConnected));
+    SetConnectCaption(hwnd, UiString(kUiDisconnect));
     if (AppGlobals.testMode == 1) {
       runKeyTest(hwnd);
       AppGlobals.testMode = 0;

@@ -2,9 +2,9 @@
 // in the lower half, UI string 40 at the bottom, each in the largest bold
 // font (up to a cap) that keeps it on one line across the window, and on
 // Smartphone-class devices the status line.
-#include "app/globals.h"
 #include "app/main_window.h"
-#include "app/ui_strings.h"
+#include "common/globals.h"
+#include "common/ui_strings.h"
 #include "platform/gdi.h"
 #include "platform/win32.h"
 
@@ -88,10 +88,10 @@ void PaintMainWindow(HWND hwnd) {
   NKDbgPrintfW(u"yLine = %d\r\n", yLine);
   NKDbgPrintfW(u"textWindowHeight = %d\r\n", t);
 
-  const WCHAR *welcome = UiString(0);
+  const WCHAR *welcome = UiString(kUiWelcome);
   DrawFitted(hdc, welcome, FitTextHeight(hdc, welcome, c, 3 * t),
              RECT{c.left, (c.bottom - c.top) / 2, c.right, c.bottom});
-  const WCHAR *footer = UiString(40);
+  const WCHAR *footer = UiString(kUiFooter);
   DrawFitted(hdc, footer, FitTextHeight(hdc, footer, c, 2 * t),
              RECT{c.left, c.bottom - 5 * t, c.right, c.bottom});
 

@@ -1,6 +1,6 @@
 #include "app/menu_state.h"
 
-#include "app/globals.h"
+#include "common/globals.h"
 #include "platform/menus.h"
 
 namespace MenuState {

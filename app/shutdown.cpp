@@ -1,9 +1,9 @@
 #include "app/shutdown.h"
 
-#include "app/globals.h"
 #include "app/instance.h"
 #include "app/options_menu.h"
 #include "app/startup.h"
+#include "common/globals.h"
 #include "link/link_controller.h"
 #include "link/suspend_killer.h"
 #include "platform/inject.h"

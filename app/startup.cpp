@@ -1,17 +1,19 @@
 #include "app/startup.h"
 
-#include "app/globals.h"
 #include "app/install_dir.h"
 #include "app/main_window.h"
-#include "app/settings_store.h"
 #include "app/shutdown.h"
-#include "app/ui_strings.h"
+#include "common/globals.h"
+#include "common/messages.h"
+#include "common/settings_store.h"
+#include "common/ui_strings.h"
+#include "dialogs/selection_dialog.h"
 #include "link/link_controller.h"
-#include "link/messages.h"
 #include "platform/process.h"
 #include "platform/shell.h"
 #include "platform/system_info.h"
 #include "platform/win32.h"
+#include "resources/resource_ids.h"
 
 namespace {
 
@@ -91,11 +93,12 @@ int VantrelStartup(HINSTANCE instance, int showCommand) {
     DetectPlatform();
 
     static LinkController link;
+    link.askForLayout = &OpenSelectionDialog;
     AppGlobals.link = &link;
     CreateLinkController(&link, instance, AppGlobals.mainWindow);
 
     SendMessageW(AppGlobals.mainWindow, WM_INITMENUPOPUP,
-                 reinterpret_cast<WPARAM>(AppGlobals.optionsMenu), 200);
+                 reinterpret_cast<WPARAM>(AppGlobals.optionsMenu), kMenuMain);
     const int32_t timeout =
         SettingsStore::ReadDword(u"Connection Timeout", kDefaultConnectionTimeoutMs);
     PostMessageW(link.typingWnd, WM_SET_CONNECTION_TIMEOUT, 0, timeout);

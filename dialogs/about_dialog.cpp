@@ -1,13 +1,14 @@
 // The About and About More pages.
 #include "dialogs/about_dialog.h"
 
-#include "app/globals.h"
-#include "app/settings_store.h"
+#include "common/globals.h"
+#include "common/settings_store.h"
 #include "dialogs/dialog_template.h"
 #include "dialogs/text_page.h"
 #include "platform/gdi.h"
 #include "platform/shell.h"
 #include "platform/text.h"
+#include "resources/resource_ids.h"
 
 #include <cstdint>
 
@@ -69,7 +70,7 @@ void BuildAboutBanner(WCHAR *banner, size_t units) {
 INT_PTR AboutDialogProc(HWND dialog, UINT msg, WPARAM wParam, LPARAM) {
   switch (msg) {
   case WM_INITDIALOG:
-    InitDialogPage(dialog, kPageFlags, 202);
+    InitDialogPage(dialog, kPageFlags, kMenuBarDoneMore);
     AppGlobals.openDialog = dialog;
     return TRUE;
   case WM_COMMAND:
@@ -95,7 +96,7 @@ INT_PTR AboutDialogProc(HWND dialog, UINT msg, WPARAM wParam, LPARAM) {
 INT_PTR AboutMoreDialogProc(HWND dialog, UINT msg, WPARAM wParam, LPARAM) {
   switch (msg) {
   case WM_INITDIALOG: {
-    InitDialogPage(dialog, kPageFlags, 201);
+    InitDialogPage(dialog, kPageFlags, kMenuBarDone);
     static WCHAR page[kTextPageUnits];
     WCHAR path[MAX_PATH];
     InstallDirPath(path, u"About.txt");
@@ -116,4 +117,10 @@ INT_PTR AboutMoreDialogProc(HWND dialog, UINT msg, WPARAM wParam, LPARAM) {
   default:
     return FALSE;
   }
+}
+
+void OpenAboutDialog(HWND owner) { RunDialogTemplate(kDialogAbout, owner, AboutDialogProc); }
+
+void OpenAboutMoreDialog(HWND owner) {
+  RunDialogTemplate(kDialogAboutMore, owner, AboutMoreDialogProc);
 }

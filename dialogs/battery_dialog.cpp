@@ -1,15 +1,14 @@
 #include "dialogs/battery_dialog.h"
 
-#include "app/globals.h"
-#include "app/main_window.h"
-#include "app/ui_strings.h"
+#include "common/globals.h"
+#include "common/ui_strings.h"
 #include "dialogs/dialog_template.h"
 #include "platform/gdi.h"
 #include "platform/shell.h"
+#include "resources/resource_ids.h"
 
 namespace {
 
-constexpr int kDoneCommand = 40004;
 
 void Paint(HWND dialog) {
   float thresholds[5];
@@ -40,13 +39,13 @@ void Paint(HWND dialog) {
   DeleteObject(brush);
 
   RECT status = {5, q + 30, w - 5, h};
-  DrawTextW(dc, UiString(normal ? 6 : 7), -1, &status, DT_WORDBREAK);
+  DrawTextW(dc, UiString(normal ? kUiBatteryFine : kUiBatteryLow), -1, &status, DT_WORDBREAK);
 
   RECT measure = {5, 0, w - 5, h};
-  DrawTextW(dc, UiString(5), -1, &measure, DT_CALCRECT | DT_WORDBREAK);
+  DrawTextW(dc, UiString(kUiBatteryExplanation), -1, &measure, DT_CALCRECT | DT_WORDBREAK);
   const int noteHeight = measure.bottom - measure.top;
   RECT note = {5, h - noteHeight - 20, w - 5, h};
-  DrawTextW(dc, UiString(5), -1, &note, DT_WORDBREAK);
+  DrawTextW(dc, UiString(kUiBatteryExplanation), -1, &note, DT_WORDBREAK);
 
   SelectObject(dc, oldPen);
   DeleteObject(pen);
@@ -88,13 +87,13 @@ bool BatteryChargeNormal(float level, const float thresholds[5]) {
 INT_PTR BatteryDialogProc(HWND dialog, UINT msg, WPARAM wParam, LPARAM) {
   switch (msg) {
   case WM_INITDIALOG: {
-    InitDialogPage(dialog, SHIDIF_DONEBUTTON | SHIDIF_SIZEDLGFULLSCREEN, 201);
+    InitDialogPage(dialog, SHIDIF_DONEBUTTON | SHIDIF_SIZEDLGFULLSCREEN, kMenuBarDone);
     AppGlobals.openDialog = dialog;
     return TRUE;
   }
   case WM_COMMAND:
     // Command 1 is also what a lost link sends to the open dialog.
-    if (LOWORD(wParam) == IDOK || LOWORD(wParam) == kDoneCommand) {
+    if (LOWORD(wParam) == IDOK || LOWORD(wParam) == kCommandPageDone) {
       EndDialog(dialog, 0);
       return TRUE;
     }
@@ -107,3 +106,5 @@ INT_PTR BatteryDialogProc(HWND dialog, UINT msg, WPARAM wParam, LPARAM) {
     return FALSE;
   }
 }
+
+void OpenBatteryDialog(HWND owner) { RunDialogTemplate(kDialogBattery, owner, BatteryDialogProc); }

@@ -9,32 +9,21 @@
 // can leave the link calibrating, or put an idle link back to typing.
 #include "dialogs/calibration_dialog.h"
 
-#include "app/globals.h"
-#include "app/main_window.h"
-#include "app/settings_store.h"
-#include "app/ui_strings.h"
+#include "common/globals.h"
+#include "common/messages.h"
+#include "common/settings_store.h"
+#include "common/ui_strings.h"
 #include "dialogs/dialog_template.h"
-#include "link/messages.h"
 #include "platform/gdi.h"
 #include "platform/shell.h"
 #include "platform/text.h"
+#include "resources/resource_ids.h"
 
 namespace {
 
-constexpr UINT kDoneBar = 201;
-constexpr UINT kDoneCommand = 40004;
 constexpr UINT kQuestion = MB_YESNO | MB_ICONQUESTION;
 constexpr int kWidePictureAbove = 240; // client widths above this use the "_wide" pictures
 constexpr int kPictureTop = 30;
-
-enum : int {
-  kUiCaption = 11,
-  kUiAskCalibrate = 12,
-  kUiAskReset = 13,
-  kUiFirstStep = 14, // 14, 15, 16: steps 1 to 3
-  kUiFinished = 17,
-  kUiAskRetry = 18,
-};
 
 HWND TypingWindow() { return AppGlobals.typingWnd.load(); }
 
@@ -80,7 +69,8 @@ void CancelCalibration(HWND dialog) {
 // them now when connected, otherwise with the settings of the next
 // connection.
 void OfferReset(HWND dialog) {
-  if (MessageBoxW(dialog, UiString(kUiAskReset), UiString(kUiCaption), kQuestion) == IDYES) {
+  if (MessageBoxW(dialog, UiString(kUiAskResetCalibration), UiString(kUiCalibrationTitle),
+                  kQuestion) == IDYES) {
     SettingsStore::WriteDword(u"originX", 0);
     SettingsStore::WriteDword(u"scaleXHigh", 1);
     SettingsStore::WriteDword(u"scaleXLow", 0);
@@ -96,8 +86,9 @@ void OfferReset(HWND dialog) {
 }
 
 INT_PTR OnInitDialog(HWND dialog) {
-  InitDialogPage(dialog, SHIDIF_DONEBUTTON | SHIDIF_SIZEDLGFULLSCREEN, kDoneBar);
-  if (MessageBoxW(dialog, UiString(kUiAskCalibrate), UiString(kUiCaption), kQuestion) == IDNO) {
+  InitDialogPage(dialog, SHIDIF_DONEBUTTON | SHIDIF_SIZEDLGFULLSCREEN, kMenuBarDone);
+  if (MessageBoxW(dialog, UiString(kUiAskCalibrate), UiString(kUiCalibrationTitle), kQuestion) ==
+      IDNO) {
     OfferReset(dialog);
     return FALSE;
   }
@@ -114,7 +105,7 @@ INT_PTR OnInitDialog(HWND dialog) {
 void OnCalibrationStep(HWND dialog) {
   if (!Calibrating(dialog))
     return;
-  ++calibrationStep;
+  ++AppGlobals.calibrationStep;
   InvalidateRect(dialog, nullptr, TRUE);
   UpdateWindow(dialog);
 }
@@ -125,21 +116,22 @@ void OnCalibrationResult(HWND dialog) {
   ForgetDialog(dialog);
   if (LinkConnected())
     SendMessageW(TypingWindow(), WM_END_CALIBRATION, 0, 0);
-  MessageBoxW(dialog, UiString(kUiFinished), UiString(kUiCaption), MB_OK);
+  MessageBoxW(dialog, UiString(kUiCalibrationFinished), UiString(kUiCalibrationTitle), MB_OK);
   EndDialog(dialog, 0);
 }
 
 void OnCalibrationFailed(HWND dialog) {
   if (!Calibrating(dialog))
     return;
-  const int answer = MessageBoxW(dialog, UiString(kUiAskRetry), UiString(kUiCaption), kQuestion);
+  const int answer = MessageBoxW(dialog, UiString(kUiAskRetryCalibration),
+                                 UiString(kUiCalibrationTitle), kQuestion);
   // While the question was up the dialog may have been closed (Done, or the
   // keyboard disconnected): a retry then has nobody to show it.
   if (!Calibrating(dialog))
     return;
   if (answer == IDYES && LinkConnected()) {
     SendMessageW(TypingWindow(), WM_CALIBRATE, 0, 0);
-    calibrationStep = 0; // the last picture stays until the next point
+    AppGlobals.calibrationStep = 0; // the last picture stays until the next point
     PostMessageW(TypingWindow(), WM_BEGIN_CALIBRATION, 0, 0);
     return;
   }
@@ -147,7 +139,7 @@ void OnCalibrationFailed(HWND dialog) {
 }
 
 void PaintStep(HWND dialog, HDC hdc) {
-  const int instruction = CalibrationInstruction(calibrationStep);
+  const int instruction = CalibrationInstruction(AppGlobals.calibrationStep);
   if (instruction < 0)
     return;
   RECT client = {};
@@ -158,7 +150,7 @@ void PaintStep(HWND dialog, HDC hdc) {
 
   WCHAR path[MAX_PATH + 32];
   wnsprintfW(path, sizeof path / sizeof path[0], u"%s%s", AppGlobals.InstallDir,
-             CalibrationPictureName(calibrationStep, width));
+             CalibrationPictureName(AppGlobals.calibrationStep, width));
   HBITMAP picture = SHLoadDIBitmap(path);
   if (picture == nullptr)
     return; // no picture: the instruction alone
@@ -182,7 +174,7 @@ void OnPaint(HWND dialog) {
 } // namespace
 
 int CalibrationInstruction(int32_t step) {
-  return step >= 1 && step <= 3 ? kUiFirstStep + (step - 1) : -1;
+  return step >= 1 && step <= 3 ? kUiCalibrationStep1 + (step - 1) : -1;
 }
 
 const WCHAR *CalibrationPictureName(int32_t step, int clientWidth) {
@@ -211,7 +203,7 @@ INT_PTR CalibrationDialogProc(HWND dialog, UINT msg, WPARAM wParam, LPARAM lPara
     OnPaint(dialog);
     return 0;
   case WM_COMMAND:
-    if (LOWORD(wParam) == IDOK || LOWORD(wParam) == kDoneCommand) {
+    if (LOWORD(wParam) == IDOK || LOWORD(wParam) == kCommandPageDone) {
       CancelCalibration(dialog);
       return TRUE;
     }
@@ -227,4 +219,16 @@ INT_PTR CalibrationDialogProc(HWND dialog, UINT msg, WPARAM wParam, LPARAM lPara
   // ending the calibration).
   (void)lParam;
   return FALSE;
+}
+
+void OpenCalibrationDialog(HWND owner) {
+  AppGlobals.calibrationStep = 0;
+  if (RunDialogTemplate(kDialogCalibration, owner, CalibrationDialogProc))
+    return;
+  // No calibration dialog to run. If the link was put into calibration for
+  // it (the user agreed to calibrate a new keyboard), nothing would ever end
+  // that calibration and the status poll would stay stopped: hand the link
+  // back to typing as a finished calibration does.
+  if (AppGlobals.linkState.load() == LINK_CALIBRATING)
+    PostMessageW(AppGlobals.typingWnd.load(), WM_END_CALIBRATION, 0, 0);
 }

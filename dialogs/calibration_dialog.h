@@ -7,11 +7,7 @@
 
 #include <cstdint>
 
-// The calibration step the dialog shows: 0 before the keyboard's first
-// calibration point, then 1, 2, 3 (and on, without bound). UI thread only.
-extern int32_t calibrationStep;
-
-// Starts at the first step (calibrationStep := 0) and runs the dialog
+// Starts at the first step (AppGlobals.calibrationStep := 0) and runs the dialog
 // modally, owned by owner; returns when it has closed. Opens nothing when the
 // template is not present.
 void OpenCalibrationDialog(HWND owner);

@@ -2,7 +2,7 @@
 // link the template runner but never a dialog page's set-up.
 #include "dialogs/dialog_template.h"
 
-#include "app/main_window.h"
+#include "dialogs/menu_bar.h"
 #include "platform/shell.h"
 
 void InitDialogPage(HWND dialog, DWORD flags, UINT barId) {

@@ -1,6 +1,6 @@
 #include "dialogs/dialog_template.h"
 
-#include "app/globals.h"
+#include "common/globals.h"
 
 bool RunDialogTemplate(WORD templateId, HWND owner, DLGPROC proc) {
   HRSRC resource = FindResourceW(AppGlobals.hInstance, MAKEINTRESOURCEW(templateId), RT_DIALOG);

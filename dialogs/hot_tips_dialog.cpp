@@ -3,10 +3,11 @@
 // focus when Alt+Esc opened it.
 #include "dialogs/hot_tips_dialog.h"
 
-#include "app/globals.h"
+#include "common/globals.h"
 #include "dialogs/dialog_template.h"
 #include "dialogs/text_page.h"
 #include "platform/shell.h"
+#include "resources/resource_ids.h"
 
 namespace {
 
@@ -20,7 +21,7 @@ void ShowReturnWindow() {
 INT_PTR HotTipsDialogProc(HWND dialog, UINT msg, WPARAM wParam, LPARAM) {
   switch (msg) {
   case WM_INITDIALOG: {
-    InitDialogPage(dialog, SHIDIF_DONEBUTTON | SHIDIF_SIZEDLGFULLSCREEN, 201);
+    InitDialogPage(dialog, SHIDIF_DONEBUTTON | SHIDIF_SIZEDLGFULLSCREEN, kMenuBarDone);
     static WCHAR page[kTextPageUnits];
     WCHAR path[MAX_PATH];
     InstallDirPath(path, u"PDA_Hottips.txt");
@@ -47,4 +48,17 @@ INT_PTR HotTipsDialogProc(HWND dialog, UINT msg, WPARAM wParam, LPARAM) {
   default:
     return FALSE;
   }
+}
+
+void OpenHotTipsDialog(HWND owner, HWND returnWindow) {
+  if (AppGlobals.hotTipsOpen == 1) {
+    ShowWindow(AppGlobals.openDialog.load(), SW_SHOW);
+    return;
+  }
+  AppGlobals.hotTipsOpen = 1;
+  AppGlobals.hotTipsReturnWindow = returnWindow;
+  // A missing template opens nothing; the flag must not then claim the page
+  // is open, or Alt+Esc would never open it again.
+  if (!RunDialogTemplate(kDialogHotTips, owner, HotTipsDialogProc))
+    AppGlobals.hotTipsOpen = 0;
 }

@@ -3,9 +3,8 @@
 // Smartphone), and stores the choice on Done.
 #include "dialogs/selection_dialog.h"
 
-#include "app/globals.h"
-#include "app/main_window.h"
-#include "app/settings_store.h"
+#include "common/globals.h"
+#include "common/settings_store.h"
 #include "dialogs/dialog_template.h"
 #include "platform/controls.h"
 #include "platform/files.h"
@@ -14,11 +13,10 @@
 #include "platform/text.h"
 #include "platform/threads.h"
 #include "platform/trace.h"
+#include "resources/resource_ids.h"
 
 namespace {
 
-constexpr UINT kMenuBarDone = 201;
-constexpr UINT kCommandDone = 40004;
 // The longest text the settings store reads back is 499 characters, so a
 // list never grows beyond that.
 constexpr size_t kListUnits = 500;
@@ -262,7 +260,7 @@ INT_PTR SelectionDialogProc(HWND dialog, UINT msg, WPARAM wParam, LPARAM) {
       Click(id - kSelectionFirstButton);
       return FALSE;
     }
-    if (id == IDOK || id == kCommandDone) {
+    if (id == IDOK || id == kCommandPageDone) {
       Done(dialog);
       return TRUE;
     }
@@ -271,4 +269,9 @@ INT_PTR SelectionDialogProc(HWND dialog, UINT msg, WPARAM wParam, LPARAM) {
   default:
     return FALSE;
   }
+}
+
+void OpenSelectionDialog(HWND owner) {
+  const WORD id = AppGlobals.isSmartphone ? kDialogSelectionSmartphone : kDialogSelection;
+  RunDialogTemplate(id, owner, SelectionDialogProc);
 }

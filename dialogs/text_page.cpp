@@ -1,7 +1,6 @@
 #include "dialogs/text_page.h"
 
-#include "app/globals.h"
-#include "app/main_window.h"
+#include "common/globals.h"
 #include "platform/controls.h"
 #include "platform/files.h"
 #include "platform/gdi.h"

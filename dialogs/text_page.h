@@ -35,5 +35,3 @@ void DrawLogo(HDC dc, int clientWidth, LPCWSTR name);
 
 // Commands that close a page: IDOK (also sent when the link is lost) and the
 // menu bar's Done.
-constexpr int kCommandPageDone = 40004;
-constexpr int kCommandPageMore = 40005;

@@ -2,7 +2,7 @@
 // text pages that needs no window system.
 #include "dialogs/text_page.h"
 
-#include "app/globals.h"
+#include "common/globals.h"
 #include "platform/files.h"
 #include "platform/text.h"
 #include "platform/threads.h"

@@ -1,19 +1,18 @@
 #include "dialogs/typing_settings_dialog.h"
 
-#include "app/globals.h"
-#include "app/main_window.h"
-#include "app/settings_store.h"
-#include "app/ui_strings.h"
+#include "common/globals.h"
+#include "common/messages.h"
+#include "common/settings_store.h"
+#include "common/ui_strings.h"
 #include "dialogs/dialog_template.h"
-#include "link/messages.h"
 #include "platform/controls.h"
 #include "platform/shell.h"
 #include "platform/text.h"
 #include "platform/threads.h"
+#include "resources/resource_ids.h"
 
 namespace {
 
-constexpr int kDoneCommand = 40004;
 // Room for a list text; a longer text cannot be one of the labels, which
 // hold at most 9 characters.
 constexpr int kListTextUnits = 100;
@@ -67,7 +66,7 @@ void FillList(HWND dialog, SettingList &list, bool sensitivity) {
 }
 
 void OnInitDialog(HWND dialog) {
-  InitDialogPage(dialog, SHIDIF_DONEBUTTON | SHIDIF_SIZEDLGFULLSCREEN, 201);
+  InitDialogPage(dialog, SHIDIF_DONEBUTTON | SHIDIF_SIZEDLGFULLSCREEN, kMenuBarDone);
   for (int i = 0; i < 3; ++i)
     FillList(dialog, kLists[i], i == 0);
   AppGlobals.openDialog = dialog;
@@ -121,8 +120,8 @@ void OnListCommand(HWND dialog, int id, int code) {
 void OnDone(HWND dialog) {
   if (AppGlobals.settingsChanged == 1) {
     AppGlobals.settingsChanged = 0;
-    const int answer =
-        MessageBoxW(dialog, UiString(19), UiString(10), MB_YESNO | MB_ICONQUESTION);
+    const int answer = MessageBoxW(dialog, UiString(kUiAskKeepTypingSettings),
+                                   UiString(kUiTypingSettingsTitle), MB_YESNO | MB_ICONQUESTION);
     if (answer != IDYES) {
       // Every value goes back and is sent again, changed or not; the pauses
       // give the keyboard time between the packets.
@@ -147,7 +146,7 @@ INT_PTR TypingSettingsDialogProc(HWND dialog, UINT msg, WPARAM wParam, LPARAM) {
     return FALSE;
   case WM_COMMAND: {
     const int id = LOWORD(wParam);
-    if (id == kDoneCommand) {
+    if (id == kCommandPageDone) {
       OnDone(dialog);
       return TRUE;
     }
@@ -160,4 +159,10 @@ INT_PTR TypingSettingsDialogProc(HWND dialog, UINT msg, WPARAM wParam, LPARAM) {
     // The dialog class hands what is not handled here to DefWindowProcW.
     return FALSE;
   }
+}
+
+void OpenTypingSettingsDialog(HWND owner) {
+  const WORD id = AppGlobals.isSmartphone == 1 ? kDialogTypingSettingsSmartphone
+                                               : kDialogTypingSettings;
+  RunDialogTemplate(id, owner, TypingSettingsDialogProc);
 }

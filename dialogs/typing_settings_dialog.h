@@ -3,14 +3,13 @@
 
 #include "platform/window.h"
 
-// Template 136 is the Pocket PC layout (combo boxes 1013, 1014, 1015). The
-// Smartphone layout (list boxes 1003, 1006, 1009) lives beside it as its own
-// template, since both platforms' resources are present in one program.
-constexpr WORD kTypingSettingsTemplate = 136;
-constexpr WORD kTypingSettingsSmartphoneTemplate = 236;
-
-// Runs the dialog modally (the layout of the platform in use), owned by owner; returns when it has closed. Opens
-// nothing when the template is not present.
+// Template 136 (kDialogTypingSettings) is the Pocket PC layout (combo boxes
+// 1013, 1014, 1015). The Smartphone layout (list boxes 1003, 1006, 1009)
+// lives beside it as its own template (kDialogTypingSettingsSmartphone),
+// since both platforms' resources are present in one program.
+//
+// Runs the dialog modally (the layout of the platform in use), owned by owner; returns when it has
+// closed. Opens nothing when the template is not present.
 void OpenTypingSettingsDialog(HWND owner);
 
 // Its procedure: each list choice is stored and sent to the keyboard at

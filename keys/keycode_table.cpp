@@ -1,9 +1,8 @@
 #include "keys/keycode_table.h"
 
-#include "app/globals.h"
-#include "app/settings_store.h"
-#include "app/ui_strings.h"
-#include "dialogs/selection_dialog.h"
+#include "common/globals.h"
+#include "common/settings_store.h"
+#include "common/ui_strings.h"
 #include "keys/data_tokens.h"
 #include "platform/win32.h"
 
@@ -73,9 +72,10 @@ void parseKeycodeText(const char *text, size_t len) {
     threshold = static_cast<float>(tokens.next());
   }
 
-  static const int sensitivityLabels[] = {29, 30, 31, 32};
-  static const int repeatRateLabels[] = {33, 31, 34};
-  static const int repeatDelayLabels[] = {35, 31, 36};
+  static const int sensitivityLabels[] = {kUiLevelLowest, kUiLevelLow, kUiLevelMedium,
+                                          kUiLevelHigh};
+  static const int repeatRateLabels[] = {kUiLevelSlow, kUiLevelMedium, kUiLevelFast};
+  static const int repeatDelayLabels[] = {kUiLevelShort, kUiLevelMedium, kUiLevelLong};
   tokens.skip(kIgnoredBetweenSections);
   readChoices(tokens, AppGlobals.SensitivityChoices, 5, sensitivityLabels, u"SensitivityValue");
   tokens.skip(kIgnoredBetweenSections);
@@ -86,17 +86,18 @@ void parseKeycodeText(const char *text, size_t len) {
   // The character-list section that may follow is not used.
 }
 
-bool loadKeycodeFile() {
+bool loadKeycodeFile(AskForLayoutFn askForLayout) {
   if (SettingsStore::ReadDword(u"Initialised", 0) != 1) {
     AppGlobals.selectionMode = 0;
-    OpenSelectionDialog(AppGlobals.mainWindow);
+    if (askForLayout)
+      askForLayout(AppGlobals.mainWindow);
     SettingsStore::WriteDword(u"Initialised", 1);
   }
 
   WCHAR name[kSettingTextUnits];
   SettingsStore::ReadString(u"keycode", name);
-  if (isUnsetLayoutName(name)) {
-    OpenSelectionDialog(AppGlobals.mainWindow);
+  if (isUnsetLayoutName(name) && askForLayout) {
+    askForLayout(AppGlobals.mainWindow);
     SettingsStore::ReadString(u"keycode", name);
   }
 

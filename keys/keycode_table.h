@@ -6,6 +6,8 @@
 // loadKeycodeFile.
 #pragma once
 
+#include "platform/wintypes.h"
+
 #include <cstddef>
 #include <cstdint>
 
@@ -15,13 +17,20 @@ constexpr size_t kLayoutFileReadLimit = 15000;
 constexpr size_t kLayoutNameMaxChars = 99;
 constexpr size_t kLayoutPathMaxChars = 255;
 
+// Lets the person choose a language and layout (stores SettingsStore
+// "keycode" and friends) and returns when the choice is made or abandoned.
+// The shell passes its selection dialog; key translation itself never opens
+// a window.
+using AskForLayoutFn = void (*)(HWND owner);
+
 // Loads the layout file named by SettingsStore "keycode" from InstallDir,
-// opening the layout selection first on a first run or while no layout is
-// chosen. Runs on the reader thread before any scancode is processed.
+// calling askForLayout first on a first run or while no layout is chosen
+// (nullptr: nobody to ask, the stored name is used as it is). Runs on the
+// reader thread before any scancode is processed.
 // Returns true when the file was read; false after the "Failed to open"
 // message (file missing, or a name or path too long to be a layout file), in
 // which case nothing was loaded and the link must not start.
-bool loadKeycodeFile();
+bool loadKeycodeFile(AskForLayoutFn askForLayout);
 
 // The layout code for scancode (row) and column, with a trace line. A
 // scancode above 127 or a column outside 0..29 has no entry and reads 0.

@@ -1,6 +1,6 @@
 #include "keys/special_chars.h"
 
-#include "app/globals.h"
+#include "common/globals.h"
 #include "keys/key_output.h"
 #include "keys/keycode_table.h"
 #include "platform/win32.h"

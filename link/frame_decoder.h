@@ -1,11 +1,16 @@
-// The frame decoder: reads one block from the keyboard's port, synchronises
-// the stream, acts on every marker and frame, and hands key bytes to key
-// translation. Reader thread only.
+// The frame decoder: cuts one block of the keyboard's byte stream into key
+// bytes, markers and frames. It reads through a ByteSource and does nothing
+// else: no settings, messages, timers or sounds (frame_actions.h acts on
+// what it finds). One decoder serves one block; reader thread (or a test).
 #pragma once
 
+#include "link/byte_source.h"
+#include "link/frame_format.h"
+
+#include <cstddef>
 #include <cstdint>
 
-// Results of ReceiveBlock: the last marker seen in the block.
+// Result codes of a block: the last marker seen in it.
 enum : int {
   RX_NOTHING = 0,
   RX_SYNC = 1,
@@ -17,29 +22,80 @@ enum : int {
   RX_MARKER_FF = 8,
 };
 
-// Reads up to blockSize (12 or 1) bytes into AppGlobals.rxBuffer (cleared
-// first) and decodes them. Returns the result code above: the last marker
-// seen in the block; key bytes leave it unchanged. Until the sync pattern
-// 0xA5 0x5A has been seen once in a single block, blocks are dropped (0).
-// An identity frame is only taken in LinkState 4 (handshake) and a
-// calibration values frame only in LinkState 7 (calibrating); in any other
-// state their marker is dropped with a trace and the bytes after it are
-// decoded as usual.
-// A frame cut short by the end of the block (identity 0xF9, calibration
-// values 0xFC, status 0x0A) is completed by reading its missing bytes from
-// the port; an identity or calibration values frame that still lacks data
-// bytes after that read is ignored (nothing stored, result unchanged), a
-// status frame is handled with its missing bytes as 0. Every key byte
-// (0x00-0x7F except 0x0A) reaches processScancode once, in stream order.
-int ReceiveBlock(int blockSize);
-// Acts on a status frame (6 bytes from its 0x0A marker on; the caller owns
-// them): battery level, status codes 1, 2, 4, 8, and for keyboards with
-// Build No 9095 or more the one-off handshake parameter and threshold
-// rescaling (while AppGlobals.handshakeReference is 0).
-void HandleStatusFrame(const uint8_t *frame);
+enum class FrameKind : uint8_t {
+  Key,               // one key byte
+  Status,            // kStatusFrameSize bytes; missing ones read as 0; ends the block
+  Sync,              // the sync byte; ends the block
+  Identity,          // kIdentityFrameSize bytes, the first kIdentityFrameUsed there
+  Heartbeat,
+  CalibrationPoint,
+  CalibrationValues, // kCalibrationFrameSize bytes, the first kCalibrationFrameUsed there
+  Calibration,       // marker 0xFD
+  CalibrationFailure,
+  MarkerFF,
+  // Frames that are not taken; the bytes after a refused marker are decoded
+  // as usual, an incomplete frame's bytes are skipped with it.
+  IdentityRefused,          // outside the handshake
+  IdentityIncomplete,       // data bytes still missing after the completing read
+  CalibrationValuesRefused, // outside calibration
+  CalibrationValuesIncomplete,
+};
 
-// The value sent as parameter 13 for a status frame's reference byte:
-// reference x 1.1 truncated, low 8 bits (100 -> 110, 240 -> 8).
-uint8_t HandshakeParameterValue(uint8_t reference);
-// Scales each AppGlobals.batteryThreshold by reference / 168.
-void RescaleBatteryThresholds(uint8_t reference);
+struct Frame {
+  FrameKind kind;
+  // From the marker on (the key byte itself for Key), inside the decoder's
+  // buffer: valid until the next call on the decoder.
+  const uint8_t *bytes;
+  size_t size;
+};
+
+// The result code a frame gives its block: RX_NOTHING for a key byte or a
+// frame not taken, which leave the block's code as it was.
+int FrameResult(FrameKind kind);
+
+class FrameDecoder {
+public:
+  // buffer (capacity bytes, owned by the caller) holds the block and the
+  // completion of a frame it cuts short; every read stays inside it.
+  FrameDecoder(ByteSource &source, uint8_t *buffer, size_t capacity);
+
+  // Clears the buffer and reads up to blockSize bytes with one read; a
+  // block is capped so that a frame starting in it can still be completed.
+  // When *synchronised is false, the block is looked through for the sync
+  // pattern (both bytes in this block, in order, other bytes between them
+  // allowed): found, *synchronised becomes true and the whole block is
+  // decoded; else the block is dropped. Returns false when there is
+  // nothing to decode.
+  bool StartBlock(int blockSize, bool *synchronised);
+
+  // The next frame of the block, in stream order; false once the block is
+  // done (after a status frame or a sync byte, the rest is dropped). A frame
+  // that the block cuts short is completed by reading its missing bytes from
+  // the source, so that its tail is never decoded as key bytes. Bytes 0x80
+  // and above that are no marker are skipped without a frame.
+  bool NextFrame(Frame *frame);
+
+  // Whether identity and calibration values frames are taken; the caller
+  // sets them before each NextFrame (they follow the link state).
+  bool takeIdentity = false;
+  bool takeCalibrationValues = false;
+
+  // True once a read of this block found the source gone.
+  bool SourceLost() const { return lost_; }
+
+private:
+  // Reads into buffer[count_..end) with one read (end capped at capacity).
+  void ReadUpTo(size_t end);
+  // Makes sure the frame at pos_ has its first `used` bytes, reading the
+  // rest of the frame (up to `size` bytes) when the block ended early.
+  bool Complete(size_t size, size_t used);
+  bool FindSyncPattern() const;
+
+  ByteSource &source_;
+  uint8_t *buffer_;
+  size_t capacity_;
+  size_t count_ = 0; // bytes held
+  size_t pos_ = 0;   // next byte to decode
+  bool done_ = true;
+  bool lost_ = false;
+};

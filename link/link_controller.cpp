@@ -3,10 +3,10 @@
 // the three link timers; its creation starts the reader thread.
 #include "link/link_controller.h"
 
-#include "app/globals.h"
-#include "app/settings_store.h"
-#include "app/ui_strings.h"
-#include "link/messages.h"
+#include "common/globals.h"
+#include "common/messages.h"
+#include "common/settings_store.h"
+#include "common/ui_strings.h"
 #include "link/packets.h"
 #include "link/reader_thread.h"
 #include "platform/text.h"
@@ -114,7 +114,7 @@ void OnSetConnectionTimeout(HWND hwnd, LPARAM lParam) {
 }
 
 void OnLinkQuit() {
-  WriteStatusText(UiString(25));
+  WriteStatusText(UiString(kUiDisconnecting));
   PostToWindow(AppGlobals.mainWindow, WM_STATUS_TEXT_CHANGED);
   AppGlobals.linkState.store(LINK_DISCONNECTING);
   SendPacket(kDisconnectPacket);

@@ -1,11 +1,12 @@
 // The link controller: a hidden window of class TypingWnd on the user
 // interface thread. It is the link's mailbox there: menu commands, dialogs
-// and the reader thread post it the private messages of link/messages.h, and
+// and the reader thread post it the private messages of common/messages.h, and
 // its procedure turns them into command packets, changes of linkState and the
 // three link timers (heartbeat, status poll, connection time-out). Creating
 // the window starts the reader thread.
 #pragma once
 
+#include "keys/keycode_table.h"
 #include "platform/wintypes.h"
 
 // Allocated by the shell before CreateLinkController and kept for the whole
@@ -19,6 +20,10 @@ struct LinkController {
   // The reader thread, kept so that the end of the program can wait for it;
   // nullptr until TypingWnd has started it. Owned here, never closed.
   HANDLE readerThread = nullptr;
+  // Asks the person for a layout when none is chosen yet; the reader thread
+  // hands it to loadKeycodeFile. Set by the shell before the controller is
+  // created; nullptr (tests, headless tools) asks nobody.
+  AskForLayoutFn askForLayout = nullptr;
 };
 
 // Registers the class TypingWnd and creates its window (disabled, never

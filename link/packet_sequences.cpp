@@ -2,10 +2,10 @@
 // with their pauses. Each runs on the thread that starts it; the pauses block
 // that thread only, and packets of the other thread may fall between two
 // packets of a sequence, never inside one.
-#include "link/messages.h"
+#include "common/messages.h"
 #include "link/packets.h"
 
-#include "app/globals.h"
+#include "common/globals.h"
 #include "platform/threads.h"
 #include "platform/window.h"
 

@@ -2,7 +2,7 @@
 // every sender goes through.
 #include "link/packets.h"
 
-#include "app/globals.h"
+#include "common/globals.h"
 #include "platform/files.h"
 #include "platform/trace.h"
 

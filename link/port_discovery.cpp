@@ -2,10 +2,10 @@
 // COM9: probe, and opening the port with the link's time-outs.
 #include "link/port_discovery.h"
 
-#include "app/globals.h"
-#include "app/settings_store.h"
-#include "app/ui_strings.h"
-#include "link/messages.h"
+#include "common/globals.h"
+#include "common/messages.h"
+#include "common/settings_store.h"
+#include "common/ui_strings.h"
 #include "platform/files.h"
 #include "platform/registry.h"
 #include "platform/serial.h"
@@ -168,7 +168,8 @@ void OpenPort() {
   }
 
   WCHAR status[sizeof(AppGlobals.statusText) / sizeof(WCHAR)];
-  wnsprintfW(status, sizeof status / sizeof status[0], u"%s %s", UiString(28), portName);
+  wnsprintfW(status, sizeof status / sizeof status[0], u"%s %s", UiString(kUiOpeningPort),
+             portName);
   ShowStatus(status);
   NKDbgPrintfW(u"Opening %s\r\n", portName);
 
@@ -188,7 +189,7 @@ void OpenPort() {
       AppGlobals.syncAttempts = 0;
       if (!LeaveIdle(LINK_SYNCING))
         return; // cancelled: the disconnection closes the port
-      ShowStatus(UiString(24));
+      ShowStatus(UiString(kUiPortOpened));
       return;
     }
     LeaveIdle(LINK_ERROR);

@@ -7,13 +7,13 @@
 // made while a step runs is never overwritten by the step's own result.
 #include "link/reader_thread.h"
 
-#include "app/globals.h"
-#include "app/settings_store.h"
-#include "app/ui_strings.h"
+#include "common/globals.h"
+#include "common/messages.h"
+#include "common/settings_store.h"
+#include "common/ui_strings.h"
 #include "keys/keycode_table.h"
-#include "link/frame_decoder.h"
+#include "link/frame_actions.h"
 #include "link/link_controller.h"
-#include "link/messages.h"
 #include "link/packets.h"
 #include "link/port_discovery.h"
 #include "link/suspend_killer.h"
@@ -41,7 +41,8 @@ constexpr int32_t kDefaultConnectionTimeout = 30000;
 // only spaces out the steps of a link that is going on.
 void Pause(DWORD milliseconds) {
   constexpr DWORD kSliceMs = 50;
-  for (DWORD waited = 0; waited < milliseconds && !AppGlobals.linkStopping.load(); waited += kSliceMs)
+  for (DWORD waited = 0; waited < milliseconds && !AppGlobals.linkStopping.load();
+       waited += kSliceMs)
     Sleep(milliseconds - waited < kSliceMs ? milliseconds - waited : kSliceMs);
 }
 
@@ -98,22 +99,16 @@ bool CompleteHandshake() {
 // A keyboard not seen before has connected: offer calibration.
 void AskForCalibration() {
   AppGlobals.serialChanged.store(0);
-  int answer = MessageBoxW(AppGlobals.mainWindow, UiString(8), UiString(9), MB_YESNO | MB_ICONQUESTION);
+  int answer = MessageBoxW(AppGlobals.mainWindow, UiString(kUiAskCalibrateNewKeyboard),
+                           UiString(kUiConnectionTitle), MB_YESNO | MB_ICONQUESTION);
   // The box blocks this thread; a disconnect meanwhile wins over the answer.
   if (answer == IDYES && Advance(LINK_TYPING, LINK_CALIBRATING))
     PostToWindow(AppGlobals.mainWindow, WM_CALIBRATE);
 }
 
-// One block from the port, noting whether the port has gone: once its far
-// side hangs up, every read fails at once, and the polling loops would spin
-// until a timer noticed (the heartbeat timer never does while calibrating).
-int ReadBlock(int blockSize, bool &portLost) {
-  SetLastError(ERROR_SUCCESS);
-  int r = ReceiveBlock(blockSize);
-  portLost = GetLastError() == ERROR_READ_FAULT;
-  return r;
-}
-
+// Once the port's far side hangs up every read fails at once: the polling
+// loops would spin until a timer noticed (the heartbeat timer never does
+// while calibrating), so a lost port closes the link at once.
 void OnPortLost(int32_t state) {
   if (Advance(state, LINK_DISCONNECTING))
     NKDbgPrintfW(u"Port lost\r\n");
@@ -134,9 +129,9 @@ void SyncStep() {
     }
     return;
   }
-  switch (ReceiveBlock(kBlock)) {
+  switch (ReceiveBlock(kBlock).marker) {
   case RX_SYNC:
-    ShowStatus(UiString(23));
+    ShowStatus(UiString(kUiKeyboardFound));
     SendPacket(kCalibrationOffPacket);
     break;
   case RX_HEARTBEAT:
@@ -166,7 +161,7 @@ void RunHandshake() {
       return;
     }
     Sleep(kHandshakeReadPauseMs);
-    int r = ReceiveBlock(kBlock);
+    int r = ReceiveBlock(kBlock).marker;
     if (r == RX_IDENTITY) {
       SendPacket(kRequestSystemDataPacket);
     } else if (r == RX_STATUS) {
@@ -208,27 +203,24 @@ void RunDisconnection() {
   Pause(kAfterDisconnectPauseMs);
   // Nobody is left to read a notice when the program is ending.
   if (AppGlobals.disconnectNoticePending.exchange(0) == 1 && !AppGlobals.linkStopping.load())
-    MessageBoxW(main, UiString(37), UiString(9), MB_OK);
+    MessageBoxW(main, UiString(kUiKeyboardDisconnected), UiString(kUiConnectionTitle), MB_OK);
 }
 
 void RunTyping() {
   AppGlobals.connectRequested.store(0);
   NKDbgPrintfW(u"TYPING\r\n");
-  bool lost = false;
   while (AppGlobals.linkState.load() == LINK_TYPING) {
-    ReadBlock(1, lost);
-    if (lost)
+    if (ReceiveBlock(1).portLost)
       OnPortLost(LINK_TYPING);
   }
 }
 
 void RunCalibration() {
-  bool lost = false;
   while (AppGlobals.linkState.load() == LINK_CALIBRATING) {
-    int r = ReadBlock(kBlock, lost);
-    if (lost)
+    BlockResult r = ReceiveBlock(kBlock);
+    if (r.portLost)
       OnPortLost(LINK_CALIBRATING);
-    if (r == RX_CALIBRATION_FAILED && Advance(LINK_CALIBRATING, LINK_TYPING)) {
+    if (r.marker == RX_CALIBRATION_FAILED && Advance(LINK_CALIBRATING, LINK_TYPING)) {
       PostToWindow(AppGlobals.calibrationDialog.load(), WM_CALIBRATION_FAILED);
       SendCalibrationFailed();
     }
@@ -244,9 +236,11 @@ void RunCalibration() {
 void ShowConnectError() {
   AppGlobals.connectRequested.store(0);
   if (AppGlobals.isSmartphone == 1)
-    MessageBoxW(AppGlobals.calibrationDialog.load(), UiString(39), UiString(9), kErrorBoxSmartphone);
+    MessageBoxW(AppGlobals.calibrationDialog.load(), UiString(kUiConnectFailedPhone),
+                UiString(kUiConnectionTitle), kErrorBoxSmartphone);
   else
-    MessageBoxW(AppGlobals.mainWindow, UiString(38), UiString(9), kErrorBoxPocketPc);
+    MessageBoxW(AppGlobals.mainWindow, UiString(kUiConnectFailed), UiString(kUiConnectionTitle),
+                kErrorBoxPocketPc);
   AppGlobals.linkState.store(LINK_DISCONNECTING);
 }
 
@@ -258,7 +252,7 @@ DWORD ReaderThread(LPVOID) {
   StartPowerManager();
   // A run that ended while connected left the machine kept awake.
   RestoreAbandonedTimeouts();
-  if (!loadKeycodeFile())
+  if (!loadKeycodeFile(AppGlobals.link ? AppGlobals.link->askForLayout : nullptr))
     return 0; // the message has been shown; the connect button stays disabled
   AppGlobals.linkState.store(LINK_IDLE);
   HANDLE event = CreateEventW(nullptr, FALSE, FALSE, u"ConnectionEvent");

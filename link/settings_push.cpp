@@ -3,8 +3,8 @@
 // settings dialog.
 #include "link/packets.h"
 
-#include "app/globals.h"
-#include "app/settings_store.h"
+#include "common/globals.h"
+#include "common/settings_store.h"
 #include "platform/threads.h"
 
 namespace {

@@ -1,12 +1,12 @@
 // The keyboard's status frame: battery level, status code, and the one-off
 // handshake parameter with the battery threshold rescaling for keyboards of
 // build 9095 and later.
-#include "link/frame_decoder.h"
+#include "link/frame_actions.h"
 
-#include "app/globals.h"
-#include "app/settings_store.h"
-#include "app/ui_strings.h"
-#include "link/messages.h"
+#include "common/globals.h"
+#include "common/messages.h"
+#include "common/settings_store.h"
+#include "common/ui_strings.h"
 #include "link/packets.h"
 #include "platform/window.h"
 
@@ -62,7 +62,7 @@ void HandleStatusFrame(const uint8_t *frame) {
     MessageBoxW(AppGlobals.mainWindow, u"App requested disconnect", u"Message", MB_OK);
     break;
   case 2:
-    ShowStatusText(UiString(26));
+    ShowStatusText(UiString(kUiKeyboardAskedToDisconnect));
     AppGlobals.disconnectNoticePending.store(1);
     AppGlobals.linkState.store(LINK_DISCONNECTING);
     break;
@@ -70,7 +70,7 @@ void HandleStatusFrame(const uint8_t *frame) {
     MessageBoxW(AppGlobals.mainWindow, u"status 0x04 You should not see this", u"Message", MB_OK);
     break;
   case 8:
-    ShowStatusText(UiString(27));
+    ShowStatusText(UiString(kUiKeyboardEndedConnection));
     AppGlobals.linkState.store(LINK_DISCONNECTING);
     break;
   default:

@@ -1,10 +1,49 @@
 // Serial ports: CreateFileW("COM0:" .. "COM9:") opens one through
 // OpenComPort; ReadFile, WriteFile and CloseHandle work on the handle, and
-// the read time-outs follow COMMTIMEOUTS as on the handheld.
+// the read and write time-outs follow COMMTIMEOUTS as on the handheld.
+//
+// A port handle (owned by the caller, released with CloseHandle):
+// - ReadFile returns TRUE with the bytes that arrived within the read
+//   time-outs, possibly none (*read = 0 on a time-out is success).
+// - Hang-up (the far side went away: an RFCOMM link dropped, the other end
+//   of a pseudo-terminal closed): the bytes a read has already taken in are
+//   delivered (that read returns TRUE with them); after that every read
+//   fails at once with ERROR_READ_FAULT (*read = 0) instead of waiting out
+//   its time-outs, and every write fails with ERROR_WRITE_FAULT. Bytes still
+//   waiting in the device's input queue when it hangs up are discarded by
+//   the system (a tty flushes its input on hang-up), so a sender that must
+//   not lose any waits until they have been read before it hangs up. The
+//   handle stays valid until closed; the port does not come back on it (a
+//   new CreateFileW opens it again).
+// - WriteFile returns TRUE once all n bytes are written; it fails with
+//   ERROR_TIMEOUT when the write time-outs pass first and with
+//   ERROR_WRITE_FAULT when the port fails (*written = the bytes already
+//   written either way).
+// - CloseHandle on another thread wakes a ReadFile or WriteFile waiting on
+//   the port: it returns the bytes it has, or fails (a read with
+//   ERROR_READ_FAULT). The device is free to be opened again at once; the
+//   old handle fails every call with ERROR_INVALID_HANDLE.
+// - Calls on a handle opened without that access fail with
+//   ERROR_INVALID_HANDLE.
+// Where this departs from the handheld: ports are opened exclusively even
+// for a second open in the same process (ERROR_SHARING_VIOLATION), input
+// that arrived while the port was closed is discarded on opening, and a
+// hang-up is reported as ERROR_READ_FAULT / ERROR_WRITE_FAULT.
 #pragma once
 
 #include "platform/wintypes.h"
 
+// The time-outs of one call, decided when it starts (all in ms):
+// - a read of n bytes ends after multiplier x n + constant from its start
+//   (no limit when both are 0) and, once a byte has arrived, when no other
+//   follows within ReadIntervalTimeout (0: no interval limit); it returns as
+//   soon as all n bytes are there;
+// - interval MAXDWORD with multiplier and constant 0: a read returns at once
+//   with what is buffered;
+// - interval and multiplier MAXDWORD, constant between: a read returns as
+//   soon as any byte is there, or after the constant;
+// - a write of n bytes gives up after multiplier x n + constant (no limit
+//   when both are 0).
 struct COMMTIMEOUTS {
   DWORD ReadIntervalTimeout;
   DWORD ReadTotalTimeoutMultiplier;
@@ -15,11 +54,19 @@ struct COMMTIMEOUTS {
 typedef COMMTIMEOUTS *LPCOMMTIMEOUTS;
 
 // Opens port COM<index>: (index 0..9) with GENERIC_READ / GENERIC_WRITE
-// access. Returns a handle closed with CloseHandle, or INVALID_HANDLE_VALUE
-// with the reason in GetLastError (ERROR_FILE_NOT_FOUND when the port does
-// not exist). Called by CreateFileW; the logic does not call it directly.
+// access (neither means both), in raw mode with all time-outs 0 (reads and
+// writes wait without limit). Returns a handle closed with CloseHandle, or
+// INVALID_HANDLE_VALUE with the reason in GetLastError:
+// ERROR_FILE_NOT_FOUND when the port does not exist (or its device link is
+// refused, see the trace), ERROR_SHARING_VIOLATION when it is open already
+// (here or elsewhere), ERROR_GEN_FAILURE when it is no serial device or
+// cannot be set up. Called by CreateFileW; the logic does not call it
+// directly.
 HANDLE OpenComPort(int index, DWORD access);
 
-// Fail with ERROR_INVALID_HANDLE for a handle that is not a serial port.
+// Read or replace the port's time-outs; a change applies to the calls that
+// start after it. Return TRUE on success; FALSE with ERROR_INVALID_HANDLE
+// for a handle that is not an open serial port, ERROR_INVALID_PARAMETER for
+// a null timeouts.
 BOOL GetCommTimeouts(HANDLE port, COMMTIMEOUTS *timeouts);
 BOOL SetCommTimeouts(HANDLE port, const COMMTIMEOUTS *timeouts);

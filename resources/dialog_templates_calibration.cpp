@@ -13,5 +13,5 @@ const DLGTEMPLATE kCalibrationDialog{
 } // namespace
 
 void RegisterCalibrationDialogTemplates() {
-  RegisterResource(RT_DIALOG, 134, &kCalibrationDialog, sizeof kCalibrationDialog);
+  RegisterResource(RT_DIALOG, kDialogCalibration, &kCalibrationDialog, sizeof kCalibrationDialog);
 }

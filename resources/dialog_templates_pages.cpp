@@ -1,4 +1,5 @@
-// Dialog templates of the language and layout selection (146, 138) and the text pages (107, 137, 133, 135) dialogs.
+// Dialog templates of the language and layout selection (146, 138) and the text pages (107, 137,
+// 133, 135) dialogs.
 #include "platform/controls.h"
 #include "platform/resource_formats.h"
 #include "resources/resources.h"
@@ -14,7 +15,8 @@ const DLGTEMPLATE kSelection{kPageStyle, 0, u"Language selection", kFont, 8, 0, 
 
 // The Smartphone selection dialog: the layouts in list box 1018 above, the
 // languages in list box 1020 below, each under its label.
-constexpr DWORD kListStyle = WS_CHILD | WS_VISIBLE | WS_BORDER | WS_VSCROLL | WS_TABSTOP | LBS_NOTIFY;
+constexpr DWORD kListStyle =
+    WS_CHILD | WS_VISIBLE | WS_BORDER | WS_VSCROLL | WS_TABSTOP | LBS_NOTIFY;
 const DLGITEMTEMPLATEW kSelectionSmartphoneItems[] = {
     {u"STATIC", u"Keyboard layout", -1, WS_CHILD | WS_VISIBLE | SS_LEFT, 0, 5, 4, 145, 10},
     {u"LISTBOX", nullptr, 1018, kListStyle, 0, 5, 15, 145, 58},
@@ -34,10 +36,11 @@ const DLGTEMPLATE kAboutMore{kPageStyle, 0, u"About More", kFont, 8, 0, 0, 111, 
 } // namespace
 
 void RegisterPageDialogTemplates() {
-  RegisterResource(RT_DIALOG, 146, &kSelection, sizeof kSelection);
-  RegisterResource(RT_DIALOG, 138, &kSelectionSmartphone, sizeof kSelectionSmartphone);
-  RegisterResource(RT_DIALOG, 135, &kHelp, sizeof kHelp);
-  RegisterResource(RT_DIALOG, 133, &kHotTips, sizeof kHotTips);
-  RegisterResource(RT_DIALOG, 107, &kAbout, sizeof kAbout);
-  RegisterResource(RT_DIALOG, 137, &kAboutMore, sizeof kAboutMore);
+  RegisterResource(RT_DIALOG, kDialogSelection, &kSelection, sizeof kSelection);
+  RegisterResource(RT_DIALOG, kDialogSelectionSmartphone, &kSelectionSmartphone,
+                   sizeof kSelectionSmartphone);
+  RegisterResource(RT_DIALOG, kDialogHelp, &kHelp, sizeof kHelp);
+  RegisterResource(RT_DIALOG, kDialogHotTips, &kHotTips, sizeof kHotTips);
+  RegisterResource(RT_DIALOG, kDialogAbout, &kAbout, sizeof kAbout);
+  RegisterResource(RT_DIALOG, kDialogAboutMore, &kAboutMore, sizeof kAboutMore);
 }

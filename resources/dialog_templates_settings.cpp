@@ -1,7 +1,6 @@
 // Dialog templates of the typing settings (136, and its Smartphone layout)
 // and battery status (132) dialogs. The key test uses 132 as well: an empty
 // full-screen page.
-#include "dialogs/typing_settings_dialog.h"
 #include "platform/controls.h"
 #include "platform/resource_formats.h"
 #include "resources/resources.h"
@@ -57,8 +56,8 @@ const DLGTEMPLATE kBatteryStatus = {
 } // namespace
 
 void RegisterSettingsDialogTemplates() {
-  RegisterResource(RT_DIALOG, kTypingSettingsTemplate, &kTypingSettings, sizeof kTypingSettings);
-  RegisterResource(RT_DIALOG, kTypingSettingsSmartphoneTemplate, &kTypingSettingsSmartphone,
+  RegisterResource(RT_DIALOG, kDialogTypingSettings, &kTypingSettings, sizeof kTypingSettings);
+  RegisterResource(RT_DIALOG, kDialogTypingSettingsSmartphone, &kTypingSettingsSmartphone,
                    sizeof kTypingSettingsSmartphone);
-  RegisterResource(RT_DIALOG, 132, &kBatteryStatus, sizeof kBatteryStatus);
+  RegisterResource(RT_DIALOG, kDialogBattery, &kBatteryStatus, sizeof kBatteryStatus);
 }

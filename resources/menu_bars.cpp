@@ -7,19 +7,20 @@
 namespace {
 
 const MENUBARBUTTON kMainButtons[] = {
-    {40001, TBSTATE_ENABLED, TBSTYLE_DROPDOWN | TBSTYLE_AUTOSIZE, kStringOptions, u"Options", 0},
-    {40002, TBSTATE_ENABLED, TBSTYLE_AUTOSIZE, kStringQuit, u"Quit", -1},
+    {kCommandOptions, TBSTATE_ENABLED, TBSTYLE_DROPDOWN | TBSTYLE_AUTOSIZE, kStringOptions,
+     u"Options", 0},
+    {kCommandQuit, TBSTATE_ENABLED, TBSTYLE_AUTOSIZE, kStringQuit, u"Quit", -1},
 };
 const MENUBARRESOURCE kMainBar{kMenuMain, 2, kMainButtons};
 
 const MENUBARBUTTON kDoneButtons[] = {
-    {40004, TBSTATE_ENABLED, TBSTYLE_AUTOSIZE, kStringDone, u"Done", -1},
+    {kCommandPageDone, TBSTATE_ENABLED, TBSTYLE_AUTOSIZE, kStringDone, u"Done", -1},
 };
 const MENUBARRESOURCE kDoneBar{0, 1, kDoneButtons};
 
 const MENUBARBUTTON kDoneMoreButtons[] = {
-    {40004, TBSTATE_ENABLED, TBSTYLE_AUTOSIZE, kStringDone, u"Done", -1},
-    {40005, TBSTATE_ENABLED, TBSTYLE_AUTOSIZE, kStringMore, u"More", -1},
+    {kCommandPageDone, TBSTATE_ENABLED, TBSTYLE_AUTOSIZE, kStringDone, u"Done", -1},
+    {kCommandPageMore, TBSTATE_ENABLED, TBSTYLE_AUTOSIZE, kStringMore, u"More", -1},
 };
 const MENUBARRESOURCE kDoneMoreBar{0, 2, kDoneMoreButtons};
 

@@ -8,29 +8,29 @@
 namespace {
 
 const MENUITEMRESOURCE kTimeoutItems[] = {
-    {u"1 min", 125, 0, nullptr, 0},
-    {u"5 min", 126, 0, nullptr, 0},
-    {u"10 min", 113, 0, nullptr, 0},
-    {u"Never", 114, 0, nullptr, 0},
+    {u"1 min", kCommandTimeout1, 0, nullptr, 0},
+    {u"5 min", kCommandTimeout5, 0, nullptr, 0},
+    {u"10 min", kCommandTimeout10, 0, nullptr, 0},
+    {u"Never", kCommandTimeoutNever, 0, nullptr, 0},
 };
 
 const MENUITEMRESOURCE kOptionsItems[] = {
-    {u"Connected?", 110, 0, nullptr, 0},
+    {u"Connected?", kCommandConnected, 0, nullptr, 0},
     {u"Connection Timeout", 0, 0, kTimeoutItems, sizeof kTimeoutItems / sizeof kTimeoutItems[0]},
-    {u"Keyclicks?", 115, 0, nullptr, 0},
-    {u"Battery Status", 116, 0, nullptr, 0},
-    {u"Calibration", 117, 0, nullptr, 0},
-    {u"Typing Settings", 118, 0, nullptr, 0},
-    {u"About", 119, 0, nullptr, 0},
-    {u"Hot Tips (alt + esc)", 120, 0, nullptr, 0},
-    {u"Language", 121, 0, nullptr, 0},
-    {u"Help", 122, 0, nullptr, 0},
-    {u"Reset Comport", 146, 0, nullptr, 0},
+    {u"Keyclicks?", kCommandKeyclicks, 0, nullptr, 0},
+    {u"Battery Status", kCommandBattery, 0, nullptr, 0},
+    {u"Calibration", kCommandCalibration, 0, nullptr, 0},
+    {u"Typing Settings", kCommandTypingSettings, 0, nullptr, 0},
+    {u"About", kCommandAbout, 0, nullptr, 0},
+    {u"Hot Tips (alt + esc)", kCommandHotTips, 0, nullptr, 0},
+    {u"Language", kCommandLanguage, 0, nullptr, 0},
+    {u"Help", kCommandHelp, 0, nullptr, 0},
+    {u"Reset Comport", kCommandResetComPort, 0, nullptr, 0},
 };
 
 const MENUITEMRESOURCE kMainItems[] = {
     {u"Options", 0, 0, kOptionsItems, sizeof kOptionsItems / sizeof kOptionsItems[0]},
-    {u"Quit", 123, 0, nullptr, 0},
+    {u"Quit", kCommandMenuQuit, 0, nullptr, 0},
 };
 
 const MENURESOURCE kMainMenu{kMainItems, sizeof kMainItems / sizeof kMainItems[0]};

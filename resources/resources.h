@@ -3,17 +3,7 @@
 #pragma once
 
 #include "platform/wintypes.h"
-
-// Resource identifiers used by the shell.
-constexpr WORD kStringAppName = 1;      // "Vantrel": window class and title
-constexpr WORD kStringQuit = 108;       // menu bar caption
-constexpr WORD kStringOptions = 109;    // menu bar caption
-constexpr WORD kStringDone = 111;       // caption of the dialogs' Done soft key
-constexpr WORD kStringMore = 112;       // caption of the About page's More soft key
-constexpr WORD kMenuMain = 200;         // menu 200 and menu bar 200
-constexpr WORD kMenuBarDone = 201;      // dialogs: Done
-constexpr WORD kMenuBarDoneMore = 202;  // the About page: Done and More
-constexpr WORD kIconApp = 145;
+#include "resources/resource_ids.h"
 
 // Registers the string table, menu 200, menu bars 200 to 202, icon 145 and
 // the dialog templates.

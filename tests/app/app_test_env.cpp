@@ -1,6 +1,6 @@
 #include "app_test_env.h"
 
-#include "app/settings_store.h"
+#include "common/settings_store.h"
 #include "platform/registry.h"
 
 #include <csignal>

@@ -2,7 +2,7 @@
 // start-up on a fresh settings database, connecting through --connect,
 // typed text arriving through the log injector, the status on the connect
 // button (its trace lines), heartbeat loss, a second launch and Quit.
-#include "app/settings_store.h"
+#include "common/settings_store.h"
 #include "app_test_env.h"
 
 #include <gtest/gtest.h>

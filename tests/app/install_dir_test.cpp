@@ -1,5 +1,5 @@
 // The search for the program's folder below the device root.
-#include "app/globals.h"
+#include "common/globals.h"
 #include "app/install_dir.h"
 #include "app_test_env.h"
 #include "platform/text.h"

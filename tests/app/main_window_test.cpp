@@ -2,14 +2,14 @@
 // offscreen: the Options menu through a connect and a disconnect, the
 // commands that change settings, Quit, the second launch, painting's
 // choices and the help viewer.
-#include "app/globals.h"
+#include "common/globals.h"
 #include "app/instance.h"
 #include "app/main_window.h"
 #include "app/options_menu.h"
-#include "app/settings_store.h"
-#include "app/ui_strings.h"
+#include "common/settings_store.h"
+#include "common/ui_strings.h"
 #include "app_test_env.h"
-#include "link/messages.h"
+#include "common/messages.h"
 #include "platform/controls.h"
 #include "platform/gdi.h"
 #include "platform/menus.h"

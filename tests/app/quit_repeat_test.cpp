@@ -10,7 +10,7 @@
 // keyboard's sync pattern and its attempt to connect fails; such a run is
 // quit too and must end just as cleanly, but it is not counted, and another
 // run is made in its place (a few at most per sandbox).
-#include "app/settings_store.h"
+#include "common/settings_store.h"
 #include "app_test_env.h"
 #include "platform/registry.h"
 

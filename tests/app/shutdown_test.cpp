@@ -3,7 +3,7 @@
 // each tell the keyboard DISCONNECT and write the power time-outs back
 // before the process ends; and a start after a run that ended while
 // connected (killed, crashed) puts the time-outs back.
-#include "app/globals.h"
+#include "common/globals.h"
 #include "app/instance.h"
 #include "app/options_menu.h"
 #include "app/shutdown.h"

@@ -1,7 +1,7 @@
 // Start-up steps that touch the settings and the files: the first-run
 // language, test mode and the platform.
-#include "app/globals.h"
-#include "app/settings_store.h"
+#include "common/globals.h"
+#include "common/settings_store.h"
 #include "app/startup.h"
 #include "app_test_env.h"
 #include "platform/text.h"

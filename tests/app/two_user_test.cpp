@@ -6,7 +6,7 @@
 // other side is a second test user, or root where only root could reach the
 // first user's private folder. Creating and switching to the test users
 // needs root (CI runs as root); without it every case is skipped.
-#include "app/settings_store.h"
+#include "common/settings_store.h"
 #include "app_test_env.h"
 #include "platform/registry.h"
 

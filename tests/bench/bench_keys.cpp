@@ -2,7 +2,7 @@
 // 10 microseconds a key), beside a baseline measured in the same run: one
 // empty call through the same injection table. Prints figures and the
 // ratio; never fails.
-#include "app/globals.h"
+#include "common/globals.h"
 #include "keys/scancode.h"
 #include "platform/win32.h"
 #include "tests/keys/recording_injector.h"

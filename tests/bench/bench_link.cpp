@@ -6,10 +6,10 @@
 // on one side and read with poll() on the other, measured in the same run.
 // Goal: median at most 100 us above the baseline, 99th percentile under
 // 1 ms. Prints figures and ratios; never fails.
-#include "app/globals.h"
-#include "app/settings_store.h"
-#include "link/frame_decoder.h"
-#include "link/messages.h"
+#include "common/globals.h"
+#include "common/messages.h"
+#include "common/settings_store.h"
+#include "link/frame_actions.h"
 #include "platform/serial.h"
 #include "platform/win32.h"
 #include "tests/support/pty_port.h"

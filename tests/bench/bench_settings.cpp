@@ -1,7 +1,7 @@
 // The cost of a settings read: RegQueryValueExW on an open key, and a whole
 // SettingsStore::ReadDword (open the key, read, close), each beside a
 // baseline measured in the same run. Prints figures; never fails.
-#include "app/settings_store.h"
+#include "common/settings_store.h"
 #include "platform/registry.h"
 #include "tests/support/temp_root.h"
 

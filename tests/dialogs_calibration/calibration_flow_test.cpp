@@ -2,12 +2,12 @@
 // notifications and scripted answers: what it asks, what it tells the link,
 // what it stores, and that every way out leaves the link typing (or, once
 // the keyboard has gone, leaves an idle link alone).
-#include "app/globals.h"
-#include "app/settings_store.h"
-#include "app/ui_strings.h"
+#include "common/globals.h"
+#include "common/settings_store.h"
+#include "common/ui_strings.h"
 #include "calibration_test_env.h"
 #include "dialogs/calibration_dialog.h"
-#include "link/messages.h"
+#include "common/messages.h"
 
 #include <gtest/gtest.h>
 
@@ -92,7 +92,7 @@ TEST_F(CalibrationFlow, ThreeStepsAndTheResult) {
   EXPECT_NE(link[1].calibrationDialog, nullptr);
   EXPECT_EQ(link[1].calibrationDialog, MessageBoxes()[0].owner);
   EXPECT_EQ(link[1].step, 0);
-  EXPECT_EQ(calibrationStep, 3);
+  EXPECT_EQ(AppGlobals.calibrationStep, 3);
   ASSERT_EQ(MessageBoxes().size(), 2u);
   ExpectBox(0, 12, kQuestion);
   ExpectBox(1, 17, MB_OK);
@@ -107,7 +107,7 @@ TEST_F(CalibrationFlow, DoneEndsTheCalibrationOnce) {
   Run({IDYES}, {{E::Step, E::Done, E::Ok}});
   EXPECT_EQ(CountLinkMessages(WM_END_CALIBRATION), 1u);
   EXPECT_EQ(AppGlobals.linkState.load(), LINK_TYPING);
-  EXPECT_EQ(calibrationStep, 1);
+  EXPECT_EQ(AppGlobals.calibrationStep, 1);
   ExpectForgotten();
 }
 
@@ -117,7 +117,7 @@ TEST_F(CalibrationFlow, FailureOffersARetry) {
   EXPECT_EQ(Sequence(), (std::vector<UINT>{WM_CALIBRATE, WM_BEGIN_CALIBRATION, WM_CALIBRATE,
                                            WM_BEGIN_CALIBRATION, WM_END_CALIBRATION}));
   EXPECT_EQ(LinkMessages()[3].step, 0);
-  EXPECT_EQ(calibrationStep, 1);
+  EXPECT_EQ(AppGlobals.calibrationStep, 1);
   ASSERT_EQ(MessageBoxes().size(), 3u);
   ExpectBox(1, 18, kQuestion);
   ExpectBox(2, 17, MB_OK);
@@ -173,7 +173,7 @@ TEST_F(CalibrationFlow, AKeyboardGoneDuringTheQuestionsIsNotCalibrated) {
 TEST_F(CalibrationFlow, LateOrStrayNotificationsChangeNothing) {
   // A result after the user has chosen Done, and steps beyond the third.
   Run({IDYES}, {{E::Step, E::Step, E::Step, E::Step, E::Done, E::Result, E::Failed}});
-  EXPECT_EQ(calibrationStep, 4);
+  EXPECT_EQ(AppGlobals.calibrationStep, 4);
   EXPECT_EQ(CountLinkMessages(WM_END_CALIBRATION), 1u);
   EXPECT_EQ(MessageBoxes().size(), 1u);
   DestroyLinkStandIn();

@@ -3,6 +3,7 @@
 // y = 30, nothing for steps outside 1 to 3. Painted into a window of a
 // chosen client size through the dialog's own procedure.
 #include "calibration_test_env.h"
+#include "common/globals.h"
 #include "dialogs/calibration_dialog.h"
 #include "tests/support/toolkit.h"
 
@@ -33,7 +34,7 @@ protected:
   QImage Paint(int32_t step, int width) {
     if (window_)
       DestroyWindow(window_);
-    calibrationStep = step;
+    AppGlobals.calibrationStep = step;
     window_ = MakeTestWindow(
         [](HWND hwnd, UINT msg, WPARAM wParam, LPARAM lParam) -> LRESULT {
           if (msg != WM_PAINT)

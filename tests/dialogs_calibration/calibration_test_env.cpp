@@ -1,10 +1,11 @@
 #include "calibration_test_env.h"
 
-#include "app/globals.h"
-#include "app/settings_store.h"
-#include "app/ui_strings.h"
+#include "common/globals.h"
+#include "common/messages.h"
+#include "common/settings_store.h"
+#include "common/ui_strings.h"
 #include "dialogs/calibration_dialog.h"
-#include "link/messages.h"
+#include "common/messages.h"
 #include "platform/text.h"
 #include "tests/support/dialog_driver.h"
 #include "tests/support/link_stand_in.h"
@@ -60,7 +61,7 @@ void Play(const LinkScript &script) {
 void React(UINT msg, WPARAM, LPARAM) {
   if (msg < WM_LINK_PHASE || msg > WM_KEY_TEST_CHAR)
     return;
-  gLinkMessages.push_back({msg, AppGlobals.calibrationDialog.load(), calibrationStep});
+  gLinkMessages.push_back({msg, AppGlobals.calibrationDialog.load(), AppGlobals.calibrationStep});
   switch (msg) {
   case WM_CALIBRATE:
     AppGlobals.linkState.store(LINK_CALIBRATING);

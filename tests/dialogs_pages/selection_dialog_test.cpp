@@ -1,7 +1,7 @@
 // The selection dialog: the scan of InstallDir, the buttons it offers and the
 // choice Done stores, on the Pocket PC and the Smartphone.
-#include "app/globals.h"
-#include "app/settings_store.h"
+#include "common/globals.h"
+#include "common/settings_store.h"
 #include "dialogs/selection_dialog.h"
 #include "platform/controls.h"
 #include "platform/text.h"

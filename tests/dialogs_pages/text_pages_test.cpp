@@ -1,7 +1,7 @@
 // The text pages: reading their files, the text window, the About banner and
 // logos, and the hot tips page's guard against a second opening.
-#include "app/globals.h"
-#include "app/settings_store.h"
+#include "common/globals.h"
+#include "common/settings_store.h"
 #include "dialogs/about_dialog.h"
 #include "dialogs/help_page.h"
 #include "dialogs/hot_tips_dialog.h"

@@ -1,8 +1,8 @@
 // The battery status page: the charge shown for a level, its colour and the
 // bar as painted.
-#include "app/globals.h"
-#include "app/settings_store.h"
-#include "app/ui_strings.h"
+#include "common/globals.h"
+#include "common/settings_store.h"
+#include "common/ui_strings.h"
 #include "dialogs/battery_dialog.h"
 #include "platform/gdi.h"
 #include "platform/text.h"

@@ -1,8 +1,8 @@
 // The key test: reading "testmode.txt" (records of three tokens, at most 100
 // kept, names cut at 24 characters) and the dialog's walk through the list.
-#include "app/globals.h"
-#include "keys/key_test.h"
-#include "link/messages.h"
+#include "common/globals.h"
+#include "common/messages.h"
+#include "dialogs/key_test.h"
 #include "platform/text.h"
 #include "tests/support/dialog_driver.h"
 #include "tests/support/sandbox.h"

@@ -1,10 +1,10 @@
 // The typing settings dialog: what its lists show, what each choice stores
 // and sends to the link, and the keep-or-restore question on Done.
-#include "app/globals.h"
-#include "app/settings_store.h"
-#include "app/ui_strings.h"
+#include "common/globals.h"
+#include "common/messages.h"
+#include "common/settings_store.h"
+#include "common/ui_strings.h"
 #include "dialogs/typing_settings_dialog.h"
-#include "link/messages.h"
 #include "platform/controls.h"
 #include "platform/text.h"
 #include "tests/support/dialog_driver.h"

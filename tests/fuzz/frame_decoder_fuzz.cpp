@@ -14,11 +14,11 @@
 #include "tests/fuzz/fuzz_entries.h"
 #include "tests/fuzz/fuzz_env.h"
 
-#include "app/globals.h"
-#include "app/settings_store.h"
-#include "app/ui_strings.h"
+#include "common/globals.h"
+#include "common/settings_store.h"
+#include "common/ui_strings.h"
 #include "keys/keycode_table.h"
-#include "link/frame_decoder.h"
+#include "link/frame_actions.h"
 #include "platform/core/kernel_object.h"
 
 #include <algorithm>
@@ -116,7 +116,7 @@ int FuzzFrameDecoder(const uint8_t *data, size_t size) {
     int block = typing ? 1 : 12;
     if (scheme == 3)
       block = call % 2 ? 1 : 12;
-    int result = ReceiveBlock(block);
+    int result = ReceiveBlock(block).marker;
     fuzz::Require(result >= RX_NOTHING && result <= RX_MARKER_FF && result != 5,
                   "ReceiveBlock result is one of its codes");
     if (scheme == 2 && (result == RX_SYNC || result == RX_IDENTITY || result == RX_STATUS))

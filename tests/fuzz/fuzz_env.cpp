@@ -1,6 +1,6 @@
 #include "tests/fuzz/fuzz_env.h"
 
-#include "app/globals.h"
+#include "common/globals.h"
 #include "platform/inject.h"
 #include "platform/registry.h"
 #include "platform/text.h"

@@ -4,8 +4,8 @@
 #include "tests/fuzz/fuzz_entries.h"
 #include "tests/fuzz/fuzz_env.h"
 
-#include "app/globals.h"
-#include "keys/key_test.h"
+#include "common/globals.h"
+#include "dialogs/key_test.h"
 #include "platform/text.h"
 
 #include <cstring>

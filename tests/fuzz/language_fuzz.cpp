@@ -5,11 +5,11 @@
 #include "tests/fuzz/fuzz_entries.h"
 #include "tests/fuzz/fuzz_env.h"
 
-#include "app/globals.h"
-#include "app/settings_store.h"
-#include "app/ui_strings.h"
+#include "common/globals.h"
+#include "common/settings_store.h"
+#include "common/ui_strings.h"
 #include "keys/keycode_table.h"
-#include "link/frame_decoder.h"
+#include "link/frame_actions.h"
 #include "platform/text.h"
 
 namespace {

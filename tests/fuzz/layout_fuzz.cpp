@@ -6,8 +6,8 @@
 #include "tests/fuzz/fuzz_entries.h"
 #include "tests/fuzz/fuzz_env.h"
 
-#include "app/globals.h"
-#include "app/settings_store.h"
+#include "common/globals.h"
+#include "common/settings_store.h"
 #include "keys/keycode_table.h"
 #include "keys/scancode.h"
 
@@ -39,7 +39,7 @@ int FuzzLayoutFile(const uint8_t *data, size_t size) {
   (void)ready;
   fuzz::WriteInstallFile("Fuzz.kcod", data, size);
   fuzz::ResetGlobals();
-  fuzz::Require(loadKeycodeFile(), "an existing layout file loads");
+  fuzz::Require(loadKeycodeFile(nullptr), "an existing layout file loads");
 
   for (int caps = 0; caps < 2; ++caps) {
     if (caps)

@@ -11,11 +11,11 @@
 #include "tests/fuzz/fuzz_entries.h"
 #include "tests/fuzz/fuzz_env.h"
 
-#include "app/globals.h"
-#include "app/settings_store.h"
-#include "app/ui_strings.h"
+#include "common/globals.h"
+#include "common/settings_store.h"
+#include "common/ui_strings.h"
 #include "keys/keycode_table.h"
-#include "link/frame_decoder.h"
+#include "link/frame_actions.h"
 #include "platform/registry.h"
 
 #include <cstring>
@@ -90,7 +90,7 @@ int FuzzSettingsValue(const uint8_t *data, size_t size) {
     Store(u"keycode", type, bytes, length);
     CheckReads(u"keycode", type, bytes, length);
     Store(u"keycode", type, bytes, length);
-    loadKeycodeFile();
+    loadKeycodeFile(nullptr);
     break;
   case 3: {
     Store(u"Build No", type, bytes, length);

@@ -3,7 +3,7 @@
 // recording injector and the trace lines of the test.
 #pragma once
 
-#include "app/globals.h"
+#include "common/globals.h"
 #include "keys/scancode.h"
 #include "platform/win32.h"
 #include "tests/keys/recording_injector.h"

@@ -1,9 +1,8 @@
 // The layout file loader: tokens, the read limit, the sections after the key
 // grid, the option labels, the settings it creates, the selection dialog on
 // a first run, and refusal of what cannot be opened.
-#include "app/settings_store.h"
-#include "app/ui_strings.h"
-#include "dialogs/selection_dialog.h"
+#include "common/settings_store.h"
+#include "common/ui_strings.h"
 #include "keys/keycode_table.h"
 #include "tests/keys/keys_fixture.h"
 #include "tests/support/scripted_message_boxes.h"
@@ -42,12 +41,10 @@ class KeycodeFileTest : public KeysTest {
 protected:
   void SetUp() override {
     KeysTest::SetUp();
-    hooks.dialogBox = &runDialog;
-    hooks.context = this;
-    SetWindowSystemHooks(&hooks);
+    current = this;
   }
   void TearDown() override {
-    SetWindowSystemHooks(nullptr);
+    current = nullptr;
     KeysTest::TearDown();
   }
 
@@ -75,38 +72,27 @@ protected:
     return out;
   }
 
-  static INT_PTR runDialog(HINSTANCE, const DLGTEMPLATE *tmpl, HWND owner, DLGPROC proc,
-                           LPARAM param, void *context) {
-    auto *self = static_cast<KeycodeFileTest *>(context);
-    self->dialogTemplates.push_back(tmpl);
+  // The shell's layout question as the loader sees it: asked with the main
+  // window as owner, the person's pick (if any) stored as the dialog does.
+  static void askForLayout(HWND owner) {
     EXPECT_EQ(owner, AppGlobals.mainWindow);
-    EXPECT_NE(proc, nullptr);
-    EXPECT_EQ(param, 0);
-    if (!self->dialogChoice.empty())
-      SettingsStore::WriteString(u"keycode", self->dialogChoice.c_str());
-    return 0;
+    ++current->asked;
+    if (!current->dialogChoice.empty())
+      SettingsStore::WriteString(u"keycode", current->dialogChoice.c_str());
   }
 
-  WindowSystemHooks hooks{};
+  static inline KeycodeFileTest *current = nullptr;
   testsupport::ScriptedMessageBoxes boxes;
-  std::vector<const DLGTEMPLATE *> dialogTemplates;
+  int asked = 0; // times the person was asked for a layout
   std::u16string dialogChoice; // what the user picks; empty: nothing
 };
-
-const char kPocketPcTemplate[] = "pocket pc template";
-const char kSmartphoneTemplate[] = "smartphone template";
-
-void registerSelectionTemplates() {
-  RegisterResource(RT_DIALOG, 146, kPocketPcTemplate, sizeof kPocketPcTemplate);
-  RegisterResource(RT_DIALOG, 138, kSmartphoneTemplate, sizeof kSmartphoneTemplate);
-}
 
 TEST_F(KeycodeFileTest, LoadsGridThresholdsOptionsAndCreatesOnlyMissingSettings) {
   chooseLayout(u"Test.kcod");
   writeInstallFile("Test.kcod", layoutText(positionCode, "\r\n"));
   SettingsStore::WriteDword(u"KeyRepeatRateValue", 99);
 
-  ASSERT_TRUE(loadKeycodeFile());
+  ASSERT_TRUE(loadKeycodeFile(&askForLayout));
 
   EXPECT_EQ(AppGlobals.KeycodeTable[0][0], 0);
   EXPECT_EQ(AppGlobals.KeycodeTable[65][4], 6504);
@@ -127,7 +113,7 @@ TEST_F(KeycodeFileTest, LoadsGridThresholdsOptionsAndCreatesOnlyMissingSettings)
   EXPECT_EQ(SettingsStore::ReadDword(u"KeyRepeatRateValue", -1), 99);
   EXPECT_EQ(SettingsStore::ReadDword(u"KeyRepeatDelayValue", -1), 50);
   EXPECT_TRUE(messages().empty());
-  EXPECT_TRUE(dialogTemplates.empty());
+  EXPECT_EQ(asked, 0);
 }
 
 TEST_F(KeycodeFileTest, LabelsComeFromUiStringsCutToNineUnits) {
@@ -200,14 +186,14 @@ TEST_F(KeycodeFileTest, OnlyTheFirst15000BytesAreRead) {
   text += "12345,77";
   chooseLayout(u"Long.kcod");
   writeInstallFile("Long.kcod", text);
-  ASSERT_TRUE(loadKeycodeFile());
+  ASSERT_TRUE(loadKeycodeFile(nullptr));
   EXPECT_EQ(AppGlobals.RepeatDelayChoices[3].value, 12);
 }
 
 TEST_F(KeycodeFileTest, AMissingFileIsReportedWithItsFullPathAndNothingLoads) {
   AppGlobals.mainWindow = reinterpret_cast<HWND>(0x1234);
   chooseLayout(u"Missing.kcod");
-  EXPECT_FALSE(loadKeycodeFile());
+  EXPECT_FALSE(loadKeycodeFile(nullptr));
   EXPECT_EQ(messages(), std::vector<std::string>{"Failed to open: \\Vantrel\\Missing.kcod"});
   EXPECT_EQ(AppGlobals.SensitivityChoices[0].label[0], 0);
   EXPECT_EQ(SettingsStore::ReadDword(u"SensitivityValue", -7), -7);
@@ -219,11 +205,11 @@ TEST_F(KeycodeFileTest, TooLongANameOrPathIsRefusedNotCut) {
   writeInstallFile(longest + "a.kcod", layoutText(positionCode, "\r\n"));
 
   chooseLayout(Utf8ToUtf16(longest + ".kcod"));
-  EXPECT_TRUE(loadKeycodeFile());
+  EXPECT_TRUE(loadKeycodeFile(nullptr));
   EXPECT_TRUE(messages().empty());
 
   chooseLayout(Utf8ToUtf16(longest + "a.kcod"));
-  EXPECT_FALSE(loadKeycodeFile());
+  EXPECT_FALSE(loadKeycodeFile(nullptr));
   EXPECT_EQ(messages().back(), "Failed to open: \\Vantrel\\" + longest + "a.kcod");
 
   // A 256-unit path: the folder and the file exist, but the path is too long.
@@ -231,43 +217,37 @@ TEST_F(KeycodeFileTest, TooLongANameOrPathIsRefusedNotCut) {
   writeInstallFile(folder + "/T.kcod", layoutText(positionCode, "\r\n"));
   WStrCopyN(AppGlobals.InstallDir, MAX_PATH, Utf8ToUtf16("\\Vantrel\\" + folder + "\\").c_str());
   chooseLayout(u"T.kcod");
-  EXPECT_FALSE(loadKeycodeFile());
+  EXPECT_FALSE(loadKeycodeFile(nullptr));
   EXPECT_EQ(messages().back(), "Failed to open: \\Vantrel\\" + folder + "\\T.kcod");
 }
 
 TEST_F(KeycodeFileTest, FirstRunOpensTheSelectionOnceWhenALayoutIsChosen) {
-  registerSelectionTemplates();
   writeInstallFile("Test.kcod", layoutText(positionCode, "\r\n"));
   AppGlobals.selectionMode = 1;
   dialogChoice = u"Test.kcod";
 
-  EXPECT_TRUE(loadKeycodeFile());
-  ASSERT_EQ(dialogTemplates.size(), 1u);
-  EXPECT_EQ(dialogTemplates[0], reinterpret_cast<const DLGTEMPLATE *>(kPocketPcTemplate));
+  EXPECT_TRUE(loadKeycodeFile(&askForLayout));
+  EXPECT_EQ(asked, 1);
   EXPECT_EQ(AppGlobals.selectionMode, 0);
   EXPECT_EQ(SettingsStore::ReadDword(u"Initialised", 0), 1);
   EXPECT_EQ(AppGlobals.KeycodeTable[1][1], 101);
 }
 
 TEST_F(KeycodeFileTest, WithoutAChoiceTheSelectionOpensTwiceThenTheNameIsReported) {
-  registerSelectionTemplates();
-  EXPECT_FALSE(loadKeycodeFile());
-  EXPECT_EQ(dialogTemplates.size(), 2u);
+  EXPECT_FALSE(loadKeycodeFile(&askForLayout));
+  EXPECT_EQ(asked, 2);
   EXPECT_EQ(SettingsStore::ReadDword(u"Initialised", 0), 1);
   EXPECT_EQ(messages(), std::vector<std::string>{"Failed to open: \\Vantrel\\None"});
 }
 
 TEST_F(KeycodeFileTest, AStoredNoneOrEmptyNameOpensTheSelectionEvenAfterTheFirstRun) {
-  registerSelectionTemplates();
-  AppGlobals.isSmartphone = 1;
   writeInstallFile("Test.kcod", layoutText(positionCode, "\r\n"));
   dialogChoice = u"Test.kcod";
   for (const char16_t *stored : {u"None", u""}) {
-    dialogTemplates.clear();
+    asked = 0;
     chooseLayout(stored);
-    EXPECT_TRUE(loadKeycodeFile());
-    ASSERT_EQ(dialogTemplates.size(), 1u);
-    EXPECT_EQ(dialogTemplates[0], reinterpret_cast<const DLGTEMPLATE *>(kSmartphoneTemplate));
+    EXPECT_TRUE(loadKeycodeFile(&askForLayout));
+    EXPECT_EQ(asked, 1);
   }
 }
 

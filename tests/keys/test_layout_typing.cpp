@@ -7,7 +7,7 @@
 // space and # ' , - . / ; = [ \ ] `) and {S} Shift, {C} caps lock, {G}
 // AltGr, {B} Backspace, {E} Enter, {T} Tab. The modifiers are sticky: {S}a is
 // Shift, then a.
-#include "app/settings_store.h"
+#include "common/settings_store.h"
 #include "keys/keycode_table.h"
 #include "tests/keys/keys_fixture.h"
 
@@ -68,7 +68,7 @@ protected:
     writeInstallFile(fileName, bytes);
     SettingsStore::WriteDword(u"Initialised", 1);
     SettingsStore::WriteString(u"keycode", Utf8ToUtf16(fileName).c_str());
-    ASSERT_TRUE(loadKeycodeFile());
+    ASSERT_TRUE(loadKeycodeFile(nullptr));
   }
 
   // Types the pieces one after the other; after each, the host must show

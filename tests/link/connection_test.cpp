@@ -1,9 +1,9 @@
 // Whole connections against vantrel-kbd on a pseudo-terminal: the packets on
 // the wire, what the main window is told, the text typed, and every way a
 // connection ends. Each scenario runs in a process of its own.
-#include "app/settings_store.h"
-#include "app/ui_strings.h"
-#include "link/messages.h"
+#include "common/messages.h"
+#include "common/settings_store.h"
+#include "common/ui_strings.h"
 #include "tests/link/link_harness.h"
 
 #include <gmock/gmock.h>

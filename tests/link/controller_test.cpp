@@ -1,10 +1,10 @@
 // TypingWnd's message handling and timers, on the test thread's own message
 // loop, with a pseudo-terminal standing in for the keyboard's port and no
 // reader thread.
-#include "app/settings_store.h"
-#include "app/ui_strings.h"
+#include "common/messages.h"
+#include "common/settings_store.h"
+#include "common/ui_strings.h"
 #include "link/link_controller.h"
-#include "link/messages.h"
 #include "link/packets.h"
 #include "tests/link/fake_port.h"
 #include "tests/link/link_harness.h"

@@ -1,8 +1,8 @@
 // Port discovery in whole connections: the keyboard's Bluetooth port found
 // through the registry and remembered only once the keyboard answered.
-#include "app/settings_store.h"
-#include "app/ui_strings.h"
-#include "link/messages.h"
+#include "common/messages.h"
+#include "common/settings_store.h"
+#include "common/ui_strings.h"
 #include "tests/link/link_harness.h"
 
 #include <gmock/gmock.h>

@@ -1,9 +1,9 @@
 // The headless stand-in for the program around the link (see link_harness.h).
 #include "tests/link/link_harness.h"
 
-#include "app/settings_store.h"
-#include "app/ui_strings.h"
-#include "link/messages.h"
+#include "common/messages.h"
+#include "common/settings_store.h"
+#include "common/ui_strings.h"
 
 #include <csignal>
 #include <cstdlib>

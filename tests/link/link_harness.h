@@ -10,7 +10,7 @@
 // reports the child's failures as the test's.
 #pragma once
 
-#include "app/globals.h"
+#include "common/globals.h"
 #include "link/link_controller.h"
 #include "platform/win32.h"
 #include "tests/keys/recording_injector.h"

@@ -1,9 +1,9 @@
 // Finding and opening the keyboard's port, and the sync step, run directly on
 // the test thread (no reader thread), with pseudo-terminals as ports and
 // short read time-outs where the test needs many reads.
-#include "app/settings_store.h"
-#include "app/ui_strings.h"
-#include "link/messages.h"
+#include "common/messages.h"
+#include "common/settings_store.h"
+#include "common/ui_strings.h"
 #include "link/port_discovery.h"
 #include "link/reader_thread.h"
 #include "link/suspend_killer.h"

@@ -1,8 +1,8 @@
 // Single steps of the reader thread run on the test thread: the handshake's
 // exits and the connection error message.
-#include "app/settings_store.h"
-#include "app/ui_strings.h"
-#include "link/messages.h"
+#include "common/messages.h"
+#include "common/settings_store.h"
+#include "common/ui_strings.h"
 #include "link/port_discovery.h"
 #include "link/reader_thread.h"
 #include "tests/link/fake_port.h"

@@ -4,9 +4,9 @@
 // connections, and the emulator's care of its link.
 #include "tests/link_protocol/link_test_support.h"
 
-#include "app/settings_store.h"
-#include "link/frame_decoder.h"
-#include "link/messages.h"
+#include "common/messages.h"
+#include "common/settings_store.h"
+#include "link/frame_actions.h"
 #include "link/packets.h"
 
 #include <csignal>
@@ -76,7 +76,7 @@ protected:
   bool ReceiveUntil(int blockSize, int want, int timeoutMs = 8000) {
     auto start = std::chrono::steady_clock::now();
     while (MsSince(start) < timeoutMs)
-      if (ReceiveBlock(blockSize) == want)
+      if (ReceiveBlock(blockSize).marker == want)
         return true;
     return false;
   }
@@ -119,11 +119,10 @@ protected:
     std::vector<int> keys;
     auto start = std::chrono::steady_clock::now();
     while (keys.size() < n && MsSince(start) < timeoutMs) {
-      SetLastError(ERROR_SUCCESS);
-      ReceiveBlock(1);
+      bool lost = ReceiveBlock(1).portLost;
       for (int k : TakeScancodes())
         keys.push_back(k);
-      if (GetLastError() == ERROR_READ_FAULT)
+      if (lost)
         break;
     }
     return keys;
@@ -274,9 +273,7 @@ TEST_F(Emulator, SessionHangupWaitsForTheKeysThenOffersTheLinkAgain) {
   ConnectAndType();
   // All 20 keys are read, then the reads fail: the line is gone.
   EXPECT_EQ(Keys(1000).size(), 20u);
-  SetLastError(ERROR_SUCCESS);
-  ReceiveBlock(1);
-  EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_READ_FAULT));
+  EXPECT_TRUE(ReceiveBlock(1).portLost);
   EXPECT_TRUE(Logged("\"event\":\"hangup\",\"unread\":0,\"keys_unread\":0"));
   // The same name leads to a fresh line at once, which serves a connection.
   EXPECT_NE(LinkTarget(), before);
@@ -306,7 +303,7 @@ TEST_F(Emulator, SessionSilenceSendsNothingUntilThePortCloses) {
   auto start = std::chrono::steady_clock::now();
   int heard = 0;
   while (MsSince(start) < 400)
-    heard += ReceiveBlock(12) != RX_NOTHING;
+    heard += ReceiveBlock(12).marker != RX_NOTHING;
   EXPECT_EQ(heard, 0);
   // Once the program has closed the port, the next connection is served.
   ClosePort();

@@ -1,6 +1,6 @@
 #include "tests/link_protocol/link_test_support.h"
 
-#include "link/messages.h"
+#include "common/messages.h"
 
 #include <cstdlib>
 #include <fcntl.h>
@@ -35,6 +35,24 @@ std::string Hex(const Bytes &bytes) {
     s += b;
   }
   return s;
+}
+
+size_t BufferSource::Read(uint8_t *out, size_t n, bool *lost) {
+  ++reads;
+  if (chunk_ == chunks_.size()) {
+    if (thenLost_)
+      *lost = true;
+    return 0;
+  }
+  const Bytes &c = chunks_[chunk_];
+  size_t got = std::min(n, c.size() - offset_);
+  std::copy(c.begin() + offset_, c.begin() + offset_ + got, out);
+  offset_ += got;
+  if (offset_ == c.size()) {
+    ++chunk_;
+    offset_ = 0;
+  }
+  return got;
 }
 
 double MsSince(std::chrono::steady_clock::time_point t) {

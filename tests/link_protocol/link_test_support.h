@@ -4,9 +4,10 @@
 // posted messages and the message boxes of each test.
 #pragma once
 
-#include "app/globals.h"
-#include "platform/win32.h"
+#include "common/globals.h"
+#include "link/byte_source.h"
 #include "platform/serial.h"
+#include "platform/win32.h"
 #include "tests/trace_lines.h"
 
 #include <gtest/gtest.h>
@@ -21,6 +22,23 @@ namespace linktest {
 using Bytes = std::vector<uint8_t>;
 Bytes ParseHex(const std::string &text); // "A5 5A fa" -> {0xA5, 0x5A, 0xFA}
 std::string Hex(const Bytes &bytes);     // "A5 5A FA"
+
+// Bytes from memory for the frame decoder. Each chunk is what one read can
+// get at most, as bytes that arrive after a read's time-out wait for the
+// next read; once the chunks are used up, reads return nothing, or report
+// the source lost when `thenLost`.
+class BufferSource : public ByteSource {
+public:
+  explicit BufferSource(std::vector<Bytes> chunks, bool thenLost = false)
+      : chunks_(std::move(chunks)), thenLost_(thenLost) {}
+  size_t Read(uint8_t *out, size_t n, bool *lost) override;
+  int reads = 0; // calls so far
+
+private:
+  std::vector<Bytes> chunks_;
+  size_t chunk_ = 0, offset_ = 0;
+  bool thenLost_;
+};
 
 // The far side of a port: the master of a pseudo-terminal whose slave is the
 // link COM<index> in `devicesDir`.

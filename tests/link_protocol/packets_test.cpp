@@ -3,7 +3,7 @@
 // threads sending at once.
 #include "tests/link_protocol/link_test_support.h"
 
-#include "app/settings_store.h"
+#include "common/settings_store.h"
 #include "link/packets.h"
 
 #include <thread>

@@ -7,8 +7,8 @@
 // top of scenarios/README.txt. Each case becomes one test.
 #include "tests/link_protocol/link_test_support.h"
 
-#include "app/settings_store.h"
-#include "link/frame_decoder.h"
+#include "common/settings_store.h"
+#include "link/frame_actions.h"
 
 #include <filesystem>
 #include <fstream>
@@ -140,7 +140,7 @@ TEST_P(Scenarios, Run) {
         kb->Send(bytes);
       });
     } else if (l.keyword == "call") {
-      result = ReceiveBlock(std::stoi(r));
+      result = ReceiveBlock(std::stoi(r)).marker;
       for (auto &t : later)
         t.join();
       later.clear();

@@ -146,6 +146,7 @@ TEST_F(SerialPort, FarSideClosingFailsReadsAndWritesQuicklyWithoutSpinning) {
   // ...and the next read fails once the far side is gone.
   EXPECT_FALSE(ReadFile(h, buf, 12, &got, nullptr));
   double ms = MsSince(start);
+  EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_READ_FAULT));
   closer.join();
   EXPECT_EQ(got, 0u);
   EXPECT_GE(ms, 290.0);
@@ -153,8 +154,10 @@ TEST_F(SerialPort, FarSideClosingFailsReadsAndWritesQuicklyWithoutSpinning) {
   EXPECT_LT(CpuMs() - cpu, 60.0) << "the wait must sleep, not spin";
   auto again = Clock::now();
   EXPECT_FALSE(ReadFile(h, buf, 1, &got, nullptr));
+  EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_READ_FAULT));
   DWORD put = 0;
   EXPECT_FALSE(WriteFile(h, buf, 12, &put, nullptr));
+  EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_WRITE_FAULT));
   EXPECT_LT(MsSince(again), 50.0);
 }
 
@@ -166,10 +169,12 @@ TEST_F(SerialPort, ClosingTheHandleWakesABlockedReaderAndFreesThePort) {
             INVALID_HANDLE_VALUE);
   std::atomic<bool> returned{false};
   BOOL ok = TRUE;
+  DWORD error = 0;
   std::thread reader([&] {
     uint8_t buf[12];
     DWORD got = 0;
     ok = ReadFile(h, buf, 12, &got, nullptr);
+    error = GetLastError();
     returned = true;
   });
   std::this_thread::sleep_for(std::chrono::milliseconds(200));
@@ -180,12 +185,14 @@ TEST_F(SerialPort, ClosingTheHandleWakesABlockedReaderAndFreesThePort) {
   reader.join();
   EXPECT_LT(MsSince(start), 100.0);
   EXPECT_FALSE(ok);
+  EXPECT_EQ(error, static_cast<DWORD>(ERROR_READ_FAULT));
   // Reopening at once works (a reconnection), and the old handle stays dead.
   HANDLE again = OpenPort();
   EXPECT_NE(again, h);
   uint8_t b;
   DWORD got;
   EXPECT_FALSE(ReadFile(h, &b, 1, &got, nullptr));
+  EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_INVALID_HANDLE));
   keyboard->Send({0x42});
   EXPECT_TRUE(ReadFile(again, &b, 1, &got, nullptr));
   EXPECT_EQ(b, 0x42);

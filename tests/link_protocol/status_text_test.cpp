@@ -4,9 +4,9 @@
 // the text is cut to fit the 256-unit status line.
 #include "tests/link_protocol/link_test_support.h"
 
-#include "app/settings_store.h"
-#include "app/ui_strings.h"
-#include "link/frame_decoder.h"
+#include "common/settings_store.h"
+#include "common/ui_strings.h"
+#include "link/frame_actions.h"
 
 #include <filesystem>
 #include <fstream>

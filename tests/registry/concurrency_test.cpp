@@ -1,6 +1,6 @@
 // Both program threads and the vantrel-reg tool use the database at once;
 // no call may fail and no write may be lost.
-#include "app/settings_store.h"
+#include "common/settings_store.h"
 #include "platform/text.h"
 #include "platform/window.h"
 #include "tests/registry/registry_test_support.h"

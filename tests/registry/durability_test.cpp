@@ -1,6 +1,6 @@
 // A write that returned success survives the writer being killed at any
 // moment. The writer is this test program started again in a child role.
-#include "app/settings_store.h"
+#include "common/settings_store.h"
 #include "platform/text.h"
 #include "tests/registry/registry_test_support.h"
 

@@ -3,7 +3,7 @@
 // aside and a fresh one started with what could be read; a file or folder
 // that cannot be written or read leaves the run in memory, says so once, and
 // is never touched.
-#include "app/settings_store.h"
+#include "common/settings_store.h"
 #include "platform/text.h"
 #include "platform/trace.h"
 #include "tests/registry/registry_test_support.h"

@@ -1,6 +1,6 @@
 // The settings store: defaults written on first read, the 4-byte and
 // 1001-byte limits, and what happens when the key cannot be made.
-#include "app/settings_store.h"
+#include "common/settings_store.h"
 #include "platform/window.h"
 #include "tests/registry/registry_test_support.h"
 #include "tests/support/scripted_message_boxes.h"

@@ -1,5 +1,5 @@
 // vantrel-reg: its commands, output lines and exit statuses.
-#include "app/settings_store.h"
+#include "common/settings_store.h"
 #include "tests/registry/registry_test_support.h"
 
 #include <algorithm>

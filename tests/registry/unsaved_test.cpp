@@ -3,7 +3,7 @@
 // order once the file takes them again, and told to the person once each
 // time; the tool never reports such a change as done. Opening and reading
 // never wait for another process.
-#include "app/settings_store.h"
+#include "common/settings_store.h"
 #include "platform/window.h"
 #include "tests/registry/registry_test_support.h"
 #include "tests/support/scripted_message_boxes.h"

@@ -1,6 +1,6 @@
 #include "tests/support/dialog_driver.h"
 
-#include "app/globals.h"
+#include "common/globals.h"
 #include "platform/controls.h"
 #include "tests/support/toolkit.h"
 

@@ -1,6 +1,6 @@
 #include "tests/support/link_stand_in.h"
 
-#include "app/globals.h"
+#include "common/globals.h"
 #include "link/link_controller.h"
 
 #include <map>

@@ -1,7 +1,7 @@
 #include "tests/support/sandbox.h"
 
-#include "app/globals.h"
-#include "app/ui_strings.h"
+#include "common/globals.h"
+#include "common/ui_strings.h"
 #include "tests/support/thread_messages.h"
 
 namespace testsupport {

@@ -1,8 +1,8 @@
 // Loading the UI strings from language files, and the language files that
 // ship with the program.
-#include "app/globals.h"
-#include "app/settings_store.h"
-#include "app/ui_strings.h"
+#include "common/globals.h"
+#include "common/settings_store.h"
+#include "common/ui_strings.h"
 #include "platform/registry.h"
 #include "platform/text.h"
 #include "platform/window.h"

@@ -105,6 +105,9 @@ struct AppGlobalsRecord {
   // Dialogs.
   std::atomic<HWND> openDialog{nullptr};
   std::atomic<HWND> calibrationDialog{nullptr};
+  // The calibration step the dialog shows: 0 before the keyboard's first
+  // calibration point, then 1, 2, 3 (and on, without bound). UI thread only.
+  int32_t calibrationStep = 0;
 
   // Typing settings dialog (UI thread): the values read when it opened, and
   // whether a choice has been stored and sent since.

@@ -3,10 +3,10 @@
 // The file is read once, at most 10000 bytes. It is a run of fields split by
 // runs of ';' and LF (leading ones skipped; CR belongs to its field). Field
 // 2k is UI string k; the odd fields are the translators' notes and dropped.
-#include "app/ui_strings.h"
+#include "common/ui_strings.h"
 
-#include "app/globals.h"
-#include "app/settings_store.h"
+#include "common/globals.h"
+#include "common/settings_store.h"
 #include "platform/files.h"
 #include "platform/text.h"
 #include "platform/threads.h"

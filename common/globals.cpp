@@ -1,4 +1,4 @@
-#include "app/globals.h"
+#include "common/globals.h"
 
 #include "platform/text.h"
 

@@ -1,15 +1,15 @@
-#include "keys/key_test.h"
+#include "dialogs/key_test.h"
 
-#include "app/globals.h"
-#include "app/main_window.h"
+#include "common/globals.h"
+#include "common/messages.h"
 #include "dialogs/dialog_template.h"
-#include "link/messages.h"
-#include "platform/gdi.h"
 #include "platform/files.h"
+#include "platform/gdi.h"
 #include "platform/shell.h"
 #include "platform/text.h"
 #include "platform/threads.h"
 #include "platform/trace.h"
+#include "resources/resource_ids.h"
 
 #include <cstdlib>
 #include <cstring>
@@ -17,7 +17,6 @@
 
 namespace {
 
-constexpr int kDoneCommand = 40004;
 constexpr size_t kNameChars = sizeof(KeyTestEntry::name) - 1;
 
 void Paint(HWND dialog) {
@@ -59,13 +58,13 @@ void runKeyTest(HWND owner) {
     MessageBoxW(AppGlobals.mainWindow, u"Failed to open keycode.txt", u"Mirvok", MB_OK);
     return;
   }
-  RunDialogTemplate(132, owner, KeyTestDialogProc);
+  RunDialogTemplate(kDialogBattery, owner, KeyTestDialogProc);
 }
 
 INT_PTR KeyTestDialogProc(HWND dialog, UINT msg, WPARAM wParam, LPARAM lParam) {
   switch (msg) {
   case WM_INITDIALOG: {
-    InitDialogPage(dialog, SHIDIF_DONEBUTTON | SHIDIF_SIZEDLGFULLSCREEN, 201);
+    InitDialogPage(dialog, SHIDIF_DONEBUTTON | SHIDIF_SIZEDLGFULLSCREEN, kMenuBarDone);
     AppGlobals.openDialog = dialog;
     return TRUE;
   }
@@ -73,7 +72,7 @@ INT_PTR KeyTestDialogProc(HWND dialog, UINT msg, WPARAM wParam, LPARAM lParam) {
     Paint(dialog);
     return FALSE;
   case WM_COMMAND:
-    if (LOWORD(wParam) == IDOK || LOWORD(wParam) == kDoneCommand) {
+    if (LOWORD(wParam) == IDOK || LOWORD(wParam) == kCommandPageDone) {
       if (AppGlobals.keyTestCompleted == 0 &&
           MessageBoxW(dialog, u"Test not completed. Do you want to quit.", u"Vantrel",
                       MB_YESNO) == IDNO)

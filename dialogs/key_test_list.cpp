@@ -1,9 +1,9 @@
 // The key test list: "testmode.txt" read as records of three tokens. Kept
 // apart from the dialog so that it builds and is tested without a window
 // system.
-#include "keys/key_test.h"
+#include "dialogs/key_test.h"
 
-#include "app/globals.h"
+#include "common/globals.h"
 #include "keys/data_tokens.h"
 #include "platform/files.h"
 #include "platform/text.h"

@@ -1,8 +1,8 @@
 // The settings store: each operation opens (or creates) HKEY_LOCAL_MACHINE
 // "Software\Vantrel", does one value operation and closes the key again.
-#include "app/settings_store.h"
+#include "common/settings_store.h"
 
-#include "app/globals.h"
+#include "common/globals.h"
 #include "platform/registry.h"
 #include "platform/text.h"
 #include "platform/trace.h"

@@ -1,0 +1,64 @@
+# Fails when a source folder includes a folder below which it must not
+# reach, or when toolkit or system-service headers appear outside platform/.
+#
+#   cmake -DSOURCE_DIR=<repository> -P cmake/check_layers.cmake
+#
+# The folders form a tree, each allowed to include only itself and the
+# folders listed for it (which are all further down):
+#
+#   app ─┬─ dialogs ─┬─ keys ─ common ─ platform
+#        │           └─ resources ──────┘
+#        ├─ link ─── keys
+#        └─ (all of the above)
+#   tools ─ common, platform
+#
+# Run by every build (target check_layers) and by ctest (test layering).
+cmake_minimum_required(VERSION 3.25)
+
+if(NOT SOURCE_DIR)
+  message(FATAL_ERROR "check_layers: pass -DSOURCE_DIR=<repository>")
+endif()
+
+set(allowed_common    platform)
+set(allowed_resources platform)
+set(allowed_keys      common platform)
+set(allowed_dialogs   keys common resources platform)
+set(allowed_link      keys common platform)
+set(allowed_app       dialogs link keys common resources platform)
+set(allowed_tools     common platform)
+set(layers common resources keys dialogs link app tools)
+set(all_folders ${layers} platform tests)
+
+# Headers that only platform/ may include: the desktop toolkit, the window
+# system, the serial line, input devices, D-Bus, sound and the database.
+set(platform_only_headers
+  "Q[A-Za-z]+" "qt[a-z]*/" "X11/" "termios\\.h" "libevdev" "linux/uinput\\.h"
+  "systemd/" "dbus/" "xkbcommon/" "wayland-" "pulse/" "sqlite3\\.h")
+list(JOIN platform_only_headers "|" platform_only_regex)
+
+set(faults "")
+foreach(layer IN LISTS layers)
+  file(GLOB_RECURSE sources "${SOURCE_DIR}/${layer}/*.h" "${SOURCE_DIR}/${layer}/*.cpp"
+       "${SOURCE_DIR}/${layer}/*.inc")
+  foreach(source IN LISTS sources)
+    file(RELATIVE_PATH shown "${SOURCE_DIR}" "${source}")
+    file(STRINGS "${source}" includes REGEX "^[ \t]*#[ \t]*include[ \t]*[\"<]")
+    foreach(line IN LISTS includes)
+      if(line MATCHES "#[ \t]*include[ \t]*\"([A-Za-z0-9_-]+)/")
+        set(folder "${CMAKE_MATCH_1}")
+        if(NOT folder STREQUAL layer AND folder IN_LIST all_folders
+           AND NOT folder IN_LIST allowed_${layer})
+          string(APPEND faults "  ${shown}: ${layer}/ must not include ${folder}/ (${line})\n")
+        endif()
+      elseif(line MATCHES "#[ \t]*include[ \t]*<(${platform_only_regex})"
+             AND NOT layer STREQUAL "tools")
+        string(APPEND faults "  ${shown}: only platform/ includes ${line}\n")
+      endif()
+    endforeach()
+  endforeach()
+endforeach()
+
+if(faults)
+  message(FATAL_ERROR "Folder layering broken:\n${faults}"
+    "See cmake/check_layers.cmake for which folder may include which.")
+endif()

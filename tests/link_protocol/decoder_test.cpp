@@ -1,0 +1,154 @@
+// The frame decoder fed from memory: how it cuts a block into frames,
+// completes a frame that a block cuts short and waits for the sync pattern,
+// all without acting on anything; and ReceiveBlock reporting a block's
+// marker together with a lost port, from memory and from a real port whose
+// far side hangs up.
+#include "tests/link_protocol/link_test_support.h"
+
+#include "common/messages.h"
+#include "link/frame_actions.h"
+#include "link/frame_decoder.h"
+
+#include <gmock/gmock.h>
+
+namespace linktest {
+namespace {
+
+using ::testing::ElementsAre;
+
+// "Key 41", "Identity F9 12 ..": a frame's kind and bytes.
+std::string Describe(const Frame &f) {
+  static const char *const names[] = {
+      "Key",         "Status",      "Sync",        "Identity",           "Heartbeat",
+      "Point",       "Values",      "Calibration", "Failure",            "FF",
+      "IdRefused",   "IdIncomplete", "ValuesRefused", "ValuesIncomplete"};
+  return std::string(names[static_cast<int>(f.kind)]) + " " + Hex(Bytes(f.bytes, f.bytes + f.size));
+}
+
+struct Decoded {
+  bool started = false;
+  std::vector<std::string> frames;
+};
+
+Decoded DecodeBlock(FrameDecoder &d, int blockSize, bool *synchronised) {
+  Decoded out;
+  out.started = d.StartBlock(blockSize, synchronised);
+  Frame f;
+  while (out.started && d.NextFrame(&f))
+    out.frames.push_back(Describe(f));
+  return out;
+}
+
+TEST(FrameDecoder, CutsABlockIntoFramesInStreamOrder) {
+  BufferSource source({ParseHex("41 FA 80 FB FD 42 FE FF F9 43 FC 44 0A 05 06 45")});
+  uint8_t buffer[64];
+  FrameDecoder d(source, buffer, sizeof buffer);
+  bool synchronised = true;
+  // Markers of frames that are not taken now are dropped alone: the bytes
+  // after them are keys. A status frame ends the block, its missing bytes 0.
+  Decoded got = DecodeBlock(d, 16, &synchronised);
+  EXPECT_THAT(got.frames,
+              ElementsAre("Key 41", "Heartbeat FA", "Point FB", "Calibration FD", "Key 42",
+                          "Failure FE", "FF FF", "IdRefused F9", "Key 43", "ValuesRefused FC",
+                          "Key 44", "Status 0A 05 06 45 00 00"));
+  EXPECT_FALSE(d.SourceLost());
+
+  // Taken, the frames swallow their data bytes, whatever their values.
+  BufferSource frames({ParseHex("F9 0A 0A 0A 0A 0A 0A 0A 0A 0A 0A 00 FC 41 A5 43 44 45 46 00 47")});
+  FrameDecoder taking(frames, buffer, sizeof buffer);
+  taking.takeIdentity = taking.takeCalibrationValues = true;
+  EXPECT_THAT(DecodeBlock(taking, 21, &synchronised).frames,
+              ElementsAre("Identity F9 0A 0A 0A 0A 0A 0A 0A 0A 0A 0A 00",
+                          "Values FC 41 A5 43 44 45 46 00", "Key 47"));
+}
+
+TEST(FrameDecoder, CompletesAFrameTheBlockCutsShort) {
+  BufferSource source({ParseHex("41 F9 12 34"), ParseHex("56 78 00 02 23 8C 00 07 00 42")});
+  uint8_t buffer[64];
+  FrameDecoder d(source, buffer, sizeof buffer);
+  d.takeIdentity = true;
+  bool synchronised = true;
+  // The tail comes with one more read and is not decoded as keys; the byte
+  // after the frame is left for the next block.
+  EXPECT_THAT(DecodeBlock(d, 12, &synchronised).frames,
+              ElementsAre("Key 41", "Identity F9 12 34 56 78 00 02 23 8C 00 07 00"));
+  EXPECT_EQ(source.reads, 2);
+  EXPECT_THAT(DecodeBlock(d, 12, &synchronised).frames, ElementsAre("Key 42"));
+
+  // A tail that never comes: the frame is not taken, its bytes not typed.
+  BufferSource cut({ParseHex("FC 01 02 03")}, true);
+  FrameDecoder c(cut, buffer, sizeof buffer);
+  c.takeCalibrationValues = true;
+  EXPECT_THAT(DecodeBlock(c, 12, &synchronised).frames, ElementsAre("ValuesIncomplete FC 01 02 03"));
+  EXPECT_TRUE(c.SourceLost());
+}
+
+TEST(FrameDecoder, BlocksAreDroppedUntilOneHoldsTheSyncPattern) {
+  BufferSource source({ParseHex("41 A5"), ParseHex("5A 42"), ParseHex("43 A5 44 5A 45")});
+  uint8_t buffer[64];
+  FrameDecoder d(source, buffer, sizeof buffer);
+  bool synchronised = false;
+  EXPECT_FALSE(DecodeBlock(d, 12, &synchronised).started);
+  // A pattern split across two blocks does not count.
+  EXPECT_FALSE(DecodeBlock(d, 12, &synchronised).started);
+  EXPECT_FALSE(synchronised);
+  // Other bytes may stand between its two bytes; the whole block is decoded.
+  Decoded got = DecodeBlock(d, 12, &synchronised);
+  EXPECT_TRUE(synchronised);
+  EXPECT_THAT(got.frames, ElementsAre("Key 43", "Sync A5"));
+}
+
+TEST(FrameDecoder, ABlockNeverOutgrowsTheBuffer) {
+  // A block as large as the buffer leaves room to complete a frame at its end.
+  Bytes stream(40, 0x41);
+  stream.push_back(0xF9);
+  stream.insert(stream.end(), 11, 0x01);
+  BufferSource source({stream});
+  uint8_t small[32];
+  FrameDecoder d(source, small, sizeof small);
+  d.takeIdentity = true;
+  bool synchronised = true;
+  Decoded got = DecodeBlock(d, 1000, &synchronised);
+  EXPECT_EQ(got.frames.size(), sizeof small - kLongestFrame);
+}
+
+class Receive : public LinkTest {};
+
+TEST_F(Receive, ABlockTellsItsMarkerAndALostPortTogether) {
+  AppGlobals.linkSynchronised = 1;
+  AppGlobals.linkState.store(LINK_TYPING);
+  BufferSource source({ParseHex("FA 41"), ParseHex("0A 55")}, true);
+  BlockResult r = ReceiveBlock(source, 12);
+  EXPECT_EQ(r.marker, RX_HEARTBEAT);
+  EXPECT_FALSE(r.portLost);
+  EXPECT_THAT(TakeScancodes(), ElementsAre(0x41));
+  // The status frame's completion finds the port gone: the frame is still
+  // handled, and the block says both.
+  r = ReceiveBlock(source, 12);
+  EXPECT_EQ(r.marker, RX_STATUS);
+  EXPECT_TRUE(r.portLost);
+  EXPECT_FLOAT_EQ(AppGlobals.batteryLevel.load(), 85.0f);
+  r = ReceiveBlock(source, 1);
+  EXPECT_EQ(r.marker, RX_NOTHING);
+  EXPECT_TRUE(r.portLost);
+}
+
+TEST_F(Receive, AHungUpPortIsLostAndNoPortIsNot) {
+  OpenPort();
+  AppGlobals.linkSynchronised = 1;
+  AppGlobals.linkState.store(LINK_TYPING);
+  keyboard->Send({0x41});
+  BlockResult r = ReceiveBlock(1);
+  EXPECT_FALSE(r.portLost);
+  EXPECT_THAT(TakeScancodes(), ElementsAre(0x41));
+  keyboard->HangUp();
+  r = ReceiveBlock(12);
+  EXPECT_EQ(r.marker, RX_NOTHING);
+  EXPECT_TRUE(r.portLost);
+  // Without a port nothing is read and nothing is lost.
+  ClosePort();
+  EXPECT_FALSE(ReceiveBlock(1).portLost);
+}
+
+} // namespace
+} // namespace linktest
