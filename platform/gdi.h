@@ -1,5 +1,5 @@
-// Drawing: device contexts, fonts, pens, brushes, bitmaps and text, and the
-// window geometry calls that painting needs. A device context (HDC) paints
+// Drawing: device contexts, fonts, pens, brushes, bitmaps and text (the
+// window geometry calls painting needs are in window.h). A device context (HDC) paints
 // into a window during WM_PAINT, into a memory bitmap, or (GetDC) onto a
 // scratch surface of the window's size that is only good for measuring.
 // Text is measured and drawn with the same font, so a loop that measures
@@ -104,23 +104,6 @@ struct BITMAP {
 
 // BitBlt raster operations.
 #define SRCCOPY 0x00CC0020u
-
-// The window's client area, (0, 0, width, height). FALSE for an unknown window.
-BOOL GetClientRect(HWND hwnd, RECT *rect);
-// The window's rectangle in screen coordinates (a child's: in its parent's
-// client coordinates offset by the parent's screen position). For a window
-// with a soft-key bar the rectangle is the window proper; the bar lies
-// directly below it.
-BOOL GetWindowRect(HWND hwnd, RECT *rect);
-// Moves and sizes the window; top-level windows: screen coordinates,
-// children: the parent's client coordinates. Sends WM_SIZE when the client
-// size changes.
-BOOL MoveWindow(HWND hwnd, int x, int y, int width, int height, BOOL repaint);
-// Marks the area (null: all of the client area) for repainting; WM_PAINT
-// arrives later, or at once through UpdateWindow.
-BOOL InvalidateRect(HWND hwnd, const RECT *rect, BOOL erase);
-// Paints the invalid area now (WM_PAINT sent before returning).
-BOOL UpdateWindow(HWND hwnd);
 
 // Only inside WM_PAINT: the context that paints into the window; the
 // background has been filled with the class brush already. Returns null for

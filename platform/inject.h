@@ -93,8 +93,8 @@ BOOL PostKeybdMessage(HWND hwnd, UINT vk, UINT keyStateFlags, UINT count, const 
 // is installed).
 UINT SendInput(UINT count, const INPUT *inputs, int cbSize);
 
-// The operations a backend provides. Each is called on the thread that
-// injects (the reader thread); a backend keeps the order of calls.
+// The operations a backend provides. The three calls are made on the thread
+// that injects (the reader thread); a backend keeps the order of calls.
 struct InjectOps {
   const char *name;
   void (*keybdEvent)(void *self, BYTE vk, BYTE scan, DWORD flags, DWORD extraInfo);
@@ -102,6 +102,12 @@ struct InjectOps {
                            const UINT *shiftStates, const UINT *chars);
   UINT (*sendInput)(void *self, UINT count, const INPUT *inputs, int cbSize);
   void *self;
+  // Ends the backend: releases keys it still holds down, undoes its
+  // temporary keymap changes, closes its device, display or file. Later
+  // calls through the table do nothing, and the table stays allocated (a
+  // call on its way may still arrive). Safe to call again. May be null for a
+  // backend that holds nothing (a test's recorder).
+  void (*close)(void *self);
 };
 
 // Chooses the backend from VANTREL_INJECT as described above. Returns the
@@ -111,8 +117,8 @@ const char *InjectSelectBackend();
 // use; nullptr goes back to no backend (calls are dropped).
 void InjectSetBackend(const InjectOps *ops);
 const InjectOps *InjectGetBackend();
-// Ends injection by the backend InjectSelectBackend chose: releases keys it
-// still holds down, undoes its temporary keymap changes and closes its device
-// or display connection. Later calls are dropped until InjectSelectBackend
-// chooses again. Safe to call more than once; also run at normal process exit.
+// Ends injection by the backend InjectSelectBackend chose, through its close
+// operation, and uninstalls it. Later calls are dropped until
+// InjectSelectBackend chooses again. Safe to call more than once; also run at
+// normal process exit.
 void InjectShutdown();

@@ -185,6 +185,40 @@ HWND GetFocus();
 HWND SetFocus(HWND hwnd);
 BOOL IsWindowVisible(HWND hwnd);
 
+// Geometry and painting. The core keeps each window's rectangle and whether
+// it needs painting, so these answer the same with or without the toolkit;
+// the toolkit shows the changes and reports where its widgets really are
+// (resized by the window manager, moved along with a resized parent).
+//
+// The client area, (0, 0, width, height). FALSE (rect zeroed, last error
+// ERROR_INVALID_WINDOW_HANDLE) for an unknown window; FALSE for a null rect.
+BOOL GetClientRect(HWND hwnd, RECT *rect);
+// The window's rectangle in screen coordinates; a child's is its rectangle in
+// the parent's client area offset by the parents' positions. Unlike Win32, a
+// top-level window's rectangle is its client area alone: the title strip,
+// the soft-key bar (directly below) and any window manager frame lie outside
+// it, so MoveWindow with these numbers leaves the window where it is.
+// Failures as GetClientRect.
+BOOL GetWindowRect(HWND hwnd, RECT *rect);
+// Places the window: top-level windows in screen coordinates, children in
+// the parent's client area. Unlike Win32, width and height are the client
+// area's (the strips are added around it); negative ones count as 0. WM_SIZE
+// follows when the size changed: before returning without the toolkit,
+// otherwise from the toolkit's resize handling (a hidden window hears it when
+// shown). repaint asks the toolkit to repaint; headless it does nothing.
+// FALSE (ERROR_INVALID_WINDOW_HANDLE) for an unknown window.
+BOOL MoveWindow(HWND hwnd, int x, int y, int width, int height, BOOL repaint);
+// Marks the window for painting: the toolkit repaints the area (null: the
+// whole client area) soon, from any thread. The core keeps one flag for the
+// whole window, not a region; erase is ignored (the class brush always fills
+// the background first). FALSE for an unknown window (no last error).
+BOOL InvalidateRect(HWND hwnd, const RECT *rect, BOOL erase);
+// Paints now: a window the toolkit shows is repainted before returning when
+// it is visible (a hidden one is not painted); without a widget the
+// procedure hears WM_PAINT if the window was invalidated since it last
+// painted. FALSE for an unknown window (no last error).
+BOOL UpdateWindow(HWND hwnd);
+
 // Message boxes are shown by a presenter: the desktop toolkit supplies one,
 // tests supply scripted ones. Without a presenter the box is traced and
 // answered with IDOK (IDNO for MB_YESNO).
@@ -242,6 +276,17 @@ struct WindowSystemHooks {
   // the next timer) and returns true; false when the calling thread is not
   // the toolkit's, which then waits on its queue as without a toolkit.
   bool (*wait)(void *context);
+  // MoveWindow: the core has stored the new rectangle; the toolkit places
+  // its widget (and with repaint repaints it) and returns TRUE, or returns
+  // FALSE when no widget of its shows the window, and the core then sends
+  // WM_SIZE itself.
+  BOOL (*move)(HWND hwnd, int x, int y, int width, int height, BOOL repaint, void *context);
+  // InvalidateRect: the area (null: the whole client area) is to be
+  // repainted soon. rect is only valid during the call.
+  void (*invalidate)(HWND hwnd, const RECT *rect, void *context);
+  // UpdateWindow: returns TRUE when a widget shows the window (having
+  // repainted it if it is visible), FALSE to let the core send WM_PAINT.
+  BOOL (*update)(HWND hwnd, void *context);
 };
 void SetWindowSystemHooks(const WindowSystemHooks *hooks);
 // Dispatches every message and due timer of the calling thread's queue

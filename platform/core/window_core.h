@@ -1,8 +1,9 @@
-// Shared state of the window and message core (internal to the platform
-// layer). One mutex guards all of it: every operation is a short update, and
-// one lock keeps the ordering between windows, queues and timers simple.
-// Window procedures, timer procedures and toolkit hooks are never called
-// with the mutex held.
+// Shared state of the window and message core (internal to platform/core: a
+// toolkit backend goes through window_toolkit.h and never takes the lock).
+// One mutex guards all of it: every operation is a short update, and one
+// lock keeps the ordering between windows, queues and timers simple. Window
+// procedures, timer procedures and toolkit hooks are never called with the
+// mutex held.
 #pragma once
 
 #include "platform/window.h"
@@ -33,9 +34,11 @@ struct WindowRecord {
   LONG_PTR userData = 0;
   std::map<int, LONG_PTR> extra; // non-negative GetWindowLongW indices
   std::u16string className, title;
-  // Position and size as created or last moved (top-level: screen, child:
-  // parent's client area); the toolkit's widget is the truth once it exists.
+  // Where the window is (top-level: its client area in screen coordinates;
+  // child: its rectangle in the parent's client area), as created, moved by
+  // the program, or last reported by the toolkit that shows it.
   RECT rect{};
+  bool invalid = false; // needs painting: InvalidateRect until WM_PAINT
 };
 
 struct Timer {

@@ -35,10 +35,12 @@ UINT SinkSendInput(void *self, UINT count, const INPUT *inputs, int) {
   return taken;
 }
 
+void SinkClose(void *self) { static_cast<KeySink *>(self)->Close(); }
+
 } // namespace
 
 void MakeKeySinkOps(InjectOps &ops, const char *name, KeySink *sink) {
-  ops = InjectOps{name, SinkKeybdEvent, SinkPostKeybdMessage, SinkSendInput, sink};
+  ops = InjectOps{name, SinkKeybdEvent, SinkPostKeybdMessage, SinkSendInput, sink, SinkClose};
 }
 
 std::vector<uint32_t> CodePointsFromUnits(const UINT *units, UINT count) {

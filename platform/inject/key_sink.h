@@ -1,6 +1,6 @@
 // What a typing backend (xtest, uinput) does, below the three calls: press or
-// release a virtual key, type a character. MakeKeySinkOps turns such a backend
-// into the InjectOps table, so that the meaning of the calls (see
+// release a virtual key, type a character, end. MakeKeySinkOps turns such a
+// backend into the InjectOps table, so that the meaning of the calls (see
 // platform/inject.h) is decided once, here.
 #pragma once
 
@@ -17,9 +17,12 @@ public:
   // Types the characters (Unicode code points) in order. Returns false when
   // the backend is closed or could type none of them.
   virtual bool Type(const std::vector<uint32_t> &codePoints) = 0;
+  // The table's close (see InjectOps::close); nothing by default.
+  virtual void Close() {}
 };
 
-// Fills ops so that its calls reach sink (which must outlive the table).
+// Fills ops so that its calls, close among them, reach sink (which must
+// outlive the table). The name is not copied: a literal is expected.
 void MakeKeySinkOps(InjectOps &ops, const char *name, KeySink *sink);
 
 // The code points of count UTF-16 units: a surrogate pair becomes one code

@@ -99,6 +99,19 @@ UINT LogSendInput(void *self, UINT count, const INPUT *inputs, int cbSize) {
   return count;
 }
 
+void LogClose(void *self) {
+  auto *log = static_cast<LogBackend *>(self);
+  std::lock_guard<std::mutex> lock(log->mutex);
+  if (log->closed)
+    return;
+  if (log->ownsFile)
+    fclose(log->out);
+  else
+    fflush(log->out);
+  log->closed = true;
+  // The backend itself stays: a call already on its way may still arrive.
+}
+
 } // namespace
 
 const InjectOps *LogInjectOpen(const char *path) {
@@ -122,22 +135,7 @@ const InjectOps *LogInjectOpen(const char *path) {
   auto *log = new LogBackend;
   log->out = out;
   log->ownsFile = owns;
-  log->ops = InjectOps{"log", LogKeybdEvent, LogPostKeybdMessage, LogSendInput, log};
+  log->ops = InjectOps{"log", LogKeybdEvent, LogPostKeybdMessage, LogSendInput, log, LogClose};
   KeepBackend(log);
   return &log->ops;
-}
-
-void LogInjectClose(const InjectOps *ops) {
-  if (!ops)
-    return;
-  auto *log = static_cast<LogBackend *>(ops->self);
-  {
-    std::lock_guard<std::mutex> lock(log->mutex);
-    if (log->ownsFile)
-      fclose(log->out);
-    else
-      fflush(log->out);
-    log->closed = true;
-  }
-  // The table itself stays: a call already on its way may still arrive.
 }

@@ -14,9 +14,7 @@
 // Opens the backend writing to stdout (path null or empty) or appending to the
 // file at path, created readable by the user alone (mode 0600); a symbolic
 // link or another user's file is refused. Returns a table owned by the
-// backend, valid until LogInjectClose; nullptr when the file cannot be opened
-// (stderr and a trace line say why).
+// backend and never freed; nullptr when the file cannot be opened (stderr and
+// a trace line say why). Its close flushes stdout or closes the file; later
+// calls through the table write nothing.
 const InjectOps *LogInjectOpen(const char *path);
-// Closes the file (not stdout); later calls through the table write nothing.
-// The table stays allocated so that a call racing with the close is harmless.
-void LogInjectClose(const InjectOps *ops);

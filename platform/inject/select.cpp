@@ -1,7 +1,8 @@
-// Choosing the injection backend from VANTREL_INJECT. Every candidate checks
-// that it can work when it opens; one that cannot leaves a trace line and the
-// next along uinput -> xtest -> log is tried, so a misconfigured host still
-// gets the log rather than keys silently dropped.
+// Choosing the injection backend from VANTREL_INJECT. The backends are one
+// table, in the order of the default choice; a request starts at its row and
+// walks on. Every row's open checks that the backend can work and, when it
+// cannot, declines with a trace line saying why, so a misconfigured host
+// still gets the log rather than keys silently dropped.
 #include "platform/inject.h"
 #include "platform/inject/log_backend.h"
 #include "platform/trace.h"
@@ -9,45 +10,46 @@
 #include "platform/xtest/xtest_backend.h"
 
 #include <cstdlib>
-#include <cstring>
 #include <mutex>
 #include <string>
-#include <vector>
+#include <string_view>
 
 namespace {
 
-enum class Candidate { Uinput, XTest, Log };
+struct InjectBackend {
+  const char *name; // as VANTREL_INJECT names it
+  // Opens the backend (arg: the log's file, empty for stdout; the others
+  // take none). Returns its operations, close among them, or nullptr when
+  // it cannot work, having traced why.
+  const InjectOps *(*open)(const std::string &arg);
+};
+
+const InjectOps *OpenUinput(const std::string &) { return UinputInjectOpen(nullptr); }
+
+const InjectOps *OpenXTest(const std::string &) {
+  const char *display = getenv("DISPLAY");
+  if (!display || !*display) {
+    PlatformTrace("inject: xtest not usable: DISPLAY is not set");
+    return nullptr;
+  }
+  return XTestInjectOpen(display);
+}
+
+const InjectOps *OpenLog(const std::string &path) { return LogInjectOpen(path.c_str()); }
+
+constexpr InjectBackend kBackends[] = {
+    {"uinput", OpenUinput},
+    {"xtest", OpenXTest},
+    {"log", OpenLog}, // last: it can always write to stdout
+};
+constexpr size_t kBackendCount = sizeof kBackends / sizeof kBackends[0];
+constexpr size_t kLogRow = kBackendCount - 1;
+static_assert(std::string_view(kBackends[kLogRow].name) == "log");
 
 std::mutex gMutex;
 bool gSelected = false;
 bool gAtExitSet = false;
 const InjectOps *gChosen = nullptr;
-void (*gClose)(const InjectOps *) = nullptr;
-
-const InjectOps *TryOpen(Candidate c, const std::string &logPath) {
-  switch (c) {
-  case Candidate::Uinput:
-    gClose = UinputInjectClose;
-    return UinputInjectOpen(nullptr);
-  case Candidate::XTest: {
-    const char *display = getenv("DISPLAY");
-    if (!display || !*display) {
-      PlatformTrace("inject: xtest not usable: DISPLAY is not set");
-      return nullptr;
-    }
-    gClose = XTestInjectClose;
-    return XTestInjectOpen(display);
-  }
-  case Candidate::Log:
-    gClose = LogInjectClose;
-    return LogInjectOpen(logPath.c_str());
-  }
-  return nullptr;
-}
-
-const char *CandidateName(Candidate c) {
-  return c == Candidate::Uinput ? "uinput" : c == Candidate::XTest ? "xtest" : "log";
-}
 
 void ShutdownAtExit() { InjectShutdown(); }
 
@@ -59,34 +61,34 @@ const char *InjectSelectBackend() {
     return gChosen ? gChosen->name : "none";
   gSelected = true;
 
+  // The row to start at: a backend's name, "log:PATH", or by default the
+  // first row.
   const char *env = getenv("VANTREL_INJECT");
   std::string request = env ? env : "";
   std::string logPath;
-  std::vector<Candidate> chain;
-  if (request == "uinput") {
-    chain = {Candidate::Uinput, Candidate::XTest, Candidate::Log};
-  } else if (request == "xtest") {
-    chain = {Candidate::XTest, Candidate::Log};
-  } else if (request == "log") {
-    chain = {Candidate::Log};
-  } else if (request.rfind("log:", 0) == 0) {
+  size_t first = kBackendCount;
+  for (size_t i = 0; i < kBackendCount; ++i)
+    if (request == kBackends[i].name)
+      first = i;
+  if (first == kBackendCount && request.rfind("log:", 0) == 0) {
     logPath = request.substr(4);
-    chain = {Candidate::Log};
-  } else {
+    first = kLogRow;
+  }
+  if (first == kBackendCount) {
     if (!request.empty())
       PlatformTrace("inject: VANTREL_INJECT=%s is not known; choosing by default", request.c_str());
-    chain = {Candidate::Uinput, Candidate::XTest, Candidate::Log};
+    first = 0;
   }
 
-  for (size_t i = 0; i < chain.size() && !gChosen; ++i) {
-    gChosen = TryOpen(chain[i], logPath);
+  for (size_t i = first; i < kBackendCount && !gChosen; ++i) {
+    gChosen = kBackends[i].open(logPath);
     if (!gChosen)
-      PlatformTrace("inject: backend %s failed, falling back", CandidateName(chain[i]));
+      PlatformTrace("inject: backend %s failed, falling back", kBackends[i].name);
   }
   if (!gChosen && !logPath.empty()) {
     // The log file could not be opened: the log still goes to stdout.
     logPath.clear();
-    gChosen = TryOpen(Candidate::Log, logPath);
+    gChosen = kBackends[kLogRow].open(logPath);
   }
   if (!gChosen) {
     PlatformTrace("inject: no backend could be opened; keys are dropped");
@@ -109,7 +111,7 @@ void InjectShutdown() {
     return;
   if (InjectGetBackend() == gChosen)
     InjectSetBackend(nullptr);
-  if (gClose)
-    gClose(gChosen);
+  if (gChosen->close)
+    gChosen->close(gChosen->self);
   gChosen = nullptr;
 }

@@ -76,6 +76,9 @@ bool VantrelQtInit(int &argc, char **argv) {
   hooks.dialogBox = vqt::HookDialogBox;
   hooks.endDialog = vqt::HookEndDialog;
   hooks.wait = vqt::WaitInToolkit;
+  hooks.move = vqt::HookMove;
+  hooks.invalidate = vqt::HookInvalidate;
+  hooks.update = vqt::HookUpdate;
   SetWindowSystemHooks(&hooks);
   SetMessageBoxPresenter(vqt::PresentMessageBox, nullptr);
   vqt::ArmPump();

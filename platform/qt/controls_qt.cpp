@@ -3,7 +3,7 @@
 // user-interface thread a widget shows that state and turns the user's
 // actions into WM_COMMAND notifications to the parent.
 #include "platform/controls.h"
-#include "platform/core/window_core.h"
+#include "platform/core/window_toolkit.h"
 #include "platform/qt/qt_internal.h"
 #include "platform/threads.h"
 
@@ -288,10 +288,7 @@ LRESULT CALLBACK_ControlProc(HWND hwnd, UINT msg, WPARAM wParam, LPARAM lParam) 
       c->text = cs->lpszName;
     if (cs->hwndParent) {
       // A control given a parent lives inside it, WS_CHILD or not.
-      wincore::Core &core = wincore::TheCore();
-      std::lock_guard<std::mutex> lock(core.mutex);
-      if (wincore::WindowRecord *w = wincore::FindWindowLocked(core, hwnd))
-        w->child = true;
+      wincore::MarkChildWindow(hwnd);
     }
     {
       std::lock_guard<std::mutex> lock(gMutex);
@@ -431,19 +428,10 @@ void RegisterControlClasses() {
 }
 
 BOOL EnableWindow(HWND hwnd, BOOL enable) {
-  bool wasDisabled;
-  {
-    wincore::Core &core = wincore::TheCore();
-    std::lock_guard<std::mutex> lock(core.mutex);
-    wincore::WindowRecord *w = wincore::FindWindowLocked(core, hwnd);
-    if (!w)
-      return FALSE;
-    wasDisabled = (w->style & WS_DISABLED) != 0;
-    if (enable)
-      w->style &= ~static_cast<DWORD>(WS_DISABLED);
-    else
-      w->style |= WS_DISABLED;
-  }
+  DWORD before = 0;
+  if (!wincore::ChangeWindowStyle(hwnd, enable ? 0 : WS_DISABLED, enable ? WS_DISABLED : 0, &before))
+    return FALSE;
+  bool wasDisabled = (before & WS_DISABLED) != 0;
   auto apply = [hwnd, enable] {
     if (vqt::WindowHost *host = vqt::HostFor(hwnd); host && host->frame)
       host->frame->setEnabled(enable != FALSE);
@@ -465,12 +453,7 @@ BOOL SetWindowTextW(HWND hwnd, LPCWSTR text) {
   if (ControlOf(hwnd))
     return SendMessageW(hwnd, WM_SETTEXT, 0, reinterpret_cast<LPARAM>(text)) ? TRUE : FALSE;
   std::u16string title = text ? text : u"";
-  {
-    wincore::Core &core = wincore::TheCore();
-    std::lock_guard<std::mutex> lock(core.mutex);
-    if (wincore::WindowRecord *w = wincore::FindWindowLocked(core, hwnd))
-      w->title = title;
-  }
+  wincore::SetWindowTitle(hwnd, title);
   auto apply = [hwnd, title] {
     vqt::WindowHost *host = vqt::HostFor(hwnd);
     if (!host || !host->frame || host->child)
@@ -493,31 +476,18 @@ int GetWindowTextW(HWND hwnd, LPWSTR buffer, int max) {
   buffer[0] = 0;
   if (ControlOf(hwnd))
     return static_cast<int>(SendMessageW(hwnd, WM_GETTEXT, static_cast<WPARAM>(max), reinterpret_cast<LPARAM>(buffer)));
-  wincore::Core &core = wincore::TheCore();
-  std::lock_guard<std::mutex> lock(core.mutex);
-  wincore::WindowRecord *w = wincore::FindWindowLocked(core, hwnd);
-  return w ? CopyText(w->title, buffer, max) : 0;
+  std::u16string title;
+  return wincore::WindowTitle(hwnd, &title) ? CopyText(title, buffer, max) : 0;
 }
 
 int GetWindowTextLengthW(HWND hwnd) {
   if (ControlOf(hwnd))
     return static_cast<int>(SendMessageW(hwnd, WM_GETTEXTLENGTH, 0, 0));
-  wincore::Core &core = wincore::TheCore();
-  std::lock_guard<std::mutex> lock(core.mutex);
-  wincore::WindowRecord *w = wincore::FindWindowLocked(core, hwnd);
-  return w ? static_cast<int>(w->title.size()) : 0;
+  std::u16string title;
+  return wincore::WindowTitle(hwnd, &title) ? static_cast<int>(title.size()) : 0;
 }
 
-HWND GetDlgItem(HWND dialog, int id) {
-  wincore::Core &core = wincore::TheCore();
-  std::lock_guard<std::mutex> lock(core.mutex);
-  uintptr_t best = 0;
-  for (auto &[handle, w] : core.windows)
-    if (w.parent == wincore::Id(dialog) && w.child && !w.destroying && static_cast<int>(w.id) == id &&
-        (!best || handle < best))
-      best = handle; // the first one made, as with a dialog's template order
-  return wincore::Handle(best);
-}
+HWND GetDlgItem(HWND dialog, int id) { return wincore::ChildWithId(dialog, id); }
 
 int GetDlgCtrlID(HWND hwnd) { return static_cast<int>(GetWindowLongW(hwnd, GWL_ID)); }
 

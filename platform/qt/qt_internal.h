@@ -81,7 +81,8 @@ void RelayoutFrame(HWND hwnd);
 // The soft-key bar of a window (made by SHCreateMenuBar).
 void SetFrameBar(HWND parent, HWND bar, QWidget *barWidget);
 void SetFrameDoneButton(HWND hwnd);
-// Makes a dialog cover the main window's client area.
+// Makes a dialog cover the main window's client area, and tells the core
+// where any window with a widget now is.
 void MakeFullScreen(HWND hwnd);
 // The window the program's dialogs are laid over: the oldest top-level window.
 HWND MainWindow();
@@ -100,6 +101,9 @@ HWND HookGetFocus(void *context);
 INT_PTR HookDialogBox(HINSTANCE inst, const DLGTEMPLATE *tmpl, HWND owner, DLGPROC proc,
                       LPARAM param, void *context);
 BOOL HookEndDialog(HWND dialog, INT_PTR result, void *context);
+BOOL HookMove(HWND hwnd, int x, int y, int width, int height, BOOL repaint, void *context);
+void HookInvalidate(HWND hwnd, const RECT *rect, void *context);
+BOOL HookUpdate(HWND hwnd, void *context);
 int PresentMessageBox(HWND owner, LPCWSTR text, LPCWSTR caption, UINT type, void *context);
 
 // Painting: the painter of the paint event under way for a window.
@@ -119,9 +123,5 @@ bool ClassBackground(HWND hwnd, QColor *color);
 QString ToQString(LPCWSTR text, int count = -1);
 std::u16string FromQString(const QString &text);
 bool IsControlClass(const std::u16string &className);
-std::u16string ClassNameOf(HWND hwnd);
-// The core's record of the window's rectangle (headless geometry).
-bool CoreRect(HWND hwnd, RECT *rect);
-void SetCoreRect(HWND hwnd, const RECT &rect);
 
 } // namespace vqt

@@ -1,5 +1,5 @@
 // Dialog set-up, the input panel preference and the resource loaders.
-#include "platform/core/window_core.h"
+#include "platform/core/window_toolkit.h"
 #include "platform/qt/qt_internal.h"
 #include "platform/shell.h"
 
@@ -24,12 +24,13 @@ BOOL SHInitDialog(SHINITDLGINFO *info) {
     return TRUE;
   if (info->dwFlags & (SHIDIF_SIZEDLGFULLSCREEN | SHIDIF_SIZEDLG | SHIDIF_FULLSCREENNOMENUBAR)) {
     // Headless the dialog takes the main window's client size, so layout
-    // code sees the same numbers.
+    // code sees the same numbers; a dialog with a widget is where the widget
+    // is once it covers the main window.
     HWND main = vqt::MainWindow();
     RECT client{}, screen{};
     if (main && main != info->hDlg && GetClientRect(main, &client) && GetWindowRect(main, &screen))
-      vqt::SetCoreRect(info->hDlg, RECT{screen.left, screen.top, screen.left + client.right,
-                                        screen.top + client.bottom});
+      wincore::RecordWindowRect(info->hDlg, RECT{screen.left, screen.top, screen.left + client.right,
+                                                 screen.top + client.bottom});
     vqt::MakeFullScreen(info->hDlg);
   }
   if (info->dwFlags & SHIDIF_DONEBUTTON)
@@ -89,15 +90,8 @@ namespace vqt {
 // The icon of a window's class, for the frame's title bar and task bar.
 bool ClassIcon(HWND hwnd, QIcon *icon) {
   HICON handle = nullptr;
-  {
-    wincore::Core &core = wincore::TheCore();
-    std::lock_guard<std::mutex> lock(core.mutex);
-    wincore::WindowRecord *w = wincore::FindWindowLocked(core, hwnd);
-    if (!w)
-      return false;
-    if (const wincore::ClassRecord *cls = wincore::ClassOfWindowLocked(core, *w))
-      handle = cls->cls.hIcon;
-  }
+  if (!wincore::WindowClassOf(hwnd, nullptr, nullptr, &handle))
+    return false;
   {
     std::lock_guard<std::mutex> lock(gIconMutex);
     if (!gIcons.count(handle))

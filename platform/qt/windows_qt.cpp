@@ -1,9 +1,11 @@
 // Windows as widgets: a top-level window (or dialog) is a frame holding an
 // optional title strip with the Done button, the client area the window
 // procedure paints, and an optional soft-key bar below; a child window is a
-// client widget inside its parent's client area. Also the geometry calls.
+// client widget inside its parent's client area. The core keeps where each
+// window is; the widgets apply its moves and repaints (the move, invalidate
+// and update hooks) and report back wherever they end up.
 #include "platform/controls.h"
-#include "platform/core/window_core.h"
+#include "platform/core/window_toolkit.h"
 #include "platform/qt/qt_internal.h"
 #include "platform/threads.h"
 
@@ -13,14 +15,13 @@
 #include <QIcon>
 #include <QLabel>
 #include <QMetaObject>
+#include <QMoveEvent>
 #include <QPainter>
 #include <QPaintEvent>
 #include <QPushButton>
 #include <QResizeEvent>
 
 #include <memory>
-#include <mutex>
-#include <set>
 #include <unordered_map>
 #include <vector>
 
@@ -34,12 +35,36 @@ std::unordered_map<HWND, std::unique_ptr<WindowHost>> &Hosts() {
   return hosts;
 }
 
-// Windows marked for repainting while no widget shows them (headless).
-std::mutex gInvalidMutex;
-std::set<HWND> gInvalid;
-
 void Tag(QWidget *widget, HWND hwnd) {
   widget->setProperty(kHwndProperty, QVariant::fromValue(reinterpret_cast<quintptr>(hwnd)));
+}
+
+// Where the widgets show a window, in the core's terms: a top-level window's
+// client area in screen coordinates, a child's rectangle in its parent's
+// client area (the soft-key bar, a child of the frame, lies just below it).
+bool ShownRect(HWND hwnd, const WindowHost &host, QRect *rect) {
+  QWidget *shown = host.child ? host.frame.data() : host.client.data();
+  if (!shown)
+    return false;
+  QPoint origin = shown->mapToGlobal(QPoint(0, 0));
+  if (host.child) {
+    if (QWidget *parent = ClientOf(GetParent(hwnd)))
+      origin -= parent->mapToGlobal(QPoint(0, 0));
+    else
+      origin = shown->pos();
+  }
+  *rect = QRect(origin, shown->size());
+  return true;
+}
+
+// Tells the core where the widgets now show the window. Called wherever a
+// widget may have been placed or sized: by the program, by the window
+// manager, or along with a parent that was resized.
+void ReportPlacement(HWND hwnd) {
+  WindowHost *host = HostFor(hwnd);
+  QRect r;
+  if (host && ShownRect(hwnd, *host, &r))
+    wincore::RecordWindowRect(hwnd, RECT{r.x(), r.y(), r.x() + r.width(), r.y() + r.height()});
 }
 
 // Places a child at rect, keeping it inside its parent's client area when it
@@ -55,6 +80,7 @@ void PlaceChild(WindowHost &host, const QRect &rect) {
       r.setRight(std::max(r.left(), parent->width() - 1));
   }
   host.frame->setGeometry(r);
+  ReportPlacement(host.hwnd);
 }
 
 } // namespace
@@ -76,10 +102,11 @@ protected:
     SetCurrentPainter(hwnd_, &painter, event->rect());
     SendMessageW(hwnd_, WM_PAINT, 0, 0);
     SetCurrentPainter(hwnd_, nullptr, QRect());
-    std::lock_guard<std::mutex> lock(gInvalidMutex);
-    gInvalid.erase(hwnd_);
+    wincore::WindowPainted(hwnd_);
   }
+  void moveEvent(QMoveEvent *) override { ReportPlacement(hwnd_); }
   void resizeEvent(QResizeEvent *event) override {
+    ReportPlacement(hwnd_);
     // Children the program placed keep their relative place: margins at
     // the sides stay, heights and vertical positions scale with the area.
     // Placing a child runs its own resize handling, which may make or
@@ -132,10 +159,14 @@ public:
     if (host->client)
       host->client->setGeometry(0, headerHeight, width(),
                                 std::max(0, height() - headerHeight - barHeight));
+    ReportPlacement(hwnd_);
+    if (host->barWindow)
+      ReportPlacement(host->barWindow);
   }
 
 protected:
   void resizeEvent(QResizeEvent *) override { Layout(); }
+  void moveEvent(QMoveEvent *) override { ReportPlacement(hwnd_); }
   void closeEvent(QCloseEvent *event) override {
     // The window procedure decides; a dialog hears its Done command, as
     // from the title bar button of the handheld.
@@ -248,16 +279,18 @@ void SetFrameDoneButton(HWND hwnd) {
 
 void MakeFullScreen(HWND hwnd) {
   WindowHost *host = HostFor(hwnd);
-  HWND main = MainWindow();
-  WindowHost *mainHost = HostFor(main);
-  if (!host || host->child || !host->frame)
+  WindowHost *mainHost = HostFor(MainWindow());
+  if (!host)
     return;
-  host->fullScreen = true;
-  if (!mainHost || mainHost == host || !mainHost->frame)
-    return;
-  host->frame->setGeometry(mainHost->frame->geometry());
-  if (auto *frame = dynamic_cast<FrameWidget *>(host->frame.data()))
-    frame->Layout();
+  if (!host->child && host->frame) {
+    host->fullScreen = true;
+    if (mainHost && mainHost != host && mainHost->frame) {
+      host->frame->setGeometry(mainHost->frame->geometry());
+      if (auto *frame = dynamic_cast<FrameWidget *>(host->frame.data()))
+        frame->Layout();
+    }
+  }
+  ReportPlacement(hwnd); // the widget's place stands, whatever was recorded before
 }
 
 void HookCreated(HWND hwnd, const CREATESTRUCTW *cs, void *) {
@@ -272,7 +305,7 @@ void HookCreated(HWND hwnd, const CREATESTRUCTW *cs, void *) {
   QString title = ToQString(cs->lpszName);
   bool child = (cs->style & WS_CHILD) && cs->hwndParent && ClientOf(cs->hwndParent);
   RECT rect{};
-  CoreRect(hwnd, &rect);
+  wincore::RecordedWindowRect(hwnd, &rect);
   QRect r(rect.left, rect.top, rect.right - rect.left, rect.bottom - rect.top);
   if (child) {
     auto *client = new ClientWidget(hwnd, ClientOf(cs->hwndParent));
@@ -327,8 +360,6 @@ void HookDestroyed(HWND hwnd, void *) {
     host->frame->setProperty(kHwndProperty, QVariant());
     host->frame->deleteLater();
   }
-  std::lock_guard<std::mutex> lock(gInvalidMutex);
-  gInvalid.erase(hwnd);
 }
 
 BOOL HookShow(HWND hwnd, int cmd, void *) {
@@ -374,118 +405,34 @@ HWND HookGetFocus(void *) {
   return HandleOf(QApplication::activeWindow());
 }
 
-bool CoreRect(HWND hwnd, RECT *rect) {
-  wincore::Core &core = wincore::TheCore();
-  std::lock_guard<std::mutex> lock(core.mutex);
-  wincore::WindowRecord *w = wincore::FindWindowLocked(core, hwnd);
-  if (!w)
-    return false;
-  *rect = w->rect;
-  return true;
-}
-
-void SetCoreRect(HWND hwnd, const RECT &rect) {
-  wincore::Core &core = wincore::TheCore();
-  std::lock_guard<std::mutex> lock(core.mutex);
-  if (wincore::WindowRecord *w = wincore::FindWindowLocked(core, hwnd))
-    w->rect = rect;
-}
-
-std::u16string ClassNameOf(HWND hwnd) {
-  wincore::Core &core = wincore::TheCore();
-  std::lock_guard<std::mutex> lock(core.mutex);
-  wincore::WindowRecord *w = wincore::FindWindowLocked(core, hwnd);
-  return w ? w->className : std::u16string();
-}
-
 bool ClassBackground(HWND hwnd, QColor *color) {
+  std::u16string className;
   HBRUSH brush = nullptr;
-  bool dialog = false;
-  {
-    wincore::Core &core = wincore::TheCore();
-    std::lock_guard<std::mutex> lock(core.mutex);
-    wincore::WindowRecord *w = wincore::FindWindowLocked(core, hwnd);
-    if (!w)
-      return false;
-    dialog = w->className == kDialogClass;
-    if (const wincore::ClassRecord *cls = wincore::ClassOfWindowLocked(core, *w))
-      brush = cls->cls.hbrBackground;
-  }
-  if (dialog) {
+  if (!wincore::WindowClassOf(hwnd, &className, &brush, nullptr))
+    return false;
+  if (className == kDialogClass) {
     *color = Qt::white; // the handheld's dialogs are white pages
     return true;
   }
   return BrushColor(brush, color);
 }
 
-} // namespace vqt
-
-using namespace vqt;
-
-BOOL GetClientRect(HWND hwnd, RECT *rect) {
-  if (!rect)
-    return FALSE;
-  *rect = RECT{0, 0, 0, 0};
-  if (WindowHost *host = HostFor(hwnd); host && host->client) {
-    rect->right = host->client->width();
-    rect->bottom = host->client->height();
-    return TRUE;
-  }
-  RECT r;
-  if (!CoreRect(hwnd, &r)) {
-    SetLastError(ERROR_INVALID_WINDOW_HANDLE);
-    return FALSE;
-  }
-  rect->right = r.right - r.left;
-  rect->bottom = r.bottom - r.top;
-  return TRUE;
-}
-
-BOOL GetWindowRect(HWND hwnd, RECT *rect) {
-  if (!rect)
-    return FALSE;
-  *rect = RECT{0, 0, 0, 0};
-  if (WindowHost *host = HostFor(hwnd); host && host->client) {
-    QWidget *w = host->child ? host->frame.data() : host->client.data();
-    QPoint origin = w->mapToGlobal(QPoint(0, 0));
-    *rect = RECT{origin.x(), origin.y(), origin.x() + w->width(), origin.y() + w->height()};
-    return TRUE;
-  }
-  if (!CoreRect(hwnd, rect)) {
-    SetLastError(ERROR_INVALID_WINDOW_HANDLE);
-    return FALSE;
-  }
-  return TRUE;
-}
-
-BOOL MoveWindow(HWND hwnd, int x, int y, int width, int height, BOOL repaint) {
-  if (!IsWindow(hwnd)) {
-    SetLastError(ERROR_INVALID_WINDOW_HANDLE);
-    return FALSE;
-  }
-  width = std::max(0, width);
-  height = std::max(0, height);
-  RECT was{};
-  CoreRect(hwnd, &was);
-  SetCoreRect(hwnd, RECT{x, y, x + width, y + height});
+BOOL HookMove(HWND hwnd, int x, int y, int width, int height, BOOL repaint, void *) {
   WindowHost *host = HostFor(hwnd);
-  if (!host || !host->frame) {
-    if (was.right - was.left != width || was.bottom - was.top != height)
-      SendMessageW(hwnd, WM_SIZE, 0, MAKELONG(width, height));
-    return TRUE;
-  }
+  if (!host || !host->frame)
+    return FALSE;
   if (host->child) {
     host->reference = QRect(x, y, width, height);
     if (host->frame->parentWidget())
       host->referenceParent = host->frame->parentWidget()->size();
     PlaceChild(*host, host->reference);
   } else {
-    RECT now;
-    GetWindowRect(hwnd, &now);
+    QRect now;
+    ShownRect(hwnd, *host, &now);
     int headerHeight = host->header ? host->header->sizeHint().height() : 0;
     int barHeight = host->bar ? host->bar->sizeHint().height() : 0;
     host->frame->resize(width, height + headerHeight + barHeight);
-    if (now.left != x || now.top != y) {
+    if (now.x() != x || now.y() != y) {
       QPoint target(x, y - headerHeight);
       if (host->frame->parentWidget() && !host->frame->isWindow())
         target = host->frame->parentWidget()->mapFromGlobal(target);
@@ -496,16 +443,11 @@ BOOL MoveWindow(HWND hwnd, int x, int y, int width, int height, BOOL repaint) {
   }
   if (repaint && host->client)
     host->client->update();
+  ReportPlacement(hwnd);
   return TRUE;
 }
 
-BOOL InvalidateRect(HWND hwnd, const RECT *rect, BOOL) {
-  if (!IsWindow(hwnd))
-    return FALSE;
-  {
-    std::lock_guard<std::mutex> lock(gInvalidMutex);
-    gInvalid.insert(hwnd);
-  }
+void HookInvalidate(HWND hwnd, const RECT *rect, void *) {
   QRect area = rect ? QRect(QPoint(rect->left, rect->top), QPoint(rect->right - 1, rect->bottom - 1))
                     : QRect();
   auto update = [hwnd, area] {
@@ -516,25 +458,15 @@ BOOL InvalidateRect(HWND hwnd, const RECT *rect, BOOL) {
     update();
   else if (PumpObject())
     QMetaObject::invokeMethod(PumpObject(), update, Qt::QueuedConnection);
+}
+
+BOOL HookUpdate(HWND hwnd, void *) {
+  WindowHost *host = HostFor(hwnd);
+  if (!host || !host->client)
+    return FALSE;
+  if (host->client->isVisible())
+    host->client->repaint();
   return TRUE;
 }
 
-BOOL UpdateWindow(HWND hwnd) {
-  if (!IsWindow(hwnd))
-    return FALSE;
-  WindowHost *host = HostFor(hwnd);
-  if (host && host->client) {
-    if (host->client->isVisible())
-      host->client->repaint();
-    return TRUE;
-  }
-  bool invalid;
-  {
-    std::lock_guard<std::mutex> lock(gInvalidMutex);
-    invalid = gInvalid.erase(hwnd) > 0;
-  }
-  // Headless: the procedure still hears WM_PAINT, and draws nowhere.
-  if (invalid)
-    SendMessageW(hwnd, WM_PAINT, 0, 0);
-  return TRUE;
-}
+} // namespace vqt

@@ -58,7 +58,7 @@ public:
     return true;
   }
 
-  void Close() {
+  void Close() override {
     std::lock_guard<std::mutex> lock(mutex_);
     if (!uidev_)
       return;
@@ -128,9 +128,4 @@ const InjectOps *UinputInjectOpen(const char *devicePath) {
   MakeKeySinkOps(kbd->ops, "uinput", kbd);
   KeepBackend(kbd);
   return &kbd->ops;
-}
-
-void UinputInjectClose(const InjectOps *ops) {
-  if (ops)
-    static_cast<UinputKeyboard *>(static_cast<KeySink *>(ops->self))->Close();
 }

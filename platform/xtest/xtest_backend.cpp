@@ -123,7 +123,7 @@ public:
     return true;
   }
 
-  void Close() {
+  void Close() override {
     {
       std::unique_lock<std::mutex> lock(mutex_);
       if (!dpy_)
@@ -685,9 +685,4 @@ const InjectOps *XTestInjectOpen(const char *displayName) {
   MakeKeySinkOps(kbd->ops, "xtest", kbd);
   KeepBackend(kbd);
   return &kbd->ops;
-}
-
-void XTestInjectClose(const InjectOps *ops) {
-  if (ops)
-    static_cast<XTestKeyboard *>(static_cast<KeySink *>(ops->self))->Close();
 }

@@ -18,9 +18,7 @@
 #include "platform/inject.h"
 
 // Opens displayName and checks that XTEST and XKB are there. Returns a table
-// owned by the backend, or nullptr with a trace line saying why not.
+// owned by the backend and never freed, or nullptr with a trace line saying
+// why not. Its close releases keys still held, gives lent keycodes back
+// (after the settle time) and closes the connection.
 const InjectOps *XTestInjectOpen(const char *displayName);
-// Releases keys still held, gives lent keycodes back (after the settle time)
-// and closes the connection; later calls through the table do nothing. The
-// table stays allocated.
-void XTestInjectClose(const InjectOps *ops);

@@ -86,7 +86,7 @@ int main() {
   }
   double baseline = BaselineRate(server.display(), recorder);
   InjectSetBackend(nullptr);
-  XTestInjectClose(ops);
+  ops->close(ops->self);
 
   std::sort(rates.begin(), rates.end());
   double median = rates[rates.size() / 2];

@@ -67,7 +67,7 @@ protected:
   void TearDown() override {
     InjectSetBackend(nullptr);
     if (ops_)
-      XTestInjectClose(ops_);
+      ops_->close(ops_->self);
   }
   // Expects exactly `want` to arrive, and nothing more soon after.
   void ExpectReceived(const std::u32string &want) {
@@ -168,7 +168,7 @@ TEST_F(XTestTyping, LentKeycodesAreGivenBackAtClose) {
   PostText(U"жΩ");
   ExpectReceived(U"жΩ");
   InjectSetBackend(nullptr);
-  XTestInjectClose(ops_);
+  ops_->close(ops_->self);
   ops_ = nullptr;
   // Cyrillic_zhe, Greek_OMEGA: on no key any more.
   EXPECT_EQ(CountKeysymInKeymap(server_.display(), 0x6d6), 0);

@@ -12,6 +12,8 @@
 #include <gtest/gtest.h>
 
 #include <cstdlib>
+#include <thread>
+#include <vector>
 
 using namespace testsupport;
 
@@ -209,6 +211,76 @@ TEST(Windows, DefaultSizeAndResizeKeepsChildInPlace) {
   EXPECT_EQ(widget->x(), 5);
   EXPECT_EQ(widget->width(), 590);
   EXPECT_EQ(widget->y(), 4 * 106 * 480 / 640);
+  DestroyWindow(hwnd);
+}
+
+} // namespace
+
+namespace {
+
+QRect Qr(const RECT &r) { return QRect(r.left, r.top, r.right - r.left, r.bottom - r.top); }
+
+TEST(Windows, GeometryFollowsWhatTheWindowManagerDoesAndUpdatePaintsAtOnce) {
+  HWND button = nullptr;
+  int paints = 0;
+  std::vector<QSize> sizes, seen; // WM_SIZE, and GetClientRect at that moment
+  HWND hwnd = MakeTestWindow(
+      [&](HWND h, UINT msg, WPARAM, LPARAM lParam) -> LRESULT {
+        if (msg == WM_CREATE)
+          button = CreateWindowExW(0, u"BUTTON", u"Connect", WS_VISIBLE, 5, 10, 100, 30, h,
+                                   reinterpret_cast<HMENU>(138), nullptr, nullptr);
+        if (msg == WM_SIZE) {
+          RECT c;
+          GetClientRect(h, &c);
+          sizes.push_back(QSize(LOWORD(lParam), HIWORD(lParam)));
+          seen.push_back(QSize(c.right, c.bottom));
+        }
+        if (msg == WM_PAINT) {
+          ++paints;
+          PAINTSTRUCT ps;
+          BeginPaint(h, &ps);
+          EndPaint(h, &ps);
+          return 0;
+        }
+        return -2;
+      },
+      320, 240);
+  ASSERT_NE(button, nullptr);
+  Spin(50);
+  QWidget *client = ClientWidget(hwnd);
+  ASSERT_NE(client, nullptr);
+  QWidget *frame = client->window();
+
+  // The window manager resizes the window: the procedure hears the new size
+  // and reads it back, and so does another thread.
+  sizes.clear();
+  seen.clear();
+  frame->resize(400, 300);
+  Spin(50);
+  ASSERT_FALSE(sizes.empty());
+  EXPECT_EQ(sizes.back(), QSize(400, 300));
+  EXPECT_EQ(seen.back(), QSize(400, 300));
+  RECT fromThread{};
+  std::thread([&] { GetClientRect(hwnd, &fromThread); }).join();
+  EXPECT_EQ(Qr(fromThread), QRect(0, 0, 400, 300));
+
+  // ... and moves it: the window and its button are where their widgets are.
+  frame->move(frame->pos() + QPoint(30, 20));
+  Spin(50);
+  RECT w, b;
+  GetWindowRect(hwnd, &w);
+  GetWindowRect(button, &b);
+  EXPECT_EQ(Qr(w), QRect(client->mapToGlobal(QPoint(0, 0)), client->size()));
+  QWidget *buttonWidget = ClientWidget(button);
+  ASSERT_NE(buttonWidget, nullptr);
+  EXPECT_EQ(Qr(b), QRect(buttonWidget->mapToGlobal(QPoint(0, 0)), buttonWidget->size()));
+
+  // A visible window is painted before UpdateWindow returns.
+  Spin(50);
+  int before = paints;
+  EXPECT_TRUE(InvalidateRect(hwnd, nullptr, TRUE));
+  EXPECT_TRUE(UpdateWindow(hwnd));
+  EXPECT_EQ(paints, before + 1);
   DestroyWindow(hwnd);
 }
 
