@@ -5,11 +5,11 @@ set -euo pipefail
 
 packages=(
   build-essential cmake pkg-config ninja-build libtsan2
-  libgtest-dev libgmock-dev libbenchmark-dev
+  libgtest-dev libgmock-dev
   libsqlite3-dev sqlite3
   libx11-dev libxtst-dev libxkbcommon-dev x11-xkb-utils xvfb xdotool
   libevdev-dev
-  qt6-base-dev qt6-base-dev-tools qt6-multimedia-dev libgl-dev fonts-dejavu-core
+  qt6-base-dev qt6-base-dev-tools libgl-dev fonts-dejavu-core
   libsystemd-dev dbus dbus-x11 python3 python3-dbusmock
   libpulse-dev
   xauth

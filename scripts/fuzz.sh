@@ -1,5 +1,6 @@
 #!/usr/bin/env bash
 # Fuzzes every parser of outside data: scripts/fuzz.sh [SECONDS] [TARGET...]
+# (scripts/fuzz.sh --build-only builds the targets and runs nothing.)
 #
 # Builds the libFuzzer targets of tests/fuzz with clang, AddressSanitizer and
 # UndefinedBehaviorSanitizer in build-fuzz (only they and the libraries they
@@ -15,6 +16,8 @@
 # line per target with its executions, and exits 1 when any target failed.
 set -euo pipefail
 cd "$(dirname "$0")/.."
+build_only=0
+if [ "${1:-}" = --build-only ]; then build_only=1; shift; fi
 seconds=${1:-600}
 shift || true
 all=(frame_decoder layout language key_test text_page bmp settings)
@@ -33,6 +36,7 @@ if [ ! -f "$dir/CMakeCache.txt" ]; then
     -DVANTREL_FUZZ=ON -DVANTREL_BENCH=OFF "${launcher[@]}" >/dev/null
 fi
 cmake --build "$dir" --target fuzz_targets -j "$(nproc)"
+[ "$build_only" = 0 ] || exit 0
 
 python3 tests/fuzz/make_seeds.py "$dir/corpus"
 export ASAN_OPTIONS=detect_leaks=1:abort_on_error=1:allocator_may_return_null=1

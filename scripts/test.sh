@@ -1,27 +1,69 @@
 #!/usr/bin/env bash
-# Installs what the tests need, builds, and runs every test: first the normal
-# build, then the build with AddressSanitizer and UndefinedBehaviorSanitizer,
-# then the link's tests with ThreadSanitizer, then a short fuzzing run of
-# every parser of outside data (a failure fails the run), then the
-# benchmarks (which report figures and never fail the run).
+# Installs what the tests need, builds, and runs every test: the normal
+# build's tests, the tests again in the build with AddressSanitizer and
+# UndefinedBehaviorSanitizer, the link's tests with ThreadSanitizer, a short
+# fuzzing run of every parser of outside data (a failure fails the run), then
+# the benchmarks (which report figures and never fail the run).
+#
+# The test suites mostly wait (on the emulated keyboard, the X server, the
+# program starting and ending), so each suite runs while the next build
+# compiles: the builds run at the lowest priority and take only the time the
+# tests leave. Each suite's output goes to build-logs/NAME.log; a suite that
+# fails prints its log. The benchmarks run last, on a quiet machine.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 scripts/deps.sh
 
 jobs=$(nproc)
 export CTEST_OUTPUT_ON_FAILURE=1
+logs=build-logs
+mkdir -p "$logs"
+start=$SECONDS
+failed=()
+declare -A running
 
+say() { printf '[%4ds] %s\n' $((SECONDS - start)) "$*"; }
+
+# background NAME COMMAND...: runs a test suite beside what follows.
+background() {
+  local name=$1; shift
+  say "$name: started"
+  ("$@") >"$logs/$name.log" 2>&1 &
+  running[$name]=$!
+}
+
+# finish NAME: waits for a suite started by background and reports it.
+finish() {
+  local name=$1
+  if wait "${running[$name]}"; then
+    say "$name: passed ($(grep -m1 -o '[0-9]*% tests passed.*' "$logs/$name.log" || echo done))"
+  else
+    say "$name: FAILED"
+    cat "$logs/$name.log"
+    failed+=("$name")
+  fi
+  unset "running[$name]"
+}
+
+# build DIR OPTIONS...: a build at the lowest priority (tests run beside it).
+build() {
+  say "build $1"
+  nice -n 19 scripts/build.sh "$@"
+}
+
+say "build build"
 scripts/build.sh build -DCMAKE_BUILD_TYPE=RelWithDebInfo
 # The fifty quits (label quit_repeat) are there to catch threads outliving
 # the program's static objects, which only the sanitizer build reports: they
 # run in that build only.
-(cd build && ctest -j "$jobs" --timeout 600 -LE quit_repeat)
+background tests bash -c 'cd build && ctest -j "$0" --timeout 600 -LE quit_repeat' "$jobs"
 
-scripts/build.sh build-asan -DCMAKE_BUILD_TYPE=Debug -DVANTREL_SANITIZE=ON -DVANTREL_BENCH=OFF
-(cd build-asan && ASAN_OPTIONS=detect_leaks=1:abort_on_error=1 \
+build build-asan -DCMAKE_BUILD_TYPE=Debug -DVANTREL_SANITIZE=ON -DVANTREL_BENCH=OFF
+background asan-tests bash -c 'cd build-asan && \
+  ASAN_OPTIONS=detect_leaks=1:abort_on_error=1 \
   LSAN_OPTIONS=suppressions="$PWD/../tests/lsan.supp" \
   UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1 \
-  ctest -j "$jobs" --timeout 900 -LE nosanitize)
+  ctest -j "$0" --timeout 900 -LE nosanitize' "$jobs"
 
 # ThreadSanitizer on the parts where the threads meet: the link, the
 # platform core (messages, timers, events) and the serial port. Only their
@@ -31,13 +73,28 @@ scripts/build.sh build-asan -DCMAKE_BUILD_TYPE=Debug -DVANTREL_SANITIZE=ON -DVAN
 # left unjoined at its exit are not reported.
 VANTREL_BUILD_TARGETS="test_link test_link_connection test_link_protocol test_link_serial
   test_platform_core restart_probe vantrel-kbd" \
-  scripts/build.sh build-tsan -DCMAKE_BUILD_TYPE=RelWithDebInfo -DVANTREL_TSAN=ON -DVANTREL_BENCH=OFF
-(cd build-tsan && TSAN_OPTIONS=halt_on_error=0:exitcode=66:second_deadlock_stack=1:report_thread_leaks=0 \
-  ctest -j "$jobs" --timeout 900 -LE nosanitize -E 'NOT_BUILT|match_generator')
+  build build-tsan -DCMAKE_BUILD_TYPE=RelWithDebInfo -DVANTREL_TSAN=ON -DVANTREL_BENCH=OFF
+say "build build-fuzz"
+nice -n 19 scripts/fuzz.sh --build-only
+
+finish tests
+background tsan-tests bash -c 'cd build-tsan && \
+  TSAN_OPTIONS=halt_on_error=0:exitcode=66:second_deadlock_stack=1:report_thread_leaks=0 \
+  ctest -j "$0" --timeout 900 -LE nosanitize -E "NOT_BUILT|match_generator"' "$jobs"
+finish asan-tests
 
 # VANTREL_FUZZ_SECONDS: how long each fuzz target runs here (two at a time).
-scripts/fuzz.sh "${VANTREL_FUZZ_SECONDS:-30}"
+say "fuzz"
+nice -n 19 scripts/fuzz.sh "${VANTREL_FUZZ_SECONDS:-15}" || failed+=(fuzz)
+finish tsan-tests
 
 if [ -x scripts/bench.sh ]; then
+  say "benchmarks"
   scripts/bench.sh build || echo "benchmarks: some did not run (see above)"
+fi
+
+say "done"
+if [ ${#failed[@]} -gt 0 ]; then
+  echo "FAILED: ${failed[*]}"
+  exit 1
 fi
