@@ -99,15 +99,4 @@ TEST_F(CalibrationPaint, AMissingPictureLeavesTheInstruction) {
   EXPECT_FALSE(InkIn(image, 60, image.height()));
 }
 
-TEST(CalibrationPictures, NamesAndInstructions) {
-  EXPECT_EQ(std::u16string(CalibrationPictureName(1, 240)), u"altkey.bmp");
-  EXPECT_EQ(std::u16string(CalibrationPictureName(2, 241)), u"equalskey_wide.bmp");
-  EXPECT_EQ(std::u16string(CalibrationPictureName(3, 240)), u"downarrowkey.bmp");
-  EXPECT_EQ(std::u16string(CalibrationPictureName(3, 480)), u"downarrowkey_wide.bmp");
-  EXPECT_EQ(CalibrationPictureName(4, 240), nullptr);
-  EXPECT_EQ(CalibrationInstruction(1), 14);
-  EXPECT_EQ(CalibrationInstruction(3), 16);
-  EXPECT_EQ(CalibrationInstruction(0), -1);
-}
-
 } // namespace
