@@ -12,6 +12,7 @@
 #        └─ (all of the above)
 #   tools ─ common, platform
 #
+# platform/ includes nothing of the program's own.
 # Run by every build (target check_layers) and by ctest (test layering).
 cmake_minimum_required(VERSION 3.25)
 
@@ -19,6 +20,7 @@ if(NOT SOURCE_DIR)
   message(FATAL_ERROR "check_layers: pass -DSOURCE_DIR=<repository>")
 endif()
 
+set(allowed_platform  "")
 set(allowed_common    platform)
 set(allowed_resources platform)
 set(allowed_keys      common platform)
@@ -26,8 +28,8 @@ set(allowed_dialogs   keys common resources platform)
 set(allowed_link      keys common platform)
 set(allowed_app       dialogs link keys common resources platform)
 set(allowed_tools     common platform)
-set(layers common resources keys dialogs link app tools)
-set(all_folders ${layers} platform tests)
+set(layers platform common resources keys dialogs link app tools)
+set(all_folders ${layers} tests)
 
 # Headers that only platform/ may include: the desktop toolkit, the window
 # system, the serial line, input devices, D-Bus, sound and the database.
@@ -51,7 +53,7 @@ foreach(layer IN LISTS layers)
           string(APPEND faults "  ${shown}: ${layer}/ must not include ${folder}/ (${line})\n")
         endif()
       elseif(line MATCHES "#[ \t]*include[ \t]*<(${platform_only_regex})"
-             AND NOT layer STREQUAL "tools")
+             AND NOT layer MATCHES "^(platform|tools)$")
         string(APPEND faults "  ${shown}: only platform/ includes ${line}\n")
       endif()
     endforeach()

@@ -21,14 +21,12 @@ typedef HINSTANCE HMODULE;
 // audio device), FALSE for an unknown resource.
 BOOL PlaySoundW(LPCWSTR name, HMODULE module, DWORD flags);
 
-// The program's sounds: WAVE resources (type "WAVE") of 16-bit PCM.
+// The program's sounds: WAVE resources (type "WAVE") of 16-bit PCM, which
+// the program registers with its other resources before it plays any.
 constexpr WORD kSoundKeyClick = 139;
 constexpr WORD kSoundConnected = 140;
 constexpr WORD kSoundDisconnected = 141;
 
-// Registers the three sounds, built into the program, as WAVE resources
-// (once; later calls do nothing). PlaySoundW does this on its first call.
-void RegisterSoundResources();
 // Starts connecting the audio output on its background thread and loading
 // the sounds into it (once), so that the first sound is not late. PlaySoundW
 // does this on its first call.

@@ -22,6 +22,9 @@ DWORD WaitForSingleObject(HANDLE h, DWORD milliseconds);
 // Closes any handle issued by the platform layer (file, search excluded, port,
 // event, thread).
 BOOL CloseHandle(HANDLE h);
+// Both run on the process's clock: the real one, or a test's virtual clock
+// (platform/clock.h). GetTickCount counts milliseconds and wraps after 49.7
+// days.
 void Sleep(DWORD milliseconds);
 DWORD GetTickCount();
 DWORD GetCurrentThreadId();

@@ -9,6 +9,7 @@ void RegisterVantrelResources() {
     RegisterMenus();
     RegisterMenuBars();
     RegisterIcon();
+    RegisterSoundResources();
     RegisterSettingsDialogTemplates();
     RegisterCalibrationDialogTemplates();
     RegisterPageDialogTemplates();

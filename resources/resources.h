@@ -5,8 +5,8 @@
 #include "platform/wintypes.h"
 #include "resources/resource_ids.h"
 
-// Registers the string table, menu 200, menu bars 200 to 202, icon 145 and
-// the dialog templates.
+// Registers the string table, menu 200, menu bars 200 to 202, icon 145, the
+// sounds and the dialog templates.
 // Safe to call more than once (later calls change nothing).
 void RegisterVantrelResources();
 
@@ -15,6 +15,9 @@ void RegisterStringTable();
 void RegisterMenus();
 void RegisterMenuBars();
 void RegisterIcon();
+// The three sounds, built in from resources/sounds, as WAVE resources 139
+// to 141 (once; later calls do nothing).
+void RegisterSoundResources();
 // The dialog templates, by the dialogs that use them.
 void RegisterSettingsDialogTemplates();    // 136 typing settings, 132 battery status
 void RegisterCalibrationDialogTemplates(); // 134 calibration

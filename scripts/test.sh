@@ -8,8 +8,10 @@
 # The test suites mostly wait (on the emulated keyboard, the X server, the
 # program starting and ending), so each suite runs while the next build
 # compiles: the builds run at the lowest priority and take only the time the
-# tests leave. Each suite's output goes to build-logs/NAME.log; a suite that
-# fails prints its log. The benchmarks run last, on a quiet machine.
+# tests leave. The suites themselves run one after the other (some tests
+# share users and folders of the machine). Each suite's output goes to
+# build-logs/NAME.log; a suite that fails prints its log. The benchmarks run
+# last, on a quiet machine.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 scripts/deps.sh
@@ -55,10 +57,12 @@ say "build build"
 scripts/build.sh build -DCMAKE_BUILD_TYPE=RelWithDebInfo
 # The fifty quits (label quit_repeat) are there to catch threads outliving
 # the program's static objects, which only the sanitizer build reports: they
-# run in that build only.
-background tests bash -c 'cd build && ctest -j "$0" --timeout 600 -LE quit_repeat' "$jobs"
+# run in that build only. The two system tests take a slot each for minutes
+# while mostly waiting, so this suite runs one test more than there are cores.
+background tests bash -c 'cd build && ctest -j "$0" --timeout 600 -LE quit_repeat' $((jobs + 1))
 
 build build-asan -DCMAKE_BUILD_TYPE=Debug -DVANTREL_SANITIZE=ON -DVANTREL_BENCH=OFF
+finish tests
 background asan-tests bash -c 'cd build-asan && \
   ASAN_OPTIONS=detect_leaks=1:abort_on_error=1 \
   LSAN_OPTIONS=suppressions="$PWD/../tests/lsan.supp" \
@@ -77,11 +81,10 @@ VANTREL_BUILD_TARGETS="test_link test_link_connection test_link_protocol test_li
 say "build build-fuzz"
 nice -n 19 scripts/fuzz.sh --build-only
 
-finish tests
+finish asan-tests
 background tsan-tests bash -c 'cd build-tsan && \
   TSAN_OPTIONS=halt_on_error=0:exitcode=66:second_deadlock_stack=1:report_thread_leaks=0 \
   ctest -j "$0" --timeout 900 -LE nosanitize -E "NOT_BUILT|match_generator"' "$jobs"
-finish asan-tests
 
 # VANTREL_FUZZ_SECONDS: how long each fuzz target runs here (two at a time).
 say "fuzz"

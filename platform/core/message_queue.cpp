@@ -1,5 +1,6 @@
 // Per-thread message queues: posting, sending across threads, retrieval,
 // dispatch, the quit request and the toolkit's pump.
+#include "platform/core/clock_now.h"
 #include "platform/core/window_core.h"
 #include "platform/threads.h"
 #include "platform/trace.h"
@@ -197,7 +198,9 @@ BOOL GetMessageW(MSG *msg, HWND hwnd, UINT filterMin, UINT filterMax) {
     Clock::time_point due;
     bool timersWanted = (filterMin == 0 && filterMax == 0) ||
                         (WM_TIMER >= filterMin && WM_TIMER <= filterMax);
-    if (timersWanted && NextDeadlineLocked(queue, hwnd, &due))
+    // On a virtual clock a deadline is reached only by advancing the clock,
+    // which wakes this wait.
+    if (timersWanted && !ClockIsVirtual() && NextDeadlineLocked(queue, hwnd, &due))
       queue.cv.wait_until(lock, due);
     else
       queue.cv.wait(lock);

@@ -100,12 +100,3 @@ HANDLE CreateThread(void *, size_t stack, LPTHREAD_START_ROUTINE start, LPVOID a
   return RegisterHandle(object);
 }
 
-void Sleep(DWORD milliseconds) {
-  std::this_thread::sleep_for(std::chrono::milliseconds(milliseconds));
-}
-
-DWORD GetTickCount() {
-  auto now = std::chrono::steady_clock::now().time_since_epoch();
-  // Wraps after 49.7 days, as on the handheld.
-  return static_cast<DWORD>(std::chrono::duration_cast<std::chrono::milliseconds>(now).count());
-}

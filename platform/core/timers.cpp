@@ -1,7 +1,9 @@
 // Timers. A timer belongs to its window's thread and is not a queued
 // message: when it is due and the queue holds no posted message, retrieval
 // hands out one WM_TIMER and schedules the next expiry one period later, so
-// a slow thread never finds a backlog of timer messages.
+// a slow thread never finds a backlog of timer messages. Deadlines are on
+// the process's clock (platform/clock.h).
+#include "platform/core/clock_now.h"
 #include "platform/core/window_core.h"
 #include "platform/threads.h"
 
@@ -14,7 +16,7 @@ constexpr UINT kMinimumPeriod = 10; // shorter periods would spin the thread
 namespace wincore {
 
 bool TakeDueTimerLocked(ThreadQueue &queue, HWND filter, bool remove, MSG *msg) {
-  Clock::time_point now = Clock::now();
+  Clock::time_point now = ClockNow();
   Timer *best = nullptr;
   for (Timer &t : queue.timers)
     if (t.due <= now && (!filter || t.hwnd == Id(filter)) && (!best || t.due < best->due))
@@ -38,6 +40,20 @@ bool NextDeadlineLocked(const ThreadQueue &queue, HWND filter, Clock::time_point
   return any;
 }
 
+void WakeTimerWaits() {
+  Core &core = TheCore();
+  std::vector<Wake> wakes;
+  {
+    std::lock_guard<std::mutex> lock(core.mutex);
+    for (auto &[thread, queue] : core.queues) {
+      queue->cv.notify_all();
+      wakes.push_back(WakeFor(core, thread));
+    }
+  }
+  for (const Wake &wake : wakes)
+    wake();
+}
+
 } // namespace wincore
 
 using namespace wincore;
@@ -59,7 +75,7 @@ UINT_PTR SetTimer(HWND hwnd, UINT_PTR id, UINT milliseconds, TIMERPROC proc) {
   }
   ThreadQueue &queue = QueueLocked(core, thread);
   UINT period = milliseconds < kMinimumPeriod ? kMinimumPeriod : milliseconds;
-  Clock::time_point due = Clock::now() + std::chrono::milliseconds(period);
+  Clock::time_point due = ClockNow() + std::chrono::milliseconds(period);
   Timer *existing = nullptr;
   for (Timer &t : queue.timers)
     if (t.hwnd == Id(hwnd) && t.id == id)
@@ -105,7 +121,7 @@ int NextTimerDueMs() {
   Clock::time_point due;
   if (!NextDeadlineLocked(QueueLocked(core, GetCurrentThreadId()), nullptr, &due))
     return -1;
-  auto left = std::chrono::ceil<std::chrono::milliseconds>(due - Clock::now()).count();
+  auto left = std::chrono::ceil<std::chrono::milliseconds>(due - ClockNow()).count();
   if (left < 0)
     return 0;
   return left > 0x7FFFFFFF ? 0x7FFFFFFF : static_cast<int>(left);

@@ -78,7 +78,6 @@ bool ParseWave(const uint8_t *p, size_t n, pa_sample_spec &spec, const uint8_t *
 }
 
 void BeginUploads(pa_context *ctx, Upload (&uploads)[kSoundCount]) {
-  RegisterSoundResources();
   for (int i = 0; i < kSoundCount; ++i) {
     Upload &u = uploads[i];
     u.done = true; // unless it starts below
@@ -192,7 +191,6 @@ int SoundIndex(uint16_t resourceId) {
 
 void StartSoundOutput() {
   std::call_once(gStartOnce, [] {
-    RegisterSoundResources();
     std::lock_guard<std::mutex> lock(gEndMutex);
     if (!gStopping.load()) // the program is ending: no thread to stop again
       gThread = new std::thread(Run);

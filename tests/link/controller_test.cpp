@@ -1,6 +1,6 @@
 // TypingWnd's message handling and timers, on the test thread's own message
 // loop, with a pseudo-terminal standing in for the keyboard's port and no
-// reader thread.
+// reader thread. Timers and pauses run on a virtual clock.
 #include "common/messages.h"
 #include "common/settings_store.h"
 #include "common/ui_strings.h"
@@ -52,7 +52,8 @@ protected:
     port.reset();
   }
   LRESULT Send(UINT msg, LPARAM lParam = 0) { return SendMessageW(wnd, msg, 0, lParam); }
-  // Runs this thread's messages and timers for ms milliseconds.
+  // Runs this thread's messages and timers for ms milliseconds (virtual:
+  // each Sleep moves the clock on).
   void Pump(int ms) {
     DWORD until = GetTickCount() + ms;
     MSG m;
@@ -92,6 +93,7 @@ TEST_F(Controller, ToggleConnectsWhenIdleAndClosesOtherwise) {
 }
 
 TEST_F(Controller, ConnectionTimeoutClosesATypingLinkAndNeverMeansNever) {
+  VirtualClockScope clock(VirtualClock::Auto);
   AppGlobals.linkState.store(LINK_TYPING);
   Send(WM_SET_CONNECTION_TIMEOUT, 150);
   EXPECT_EQ(AppGlobals.connectionTimeout.load(), 150);
@@ -147,12 +149,16 @@ TEST_F(Controller, QuitDisconnectsEvenWithoutAKeyboard) {
 }
 
 TEST_F(Controller, CalibrationMessagesDriveTheKeyboard) {
+  VirtualClockScope clock(VirtualClock::Auto);
+  DWORD start = GetTickCount();
   AppGlobals.linkState.store(LINK_TYPING);
   Send(WM_CALIBRATE);
   EXPECT_EQ(AppGlobals.linkState.load(), LINK_CALIBRATING);
   Send(WM_BEGIN_CALIBRATION);
   EXPECT_THAT(port->PacketKinds(), ElementsAre(100 + PARAM_CALIBRATION, CALIBRATION_MODE));
+  EXPECT_EQ(GetTickCount() - start, 200u) << "the pause between the two packets";
   Send(WM_END_CALIBRATION);
+  EXPECT_EQ(GetTickCount() - start, 1200u) << "the pause before typing mode";
   EXPECT_EQ(AppGlobals.linkState.load(), LINK_TYPING);
   EXPECT_THAT(port->PacketKinds(), ElementsAre(100 + PARAM_CALIBRATION, TYPING_MODE));
   // Both link timers run again after a calibration.
@@ -183,17 +189,27 @@ TEST_F(Controller, CalibrationEndingAfterTheLinkClosedLeavesItClosed) {
 }
 
 // The settings push takes seconds; a disconnect the reader thread records
-// meanwhile (a status code, a lost port) must survive the end of it.
+// meanwhile (a status code, a lost port) must survive the end of it. The
+// push's pauses last until the stand-in for the reader thread lets their
+// time pass, so the disconnect surely falls inside the push.
 TEST_F(Controller, DisconnectDuringTheSettingsPushIsKept) {
+  VirtualClockScope clock(VirtualClock::Manual);
   AppGlobals.linkState.store(LINK_CALIBRATING);
   std::vector<uint8_t> wire;
+  std::atomic<bool> pushed{false};
   std::thread reader([&] {
     // Once the first parameter is on the wire the push is under way.
     while (wire.empty())
       wire = port->Read();
     AppGlobals.linkState.store(LINK_DISCONNECTING);
+    while (!pushed.load()) {
+      if (NextSleeperWake(nullptr))
+        AdvanceVirtualClock(200);
+      std::this_thread::sleep_for(std::chrono::milliseconds(1));
+    }
   });
   Send(WM_RESUME_WITH_SETTINGS);
+  pushed.store(true);
   reader.join();
   EXPECT_EQ(AppGlobals.linkState.load(), LINK_DISCONNECTING);
   std::vector<uint8_t> rest = port->Read();

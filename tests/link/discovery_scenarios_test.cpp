@@ -54,6 +54,8 @@ TEST(Discovery, BluetoothPortIsFoundAndRememberedAfterTheKeyboardAnswers) {
 
 // No port answers: the search goes from port to port, and the connect
 // button, which shows each port tried, stays usable and ends the search.
+// The pause after each port lasts until the test lets its time pass (a
+// Manual clock), so the cancel comes between two ports for sure.
 TEST(Discovery, SearchIsCancelledWithTheConnectButton) {
   RunIsolated([] {
     TempRoot root;
@@ -70,17 +72,19 @@ TEST(Discovery, SearchIsCancelledWithTheConnectButton) {
           out.push_back(n);
       return out;
     };
-    ASSERT_TRUE(h.WaitFor([&] {
+    ASSERT_TRUE(h.AdvanceUntil([&] {
       for (const Note &n : statusNotes())
         if (n.text == probing)
           return true;
       return false;
-    }, 10000)) << "the search did not reach COM1:";
+    }, 250, 4000)) << "the search did not reach COM1:";
     for (const Note &n : statusNotes())
       EXPECT_EQ(n.wParam, 1u) << "status \"" << n.text << "\" disabled the connect button";
 
     h.Toggle(); // the user cancels between two ports
-    ASSERT_TRUE(h.WaitForPhase(1, 0, 8000, 2)) << "the search was not cancelled";
+    ASSERT_TRUE(h.AdvanceUntil([&] { return h.Phases().size() >= 3; }, 250, 4000))
+        << "the search was not cancelled";
+    ASSERT_TRUE(h.WaitForPhase(1, 0, 1000, 2));
     EXPECT_EQ(AppGlobals.connectRequested.load(), 0);
     auto opened = [&] {
       int n = 0;
@@ -89,11 +93,12 @@ TEST(Discovery, SearchIsCancelledWithTheConnectButton) {
       return n;
     };
     int before = opened();
-    usleep(3000 * 1000); // longer than the pause between two ports
+    // Longer than the pause between two ports (and the disconnection's).
+    h.Advance(5000);
     EXPECT_EQ(opened(), before) << "the search went on after the cancel";
     EXPECT_EQ(AppGlobals.linkState.load(), LINK_IDLE);
     EXPECT_TRUE(h.Boxes().empty()) << "a cancelled search is no failed connection";
-  });
+  }, VirtualClock::Manual);
 }
 
 } // namespace

@@ -22,6 +22,10 @@ namespace {
 
 LinkHarness *gHarness = nullptr; // the one harness of this process
 
+// Sent to the main window by Advance: runs the timers due now on the
+// user-interface thread and returns NextTimerDueMs.
+constexpr UINT kRunDueTimers = WM_APP + 500;
+
 std::string Field(const std::string &line, const std::string &name) {
   std::string key = "\"" + name + "\":";
   size_t at = line.find(key);
@@ -38,13 +42,14 @@ std::string Field(const std::string &line, const std::string &name) {
 
 } // namespace
 
-void RunIsolated(const std::function<void()> &fn, int timeoutSec) {
+void RunIsolated(const std::function<void()> &fn, VirtualClock clock, int timeoutSec) {
   fflush(stdout);
   fflush(stderr);
   pid_t pid = fork();
   ASSERT_GE(pid, 0);
   if (pid == 0) {
     alarm(static_cast<unsigned>(timeoutSec));
+    UseVirtualClock(clock);
     fn();
     fflush(stdout);
     fflush(stderr);
@@ -98,7 +103,7 @@ std::string Narrow(const WCHAR *text) { return text ? Utf16ToUtf8(text) : ""; }
 
 LinkHarness::LinkHarness(const TempRoot &root)
     : root_(root.path), devices_(root.path + "/devices"), kbdLog_(root.path + "/kbd.log"),
-      start_(std::chrono::steady_clock::now()) {
+      startTick_(GetTickCount()) {
   gHarness = this;
   SetMessageBoxPresenter(&Present, this);
   SetTraceSink(&Trace, this);
@@ -117,8 +122,48 @@ LinkHarness::~LinkHarness() {
   SetTraceSink(nullptr, nullptr);
 }
 
-double LinkHarness::Now() const {
-  return std::chrono::duration<double, std::milli>(std::chrono::steady_clock::now() - start_).count();
+double LinkHarness::Now() const { return static_cast<DWORD>(GetTickCount() - startTick_); }
+
+void LinkHarness::Advance(int ms) {
+  const DWORD target = GetTickCount() + static_cast<DWORD>(ms);
+  for (;;) {
+    int next = static_cast<int>(SendMessageW(AppGlobals.mainWindow, kRunDueTimers, 0, 0));
+    int left = static_cast<int32_t>(target - GetTickCount());
+    if (left <= 0)
+      return;
+    // Up to the next timer, so that each fires at its own time.
+    int step = left;
+    if (next >= 0 && next < step)
+      step = next > 0 ? next : 1;
+    DWORD wake = 0;
+    bool wakesSleeper = false;
+    if (VirtualClockMode() == VirtualClock::Manual && NextSleeperWake(&wake)) {
+      int until = static_cast<int32_t>(wake - GetTickCount());
+      if (until < step) {
+        step = until > 0 ? until : 0;
+        wakesSleeper = true;
+      }
+    }
+    AdvanceVirtualClock(static_cast<DWORD>(step));
+    // A woken thread usually sleeps again at once (a pause in slices, the
+    // next port's pause): give it a moment, so the rest of the span is its.
+    for (int i = 0; wakesSleeper && i < 100; ++i) {
+      DWORD next = 0;
+      if (NextSleeperWake(&next) && static_cast<int32_t>(next - wake) > 0)
+        break;
+      std::this_thread::sleep_for(std::chrono::milliseconds(1));
+    }
+  }
+}
+
+bool LinkHarness::AdvanceUntil(const std::function<bool()> &pred, int stepMs, int maxMs) {
+  for (int passed = 0;; passed += stepMs) {
+    if (WaitFor(pred, 20))
+      return true;
+    if (passed >= maxMs)
+      return false;
+    Advance(stepMs);
+  }
 }
 
 bool LinkHarness::StartKeyboard(const std::string &port, const std::vector<std::string> &args) {
@@ -135,6 +180,7 @@ bool LinkHarness::StartKeyboard(const std::string &port, const std::vector<std::
   if (posix_spawn(&pid, exe.c_str(), nullptr, nullptr, argv.data(), environ) != 0)
     return false;
   kbdPid_ = pid;
+  kbdPort_ = port;
   std::string linkPath = devices_ + "/" + port;
   for (int i = 0; i < 500; ++i) {
     std::error_code ec;
@@ -152,6 +198,9 @@ void LinkHarness::StopKeyboard(int signal) {
   kill(kbdPid_, signal);
   waitpid(kbdPid_, nullptr, 0);
   kbdPid_ = -1;
+  // An emulator that was killed leaves its link behind; the next one would
+  // replace it, but StartKeyboard must not take it for the new one's.
+  unlink((devices_ + "/" + kbdPort_).c_str());
 }
 
 void LinkHarness::PauseKeyboard(bool pause) {
@@ -161,6 +210,19 @@ void LinkHarness::PauseKeyboard(bool pause) {
 
 LRESULT LinkHarness::MainProc(HWND hwnd, UINT msg, WPARAM wParam, LPARAM lParam) {
   LinkHarness *h = gHarness;
+  if (msg == kRunDueTimers) {
+    // What was posted before time moves on, then the timers due now.
+    MSG m;
+    while (PeekMessageW(&m, nullptr, 0, 0, PM_REMOVE)) {
+      if (m.message == WM_QUIT) { // the harness is ending: leave it for the loop
+        PostQuitMessage(static_cast<int>(m.wParam));
+        break;
+      }
+      h->postedAt_ = m.time;
+      DispatchMessageW(&m);
+    }
+    return NextTimerDueMs();
+  }
   switch (msg) {
   case WM_LINK_PHASE:
   case WM_STATUS_TEXT_CHANGED:
@@ -169,7 +231,7 @@ LRESULT LinkHarness::MainProc(HWND hwnd, UINT msg, WPARAM wParam, LPARAM lParam)
   case WM_CALIBRATION_RESULT:
   case WM_CALIBRATION_FAILED:
   case WM_COMMAND: {
-    Note n{msg, wParam, lParam, "", h->Now()};
+    Note n{msg, wParam, lParam, "", static_cast<double>(static_cast<DWORD>(h->postedAt_ - h->startTick_))};
     if (msg == WM_STATUS_TEXT_CHANGED) {
       WCHAR text[256];
       ReadStatusText(text, 256);
@@ -215,8 +277,10 @@ void LinkHarness::UiThread() {
     changed_.notify_all();
   }
   MSG m;
-  while (GetMessageW(&m, nullptr, 0, 0))
+  while (GetMessageW(&m, nullptr, 0, 0)) {
+    postedAt_ = m.time;
     DispatchMessageW(&m);
+  }
 }
 
 void LinkHarness::StartLink() {
@@ -248,10 +312,11 @@ bool LinkHarness::WaitFor(const std::function<bool()> &pred, int timeoutMs) {
   // Some conditions (the emulator's log, linkState) change without a notice:
   // look again at least every 50 ms. pred takes the lock itself when needed.
   while (!pred()) {
-    if (std::chrono::steady_clock::now() >= until)
+    auto now = std::chrono::steady_clock::now();
+    if (now >= until)
       return false;
     std::unique_lock<std::mutex> lock(mutex_);
-    changed_.wait_for(lock, std::chrono::milliseconds(50));
+    changed_.wait_until(lock, std::min(until, now + std::chrono::milliseconds(50)));
   }
   return true;
 }
@@ -311,6 +376,13 @@ void LinkHarness::Trace(const char *line, void *self) {
   auto *h = static_cast<LinkHarness *>(self);
   std::lock_guard<std::mutex> lock(h->mutex_);
   h->traces_.push_back(line);
+}
+
+int LinkHarness::CountTraces(const std::string &prefix) {
+  int n = 0;
+  for (const std::string &line : Traces())
+    n += line.rfind(prefix, 0) == 0;
+  return n;
 }
 
 std::vector<std::string> LinkHarness::KeyboardEvents(const std::string &event) {

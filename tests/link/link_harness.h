@@ -8,10 +8,17 @@
 // The reader thread runs until its process ends, so every scenario runs in a
 // process of its own: RunIsolated forks, runs the scenario in the child and
 // reports the child's failures as the test's.
+//
+// Time: a scenario runs on a virtual clock (platform/clock.h), so the link's
+// pauses and timers take no real time. Advance(ms) lets ms of it pass; the
+// times in notes and boxes are virtual milliseconds since the harness
+// started. The keyboard emulator and the port's read time-outs keep real
+// time, and the WaitFor calls bound their real waits.
 #pragma once
 
 #include "common/globals.h"
 #include "link/link_controller.h"
+#include "platform/clock.h"
 #include "platform/win32.h"
 #include "tests/keys/recording_injector.h"
 #include "tests/trace_lines.h"
@@ -29,9 +36,10 @@
 
 namespace linktest {
 
-// Runs fn in a child process; fails the test when the child fails or
-// outlives timeoutSec.
-void RunIsolated(const std::function<void()> &fn, int timeoutSec = 150);
+// Runs fn in a child process on the given clock; fails the test when the
+// child fails or outlives timeoutSec (real seconds).
+void RunIsolated(const std::function<void()> &fn, VirtualClock clock = VirtualClock::Auto,
+                 int timeoutSec = 120);
 
 // A temporary folder, removed by the destructor.
 struct TempRoot {
@@ -52,7 +60,7 @@ struct Note {
   WPARAM wParam;
   LPARAM lParam;
   std::string text; // statusText at WM_STATUS_TEXT_CHANGED
-  double ms;        // since the harness started
+  double ms;        // when it was posted, since the harness started
 };
 
 struct Box {
@@ -93,7 +101,19 @@ public:
   LRESULT Send(UINT msg, WPARAM wParam = 0, LPARAM lParam = 0);
   void Toggle() { Post(0x8000 + 101); }
 
-  // Waits up to timeoutMs for pred (called without the harness's lock).
+  // Lets ms of virtual time pass. First the user-interface thread handles
+  // what was posted to it; then its timers fire at their own times, in
+  // order, and have run when it returns (what the reader thread does about
+  // them follows on its own). On a Manual
+  // clock, threads sleeping until a time within the span wake as it passes.
+  void Advance(int ms);
+  // Advances stepMs at a time (giving the threads a moment of real time
+  // after each step) until pred holds; false when it still does not after
+  // maxMs of virtual time.
+  bool AdvanceUntil(const std::function<bool()> &pred, int stepMs, int maxMs);
+
+  // Waits up to timeoutMs of real time for pred (called without the
+  // harness's lock).
   bool WaitFor(const std::function<bool()> &pred, int timeoutMs);
   // Waits for the n-th WM_LINK_PHASE (wParam, lParam) notice (n from 1).
   bool WaitForPhase(WPARAM wParam, LPARAM lParam, int timeoutMs, int nth = 1);
@@ -107,6 +127,9 @@ public:
   std::vector<Packet> Packets();
   // Log lines of one event ("sent", "open", "close").
   std::vector<std::string> KeyboardEvents(const std::string &event);
+  // Trace lines that start with prefix.
+  int CountTraces(const std::string &prefix);
+  // Virtual milliseconds since the harness started.
   double Now() const;
 
   // Windows standing in for the calibration dialog: its notices are noted.
@@ -121,10 +144,12 @@ private:
 
   std::string root_, devices_, kbdLog_;
   int kbdPid_ = -1;
+  std::string kbdPort_;
   int kbdRuns_ = 0;
   std::thread ui_;
   LinkController link_;
-  std::chrono::steady_clock::time_point start_;
+  DWORD startTick_;
+  DWORD postedAt_ = 0; // the time of the message being dispatched (UI thread)
   mutable std::mutex mutex_;
   std::condition_variable changed_;
   bool uiReady_ = false;

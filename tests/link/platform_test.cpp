@@ -2,6 +2,7 @@
 // server, and the self-restart that stands in for a device reboot.
 #include "platform/sound.h"
 #include "platform/system.h"
+#include "resources/resources.h"
 #include "tests/link/link_harness.h"
 #include "tests/trace_lines.h"
 

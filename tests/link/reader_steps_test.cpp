@@ -1,5 +1,6 @@
 // Single steps of the reader thread run on the test thread: the handshake's
-// exits and the connection error message.
+// exits and the connection error message. Where a step pauses, a virtual
+// clock (Auto) lets the pause pass at once and counts it.
 #include "common/messages.h"
 #include "common/settings_store.h"
 #include "common/ui_strings.h"
@@ -54,6 +55,7 @@ protected:
 };
 
 TEST_F(ReaderSteps, HandshakeGivesUpOnASilentKeyboard) {
+  VirtualClockScope clock(VirtualClock::Auto);
   OpenSilentPort();
   AppGlobals.linkState.store(LINK_HANDSHAKE);
   DWORD start = GetTickCount();
@@ -82,11 +84,14 @@ TEST_F(ReaderSteps, HandshakeLeavesForADisconnectRequest) {
 // connect request (a later request is a new attempt, not one "under way")
 // and notifies only windows that exist.
 TEST_F(ReaderSteps, DisconnectionEndsTheRequestAndPostsToNoAbsentWindow) {
+  VirtualClockScope clock(VirtualClock::Auto);
+  DWORD start = GetTickCount();
   AppGlobals.mainWindow = nullptr;
   AppGlobals.openDialog.store(nullptr);
   AppGlobals.connectRequested.store(1);
   AppGlobals.linkState.store(LINK_DISCONNECTING);
   RunDisconnection();
+  EXPECT_EQ(GetTickCount() - start, 2000u) << "the pause after a disconnection";
   EXPECT_EQ(AppGlobals.linkState.load(), LINK_IDLE);
   EXPECT_EQ(AppGlobals.connectRequested.load(), 0);
   MSG msg;

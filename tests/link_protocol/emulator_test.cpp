@@ -8,6 +8,7 @@
 #include "common/settings_store.h"
 #include "link/frame_actions.h"
 #include "link/packets.h"
+#include "platform/clock.h"
 
 #include <csignal>
 #include <filesystem>
@@ -140,6 +141,9 @@ protected:
   }
 
   std::vector<pid_t> pids;
+  // The program's pauses (calibration on, the settings push) take no real
+  // time; the emulator keeps its own.
+  VirtualClockScope clock{VirtualClock::Auto};
 };
 
 TEST_F(Emulator, HandshakeStoresTheIdentityAndAnswersTheReference) {
@@ -298,12 +302,12 @@ TEST_F(Emulator, SessionSilenceSendsNothingUntilThePortCloses) {
   EXPECT_EQ(Keys(3).size(), 3u);
   ASSERT_TRUE(Logged("\"step\":\"silence\""));
   // Neither heartbeats nor an answer to a status request: four heartbeat
-  // periods pass with nothing read.
+  // periods pass with nothing read (1-byte reads, each waits 210 ms).
   SendPacket(kRequestSystemDataPacket);
   auto start = std::chrono::steady_clock::now();
   int heard = 0;
   while (MsSince(start) < 400)
-    heard += ReceiveBlock(12).marker != RX_NOTHING;
+    heard += ReceiveBlock(1).marker != RX_NOTHING;
   EXPECT_EQ(heard, 0);
   // Once the program has closed the port, the next connection is served.
   ClosePort();

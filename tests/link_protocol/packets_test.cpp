@@ -1,10 +1,11 @@
 // Command packets on the wire: the fixed images, set-parameter packets, the
-// paced settings push with its sensitivity-dependent parameters, and two
-// threads sending at once.
+// paced settings push with its sensitivity-dependent parameters (its pauses
+// on a virtual clock), and two threads sending at once.
 #include "tests/link_protocol/link_test_support.h"
 
 #include "common/settings_store.h"
 #include "link/packets.h"
+#include "platform/clock.h"
 
 #include <thread>
 
@@ -88,25 +89,43 @@ TEST_F(PacketsOnWire, SettingsPushSendsElevenParametersInOrderPaced) {
   SettingsStore::WriteDword(u"SensitivityValue", 200); // entry 1, above 127
   SettingsStore::WriteDword(u"KeyRepeatRateValue", 7);
   SettingsStore::WriteDword(u"KeyRepeatDelayValue", 9);
+  // The push's pauses last until the test lets their time pass: after each
+  // parameter it must be asleep for 200 ms, with that one parameter on the
+  // wire.
+  VirtualClockScope clock(VirtualClock::Manual);
   std::thread push([] { PushSettings(); });
-  std::vector<Arrival> got = Collect(11, 5000);
+  std::vector<Arrival> got;
+  for (int id = 0; id < 11; ++id) {
+    // A sleeper that is still due now is the last pause on its way out.
+    auto pausing = [](DWORD *wake) {
+      return NextSleeperWake(wake) && static_cast<int32_t>(*wake - GetTickCount()) > 0;
+    };
+    auto start = std::chrono::steady_clock::now();
+    DWORD wake = 0;
+    while (!pausing(&wake) && MsSince(start) < 5000)
+      std::this_thread::sleep_for(std::chrono::milliseconds(1));
+    ASSERT_TRUE(pausing(&wake)) << "no pause after parameter " << id;
+    EXPECT_EQ(wake - GetTickCount(), 200u) << "pause after parameter " << id;
+    std::vector<Arrival> now = Collect(1, 2000);
+    ASSERT_EQ(now.size(), 1u) << "parameters on the wire during the pause after " << id;
+    got.push_back(now[0]);
+    AdvanceVirtualClock(200);
+  }
   push.join();
-  ASSERT_EQ(got.size(), 11u);
+  EXPECT_TRUE(keyboard->Received(0, 20).empty());
   // id: value  (scale defaults 1, others 0; delay before rate by id)
   const int want[11] = {3, 2, 0, 0, 1, 0, 200, 9, 7, 22, 24};
   for (int id = 0; id < 11; ++id) {
     CommandPacket expected;
     BuildSetParameter(expected, static_cast<uint8_t>(id), want[id]);
     EXPECT_EQ(Hex(got[id].packet), Hex(Image(expected))) << "parameter " << id;
-    if (id > 0) {
-      EXPECT_GE(got[id].ms - got[id - 1].ms, 190.0) << "pause before parameter " << id;
-    }
   }
 }
 
 TEST_F(PacketsOnWire, SensitivitySequenceComparesLikeThePush) {
   SetChoices();
   OpenPort();
+  VirtualClockScope clock(VirtualClock::Auto); // the pauses take no time
   // Not entry 1: 48 and 50.
   SettingsStore::WriteDword(u"SensitivityValue", 40);
   SendSensitivitySequence();

@@ -1,14 +1,17 @@
 // Frame decoding scenarios: bytes written by a fake keyboard into a real
 // pseudo-terminal, ReceiveBlock on the program's side, then the result code,
 // the key bytes that reached key translation, the settings stored, the
-// messages posted, the packets sent back and the message boxes shown.
+// messages posted, the packets sent back, the message boxes shown and the
+// link timers that expire as virtual time passes.
 //
 // The files in scenarios/ hold the cases; the format is described at the
 // top of scenarios/README.txt. Each case becomes one test.
 #include "tests/link_protocol/link_test_support.h"
 
 #include "common/settings_store.h"
+#include "common/messages.h"
 #include "link/frame_actions.h"
+#include "platform/clock.h"
 
 #include <filesystem>
 #include <fstream>
@@ -93,7 +96,43 @@ std::vector<std::string> Split(const std::string &rest, char sep) {
 
 std::u16string U16(const std::string &s) { return Utf8ToUtf16(s); }
 
-class Scenarios : public LinkTest, public ::testing::WithParamInterface<Scenario> {};
+class Scenarios : public LinkTest, public ::testing::WithParamInterface<Scenario> {
+protected:
+  // The link timers run on a virtual clock that only "Nms" lines move on.
+  VirtualClockScope clock{VirtualClock::Auto};
+};
+
+// "250ms" -> 250; -1 for any other keyword.
+int TimeLine(const std::string &keyword) {
+  size_t digits = keyword.find_first_not_of("0123456789");
+  if (digits == 0 || digits == std::string::npos || keyword.substr(digits) != "ms")
+    return -1;
+  return std::stoi(keyword);
+}
+
+// The timers of TypingWnd due now, taken from this thread's queue by name
+// and stopped, as the link controller stops its heartbeat and time-out
+// timers when they expire (the test window does nothing else with them).
+void TakeDueTimers(HWND typingWnd, std::vector<std::string> *fired) {
+  MSG msg;
+  while (PeekMessageW(&msg, typingWnd, WM_TIMER, WM_TIMER, PM_REMOVE)) {
+    KillTimer(typingWnd, msg.wParam);
+    switch (msg.wParam) {
+    case kHeartbeatTimer:
+      fired->push_back("heartbeat");
+      break;
+    case kStatusPollTimer:
+      fired->push_back("poll");
+      break;
+    case kConnectionTimeoutTimer:
+      fired->push_back("timeout");
+      break;
+    default:
+      fired->push_back("timer " + std::to_string(msg.wParam));
+      break;
+    }
+  }
+}
 
 TEST_P(Scenarios, Run) {
   const Scenario &s = GetParam();
@@ -103,11 +142,18 @@ TEST_P(Scenarios, Run) {
   std::vector<std::string> posted;
   Bytes wire;
   std::vector<std::thread> later;
+  std::vector<std::string> fired; // timers expired since the last "timers" line
 
   for (const Line &l : s.lines) {
     SCOPED_TRACE(s.file + ":" + std::to_string(l.number) + ": " + l.keyword + " " + l.rest);
     const std::string &r = l.rest;
-    if (l.keyword == "given") {
+    if (int ms = TimeLine(l.keyword); ms >= 0) {
+      AdvanceVirtualClock(static_cast<DWORD>(ms));
+      TakeDueTimers(typingWnd, &fired);
+    } else if (l.keyword == "timers") {
+      EXPECT_EQ(fired, r == "none" ? std::vector<std::string>{} : Split(r, ','));
+      fired.clear();
+    } else if (l.keyword == "given") {
       auto [what, value] = NameValue(r.substr(r.find(' ') + 1));
       std::string kind = r.substr(0, r.find(' '));
       if (kind == "synchronised")
@@ -115,13 +161,13 @@ TEST_P(Scenarios, Run) {
       else if (kind == "setting")
         SettingsStore::WriteDword(U16(what).c_str(), static_cast<int32_t>(std::stoll(value, nullptr, 0)));
       else if (kind == "timeout")
-        AppGlobals.connectionTimeout.store(std::stoi(value));
+        AppGlobals.connectionTimeout.store(std::stoi(what)); // "given timeout N"
       else if (kind == "linkState")
         AppGlobals.linkState.store(std::stoi(what));
       else if (kind == "no")
         AppGlobals.calibrationDialog.store(nullptr); // "given no calibration dialog"
       else if (kind == "reference")
-        AppGlobals.handshakeReference = static_cast<uint8_t>(std::stoi(value));
+        AppGlobals.handshakeReference = static_cast<uint8_t>(std::stoi(what));
       else if (kind == "thresholds") {
         auto v = Split(what, ' ');
         for (size_t i = 0; i < 5 && i < v.size(); ++i)

@@ -173,7 +173,8 @@ class Lane:
             session = "type:100000000"
             if self.rng.random() < 0.4:
                 session = "type:%d,hangup" % self.rng.randint(1, 40)
-            self.restart_keyboard(self.index * 10000 + n + 1, session)
+            # The emulator takes features up to 65535; per lane they stay distinct.
+            self.restart_keyboard((self.index * 10000 + n) % 65535 + 1, session)
         trace = Follower(self.box.trace, start_at_end=True)
         app = self.box.start_vantrel(["--connect"])
         lines = []

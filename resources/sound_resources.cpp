@@ -1,7 +1,8 @@
 // The program's three sounds, built in from resources/sounds (made by
 // tools/sounds/make_sounds.py) and registered as WAVE resources 139 to 141.
-#include "platform/sound.h"
+#include "resources/resources.h"
 
+#include "platform/sound.h"
 #include "platform/window.h"
 
 #include <mutex>
