@@ -88,16 +88,26 @@ void RegisterControlClasses();
 // WM_SETFONT: wParam = HFONT (still the caller's to delete, after the
 // control is gone), lParam = redraw flag.
 
-// Enables or disables a window and its input. Returns TRUE when the window
-// was disabled before.
+// Enables or disables a window and its input (WS_DISABLED), from any thread.
+// Returns TRUE when the window was disabled before; FALSE also for an
+// unknown window. WM_ENABLE is not sent.
 BOOL EnableWindow(HWND hwnd, BOOL enable);
+// FALSE for a disabled or unknown window.
 BOOL IsWindowEnabled(HWND hwnd);
-// Window title or control text.
+// Window title or control text (copied; null counts as ""). A control hears
+// WM_SETTEXT; for other windows the title is set directly (Win32 sends
+// WM_SETTEXT to every window). FALSE for an unknown window.
 BOOL SetWindowTextW(HWND hwnd, LPCWSTR text);
-// Copies at most max - 1 units and a terminator; returns the units copied.
+// Copies at most max - 1 units and a terminator into the caller's buffer;
+// returns the units copied. 0 (buffer emptied when max > 0) for an unknown
+// window, a null buffer or max <= 0. Controls answer through WM_GETTEXT.
 int GetWindowTextW(HWND hwnd, LPWSTR buffer, int max);
+// Units without the terminator; 0 for an unknown window.
 int GetWindowTextLengthW(HWND hwnd);
-// The child of dialog (or any window) with the id, or null.
+// The child of dialog (or any window) with the id, the first made when
+// several have it; null for none (no last error).
 HWND GetDlgItem(HWND dialog, int id);
+// The window's GWL_ID; 0 for an unknown window.
 int GetDlgCtrlID(HWND hwnd);
+// SendMessageW to GetDlgItem(dialog, id); 0 when there is no such child.
 LRESULT SendDlgItemMessageW(HWND dialog, int id, UINT msg, WPARAM wParam, LPARAM lParam);

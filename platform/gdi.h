@@ -105,39 +105,57 @@ struct BITMAP {
 // BitBlt raster operations.
 #define SRCCOPY 0x00CC0020u
 
-// Only inside WM_PAINT: the context that paints into the window; the
-// background has been filled with the class brush already. Returns null for
-// an unknown window.
+// Inside WM_PAINT: the context that paints into the window; the background
+// has been filled with the class brush already (ps->fErase is always TRUE,
+// rcPaint the area being painted). Called outside a paint event it draws on
+// a scratch surface that is not shown and asks for a real paint, which runs
+// the procedure again (Win32 would paint the invalid region). Unlike Win32
+// it does not validate the window. Returns null for an unknown window.
 HDC BeginPaint(HWND hwnd, PAINTSTRUCT *ps);
+// FALSE when ps is null or not from BeginPaint.
 BOOL EndPaint(HWND hwnd, const PAINTSTRUCT *ps);
-// A context of the window for measuring (what is drawn on it is not shown).
-// Release it with ReleaseDC.
+// A context of the window's client size (hwnd null: 480 x 640) for
+// measuring; what is drawn on it is not shown (unlike Win32). Null for an
+// unknown window. Release it with ReleaseDC, which returns 1, or 0 for a
+// context not from GetDC.
 HDC GetDC(HWND hwnd);
 int ReleaseDC(HWND hwnd, HDC hdc);
-// A memory context: select a bitmap into it and BitBlt from it. DeleteDC.
+// A memory context: select a bitmap into it and BitBlt from it. DeleteDC
+// (FALSE for a bad context); the bitmap selected stays the caller's.
 HDC CreateCompatibleDC(HDC hdc);
 BOOL DeleteDC(HDC hdc);
 
 // Returns the object of the same kind that was selected before (a font for a
-// font, ...), or null for a bad handle. Selecting a bitmap into a memory
-// context makes it the source of BitBlt.
+// font, ...; the stock SYSTEM_FONT when none was), or null for a bad handle,
+// when nothing of that kind was selected, or for a bitmap given to anything
+// but a memory context. Selecting a bitmap into a memory context makes it
+// the source of BitBlt. The context does not own what is selected.
 HGDIOBJ SelectObject(HDC hdc, HGDIOBJ obj);
+// TRUE when the object was released (or is a stock object); FALSE for a bad
+// handle. Unlike Win32, an object still selected may be deleted.
 BOOL DeleteObject(HGDIOBJ obj);
+// A stock object (never to be released), or null for an unknown index.
 HGDIOBJ GetStockObject(int which);
-// Only lfHeight, lfWeight, lfItalic, lfUnderline and lfFaceName are used.
+// Only lfHeight, lfWeight, lfItalic, lfUnderline and lfFaceName are used;
+// the description is copied. Null for a null font.
 HFONT CreateFontIndirectW(const LOGFONTW *font);
+// The width is kept within 1 .. 1000 pixels.
 HPEN CreatePen(int style, int width, COLORREF color);
 HBRUSH CreateSolidBrush(COLORREF color);
 // For a bitmap: fills a BITMAP (at most size bytes; 24 bytes are enough for
 // bmType to bmBitsPixel) and returns the bytes written; 0 for other objects
-// or a bad handle.
+// or a bad handle; with out null, the size of a whole BITMAP.
 int GetObjectW(HGDIOBJ obj, int size, LPVOID out);
 
-// Returns the previous value.
+// Return the previous value; 0xFFFFFFFF (CLR_INVALID) for a bad context.
 COLORREF SetTextColor(HDC hdc, COLORREF color);
 COLORREF SetBkColor(HDC hdc, COLORREF color);
+// Returns the previous mode; 0 for a bad context or a mode other than
+// TRANSPARENT and OPAQUE.
 int SetBkMode(HDC hdc, int mode);
 
+// Fills the rectangle (right and bottom edges excluded). Returns 1; 0 for a
+// bad context, a null rectangle, or a bad or null brush.
 int FillRect(HDC hdc, const RECT *rect, HBRUSH brush);
 // Outline with the selected pen, inside filled with the selected brush.
 BOOL Rectangle(HDC hdc, int left, int top, int right, int bottom);
@@ -146,7 +164,8 @@ BOOL Rectangle(HDC hdc, int left, int top, int right, int bottom);
 // of the text as it would be drawn: with DT_WORDBREAK wrapped at the given
 // width, otherwise on one line. Returns the height of the text.
 int DrawTextW(HDC hdc, LPCWSTR text, int count, RECT *rect, UINT format);
-// Copies from a memory context's bitmap (only SRCCOPY).
+// Copies from a memory context's bitmap (only SRCCOPY). FALSE for a bad
+// context, another raster operation, an empty size or no bitmap selected.
 BOOL BitBlt(HDC dest, int x, int y, int width, int height, HDC src, int srcX, int srcY, DWORD rop);
 
 // Loads a BMP file (a device path, relative to the device root). Returns a

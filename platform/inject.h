@@ -110,12 +110,17 @@ struct InjectOps {
   void (*close)(void *self);
 };
 
-// Chooses the backend from VANTREL_INJECT as described above. Returns the
-// name of the backend chosen. Safe to call again (keeps the first choice).
+// Chooses the backend from VANTREL_INJECT as described above and installs
+// it. Returns the name of the backend chosen (a static string), "none" when
+// not even the log could be opened (calls are then dropped). Safe to call
+// again (keeps the first choice until InjectShutdown). The chosen backend is
+// owned by the selection and closed by InjectShutdown.
 const char *InjectSelectBackend();
-// Installs a backend directly (tests, recording). The table must outlive its
-// use; nullptr goes back to no backend (calls are dropped).
+// Installs a backend directly (tests, recording); it stays the caller's,
+// who closes it. The table must outlive its use; nullptr goes back to no
+// backend (calls are dropped).
 void InjectSetBackend(const InjectOps *ops);
+// The table installed now, or nullptr.
 const InjectOps *InjectGetBackend();
 // Ends injection by the backend InjectSelectBackend chose, through its close
 // operation, and uninstalls it. Later calls are dropped until

@@ -6,7 +6,10 @@
 // Ownership: a menu from LoadMenuW or CreatePopupMenu belongs to the caller
 // (DestroyMenu), except once it is given to a menu bar (the bar destroys it)
 // or appended as an MF_POPUP item (the parent destroys it). A sub-menu from
-// GetSubMenu stays its parent's. Menus belong to the user-interface thread.
+// GetSubMenu stays its parent's. A menu appended to two menus goes with the
+// first of them destroyed; the other keeps its item without the pop-up.
+// Menus are kept as they are headless; only showing one needs the toolkit.
+// Every call accepts a bad or destroyed menu and then fails as it says.
 #pragma once
 
 #include "platform/window.h"
@@ -38,10 +41,13 @@ struct TPMPARAMS {
 // The first pop-up of a menu resource keeps its position: GetSubMenu(menu, 0).
 // Returns null when the resource is not registered.
 HMENU LoadMenuW(HINSTANCE inst, LPCWSTR name);
+// A new empty menu (CreateMenu makes the same kind: there are no menu bars
+// of that sort here).
 HMENU CreatePopupMenu();
 HMENU CreateMenu();
 // flags: MF_STRING, MF_SEPARATOR, MF_POPUP (id is then the HMENU),
-// MF_GRAYED, MF_CHECKED. Returns FALSE for a bad menu.
+// MF_GRAYED, MF_CHECKED. The text is copied. Returns FALSE for a bad menu,
+// or with MF_POPUP a bad sub-menu or the menu itself.
 BOOL AppendMenuW(HMENU menu, UINT flags, UINT_PTR id, LPCWSTR text);
 // Returns the previous state (MF_CHECKED or MF_UNCHECKED), or (DWORD)-1 when
 // the item does not exist.
@@ -58,7 +64,10 @@ HMENU GetSubMenu(HMENU menu, int pos);   // null when that item is no pop-up
 // Shows the menu at (x, y) in screen coordinates and returns when it has
 // closed. The owner hears WM_INITMENUPOPUP (wParam = menu) first, and for each
 // sub-menu as it opens. The chosen item is posted to the owner as WM_COMMAND
-// (LOWORD(wParam) = id); with TPM_RETURNCMD it is returned instead. Without
-// the toolkit nothing is shown and 0 is returned.
+// (LOWORD(wParam) = id) and TRUE returned, also when nothing was chosen;
+// with TPM_RETURNCMD the id (0 for none) is returned instead. Nothing is
+// shown and 0 returned for a bad menu, off the user-interface thread,
+// without the toolkit, or once the program is quitting. params is ignored.
 BOOL TrackPopupMenuEx(HMENU menu, UINT flags, int x, int y, HWND owner, TPMPARAMS *params);
+// Frees the menu and its sub-menus; FALSE for a bad menu.
 BOOL DestroyMenu(HMENU menu);

@@ -44,8 +44,10 @@ void StartPowerManager();
 bool StopPowerManager(DWORD timeoutMs);
 
 // Asks for device `device` (for example "BKL1:") to stay at least at
-// `state`. Returns a handle for ReleasePowerRequirement, or nullptr for a
-// null device name.
+// `state`. Returns a handle for ReleasePowerRequirement (not for
+// CloseHandle: it is the power manager's own token), or nullptr for a null
+// device name. Only backlight requirements have an effect; flags and the
+// system state are ignored.
 HANDLE SetPowerRequirement(LPCWSTR device, CEDEVICE_POWER_STATE state, ULONG flags,
                            PVOID systemState, ULONG reserved);
 // Returns ERROR_SUCCESS, or ERROR_INVALID_PARAMETER for a handle that is not

@@ -16,9 +16,12 @@
 
 typedef HINSTANCE HMODULE;
 
-// name: MAKEINTRESOURCEW(id) of a WAVE resource with SND_RESOURCE.
-// Returns TRUE when the sound was started (or silently skipped for lack of an
-// audio device), FALSE for an unknown resource.
+// name: MAKEINTRESOURCEW(id) of one of the program's sounds, with
+// SND_RESOURCE. Returns TRUE when the sound was started (or silently skipped
+// for lack of an audio device), FALSE for another sound, a name that is not
+// an identifier, or flags without SND_RESOURCE (files and memory images are
+// not played). Unlike Win32 every sound plays asynchronously, whatever the
+// flags; module is ignored.
 BOOL PlaySoundW(LPCWSTR name, HMODULE module, DWORD flags);
 
 // The program's sounds: WAVE resources (type "WAVE") of 16-bit PCM, which

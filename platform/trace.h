@@ -1,20 +1,28 @@
 // Debug trace output. NKDbgPrintfW formats like wsprintfW and writes the text
 // to the place named by VANTREL_TRACE ("stderr" or a file path; nothing when
-// unset). Each call's text is written whole, so lines from the two threads
-// never mix; a trailing "\r\n" becomes a plain line end. A trace file is
-// created readable by the user alone (mode 0600); a symbolic link or another
-// user's file is not used (stderr says so).
+// unset), read once at the first trace. Each call's text is written whole as
+// one line, so lines from several threads never mix: trailing line ends
+// ("\r\n" included) are dropped and one "\n" is added. A trace file is
+// created readable by the user alone (mode 0600) and appended to; a symbolic
+// link or another user's file is not used (stderr says so, and tracing stays
+// off). Nothing is returned and nothing fails: a line that cannot be written
+// is lost.
 #pragma once
 
 #include "platform/wintypes.h"
 
+// Formats into at most 1024 units (longer text is cut). Unlike the handheld,
+// the text goes to VANTREL_TRACE rather than a debugger.
 void NKDbgPrintfW(const WCHAR *fmt, ...);
 
-// A trace line from the platform layer itself (UTF-8, printf format).
+// A trace line from the platform layer itself (UTF-8, printf format, cut at
+// 2047 bytes).
 void PlatformTrace(const char *fmt, ...) __attribute__((format(printf, 1, 2)));
 
 // Tests: route trace output into a callback instead (nullptr restores the
 // VANTREL_TRACE destination). The callback receives each whole line in UTF-8
-// without its line end.
+// without its line end; the text is only valid during the call. It is called
+// with the trace lock held, from whichever thread traces, so it must not
+// trace itself.
 typedef void (*TraceSink)(const char *line, void *context);
 void SetTraceSink(TraceSink sink, void *context);

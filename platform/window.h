@@ -5,6 +5,12 @@
 // is dropped. The desktop toolkit attaches through WindowSystemHooks; without
 // hooks, windows are records only and everything here still works, which is
 // how the logic and its tests run headless.
+//
+// Handles: an HWND is a number from the core, never reused in the process,
+// so a destroyed or made-up handle is recognised (ERROR_INVALID_WINDOW_HANDLE
+// where a call sets the last error) rather than followed. A window belongs to
+// whoever destroys it; DestroyWindow also destroys its owned and child
+// windows. Strings passed in (class names, titles) are copied.
 #pragma once
 
 #include "platform/wintypes.h"
@@ -136,53 +142,121 @@ struct CREATESTRUCTW {
 #define DWL_DLGPROC 4
 #define DWL_USER 8
 
+// Copies the class (name and all; lpszMenuName is not kept) and returns its
+// atom (0xC000 upwards). 0 with ERROR_INVALID_PARAMETER for a null class,
+// name or procedure or an atom as name, ERROR_CLASS_ALREADY_EXISTS for a
+// name taken (compared without regard to ASCII case). cbClsExtra and
+// cbWndExtra are ignored: any index >= 0 is a free window slot.
 ATOM RegisterClassW(const WNDCLASSW *cls);
+// FALSE (ERROR_CLASS_DOES_NOT_EXIST) for an unknown name or atom. Unlike
+// Win32, windows of the class may still exist: they keep working, without
+// the class's brush and icon.
 BOOL UnregisterClassW(LPCWSTR className, HINSTANCE inst);
 // Sends WM_CREATE (lParam: CREATESTRUCTW*) before returning; a WM_CREATE
-// result of -1 destroys the window and returns nullptr.
+// result of -1 destroys the window and returns nullptr (ERROR_GEN_FAILURE).
+// Also nullptr for an unknown class (ERROR_CLASS_DOES_NOT_EXIST) or parent
+// (ERROR_INVALID_WINDOW_HANDLE). The window belongs to the calling thread.
+// CW_USEDEFAULT places a top-level window at the origin with a 480 x 640
+// client area, and gives a child an empty rectangle; WS_VISIBLE shows the
+// window after WM_CREATE. WM_NCCREATE and the other creation messages of
+// Win32 are not sent.
 HWND CreateWindowExW(DWORD exStyle, LPCWSTR className, LPCWSTR title, DWORD style, int x, int y,
                      int width, int height, HWND parent, HMENU menu, HINSTANCE inst, LPVOID param);
-// Sends WM_DESTROY, kills the window's timers, destroys its owned windows and
-// forgets the handle.
+// Destroys the owned windows, sends WM_DESTROY, destroys the children, then
+// forgets the handle with its timers and posted messages; messages other
+// threads are sending to it return 0. May be called from any thread (Win32
+// allows only the owner's). TRUE also when destruction is already under way
+// further up the call chain; FALSE (ERROR_INVALID_WINDOW_HANDLE) for an
+// unknown window.
 BOOL DestroyWindow(HWND hwnd);
+// TRUE for a window not yet destroyed (also during its WM_DESTROY).
 BOOL IsWindow(HWND hwnd);
+// Does nothing and returns 0, except that WM_CLOSE destroys the window.
 LRESULT DefWindowProcW(HWND hwnd, UINT msg, WPARAM wParam, LPARAM lParam);
+// GWL_USERDATA, GWL_WNDPROC, GWL_STYLE, GWL_EXSTYLE, GWL_ID, or a free slot
+// at any index >= 0 (0 until set). 0 for an unknown window
+// (ERROR_INVALID_WINDOW_HANDLE) or another negative index
+// (ERROR_INVALID_PARAMETER); a value of 0 is only told apart by the last
+// error.
 LONG_PTR GetWindowLongW(HWND hwnd, int index);
+// Returns the previous value (0 and the last error as GetWindowLongW on
+// failure). Setting GWL_WNDPROC to null keeps the procedure. Changing
+// GWL_STYLE does not show, hide or enable the window.
 LONG_PTR SetWindowLongW(HWND hwnd, int index, LONG_PTR value);
 HWND GetParent(HWND hwnd);      // the owner or parent, nullptr for none
 // The window that contains hwnd: climbs from child controls to the first
 // window that is not a child (an owned dialog is its own top-level window).
 HWND GetTopLevelWindow(HWND hwnd);
-// Finds a top-level window of this process by class name and/or title.
+// Finds a top-level window of this process by class name (without regard
+// to ASCII case) and/or exact title; null matches any. Of several matches the
+// oldest; nullptr for none. Never windows of other processes.
 HWND FindWindowW(LPCWSTR className, LPCWSTR title);
 
+// Queues the message for the window's thread (hwnd null: the calling
+// thread). FALSE for an unknown window (ERROR_INVALID_WINDOW_HANDLE), or
+// when that thread's queue already holds 10000 posted messages
+// (ERROR_NOT_ENOUGH_QUOTA, traced once until the queue drains). Pointers in
+// wParam/lParam are not copied: what they point to must outlive the message.
 BOOL PostMessageW(HWND hwnd, UINT msg, WPARAM wParam, LPARAM lParam);
 // On the window's own thread a direct call of its procedure. From another
 // thread the message is queued and the caller waits until it has been
-// handled (or the window is destroyed, which returns 0).
+// handled, handling messages sent to its own thread meanwhile (or until the
+// window is destroyed, which returns 0). 0 for an unknown window
+// (ERROR_INVALID_WINDOW_HANDLE).
 LRESULT SendMessageW(HWND hwnd, UINT msg, WPARAM wParam, LPARAM lParam);
-// Blocks until a message for this thread arrives; returns 0 for WM_QUIT.
-// hwnd and the filter range are accepted as on the original (0 = all).
+// Blocks until a message for this thread arrives (handling messages sent
+// from other threads meanwhile) and copies it into *msg (required). Returns
+// 0 for WM_QUIT, else nonzero; never fails. hwnd and the filter range are
+// accepted as on the original (0 = all). Posted messages come before
+// WM_QUIT, WM_QUIT before due timers; messages for windows destroyed since
+// are dropped.
 BOOL GetMessageW(MSG *msg, HWND hwnd, UINT filterMin, UINT filterMax);
 #define PM_NOREMOVE 0x0000
 #define PM_REMOVE 0x0001
+// As GetMessageW without waiting: FALSE when nothing is there.
 BOOL PeekMessageW(MSG *msg, HWND hwnd, UINT filterMin, UINT filterMax, UINT remove);
+// Does nothing and returns FALSE: key messages come from the toolkit
+// already translated.
 BOOL TranslateMessage(const MSG *msg);
+// Calls the window's procedure (a timer's own procedure for its WM_TIMER)
+// and returns its result; 0 for a null msg, a thread message or a window
+// destroyed since.
 LRESULT DispatchMessageW(const MSG *msg);
+// The calling thread's next GetMessageW returns WM_QUIT with exitCode.
 void PostQuitMessage(int exitCode);
 
-// The timer runs on the window's thread and arrives as WM_TIMER (wParam = id).
-// Setting a running timer again restarts it with the new period. Returns id.
+// The timer runs on the window's thread and arrives as WM_TIMER (wParam = id;
+// with proc, DispatchMessageW calls proc instead of the window). Periods
+// below 10 ms count as 10 ms. Setting a running timer again restarts it with
+// the new period. Returns id; with hwnd null (a thread timer) a new id is
+// made and returned each time. 0 (ERROR_INVALID_WINDOW_HANDLE) for an
+// unknown window or one being destroyed. A late timer fires once, not once
+// per missed period.
 UINT_PTR SetTimer(HWND hwnd, UINT_PTR id, UINT milliseconds, TIMERPROC proc);
+// FALSE when no such timer runs, or for an unknown window
+// (ERROR_INVALID_WINDOW_HANDLE).
 BOOL KillTimer(HWND hwnd, UINT_PTR id);
 
 // Focus, foreground and visibility, answered by the toolkit hooks when
 // present; headless, the focus window is the last one shown or made
 // foreground.
+//
+// ShowWindow returns whether the window was visible before; FALSE
+// (ERROR_INVALID_WINDOW_HANDLE) also for an unknown window. Any cmd but
+// SW_HIDE shows it.
 BOOL ShowWindow(HWND hwnd, int cmd);
-BOOL SetForegroundWindow(HWND hwnd); // the lowest bit of the handle may be set
+// The lowest bit of the handle may be set (the owned windows come along).
+// FALSE (ERROR_INVALID_WINDOW_HANDLE) for an unknown window.
+BOOL SetForegroundWindow(HWND hwnd);
+// The window with the keyboard focus, nullptr for none or another
+// application's.
 HWND GetFocus();
+// Headless only: sets the focus window and returns the previous one; nullptr
+// (ERROR_INVALID_WINDOW_HANDLE) for an unknown window. WM_SETFOCUS and
+// WM_KILLFOCUS are not sent, and the toolkit's focus is not moved.
 HWND SetFocus(HWND hwnd);
+// The window's own visible flag (its parent's is not looked at, unlike
+// Win32); FALSE for an unknown window.
 BOOL IsWindowVisible(HWND hwnd);
 
 // Geometry and painting. The core keeps each window's rectangle and whether
@@ -224,7 +298,11 @@ BOOL UpdateWindow(HWND hwnd);
 // answered with IDOK (IDNO for MB_YESNO).
 typedef int (*MessageBoxPresenter)(HWND owner, LPCWSTR text, LPCWSTR caption, UINT type,
                                    void *context);
+// Replaces the presenter (null: none). The text and caption are the
+// caller's, valid during the call only.
 void SetMessageBoxPresenter(MessageBoxPresenter presenter, void *context);
+// Returns the presenter's answer (IDOK, IDYES, ...); null text or caption
+// count as "". Blocks until answered.
 int MessageBoxW(HWND owner, LPCWSTR text, LPCWSTR caption, UINT type);
 // The program is ending: from now on every message box is traced and
 // answered as without a presenter, and no box or dialog is shown any more,
@@ -234,9 +312,13 @@ void EndUserInterface();
 bool UserInterfaceEnded();
 
 // Resources: the program's resources are registered at start-up by the
-// resources/ folder (type and integer identifier, bytes kept by the caller).
-// FindResourceW returns nullptr for a resource that was not registered, so a
-// dialog whose template is absent opens nothing.
+// resources/ folder (type and integer identifier; the bytes stay the
+// caller's and must live as long as the process). FindResourceW returns
+// nullptr for a resource that was not registered, so a dialog whose template
+// is absent opens nothing. The instance handle is ignored: there is one
+// set of resources. Registering an identifier again replaces its bytes.
+// LoadResource returns its argument, SizeofResource the size (0 for null),
+// LockResource the registered bytes (nullptr for null); nothing is freed.
 #define RT_DIALOG MAKEINTRESOURCEW(5)
 #define RT_STRING MAKEINTRESOURCEW(6)
 #define RT_MENU MAKEINTRESOURCEW(4)
@@ -251,9 +333,11 @@ DWORD SizeofResource(HINSTANCE inst, HRSRC res);
 const void *LockResource(HGLOBAL res);
 // Runs a dialog modally; the calling thread keeps dispatching its messages
 // and timers meanwhile. Returns the EndDialog result, or -1 when no toolkit is
-// attached or the template is null.
+// attached, the template is null or the user interface has ended.
 INT_PTR DialogBoxIndirectParamW(HINSTANCE inst, const DLGTEMPLATE *tmpl, HWND owner, DLGPROC proc,
                                 LPARAM param);
+// Ends a dialog run by DialogBoxIndirectParamW with result; FALSE when no
+// toolkit is attached or dialog is not such a dialog.
 BOOL EndDialog(HWND dialog, INT_PTR result);
 
 // The toolkit's attachment. All members may be null.
@@ -288,6 +372,8 @@ struct WindowSystemHooks {
   // repainted it if it is visible), FALSE to let the core send WM_PAINT.
   BOOL (*update)(HWND hwnd, void *context);
 };
+// Copies the table (null: detach). The hooks are called without the core's
+// lock held, on whichever thread made the call that needs them.
 void SetWindowSystemHooks(const WindowSystemHooks *hooks);
 // Dispatches every message and due timer of the calling thread's queue
 // without blocking; returns false once WM_QUIT has been taken (its exit code

@@ -45,9 +45,16 @@ Menu *NewMenu() {
   return m;
 }
 
+// Frees the menu and its sub-menus. Every other menu that still lists one
+// of them as a pop-up item (appended to two menus, or destroyed on its own)
+// keeps the item without the pop-up, never a pointer to a freed menu.
 void FreeMenu(Menu *m) {
   if (!gMenus.erase(m))
     return;
+  for (Menu *other : gMenus)
+    for (Item &item : other->items)
+      if (item.popup == m)
+        item.popup = nullptr, item.flags &= ~MF_POPUP;
   for (Item &item : m->items)
     if (item.popup)
       FreeMenu(item.popup);
@@ -216,11 +223,6 @@ BOOL DestroyMenu(HMENU menu) {
   Menu *m = MenuOf(menu);
   if (!m)
     return FALSE;
-  // A menu still appended to another stays until its parent goes.
-  for (Menu *other : gMenus)
-    for (Item &item : other->items)
-      if (item.popup == m)
-        item.popup = nullptr, item.flags &= ~MF_POPUP;
   FreeMenu(m);
   return TRUE;
 }

@@ -71,9 +71,11 @@ struct WindowHost {
   QSize referenceParent;
 };
 
+// The widgets of a window (owned by this layer): null off the
+// user-interface thread and for a window no widget shows.
 WindowHost *HostFor(HWND hwnd);
 HWND HandleOf(const QWidget *widget); // the window of a widget or its nearest ancestor
-QWidget *ClientOf(HWND hwnd);         // where children and painting go
+QWidget *ClientOf(HWND hwnd);         // where children and painting go; null as HostFor
 // Registers a control's widget as its window (frame == client).
 void AttachControlWidget(HWND hwnd, QWidget *widget, const QRect &rect);
 // Lays out a top-level frame again after its header or bar changed.

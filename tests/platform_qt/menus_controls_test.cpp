@@ -78,6 +78,20 @@ TEST(Menus, StatesByCommandReachSubMenusAndByPositionStayLocal) {
   EXPECT_EQ(CheckMenuItem(options, 110, MF_CHECKED), static_cast<DWORD>(-1)); // went with its parent
 }
 
+TEST(Menus, ASubMenuInTwoMenusNeverLeavesAFreedPopUpBehind) {
+  HMENU sub = CreatePopupMenu();
+  ASSERT_TRUE(AppendMenuW(sub, MF_STRING, 77, u"Inner"));
+  HMENU first = CreatePopupMenu(), second = CreatePopupMenu();
+  ASSERT_TRUE(AppendMenuW(first, MF_POPUP, reinterpret_cast<UINT_PTR>(sub), u"Sub"));
+  ASSERT_TRUE(AppendMenuW(second, MF_POPUP, reinterpret_cast<UINT_PTR>(sub), u"Sub"));
+  EXPECT_TRUE(DestroyMenu(first)); // takes the sub-menu along
+  // The second menu keeps its item, without the freed pop-up.
+  EXPECT_EQ(GetSubMenu(second, 0), nullptr);
+  EXPECT_EQ(GetMenuState(second, 0, MF_BYPOSITION) & MF_POPUP, 0u);
+  EXPECT_EQ(CheckMenuItem(second, 77, MF_CHECKED), static_cast<DWORD>(-1));
+  EXPECT_TRUE(DestroyMenu(second));
+}
+
 TEST(Menus, TrackPopupMenuDeliversChoiceAfterInitMenuPopup) {
   std::vector<UINT> heard;
   HMENU popup = CreatePopupMenu();
