@@ -21,6 +21,8 @@
 namespace fs = std::filesystem;
 using namespace std::chrono_literals;
 
+using namespace testsupport;
+
 namespace {
 
 // What the log injector's lines type, as text: key presses of letters (with
@@ -67,36 +69,36 @@ class EndToEnd : public ::testing::Test {
 protected:
   void SetUp() override {
     PresetProgramRun(box_, u"COM3:");
-    env_ = {"VANTREL_ROOT=" + box_.root(),
-            "VANTREL_REGISTRY=" + box_.root() + "/registry.db",
-            "VANTREL_DEVICES=" + box_.root() + "/dev",
-            "VANTREL_INJECT=log:" + box_.root() + "/inject.log",
-            "VANTREL_TRACE=" + box_.root() + "/trace.log",
-            "XDG_RUNTIME_DIR=" + box_.root(),
+    env_ = {"VANTREL_ROOT=" + box_.path(),
+            "VANTREL_REGISTRY=" + box_.path() + "/registry.db",
+            "VANTREL_DEVICES=" + box_.path() + "/dev",
+            "VANTREL_INJECT=log:" + box_.path() + "/inject.log",
+            "VANTREL_TRACE=" + box_.path() + "/trace.log",
+            "XDG_RUNTIME_DIR=" + box_.path(),
             "QT_QPA_PLATFORM=offscreen",
             "VANTREL_PLATFORM=PocketPC"};
   }
   std::unique_ptr<Child> StartKeyboard(const std::vector<std::string> &extra) {
     std::vector<std::string> args = {VANTREL_KBD_EXE, "--port", "COM3", "--devices",
-                                     box_.root() + "/dev", "--log", box_.root() + "/kbd.log"};
+                                     box_.path() + "/dev", "--log", box_.path() + "/kbd.log"};
     args.insert(args.end(), extra.begin(), extra.end());
-    auto kbd = std::make_unique<Child>(args, env_, box_.root() + "/kbd.out");
-    EXPECT_TRUE(WaitFor([&] { return fs::exists(box_.root() + "/dev/COM3"); }, 5s));
+    auto kbd = std::make_unique<Child>(args, env_, box_.path() + "/kbd.out");
+    EXPECT_TRUE(WaitFor([&] { return fs::exists(box_.path() + "/dev/COM3"); }, 5s));
     return kbd;
   }
   std::unique_ptr<Child> StartVantrel(const std::vector<std::string> &extra,
                                       const std::string &output = "vantrel.out") {
     std::vector<std::string> args = {VANTREL_EXE};
     args.insert(args.end(), extra.begin(), extra.end());
-    return std::make_unique<Child>(args, env_, box_.root() + "/" + output);
+    return std::make_unique<Child>(args, env_, box_.path() + "/" + output);
   }
-  std::string Trace() { return ReadAll(box_.root() + "/trace.log"); }
+  std::string Trace() { return ReadFile(box_.path() + "/trace.log"); }
   bool TraceHas(const std::string &text, std::chrono::milliseconds limit) {
     return WaitFor([&] { return Trace().find(text) != std::string::npos; }, limit);
   }
-  std::string Typed() { return TypedText(ReadAll(box_.root() + "/inject.log")); }
+  std::string Typed() { return TypedText(ReadFile(box_.path() + "/inject.log")); }
 
-  AppSandbox box_;
+  ProgramSandbox box_;
   std::vector<std::string> env_;
 };
 
@@ -141,17 +143,17 @@ TEST_F(EndToEnd, QuitWhileConnectedSendsTheDisconnectPacket) {
   EXPECT_EQ(vantrel->Wait(15s), 0);
   // The emulator logs every packet; the disconnect command is among the
   // last ones it received.
-  ASSERT_TRUE(WaitFor([&] { return ReadAll(box_.root() + "/kbd.log").find("\"close\"") !=
+  ASSERT_TRUE(WaitFor([&] { return ReadFile(box_.path() + "/kbd.log").find("\"close\"") !=
                                    std::string::npos; },
                       5s));
-  const std::string log = ReadAll(box_.root() + "/kbd.log");
+  const std::string log = ReadFile(box_.path() + "/kbd.log");
   EXPECT_NE(log.find("\"name\":\"DISCONNECT\""), std::string::npos) << log;
 }
 
 TEST_F(EndToEnd, QuitWithNothingRunningStartsNothing) {
   auto quit = StartVantrel({"--quit"}, "quit.out");
   EXPECT_EQ(quit->Wait(10s), 1);
-  EXPECT_FALSE(fs::exists(box_.root() + "/trace.log") &&
+  EXPECT_FALSE(fs::exists(box_.path() + "/trace.log") &&
                Trace().find("Connect button") != std::string::npos);
 }
 

@@ -8,12 +8,14 @@
 
 #include <cstdlib>
 
+using namespace testsupport;
+
 namespace {
 
 std::string InstallDir() { return Utf16ToUtf8(AppGlobals.InstallDir); }
 
 TEST(InstallDir, FoundBelowTheRootWithOneTrailingBackslash) {
-  AppSandbox box;
+  ProgramSandbox box;
   box.MakeFolder("Program Files/Vantrel");
   box.MakeFolder("Windows/Fonts");
   ASSERT_TRUE(FindInstallDir());
@@ -21,7 +23,7 @@ TEST(InstallDir, FoundBelowTheRootWithOneTrailingBackslash) {
 }
 
 TEST(InstallDir, RootLevelFolderIsNotTakenButADeeperOneIs) {
-  AppSandbox box;
+  ProgramSandbox box;
   box.MakeFolder("Vantrel");
   ASSERT_TRUE(FindInstallDir());
   EXPECT_EQ(InstallDir(), "");
@@ -33,7 +35,7 @@ TEST(InstallDir, RootLevelFolderIsNotTakenButADeeperOneIs) {
 }
 
 TEST(InstallDir, NameComparedExactlyAndFilesIgnored) {
-  AppSandbox box;
+  ProgramSandbox box;
   box.MakeFolder("opt/vantrel");
   box.Put("usr/Vantrel", "a file, not a folder");
   ASSERT_TRUE(FindInstallDir());
@@ -44,7 +46,7 @@ TEST(InstallDir, NameComparedExactlyAndFilesIgnored) {
 }
 
 TEST(InstallDir, BreadthFirstTakesTheShallowestFolder) {
-  AppSandbox box;
+  ProgramSandbox box;
   box.MakeFolder("a/b/c/Vantrel");
   box.MakeFolder("z/Vantrel");
   ASSERT_TRUE(FindInstallDir());
@@ -52,14 +54,14 @@ TEST(InstallDir, BreadthFirstTakesTheShallowestFolder) {
 }
 
 TEST(InstallDir, UnlistableRootStopsStartUp) {
-  AppSandbox box;
-  setenv("VANTREL_ROOT", (box.root() + "/missing").c_str(), 1);
+  ProgramSandbox box;
+  setenv("VANTREL_ROOT", (box.path() + "/missing").c_str(), 1);
   EXPECT_FALSE(FindInstallDir());
   EXPECT_EQ(InstallDir(), "");
 }
 
 TEST(InstallDir, FullListStillRecognisesEntriesOfListedFolders) {
-  AppSandbox box;
+  ProgramSandbox box;
   // "a" and 150 folders inside it: the list fills up at 100 while "a" is
   // walked, but the rest of a's entries are still compared, so a Vantrel
   // among them is found whatever order the listing gives.
@@ -71,7 +73,7 @@ TEST(InstallDir, FullListStillRecognisesEntriesOfListedFolders) {
 }
 
 TEST(InstallDir, FolderBeyondAFullListIsNotFound) {
-  AppSandbox box;
+  ProgramSandbox box;
   // Each of the 150 folders holds x\Vantrel: reaching it needs x listed,
   // which no longer fits once the f folders have filled the list.
   for (int i = 0; i < 150; ++i)
@@ -81,7 +83,7 @@ TEST(InstallDir, FolderBeyondAFullListIsNotFound) {
 }
 
 TEST(InstallDir, PathsTooLongAreSkippedNotCut) {
-  AppSandbox box;
+  ProgramSandbox box;
   // 5 x 60 characters: deeper than 259 characters.
   std::string deep;
   for (int i = 0; i < 5; ++i)

@@ -17,6 +17,10 @@
 #include "platform/qt/qt_internal.h"
 #include "platform/registry.h"
 #include "platform/text.h"
+#include "tests/support/link_stand_in.h"
+#include "tests/support/scripted_message_boxes.h"
+#include "tests/support/thread_messages.h"
+#include "tests/support/toolkit.h"
 
 #include <QApplication>
 #include <QMessageBox>
@@ -29,6 +33,8 @@
 #include <fstream>
 #include <sstream>
 #include <thread>
+
+using namespace testsupport;
 
 namespace {
 
@@ -54,12 +60,12 @@ protected:
       UnregisterClassW(u"Vantrel", Instance());
     }
     ReleaseInstance();
-    DestroyLinkRecorder();
+    link_.reset();
     PumpMessages();
   }
   // The program's start-up from the main window on, with a recording link.
   void Start() {
-    CreateLinkRecorder();
+    link_ = std::make_unique<LinkStandIn>();
     ASSERT_TRUE(CreateMainWindow(Instance(), SW_SHOW));
     main_ = AppGlobals.mainWindow;
     ASSERT_NE(AppGlobals.optionsMenu, nullptr);
@@ -80,9 +86,9 @@ protected:
     return Utf16ToUtf8(text);
   }
   // The messages the link received, of one kind.
-  std::vector<RecordedMessage> Sent(UINT msg) {
-    std::vector<RecordedMessage> out;
-    for (const RecordedMessage &m : LinkMessages())
+  std::vector<LinkMessage> Sent(UINT msg) {
+    std::vector<LinkMessage> out;
+    for (const LinkMessage &m : link_->Messages())
       if (m.message == msg)
         out.push_back(m);
     return out;
@@ -95,8 +101,9 @@ protected:
     RegCloseKey(key);
   }
 
-  AppSandbox box_;
+  ProgramSandbox box_;
   HWND main_ = nullptr;
+  std::unique_ptr<LinkStandIn> link_;
 };
 
 TEST_F(MainWindowTest, MenuAndButtonFollowAConnectAndADisconnect) {
@@ -128,9 +135,11 @@ TEST_F(MainWindowTest, MenuAndButtonFollowAConnectAndADisconnect) {
   AppGlobals.testMode = 1;
   // There is no testmode.txt in InstallDir, so the key test only says it
   // cannot open the list: that box is answered here and no dialog opens.
-  SetMessageBoxPresenter([](HWND, LPCWSTR, LPCWSTR, UINT, void *) { return IDOK; }, nullptr);
-  Post(WM_LINK_PHASE, 1, 2); // connected
-  SetMessageBoxPresenter(vqt::PresentMessageBox, nullptr);
+  {
+    ScriptedMessageBoxes boxes;
+    boxes.RestoreOnExit(vqt::PresentMessageBox);
+    Post(WM_LINK_PHASE, 1, 2); // connected
+  }
   EXPECT_EQ(Caption(), "Disconnect");
   EXPECT_TRUE(IsWindowEnabled(Button()));
   EXPECT_TRUE(Checked(110));
@@ -171,7 +180,7 @@ TEST_F(MainWindowTest, TimeoutChoicesAreStoredCheckedAndSentToTheLink) {
   const std::vector<std::tuple<UINT, int, long>> choices = {
       {114, 3, 0}, {125, 0, 60000}, {113, 2, 600000}, {126, 1, 300000}, {114, 3, 0}};
   for (auto [command, index, ms] : choices) {
-    LinkMessages().clear();
+    link_->Clear();
     Command(command);
     PumpMessages();
     EXPECT_EQ(SettingsStore::ReadDword(u"Keyboard Timeout", -1), index);
@@ -196,7 +205,7 @@ TEST_F(MainWindowTest, KeyclicksToggleTwiceReturnsToTheStart) {
   ASSERT_EQ(initial.size(), 1u); // the menu's set-up tells the link
   EXPECT_EQ(initial[0].lParam, 1);
   EXPECT_TRUE(Checked(115));
-  LinkMessages().clear();
+  link_->Clear();
   Command(115);
   EXPECT_EQ(SettingsStore::ReadDword(u"Keyclicks", -1), 0);
   EXPECT_FALSE(Checked(115));
@@ -210,49 +219,37 @@ TEST_F(MainWindowTest, KeyclicksToggleTwiceReturnsToTheStart) {
   EXPECT_EQ(sent[1].lParam, 1);
 }
 
-// Seen by the scripted box of the test below.
-struct BoxesSeen {
-  std::atomic<int> count{0};
-  std::thread::id thread;
-};
-
 TEST_F(MainWindowTest, ASettingThatCannotBeSavedIsToldByTheWindowNotTheWriter) {
   Start();
   PumpMessages();
   // The settings folder cannot be made: every change stays in memory.
   box_.Put("plain", "a file, not a folder");
-  RegistryUseDatabase(box_.root() + "/plain/registry.db");
-  BoxesSeen seen;
-  SetMessageBoxPresenter(
-      [](HWND, LPCWSTR, LPCWSTR, UINT, void *context) {
-        auto *s = static_cast<BoxesSeen *>(context);
-        s->thread = std::this_thread::get_id();
-        ++s->count;
-        return IDOK;
-      },
-      &seen);
+  RegistryUseDatabase(box_.path() + "/plain/registry.db");
+  std::thread::id shownOn;
+  ScriptedMessageBoxes boxes;
+  boxes.RestoreOnExit(vqt::PresentMessageBox);
+  boxes.DuringEach([&shownOn](size_t) { shownOn = std::this_thread::get_id(); });
   // The reader thread's writes during a handshake: it goes on at once.
   std::thread writer([] {
     SettingsStore::WriteDword(u"Serial No", 1);
     SettingsStore::WriteDword(u"Build No", 2);
   });
   writer.join();
-  EXPECT_EQ(seen.count.load(), 0);
-  for (int i = 0; i < 500 && seen.count.load() == 0; ++i) {
+  EXPECT_EQ(boxes.Count(), 0u);
+  for (int i = 0; i < 500 && boxes.Count() == 0; ++i) {
     PumpMessages();
     std::this_thread::sleep_for(std::chrono::milliseconds(10));
   }
   PumpMessages();
-  SetMessageBoxPresenter(vqt::PresentMessageBox, nullptr);
-  EXPECT_EQ(seen.count.load(), 1) << "one box for the two changes";
-  EXPECT_EQ(seen.thread, std::this_thread::get_id());
+  EXPECT_EQ(boxes.Count(), 1u) << "one box for the two changes";
+  EXPECT_EQ(shownOn, std::this_thread::get_id());
   EXPECT_EQ(SettingsStore::ReadDword(u"Build No", 0), 2);
 }
 
 TEST_F(MainWindowTest, QuitDisconnectsBeforeClosing) {
   Start();
   PumpMessages();
-  LinkMessages().clear();
+  link_->Clear();
   Command(kCommandQuit);
   auto quit = Sent(WM_LINK_QUIT);
   ASSERT_EQ(quit.size(), 1u);
@@ -336,8 +333,8 @@ TEST_F(MainWindowTest, FittingLoopsKeepToTheirCaps) {
 
 TEST_F(MainWindowTest, PaintsWithoutThePicture) {
   Start();
-  std::remove((box_.root() + "/opt/Vantrel/vtr.bmp").c_str());
-  std::remove((box_.root() + "/opt/Vantrel/vtr_wide.bmp").c_str());
+  std::remove((box_.path() + "/opt/Vantrel/vtr.bmp").c_str());
+  std::remove((box_.path() + "/opt/Vantrel/vtr_wide.bmp").c_str());
   InvalidateRect(main_, nullptr, TRUE);
   UpdateWindow(main_); // no picture: nothing drawn for it, no failure
   SUCCEED();
@@ -347,8 +344,8 @@ TEST_F(MainWindowTest, HelpOpensTheDocumentOfInstallDirDetached) {
   Start();
   SetHelpFolder(AppGlobals.InstallDir);
   // A stand-in for the desktop's handler that notes what it was given.
-  const std::string bin = box_.root() + "/bin";
-  const std::string noted = box_.root() + "/opened.txt";
+  const std::string bin = box_.path() + "/bin";
+  const std::string noted = box_.path() + "/opened.txt";
   box_.Put("bin/xdg-open", "#!/bin/sh\necho \"$1\" > '" + noted + "'\n");
   chmod((bin + "/xdg-open").c_str(), 0755);
   const std::string oldPath = getenv("PATH");
@@ -369,7 +366,7 @@ TEST_F(MainWindowTest, HelpOpensTheDocumentOfInstallDirDetached) {
     std::getline(in, line);
   }
   setenv("PATH", oldPath.c_str(), 1);
-  EXPECT_EQ(line, box_.root() + "/opt/Vantrel/Vantrel.htm");
+  EXPECT_EQ(line, box_.path() + "/opt/Vantrel/Vantrel.htm");
 }
 
 } // namespace
@@ -382,7 +379,7 @@ TEST_F(MainWindowTest, HelpOpensTheDocumentOfInstallDirDetached) {
 TEST_F(MainWindowTest, DecliningTheCalibrationDialogReturnsTheLinkToTyping) {
   Start();
   PumpMessages();
-  LinkMessages().clear();
+  link_->Clear();
   QTimer decline;
   decline.setInterval(20);
   QObject::connect(&decline, &QTimer::timeout, [] {
@@ -398,7 +395,7 @@ TEST_F(MainWindowTest, DecliningTheCalibrationDialogReturnsTheLinkToTyping) {
   EXPECT_TRUE(Sent(WM_CALIBRATE).empty());
 
   // The same from the menu while typing.
-  LinkMessages().clear();
+  link_->Clear();
   AppGlobals.linkState = LINK_TYPING;
   Command(kCommandCalibration);
   PumpMessages();

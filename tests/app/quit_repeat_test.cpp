@@ -25,6 +25,8 @@
 
 using namespace std::chrono_literals;
 
+using namespace testsupport;
+
 namespace {
 
 constexpr int kQuits = 50;
@@ -55,14 +57,14 @@ int Count(const std::string &text, const std::string &what) {
 }
 
 struct Lane {
-  std::unique_ptr<AppSandbox> box;
+  std::unique_ptr<ProgramSandbox> box;
   std::vector<std::string> env;
   std::string failures;
   int connectedQuits = 0;
   int missedConnections = 0;
 
-  std::string Path(const std::string &name) const { return box->root() + "/" + name; }
-  std::string Trace() const { return ReadAll(Path("trace.log")); }
+  std::string Path(const std::string &name) const { return box->path() + "/" + name; }
+  std::string Trace() const { return ReadFile(Path("trace.log")); }
 
   void Fail(int run, const std::string &what) {
     std::ostringstream out;
@@ -85,7 +87,7 @@ struct Lane {
       ++connectedQuits;
     } else if (++missedConnections > kMissedConnectionsPerLane) {
       Fail(run, "never connected; the trace ends:" + Tail(Trace(), 12) + "\nthe keyboard's log ends:" +
-                    Tail(ReadAll(Path("kbd.log")), 8));
+                    Tail(ReadFile(Path("kbd.log")), 8));
     }
     if (run % 4 < 2) {
       Child quit({VANTREL_EXE, "--quit"}, env, Path("quit.out"));
@@ -95,7 +97,7 @@ struct Lane {
       vantrel.Signal(SIGTERM);
     }
     const int code = vantrel.Wait(30s);
-    const std::string out = ReadAll(Path(output));
+    const std::string out = ReadFile(Path(output));
     if (code != 0)
       Fail(run, "exit code " + std::to_string(code) + ":" + Tail(out, 30));
     if (out.find("Sanitizer") != std::string::npos || out.find("runtime error") != std::string::npos)
@@ -116,17 +118,17 @@ TEST(QuitRepeat, FiftyQuitsWhileConnectedEndCleanly) {
   std::vector<std::unique_ptr<Lane>> lanes;
   for (int i = 0; i < kLanes; ++i) {
     auto lane = std::make_unique<Lane>();
-    lane->box = std::make_unique<AppSandbox>(); // its database is the one in use now
+    lane->box = std::make_unique<ProgramSandbox>(); // its database is the one in use now
     PresetProgramRun(*lane->box, u"COM3:");
     SetPowerTimeouts(kTimeouts);
-    lane->env = ProgramEnvironment(lane->box->root());
+    lane->env = ProgramEnvironment(lane->box->path());
     lanes.push_back(std::move(lane));
   }
   std::vector<std::thread> threads;
   for (int i = 0; i < kLanes; ++i) {
     threads.emplace_back([&lanes, i] {
       Lane &lane = *lanes[i];
-      auto kbd = StartKeyboardIn(VANTREL_KBD_EXE, lane.box->root(), lane.env);
+      auto kbd = StartKeyboardIn(VANTREL_KBD_EXE, lane.box->path(), lane.env);
       for (int run = i; lane.connectedQuits < kQuitsPerLane; run += kLanes)
         if (!lane.Run(run))
           break;

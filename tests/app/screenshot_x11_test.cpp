@@ -14,15 +14,15 @@
 #include <cstring>
 #include <fcntl.h>
 #include <filesystem>
-#include <fstream>
 #include <functional>
-#include <sstream>
 #include <sys/wait.h>
 #include <thread>
 #include <unistd.h>
 
 namespace fs = std::filesystem;
 using namespace std::chrono_literals;
+
+using namespace testsupport;
 
 namespace {
 
@@ -91,13 +91,6 @@ int Count(const Shot &s, int x0, int y0, int x1, int y1, const std::function<boo
 bool Fabric(int r, int g, int b) { return b > r + 30 && b < 170 && g < 130; }
 bool Ink(int r, int g, int b) { return r < 110 && g < 110 && b < 110; }
 
-std::string ReadAll(const std::string &path) {
-  std::ifstream in(path);
-  std::stringstream s;
-  s << in.rdbuf();
-  return s.str();
-}
-
 pid_t Spawn(const std::vector<std::string> &args, const std::vector<std::string> &env) {
   pid_t pid = fork();
   if (pid == 0) {
@@ -122,37 +115,27 @@ int WaitExit(pid_t pid, std::chrono::milliseconds limit) {
   return -1;
 }
 
-bool WaitFor(const std::function<bool()> &done, std::chrono::milliseconds limit) {
-  const auto end = std::chrono::steady_clock::now() + limit;
-  while (std::chrono::steady_clock::now() < end) {
-    if (done())
-      return true;
-    std::this_thread::sleep_for(100ms);
-  }
-  return done();
-}
-
 TEST(OnX11, WindowInEachPhaseAndTypingIntoAnXClient) {
   XvfbServer xvfb;
   if (!xvfb.Start())
     GTEST_SKIP() << "no Xvfb: " << xvfb.why();
-  AppSandbox box;
+  ProgramSandbox box;
   PresetProgramRun(box, u"COM4:");
-  const std::string trace = box.root() + "/trace.log";
+  const std::string trace = box.path() + "/trace.log";
   const std::vector<std::string> env = {
-      "DISPLAY=" + xvfb.display(),          "VANTREL_ROOT=" + box.root(),
-      "VANTREL_REGISTRY=" + box.root() + "/registry.db",
-      "VANTREL_DEVICES=" + box.root() + "/dev", "VANTREL_INJECT=xtest",
-      "VANTREL_TRACE=" + trace,              "XDG_RUNTIME_DIR=" + box.root()};
+      "DISPLAY=" + xvfb.display(),          "VANTREL_ROOT=" + box.path(),
+      "VANTREL_REGISTRY=" + box.path() + "/registry.db",
+      "VANTREL_DEVICES=" + box.path() + "/dev", "VANTREL_INJECT=xtest",
+      "VANTREL_TRACE=" + trace,              "XDG_RUNTIME_DIR=" + box.path()};
 
-  pid_t kbd = Spawn({VANTREL_KBD_EXE, "--port", "COM4", "--devices", box.root() + "/dev",
+  pid_t kbd = Spawn({VANTREL_KBD_EXE, "--port", "COM4", "--devices", box.path() + "/dev",
                      "--type", "Hello world", "--type-delay", "4000", "--key-interval", "50"},
                     env);
-  ASSERT_TRUE(WaitFor([&] { return fs::exists(box.root() + "/dev/COM4"); }, 5s));
+  ASSERT_TRUE(WaitFor([&] { return fs::exists(box.path() + "/dev/COM4"); }, 5s));
   pid_t app = Spawn({VANTREL_EXE}, env);
 
   Shot idle;
-  ASSERT_TRUE(WaitFor([&] { return ReadAll(trace).find("Connect button: Connect") !=
+  ASSERT_TRUE(WaitFor([&] { return ReadFile(trace).find("Connect button: Connect") !=
                                        std::string::npos && Grab(xvfb.display(), idle); },
                       20s));
   std::this_thread::sleep_for(500ms);
@@ -174,10 +157,10 @@ TEST(OnX11, WindowInEachPhaseAndTypingIntoAnXClient) {
   // the focus (it opens over the window, so the screenshots come first).
   pid_t connect = Spawn({VANTREL_EXE, "--connect"}, env);
   EXPECT_EQ(WaitExit(connect, 10s), 0);
-  ASSERT_TRUE(WaitFor([&] { return ReadAll(trace).find("Connect button: Disconnect") !=
+  ASSERT_TRUE(WaitFor([&] { return ReadFile(trace).find("Connect button: Disconnect") !=
                                    std::string::npos; },
                       20s))
-      << ReadAll(trace);
+      << ReadFile(trace);
   std::this_thread::sleep_for(300ms);
   Shot connected;
   ASSERT_TRUE(Grab(xvfb.display(), connected));

@@ -10,6 +10,8 @@
 #include "app_test_env.h"
 #include "platform/inject.h"
 #include "platform/window.h"
+#include "tests/support/scripted_message_boxes.h"
+#include "tests/support/toolkit.h"
 
 #include <gtest/gtest.h>
 
@@ -27,6 +29,8 @@
 
 namespace fs = std::filesystem;
 using namespace std::chrono_literals;
+
+using namespace testsupport;
 
 namespace {
 
@@ -48,10 +52,10 @@ protected:
   void SetUp() override {
     PresetProgramRun(box_, u"COM3:");
     SetPowerTimeouts(kTimeouts);
-    env_ = ProgramEnvironment(box_.root());
+    env_ = ProgramEnvironment(box_.path());
   }
-  std::string Path(const std::string &name) const { return box_.root() + "/" + name; }
-  std::string Trace() const { return ReadAll(Path("trace.log")); }
+  std::string Path(const std::string &name) const { return box_.path() + "/" + name; }
+  std::string Trace() const { return ReadFile(Path("trace.log")); }
   // How often the trace (kept across runs) holds `text`.
   int Count(const std::string &text) const {
     const std::string t = Trace();
@@ -74,7 +78,7 @@ protected:
   // left engaged.
   void ExpectClosedCleanly() {
     EXPECT_TRUE(WaitFor([&] { return DisconnectAfterLastOpen(Path("kbd.log")); }, 5s))
-        << ReadAll(Path("kbd.log"));
+        << ReadFile(Path("kbd.log"));
     EXPECT_EQ(PowerTimeouts(), kTimeouts);
     EXPECT_EQ(RememberedTimeouts()[3], 0) << "still marked as engaged";
     EXPECT_NE(Trace().find("Every thread has ended"), std::string::npos) << Trace();
@@ -108,12 +112,12 @@ protected:
     return WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
   }
 
-  AppSandbox box_;
+  ProgramSandbox box_;
   std::vector<std::string> env_;
 };
 
 TEST_F(Ending, QuitAndQuitSignalsWhileConnectedDisconnectAndRestoreTheTimeouts) {
-  auto kbd = StartKeyboardIn(VANTREL_KBD_EXE, box_.root(), env_);
+  auto kbd = StartKeyboardIn(VANTREL_KBD_EXE, box_.path(), env_);
   const std::vector<std::pair<std::string, int>> ways = {
       {"--quit", 0}, {"SIGTERM", SIGTERM}, {"SIGINT", SIGINT}, {"SIGHUP", SIGHUP}};
   for (const auto &[name, signal] : ways) {
@@ -128,13 +132,13 @@ TEST_F(Ending, QuitAndQuitSignalsWhileConnectedDisconnectAndRestoreTheTimeouts) 
       auto quit = StartVantrel({"--quit"}, "quit.out");
       EXPECT_EQ(quit->Wait(10s), 0);
     }
-    EXPECT_EQ(vantrel->Wait(20s), 0) << ReadAll(Path("vantrel.out"));
+    EXPECT_EQ(vantrel->Wait(20s), 0) << ReadFile(Path("vantrel.out"));
     ExpectClosedCleanly();
   }
 }
 
 TEST_F(Ending, WindowCloseButtonWhileConnectedDisconnectsAndRestoresTheTimeouts) {
-  auto kbd = StartKeyboardIn(VANTREL_KBD_EXE, box_.root(), env_);
+  auto kbd = StartKeyboardIn(VANTREL_KBD_EXE, box_.path(), env_);
   const int code = RunInChild([this] {
     if (!ConnectedAfter(0, 30s))
       return;
@@ -155,13 +159,14 @@ TEST_F(Ending, WindowCloseButtonWhileConnectedDisconnectsAndRestoresTheTimeouts)
 }
 
 TEST_F(Ending, ResetComPortRestartWhileConnectedDisconnectsAndRestoresFirst) {
-  auto kbd = StartKeyboardIn(VANTREL_KBD_EXE, box_.root(), env_);
+  auto kbd = StartKeyboardIn(VANTREL_KBD_EXE, box_.path(), env_);
   const std::string mark = Path("restarted");
   const int code = RunInChild(
       [this] {
         if (!ConnectedAfter(0, 30s))
           return;
-        SetMessageBoxPresenter([](HWND, LPCWSTR, LPCWSTR, UINT, void *) { return IDYES; }, nullptr);
+        // Every question is answered Yes until the process ends.
+        (new ScriptedMessageBoxes)->OtherwiseAnswer(IDYES);
         PostMessageW(AppGlobals.mainWindow, WM_COMMAND, kCommandResetComPort, 0);
       },
       {std::string(kRestartMark) + "=" + mark});

@@ -10,6 +10,8 @@
 
 #include <cstdlib>
 
+using namespace testsupport;
+
 namespace {
 
 std::string Text(const char16_t *name) {
@@ -28,7 +30,7 @@ TEST(FirstRun, LanguageComesFromTheDeviceLanguage) {
   for (auto [locale, file] : {std::pair{"en_GB.UTF-8", "English.lang"},
                               std::pair{"de_DE.UTF-8", "Deutsch.lang"},
                               std::pair{"C", "English.lang"}}) {
-    AppSandbox box;
+    ProgramSandbox box;
     Locale set(locale);
     SettleLanguage();
     EXPECT_EQ(Text(u"language"), file) << locale;
@@ -38,7 +40,7 @@ TEST(FirstRun, LanguageComesFromTheDeviceLanguage) {
 }
 
 TEST(FirstRun, NoneCountsAsUnsetButAStoredLanguageIsKept) {
-  AppSandbox box;
+  ProgramSandbox box;
   Locale set("de_DE.UTF-8");
   SettingsStore::WriteString(u"language", u"None");
   SettleLanguage();
@@ -54,7 +56,7 @@ TEST(FirstRun, NoneCountsAsUnsetButAStoredLanguageIsKept) {
 }
 
 TEST(StartUp, TestModeOnlyWithTheFileInInstallDir) {
-  AppSandbox box;
+  ProgramSandbox box;
   box.MakeFolder("opt/Vantrel");
   WStrCopyN(AppGlobals.InstallDir, MAX_PATH, u"opt\\Vantrel\\");
   box.Put("testmode.txt", "in the root, not in InstallDir");
@@ -66,7 +68,7 @@ TEST(StartUp, TestModeOnlyWithTheFileInInstallDir) {
 }
 
 TEST(StartUp, PlatformFromTheEnvironment) {
-  AppSandbox box;
+  ProgramSandbox box;
   unsetenv("VANTREL_PLATFORM");
   DetectPlatform();
   EXPECT_EQ(AppGlobals.isSmartphone, 0);

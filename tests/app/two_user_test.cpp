@@ -32,6 +32,8 @@
 namespace fs = std::filesystem;
 using namespace std::chrono_literals;
 
+using namespace testsupport;
+
 namespace {
 
 struct TestUser {
@@ -232,7 +234,7 @@ protected:
     ASSERT_TRUE(EnsureUser("vantrel-test-a", &user_)) << "useradd vantrel-test-a failed";
     ASSERT_TRUE(EnsureUser("vantrel-test-b", &other_)) << "useradd vantrel-test-b failed";
     fallback_ = "/tmp/vantrel-" + std::to_string(user_.uid);
-    instance_ = InstanceName(user_.uid, box_.root() + "/registry.db");
+    instance_ = InstanceName(user_.uid, box_.path() + "/registry.db");
     CleanFallbackPlaces();
 
     // The programs where both users can run them (the build tree may lie in
@@ -247,15 +249,15 @@ protected:
     // The first user's sandbox: their own settings, data and output files.
     PresetProgramRun(box_, u"COM3:");
     RegistryUseDatabase("");
-    for (const auto &entry : fs::recursive_directory_iterator(box_.root()))
+    for (const auto &entry : fs::recursive_directory_iterator(box_.path()))
       lchown(entry.path().c_str(), user_.uid, user_.gid);
-    chown(box_.root().c_str(), user_.uid, user_.gid);
+    chown(box_.path().c_str(), user_.uid, user_.gid);
     env_ = {"PATH=/usr/local/bin:/usr/bin:/bin",
-            "HOME=" + box_.root(),
-            "VANTREL_ROOT=" + box_.root(),
-            "VANTREL_REGISTRY=" + box_.root() + "/registry.db",
-            "VANTREL_INJECT=log:" + box_.root() + "/inject.log",
-            "VANTREL_TRACE=" + box_.root() + "/trace.log",
+            "HOME=" + box_.path(),
+            "VANTREL_ROOT=" + box_.path(),
+            "VANTREL_REGISTRY=" + box_.path() + "/registry.db",
+            "VANTREL_INJECT=log:" + box_.path() + "/inject.log",
+            "VANTREL_TRACE=" + box_.path() + "/trace.log",
             "QT_QPA_PLATFORM=offscreen",
             "VANTREL_PLATFORM=PocketPC"};
     PassSanitizerOptions();
@@ -290,16 +292,16 @@ protected:
                                             const std::string &output) {
     std::vector<std::string> args = {bin_ + "/vantrel"};
     args.insert(args.end(), extra.begin(), extra.end());
-    return std::make_unique<UserProcess>(user, args, env_, box_.root() + "/" + output);
+    return std::make_unique<UserProcess>(user, args, env_, box_.path() + "/" + output);
   }
   std::unique_ptr<UserProcess> StartKeyboard(const TestUser &user,
                                              const std::vector<std::string> &extra) {
     std::vector<std::string> args = {bin_ + "/vantrel-kbd", "--port", "COM3", "--type",
                                      "abc", "--type-delay", "500"};
     args.insert(args.end(), extra.begin(), extra.end());
-    return std::make_unique<UserProcess>(user, args, env_, box_.root() + "/kbd.out");
+    return std::make_unique<UserProcess>(user, args, env_, box_.path() + "/kbd.out");
   }
-  std::string File(const std::string &name) { return ReadAll(box_.root() + "/" + name); }
+  std::string File(const std::string &name) { return ReadFile(box_.path() + "/" + name); }
   bool TraceHas(const std::string &text, std::chrono::milliseconds limit) {
     return WaitFor([&] { return Has(File("trace.log"), text); }, limit);
   }
@@ -314,7 +316,7 @@ protected:
     return st.st_mode & 07777;
   }
 
-  AppSandbox box_;
+  ProgramSandbox box_;
   TestUser user_, other_;
   std::string fallback_, instance_, bin_;
   std::vector<std::string> env_;
@@ -357,7 +359,7 @@ TEST_F(TwoUsers, PlantedInstanceSocketGetsNothingAndTheLaunchRuns) {
               return mkdir(fallback_.c_str(), 0777) == 0 && chmod(fallback_.c_str(), 0777) == 0;
             }),
             0);
-  const std::string record = box_.root() + "/planted.record";
+  const std::string record = box_.path() + "/planted.record";
   PlantedListener planted(other_, {fallback_ + "/" + instance_, "/tmp/" + instance_}, record);
   ASSERT_TRUE(planted.listening());
 
@@ -367,7 +369,7 @@ TEST_F(TwoUsers, PlantedInstanceSocketGetsNothingAndTheLaunchRuns) {
                       30s))
       << File("vantrel.out");
   EXPECT_TRUE(vantrel->Running()) << File("vantrel.out");
-  EXPECT_EQ(ReadAll(record), "");
+  EXPECT_EQ(ReadFile(record), "");
   const std::string refusal = "single instance: the instance socket's folder " + fallback_ +
                               " belongs to another user (uid " + std::to_string(other_.uid) +
                               "); running without the single-instance check";
@@ -380,7 +382,7 @@ TEST_F(TwoUsers, LaunchTalksOnlyToAnInstanceOfItsOwnUser) {
   // still checks who answers and says nothing to it.
   ASSERT_EQ(mkdir(fallback_.c_str(), 0700), 0);
   ASSERT_EQ(chown(fallback_.c_str(), user_.uid, user_.gid), 0);
-  const std::string record = box_.root() + "/planted.record";
+  const std::string record = box_.path() + "/planted.record";
   PlantedListener planted(kRoot, {fallback_ + "/" + instance_}, record);
   ASSERT_TRUE(planted.listening());
 
@@ -391,8 +393,8 @@ TEST_F(TwoUsers, LaunchTalksOnlyToAnInstanceOfItsOwnUser) {
                               "single-instance check";
   EXPECT_TRUE(Has(File("vantrel.out"), "vantrel: " + refusal)) << File("vantrel.out");
   EXPECT_TRUE(vantrel->Running()) << File("vantrel.out");
-  EXPECT_TRUE(WaitFor([&] { return Has(ReadAll(record), "connection"); }, 5s));
-  EXPECT_EQ(ReadAll(record), "connection\n") << "the launch sent its request to root's listener";
+  EXPECT_TRUE(WaitFor([&] { return Has(ReadFile(record), "connection"); }, 5s));
+  EXPECT_EQ(ReadFile(record), "connection\n") << "the launch sent its request to root's listener";
 }
 
 TEST_F(TwoUsers, OwnFallbackPlacesWorkAndRefuseOtherUsers) {
@@ -409,8 +411,8 @@ TEST_F(TwoUsers, OwnFallbackPlacesWorkAndRefuseOtherUsers) {
   ASSERT_TRUE(WaitFor([&] { return Has(File("inject.log"), "\"vk\":67"); }, 20s))
       << File("inject.log");
   // Both files hold every key typed: the user's alone.
-  EXPECT_EQ(ModeOf(box_.root() + "/trace.log"), 0600u);
-  EXPECT_EQ(ModeOf(box_.root() + "/inject.log"), 0600u);
+  EXPECT_EQ(ModeOf(box_.path() + "/trace.log"), 0600u);
+  EXPECT_EQ(ModeOf(box_.path() + "/inject.log"), 0600u);
 
   // The instance socket is in the private fallback folder; root knocking
   // there with a quit request is refused.

@@ -12,6 +12,8 @@
 #include "link/frame_actions.h"
 #include "platform/serial.h"
 #include "platform/win32.h"
+#include "tests/support/pty_port.h"
+#include "tests/support/temp_root.h"
 
 #include <algorithm>
 #include <atomic>
@@ -19,10 +21,8 @@
 #include <cstdio>
 #include <cstdlib>
 #include <fcntl.h>
-#include <filesystem>
 #include <poll.h>
 #include <string>
-#include <termios.h>
 #include <thread>
 #include <unistd.h>
 #include <vector>
@@ -48,28 +48,6 @@ void StampKeybdEvent(void *, BYTE, BYTE, DWORD flags, DWORD) {
 }
 BOOL StampPost(void *, HWND, UINT, UINT, UINT, const UINT *, const UINT *) { return TRUE; }
 UINT StampSendInput(void *, UINT count, const INPUT *, int) { return count; }
-
-struct Pty {
-  int master = -1;
-  std::string slave;
-};
-
-Pty MakePty() {
-  Pty p;
-  p.master = posix_openpt(O_RDWR | O_NOCTTY | O_CLOEXEC);
-  grantpt(p.master);
-  unlockpt(p.master);
-  char name[128];
-  ptsname_r(p.master, name, sizeof name);
-  p.slave = name;
-  int fd = open(name, O_RDWR | O_NOCTTY);
-  termios tio;
-  tcgetattr(fd, &tio);
-  cfmakeraw(&tio);
-  tcsetattr(fd, TCSANOW, &tio);
-  close(fd);
-  return p;
-}
 
 struct Figures {
   double median, p99, max;
@@ -97,22 +75,19 @@ double OneKey(int master) {
 } // namespace
 
 int main() {
-  char pattern[] = "/tmp/vantrel-bench-link-XXXXXX";
-  if (!mkdtemp(pattern)) {
-    perror("mkdtemp");
-    return 0;
-  }
-  std::string root = pattern;
-  setenv("VANTREL_DEVICES", (root + "/devices").c_str(), 1);
-  setenv("VANTREL_REGISTRY", (root + "/registry.db").c_str(), 1);
-  RegistryUseDatabase(root + "/registry.db");
-  std::filesystem::create_directories(root + "/devices");
+  testsupport::TempRoot root("bench-link");
+  root.Use(testsupport::kDevices | testsupport::kSettings);
 
   // Baseline: the pty alone.
-  Pty base = MakePty();
+  testsupport::PtyPort base;
+  testsupport::PtyPort port;
+  if (!base.ok() || !port.ok()) {
+    fprintf(stderr, "bench_link: no pseudo-terminal\n");
+    return 0;
+  }
   std::atomic<bool> stop{false};
   std::thread baseReader([&] {
-    int fd = open(base.slave.c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK);
+    int fd = open(base.slave().c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK);
     uint8_t b;
     while (!stop) {
       pollfd p{fd, POLLIN, 0};
@@ -137,13 +112,11 @@ int main() {
   AppGlobals.linkSynchronised = 1;
   AppGlobals.KeycodeTable['A'][0] = 'A';
   SettingsStore::WriteDword(u"Keyclicks", 1);
-  InjectOps ops{"bench", &StampKeybdEvent, &StampPost, &StampSendInput, nullptr};
+  InjectOps ops{"bench", &StampKeybdEvent, &StampPost, &StampSendInput, nullptr, nullptr};
   InjectSetBackend(&ops);
 
-  Pty port = MakePty();
-  std::string link = root + "/devices/COM2";
-  if (symlink(port.slave.c_str(), link.c_str()) != 0) {
-    perror("symlink");
+  if (!port.OfferAs(root.File("devices"), 2)) {
+    perror("bench_link: COM2");
     return 0;
   }
   HANDLE h = CreateFileW(u"COM2:", GENERIC_READ | GENERIC_WRITE, 0, nullptr, OPEN_EXISTING, 0, nullptr);
@@ -164,9 +137,9 @@ int main() {
   // the machine; a short, varying gap between keys, as between presses.
   std::vector<double> baseUs, linkUs;
   for (int i = 0; i < kKeys + kWarmUp; ++i) {
-    double b = OneKey(base.master);
+    double b = OneKey(base.master());
     std::this_thread::sleep_for(std::chrono::microseconds(150 + (i % 7) * 30));
-    double l = OneKey(port.master);
+    double l = OneKey(port.master());
     std::this_thread::sleep_for(std::chrono::microseconds(150 + (i % 5) * 40));
     if (i >= kWarmUp && b >= 0 && l >= 0) {
       baseUs.push_back(b);
@@ -179,9 +152,6 @@ int main() {
   baseReader.join();
   InjectSetBackend(nullptr);
   CloseHandle(h);
-  close(port.master);
-  close(base.master);
-  std::filesystem::remove_all(root);
 
   printf("bench_link: key byte to injection over a pseudo-terminal, %d keys\n", kKeys);
   printf("  baseline (pty one-way)   median %8.1f us   p99 %8.1f us   max %8.1f us\n", baseline.median,

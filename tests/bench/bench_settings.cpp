@@ -3,11 +3,11 @@
 // baseline measured in the same run. Prints figures; never fails.
 #include "common/settings_store.h"
 #include "platform/registry.h"
+#include "tests/support/temp_root.h"
 
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
-#include <filesystem>
 #include <map>
 #include <string>
 #include <unistd.h>
@@ -43,10 +43,8 @@ void Report(const char *what, double ns, const char *baseName, double baseNs) {
 } // namespace
 
 int main() {
-  std::string dir = std::filesystem::temp_directory_path() /
-                    ("vantrel-bench-settings-" + std::to_string(getpid()));
-  std::filesystem::create_directories(dir);
-  RegistryUseDatabase(dir + "/registry.db");
+  testsupport::TempRoot dir("bench-settings");
+  RegistryUseDatabase(dir.File("registry.db"));
   SettingsStore::WriteDword(u"Keyclicks", 1);
   for (int i = 0; i < 40; ++i) // a realistic number of neighbours
     SettingsStore::WriteDword(std::u16string(u"Value" + std::u16string(1, u'A' + i)).c_str(), i);
@@ -77,8 +75,6 @@ int main() {
   Report("SettingsStore::ReadDword (open, read, close)", read, "empty function call", empty);
   printf("ReadDword: %.2f us per call (aim: at most 20 us)\n", read / 1000.0);
 
-  RegistryUseDatabase(dir + "/closed.db");
-  std::error_code ec;
-  std::filesystem::remove_all(dir, ec);
+  RegistryUseDatabase(dir.File("closed.db"));
   return 0;
 }

@@ -3,6 +3,8 @@
 // bare Qt window of the same size measured in the same run. Both run
 // offscreen. Goal: at most twice the bare window's time and 1.5 times its
 // memory. Prints the figures and ratios; never fails.
+#include "tests/support/temp_root.h"
+
 #include <algorithm>
 #include <chrono>
 #include <cstdio>
@@ -11,7 +13,6 @@
 #include <fstream>
 #include <functional>
 #include <signal.h>
-#include <sstream>
 #include <string>
 #include <sys/wait.h>
 #include <thread>
@@ -27,13 +28,6 @@ struct Sample {
   double ms = -1;
   long hwmKb = -1;
 };
-
-std::string ReadAll(const std::string &path) {
-  std::ifstream in(path);
-  std::stringstream s;
-  s << in.rdbuf();
-  return s.str();
-}
 
 long VmHwmKb(pid_t pid) {
   std::ifstream in("/proc/" + std::to_string(pid) + "/status");
@@ -96,12 +90,10 @@ int main() {
     printf("bench_startup: vantrel or the bare window is not built; skipped\n");
     return 0;
   }
-  char pattern[] = "/tmp/vantrel-bench-XXXXXX";
-  const std::string root = mkdtemp(pattern);
-  fs::create_directories(root + "/opt/Vantrel");
+  testsupport::TempRoot box("bench");
+  const std::string root = box.path();
   for (const char *name : {"English.lang", "Intl English.kcod", "vtr.bmp", "vtr_wide.bmp"})
-    fs::copy_file(std::string(VANTREL_SOURCE_DIR) + "/data/" + name,
-                  root + "/opt/Vantrel/" + name);
+    box.CopyData(name, std::string("opt/Vantrel/") + name);
   const std::string trace = root + "/trace.log";
   const std::string marker = root + "/painted";
   const std::vector<std::string> common = {"QT_QPA_PLATFORM=offscreen", "XDG_RUNTIME_DIR=" + root};
@@ -119,7 +111,7 @@ int main() {
     Sample b = Measure({bare, marker}, common, [&] { return fs::exists(marker); });
     fs::remove(trace);
     Sample a = Measure({vantrel}, appEnv,
-                       [&] { return ReadAll(trace).find("yLine = ") != std::string::npos; });
+                       [&] { return testsupport::ReadFile(trace).find("yLine = ") != std::string::npos; });
     if (i == 0)
       continue; // warm-up: file cache and font cache
     if (a.ms >= 0) {
@@ -131,7 +123,6 @@ int main() {
       bareKb.push_back(b.hwmKb);
     }
   }
-  fs::remove_all(root);
   if (appMs.empty() || bareMs.empty()) {
     printf("bench_startup: a program did not paint within 20 s; no figures\n");
     return 0;

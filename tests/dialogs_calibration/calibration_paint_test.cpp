@@ -5,13 +5,15 @@
 #include "calibration_test_env.h"
 #include "common/globals.h"
 #include "dialogs/calibration_dialog.h"
-#include "tests/platform_qt/qt_test_support.h"
+#include "tests/support/toolkit.h"
 
 #include <QColor>
 #include <QImage>
 #include <QWidget>
 
 #include <gtest/gtest.h>
+
+using namespace testsupport;
 
 namespace {
 
@@ -95,17 +97,6 @@ TEST_F(CalibrationPaint, AMissingPictureLeavesTheInstruction) {
   QImage image = Paint(3, 240);
   EXPECT_TRUE(InkIn(image, 0, 30));
   EXPECT_FALSE(InkIn(image, 60, image.height()));
-}
-
-TEST(CalibrationPictures, NamesAndInstructions) {
-  EXPECT_EQ(std::u16string(CalibrationPictureName(1, 240)), u"altkey.bmp");
-  EXPECT_EQ(std::u16string(CalibrationPictureName(2, 241)), u"equalskey_wide.bmp");
-  EXPECT_EQ(std::u16string(CalibrationPictureName(3, 240)), u"downarrowkey.bmp");
-  EXPECT_EQ(std::u16string(CalibrationPictureName(3, 480)), u"downarrowkey_wide.bmp");
-  EXPECT_EQ(CalibrationPictureName(4, 240), nullptr);
-  EXPECT_EQ(CalibrationInstruction(1), 14);
-  EXPECT_EQ(CalibrationInstruction(3), 16);
-  EXPECT_EQ(CalibrationInstruction(0), -1);
 }
 
 } // namespace

@@ -5,35 +5,29 @@
 #include "common/settings_store.h"
 #include "common/ui_strings.h"
 #include "dialogs/calibration_dialog.h"
-#include "platform/qt_app.h"
-#include "platform/registry.h"
+#include "common/messages.h"
 #include "platform/text.h"
-#include "resources/resources.h"
+#include "tests/support/dialog_driver.h"
+#include "tests/support/link_stand_in.h"
+#include "tests/support/scripted_message_boxes.h"
+#include "tests/support/thread_messages.h"
+#include "tests/support/toolkit.h"
 
 #include <cstdint>
-#include <cstdlib>
-#include <filesystem>
-#include <fstream>
-#include <map>
-#include <unistd.h>
+#include <memory>
 
-namespace fs = std::filesystem;
+using namespace testsupport;
 
 namespace {
 
-constexpr UINT_PTR kWatchdogTimer = 99;
-constexpr UINT kWatchdogMs = 5000;
-
-HWND gStandIn = nullptr;
+std::unique_ptr<LinkStandIn> gStandIn;
 std::vector<LinkScript> gScripts;
 size_t gNextScript = 0;
 std::vector<LinkRecord> gLinkMessages;
 
-std::deque<int> gAnswers;
-std::map<size_t, std::function<void()>> gBoxActions;
-std::vector<BoxRecord> gBoxes;
-HWND gDialog = nullptr;
-bool gTimedOut = false;
+std::unique_ptr<ScriptedMessageBoxes> gBoxes;
+std::vector<size_t> gLinkMessagesBeforeBox;
+std::vector<BoxRecord> gBoxRecords;
 
 void Play(const LinkScript &script) {
   for (LinkEvent event : script) {
@@ -63,15 +57,10 @@ void Play(const LinkScript &script) {
   }
 }
 
-LRESULT StandInProc(HWND hwnd, UINT msg, WPARAM wParam, LPARAM lParam) {
-  if (msg == WM_TIMER && wParam == kWatchdogTimer) {
-    KillTimer(hwnd, kWatchdogTimer);
-    gTimedOut = true;
-    EndDialog(gDialog, 0);
-    return 0;
-  }
+// What the link does with the dialog's messages.
+void React(UINT msg, WPARAM, LPARAM) {
   if (msg < WM_LINK_PHASE || msg > WM_KEY_TEST_CHAR)
-    return DefWindowProcW(hwnd, msg, wParam, lParam);
+    return;
   gLinkMessages.push_back({msg, AppGlobals.calibrationDialog.load(), AppGlobals.calibrationStep});
   switch (msg) {
   case WM_CALIBRATE:
@@ -86,71 +75,24 @@ LRESULT StandInProc(HWND hwnd, UINT msg, WPARAM wParam, LPARAM lParam) {
       Play(gScripts[gNextScript++]);
     break;
   }
-  return 0;
-}
-
-int ScriptedBox(HWND owner, LPCWSTR text, LPCWSTR caption, UINT type, void *) {
-  if (gDialog == nullptr)
-    gDialog = owner;
-  const size_t index = gBoxes.size();
-  gBoxes.push_back({text ? text : u"", caption ? caption : u"", type, owner, gLinkMessages.size()});
-  int answer = (type & 0x0F) == MB_YESNO ? IDNO : IDOK;
-  if (!gAnswers.empty()) {
-    answer = gAnswers.front();
-    gAnswers.pop_front();
-  }
-  if (auto it = gBoxActions.find(index); it != gBoxActions.end())
-    it->second();
-  int exitCode = 0;
-  PumpThreadMessages(&exitCode); // a modal box keeps dispatching
-  return answer;
 }
 
 } // namespace
 
-void StartToolkitOnce() {
-  static bool started = [] {
-    setenv("QT_QPA_PLATFORM", "offscreen", 1);
-    static int argc = 1;
-    static char name[] = "test_dialogs_calibration";
-    static char *argv[] = {name, nullptr};
-    VantrelQtInit(argc, argv);
-    RegisterVantrelResources();
-    return true;
-  }();
-  (void)started;
-}
-
 CalibrationSandbox::CalibrationSandbox() {
   StartToolkitOnce();
-  char pattern[] = "/tmp/vantrel-calibration-XXXXXX";
-  root_ = mkdtemp(pattern);
-  installDir_ = root_ + "/opt/Vantrel";
-  fs::create_directories(installDir_);
-  setenv("VANTREL_ROOT", root_.c_str(), 1);
-  RegistryUseDatabase(root_ + "/registry.db");
-  ResetAppGlobals();
-  ResetUiStrings();
-  MSG msg;
-  while (PeekMessageW(&msg, nullptr, 0, 0, PM_REMOVE)) {
-  }
-  fs::copy_file(std::string(VANTREL_SOURCE_DIR) + "/data/English.lang", installDir_ + "/English.lang");
+  box_.CopyData("English.lang", "opt/Vantrel/English.lang");
   WStrCopyN(AppGlobals.InstallDir, MAX_PATH, u"opt\\Vantrel\\");
   SettingsStore::WriteString(u"language", u"English.lang");
   LoadUiStrings();
   AppGlobals.linkState.store(LINK_TYPING);
-  gAnswers.clear();
-  gBoxActions.clear();
-  gBoxes.clear();
-  gDialog = nullptr;
-  SetMessageBoxPresenter(ScriptedBox, nullptr);
+  gBoxes = std::make_unique<ScriptedMessageBoxes>();
+  gBoxes->DispatchWhileShown(true);
+  gBoxes->DuringEach([](size_t) { gLinkMessagesBeforeBox.push_back(gLinkMessages.size()); });
+  gLinkMessagesBeforeBox.clear();
 }
 
-CalibrationSandbox::~CalibrationSandbox() {
-  ResetUiStrings();
-  std::error_code ignored;
-  fs::remove_all(root_, ignored);
-}
+CalibrationSandbox::~CalibrationSandbox() { gBoxes.reset(); }
 
 void CalibrationSandbox::PutPicture(const std::string &name, int width, int height, int r, int g,
                                     int b) const {
@@ -185,30 +127,18 @@ void CalibrationSandbox::PutPicture(const std::string &name, int width, int heig
     row.resize(stride, '\0');
     bytes += row;
   }
-  std::ofstream(installDir_ + "/" + name, std::ios::binary) << bytes;
+  box_.Put("opt/Vantrel/" + name, bytes);
 }
 
 void CreateLinkStandIn(std::vector<LinkScript> scripts) {
-  static bool registered = [] {
-    WNDCLASSW cls = {};
-    cls.lpfnWndProc = StandInProc;
-    cls.lpszClassName = u"CalibrationLinkStandIn";
-    return RegisterClassW(&cls) != 0;
-  }();
-  (void)registered;
   gScripts = std::move(scripts);
   gNextScript = 0;
   gLinkMessages.clear();
-  gStandIn = CreateWindowExW(0, u"CalibrationLinkStandIn", u"", 0, 0, 0, 10, 10, nullptr, nullptr,
-                             nullptr, nullptr);
-  AppGlobals.typingWnd.store(gStandIn);
+  gStandIn.reset();
+  gStandIn = std::make_unique<LinkStandIn>(&React);
 }
 
-void DestroyLinkStandIn() {
-  DestroyWindow(gStandIn);
-  gStandIn = nullptr;
-  AppGlobals.typingWnd.store(nullptr);
-}
+void DestroyLinkStandIn() { gStandIn.reset(); }
 
 const std::vector<LinkRecord> &LinkMessages() { return gLinkMessages; }
 
@@ -220,23 +150,27 @@ size_t CountLinkMessages(UINT message) {
 }
 
 void ScriptMessageBoxes(std::deque<int> answers) {
-  gAnswers = std::move(answers);
-  gBoxes.clear();
-  gDialog = nullptr;
+  gBoxes->Answer(std::vector<int>(answers.begin(), answers.end()));
+  gLinkMessagesBeforeBox.clear();
 }
+
 void DuringMessageBox(size_t index, std::function<void()> action) {
-  gBoxActions[index] = std::move(action);
+  gBoxes->During(index, std::move(action));
 }
-const std::vector<BoxRecord> &MessageBoxes() { return gBoxes; }
+
+const std::vector<BoxRecord> &MessageBoxes() {
+  gBoxRecords.clear();
+  const std::vector<ShownBox> shown = gBoxes->Shown();
+  for (size_t i = 0; i < shown.size(); ++i)
+    gBoxRecords.push_back({shown[i].text, shown[i].caption, shown[i].type, shown[i].owner,
+                           i < gLinkMessagesBeforeBox.size() ? gLinkMessagesBeforeBox[i] : 0});
+  return gBoxRecords;
+}
 
 bool RunCalibrationDialog() {
-  gTimedOut = false;
-  SetTimer(gStandIn, kWatchdogTimer, kWatchdogMs, nullptr);
-  OpenCalibrationDialog(nullptr);
-  KillTimer(gStandIn, kWatchdogTimer);
-  gBoxActions.clear();
+  const bool closed = DriveDialog([] { OpenCalibrationDialog(nullptr); }, nullptr);
+  gBoxes->ForgetActions();
   // Whatever the dialog posted to the link on its way out.
-  int exitCode = 0;
-  PumpThreadMessages(&exitCode);
-  return !gTimedOut;
+  PumpMessages();
+  return closed;
 }

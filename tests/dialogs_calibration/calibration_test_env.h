@@ -1,10 +1,11 @@
-// Shared set-up of the calibration dialog's tests: a sandbox (device root and
-// settings database in a temporary folder) with the English UI strings, a
-// stand-in for TypingWnd that behaves like the link towards the dialog, and
-// message boxes answered from a script.
+// Shared set-up of the calibration dialog's tests, on tests/support: a
+// sandbox with the English UI strings, a stand-in for TypingWnd that behaves
+// like the link towards the dialog, and message boxes answered from a
+// script while the dialog's messages keep flowing, as under a modal box.
 #pragma once
 
 #include "platform/window.h"
+#include "tests/support/sandbox.h"
 
 #include <deque>
 #include <functional>
@@ -31,17 +32,18 @@ struct BoxRecord {
   size_t linkMessagesBefore; // how many link messages had arrived when it showed
 };
 
+// Starts the toolkit, readies the sandbox (InstallDir "opt\Vantrel\" with
+// English.lang, the UI strings loaded, the link typing) and scripts the
+// message boxes until it is destroyed.
 class CalibrationSandbox {
 public:
   CalibrationSandbox();
   ~CalibrationSandbox();
-  const std::string &installDir() const { return installDir_; }
   // Writes a BMP of one colour (r, g, b) into InstallDir.
   void PutPicture(const std::string &name, int width, int height, int r, int g, int b) const;
 
 private:
-  std::string root_;
-  std::string installDir_;
+  testsupport::ProgramSandbox box_{"calibration", testsupport::kDeviceRoot | testsupport::kSettings};
 };
 
 // The stand-in link: a window installed as TypingWnd. It records every
@@ -63,5 +65,3 @@ const std::vector<BoxRecord> &MessageBoxes();
 // Opens the dialog as the Options menu does and returns when it has closed;
 // false when a watchdog had to end it.
 bool RunCalibrationDialog();
-
-void StartToolkitOnce();

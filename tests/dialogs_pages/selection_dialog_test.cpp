@@ -1,13 +1,14 @@
 // The selection dialog: the scan of InstallDir, the buttons it offers and the
 // choice Done stores, on the Pocket PC and the Smartphone.
-#include "../app/app_test_env.h"
 #include "common/globals.h"
 #include "common/settings_store.h"
 #include "dialogs/selection_dialog.h"
-#include "page_driver.h"
 #include "platform/controls.h"
 #include "platform/text.h"
-#include "platform/trace.h"
+#include "tests/support/dialog_driver.h"
+#include "tests/support/sandbox.h"
+#include "tests/support/toolkit.h"
+#include "tests/support/trace_lines.h"
 
 #include <gtest/gtest.h>
 
@@ -17,7 +18,12 @@
 #include <string>
 #include <vector>
 
+using namespace testsupport;
+
 namespace {
+
+// A dialog its script leaves open is closed with IDOK.
+constexpr DialogDrive kCloseAfter{.closeAfterScript = true};
 
 std::string Stored(LPCWSTR name) {
   WCHAR text[kSettingTextUnits];
@@ -40,10 +46,6 @@ std::string Text(HWND window) {
   return Utf16ToUtf8(text);
 }
 
-void CollectTrace(const char *line, void *context) {
-  static_cast<std::vector<std::string> *>(context)->push_back(line);
-}
-
 class SelectionDialogTest : public ::testing::Test {
 protected:
   void SetUp() override {
@@ -52,7 +54,7 @@ protected:
     WStrCopyN(AppGlobals.InstallDir, MAX_PATH, u"opt\\Vantrel\\");
   }
   void Put(const std::string &name) { box_.Put("opt/Vantrel/" + name, "x"); }
-  AppSandbox box_;
+  ProgramSandbox box_;
 };
 
 TEST_F(SelectionDialogTest, ScanListsNamesCutAtTheFirstDotAndTracesFullNames) {
@@ -64,9 +66,11 @@ TEST_F(SelectionDialogTest, ScanListsNamesCutAtTheFirstDotAndTracesFullNames) {
   box_.MakeFolder("opt/Vantrel/Old.kcod");
   Put(".lang");
   std::vector<std::string> trace;
-  SetTraceSink(CollectTrace, &trace);
-  ScanLanguageAndLayoutFiles();
-  SetTraceSink(nullptr, nullptr);
+  {
+    testtrace::TraceLines lines;
+    ScanLanguageAndLayoutFiles();
+    trace = lines.Lines();
+  }
 
   EXPECT_EQ(Stored(u"Languages"), "Deutsch,");
   EXPECT_EQ(Entries(Stored(u"Layouts")), (std::multiset<std::string>{"UK", "US", "my"}));
@@ -92,21 +96,23 @@ TEST_F(SelectionDialogTest, OffersAtMostTenButtonsAndDoneKeepsTheCurrentLayout) 
   SettingsStore::WriteString(u"keycode", u"L15.kcod");
   AppGlobals.selectionMode = 0;
   int buttons = 0, checked = 0;
-  WhenOpen([&](HWND dialog) {
-    for (int i = 0; i < 12; ++i) {
-      HWND button = GetDlgItem(dialog, 500 + i);
-      if (!button)
-        continue;
-      ++buttons;
-      if (SendMessageW(button, BM_GETCHECK, 0, 0) == BST_CHECKED) {
-        ++checked;
-        EXPECT_EQ(Text(button), "L15");
-        EXPECT_EQ(AppGlobals.layoutButtons[AppGlobals.selectedIndex], button);
-      }
-    }
-    SendMessageW(dialog, WM_COMMAND, 40004, 0);
-  });
-  OpenSelectionDialog(nullptr);
+  EXPECT_TRUE(DriveDialog([&] { OpenSelectionDialog(nullptr); },
+                          [&](HWND dialog) {
+                            for (int i = 0; i < 12; ++i) {
+                              HWND button = GetDlgItem(dialog, 500 + i);
+                              if (!button)
+                                continue;
+                              ++buttons;
+                              if (SendMessageW(button, BM_GETCHECK, 0, 0) == BST_CHECKED) {
+                                ++checked;
+                                EXPECT_EQ(Text(button), "L15");
+                                EXPECT_EQ(AppGlobals.layoutButtons[AppGlobals.selectedIndex],
+                                          button);
+                              }
+                            }
+                            SendMessageW(dialog, WM_COMMAND, 40004, 0);
+                          },
+                          kCloseAfter));
   EXPECT_EQ(buttons, 10);
   EXPECT_EQ(checked, 1);
   EXPECT_EQ(Stored(u"keycode"), "L15.kcod");
@@ -116,51 +122,57 @@ TEST_F(SelectionDialogTest, ClickingMovesTheMarkAndDoneStoresTheWholeFileName) {
   Put("my.kb.kcod");
   Put("US.kcod");
   SettingsStore::WriteString(u"keycode", u"US.kcod");
-  WhenOpen([&](HWND dialog) {
-    HWND my = nullptr, us = nullptr;
-    for (int i = 0; i < 2; ++i) {
-      HWND b = GetDlgItem(dialog, 500 + i);
-      (Text(b) == "my" ? my : us) = b;
-    }
-    ASSERT_TRUE(my && us);
-    SendMessageW(dialog, WM_COMMAND, GetDlgCtrlID(my), reinterpret_cast<LPARAM>(my));
-    EXPECT_EQ(SendMessageW(my, BM_GETCHECK, 0, 0), BST_CHECKED);
-    EXPECT_EQ(SendMessageW(us, BM_GETCHECK, 0, 0), BST_UNCHECKED);
-    // A command for a slot without a button changes nothing.
-    SendMessageW(dialog, WM_COMMAND, 505, 0);
-    EXPECT_EQ(AppGlobals.selectedIndex, GetDlgCtrlID(my) - 500);
-    SendMessageW(dialog, WM_COMMAND, IDOK, 0);
-  });
-  OpenSelectionDialog(nullptr);
+  EXPECT_TRUE(DriveDialog([&] { OpenSelectionDialog(nullptr); },
+                          [&](HWND dialog) {
+                            HWND my = nullptr, us = nullptr;
+                            for (int i = 0; i < 2; ++i) {
+                              HWND b = GetDlgItem(dialog, 500 + i);
+                              (Text(b) == "my" ? my : us) = b;
+                            }
+                            ASSERT_TRUE(my && us);
+                            SendMessageW(dialog, WM_COMMAND, GetDlgCtrlID(my),
+                                         reinterpret_cast<LPARAM>(my));
+                            EXPECT_EQ(SendMessageW(my, BM_GETCHECK, 0, 0), BST_CHECKED);
+                            EXPECT_EQ(SendMessageW(us, BM_GETCHECK, 0, 0), BST_UNCHECKED);
+                            // A command for a slot without a button changes nothing.
+                            SendMessageW(dialog, WM_COMMAND, 505, 0);
+                            EXPECT_EQ(AppGlobals.selectedIndex, GetDlgCtrlID(my) - 500);
+                            SendMessageW(dialog, WM_COMMAND, IDOK, 0);
+                          },
+                          kCloseAfter));
   EXPECT_EQ(Stored(u"keycode"), "my.kcod");
 }
 
 TEST_F(SelectionDialogTest, AnUnknownCurrentLayoutChecksNothingAndDoneTakesTheFirst) {
   Put("UK.kcod");
   SettingsStore::WriteString(u"keycode", u"Gone.kcod");
-  WhenOpen([&](HWND dialog) {
-    EXPECT_EQ(SendMessageW(GetDlgItem(dialog, 500), BM_GETCHECK, 0, 0), BST_UNCHECKED);
-    EXPECT_EQ(AppGlobals.selectedIndex, 0);
-    SendMessageW(dialog, WM_COMMAND, IDOK, 0);
-  });
-  OpenSelectionDialog(nullptr);
+  EXPECT_TRUE(DriveDialog([&] { OpenSelectionDialog(nullptr); },
+                          [&](HWND dialog) {
+                            EXPECT_EQ(SendMessageW(GetDlgItem(dialog, 500), BM_GETCHECK, 0, 0),
+                                      BST_UNCHECKED);
+                            EXPECT_EQ(AppGlobals.selectedIndex, 0);
+                            SendMessageW(dialog, WM_COMMAND, IDOK, 0);
+                          },
+                          kCloseAfter));
   EXPECT_EQ(Stored(u"keycode"), "UK.kcod");
 }
 
 TEST_F(SelectionDialogTest, NothingToChooseStoresNothingEvenAfterAFullerOpening) {
   Put("UK.kcod");
-  WhenOpen([](HWND dialog) { SendMessageW(dialog, WM_COMMAND, IDOK, 0); });
-  OpenSelectionDialog(nullptr);
+  EXPECT_TRUE(DriveDialog([&] { OpenSelectionDialog(nullptr); },
+                          [](HWND dialog) { SendMessageW(dialog, WM_COMMAND, IDOK, 0); },
+                          kCloseAfter));
   ASSERT_EQ(Stored(u"keycode"), "UK.kcod");
   // The folder empties: the buttons of the first opening must not be used.
-  std::remove((box_.root() + "/opt/Vantrel/UK.kcod").c_str());
+  std::remove((box_.path() + "/opt/Vantrel/UK.kcod").c_str());
   SettingsStore::WriteString(u"keycode", u"Kept.kcod");
-  WhenOpen([](HWND dialog) {
-    EXPECT_EQ(GetDlgItem(dialog, 500), nullptr);
-    EXPECT_EQ(AppGlobals.layoutButtons[0], nullptr);
-    SendMessageW(dialog, WM_COMMAND, 40004, 0);
-  });
-  OpenSelectionDialog(nullptr);
+  EXPECT_TRUE(DriveDialog([&] { OpenSelectionDialog(nullptr); },
+                          [](HWND dialog) {
+                            EXPECT_EQ(GetDlgItem(dialog, 500), nullptr);
+                            EXPECT_EQ(AppGlobals.layoutButtons[0], nullptr);
+                            SendMessageW(dialog, WM_COMMAND, 40004, 0);
+                          },
+                          kCloseAfter));
   EXPECT_EQ(Stored(u"keycode"), "Kept.kcod");
   EXPECT_EQ(Stored(u"Layouts"), "");
   // No InstallDir to search: the lists are stored empty all the same.
@@ -177,17 +189,19 @@ TEST_F(SelectionDialogTest, LanguageModeOffersAndStoresLanguages) {
   SettingsStore::WriteString(u"language", u"English.lang");
   SettingsStore::WriteString(u"keycode", u"UK.kcod");
   AppGlobals.selectionMode = 1;
-  WhenOpen([&](HWND dialog) {
-    EXPECT_EQ(GetDlgItem(dialog, 502), nullptr);
-    for (int i = 0; i < 2; ++i) {
-      HWND b = GetDlgItem(dialog, 500 + i);
-      EXPECT_EQ(AppGlobals.languageButtons[i], b);
-      if (Text(b) == "Deutsch")
-        SendMessageW(dialog, WM_COMMAND, 500 + i, reinterpret_cast<LPARAM>(b));
-    }
-    SendMessageW(dialog, WM_COMMAND, IDOK, 0);
-  });
-  OpenSelectionDialog(nullptr);
+  EXPECT_TRUE(DriveDialog([&] { OpenSelectionDialog(nullptr); },
+                          [&](HWND dialog) {
+                            EXPECT_EQ(GetDlgItem(dialog, 502), nullptr);
+                            for (int i = 0; i < 2; ++i) {
+                              HWND b = GetDlgItem(dialog, 500 + i);
+                              EXPECT_EQ(AppGlobals.languageButtons[i], b);
+                              if (Text(b) == "Deutsch")
+                                SendMessageW(dialog, WM_COMMAND, 500 + i,
+                                             reinterpret_cast<LPARAM>(b));
+                            }
+                            SendMessageW(dialog, WM_COMMAND, IDOK, 0);
+                          },
+                          kCloseAfter));
   EXPECT_EQ(Stored(u"language"), "Deutsch.lang");
   EXPECT_EQ(Stored(u"keycode"), "UK.kcod");
 }
@@ -198,20 +212,22 @@ TEST_F(SelectionDialogTest, SmartphoneListsLayoutsAndStoresTheSelection) {
   Put("US.kcod");
   Put("Deutsch.lang");
   SettingsStore::WriteString(u"keycode", u"US.kcod");
-  WhenOpen([&](HWND dialog) {
-    HWND layouts = GetDlgItem(dialog, 1018);
-    ASSERT_NE(layouts, nullptr);
-    EXPECT_EQ(SendMessageW(layouts, LB_GETCOUNT, 0, 0), 2);
-    EXPECT_EQ(SendDlgItemMessageW(dialog, 1020, LB_GETCOUNT, 0, 0), 0);
-    const LRESULT current = SendMessageW(layouts, LB_GETCURSEL, 0, 0);
-    ASSERT_GE(current, 0);
-    WCHAR text[64] = {};
-    SendMessageW(layouts, LB_GETTEXT, current, reinterpret_cast<LPARAM>(text));
-    EXPECT_EQ(Utf16ToUtf8(text), "US");
-    SendMessageW(layouts, LB_SETCURSEL, 1 - current, 0);
-    SendMessageW(dialog, WM_COMMAND, 40004, 0);
-  });
-  OpenSelectionDialog(nullptr);
+  EXPECT_TRUE(DriveDialog([&] { OpenSelectionDialog(nullptr); },
+                          [&](HWND dialog) {
+                            HWND layouts = GetDlgItem(dialog, 1018);
+                            ASSERT_NE(layouts, nullptr);
+                            EXPECT_EQ(SendMessageW(layouts, LB_GETCOUNT, 0, 0), 2);
+                            EXPECT_EQ(SendDlgItemMessageW(dialog, 1020, LB_GETCOUNT, 0, 0), 0);
+                            const LRESULT current = SendMessageW(layouts, LB_GETCURSEL, 0, 0);
+                            ASSERT_GE(current, 0);
+                            WCHAR text[64] = {};
+                            SendMessageW(layouts, LB_GETTEXT, current,
+                                         reinterpret_cast<LPARAM>(text));
+                            EXPECT_EQ(Utf16ToUtf8(text), "US");
+                            SendMessageW(layouts, LB_SETCURSEL, 1 - current, 0);
+                            SendMessageW(dialog, WM_COMMAND, 40004, 0);
+                          },
+                          kCloseAfter));
   EXPECT_EQ(Stored(u"keycode"), "UK.kcod");
   EXPECT_EQ(Stored(u"language"), "None") << "nothing fills the language list";
 }

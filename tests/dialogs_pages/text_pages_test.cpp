@@ -1,16 +1,17 @@
 // The text pages: reading their files, the text window, the About banner and
 // logos, and the hot tips page's guard against a second opening.
-#include "../app/app_test_env.h"
 #include "common/globals.h"
 #include "common/settings_store.h"
 #include "dialogs/about_dialog.h"
 #include "dialogs/help_page.h"
 #include "dialogs/hot_tips_dialog.h"
 #include "dialogs/text_page.h"
-#include "page_driver.h"
 #include "platform/controls.h"
 #include "platform/gdi.h"
 #include "platform/text.h"
+#include "tests/support/dialog_driver.h"
+#include "tests/support/sandbox.h"
+#include "tests/support/toolkit.h"
 
 #include <gtest/gtest.h>
 
@@ -19,7 +20,12 @@
 #include <string>
 #include <vector>
 
+using namespace testsupport;
+
 namespace {
+
+// A dialog its script leaves open is closed with IDOK.
+constexpr DialogDrive kCloseAfter{.closeAfterScript = true};
 
 std::u16string Page(const WCHAR *page) { return std::u16string(page); }
 
@@ -40,7 +46,7 @@ protected:
   void Put(const std::string &name, const std::string &content) {
     box_.Put("opt/Vantrel/" + name, content);
   }
-  AppSandbox box_;
+  ProgramSandbox box_;
   WCHAR page_[kTextPageUnits];
 };
 
@@ -79,48 +85,52 @@ TEST_F(TextPagesTest, ReadsEightBitAndUtf8TextAndSurvivesBinaryFiles) {
 TEST_F(TextPagesTest, HelpPageShowsItsFileAndAMissingFileGivesAnEmptyPage) {
   Put("GeneralHelp.txt", "Pair the keyboard first.");
   std::string shown;
-  WhenOpen([&](HWND dialog) {
-    shown = ShownText(dialog);
-    SendMessageW(dialog, WM_COMMAND, 40004, 0);
-  });
-  OpenHelpPage(nullptr, u"opt\\Vantrel\\GeneralHelp.txt");
+  EXPECT_TRUE(DriveDialog([&] { OpenHelpPage(nullptr, u"opt\\Vantrel\\GeneralHelp.txt"); },
+                          [&](HWND dialog) {
+                            shown = ShownText(dialog);
+                            SendMessageW(dialog, WM_COMMAND, 40004, 0);
+                          },
+                          kCloseAfter));
   EXPECT_EQ(shown, "Pair the keyboard first.");
 
   shown = "unset";
-  WhenOpen([&](HWND dialog) {
-    shown = ShownText(dialog);
-    SendMessageW(dialog, WM_COMMAND, IDOK, 0);
-  });
-  OpenHelpPage(nullptr, u"opt\\Vantrel\\OptionsHelp.txt");
+  EXPECT_TRUE(DriveDialog([&] { OpenHelpPage(nullptr, u"opt\\Vantrel\\OptionsHelp.txt"); },
+                          [&](HWND dialog) {
+                            shown = ShownText(dialog);
+                            SendMessageW(dialog, WM_COMMAND, IDOK, 0);
+                          },
+                          kCloseAfter));
   EXPECT_EQ(shown, "");
 
   // A path longer than the page keeps is cut, not overrun.
   std::u16string longPath(400, u'x');
-  WhenOpen([](HWND dialog) { SendMessageW(dialog, WM_COMMAND, IDOK, 0); });
-  OpenHelpPage(nullptr, longPath.c_str());
+  EXPECT_TRUE(DriveDialog([&] { OpenHelpPage(nullptr, longPath.c_str()); },
+                          [](HWND dialog) { SendMessageW(dialog, WM_COMMAND, IDOK, 0); },
+                          kCloseAfter));
   EXPECT_EQ(Page(AppGlobals.helpPagePath), std::u16string(255, u'x'));
 }
 
 TEST_F(TextPagesTest, HotTipsRequestWhileOpenShowsThePageAgainAndClosingReturns) {
   Put("PDA_Hottips.txt", "Alt+Esc shows these tips.");
-  HWND returnTo = CreateWindowExW(0, u"STATIC", u"editor", 0, 0, 0, 50, 50, nullptr, nullptr,
-                                  nullptr, nullptr);
+  HWND returnTo =
+      CreateWindowExW(0, u"STATIC", u"editor", 0, 0, 0, 50, 50, nullptr, nullptr, nullptr, nullptr);
   ShowWindow(returnTo, SW_HIDE);
   HWND page = nullptr;
   std::string shown;
-  WhenOpen([&](HWND dialog) {
-    page = dialog;
-    shown = ShownText(dialog);
-    EXPECT_EQ(AppGlobals.hotTipsOpen, 1);
-    ShowWindow(dialog, SW_HIDE);
-    // The keyboard shortcut again: no second page, the open one comes back.
-    OpenHotTipsDialog(nullptr, nullptr);
-    EXPECT_EQ(AppGlobals.openDialog.load(), dialog);
-    EXPECT_TRUE(IsWindowVisible(dialog));
-    EXPECT_EQ(AppGlobals.hotTipsReturnWindow, returnTo);
-    SendMessageW(dialog, WM_COMMAND, 40004, 0);
-  });
-  OpenHotTipsDialog(nullptr, returnTo);
+  EXPECT_TRUE(DriveDialog([&] { OpenHotTipsDialog(nullptr, returnTo); },
+                          [&](HWND dialog) {
+                            page = dialog;
+                            shown = ShownText(dialog);
+                            EXPECT_EQ(AppGlobals.hotTipsOpen, 1);
+                            ShowWindow(dialog, SW_HIDE);
+                            // The keyboard shortcut again: no second page, the open one comes back.
+                            OpenHotTipsDialog(nullptr, nullptr);
+                            EXPECT_EQ(AppGlobals.openDialog.load(), dialog);
+                            EXPECT_TRUE(IsWindowVisible(dialog));
+                            EXPECT_EQ(AppGlobals.hotTipsReturnWindow, returnTo);
+                            SendMessageW(dialog, WM_COMMAND, 40004, 0);
+                          },
+                          kCloseAfter));
   EXPECT_NE(page, nullptr);
   EXPECT_EQ(shown, "Alt+Esc shows these tips.");
   EXPECT_EQ(AppGlobals.hotTipsOpen, 0);
@@ -128,11 +138,12 @@ TEST_F(TextPagesTest, HotTipsRequestWhileOpenShowsThePageAgainAndClosingReturns)
 
   // Closed, it opens again.
   HWND second = nullptr;
-  WhenOpen([&](HWND dialog) {
-    second = dialog;
-    SendMessageW(dialog, WM_COMMAND, IDOK, 0);
-  });
-  OpenHotTipsDialog(nullptr, nullptr);
+  EXPECT_TRUE(DriveDialog([&] { OpenHotTipsDialog(nullptr, nullptr); },
+                          [&](HWND dialog) {
+                            second = dialog;
+                            SendMessageW(dialog, WM_COMMAND, IDOK, 0);
+                          },
+                          kCloseAfter));
   EXPECT_NE(second, nullptr);
   EXPECT_NE(second, page);
   DestroyWindow(returnTo);
@@ -166,20 +177,23 @@ TEST_F(TextPagesTest, AboutMoreOpensFromAboutAndHandsTheOpenPageBack) {
   box_.CopyData("marlix.bmp", "opt/Vantrel/marlix.bmp");
   HWND about = nullptr, more = nullptr;
   std::string moreText;
-  WhenOpen([&](HWND dialog) {
-    about = dialog;
-    UpdateWindow(dialog);
-    WhenOpen([&](HWND inner) {
-      more = inner;
-      moreText = ShownText(inner);
-      UpdateWindow(inner);
-      SendMessageW(inner, WM_COMMAND, 40004, 0);
-    });
-    SendMessageW(dialog, WM_COMMAND, 40005, 0);
-    EXPECT_EQ(AppGlobals.openDialog.load(), dialog);
-    SendMessageW(dialog, WM_COMMAND, 40004, 0);
-  });
-  OpenAboutDialog(nullptr);
+  EXPECT_TRUE(DriveDialog([&] { OpenAboutDialog(nullptr); },
+                          [&](HWND dialog) {
+                            about = dialog;
+                            UpdateWindow(dialog);
+                            EXPECT_TRUE(
+                                DriveDialog([&] { SendMessageW(dialog, WM_COMMAND, 40005, 0); },
+                                            [&](HWND inner) {
+                                              more = inner;
+                                              moreText = ShownText(inner);
+                                              UpdateWindow(inner);
+                                              SendMessageW(inner, WM_COMMAND, 40004, 0);
+                                            },
+                                            kCloseAfter));
+                            EXPECT_EQ(AppGlobals.openDialog.load(), dialog);
+                            SendMessageW(dialog, WM_COMMAND, 40004, 0);
+                          },
+                          kCloseAfter));
   EXPECT_NE(about, nullptr);
   EXPECT_NE(more, nullptr);
   EXPECT_NE(about, more);
@@ -187,8 +201,8 @@ TEST_F(TextPagesTest, AboutMoreOpensFromAboutAndHandsTheOpenPageBack) {
 }
 
 TEST(ShippedPages, TextsFitTheirPageAndPicturesLoad) {
-  for (const char *name :
-       {"GeneralHelp.txt", "ConnectivityHelp.txt", "OptionsHelp.txt", "PDA_Hottips.txt", "About.txt"}) {
+  for (const char *name : {"GeneralHelp.txt", "ConnectivityHelp.txt", "OptionsHelp.txt",
+                           "PDA_Hottips.txt", "About.txt"}) {
     std::ifstream in(std::string(VANTREL_SOURCE_DIR) + "/data/" + name, std::ios::binary);
     std::stringstream content;
     content << in.rdbuf();

@@ -6,16 +6,22 @@
 #include "dialogs/battery_dialog.h"
 #include "platform/gdi.h"
 #include "platform/text.h"
-#include "tests/app/app_test_env.h"
-#include "tests/dialogs_settings/dialog_driver.h"
-#include "tests/platform_qt/qt_test_support.h"
+#include "tests/support/dialog_driver.h"
+#include "tests/support/sandbox.h"
+#include "tests/support/scripted_message_boxes.h"
+#include "tests/support/toolkit.h"
 
 #include <QImage>
 #include <QPixmap>
 #include <QWidget>
 #include <gtest/gtest.h>
 
+using namespace testsupport;
+
 namespace {
+
+// The dialogs here are painted: each is shown before its script runs.
+constexpr DialogDrive kShown{.settleMs = 150};
 
 // Full at 200, empty at 100.
 const float kThresholds[5] = {200.0f, 180.0f, 160.0f, 140.0f, 100.0f};
@@ -51,6 +57,7 @@ class BatteryPageTest : public ::testing::Test {
 protected:
   void SetUp() override {
     StartToolkitOnce();
+    boxes_ = std::make_unique<ScriptedMessageBoxes>();
     main_ = MakeMainWindowStandIn();
     box_.CopyData("English.lang", "opt/Vantrel/English.lang");
     WStrCopyN(AppGlobals.InstallDir, MAX_PATH, u"opt\\Vantrel\\");
@@ -58,10 +65,9 @@ protected:
     ASSERT_TRUE(LoadUiStrings());
     for (int i = 0; i < 5; ++i)
       AppGlobals.batteryThreshold[i] = kThresholds[i];
-    ScriptMessageBoxes({});
   }
   void TearDown() override {
-    StopScriptingMessageBoxes();
+    boxes_.reset();
     DestroyWindow(main_);
   }
 
@@ -87,11 +93,12 @@ protected:
       bar.right = x;
       bar.after = x < image.width() ? image.pixel(x, y) & 0xFFFFFF : 0;
       SendMessageW(dialog, WM_COMMAND, 40004, 0);
-    }));
+    }, kShown));
     return bar;
   }
-  AppSandbox box_;
+  ProgramSandbox box_;
   HWND main_ = nullptr;
+  std::unique_ptr<ScriptedMessageBoxes> boxes_;
 };
 
 TEST_F(BatteryPageTest, NormalChargeShowsAGreenBarOfWholePixelSteps) {
@@ -118,7 +125,7 @@ TEST_F(BatteryPageTest, CommandOneAsOnLinkLossClosesThePage) {
   ASSERT_TRUE(DriveDialog([] { OpenBatteryDialog(AppGlobals.mainWindow); }, [&](HWND dialog) {
     seen = dialog;
     SendMessageW(dialog, WM_COMMAND, IDOK, 0);
-  }));
+  }, kShown));
   EXPECT_NE(seen, nullptr);
   EXPECT_FALSE(IsWindow(seen));
 }

@@ -4,15 +4,22 @@
 #include "common/messages.h"
 #include "dialogs/key_test.h"
 #include "platform/text.h"
-#include "tests/app/app_test_env.h"
-#include "tests/dialogs_settings/dialog_driver.h"
+#include "tests/support/dialog_driver.h"
+#include "tests/support/sandbox.h"
+#include "tests/support/scripted_message_boxes.h"
+#include "tests/support/toolkit.h"
 
 #include <gtest/gtest.h>
 
 #include <cstring>
 #include <string>
 
+using namespace testsupport;
+
 namespace {
+
+// The dialogs here are painted: each is shown before its script runs.
+constexpr DialogDrive kShown{.settleMs = 150};
 
 int Parse(const std::string &text) { return parseKeyTestText(text.data(), text.size()); }
 
@@ -77,23 +84,25 @@ class KeyTestDialog : public ::testing::Test {
 protected:
   void SetUp() override {
     StartToolkitOnce();
+    boxes_ = std::make_unique<ScriptedMessageBoxes>();
     main_ = MakeMainWindowStandIn();
     WStrCopyN(AppGlobals.InstallDir, MAX_PATH, u"opt\\Vantrel\\");
   }
   void TearDown() override {
-    StopScriptingMessageBoxes();
+    boxes_.reset();
     DestroyWindow(main_);
   }
   static void Type(HWND dialog, int ch) {
     SendMessageW(dialog, WM_KEY_TEST_CHAR, 0, ch);
   }
-  AppSandbox box_;
+  ProgramSandbox box_;
   HWND main_ = nullptr;
+  std::unique_ptr<ScriptedMessageBoxes> boxes_;
 };
 
 TEST_F(KeyTestDialog, WalksTheListAsksAgainOnAWrongKeyAndAsksBeforeQuittingEarly) {
   box_.Put("opt/Vantrel/testmode.txt", "A,65,x\r\nB,66,x\r\nC,67,x\r\n");
-  ScriptMessageBoxes({IDOK, IDNO, IDOK});
+  boxes_->Answer({IDOK, IDNO, IDOK});
   ASSERT_TRUE(DriveDialog([] { runKeyTest(AppGlobals.mainWindow); }, [](HWND dialog) {
     ASSERT_NE(dialog, nullptr);
     EXPECT_EQ(AppGlobals.keyTestLast, 2);
@@ -111,8 +120,8 @@ TEST_F(KeyTestDialog, WalksTheListAsksAgainOnAWrongKeyAndAsksBeforeQuittingEarly
     EXPECT_EQ(AppGlobals.keyTestCompleted, 1);
     EXPECT_EQ(AppGlobals.keyTestPosition, 2);
     SendMessageW(dialog, WM_COMMAND, 40004, 0);
-  }));
-  auto &boxes = ShownBoxes();
+  }, kShown));
+  const std::vector<ShownBox> boxes = boxes_->Shown();
   ASSERT_EQ(boxes.size(), 2u);
   EXPECT_EQ(boxes[0].text, u"Incorrect character pressed, try again");
   EXPECT_EQ(boxes[0].caption, u"Vantrel");
@@ -122,36 +131,36 @@ TEST_F(KeyTestDialog, WalksTheListAsksAgainOnAWrongKeyAndAsksBeforeQuittingEarly
 
 TEST_F(KeyTestDialog, LinkLossBeforeCompletionAsksAndYesCloses) {
   box_.Put("opt/Vantrel/testmode.txt", "A,65,x\nB,66,x\n");
-  ScriptMessageBoxes({IDYES});
+  boxes_->Answer({IDYES});
   HWND seen = nullptr;
   ASSERT_TRUE(DriveDialog([] { runKeyTest(AppGlobals.mainWindow); }, [&](HWND dialog) {
     seen = dialog;
     PostMessageW(dialog, WM_COMMAND, IDOK, 0);
-  }));
+  }, kShown));
   EXPECT_FALSE(IsWindow(seen));
-  ASSERT_EQ(ShownBoxes().size(), 1u);
-  EXPECT_EQ(ShownBoxes()[0].text, u"Test not completed. Do you want to quit.");
+  ASSERT_EQ(boxes_->Shown().size(), 1u);
+  EXPECT_EQ(boxes_->Shown()[0].text, u"Test not completed. Do you want to quit.");
 }
 
 TEST_F(KeyTestDialog, AnEmptyListIsCompletedAtTheFirstPaint) {
   box_.Put("opt/Vantrel/testmode.txt", "");
-  ScriptMessageBoxes({});
+  boxes_->Answer({});
   ASSERT_TRUE(DriveDialog([] { runKeyTest(AppGlobals.mainWindow); }, [](HWND dialog) {
     for (int i = 0; i < 3; ++i)
       Type(dialog, 0); // must never step past the table
     EXPECT_EQ(AppGlobals.keyTestCompleted, 1);
     EXPECT_EQ(AppGlobals.keyTestPosition, 0);
     SendMessageW(dialog, WM_COMMAND, 40004, 0);
-  }));
-  EXPECT_TRUE(ShownBoxes().empty()); // completed: Done asks nothing
+  }, kShown));
+  EXPECT_TRUE(boxes_->Shown().empty()); // completed: Done asks nothing
 }
 
 TEST_F(KeyTestDialog, MissingFileSaysSoAndOpensNoDialog) {
-  ScriptMessageBoxes({});
+  boxes_->Answer({});
   runKeyTest(AppGlobals.mainWindow);
-  ASSERT_EQ(ShownBoxes().size(), 1u);
-  EXPECT_EQ(ShownBoxes()[0].text, u"Failed to open keycode.txt");
-  EXPECT_EQ(ShownBoxes()[0].caption, u"Mirvok");
+  ASSERT_EQ(boxes_->Shown().size(), 1u);
+  EXPECT_EQ(boxes_->Shown()[0].text, u"Failed to open keycode.txt");
+  EXPECT_EQ(boxes_->Shown()[0].caption, u"Mirvok");
   EXPECT_EQ(AppGlobals.openDialog.load(), nullptr);
 }
 

@@ -7,14 +7,23 @@
 #include "dialogs/typing_settings_dialog.h"
 #include "platform/controls.h"
 #include "platform/text.h"
-#include "tests/app/app_test_env.h"
-#include "tests/dialogs_settings/dialog_driver.h"
+#include "tests/support/dialog_driver.h"
+#include "tests/support/sandbox.h"
+#include "tests/support/scripted_message_boxes.h"
+#include "tests/support/toolkit.h"
+#include "tests/support/link_stand_in.h"
+#include "tests/support/thread_messages.h"
 
 #include <gtest/gtest.h>
 
 #include <chrono>
 
+using namespace testsupport;
+
 namespace {
+
+// The dialogs here are painted: each is shown before its script runs.
+constexpr DialogDrive kShown{.settleMs = 150};
 
 constexpr int kSensitivity = 1013, kRate = 1014, kDelay = 1015;
 constexpr int kDone = 40004;
@@ -28,6 +37,7 @@ class TypingSettingsTest : public ::testing::Test {
 protected:
   void SetUp() override {
     StartToolkitOnce();
+    boxes_ = std::make_unique<ScriptedMessageBoxes>();
     main_ = MakeMainWindowStandIn();
     box_.CopyData("English.lang", "opt/Vantrel/English.lang");
     WStrCopyN(AppGlobals.InstallDir, MAX_PATH, u"opt\\Vantrel\\");
@@ -46,21 +56,21 @@ protected:
     SetChoice(AppGlobals.RepeatDelayChoices[1], u"Short", 250);
     SetChoice(AppGlobals.RepeatDelayChoices[2], u"Medium", 500);
     SetChoice(AppGlobals.RepeatDelayChoices[3], u"Long", 750);
-    CreateLinkRecorder();
+    link_ = std::make_unique<LinkStandIn>();
   }
   void TearDown() override {
-    StopScriptingMessageBoxes();
-    DestroyLinkRecorder();
+    boxes_.reset();
+    link_.reset();
     DestroyWindow(main_);
     PumpMessages();
   }
   bool Drive(const std::function<void(HWND)> &script) {
-    return DriveDialog([this] { OpenTypingSettingsDialog(main_); }, script);
+    return DriveDialog([this] { OpenTypingSettingsDialog(main_); }, script, kShown);
   }
-  static std::vector<UINT> Sent() {
+  std::vector<UINT> Sent() {
     PumpMessages();
     std::vector<UINT> sent;
-    for (const RecordedMessage &m : LinkMessages()) {
+    for (const LinkMessage &m : link_->Messages()) {
       EXPECT_EQ(m.wParam, 0u);
       EXPECT_EQ(m.lParam, 0);
       sent.push_back(m.message);
@@ -73,15 +83,17 @@ protected:
                         reinterpret_cast<LPARAM>(text));
     return text;
   }
-  AppSandbox box_;
+  ProgramSandbox box_;
   HWND main_ = nullptr;
+  std::unique_ptr<ScriptedMessageBoxes> boxes_;
+  std::unique_ptr<LinkStandIn> link_;
 };
 
 TEST_F(TypingSettingsTest, ListsShowTheChoicesWithoutNoneAndSelectTheStoredValues) {
   SettingsStore::WriteDword(u"SensitivityValue", 4);
   SettingsStore::WriteDword(u"KeyRepeatRateValue", 10);
   // No stored delay: it is created with entry 0's value and that is selected.
-  ScriptMessageBoxes({});
+  boxes_->Answer({});
   ASSERT_TRUE(Drive([](HWND dialog) {
     ASSERT_NE(dialog, nullptr);
     EXPECT_EQ(SendDlgItemMessageW(dialog, kSensitivity, CB_GETCOUNT, 0, 0), 4);
@@ -99,12 +111,12 @@ TEST_F(TypingSettingsTest, ListsShowTheChoicesWithoutNoneAndSelectTheStoredValue
   EXPECT_EQ(AppGlobals.openingRepeatDelay, 500);
   EXPECT_EQ(SettingsStore::ReadDword(u"KeyRepeatDelayValue", -1), 500);
   // Done without a choice asks nothing and sends nothing.
-  EXPECT_TRUE(ShownBoxes().empty());
+  EXPECT_TRUE(boxes_->Shown().empty());
   EXPECT_TRUE(Sent().empty());
 }
 
 TEST_F(TypingSettingsTest, MissingSensitivityIsReadAsZeroAndMatchingNothingLeavesNoSelection) {
-  ScriptMessageBoxes({});
+  boxes_->Answer({});
   ASSERT_TRUE(Drive([](HWND dialog) {
     EXPECT_EQ(SendDlgItemMessageW(dialog, kSensitivity, CB_GETCURSEL, 0, 0), CB_ERR);
     SendMessageW(dialog, WM_COMMAND, kDone, 0);
@@ -114,7 +126,7 @@ TEST_F(TypingSettingsTest, MissingSensitivityIsReadAsZeroAndMatchingNothingLeave
 
 TEST_F(TypingSettingsTest, ChoiceIsStoredAndSentAtOnceAndKeptOnYes) {
   SettingsStore::WriteDword(u"SensitivityValue", 2);
-  ScriptMessageBoxes({IDYES});
+  boxes_->Answer({IDYES});
   ASSERT_TRUE(Drive([](HWND dialog) {
     PickComboEntry(dialog, kSensitivity, 3); // High
     EXPECT_EQ(SettingsStore::ReadDword(u"SensitivityValue", -1), 4);
@@ -129,10 +141,10 @@ TEST_F(TypingSettingsTest, ChoiceIsStoredAndSentAtOnceAndKeptOnYes) {
   }));
   EXPECT_EQ(Sent(), (std::vector<UINT>{WM_SET_SENSITIVITY, WM_SET_SENSITIVITY,
                                        WM_SET_KEY_REPEAT_RATE}));
-  ASSERT_EQ(ShownBoxes().size(), 1u);
-  EXPECT_EQ(ShownBoxes()[0].text, std::u16string(UiString(19)));
-  EXPECT_EQ(ShownBoxes()[0].caption, std::u16string(UiString(10)));
-  EXPECT_EQ(ShownBoxes()[0].type, MB_YESNO | MB_ICONQUESTION);
+  ASSERT_EQ(boxes_->Shown().size(), 1u);
+  EXPECT_EQ(boxes_->Shown()[0].text, std::u16string(UiString(19)));
+  EXPECT_EQ(boxes_->Shown()[0].caption, std::u16string(UiString(10)));
+  EXPECT_EQ(boxes_->Shown()[0].type, MB_YESNO | MB_ICONQUESTION);
   EXPECT_EQ(SettingsStore::ReadDword(u"SensitivityValue", -1), 4);
   EXPECT_EQ(SettingsStore::ReadDword(u"KeyRepeatRateValue", -1), 30);
   EXPECT_EQ(AppGlobals.settingsChanged, 0);
@@ -142,7 +154,7 @@ TEST_F(TypingSettingsTest, NoRestoresAndResendsAllThreeOpeningValuesInOrder) {
   SettingsStore::WriteDword(u"SensitivityValue", 2);
   SettingsStore::WriteDword(u"KeyRepeatRateValue", 20);
   SettingsStore::WriteDword(u"KeyRepeatDelayValue", 250);
-  ScriptMessageBoxes({IDNO});
+  boxes_->Answer({IDNO});
   auto doneTook = std::chrono::milliseconds(0);
   ASSERT_TRUE(Drive([&](HWND dialog) {
     PickComboEntry(dialog, kDelay, 2); // Long
@@ -162,7 +174,7 @@ TEST_F(TypingSettingsTest, NoRestoresAndResendsAllThreeOpeningValuesInOrder) {
 
 TEST_F(TypingSettingsTest, TextsThatAreNoLabelAndOtherNotificationsChangeNothing) {
   SettingsStore::WriteDword(u"SensitivityValue", 2);
-  ScriptMessageBoxes({});
+  boxes_->Answer({});
   ASSERT_TRUE(Drive([](HWND dialog) {
     HWND combo = GetDlgItem(dialog, kSensitivity);
     // A text far longer than the reading buffer must be refused, not copied.
@@ -182,13 +194,13 @@ TEST_F(TypingSettingsTest, TextsThatAreNoLabelAndOtherNotificationsChangeNothing
     SendMessageW(dialog, WM_COMMAND, kDone, 0);
   }));
   EXPECT_TRUE(Sent().empty());
-  EXPECT_TRUE(ShownBoxes().empty());
+  EXPECT_TRUE(boxes_->Shown().empty());
   EXPECT_EQ(SettingsStore::ReadDword(u"SensitivityValue", -1), 2);
 }
 
 TEST_F(TypingSettingsTest, SmartphoneUsesListBoxesAndReadsTheSensitivityDefaultFromTheTable) {
   AppGlobals.isSmartphone = 1;
-  ScriptMessageBoxes({IDYES});
+  boxes_->Answer({IDYES});
   ASSERT_TRUE(Drive([](HWND dialog) {
     EXPECT_EQ(GetDlgItem(dialog, kSensitivity), nullptr);
     EXPECT_EQ(SendDlgItemMessageW(dialog, 1003, LB_GETCOUNT, 0, 0), 4);

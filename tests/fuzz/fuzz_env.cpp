@@ -6,11 +6,10 @@
 #include "platform/text.h"
 #include "platform/trace.h"
 #include "platform/window.h"
+#include "tests/support/temp_root.h"
 
 #include <cstdio>
 #include <cstdlib>
-#include <filesystem>
-#include <unistd.h>
 
 namespace fuzz {
 namespace {
@@ -23,8 +22,6 @@ LRESULT QuietWndProc(HWND h, UINT m, WPARAM w, LPARAM l) { return DefWindowProcW
 // into it runs) and then dropped.
 void DropTrace(const char *, void *) {}
 
-int AnswerOk(HWND, LPCWSTR, LPCWSTR, UINT, void *) { return IDOK; }
-
 INT_PTR CloseDialogAtOnce(HINSTANCE, const DLGTEMPLATE *, HWND, DLGPROC, LPARAM, void *) {
   return 0;
 }
@@ -33,27 +30,17 @@ void DropKey(void *, BYTE, BYTE, DWORD, DWORD) {}
 BOOL DropPosted(void *, HWND, UINT, UINT, UINT, const UINT *, const UINT *) { return TRUE; }
 UINT DropInput(void *, UINT count, const INPUT *, int) { return count; }
 
-const InjectOps kDropInjector = {"fuzz", &DropKey, &DropPosted, &DropInput, nullptr};
+const InjectOps kDropInjector = {"fuzz", &DropKey, &DropPosted, &DropInput, nullptr, nullptr};
 WindowSystemHooks gHooks{};
 
-// A folder on a memory file system when there is one: the settings database
-// syncs every write, which costs nothing there.
-std::string MakeRoot() {
-  std::string pattern = access("/dev/shm", W_OK) == 0 ? "/dev/shm/vantrel-fuzz-XXXXXX"
-                                                      : "/tmp/vantrel-fuzz-XXXXXX";
-  if (!mkdtemp(pattern.data())) {
-    perror("vantrel fuzz: mkdtemp");
-    abort();
-  }
-  return pattern;
-}
+// The root, on a memory file system when there is one: the settings
+// database syncs every write, which costs nothing there.
+testsupport::TempRoot *gRoot = nullptr;
 
 void RemoveRoot() {
-  if (!gEnv)
-    return;
   RegistryUseDatabase("");
-  std::error_code ignored;
-  std::filesystem::remove_all(gEnv->root, ignored);
+  delete gRoot;
+  gRoot = nullptr;
 }
 
 HWND MakeWindow(const WCHAR *name) {
@@ -67,17 +54,15 @@ const Environment &Env() {
   if (gEnv)
     return *gEnv;
   gEnv = new Environment;
-  gEnv->root = MakeRoot();
-  gEnv->installDir = gEnv->root + "/Vantrel";
-  std::filesystem::create_directory(gEnv->installDir);
-  setenv("VANTREL_ROOT", gEnv->root.c_str(), 1);
-  setenv("VANTREL_REGISTRY", (gEnv->root + "/registry.db").c_str(), 1);
-  setenv("VANTREL_DEVICES", (gEnv->root + "/devices").c_str(), 1);
+  gRoot = new testsupport::TempRoot("fuzz", testsupport::TempRoot::Medium::Memory);
+  gEnv->root = gRoot->path();
+  gEnv->installDir = gRoot->MakeFolder("Vantrel");
+  gRoot->Use(testsupport::kDeviceRoot | testsupport::kSettings | testsupport::kDevices);
   unsetenv("VANTREL_TRACE");
-  RegistryUseDatabase(gEnv->root + "/registry.db");
   atexit(RemoveRoot);
 
-  SetMessageBoxPresenter(&AnswerOk, nullptr);
+  // No message box presenter: boxes are answered as the platform does
+  // without one (OK; No to a question).
   gHooks.dialogBox = &CloseDialogAtOnce;
   SetWindowSystemHooks(&gHooks);
   InjectSetBackend(&kDropInjector);

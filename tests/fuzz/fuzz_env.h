@@ -1,7 +1,8 @@
 // What every fuzz entry runs in: a private device root (VANTREL_ROOT) with
 // InstallDir "\Vantrel\", its own settings database, windows for the link to
-// post to, and doubles for what would reach the desktop (message boxes
-// answer OK, dialogs close at once, injected keys are counted and dropped).
+// post to, and doubles for what would reach the desktop (message boxes are
+// answered as without a presenter, dialogs close at once, injected keys are
+// counted and dropped).
 // Set up once per process and shared by all entries, so that the replay test
 // can run every entry in one process.
 #pragma once

@@ -3,12 +3,15 @@
 #include "platform/inject.h"
 #include "platform/inject/log_backend.h"
 #include "platform/trace.h"
+#include "tests/support/temp_root.h"
+#include "tests/support/trace_lines.h"
 
 #include <gtest/gtest.h>
 
 #include <cstdio>
 #include <cstdlib>
 #include <fstream>
+#include <memory>
 #include <string>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -17,10 +20,6 @@
 namespace {
 
 const HWND kFocus = reinterpret_cast<HWND>(static_cast<intptr_t>(-1));
-
-std::string TempPath(const char *name) {
-  return std::string(testing::TempDir()) + "/" + name + "-" + std::to_string(getpid());
-}
 
 std::vector<std::string> Lines(const std::string &path) {
   std::ifstream in(path);
@@ -33,8 +32,6 @@ std::vector<std::string> Lines(const std::string &path) {
 class LogBackendTest : public ::testing::Test {
 protected:
   void SetUp() override {
-    path_ = TempPath("inject-log");
-    unlink(path_.c_str());
     ops_ = LogInjectOpen(path_.c_str());
     ASSERT_NE(ops_, nullptr);
     InjectSetBackend(ops_);
@@ -43,9 +40,9 @@ protected:
     InjectSetBackend(nullptr);
     if (ops_)
       ops_->close(ops_->self);
-    unlink(path_.c_str());
   }
-  std::string path_;
+  testsupport::TempRoot dir_{"inject"};
+  const std::string path_ = dir_.File("inject.log");
   const InjectOps *ops_ = nullptr;
 };
 
@@ -113,10 +110,9 @@ TEST_F(LogBackendTest, ALogFileIsAppendedToNotReplaced) {
 // The log records every key typed: it is the user's alone, and a symbolic
 // link planted at its path is not followed.
 TEST(LogBackendFile, IsCreatedForTheUserAloneAndNeverThroughALink) {
-  const std::string path = TempPath("inject-private");
+  testsupport::TempRoot dir("inject");
+  const std::string path = dir.File("inject.log");
   const std::string link = path + ".link";
-  unlink(path.c_str());
-  unlink(link.c_str());
   const mode_t savedMask = umask(022);
   const InjectOps *ops = LogInjectOpen(path.c_str());
   umask(savedMask);
@@ -130,40 +126,30 @@ TEST(LogBackendFile, IsCreatedForTheUserAloneAndNeverThroughALink) {
   ASSERT_EQ(symlink(path.c_str(), link.c_str()), 0);
   EXPECT_EQ(LogInjectOpen(link.c_str()), nullptr);
   EXPECT_EQ(Lines(path).size(), 1u);
-  unlink(link.c_str());
-  unlink(path.c_str());
 }
-
-// Trace lines captured during backend selection.
-std::vector<std::string> gTrace;
-void CaptureTrace(const char *line, void *) { gTrace.push_back(line); }
 
 class SelectBackendTest : public ::testing::Test {
 protected:
   void SetUp() override {
-    gTrace.clear();
-    SetTraceSink(CaptureTrace, nullptr);
+    trace_ = std::make_unique<testtrace::TraceLines>();
     saved_display_ = getenv("DISPLAY") ? getenv("DISPLAY") : "";
   }
   void TearDown() override {
     InjectShutdown();
-    SetTraceSink(nullptr, nullptr);
+    trace_.reset();
     unsetenv("VANTREL_INJECT");
     if (!saved_display_.empty())
       setenv("DISPLAY", saved_display_.c_str(), 1);
   }
-  bool Traced(const std::string &part) {
-    for (const std::string &line : gTrace)
-      if (line.find(part) != std::string::npos)
-        return true;
-    return false;
-  }
+  // Whether a line traced during backend selection contains `part`.
+  bool Traced(const std::string &part) { return trace_->CountContaining(part) > 0; }
+  std::unique_ptr<testtrace::TraceLines> trace_;
   std::string saved_display_;
 };
 
 TEST_F(SelectBackendTest, LogWithPathAppendsToTheFileAndKeepsTheFirstChoice) {
-  std::string path = TempPath("inject-select");
-  unlink(path.c_str());
+  testsupport::TempRoot dir("inject");
+  const std::string path = dir.File("inject.log");
   setenv("VANTREL_INJECT", ("log:" + path).c_str(), 1);
   EXPECT_STREQ(InjectSelectBackend(), "log");
   setenv("VANTREL_INJECT", "xtest", 1);
@@ -178,7 +164,6 @@ TEST_F(SelectBackendTest, LogWithPathAppendsToTheFileAndKeepsTheFirstChoice) {
   // The backend itself was closed, through its own table.
   chosen->keybdEvent(chosen->self, 'Q', 0, 4, 1);
   EXPECT_EQ(Lines(path).size(), 1u);
-  unlink(path.c_str());
 }
 
 TEST_F(SelectBackendTest, UnusableChoicesFallBackAlongTheChainWithATraceLineEach) {
@@ -196,13 +181,13 @@ TEST_F(SelectBackendTest, UnusableChoicesFallBackAlongTheChainWithATraceLineEach
   EXPECT_TRUE(Traced("using backend log"));
 
   InjectShutdown();
-  gTrace.clear();
+  trace_->Clear();
   setenv("VANTREL_INJECT", "log:/nonexistent-dir/x.log", 1);
   EXPECT_STREQ(InjectSelectBackend(), "log");
   EXPECT_TRUE(Traced("cannot be opened"));
 
   InjectShutdown();
-  gTrace.clear();
+  trace_->Clear();
   setenv("VANTREL_INJECT", "bogus", 1);
   EXPECT_STREQ(InjectSelectBackend(), "log");
   EXPECT_TRUE(Traced("not known"));

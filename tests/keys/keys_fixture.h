@@ -7,12 +7,12 @@
 #include "keys/scancode.h"
 #include "platform/win32.h"
 #include "tests/keys/recording_injector.h"
+#include "tests/support/sandbox.h"
+#include "tests/support/trace_lines.h"
 
 #include <gtest/gtest.h>
 
-#include <cstdlib>
-#include <filesystem>
-#include <fstream>
+#include <memory>
 #include <string>
 #include <vector>
 
@@ -21,28 +21,22 @@ namespace keytest {
 class KeysTest : public ::testing::Test {
 protected:
   void SetUp() override {
-    char pattern[] = "/tmp/vantrel-keys-XXXXXX";
-    ASSERT_NE(mkdtemp(pattern), nullptr);
-    root = pattern;
-    setenv("VANTREL_ROOT", root.c_str(), 1);
-    setenv("VANTREL_REGISTRY", (root + "/registry.db").c_str(), 1);
-    RegistryUseDatabase(root + "/registry.db");
-    std::filesystem::create_directory(root + "/Vantrel");
-    ResetAppGlobals();
+    root_ = std::make_unique<testsupport::ProgramSandbox>(
+        "keys", testsupport::kDeviceRoot | testsupport::kSettings);
+    root_->MakeFolder("Vantrel");
+    root = root_->path();
     WStrCopyN(AppGlobals.InstallDir, MAX_PATH, u"\\Vantrel\\");
-    SetTraceSink(&collectTrace, this);
+    trace_ = std::make_unique<testtrace::TraceLines>();
   }
 
   void TearDown() override {
-    SetTraceSink(nullptr, nullptr);
-    std::error_code ignored;
-    std::filesystem::remove_all(root, ignored);
+    trace_.reset();
+    root_.reset();
   }
 
   // Writes a file into InstallDir.
   void writeInstallFile(const std::string &name, const std::string &bytes) {
-    std::ofstream out(root + "/Vantrel/" + name, std::ios::binary);
-    out << bytes;
+    root_->Put("Vantrel/" + name, bytes);
   }
 
   void type(const std::vector<int> &scancodes) {
@@ -50,21 +44,16 @@ protected:
       processScancode(static_cast<uint8_t>(s));
   }
 
-  int countTrace(const std::string &line) const {
-    int n = 0;
-    for (const std::string &t : traces)
-      n += t == line;
-    return n;
-  }
+  // The trace lines of the test so far, and how many equal `line`.
+  std::vector<std::string> traces() const { return trace_->Lines(); }
+  int countTrace(const std::string &line) const { return trace_->Count(line); }
 
   std::string root;
-  std::vector<std::string> traces;
   RecordingInjector injector;
 
 private:
-  static void collectTrace(const char *line, void *context) {
-    static_cast<KeysTest *>(context)->traces.push_back(line);
-  }
+  std::unique_ptr<testsupport::ProgramSandbox> root_;
+  std::unique_ptr<testtrace::TraceLines> trace_;
 };
 
 } // namespace keytest

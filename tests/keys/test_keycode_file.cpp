@@ -5,6 +5,7 @@
 #include "common/ui_strings.h"
 #include "keys/keycode_table.h"
 #include "tests/keys/keys_fixture.h"
+#include "tests/support/scripted_message_boxes.h"
 
 #include <climits>
 #include <functional>
@@ -40,11 +41,9 @@ class KeycodeFileTest : public KeysTest {
 protected:
   void SetUp() override {
     KeysTest::SetUp();
-    SetMessageBoxPresenter(&presentMessage, this);
     current = this;
   }
   void TearDown() override {
-    SetMessageBoxPresenter(nullptr, nullptr);
     current = nullptr;
     KeysTest::TearDown();
   }
@@ -61,12 +60,16 @@ protected:
     SettingsStore::WriteString(u"keycode", name.c_str());
   }
 
-  static int presentMessage(HWND owner, LPCWSTR text, LPCWSTR caption, UINT type, void *context) {
-    auto *self = static_cast<KeycodeFileTest *>(context);
-    self->messages.push_back(utf8(caption) + ": " + utf8(text));
-    EXPECT_EQ(owner, AppGlobals.mainWindow);
-    EXPECT_EQ(type, MB_OK);
-    return IDOK;
+  // The boxes shown so far, as "caption: text"; each is a plain OK box
+  // over the main window.
+  std::vector<std::string> messages() const {
+    std::vector<std::string> out;
+    for (const testsupport::ShownBox &box : boxes.Shown()) {
+      EXPECT_EQ(box.owner, AppGlobals.mainWindow);
+      EXPECT_EQ(box.type, MB_OK);
+      out.push_back(utf8(box.caption.c_str()) + ": " + utf8(box.text.c_str()));
+    }
+    return out;
   }
 
   // The shell's layout question as the loader sees it: asked with the main
@@ -79,7 +82,7 @@ protected:
   }
 
   static inline KeycodeFileTest *current = nullptr;
-  std::vector<std::string> messages;
+  testsupport::ScriptedMessageBoxes boxes;
   int asked = 0; // times the person was asked for a layout
   std::u16string dialogChoice; // what the user picks; empty: nothing
 };
@@ -109,7 +112,7 @@ TEST_F(KeycodeFileTest, LoadsGridThresholdsOptionsAndCreatesOnlyMissingSettings)
   EXPECT_EQ(SettingsStore::ReadDword(u"SensitivityValue", -1), 40);
   EXPECT_EQ(SettingsStore::ReadDword(u"KeyRepeatRateValue", -1), 99);
   EXPECT_EQ(SettingsStore::ReadDword(u"KeyRepeatDelayValue", -1), 50);
-  EXPECT_TRUE(messages.empty());
+  EXPECT_TRUE(messages().empty());
   EXPECT_EQ(asked, 0);
 }
 
@@ -191,7 +194,7 @@ TEST_F(KeycodeFileTest, AMissingFileIsReportedWithItsFullPathAndNothingLoads) {
   AppGlobals.mainWindow = reinterpret_cast<HWND>(0x1234);
   chooseLayout(u"Missing.kcod");
   EXPECT_FALSE(loadKeycodeFile(nullptr));
-  EXPECT_EQ(messages, std::vector<std::string>{"Failed to open: \\Vantrel\\Missing.kcod"});
+  EXPECT_EQ(messages(), std::vector<std::string>{"Failed to open: \\Vantrel\\Missing.kcod"});
   EXPECT_EQ(AppGlobals.SensitivityChoices[0].label[0], 0);
   EXPECT_EQ(SettingsStore::ReadDword(u"SensitivityValue", -7), -7);
 }
@@ -203,20 +206,19 @@ TEST_F(KeycodeFileTest, TooLongANameOrPathIsRefusedNotCut) {
 
   chooseLayout(Utf8ToUtf16(longest + ".kcod"));
   EXPECT_TRUE(loadKeycodeFile(nullptr));
-  EXPECT_TRUE(messages.empty());
+  EXPECT_TRUE(messages().empty());
 
   chooseLayout(Utf8ToUtf16(longest + "a.kcod"));
   EXPECT_FALSE(loadKeycodeFile(nullptr));
-  EXPECT_EQ(messages.back(), "Failed to open: \\Vantrel\\" + longest + "a.kcod");
+  EXPECT_EQ(messages().back(), "Failed to open: \\Vantrel\\" + longest + "a.kcod");
 
   // A 256-unit path: the folder and the file exist, but the path is too long.
   const std::string folder(240, 'd');
-  std::filesystem::create_directory(root + "/Vantrel/" + folder);
-  std::ofstream(root + "/Vantrel/" + folder + "/T.kcod") << layoutText(positionCode, "\r\n");
+  writeInstallFile(folder + "/T.kcod", layoutText(positionCode, "\r\n"));
   WStrCopyN(AppGlobals.InstallDir, MAX_PATH, Utf8ToUtf16("\\Vantrel\\" + folder + "\\").c_str());
   chooseLayout(u"T.kcod");
   EXPECT_FALSE(loadKeycodeFile(nullptr));
-  EXPECT_EQ(messages.back(), "Failed to open: \\Vantrel\\" + folder + "\\T.kcod");
+  EXPECT_EQ(messages().back(), "Failed to open: \\Vantrel\\" + folder + "\\T.kcod");
 }
 
 TEST_F(KeycodeFileTest, FirstRunOpensTheSelectionOnceWhenALayoutIsChosen) {
@@ -235,7 +237,7 @@ TEST_F(KeycodeFileTest, WithoutAChoiceTheSelectionOpensTwiceThenTheNameIsReporte
   EXPECT_FALSE(loadKeycodeFile(&askForLayout));
   EXPECT_EQ(asked, 2);
   EXPECT_EQ(SettingsStore::ReadDword(u"Initialised", 0), 1);
-  EXPECT_EQ(messages, std::vector<std::string>{"Failed to open: \\Vantrel\\None"});
+  EXPECT_EQ(messages(), std::vector<std::string>{"Failed to open: \\Vantrel\\None"});
 }
 
 TEST_F(KeycodeFileTest, AStoredNoneOrEmptyNameOpensTheSelectionEvenAfterTheFirstRun) {
@@ -257,7 +259,7 @@ TEST_F(KeycodeFileTest, LookupsOutsideTheTableReadZeroAndAreTraced) {
   for (auto [scancode, column] : {std::pair{128, 0}, {255, 0}, {-1, 0}, {0, 30}, {0, -1},
                                   {127, 33}, {INT_MAX, INT_MAX}})
     EXPECT_EQ(lookupVirtualKey(scancode, column), 0) << scancode << "," << column;
-  EXPECT_EQ(traces.front(), "scancode = 5 virtualKey = 42");
+  EXPECT_EQ(traces().front(), "scancode = 5 virtualKey = 42");
   EXPECT_EQ(countTrace("scancode = 128 virtualKey = 0"), 1);
 }
 

@@ -11,7 +11,6 @@
 #include "keys/keycode_table.h"
 #include "tests/keys/keys_fixture.h"
 
-#include <sstream>
 
 namespace keytest {
 namespace {
@@ -64,11 +63,9 @@ struct Piece {
 class LayoutTypingTest : public KeysTest {
 protected:
   void load(const std::string &fileName) {
-    std::ifstream in(std::string(VANTREL_SOURCE_DIR) + "/data/" + fileName, std::ios::binary);
-    ASSERT_TRUE(in) << fileName;
-    std::stringstream bytes;
-    bytes << in.rdbuf();
-    writeInstallFile(fileName, bytes.str());
+    const std::string bytes = testsupport::ReadFile(testsupport::DataFile(fileName));
+    ASSERT_FALSE(bytes.empty()) << fileName;
+    writeInstallFile(fileName, bytes);
     SettingsStore::WriteDword(u"Initialised", 1);
     SettingsStore::WriteString(u"keycode", Utf8ToUtf16(fileName).c_str());
     ASSERT_TRUE(loadKeycodeFile(nullptr));

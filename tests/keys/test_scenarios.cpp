@@ -14,6 +14,7 @@
 
 #include <algorithm>
 #include <filesystem>
+#include <fstream>
 #include <map>
 #include <sstream>
 
@@ -145,6 +146,7 @@ TEST_P(ScenarioTest, Runs) {
   if (!s.mode.empty()) {
     EXPECT_EQ(modeName(AppGlobals.typingMode) + " " + modeName(AppGlobals.modifierKey), s.mode);
   }
+  const std::vector<std::string> traces = this->traces();
   size_t from = 0;
   for (const std::string &want : s.traces) {
     auto it = std::find(traces.begin() + from, traces.end(), want);

@@ -3,12 +3,12 @@
 #include "platform/files.h"
 #include "platform/serial.h"
 #include "platform/threads.h"
+#include "tests/support/temp_root.h"
 
 #include <gtest/gtest.h>
 
 #include <cstdlib>
 #include <filesystem>
-#include <fstream>
 #include <set>
 #include <string>
 
@@ -18,20 +18,11 @@ namespace {
 
 class FilesTest : public ::testing::Test {
 protected:
-  void SetUp() override {
-    char pattern[] = "/tmp/vantrel-files-XXXXXX";
-    root_ = mkdtemp(pattern);
-    setenv("VANTREL_ROOT", root_.c_str(), 1);
-  }
-  void TearDown() override {
-    unsetenv("VANTREL_ROOT");
-    fs::remove_all(root_);
-  }
-  void Put(const std::string &relative, const std::string &content) {
-    fs::create_directories(fs::path(root_ + "/" + relative).parent_path());
-    std::ofstream(root_ + "/" + relative, std::ios::binary) << content;
-  }
-  std::string root_;
+  void SetUp() override { tmp_.Use(testsupport::kDeviceRoot); }
+  void TearDown() override { unsetenv("VANTREL_ROOT"); }
+  void Put(const std::string &relative, const std::string &content) { tmp_.Put(relative, content); }
+  testsupport::TempRoot tmp_{"files"};
+  const std::string root_ = tmp_.path();
 };
 
 TEST_F(FilesTest, DevicePathsMapBelowTheRoot) {

@@ -3,7 +3,7 @@
 #include "platform/threads.h"
 #include "platform/trace.h"
 #include "platform/window.h"
-#include "tests/trace_lines.h"
+#include "tests/support/trace_lines.h"
 
 #include <gtest/gtest.h>
 

@@ -1,14 +1,12 @@
 // Places another local user must not control: the runtime folder that holds
 // the instance socket, and the files that record every key typed.
 #include "platform/core/private_paths.h"
+#include "tests/support/temp_root.h"
 
 #include <gtest/gtest.h>
 
 #include <cstdlib>
 #include <cstring>
-#include <filesystem>
-#include <fstream>
-#include <sstream>
 #include <string>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -18,9 +16,6 @@ namespace {
 class PrivatePaths : public ::testing::Test {
 protected:
   void SetUp() override {
-    char pattern[] = "/tmp/vantrel-private-XXXXXX";
-    ASSERT_NE(mkdtemp(pattern), nullptr);
-    dir_ = pattern;
     const char *run = getenv("XDG_RUNTIME_DIR");
     savedRuntime_ = run ? run : "";
     hadRuntime_ = run != nullptr;
@@ -30,20 +25,15 @@ protected:
       setenv("XDG_RUNTIME_DIR", savedRuntime_.c_str(), 1);
     else
       unsetenv("XDG_RUNTIME_DIR");
-    std::error_code ignored;
-    std::filesystem::remove_all(dir_, ignored);
   }
-  std::string Read(const std::string &path) {
-    std::ifstream in(path);
-    std::stringstream s;
-    s << in.rdbuf();
-    return s.str();
-  }
+  static std::string Read(const std::string &path) { return testsupport::ReadFile(path); }
   static void Append(int fd, const char *text) {
     ASSERT_EQ(write(fd, text, strlen(text)), static_cast<ssize_t>(strlen(text)));
     close(fd);
   }
-  std::string dir_, savedRuntime_;
+  testsupport::TempRoot tmp_{"private"};
+  const std::string dir_ = tmp_.path();
+  std::string savedRuntime_;
   bool hadRuntime_ = false;
 };
 

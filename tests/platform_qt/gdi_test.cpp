@@ -2,18 +2,20 @@
 // files load (and damaged ones are refused), and a painted window shows
 // its picture and text.
 #include "platform/gdi.h"
-#include "tests/platform_qt/qt_test_support.h"
+#include "tests/support/temp_root.h"
+#include "tests/support/toolkit.h"
 
 #include <QByteArray>
 #include <QFile>
 #include <QImage>
-#include <QTemporaryDir>
 #include <QWidget>
 #include <gtest/gtest.h>
 
 #include <cstdlib>
 #include <thread>
 #include <vector>
+
+using namespace testsupport;
 
 namespace {
 
@@ -29,24 +31,20 @@ QRect Ink(const QImage &image) {
 
 class Pictures : public ::testing::Test {
 protected:
-  void SetUp() override {
-    ASSERT_TRUE(root.isValid());
-    setenv("VANTREL_ROOT", root.path().toUtf8().constData(), 1);
-  }
+  void SetUp() override { root.Use(kDeviceRoot); }
   void Write(const char *name, const QByteArray &bytes) {
-    QFile f(root.filePath(name));
-    ASSERT_TRUE(f.open(QIODevice::WriteOnly));
-    f.write(bytes);
+    ASSERT_TRUE(WriteFile(root.File(name), bytes.toStdString()));
   }
   QByteArray GoodBmp(int w, int h, QColor color) {
     QImage image(w, h, QImage::Format_RGB32);
     image.fill(color);
-    image.save(root.filePath("tmp.bmp"), "BMP");
-    QFile f(root.filePath("tmp.bmp"));
+    const QString path = QString::fromStdString(root.File("tmp.bmp"));
+    image.save(path, "BMP");
+    QFile f(path);
     f.open(QIODevice::ReadOnly);
     return f.readAll();
   }
-  QTemporaryDir root;
+  TempRoot root{"gdi"};
 };
 
 TEST_F(Pictures, GoodBmpLoadsWithItsSize) {

@@ -3,7 +3,7 @@
 #include "platform/controls.h"
 #include "platform/menus.h"
 #include "platform/shell.h"
-#include "tests/platform_qt/qt_test_support.h"
+#include "tests/support/toolkit.h"
 
 #include <QAbstractButton>
 #include <QApplication>
@@ -15,6 +15,8 @@
 #include <gtest/gtest.h>
 
 #include <vector>
+
+using namespace testsupport;
 
 namespace {
 

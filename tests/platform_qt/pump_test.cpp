@@ -2,7 +2,7 @@
 // waits: in GetMessageW, in a modal dialog, in a message box; and a message
 // box asked for by a worker is answered while the UI thread keeps running.
 #include "platform/resource_formats.h"
-#include "tests/platform_qt/qt_test_support.h"
+#include "tests/support/toolkit.h"
 
 #include <QApplication>
 #include <QMessageBox>
@@ -12,6 +12,8 @@
 
 #include <atomic>
 #include <thread>
+
+using namespace testsupport;
 
 namespace {
 

@@ -2,11 +2,11 @@
 // process hands its request to the first and ends, and a socket in a folder
 // another user could have written to is never talked to.
 #include "platform/single_instance.h"
-#include "tests/platform_qt/qt_test_support.h"
+#include "tests/support/temp_root.h"
+#include "tests/support/toolkit.h"
 
 #include <QCoreApplication>
 #include <QProcess>
-#include <QTemporaryDir>
 #include <gtest/gtest.h>
 
 #include <cerrno>
@@ -17,13 +17,15 @@
 #include <sys/un.h>
 #include <unistd.h>
 
+using namespace testsupport;
+
 namespace {
 
 std::string gRequest;
 
 TEST(SingleInstance, StaleSocketIsTakenOverAndSecondLaunchHandsOver) {
-  QTemporaryDir dir;
-  std::string path = dir.filePath("instance").toStdString();
+  TempRoot dir("instance");
+  std::string path = dir.File("instance");
   // A crashed first instance leaves its socket file behind.
   int fd = socket(AF_UNIX, SOCK_STREAM, 0);
   sockaddr_un addr{};
@@ -64,9 +66,9 @@ int PlantListener(const std::string &path) {
 }
 
 TEST(SingleInstance, LaunchRunsAloneRatherThanTalkToAListenerOthersCouldPlant) {
-  QTemporaryDir dir;
-  ASSERT_EQ(chmod(dir.path().toUtf8().constData(), 0777), 0);
-  const std::string path = dir.filePath("instance").toStdString();
+  TempRoot dir("instance");
+  ASSERT_EQ(chmod(dir.path().c_str(), 0777), 0);
+  const std::string path = dir.File("instance");
   const int planted = PlantListener(path);
   EXPECT_TRUE(SingleInstanceClaimNamed(path.c_str(), SINGLE_INSTANCE_CONNECT));
   // Nobody knocked: the request went nowhere.
@@ -77,14 +79,14 @@ TEST(SingleInstance, LaunchRunsAloneRatherThanTalkToAListenerOthersCouldPlant) {
 }
 
 TEST(SingleInstance, SocketIsNotMadeInARuntimeFolderOthersCanEnter) {
-  QTemporaryDir dir;
-  ASSERT_EQ(chmod(dir.path().toUtf8().constData(), 0755), 0);
+  TempRoot dir("instance");
+  ASSERT_EQ(chmod(dir.path().c_str(), 0755), 0);
   const char *saved = std::getenv("XDG_RUNTIME_DIR");
   const std::string savedValue = saved ? saved : "";
-  setenv("XDG_RUNTIME_DIR", dir.path().toUtf8().constData(), 1);
+  setenv("XDG_RUNTIME_DIR", dir.path().c_str(), 1);
   EXPECT_TRUE(SingleInstanceClaim(SINGLE_INSTANCE_SHOW));
   struct stat st;
-  EXPECT_NE(lstat(dir.filePath("vantrel-instance").toUtf8().constData(), &st), 0);
+  EXPECT_NE(lstat(dir.File("vantrel-instance").c_str(), &st), 0);
   SingleInstanceRelease();
   if (saved)
     setenv("XDG_RUNTIME_DIR", savedValue.c_str(), 1);

@@ -4,6 +4,7 @@
 #include "platform/text.h"
 #include "platform/window.h"
 #include "tests/registry/registry_test_support.h"
+#include "tests/support/scripted_message_boxes.h"
 
 #include <atomic>
 #include <cstring>
@@ -12,12 +13,6 @@
 namespace {
 
 class ConcurrencyTest : public RegistryTest {};
-
-std::atomic<int> g_boxes{0};
-int CountBox(HWND, LPCWSTR, LPCWSTR, UINT, void *) {
-  ++g_boxes;
-  return IDOK;
-}
 
 // One program thread: its own values, a shared one, a key made and deleted.
 void Worker(int id, int rounds, std::atomic<int> *failures) {
@@ -47,8 +42,7 @@ void Worker(int id, int rounds, std::atomic<int> *failures) {
 TEST_F(ConcurrencyTest, TwoThreadsAndTheToolAtOnce) {
   // Make the file first, so the tool and the threads share it from the start.
   SettingsStore::ReadDword(u"Keyclicks", 1);
-  SetMessageBoxPresenter(CountBox, nullptr);
-  g_boxes = 0;
+  testsupport::ScriptedMessageBoxes boxes;
   std::atomic<int> failures{0};
   std::atomic<bool> threadsDone{false};
   std::vector<std::string> toolErrors;
@@ -73,9 +67,8 @@ TEST_F(ConcurrencyTest, TwoThreadsAndTheToolAtOnce) {
   b.join();
   threadsDone = true;
   tool.join();
-  SetMessageBoxPresenter(nullptr, nullptr);
   EXPECT_EQ(failures.load(), 0);
-  EXPECT_EQ(g_boxes.load(), 0);
+  EXPECT_EQ(boxes.Count(), 0u);
   EXPECT_TRUE(toolErrors.empty()) << toolErrors.size() << " tool failures, first: "
                                   << (toolErrors.empty() ? "" : toolErrors[0]);
   EXPECT_EQ(SettingsStore::ReadDword(u"thread1", -1), 299);

@@ -7,6 +7,7 @@
 #include "platform/text.h"
 #include "platform/trace.h"
 #include "tests/registry/registry_test_support.h"
+#include "tests/support/trace_lines.h"
 
 #include <sqlite3.h>
 
@@ -22,24 +23,8 @@ namespace {
 
 class RecoveryTest : public RegistryTest {
 protected:
-  void SetUp() override {
-    RegistryTest::SetUp();
-    traces_.clear();
-    SetTraceSink([](const char *line, void *self) {
-      static_cast<std::vector<std::string> *>(self)->push_back(line);
-    }, &traces_);
-  }
-  void TearDown() override {
-    SetTraceSink(nullptr, nullptr);
-    RegistryTest::TearDown();
-  }
-  int TracesMentioning(const std::string &text) const {
-    int n = 0;
-    for (const auto &line : traces_)
-      n += line.find(text) != std::string::npos;
-    return n;
-  }
-  std::vector<std::string> traces_;
+  int TracesMentioning(const std::string &text) const { return traces_.CountContaining(text); }
+  testtrace::TraceLines traces_;
 };
 
 // Settings still work, but only for this run.
@@ -67,14 +52,14 @@ TEST_F(RecoveryTest, FilesNotRecognisablyOursAreNeverMovedOrWritten) {
   };
   for (const char *sql : {"CREATE TABLE notes(t TEXT); INSERT INTO notes VALUES('mine');",
                           "CREATE TABLE keys(a); CREATE TABLE vals(b);"}) {
-    TempDir dir;
+    TempRoot dir("reg");
     MakeOtherDatabase(dir.File("other.db"), sql);
-    contents.push_back(ReadWholeFile(dir.File("other.db")));
+    contents.push_back(ReadFile(dir.File("other.db")));
   }
   for (const std::string &bytes : contents) {
-    TempDir dir;
+    TempRoot dir("reg");
     std::string db = dir.File("registry.db");
-    WriteWholeFile(db, bytes);
+    WriteFile(db, bytes);
     std::vector<std::string> names = FilesStartingWith(dir.path(), "");
 
     // The program runs on from memory and says why.
@@ -92,7 +77,7 @@ TEST_F(RecoveryTest, FilesNotRecognisablyOursAreNeverMovedOrWritten) {
       EXPECT_EQ(r.status, 3) << args[0];
       EXPECT_NE(r.err.find("not a Vantrel settings database"), std::string::npos) << r.err;
     }
-    EXPECT_EQ(ReadWholeFile(db), bytes) << "the file was changed";
+    EXPECT_EQ(ReadFile(db), bytes) << "the file was changed";
     EXPECT_EQ(FilesStartingWith(dir.path(), ""), names) << "files were moved or made";
   }
 }
@@ -131,10 +116,10 @@ TEST_F(RecoveryTest, ADamagedDatabaseIsKeptAsideAndWhatIsReadableCopied) {
   }
   ASSERT_GT(page, 1);
   ASSERT_GT(pageSize, 0);
-  std::string bytes = ReadWholeFile(DbPath());
+  std::string bytes = ReadFile(DbPath());
   ASSERT_GE(bytes.size(), static_cast<size_t>(page) * pageSize);
   std::fill_n(bytes.begin() + (page - 1) * pageSize, pageSize, '\xa5');
-  WriteWholeFile(DbPath(), bytes);
+  WriteFile(DbPath(), bytes);
 
   // Even a command that only reads keeps it aside, says so, and shows
   // what was copied into the fresh database.
@@ -153,7 +138,7 @@ TEST_F(RecoveryTest, ADamagedDatabaseIsKeptAsideAndWhatIsReadableCopied) {
     if (name.find("-wal") == std::string::npos && name.find("-shm") == std::string::npos)
       kept = name;
   ASSERT_FALSE(kept.empty());
-  EXPECT_EQ(ReadWholeFile(dir_.File(kept)), bytes) << "the damaged file was changed";
+  EXPECT_EQ(ReadFile(dir_.File(kept)), bytes) << "the damaged file was changed";
 
   RegistryUseDatabase(DbPath());
   EXPECT_FALSE(RegistryGetStatus().inMemory);
@@ -162,7 +147,7 @@ TEST_F(RecoveryTest, ADamagedDatabaseIsKeptAsideAndWhatIsReadableCopied) {
 }
 
 TEST_F(RecoveryTest, FolderThatCannotBeMadeMeansMemoryAndOneMessage) {
-  WriteWholeFile(dir_.File("plain"), "a file, not a folder");
+  WriteFile(dir_.File("plain"), "a file, not a folder");
   std::string db = dir_.File("plain/vantrel/registry.db");
   RegistryUseDatabase(db);
   std::string err = CaptureStderr([] {
@@ -172,15 +157,15 @@ TEST_F(RecoveryTest, FolderThatCannotBeMadeMeansMemoryAndOneMessage) {
   EXPECT_EQ(std::count(err.begin(), err.end(), '\n'), 1) << err;
   EXPECT_NE(err.find(db), std::string::npos) << err;
   EXPECT_EQ(TracesMentioning(db), 1);
-  EXPECT_EQ(ReadWholeFile(dir_.File("plain")), "a file, not a folder");
+  EXPECT_EQ(ReadFile(dir_.File("plain")), "a file, not a folder");
 }
 
 TEST_F(RecoveryTest, SomethingElseAtThePathIsLeftAlone) {
   ASSERT_EQ(mkdir(DbPath().c_str(), 0700), 0);
-  WriteWholeFile(DbPath() + "/inside", "kept");
+  WriteFile(DbPath() + "/inside", "kept");
   RegistryUseDatabase(DbPath());
   CaptureStderr(ExpectWorkingInMemory);
-  EXPECT_EQ(ReadWholeFile(DbPath() + "/inside"), "kept");
+  EXPECT_EQ(ReadFile(DbPath() + "/inside"), "kept");
   EXPECT_TRUE(FilesStartingWith(dir_.path(), "registry.db.damaged").empty());
 }
 
@@ -204,11 +189,11 @@ TEST_F(RecoveryTest, FilesThatCannotBeWrittenOrReadAreNeverTouched) {
   SettingsStore::WriteDword(u"Keyclicks", 0);
   RegistryUseDatabase(dir_.File("closed.db")); // closes and checkpoints the file
   std::string unreadable = dir_.File("unreadable.db");
-  WriteWholeFile(unreadable, "private");
+  WriteFile(unreadable, "private");
   chmod(unreadable.c_str(), 0);
   chmod(DbPath().c_str(), 0444);
   chmod(dir_.path().c_str(), 0555);
-  std::string before = ReadWholeFile(DbPath());
+  std::string before = ReadFile(DbPath());
   std::vector<std::string> namesBefore = FilesStartingWith(dir_.path(), "");
 
   int status = RunUnprivileged([&]() -> int {
@@ -230,11 +215,11 @@ TEST_F(RecoveryTest, FilesThatCannotBeWrittenOrReadAreNeverTouched) {
   if (status == 77)
     GTEST_SKIP() << "cannot drop root's powers here";
   EXPECT_EQ(status, 0);
-  EXPECT_EQ(ReadWholeFile(DbPath()), before);
+  EXPECT_EQ(ReadFile(DbPath()), before);
   EXPECT_EQ(FilesStartingWith(dir_.path(), ""), namesBefore);
   chmod(dir_.path().c_str(), 0700);
   chmod(unreadable.c_str(), 0600);
-  EXPECT_EQ(ReadWholeFile(unreadable), "private");
+  EXPECT_EQ(ReadFile(unreadable), "private");
 }
 
 } // namespace

@@ -8,8 +8,6 @@
 
 #include <cstdlib>
 #include <filesystem>
-#include <fstream>
-#include <sstream>
 
 namespace {
 // Holder role (HeldDatabase): take the write lock of the database named by
@@ -41,28 +39,7 @@ namespace {
 }();
 } // namespace
 
-TempDir::TempDir() {
-  std::string pattern = std::filesystem::temp_directory_path() / "vantrel-reg-XXXXXX";
-  std::vector<char> buf(pattern.begin(), pattern.end());
-  buf.push_back(0);
-  char *made = mkdtemp(buf.data());
-  path_ = made ? made : "";
-}
-
-TempDir::~TempDir() {
-  if (path_.empty())
-    return;
-  std::error_code ec;
-  // Folders made read-only by a test are opened up again so they can go.
-  for (auto it = std::filesystem::recursive_directory_iterator(path_, ec);
-       it != std::filesystem::recursive_directory_iterator(); it.increment(ec))
-    std::filesystem::permissions(it->path(), std::filesystem::perms::owner_all,
-                                 std::filesystem::perm_options::add, ec);
-  std::filesystem::remove_all(path_, ec);
-}
-
 void RegistryTest::SetUp() {
-  ASSERT_FALSE(dir_.path().empty());
   RegistryUseDatabase(DbPath());
 }
 
@@ -92,21 +69,9 @@ std::vector<BYTE> TextBytes(const std::u16string &text) {
   return std::vector<BYTE>(p, p + (text.size() + 1) * 2);
 }
 
-std::string ReadWholeFile(const std::string &path) {
-  std::ifstream in(path, std::ios::binary);
-  std::stringstream ss;
-  ss << in.rdbuf();
-  return ss.str();
-}
-
-void WriteWholeFile(const std::string &path, const std::string &bytes) {
-  std::ofstream out(path, std::ios::binary | std::ios::trunc);
-  out << bytes;
-}
-
 ToolResult RunTool(const std::vector<std::string> &args, const std::string &db) {
   ToolResult result;
-  TempDir scratch;
+  TempRoot scratch("reg-scratch");
   std::string outPath = scratch.File("out"), errPath = scratch.File("err");
   std::string tool = std::string(VANTREL_BINARY_DIR) + "/tools/vantrel-reg/vantrel-reg";
   std::vector<std::string> all = {tool};
@@ -133,8 +98,8 @@ ToolResult RunTool(const std::vector<std::string> &args, const std::string &db) 
   int status = 0;
   if (pid > 0 && waitpid(pid, &status, 0) == pid && WIFEXITED(status))
     result.status = WEXITSTATUS(status);
-  result.out = ReadWholeFile(outPath);
-  result.err = ReadWholeFile(errPath);
+  result.out = ReadFile(outPath);
+  result.err = ReadFile(errPath);
   return result;
 }
 
@@ -150,7 +115,7 @@ std::vector<std::string> FilesStartingWith(const std::string &dir, const std::st
 }
 
 std::string CaptureStderr(const std::function<void()> &fn) {
-  TempDir scratch;
+  TempRoot scratch("reg-scratch");
   std::string path = scratch.File("stderr");
   fflush(stderr);
   int saved = dup(2);
@@ -161,7 +126,7 @@ std::string CaptureStderr(const std::function<void()> &fn) {
   fflush(stderr);
   dup2(saved, 2);
   close(saved);
-  return ReadWholeFile(path);
+  return ReadFile(path);
 }
 
 HeldDatabase::HeldDatabase(const std::string &db) {

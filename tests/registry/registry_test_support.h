@@ -3,6 +3,7 @@
 #pragma once
 
 #include "platform/registry.h"
+#include "tests/support/temp_root.h"
 
 #include <gtest/gtest.h>
 
@@ -10,17 +11,9 @@
 #include <string>
 #include <vector>
 
-// A fresh folder under $TMPDIR, removed with everything in it afterwards.
-class TempDir {
-public:
-  TempDir();
-  ~TempDir();
-  const std::string &path() const { return path_; }
-  std::string File(const std::string &name) const { return path_ + "/" + name; }
-
-private:
-  std::string path_;
-};
+using testsupport::ReadFile;
+using testsupport::TempRoot;
+using testsupport::WriteFile;
 
 // Each test gets its own database in its own folder; the program's real
 // settings are never opened.
@@ -29,7 +22,7 @@ protected:
   void SetUp() override;
   void TearDown() override;
   std::string DbPath() const { return dir_.File("registry.db"); }
-  TempDir dir_;
+  TempRoot dir_{"reg"};
 };
 
 // A value as stored, read straight from the registry (no defaults written).
@@ -51,8 +44,6 @@ ToolResult RunTool(const std::vector<std::string> &args, const std::string &db);
 
 // Files in a folder whose names start with prefix.
 std::vector<std::string> FilesStartingWith(const std::string &dir, const std::string &prefix);
-std::string ReadWholeFile(const std::string &path);
-void WriteWholeFile(const std::string &path, const std::string &bytes);
 
 // Runs fn with stderr going to a file; returns what it printed there.
 std::string CaptureStderr(const std::function<void()> &fn);

@@ -3,6 +3,7 @@
 #include "common/settings_store.h"
 #include "platform/window.h"
 #include "tests/registry/registry_test_support.h"
+#include "tests/support/scripted_message_boxes.h"
 
 #include <sqlite3.h>
 
@@ -124,15 +125,6 @@ TEST_F(SettingsStoreTest, TextsWithoutTerminatorEndInsideTheBuffer) {
   EXPECT_EQ(buffer[0], 0);
 }
 
-int g_boxes = 0;
-std::u16string g_boxText, g_boxCaption;
-int CountBox(HWND, LPCWSTR text, LPCWSTR caption, UINT, void *) {
-  ++g_boxes;
-  g_boxText = text;
-  g_boxCaption = caption;
-  return IDOK;
-}
-
 TEST_F(SettingsStoreTest, KeyThatCannotBeMadeShowsTheBoxAndChangesNothing) {
   // A database that refuses new keys: the settings key can never be made.
   {
@@ -149,18 +141,19 @@ TEST_F(SettingsStoreTest, KeyThatCannotBeMadeShowsTheBoxAndChangesNothing) {
     sqlite3_close(db);
   }
   RegistryUseDatabase(DbPath()); // reopen: the trigger is part of the file now
-  SetMessageBoxPresenter(CountBox, nullptr);
-  g_boxes = 0;
+  testsupport::ScriptedMessageBoxes boxes;
   WCHAR buffer[kSettingTextUnits] = u"old";
   EXPECT_EQ(SettingsStore::ReadDword(u"Keyclicks", 1), 1);
   EXPECT_EQ(SettingsStore::ReadString(u"keycode", buffer), 0);
   EXPECT_EQ(std::u16string(buffer), u"None");
   EXPECT_EQ(SettingsStore::WriteDword(u"Keyclicks", 0), 1);
   EXPECT_EQ(SettingsStore::WriteString(u"keycode", u"x.kcod"), 1);
-  SetMessageBoxPresenter(nullptr, nullptr);
-  EXPECT_EQ(g_boxes, 4);
-  EXPECT_EQ(g_boxText, u"RegCreateKeyEx 1");
-  EXPECT_EQ(g_boxCaption, u"Error");
+  const std::vector<testsupport::ShownBox> shown = boxes.Shown();
+  ASSERT_EQ(shown.size(), 4u);
+  for (const testsupport::ShownBox &box : shown) {
+    EXPECT_EQ(box.text, u"RegCreateKeyEx 1");
+    EXPECT_EQ(box.caption, u"Error");
+  }
   // Nothing landed on the root key instead.
   HKEY root = HKEY_LOCAL_MACHINE;
   WCHAR name[256];

@@ -100,7 +100,7 @@ TEST_F(ToolTest, DeleteAndExitStatuses) {
 }
 
 TEST_F(ToolTest, ChangesThatCannotBeKeptAreFailures) {
-  WriteWholeFile(dir_.File("plain"), "x");
+  WriteFile(dir_.File("plain"), "x");
   ToolResult r = RunTool({"set", "HKLM\\Software\\Vantrel", "x", "--dword", "1"},
                          dir_.File("plain/registry.db"));
   EXPECT_EQ(r.status, 3);

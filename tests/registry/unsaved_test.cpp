@@ -6,6 +6,7 @@
 #include "common/settings_store.h"
 #include "platform/window.h"
 #include "tests/registry/registry_test_support.h"
+#include "tests/support/scripted_message_boxes.h"
 
 #include <csignal>
 #include <sys/resource.h>
@@ -48,34 +49,23 @@ private:
   sighandler_t oldHandler_;
 };
 
-std::atomic<int> g_boxes{0};
-std::atomic<int> g_readInBox{0};
-
-// Counts the boxes; reading a setting from inside proves the box is not
-// asked for while the registry is locked.
-int CountBox(HWND, LPCWSTR, LPCWSTR, UINT, void *) {
-  ++g_boxes;
-  g_readInBox = SettingsStore::ReadDword(u"Keyclicks", -1);
-  return IDOK;
-}
-
 class UnsavedTest : public RegistryTest {
 protected:
   void SetUp() override {
     RegistryTest::SetUp();
-    g_boxes = 0;
-    SetMessageBoxPresenter(CountBox, nullptr);
+    // Reading a setting from inside a box proves the box is not asked for
+    // while the registry is locked.
+    boxes_.DuringEach([this](size_t) { readInBox_ = SettingsStore::ReadDword(u"Keyclicks", -1); });
   }
-  void TearDown() override {
-    SetMessageBoxPresenter(nullptr, nullptr);
-    RegistryTest::TearDown();
-  }
+  int Boxes() const { return static_cast<int>(boxes_.Count()); }
   // What another process finds in the file.
   std::string FileHas(const std::string &name) {
     ToolResult r = RunTool({"get", kKey, name}, DbPath());
     return r.status == 0 ? r.out : "exit " + std::to_string(r.status);
   }
   DiskFull Full() { return DiskFull({DbPath(), DbPath() + "-wal"}); }
+  testsupport::ScriptedMessageBoxes boxes_;
+  std::atomic<int> readInBox_{0};
 };
 
 TEST_F(UnsavedTest, AFullDiskKeepsChangesUntilItHasRoomAndTellsOncePerStretch) {
@@ -94,8 +84,8 @@ TEST_F(UnsavedTest, AFullDiskKeepsChangesUntilItHasRoomAndTellsOncePerStretch) {
     RegistryStatus status = RegistryGetStatus();
     EXPECT_TRUE(status.inMemory);
     EXPECT_EQ(status.unsavedChanges, 3u);
-    EXPECT_EQ(g_boxes.load(), 1);
-    EXPECT_EQ(g_readInBox.load(), 0);
+    EXPECT_EQ(Boxes(), 1);
+    EXPECT_EQ(readInBox_.load(), 0);
     EXPECT_EQ(FileHas("Keyclicks"), "Keyclicks\tREG_DWORD\t1\n");
 
     // The tool fails rather than report a change it could not make.
@@ -110,7 +100,7 @@ TEST_F(UnsavedTest, AFullDiskKeepsChangesUntilItHasRoomAndTellsOncePerStretch) {
   EXPECT_EQ(FileHas("COMPORT"), "COMPORT\tREG_SZ\tCOM5:\n");
   EXPECT_EQ(FileHas("Serial No"), "Serial No\tREG_DWORD\t77\n");
   EXPECT_EQ(FileHas("Build No"), "Build No\tREG_DWORD\t9\n");
-  EXPECT_EQ(g_boxes.load(), 1);
+  EXPECT_EQ(Boxes(), 1);
 
   // A new stretch is told again; a flush ends it without another write.
   {
@@ -119,7 +109,7 @@ TEST_F(UnsavedTest, AFullDiskKeepsChangesUntilItHasRoomAndTellsOncePerStretch) {
     SettingsStore::WriteDword(u"Keyclicks", 0);
     EXPECT_FALSE(RegistryFlush(0));
   }
-  EXPECT_EQ(g_boxes.load(), 2);
+  EXPECT_EQ(Boxes(), 2);
   EXPECT_TRUE(RegistryFlush(1000));
   EXPECT_EQ(FileHas("Keyclicks"), "Keyclicks\tREG_DWORD\t0\n");
   EXPECT_EQ(RegistryGetStatus().unsavedChanges, 0u);
@@ -185,14 +175,14 @@ TEST_F(UnsavedTest, ALockHeldLongIsToldOnceAndTheRetryWritesBackByItself) {
   SettingsStore::WriteDword(u"Keyclicks", 0);
   SettingsStore::WriteDword(u"Serial No", 5);
   // A moment's lock is not worth a box; one held for seconds is, once.
-  EXPECT_EQ(g_boxes.load(), 0);
-  EXPECT_TRUE(Eventually([] { return g_boxes.load() > 0; }, 20));
-  EXPECT_EQ(g_readInBox.load(), 0);
+  EXPECT_EQ(Boxes(), 0);
+  EXPECT_TRUE(Eventually([this] { return Boxes() > 0; }, 20));
+  EXPECT_EQ(readInBox_.load(), 0);
   held.Release();
   EXPECT_TRUE(Eventually([] { return RegistryGetStatus().unsavedChanges == 0; }, 20));
   EXPECT_EQ(FileHas("Keyclicks"), "Keyclicks\tREG_DWORD\t0\n");
   EXPECT_EQ(FileHas("Serial No"), "Serial No\tREG_DWORD\t5\n");
-  EXPECT_EQ(g_boxes.load(), 1);
+  EXPECT_EQ(Boxes(), 1);
 }
 
 TEST_F(UnsavedTest, TheToolSaysWhyItWaitsAndFailsWhenTheDatabaseStaysHeld) {

@@ -6,6 +6,7 @@
 #include "platform/registry.h"
 #include "platform/text.h"
 #include "platform/window.h"
+#include "tests/support/sandbox.h"
 
 #include <gtest/gtest.h>
 
@@ -22,33 +23,20 @@ namespace {
 class UiStringsTest : public ::testing::Test {
 protected:
   void SetUp() override {
-    char pattern[] = "/tmp/vantrel-lang-XXXXXX";
-    root_ = mkdtemp(pattern);
-    fs::create_directories(root_ + "/Vantrel");
-    setenv("VANTREL_ROOT", root_.c_str(), 1);
-    // Never the user's settings.
-    setenv("VANTREL_REGISTRY", (root_ + "/registry.db").c_str(), 1);
-    RegistryUseDatabase(root_ + "/registry.db");
-    ResetAppGlobals();
+    tmp_.MakeFolder("Vantrel");
     WStrCopyN(AppGlobals.InstallDir, MAX_PATH, u"Vantrel\\");
-    ResetUiStrings();
-    MSG msg;
-    while (PeekMessageW(&msg, nullptr, 0, 0, PM_REMOVE)) {
-    }
   }
-  void TearDown() override {
-    ResetUiStrings();
-    unsetenv("VANTREL_ROOT");
-    fs::remove_all(root_);
-  }
+  void TearDown() override { unsetenv("VANTREL_ROOT"); }
   void Put(const std::string &name, const std::string &content) {
-    std::ofstream(root_ + "/Vantrel/" + name, std::ios::binary) << content;
+    tmp_.Put("Vantrel/" + name, content);
   }
   bool LoadFrom(const std::u16string &language) {
     SettingsStore::WriteString(u"language", language.c_str());
     return LoadUiStrings();
   }
-  std::string root_;
+  // Never the user's settings.
+  testsupport::ProgramSandbox tmp_{"lang", testsupport::kDeviceRoot | testsupport::kSettings};
+  const std::string root_ = tmp_.path();
 };
 
 // Lines "T<k>;note<k>" for k = 0..count-1.

@@ -1,12 +1,17 @@
-#include "tests/platform_qt/qt_test_support.h"
+#include "tests/support/toolkit.h"
 
 #include "platform/qt/qt_internal.h"
+#include "platform/qt_app.h"
+#include "resources/resources.h"
 
 #include <QCoreApplication>
 #include <QElapsedTimer>
 #include <QTimer>
 
+#include <cstdlib>
 #include <map>
+
+namespace testsupport {
 
 namespace {
 
@@ -31,19 +36,32 @@ LRESULT CALLBACK_TestProc(HWND hwnd, UINT msg, WPARAM wParam, LPARAM lParam) {
 
 } // namespace
 
+bool StartToolkitOnce(int *argc, char **argv) {
+  static const bool started = [argc, argv] {
+    setenv("QT_QPA_PLATFORM", "offscreen", 1);
+    static int madeArgc = 1;
+    static char name[] = "vantrel-test";
+    static char *madeArgv[] = {name, nullptr};
+    if (!VantrelQtInit(argc ? *argc : madeArgc, argc ? argv : madeArgv))
+      return false;
+    RegisterVantrelResources();
+    return true;
+  }();
+  return started;
+}
+
 HWND MakeTestWindow(TestProc proc, int width, int height, DWORD style) {
-  static bool registered = false;
-  if (!registered) {
+  static const bool registered = [] {
     WNDCLASSW cls{};
     cls.lpfnWndProc = CALLBACK_TestProc;
     cls.hbrBackground = GetStockObject(WHITE_BRUSH);
     cls.lpszClassName = u"QtTestWindow";
-    RegisterClassW(&cls);
-    registered = true;
-  }
+    return RegisterClassW(&cls) != 0;
+  }();
+  (void)registered;
   gPending = std::move(proc);
-  HWND hwnd = CreateWindowExW(0, u"QtTestWindow", u"test", style, CW_USEDEFAULT, CW_USEDEFAULT, width,
-                              height, nullptr, nullptr, nullptr, nullptr);
+  HWND hwnd = CreateWindowExW(0, u"QtTestWindow", u"test", style, CW_USEDEFAULT, CW_USEDEFAULT,
+                              width, height, nullptr, nullptr, nullptr, nullptr);
   gPending = nullptr;
   return hwnd;
 }
@@ -73,3 +91,5 @@ void Spin(int ms) {
 }
 
 QWidget *ClientWidget(HWND hwnd) { return vqt::ClientOf(hwnd); }
+
+} // namespace testsupport
