@@ -31,7 +31,7 @@ class Controller : public ::testing::Test {
 protected:
   void SetUp() override {
     UseFreshRoot(root);
-    port = std::make_unique<FakePort>(root.path + "/devices", 1);
+    port = std::make_unique<FakePort>(root.path() + "/devices", 1);
     ASSERT_TRUE(port->ok());
     AppGlobals.portHandle.store(
         CreateFileW(u"COM1:", GENERIC_READ | GENERIC_WRITE, 0, nullptr, OPEN_EXISTING, 0, nullptr));

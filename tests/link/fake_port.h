@@ -1,62 +1,26 @@
 // A pseudo-terminal offered as COMn in the devices folder: the program opens
 // "COMn:" as usual, the test reads the packets and writes the keyboard's
-// bytes on the other side.
+// bytes on the other side. The slave stays open here too, so the program
+// closing the port is no hang-up.
 #pragma once
 
+#include "tests/support/pty_port.h"
+
 #include <cstdint>
-#include <pty.h>
 #include <string>
-#include <termios.h>
-#include <unistd.h>
 #include <vector>
 
 namespace linktest {
 
 class FakePort {
 public:
-  FakePort(const std::string &devices, int index) {
-    termios raw{};
-    cfmakeraw(&raw);
-    char name[128] = {};
-    if (openpty(&master_, &slave_, name, &raw, nullptr) != 0)
-      return;
-    link_ = devices + "/COM" + std::to_string(index);
-    unlink(link_.c_str());
-    if (symlink(name, link_.c_str()) != 0)
-      link_.clear();
-    // The slave stays open here too, so the program's close is no hang-up.
+  FakePort(const std::string &devices, int index) : pty_(true) {
+    offered_ = pty_.ok() && pty_.OfferAs(devices, index);
   }
-  ~FakePort() {
-    if (!link_.empty())
-      unlink(link_.c_str());
-    if (master_ >= 0)
-      close(master_);
-    if (slave_ >= 0)
-      close(slave_);
-  }
-  bool ok() const { return master_ >= 0 && !link_.empty(); }
-  void Write(const std::vector<uint8_t> &bytes) {
-    if (::write(master_, bytes.data(), bytes.size()) < 0)
-      return;
-  }
-  // Everything the program wrote so far.
-  std::vector<uint8_t> Read() {
-    std::vector<uint8_t> out;
-    uint8_t buf[256];
-    for (;;) {
-      fd_set set;
-      FD_ZERO(&set);
-      FD_SET(master_, &set);
-      timeval tv{0, 20000};
-      if (select(master_ + 1, &set, nullptr, nullptr, &tv) <= 0)
-        break;
-      ssize_t n = ::read(master_, buf, sizeof buf);
-      if (n <= 0)
-        break;
-      out.insert(out.end(), buf, buf + n);
-    }
-    return out;
-  }
+  bool ok() const { return offered_; }
+  void Write(const std::vector<uint8_t> &bytes) { pty_.Send(bytes); }
+  // Everything the program wrote so far (until 20 ms pass without a byte).
+  std::vector<uint8_t> Read() { return pty_.ReceivedUntilQuiet(20); }
   // Kinds (byte 4) of the 12-byte packets written so far.
   std::vector<int> PacketKinds() {
     std::vector<uint8_t> bytes = Read();
@@ -67,8 +31,8 @@ public:
   }
 
 private:
-  int master_ = -1, slave_ = -1;
-  std::string link_;
+  testsupport::PtyPort pty_;
+  bool offered_ = false;
 };
 
 } // namespace linktest

@@ -64,19 +64,8 @@ void RunIsolated(const std::function<void()> &fn, VirtualClock clock, int timeou
     EXPECT_EQ(WEXITSTATUS(status), 0) << "the scenario failed (see above)";
 }
 
-TempRoot::TempRoot() {
-  char pattern[] = "/tmp/vantrel-link-XXXXXX";
-  path = mkdtemp(pattern) ? pattern : "";
-}
-
-TempRoot::~TempRoot() {
-  std::error_code ignored;
-  if (!path.empty())
-    fs::remove_all(path, ignored);
-}
-
 void UseFreshRoot(const TempRoot &root) {
-  const std::string &r = root.path;
+  const std::string &r = root.path();
   setenv("VANTREL_ROOT", r.c_str(), 1);
   setenv("VANTREL_REGISTRY", (r + "/registry.db").c_str(), 1);
   setenv("VANTREL_DEVICES", (r + "/devices").c_str(), 1);
@@ -102,7 +91,7 @@ void UseFreshRoot(const TempRoot &root) {
 std::string Narrow(const WCHAR *text) { return text ? Utf16ToUtf8(text) : ""; }
 
 LinkHarness::LinkHarness(const TempRoot &root)
-    : root_(root.path), devices_(root.path + "/devices"), kbdLog_(root.path + "/kbd.log"),
+    : root_(root.path()), devices_(root.path() + "/devices"), kbdLog_(root.path() + "/kbd.log"),
       startTick_(GetTickCount()) {
   gHarness = this;
   SetMessageBoxPresenter(&Present, this);

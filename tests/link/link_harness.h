@@ -21,7 +21,8 @@
 #include "platform/clock.h"
 #include "platform/win32.h"
 #include "tests/keys/recording_injector.h"
-#include "tests/trace_lines.h"
+#include "tests/support/temp_root.h"
+#include "tests/support/trace_lines.h"
 
 #include <gtest/gtest.h>
 
@@ -41,12 +42,8 @@ namespace linktest {
 void RunIsolated(const std::function<void()> &fn, VirtualClock clock = VirtualClock::Auto,
                  int timeoutSec = 120);
 
-// A temporary folder, removed by the destructor.
-struct TempRoot {
-  TempRoot();
-  ~TempRoot();
-  std::string path;
-};
+// The shared temporary folder of the tests (tests/support/temp_root.h).
+using testsupport::TempRoot;
 
 // Points the registry, the device root and the devices folder at a fresh
 // temporary root, with InstallDir "\Vantrel\" holding English.lang and

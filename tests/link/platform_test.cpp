@@ -4,7 +4,7 @@
 #include "platform/system.h"
 #include "resources/resources.h"
 #include "tests/link/link_harness.h"
-#include "tests/trace_lines.h"
+#include "tests/support/trace_lines.h"
 
 #include <gtest/gtest.h>
 
@@ -76,7 +76,7 @@ TEST(Sounds, PlayingWithoutAServerIsSilentQuickAndTraced) {
 
 TEST(Restart, RebootRestartsTheProgramWithItsArguments) {
   TempRoot root;
-  std::string log = root.path + "/starts.txt";
+  std::string log = root.path() + "/starts.txt";
   pid_t pid = fork();
   ASSERT_GE(pid, 0);
   if (pid == 0) {

@@ -48,7 +48,7 @@ class Discovery : public ::testing::Test {
 protected:
   void SetUp() override {
     UseFreshRoot(root);
-    devices = root.path + "/devices";
+    devices = root.path() + "/devices";
     event = CreateEventW(nullptr, FALSE, FALSE, nullptr);
     AppGlobals.connectionEvent.store(event);
     AppGlobals.linkState.store(LINK_IDLE);

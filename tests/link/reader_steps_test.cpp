@@ -40,7 +40,7 @@ protected:
   }
   // A silent keyboard on COM1: with short reads.
   void OpenSilentPort() {
-    port = std::make_unique<FakePort>(root.path + "/devices", 1);
+    port = std::make_unique<FakePort>(root.path() + "/devices", 1);
     ASSERT_TRUE(port->ok());
     HANDLE h = CreateFileW(u"COM1:", GENERIC_READ | GENERIC_WRITE, 0, nullptr, OPEN_EXISTING, 0, nullptr);
     ASSERT_NE(h, INVALID_HANDLE_VALUE);
@@ -102,7 +102,7 @@ TEST_F(ReaderSteps, DisconnectionEndsTheRequestAndPostsToNoAbsentWindow) {
 // The user cancelled while the port was being opened: the port is left for
 // the disconnection to close and the cancel stands.
 TEST_F(ReaderSteps, OpeningAPortKeepsACancelMadeMeanwhile) {
-  port = std::make_unique<FakePort>(root.path + "/devices", 1);
+  port = std::make_unique<FakePort>(root.path() + "/devices", 1);
   ASSERT_TRUE(port->ok());
   SettingsStore::WriteString(u"COMPORT", u"COM1:");
   AppGlobals.connectRequested.store(1);

@@ -60,54 +60,11 @@ double MsSince(std::chrono::steady_clock::time_point t) {
 }
 
 FakeKeyboard::FakeKeyboard(const std::string &devicesDir, int index) {
-  master = posix_openpt(O_RDWR | O_NOCTTY | O_CLOEXEC);
-  EXPECT_GE(master, 0);
-  grantpt(master);
-  unlockpt(master);
-  char name[128];
-  ptsname_r(master, name, sizeof name);
-  slave = name;
-  // Raw before the program opens it, so nothing is echoed or translated.
-  int fd = open(name, O_RDWR | O_NOCTTY);
-  termios tio;
-  tcgetattr(fd, &tio);
-  cfmakeraw(&tio);
-  tcsetattr(fd, TCSANOW, &tio);
-  close(fd);
-  fcntl(master, F_SETFL, fcntl(master, F_GETFL) | O_NONBLOCK);
-  std::filesystem::create_directories(devicesDir);
-  std::string link = devicesDir + "/COM" + std::to_string(index);
-  unlink(link.c_str());
-  EXPECT_EQ(symlink(name, link.c_str()), 0);
+  EXPECT_TRUE(pty_.ok());
+  EXPECT_TRUE(pty_.OfferAs(devicesDir, index));
 }
 
-FakeKeyboard::~FakeKeyboard() { HangUp(); }
-
-void FakeKeyboard::Send(const Bytes &bytes) {
-  ASSERT_EQ(write(master, bytes.data(), bytes.size()), static_cast<ssize_t>(bytes.size()));
-}
-
-Bytes FakeKeyboard::Received(size_t atLeast, int waitMs) {
-  Bytes out;
-  auto start = std::chrono::steady_clock::now();
-  for (;;) {
-    uint8_t buf[512];
-    ssize_t n;
-    while ((n = read(master, buf, sizeof buf)) > 0)
-      out.insert(out.end(), buf, buf + n);
-    int left = waitMs - static_cast<int>(MsSince(start));
-    if (out.size() >= atLeast || left <= 0)
-      return out;
-    pollfd p{master, POLLIN, 0};
-    poll(&p, 1, std::min(left, 20));
-  }
-}
-
-void FakeKeyboard::HangUp() {
-  if (master >= 0)
-    close(master);
-  master = -1;
-}
+void FakeKeyboard::Send(const Bytes &bytes) { ASSERT_TRUE(pty_.Send(bytes)); }
 
 namespace {
 
@@ -135,9 +92,8 @@ const char *MessageName(UINT m) {
 } // namespace
 
 void LinkTest::SetUp() {
-  char pattern[] = "/tmp/vantrel-link-XXXXXX";
-  ASSERT_NE(mkdtemp(pattern), nullptr);
-  root = pattern;
+  tempRoot = std::make_unique<testsupport::TempRoot>("link");
+  root = tempRoot->path();
   devices = root + "/devices";
   setenv("VANTREL_DEVICES", devices.c_str(), 1);
   setenv("VANTREL_REGISTRY", (root + "/registry.db").c_str(), 1);
@@ -176,8 +132,7 @@ void LinkTest::TearDown() {
   SetMessageBoxPresenter(nullptr, nullptr);
   traces.reset();
   RegistryUseDatabase("");
-  std::error_code ignored;
-  std::filesystem::remove_all(root, ignored);
+  tempRoot.reset();
 }
 
 HANDLE LinkTest::OpenPort(int index) {

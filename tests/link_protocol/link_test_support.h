@@ -8,7 +8,9 @@
 #include "link/byte_source.h"
 #include "platform/serial.h"
 #include "platform/win32.h"
-#include "tests/trace_lines.h"
+#include "tests/support/pty_port.h"
+#include "tests/support/temp_root.h"
+#include "tests/support/trace_lines.h"
 
 #include <gtest/gtest.h>
 
@@ -41,19 +43,22 @@ private:
 };
 
 // The far side of a port: the master of a pseudo-terminal whose slave is the
-// link COM<index> in `devicesDir`.
+// link COM<index> in `devicesDir` (the shared PtyPort, with the test failing
+// when the port cannot be made or a write is cut short).
 class FakeKeyboard {
 public:
   FakeKeyboard(const std::string &devicesDir, int index);
-  ~FakeKeyboard();
   void Send(const Bytes &bytes);
   // Everything the program wrote so far (waits up to waitMs for at least
   // `atLeast` bytes).
-  Bytes Received(size_t atLeast = 0, int waitMs = 0);
+  Bytes Received(size_t atLeast = 0, int waitMs = 0) { return pty_.Received(atLeast, waitMs); }
   // Closes the master: the port's other side goes away.
-  void HangUp();
-  int master = -1;
-  std::string slave;
+  void HangUp() { pty_.HangUp(); }
+  // The slave's device path.
+  const std::string &slave() const { return pty_.slave(); }
+
+private:
+  testsupport::PtyPort pty_;
 };
 
 class LinkTest : public ::testing::Test {
@@ -74,6 +79,7 @@ protected:
 
   // Every trace line of the test (from SetUp to TearDown).
   std::unique_ptr<testtrace::TraceLines> traces;
+  std::unique_ptr<testsupport::TempRoot> tempRoot;
   std::string root;
   std::string devices;
   FakeKeyboard *keyboard = nullptr;

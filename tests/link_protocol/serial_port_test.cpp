@@ -204,7 +204,7 @@ TEST_F(SerialPort, ClosingTheHandleWakesABlockedReaderAndFreesThePort) {
 TEST_F(SerialPort, BytesReceivedWhileClosedAreDiscardedOnOpen) {
   // Another holder of the device keeps its line open, so the bytes wait in
   // its input queue as they would on a Bluetooth serial device.
-  int holder = open(keyboard->slave.c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK);
+  int holder = open(keyboard->slave().c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK);
   ASSERT_GE(holder, 0);
   keyboard->Send({0xA5, 0x5A, 0x41, 0x42});
   int pending = 0;
@@ -295,9 +295,9 @@ TEST_F(RefusedLink, FolderLinkOrDeviceOfAnotherUser) {
 
   // The user's own link to another user's pseudo-terminal: a stale link
   // whose number went to someone else's terminal.
-  ASSERT_EQ(chown(keyboard->slave.c_str(), other, -1), 0);
+  ASSERT_EQ(chown(keyboard->slave().c_str(), other, -1), 0);
   ExpectRefused("leads to a device of another user (uid 65534)");
-  ASSERT_EQ(chown(keyboard->slave.c_str(), 0, -1), 0);
+  ASSERT_EQ(chown(keyboard->slave().c_str(), 0, -1), 0);
   ExpectOpens();
 }
 
