@@ -85,7 +85,7 @@ asan_env=(ASAN_OPTIONS=detect_leaks=1:abort_on_error=1
   LSAN_OPTIONS=suppressions="$PWD/tests/lsan.supp"
   UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1)
 background asan-tests env "${asan_env[@]}" bash -c 'cd build-asan && \
-  ctest -j "$0" --timeout 900 -LE "nosanitize|x11"' "$jobs"
+  ctest -j "$0" --timeout 900 -LE "nosanitize|x11|quit_repeat"' "$jobs"
 
 # ThreadSanitizer on the parts where the threads meet: the link, the
 # platform core (messages, timers, events) and the serial port. Only their
@@ -100,8 +100,10 @@ say "build build-fuzz"
 nice -n 19 scripts/fuzz.sh --build-only
 
 finish asan-tests
-alone asan-tests-x11 env "${asan_env[@]}" bash -c 'cd build-asan && \
-  ctest -j "$0" --timeout 900 -L x11 -LE nosanitize' "$jobs"
+# The fifty quits while connected run apart too: each quit must finish the
+# disconnection within the program's time bounds.
+alone asan-tests-apart env "${asan_env[@]}" bash -c 'cd build-asan && \
+  ctest -j "$0" --timeout 900 -L "x11|quit_repeat" -LE nosanitize' "$jobs"
 background tsan-tests bash -c 'cd build-tsan && \
   TSAN_OPTIONS=halt_on_error=0:exitcode=66:second_deadlock_stack=1:report_thread_leaks=0 \
   ctest -j "$0" --timeout 900 -LE nosanitize -E "NOT_BUILT|match_generator"' "$jobs"
