@@ -234,13 +234,16 @@ HANDLE OpenComPort(int index, DWORD access) {
     ::close(fd);
     return RefuseOpen(index, path, ERROR_SHARING_VIOLATION, "already open in this process");
   }
+  // At once after the open, before anything slower: the keyboard sees the
+  // port opened and sends its sync bytes right away, and those belong to
+  // this connection.
+  DiscardPendingInput(fd, index);
   if (ioctl(fd, TIOCEXCL) != 0 || !MakeRaw(fd)) {
     int err = errno;
     ::close(fd);
     Unclaim(st.st_rdev);
     return RefuseOpen(index, path, ERROR_GEN_FAILURE, strerror(err));
   }
-  DiscardPendingInput(fd, index);
   int wakeFd = eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK);
   if (wakeFd < 0) {
     int err = errno;

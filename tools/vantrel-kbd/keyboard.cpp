@@ -20,6 +20,8 @@ constexpr uint8_t kParamCalibration = 14;
 constexpr uint8_t kCalibrationOff = 23;
 constexpr size_t kPacketSize = 12;
 constexpr auto kExitGrace = std::chrono::milliseconds(500);
+// Time between the host opening the port and the keyboard's first byte.
+constexpr auto kLinkSetup = std::chrono::milliseconds(10);
 // Bytes of history kept to tell which unread bytes were keys: more than a
 // pseudo-terminal's buffers hold.
 constexpr size_t kSentHistory = 65536;
@@ -118,8 +120,10 @@ void Keyboard::PortOpened(KbdClock::time_point now) {
   sentKinds_.clear();
   rx_.clear();
   Log("\"event\":\"open\"");
+  // A real keyboard answers an opened link after the radio has set it up,
+  // not in the same instant the host's open returns.
   if (opt_.sendSync)
-    Plan(now, {0xA5, 0x5A}, "sync");
+    Plan(now + kLinkSetup, {0xA5, 0x5A}, "sync");
   nextHeartbeat_ = now + std::chrono::milliseconds(opt_.heartbeatMs);
 }
 
