@@ -12,55 +12,54 @@ BOOL GetClientRect(HWND hwnd, RECT *rect) {
   if (!rect)
     return FALSE;
   *rect = RECT{0, 0, 0, 0};
-  Core &core = TheCore();
-  std::lock_guard<std::mutex> lock(core.mutex);
-  WindowRecord *w = FindWindowOrFailLocked(core, hwnd);
-  if (!w)
-    return FALSE;
-  rect->right = w->rect.right - w->rect.left;
-  rect->bottom = w->rect.bottom - w->rect.top;
-  return TRUE;
+  return WithWindow(
+      hwnd,
+      [rect](Core &, WindowRecord &w) {
+        rect->right = w.rect.right - w.rect.left;
+        rect->bottom = w.rect.bottom - w.rect.top;
+      },
+      true);
 }
 
 BOOL GetWindowRect(HWND hwnd, RECT *rect) {
   if (!rect)
     return FALSE;
   *rect = RECT{0, 0, 0, 0};
-  Core &core = TheCore();
-  std::lock_guard<std::mutex> lock(core.mutex);
-  WindowRecord *w = FindWindowOrFailLocked(core, hwnd);
-  if (!w)
-    return FALSE;
-  // A child's rectangle is kept in its parent's client area: add the
-  // parents' offsets up to the first window that is not a child. A parent
-  // is older than its child, so its id is smaller and the walk ends.
-  RECT r = w->rect;
-  for (WindowRecord *up; w->child && w->parent && (up = FindWindowLocked(core, Handle(w->parent)));
-       w = up) {
-    r.left += up->rect.left;
-    r.right += up->rect.left;
-    r.top += up->rect.top;
-    r.bottom += up->rect.top;
-  }
-  *rect = r;
-  return TRUE;
+  return WithWindow(
+      hwnd,
+      [rect](Core &core, WindowRecord &window) {
+        // A child's rectangle is kept in its parent's client area: add the
+        // parents' offsets up to the first window that is not a child. A
+        // parent is older than its child, so its id is smaller and the walk
+        // ends.
+        RECT r = window.rect;
+        WindowRecord *w = &window;
+        for (WindowRecord *up; w->child && w->parent && (up = FindWindowLocked(core, Handle(w->parent)));
+             w = up) {
+          r.left += up->rect.left;
+          r.right += up->rect.left;
+          r.top += up->rect.top;
+          r.bottom += up->rect.top;
+        }
+        *rect = r;
+      },
+      true);
 }
 
 BOOL MoveWindow(HWND hwnd, int x, int y, int width, int height, BOOL repaint) {
   width = std::max(0, width);
   height = std::max(0, height);
-  Core &core = TheCore();
   RECT was;
   WindowSystemHooks hooks;
-  {
-    std::lock_guard<std::mutex> lock(core.mutex);
-    WindowRecord *w = FindWindowOrFailLocked(core, hwnd);
-    if (!w)
-      return FALSE;
-    was = w->rect;
-    w->rect = RECT{x, y, x + width, y + height};
-    hooks = core.hooks;
-  }
+  if (!WithWindow(
+          hwnd,
+          [&](Core &core, WindowRecord &w) {
+            was = w.rect;
+            w.rect = RECT{x, y, x + width, y + height};
+            hooks = core.hooks;
+          },
+          true))
+    return FALSE;
   // A window the toolkit shows hears WM_SIZE from the toolkit's resize
   // handling, with the size its widget really got.
   if (hooks.move && hooks.move(hwnd, x, y, width, height, repaint, hooks.context))
@@ -71,40 +70,28 @@ BOOL MoveWindow(HWND hwnd, int x, int y, int width, int height, BOOL repaint) {
 }
 
 BOOL InvalidateRect(HWND hwnd, const RECT *rect, BOOL) {
-  Core &core = TheCore();
   WindowSystemHooks hooks;
-  {
-    std::lock_guard<std::mutex> lock(core.mutex);
-    WindowRecord *w = FindWindowLocked(core, hwnd);
-    if (!w)
-      return FALSE;
-    w->invalid = true;
-    hooks = core.hooks;
-  }
+  if (!WithWindow(hwnd, [&hooks](Core &core, WindowRecord &w) {
+        w.invalid = true;
+        hooks = core.hooks;
+      }))
+    return FALSE;
   if (hooks.invalidate)
     hooks.invalidate(hwnd, rect, hooks.context);
   return TRUE;
 }
 
 BOOL UpdateWindow(HWND hwnd) {
-  Core &core = TheCore();
   WindowSystemHooks hooks;
-  {
-    std::lock_guard<std::mutex> lock(core.mutex);
-    if (!FindWindowLocked(core, hwnd))
-      return FALSE;
-    hooks = core.hooks;
-  }
+  if (!WithWindow(hwnd, [&hooks](Core &core, WindowRecord &) { hooks = core.hooks; }))
+    return FALSE;
   if (hooks.update && hooks.update(hwnd, hooks.context))
     return TRUE;
   bool invalid = false;
-  {
-    std::lock_guard<std::mutex> lock(core.mutex);
-    if (WindowRecord *w = FindWindowLocked(core, hwnd)) {
-      invalid = w->invalid;
-      w->invalid = false;
-    }
-  }
+  WithWindow(hwnd, [&invalid](Core &, WindowRecord &w) {
+    invalid = w.invalid;
+    w.invalid = false;
+  });
   // No widget shows the window: the procedure still hears WM_PAINT, and
   // draws nowhere.
   if (invalid)

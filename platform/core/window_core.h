@@ -102,6 +102,19 @@ inline HWND Handle(uintptr_t id) { return reinterpret_cast<HWND>(id); }
 WindowRecord *FindWindowLocked(Core &core, HWND hwnd);
 // The same, setting ERROR_INVALID_WINDOW_HANDLE for an unknown handle.
 WindowRecord *FindWindowOrFailLocked(Core &core, HWND hwnd);
+// Locks the core and runs use(core, window) on the live window hwnd names.
+// Returns false, without calling `use`, for an unknown handle; with
+// failUnknown that also sets ERROR_INVALID_WINDOW_HANDLE, as the Win32 calls
+// do. `use` runs under the lock: it must not call back into the core.
+template <class Use> bool WithWindow(HWND hwnd, Use &&use, bool failUnknown = false) {
+  Core &core = TheCore();
+  std::lock_guard<std::mutex> lock(core.mutex);
+  WindowRecord *w = failUnknown ? FindWindowOrFailLocked(core, hwnd) : FindWindowLocked(core, hwnd);
+  if (!w)
+    return false;
+  use(core, *w);
+  return true;
+}
 // With the mutex held: the class a window was made from, or null when it
 // has been unregistered since.
 ClassRecord *ClassOfWindowLocked(Core &core, const WindowRecord &w);

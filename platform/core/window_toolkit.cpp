@@ -5,82 +5,47 @@
 using namespace wincore;
 
 void wincore::RecordWindowRect(HWND hwnd, const RECT &rect) {
-  Core &core = TheCore();
-  std::lock_guard<std::mutex> lock(core.mutex);
-  if (WindowRecord *w = FindWindowLocked(core, hwnd))
-    w->rect = rect;
+  WithWindow(hwnd, [&rect](Core &, WindowRecord &w) { w.rect = rect; });
 }
 
 bool wincore::RecordedWindowRect(HWND hwnd, RECT *rect) {
-  Core &core = TheCore();
-  std::lock_guard<std::mutex> lock(core.mutex);
-  WindowRecord *w = FindWindowLocked(core, hwnd);
-  if (!w)
-    return false;
-  *rect = w->rect;
-  return true;
+  return WithWindow(hwnd, [rect](Core &, WindowRecord &w) { *rect = w.rect; });
 }
 
 void wincore::WindowPainted(HWND hwnd) {
-  Core &core = TheCore();
-  std::lock_guard<std::mutex> lock(core.mutex);
-  if (WindowRecord *w = FindWindowLocked(core, hwnd))
-    w->invalid = false;
+  WithWindow(hwnd, [](Core &, WindowRecord &w) { w.invalid = false; });
 }
 
 bool wincore::WindowClassOf(HWND hwnd, std::u16string *className, HBRUSH *background, HICON *icon) {
-  Core &core = TheCore();
-  std::lock_guard<std::mutex> lock(core.mutex);
-  WindowRecord *w = FindWindowLocked(core, hwnd);
-  if (!w)
-    return false;
-  const ClassRecord *cls = ClassOfWindowLocked(core, *w);
-  if (className)
-    *className = w->className;
-  if (background)
-    *background = cls ? cls->cls.hbrBackground : nullptr;
-  if (icon)
-    *icon = cls ? cls->cls.hIcon : nullptr;
-  return true;
+  return WithWindow(hwnd, [&](Core &core, WindowRecord &w) {
+    const ClassRecord *cls = ClassOfWindowLocked(core, w);
+    if (className)
+      *className = w.className;
+    if (background)
+      *background = cls ? cls->cls.hbrBackground : nullptr;
+    if (icon)
+      *icon = cls ? cls->cls.hIcon : nullptr;
+  });
 }
 
 void wincore::MarkChildWindow(HWND hwnd) {
-  Core &core = TheCore();
-  std::lock_guard<std::mutex> lock(core.mutex);
-  if (WindowRecord *w = FindWindowLocked(core, hwnd))
-    w->child = true;
+  WithWindow(hwnd, [](Core &, WindowRecord &w) { w.child = true; });
 }
 
 bool wincore::ChangeWindowStyle(HWND hwnd, DWORD set, DWORD clear, DWORD *before) {
-  Core &core = TheCore();
-  std::lock_guard<std::mutex> lock(core.mutex);
-  WindowRecord *w = FindWindowLocked(core, hwnd);
-  if (!w)
-    return false;
-  if (before)
-    *before = w->style;
-  w->style = (w->style | set) & ~clear;
-  return true;
+  return WithWindow(hwnd, [&](Core &, WindowRecord &w) {
+    if (before)
+      *before = w.style;
+    w.style = (w.style | set) & ~clear;
+  });
 }
 
 bool wincore::SetWindowTitle(HWND hwnd, const std::u16string &title) {
-  Core &core = TheCore();
-  std::lock_guard<std::mutex> lock(core.mutex);
-  WindowRecord *w = FindWindowLocked(core, hwnd);
-  if (!w)
-    return false;
-  w->title = title;
-  return true;
+  return WithWindow(hwnd, [&title](Core &, WindowRecord &w) { w.title = title; });
 }
 
 bool wincore::WindowTitle(HWND hwnd, std::u16string *title) {
-  Core &core = TheCore();
-  std::lock_guard<std::mutex> lock(core.mutex);
-  WindowRecord *w = FindWindowLocked(core, hwnd);
-  if (!w)
-    return false;
-  *title = w->title;
-  return true;
+  return WithWindow(hwnd, [title](Core &, WindowRecord &w) { *title = w.title; });
 }
 
 HWND wincore::ChildWithId(HWND parent, int id) {
