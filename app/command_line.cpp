@@ -35,6 +35,10 @@ Environment (each optional):
                     else /tmp/vantrel-<uid>/devices). Links are used only from
                     a folder of yours that nobody else can write to (in /tmp:
                     private, 0700)
+  VANTREL_BLUETOOTH stored: the Bluetooth devices and ports are keys of the
+                    settings database only; unset: BlueZ's paired devices
+                    (and their serial ports COM10 and up) when BlueZ
+                    answers on the system bus
   VANTREL_INJECT    how keys are typed: xtest (X11), uinput (kernel virtual
                     keyboard; Wayland and the console), log (one JSON line per
                     key on stderr) or log:PATH (the same into a file). Default:

@@ -1,6 +1,8 @@
 // Enumeration of subkeys and values by index, in the order they were created.
 #include "platform/registry/registry_db.h"
 
+#include "platform/registry/bluetooth_keys.h"
+
 #include <cstring>
 
 using namespace registry;
@@ -54,9 +56,14 @@ LONG RegEnumKeyExW(HKEY key, DWORD index, LPWSTR name, DWORD *nameLen, DWORD *, 
     return ERROR_INVALID_HANDLE;
   sqlite3_stmt *stmt = nullptr;
   std::u16string text;
-  if (LONG err = StepToItem(kEnumKey, rec.id, index, &stmt, &text))
-    return err;
-  sqlite3_reset(stmt);
+  if (rec.bt) {
+    if (LONG err = BluetoothEnumKey(*rec.bt, index, &text))
+      return err;
+  } else {
+    if (LONG err = StepToItem(kEnumKey, rec.id, index, &stmt, &text))
+      return err;
+    sqlite3_reset(stmt);
+  }
   // Keys have no class and no recorded write time here.
   if (cls && clsLen && *clsLen)
     cls[0] = 0;
@@ -75,6 +82,8 @@ LONG RegEnumValueW(HKEY key, DWORD index, LPWSTR name, DWORD *nameLen, DWORD *, 
   KeyRecord rec;
   if (!ResolveKey(key, &rec))
     return ERROR_INVALID_HANDLE;
+  if (rec.bt)
+    return BluetoothEnumValue(*rec.bt, index, name, nameLen, type, data, dataLen);
   sqlite3_stmt *stmt = nullptr;
   std::u16string text;
   if (LONG err = StepToItem(kEnumValue, rec.id, index, &stmt, &text))

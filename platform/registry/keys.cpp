@@ -1,6 +1,8 @@
 // Keys: handles, creating, opening, closing and deleting.
 #include "platform/registry/registry_db.h"
 
+#include "platform/registry/bluetooth_keys.h"
+
 #include <unordered_set>
 
 namespace registry {
@@ -14,6 +16,7 @@ struct Handle {
   sqlite3_int64 id;
   std::string path;
   uint64_t generation;
+  std::shared_ptr<BluetoothKey> bt; // a key of the Bluetooth area (no row)
 };
 std::unordered_set<Handle *> &LiveHandles() {
   static auto *handles = new std::unordered_set<Handle *>;
@@ -27,8 +30,8 @@ std::string FullPath(const KeyRecord &parent, const std::vector<PathPart> &parts
   return path;
 }
 
-// With the lock held: the key behind a handle, the parts of a path below it
-// and their full path; or why the handle or the path will not do.
+} // namespace
+
 LONG ResolveSubKey(HKEY parent, LPCWSTR subKey, KeyRecord *base, std::vector<PathPart> *parts,
                    std::string *path) {
   if (!ResolveKey(parent, base))
@@ -38,8 +41,6 @@ LONG ResolveSubKey(HKEY parent, LPCWSTR subKey, KeyRecord *base, std::vector<Pat
   *path = FullPath(*base, *parts);
   return ERROR_SUCCESS;
 }
-
-} // namespace
 
 int FindKey(const std::string &path, sqlite3_int64 *id, std::string *name) {
   sqlite3_stmt *stmt = Statement(kFindKey);
@@ -68,6 +69,12 @@ bool ResolveKey(HKEY key, KeyRecord *out) {
   auto *handle = reinterpret_cast<Handle *>(key);
   if (!handle || !LiveHandles().count(handle))
     return false;
+  if (handle->bt) {
+    out->id = 0;
+    out->path = handle->path;
+    out->bt = handle->bt;
+    return true;
+  }
   if (handle->generation != Generation()) {
     sqlite3_int64 id = 0;
     int rc = FindKey(handle->path, &id);
@@ -78,11 +85,12 @@ bool ResolveKey(HKEY key, KeyRecord *out) {
   }
   out->id = handle->id;
   out->path = handle->path;
+  out->bt = nullptr;
   return true;
 }
 
-HKEY NewKeyHandle(sqlite3_int64 id, const std::string &path) {
-  auto *handle = new Handle{id, path, Generation()};
+HKEY NewKeyHandle(sqlite3_int64 id, const std::string &path, std::shared_ptr<BluetoothKey> bt) {
+  auto *handle = new Handle{id, path, Generation(), std::move(bt)};
   LiveHandles().insert(handle);
   return reinterpret_cast<HKEY>(handle);
 }
@@ -125,6 +133,8 @@ LONG RegCreateKeyExW(HKEY parent, LPCWSTR subKey, DWORD, LPWSTR, DWORD, DWORD, v
   if (!result)
     return ERROR_INVALID_PARAMETER;
   *result = nullptr;
+  if (LONG answer; BluetoothOpen(parent, subKey, true, result, disposition, &answer))
+    return answer;
   auto lock = RegistryLock();
   KeyRecord base;
   std::vector<PathPart> parts;
@@ -163,6 +173,8 @@ LONG RegOpenKeyExW(HKEY parent, LPCWSTR subKey, DWORD, DWORD, PHKEY result) {
   if (!result)
     return ERROR_INVALID_PARAMETER;
   *result = nullptr;
+  if (LONG answer; BluetoothOpen(parent, subKey, false, result, nullptr, &answer))
+    return answer;
   auto lock = RegistryLock();
   KeyRecord base;
   std::vector<PathPart> parts;
@@ -187,6 +199,8 @@ LONG RegCloseKey(HKEY key) {
 }
 
 LONG RegDeleteKeyW(HKEY key, LPCWSTR subKey) {
+  if (LONG answer; BluetoothDelete(key, subKey, &answer))
+    return answer;
   auto lock = RegistryLock();
   KeyRecord base;
   std::vector<PathPart> parts;

@@ -20,6 +20,7 @@
 #include <sqlite3.h>
 
 #include <cstdint>
+#include <memory>
 #include <mutex>
 #include <string>
 #include <vector>
@@ -130,14 +131,20 @@ LONG ApplyOp(WriteOp &op, bool again);
 
 // Key handles. A handle is a heap record listed in a table of live handles,
 // so a closed or made-up handle is refused instead of read.
+struct BluetoothKey;
 struct KeyRecord {
   sqlite3_int64 id;
   std::string path; // case-folded full path
+  // Set for a key of the Bluetooth area served by BlueZ (bluetooth_keys.h):
+  // it has no row; the Reg* functions hand it to the Bluetooth functions.
+  std::shared_ptr<BluetoothKey> bt;
 };
 // Looks up a handle (HKEY_LOCAL_MACHINE included). False when not valid.
 bool ResolveKey(HKEY key, KeyRecord *out);
-// Makes a new handle for a key; RegCloseKey frees it.
-HKEY NewKeyHandle(sqlite3_int64 id, const std::string &path);
+// Makes a new handle for a key (of the Bluetooth area when bt is set);
+// RegCloseKey frees it.
+HKEY NewKeyHandle(sqlite3_int64 id, const std::string &path,
+                  std::shared_ptr<BluetoothKey> bt = nullptr);
 // Frees a handle. False when it was not a live handle.
 bool FreeKeyHandle(HKEY key);
 // Looks a key up by its folded full path on the active connection. Returns
@@ -150,6 +157,12 @@ LONG CheckKeyExists(sqlite3_int64 id);
 // The answer when a key has no such row: `answer`, unless the key itself has
 // gone (ERROR_KEY_DELETED) or could not be checked (an error).
 LONG AnswerUnlessKeyGone(sqlite3_int64 id, LONG answer);
+
+// With the lock held: the key behind a handle, the parts of a path below it
+// and their full path; or why the handle (ERROR_INVALID_HANDLE) or the path
+// (ERROR_INVALID_PARAMETER) will not do.
+LONG ResolveSubKey(HKEY parent, LPCWSTR subKey, KeyRecord *base, std::vector<PathPart> *parts,
+                   std::string *path);
 
 // Names. Encodes a UTF-16 name as UTF-8 (unpaired surrogates kept as their
 // three-byte forms, so every name survives the round trip), folding ASCII and

@@ -2,6 +2,8 @@
 // A value keeps its type and its bytes exactly as they were written.
 #include "platform/registry/registry_db.h"
 
+#include "platform/registry/bluetooth_keys.h"
+
 #include "platform/text.h"
 
 #include <cstring>
@@ -55,6 +57,8 @@ LONG RegQueryValueExW(HKEY key, LPCWSTR name, DWORD *, DWORD *type, BYTE *data, 
   KeyRecord rec;
   if (!ResolveKey(key, &rec))
     return ERROR_INVALID_HANDLE;
+  if (rec.bt)
+    return BluetoothQueryValue(*rec.bt, fold, type, data, size);
   sqlite3_stmt *stmt = Statement(kGetValue);
   if (!stmt)
     return ERROR_TIMEOUT;
@@ -84,6 +88,8 @@ LONG RegSetValueExW(HKEY key, LPCWSTR name, DWORD, DWORD type, const BYTE *data,
   KeyRecord rec;
   if (!ResolveKey(key, &rec))
     return ERROR_INVALID_HANDLE;
+  if (rec.bt)
+    return ERROR_ACCESS_DENIED; // BlueZ's devices are changed through BlueZ
   WriteOp op{WriteOp::kSetValue};
   op.keyId = rec.id;
   op.keyPath = rec.path;
@@ -103,6 +109,10 @@ LONG RegDeleteValueW(HKEY key, LPCWSTR name) {
   KeyRecord rec;
   if (!ResolveKey(key, &rec))
     return ERROR_INVALID_HANDLE;
+  if (rec.bt)
+    return BluetoothQueryValue(*rec.bt, fold, nullptr, nullptr, nullptr) == ERROR_SUCCESS
+               ? ERROR_ACCESS_DENIED
+               : ERROR_FILE_NOT_FOUND;
   WriteOp op{WriteOp::kDeleteValue};
   op.keyId = rec.id;
   op.keyPath = rec.path;
