@@ -49,6 +49,13 @@ std::string Tail(const std::string &text, int n) {
   return text.substr(at);
 }
 
+std::string Numbers(const std::vector<int> &values) {
+  std::string out;
+  for (int v : values)
+    out += (out.empty() ? "" : " ") + std::to_string(v);
+  return out;
+}
+
 int Count(const std::string &text, const std::string &what) {
   int seen = 0;
   for (size_t at = text.find(what); at != std::string::npos; at = text.find(what, at + 1))
@@ -108,8 +115,11 @@ struct Lane {
       Fail(run, "no DISCONNECT after the port was opened");
     std::lock_guard<std::mutex> lock(gRegistryMutex);
     RegistryUseDatabase(Path("registry.db"));
-    if (PowerTimeouts() != kTimeouts || RememberedTimeouts()[3] != 0)
-      Fail(run, "power time-outs not restored");
+    const std::vector<int> now = PowerTimeouts(), remembered = RememberedTimeouts();
+    if (now != kTimeouts || remembered[3] != 0)
+      Fail(run, "power time-outs not restored: " + Numbers(now) + ", remembered " + Numbers(remembered) +
+                    (connected ? "" : " (the run never connected)") + "; the trace ends:" +
+                    Tail(Trace(), 25) + "\nthe keyboard's log ends:" + Tail(ReadFile(Path("kbd.log")), 8));
     return code >= 0 && missedConnections <= kMissedConnectionsPerLane;
   }
 };

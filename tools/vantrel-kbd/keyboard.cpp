@@ -124,7 +124,11 @@ void Keyboard::PortOpened(KbdClock::time_point now) {
   // not in the same instant the host's open returns.
   if (opt_.sendSync)
     Plan(now + kLinkSetup, {0xA5, 0x5A}, "sync");
-  nextHeartbeat_ = now + std::chrono::milliseconds(opt_.heartbeatMs);
+  // The first heartbeat never comes before the sync pattern: a keyboard
+  // announces itself before it beats.
+  const auto first = opt_.firstHeartbeatMs >= 0 ? std::chrono::milliseconds(opt_.firstHeartbeatMs)
+                                                : std::chrono::milliseconds(opt_.heartbeatMs);
+  nextHeartbeat_ = now + std::max<KbdClock::duration>(first, kLinkSetup + std::chrono::milliseconds(1));
 }
 
 void Keyboard::PortClosed() {

@@ -54,6 +54,8 @@ Status frame (answer to each system-data request):
 
 Timing and breakage:
   --heartbeat MS         heartbeat interval (default 1000)
+  --first-heartbeat MS   the first heartbeat MS after the port opens (default:
+                         one interval; it always follows the sync pattern)
   --no-heartbeat         send no heartbeat markers
   --no-sync              do not send the sync pattern on opening
   --no-answer            ignore handshake and system-data requests
@@ -226,7 +228,7 @@ int ParseOptions(int argc, char **argv, Options &opt) {
       }
     } else if (name == "--status-after" || name == "--heartbeat" || name == "--split-frames" ||
                name == "--calibration-step" || name == "--key-interval" || name == "--type-delay" ||
-               name == "--session-for") {
+               name == "--session-for" || name == "--first-heartbeat") {
       if (!(bad = number(3600000, n))) {
         int v = static_cast<int>(n);
         if (name == "--status-after") {
@@ -237,6 +239,8 @@ int ParseOptions(int argc, char **argv, Options &opt) {
           if (v < 1)
             return UsageError("--heartbeat needs at least 1 ms (or --no-heartbeat)");
           opt.heartbeatMs = v;
+        } else if (name == "--first-heartbeat") {
+          opt.firstHeartbeatMs = v;
         } else if (name == "--split-frames") {
           opt.splitFramesMs = v;
         } else if (name == "--calibration-step") {

@@ -26,6 +26,7 @@ struct Options {
 
   bool sendSync = true;
   int heartbeatMs = 1000; // 0: no heartbeat
+  int firstHeartbeatMs = -1; // >= 0: the first heartbeat this long after opening
   bool answer = true;     // answer handshake and status requests
   int splitFramesMs = -1; // >= 0: send frames one byte at a time, this far apart
 
