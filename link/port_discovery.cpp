@@ -195,8 +195,16 @@ void OpenPort() {
     LeaveIdle(LINK_ERROR);
     AppGlobals.portHandle.store(INVALID_HANDLE_VALUE);
     CloseHandle(port);
-  } else if (!AppGlobals.portAutoDetect.load()) {
-    LeaveIdle(LINK_ERROR);
+  } else {
+    // The platform may know why in words a person understands (a Bluetooth
+    // keyboard switched off or out of range, its port held elsewhere).
+    WCHAR problem[sizeof(AppGlobals.statusText) / sizeof(WCHAR)];
+    if (GetComPortProblem(problem, sizeof problem / sizeof problem[0]) > 0) {
+      ShowStatus(problem);
+      NKDbgPrintfW(u"%s: %s\r\n", portName, problem);
+    }
+    if (!AppGlobals.portAutoDetect.load())
+      LeaveIdle(LINK_ERROR);
   }
   AfterFailure();
 }

@@ -1,7 +1,7 @@
 // Files and directory listing over Windows-style paths. A path is relative to
 // the device root VANTREL_ROOT (default "/"); backslashes become slashes and a
 // leading backslash is allowed. A path with a ".." component is refused.
-// CreateFileW on "COM0:" .. "COM9:" opens a serial port (see serial.h).
+// CreateFileW on "COM0:" .. "COM9999:" opens a serial port (see serial.h).
 // Every handle returned is released with CloseHandle (threads.h).
 #pragma once
 

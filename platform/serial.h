@@ -53,7 +53,7 @@ struct COMMTIMEOUTS {
 };
 typedef COMMTIMEOUTS *LPCOMMTIMEOUTS;
 
-// Opens port COM<index>: (index 0..9) with GENERIC_READ / GENERIC_WRITE
+// Opens port COM<index>: (index 0..9999) with GENERIC_READ / GENERIC_WRITE
 // access (neither means both), in raw mode with all time-outs 0 (reads and
 // writes wait without limit). Returns a handle closed with CloseHandle, or
 // INVALID_HANDLE_VALUE with the reason in GetLastError:
@@ -62,7 +62,24 @@ typedef COMMTIMEOUTS *LPCOMMTIMEOUTS;
 // (here or elsewhere), ERROR_GEN_FAILURE when it is no serial device or
 // cannot be set up. Called by CreateFileW; the logic does not call it
 // directly.
+// Where the port is looked for, in order: a link COM<index> in the devices
+// folder; the virtual port of a device BlueZ has paired (COM10 and up, see
+// the Bluetooth keys in registry.h), a stream socket that BlueZ connects
+// (waiting at most 25 s; it fails with ERROR_FILE_NOT_FOUND when the device
+// cannot be reached, ERROR_ACCESS_DENIED when another program holds the
+// serial port profile, ERROR_TIMEOUT when BlueZ does not answer); the
+// kernel's RFCOMM device /dev/rfcomm<index>. The stream socket behaves as
+// the tty above: no line settings, the same time-outs, and the end of the
+// stream or a socket error is the far side hanging up (a write then fails
+// with ERROR_WRITE_FAULT, never with a signal).
 HANDLE OpenComPort(int index, DWORD access);
+
+// Words for a person on why the last OpenComPort on this thread failed,
+// beyond the port's name (the keyboard switched off or out of range,
+// another program holding the serial port profile); empty when there are
+// none. Copies at most units - 1 units and a terminator into text; returns
+// the length copied.
+int GetComPortProblem(WCHAR *text, int units);
 
 // Read or replace the port's time-outs; a change applies to the calls that
 // start after it. Return TRUE on success; FALSE with ERROR_INVALID_HANDLE

@@ -60,15 +60,23 @@ private:
   int fd_;
 };
 
-// "COM0:" .. "COM9:" (any case) name a serial port: returns 0..9, else -1.
+// "COM0:" .. "COM9999:" (any case, no leading zero) name a serial port:
+// returns its number, else -1.
 int ComPortIndex(LPCWSTR path) {
-  if (wcslen(path) != 5)
+  size_t len = wcslen(path);
+  if (len < 5 || len > 8 || path[len - 1] != u':')
     return -1;
   if ((path[0] | 0x20) != u'c' || (path[1] | 0x20) != u'o' || (path[2] | 0x20) != u'm')
     return -1;
-  if (path[3] < u'0' || path[3] > u'9' || path[4] != u':')
+  if (path[3] == u'0' && len > 5)
     return -1;
-  return path[3] - u'0';
+  int n = 0;
+  for (size_t i = 3; i + 1 < len; ++i) {
+    if (path[i] < u'0' || path[i] > u'9')
+      return -1;
+    n = n * 10 + (path[i] - u'0');
+  }
+  return n;
 }
 
 } // namespace

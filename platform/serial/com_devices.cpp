@@ -97,3 +97,10 @@ int OpenComDevice(int index, int flags, std::string *path) {
   CloseQuietly(dir);
   return fd;
 }
+
+bool ComLinkOffered(int index) {
+  FolderNeed need;
+  const std::string entry = ComDevicesFolder(&need) + "/COM" + std::to_string(index);
+  struct stat link;
+  return lstat(entry.c_str(), &link) == 0;
+}

@@ -23,3 +23,7 @@ std::string ComDevicesFolder(FolderNeed *need);
 // set (ENOENT for a missing or refused port). *path receives the path
 // looked at, for traces.
 int OpenComDevice(int index, int flags, std::string *path);
+
+// Whether the devices folder has an entry COM<index> (even a dangling or
+// refused link): then that entry, not another kind of port, is the port.
+bool ComLinkOffered(int index);

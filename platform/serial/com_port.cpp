@@ -1,14 +1,17 @@
-// Serial ports over termios: a COMn: handle is a tty (an RFCOMM device or a
-// pseudo-terminal) in raw mode, opened exclusively, non-blocking, and every
-// read and write waits with ppoll() for exactly the time its COMMTIMEOUTS
-// allow. A byte that arrives wakes the waiting read at once; a port whose
+// Serial ports: a COMn: handle is a tty (an RFCOMM device or a
+// pseudo-terminal) in raw mode, opened exclusively, non-blocking, or a
+// stream socket to a Bluetooth device that BlueZ connected (its virtual
+// port, COM10 and up; no termios there). Every read and write waits with
+// ppoll() for exactly the time its COMMTIMEOUTS allow. A byte that arrives wakes the waiting read at once; a port whose
 // other side went away (hang-up, EIO) makes reads and writes fail instead of
 // blocking or spinning; closing the handle wakes any call still waiting.
 #include "platform/serial.h"
 
+#include "platform/bluetooth/bluez.h"
 #include "platform/core/host_path.h"
 #include "platform/core/kernel_object.h"
 #include "platform/files.h"
+#include "platform/text.h"
 #include "platform/serial/com_devices.h"
 #include "platform/serial/com_wait.h"
 #include "platform/trace.h"
@@ -21,11 +24,19 @@
 #include <shared_mutex>
 #include <sys/eventfd.h>
 #include <sys/ioctl.h>
+#include <sys/socket.h>
 #include <sys/stat.h>
 #include <termios.h>
 #include <unistd.h>
 
 namespace {
+
+constexpr int kLastComPort = 9999;
+
+// Why the last open on this thread failed, in words for a person.
+thread_local std::string tComPortProblem;
+
+void SetComPortProblem(const std::string &words) { tComPortProblem = words; }
 
 // Devices open in this process (by device number): a tty opened with
 // TIOCEXCL still lets root open it again, so the process keeps its own list.
@@ -42,10 +53,25 @@ void Unclaim(dev_t dev) {
   gClaimed.erase(dev);
 }
 
+// Virtual ports open in this process (by number): one stream per device.
+std::set<int> gClaimedVirtual;
+
+bool ClaimVirtual(int index) {
+  std::lock_guard<std::mutex> lock(gClaimMutex);
+  return gClaimedVirtual.insert(index).second;
+}
+
+void UnclaimVirtual(int index) {
+  std::lock_guard<std::mutex> lock(gClaimMutex);
+  gClaimedVirtual.erase(index);
+}
+
 class SerialPort : public KernelObject {
 public:
-  SerialPort(int index, int fd, int wakeFd, dev_t dev, bool canRead, bool canWrite)
-      : index_(index), fd_(fd), wakeFd_(wakeFd), dev_(dev), canRead_(canRead), canWrite_(canWrite) {}
+  // stream: fd is a socket from BlueZ (dev unused), else a tty.
+  SerialPort(int index, int fd, int wakeFd, dev_t dev, bool canRead, bool canWrite, bool stream = false)
+      : index_(index), fd_(fd), wakeFd_(wakeFd), dev_(dev), canRead_(canRead), canWrite_(canWrite),
+        stream_(stream) {}
 
   ~SerialPort() override { Shut(); }
 
@@ -95,7 +121,10 @@ public:
     const uint8_t *in = static_cast<const uint8_t *>(buffer);
     DWORD put = 0;
     while (put < n) {
-      ssize_t w = ::write(fd_, in + put, n - put);
+      // A socket whose far side has gone must fail the write, not raise
+      // SIGPIPE in the program.
+      ssize_t w = stream_ ? ::send(fd_, in + put, n - put, MSG_NOSIGNAL | MSG_DONTWAIT)
+                          : ::write(fd_, in + put, n - put);
       if (w > 0) {
         put += static_cast<DWORD>(w);
         continue;
@@ -156,9 +185,15 @@ private:
 
   void Shut() {
     if (fd_ >= 0) {
-      ::close(fd_);
+      if (stream_) {
+        BluezSerialClosed(fd_);
+        ::close(fd_);
+        UnclaimVirtual(index_);
+      } else {
+        ::close(fd_);
+        Unclaim(dev_);
+      }
       fd_ = -1;
-      Unclaim(dev_);
     }
     if (wakeFd_ >= 0) {
       ::close(wakeFd_);
@@ -171,6 +206,7 @@ private:
   int wakeFd_;
   dev_t dev_;
   bool canRead_, canWrite_;
+  bool stream_;
   std::shared_mutex useMutex_;
   std::mutex timeoutMutex_;
   COMMTIMEOUTS timeouts_{}; // all zero: reads and writes wait without limit
@@ -208,16 +244,68 @@ HANDLE RefuseOpen(int index, const std::string &path, DWORD error, const char *w
   return INVALID_HANDLE_VALUE;
 }
 
+// A virtual port of a device BlueZ has paired: true when `index` is one
+// (then *handle is the open stream, or INVALID_HANDLE_VALUE with the reason
+// in GetLastError); false when BlueZ does not know it.
+bool OpenBluezPort(int index, bool wantRead, bool wantWrite, HANDLE *handle) {
+  std::vector<BluezDevice> devices;
+  std::string why;
+  if (BluezPairedDevices(&devices, &why) != BluezAnswer::Served)
+    return false;
+  const BluezDevice *device = nullptr;
+  for (const BluezDevice &d : devices)
+    if (d.portNumber == index)
+      device = &d;
+  if (!device)
+    return false;
+  *handle = INVALID_HANDLE_VALUE;
+  if (!ClaimVirtual(index)) {
+    PlatformTrace("serial: COM%d: already open in this process", index);
+    SetLastError(ERROR_SHARING_VIOLATION);
+    return true;
+  }
+  PlatformTrace("serial: COM%d: connecting %s (%s) through BlueZ", index, device->address.c_str(),
+                device->name.c_str());
+  DWORD error = ERROR_SUCCESS;
+  int fd = BluezConnectSerial(*device, &error, &why);
+  int wakeFd = fd >= 0 ? eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK) : -1;
+  if (fd >= 0 && (wakeFd < 0 || fcntl(fd, F_SETFL, fcntl(fd, F_GETFL) | O_NONBLOCK) != 0)) {
+    why = strerror(errno);
+    error = ERROR_NOT_ENOUGH_MEMORY;
+    BluezSerialClosed(fd);
+    ::close(fd);
+    if (wakeFd >= 0)
+      ::close(wakeFd);
+    fd = -1;
+  }
+  if (fd < 0) {
+    UnclaimVirtual(index);
+    PlatformTrace("serial: COM%d: cannot open: %s", index, why.c_str());
+    SetComPortProblem(why);
+    SetLastError(error);
+    return true;
+  }
+  *handle = RegisterHandle(
+      std::make_shared<SerialPort>(index, fd, wakeFd, 0, wantRead, wantWrite, true));
+  PlatformTrace("serial: COM%d: opened the serial stream of %s", index, device->address.c_str());
+  return true;
+}
+
 } // namespace
 
 HANDLE OpenComPort(int index, DWORD access) {
-  if (index < 0 || index > 9) {
+  if (index < 0 || index > kLastComPort) {
     SetLastError(ERROR_FILE_NOT_FOUND);
     return INVALID_HANDLE_VALUE;
   }
   bool wantRead = access & GENERIC_READ, wantWrite = access & GENERIC_WRITE;
   if (!wantRead && !wantWrite)
     wantRead = wantWrite = true;
+  SetComPortProblem("");
+  // A link in the devices folder comes first, then a BlueZ virtual port,
+  // then the kernel's RFCOMM device.
+  if (HANDLE h; !ComLinkOffered(index) && OpenBluezPort(index, wantRead, wantWrite, &h))
+    return h;
   int flags = O_NOCTTY | O_NONBLOCK | O_CLOEXEC | (wantRead && wantWrite ? O_RDWR : wantWrite ? O_WRONLY : O_RDONLY);
   std::string path;
   int fd = OpenComDevice(index, flags, &path);
@@ -278,4 +366,14 @@ BOOL SetCommTimeouts(HANDLE port, const COMMTIMEOUTS *timeouts) {
   }
   p->SetTimeouts(*timeouts);
   return TRUE;
+}
+
+int GetComPortProblem(WCHAR *text, int units) {
+  if (!text || units <= 0)
+    return 0;
+  std::u16string words = Utf8ToUtf16(tComPortProblem);
+  size_t n = std::min(words.size(), static_cast<size_t>(units - 1));
+  words.copy(text, n);
+  text[n] = 0;
+  return static_cast<int>(n);
 }

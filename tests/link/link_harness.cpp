@@ -155,11 +155,28 @@ bool LinkHarness::AdvanceUntil(const std::function<bool()> &pred, int stepMs, in
   }
 }
 
+bool LinkHarness::StartKeyboardListening(const std::string &path,
+                                         const std::vector<std::string> &args) {
+  std::vector<std::string> all = {"--listen", path};
+  all.insert(all.end(), args.begin(), args.end());
+  if (!StartKeyboard("", all))
+    return false;
+  for (int i = 0; i < 500; ++i) {
+    std::error_code ec;
+    if (fs::is_socket(path, ec))
+      return true;
+    usleep(10000);
+  }
+  return false;
+}
+
 bool LinkHarness::StartKeyboard(const std::string &port, const std::vector<std::string> &args) {
   std::string exe = std::string(VANTREL_BINARY_DIR) + "/tools/vantrel-kbd/vantrel-kbd";
   // Each emulator run has a log of its own.
   kbdLog_ = root_ + "/kbd-" + std::to_string(++kbdRuns_) + ".log";
-  std::vector<std::string> all = {exe, "--port", port, "--devices", devices_, "--log", kbdLog_};
+  std::vector<std::string> all = {exe, "--log", kbdLog_};
+  if (!port.empty())
+    all.insert(all.end(), {"--port", port, "--devices", devices_});
   all.insert(all.end(), args.begin(), args.end());
   std::vector<char *> argv;
   for (std::string &a : all)
@@ -170,6 +187,8 @@ bool LinkHarness::StartKeyboard(const std::string &port, const std::vector<std::
     return false;
   kbdPid_ = pid;
   kbdPort_ = port;
+  if (port.empty())
+    return true; // listening: the caller waits for its socket
   std::string linkPath = devices_ + "/" + port;
   for (int i = 0; i < 500; ++i) {
     std::error_code ec;
@@ -189,7 +208,8 @@ void LinkHarness::StopKeyboard(int signal) {
   kbdPid_ = -1;
   // An emulator that was killed leaves its link behind; the next one would
   // replace it, but StartKeyboard must not take it for the new one's.
-  unlink((devices_ + "/" + kbdPort_).c_str());
+  if (!kbdPort_.empty())
+    unlink((devices_ + "/" + kbdPort_).c_str());
 }
 
 void LinkHarness::PauseKeyboard(bool pause) {

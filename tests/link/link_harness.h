@@ -81,6 +81,9 @@ public:
   // Starts vantrel-kbd on port ("COM3") with extra arguments; waits until
   // its link exists. Returns false when it did not start.
   bool StartKeyboard(const std::string &port, const std::vector<std::string> &args);
+  // Starts vantrel-kbd serving radio links on the Unix socket `path`
+  // (--listen), for the BlueZ stand-in to connect to; waits until it listens.
+  bool StartKeyboardListening(const std::string &path, const std::vector<std::string> &args);
   void StopKeyboard(int signal = 15);
   void PauseKeyboard(bool pause);
 

@@ -4,13 +4,40 @@
 #include <csignal>
 #include <cstdio>
 #include <cstdlib>
-#include <spawn.h>
+#include <fcntl.h>
+#include <sys/prctl.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
-extern char **environ;
-
 namespace testbus {
+
+namespace {
+
+// Starts argv[0] (looked up on PATH) with stdout on `out` (-1: unchanged).
+// The process gets SIGTERM when the test process ends, also when it dies
+// without tearing down, so no bus or service outlives a failed test.
+pid_t Spawn(std::vector<std::string> args, int out, int closeInChild) {
+  std::vector<char *> argv;
+  for (std::string &a : args)
+    argv.push_back(a.data());
+  argv.push_back(nullptr);
+  pid_t parent = getpid();
+  pid_t pid = fork();
+  if (pid != 0)
+    return pid;
+  // Only async-signal-safe calls until exec: the test process has threads.
+  prctl(PR_SET_PDEATHSIG, SIGTERM);
+  if (getppid() != parent)
+    _exit(127);
+  if (out >= 0)
+    dup2(out, 1);
+  if (closeInChild >= 0)
+    close(closeInChild);
+  execvp(argv[0], argv.data());
+  _exit(127);
+}
+
+} // namespace
 
 bool DbusmockAvailable() {
   return access("/usr/bin/python3", X_OK) == 0 &&
@@ -20,16 +47,9 @@ bool DbusmockAvailable() {
 Daemon StartBus() {
   Daemon d;
   int fds[2];
-  if (pipe(fds) != 0)
+  if (pipe2(fds, O_CLOEXEC) != 0)
     return d;
-  posix_spawn_file_actions_t actions;
-  posix_spawn_file_actions_init(&actions);
-  posix_spawn_file_actions_adddup2(&actions, fds[1], 1);
-  posix_spawn_file_actions_addclose(&actions, fds[0]);
-  const char *argv[] = {"dbus-daemon", "--session", "--nofork", "--print-address", nullptr};
-  if (posix_spawnp(&d.pid, "dbus-daemon", &actions, nullptr, const_cast<char **>(argv), environ) != 0)
-    d.pid = -1;
-  posix_spawn_file_actions_destroy(&actions);
+  d.pid = Spawn({"dbus-daemon", "--session", "--nofork", "--print-address"}, fds[1], fds[0]);
   close(fds[1]);
   FILE *out = fdopen(fds[0], "r");
   char line[512] = {};
@@ -48,14 +68,7 @@ Daemon StartBus() {
 pid_t StartMock(const std::vector<std::string> &args) {
   std::vector<std::string> all = {"/usr/bin/python3", "-m", "dbusmock"};
   all.insert(all.end(), args.begin(), args.end());
-  std::vector<char *> argv;
-  for (std::string &a : all)
-    argv.push_back(a.data());
-  argv.push_back(nullptr);
-  pid_t pid = -1;
-  if (posix_spawn(&pid, argv[0], nullptr, nullptr, argv.data(), environ) != 0)
-    return -1;
-  return pid;
+  return Spawn(all, -1, -1);
 }
 
 void Stop(pid_t pid) {

@@ -4,11 +4,13 @@
 #include "keyboard.h"
 #include "options.h"
 #include "pty_link.h"
+#include "socket_link.h"
 
 #include <cerrno>
 #include <csignal>
 #include <cstring>
 #include <poll.h>
+#include <sys/socket.h>
 #include <termios.h>
 #include <thread>
 #include <unistd.h>
@@ -49,6 +51,86 @@ bool WriteAll(int fd, const uint8_t *p, size_t n) {
   return true;
 }
 
+// --listen: every connection to the socket is one open port. A hang-up
+// shuts the connection down (the program reads the end of the stream, as
+// when the radio link drops); the program closing its end is the port
+// closing.
+int ServeOnSocket(const Options &opt, FILE *log) {
+  std::string error;
+  int listener = ListenAt(opt.listen, error);
+  if (listener < 0) {
+    fprintf(stderr, "vantrel-kbd: %s\n", error.c_str());
+    return 1;
+  }
+  fprintf(stderr, "vantrel-kbd: listening at %s\n", opt.listen.c_str());
+  int conn = -1;
+  Keyboard kbd(opt, log, [&](const uint8_t *p, size_t n) {
+    while (n > 0) {
+      ssize_t w = send(conn, p, n, MSG_NOSIGNAL);
+      if (w < 0 && errno == EINTR)
+        continue;
+      if (w < 0 && errno == EAGAIN) {
+        pollfd out{conn, POLLOUT, 0};
+        poll(&out, 1, 100);
+        continue;
+      }
+      if (w <= 0)
+        return false;
+      p += w;
+      n -= static_cast<size_t>(w);
+    }
+    return true;
+  });
+  auto endConnection = [&] {
+    close(conn);
+    conn = -1;
+    kbd.PortClosed();
+  };
+  while (!gStop && !kbd.Finished()) {
+    if (conn >= 0) {
+      uint8_t buf[256];
+      ssize_t n;
+      while ((n = recv(conn, buf, sizeof buf, 0)) > 0)
+        kbd.Received(buf, static_cast<size_t>(n), KbdClock::now());
+      if (n == 0 || (n < 0 && errno != EAGAIN && errno != EINTR))
+        endConnection();
+    }
+    KbdClock::time_point next = kbd.RunDue(KbdClock::now());
+    if (kbd.Finished())
+      break;
+    if (kbd.HangupWanted()) {
+      if (conn >= 0) {
+        shutdown(conn, SHUT_RDWR);
+        close(conn);
+        conn = -1;
+      }
+      kbd.HungUp(0);
+      continue;
+    }
+    auto wait = std::chrono::duration_cast<std::chrono::milliseconds>(next - KbdClock::now()).count();
+    pollfd p[2] = {{listener, POLLIN, 0}, {conn, POLLIN, 0}};
+    poll(p, conn >= 0 ? 2 : 1, static_cast<int>(std::clamp<long long>(wait, 0, 1000)));
+    if (p[0].revents & POLLIN) {
+      int fresh = accept4(listener, nullptr, nullptr, SOCK_NONBLOCK | SOCK_CLOEXEC);
+      if (fresh >= 0) {
+        if (conn >= 0)
+          endConnection(); // a new link replaces the one before
+        conn = fresh;
+        kbd.PortOpened(KbdClock::now());
+      }
+    }
+  }
+  if (conn >= 0)
+    close(conn);
+  close(listener);
+  unlink(opt.listen.c_str());
+  if (gStop)
+    fprintf(stderr, "vantrel-kbd: stopped, %s removed\n", opt.listen.c_str());
+  if (log != stdout)
+    fclose(log);
+  return 0;
+}
+
 } // namespace
 
 int main(int argc, char **argv) {
@@ -66,6 +148,8 @@ int main(int argc, char **argv) {
   }
 
   CatchSignals();
+  if (!opt.listen.empty())
+    return ServeOnSocket(opt, log);
   PtyLink link;
   std::string error;
   bool shared = false;

@@ -12,6 +12,7 @@
 namespace {
 
 const char kHelp[] = R"(Usage: vantrel-kbd --port COMn [options]
+       vantrel-kbd --listen PATH [options]
 
 Plays the textile keyboard's side of its serial protocol on a pseudo-terminal,
 so that Vantrel can be run and tested without the keyboard. The pseudo-
@@ -36,6 +37,12 @@ Port and log:
                          closed to writes by others (in /tmp: private, 0700),
                          as Vantrel uses links from no other folder
   --log PATH             write the log to PATH instead of stdout
+  --listen PATH          instead of a port: listen on a Unix stream socket at
+                         PATH and serve each connection made to it as the
+                         keyboard's side of a radio link (a connection is
+                         an open port, its end a closed one; a hang-up ends
+                         the connection). The BlueZ stand-in of the tests
+                         connects here when Vantrel connects its serial port
 
 Identity frame (answer to the handshake request):
   --serial N             serial number, 32-bit (default 0x00A5F301)
@@ -179,7 +186,7 @@ int ParseOptions(int argc, char **argv, Options &opt) {
       return 1;
     } else if (name == "--port" || name == "--devices" || name == "--log" || name == "--type" ||
                name == "--keys" || name == "--calibration" || name == "--calibration-values" ||
-               name == "--session") {
+               name == "--session" || name == "--listen") {
       if (!value(text))
         return UsageError(name + " needs a value");
       std::string v = text, error;
@@ -191,6 +198,8 @@ int ParseOptions(int argc, char **argv, Options &opt) {
         opt.port = v;
       } else if (name == "--devices") {
         opt.devices = v;
+      } else if (name == "--listen") {
+        opt.listen = v;
       } else if (name == "--log") {
         opt.logPath = v;
       } else if (name == "--type") {
@@ -269,8 +278,8 @@ int ParseOptions(int argc, char **argv, Options &opt) {
     if (bad)
       return bad;
   }
-  if (opt.port.empty())
-    return UsageError("--port COMn is required");
+  if (opt.port.empty() == opt.listen.empty())
+    return UsageError("one of --port COMn and --listen PATH is required");
   if (opt.exitAfterTyping && opt.keys.empty() && opt.session.empty())
     return UsageError("--exit-after-typing needs --type, --keys or --session");
   if (opt.sessionForSeconds > 0 && opt.session.empty())

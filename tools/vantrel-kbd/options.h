@@ -11,6 +11,7 @@ struct Options {
   std::string port;    // COM0 .. COM9
   std::string devices; // --devices, else the VANTREL_DEVICES rule
   std::string logPath; // empty: stdout
+  std::string listen;  // --listen: serve on a Unix socket here instead of a pty
 
   // Identity frame.
   uint32_t serial = 0x00A5F301;
