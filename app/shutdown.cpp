@@ -10,6 +10,7 @@
 #include "platform/power.h"
 #include "platform/qt_app.h"
 #include "platform/registry.h"
+#include "platform/serial.h"
 #include "platform/sound.h"
 #include "platform/system.h"
 #include "platform/threads.h"
@@ -80,6 +81,7 @@ bool ShutDownProgram() {
   if (ended)
     InjectShutdown(); // nothing injects any more; this also ends its threads
   ended = StopPowerManager(kPlatformStopTimeoutMs) && ended;
+  ended = StopSerialStreams(kPlatformStopTimeoutMs) && ended;
   ended = StopSoundOutput(kPlatformStopTimeoutMs) && ended;
   NKDbgPrintfW(ended ? u"Every thread has ended\r\n" : u"Some threads did not end\r\n");
   return ended;

@@ -74,6 +74,11 @@ typedef COMMTIMEOUTS *LPCOMMTIMEOUTS;
 // with ERROR_WRITE_FAULT, never with a signal).
 HANDLE OpenComPort(int index, DWORD access);
 
+// Ends the thread that serves Bluetooth serial streams (BlueZ's profile) for
+// the end of the program, waiting at most timeoutMs. True when it has ended
+// or never started; later opens of a BlueZ port fail.
+bool StopSerialStreams(DWORD timeoutMs);
+
 // Words for a person on why the last OpenComPort on this thread failed,
 // beyond the port's name (the keyboard switched off or out of range,
 // another program holding the serial port profile); empty when there are

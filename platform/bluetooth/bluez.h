@@ -64,3 +64,9 @@ int BluezConnectSerial(const BluezDevice &device, DWORD *error, std::string *why
 // The port that owned a stream of BluezConnectSerial is about to close it:
 // the duplicate kept for RequestDisconnection goes too. Call before close(fd).
 void BluezSerialClosed(int fd);
+
+// The program is ending: the thread serving the streams unregisters the
+// profile and ends (at most timeoutMs); later connections fail. Streams
+// already open stay open until their ports close them. True when the thread
+// has ended or never started.
+bool BluezStopStreams(DWORD timeoutMs);

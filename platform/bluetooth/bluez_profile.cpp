@@ -39,6 +39,7 @@ constexpr char kProfilePath[] = "/org/vantrel/serial";
 constexpr char kSerialPortUuid[] = "00001101-0000-1000-8000-00805f9b34fb";
 constexpr uint64_t kRegisterTimeoutUs = 5'000'000;
 constexpr uint64_t kConnectTimeoutUs = 20'000'000;
+constexpr uint64_t kUnregisterTimeoutUs = 1'000'000;
 // The caller waits a little longer than the bus call may take.
 constexpr auto kCallerWait = std::chrono::seconds(25);
 
@@ -64,6 +65,9 @@ struct Link {
   int wake = -1;
   sd_bus *bus = nullptr;
   bool registered = false;
+  bool stopping = false; // the program is ending: the thread leaves
+  bool ended = false;    // the thread has left
+  std::thread thread;
   std::string problem; // set when the thread cannot serve at all
 };
 
@@ -283,6 +287,31 @@ void Start(const std::shared_ptr<Request> &req) {
   PlatformTrace("bluetooth: ConnectProfile %s sent", req->device.c_str());
 }
 
+// On the thread, as the program ends: BlueZ is told the profile is gone.
+void UnregisterProfile() {
+  Link &l = L();
+  {
+    std::lock_guard<std::mutex> lock(l.mu);
+    if (!l.registered)
+      return;
+    l.registered = false;
+  }
+  sd_bus_error error = SD_BUS_ERROR_NULL;
+  sd_bus_message *call = nullptr;
+  int r = sd_bus_message_new_method_call(l.bus, &call, "org.bluez", "/org/bluez",
+                                         "org.bluez.ProfileManager1", "UnregisterProfile");
+  if (r >= 0)
+    r = sd_bus_message_append(call, "o", kProfilePath);
+  if (r >= 0)
+    r = sd_bus_call(l.bus, call, kUnregisterTimeoutUs, &error, nullptr);
+  if (r < 0)
+    PlatformTrace("bluetooth: UnregisterProfile failed: %s", BusErrorText(error, r).c_str());
+  else
+    PlatformTrace("bluetooth: serial port profile unregistered");
+  sd_bus_error_free(&error);
+  sd_bus_message_unref(call);
+}
+
 void Serve() {
   Link &l = L();
   for (;;) {
@@ -291,6 +320,8 @@ void Serve() {
     std::deque<std::shared_ptr<Request>> start;
     {
       std::lock_guard<std::mutex> lock(l.mu);
+      if (l.stopping)
+        break;
       start.swap(l.queue);
     }
     for (auto &req : start)
@@ -321,6 +352,8 @@ void Serve() {
       break;
     }
   }
+  if (L().stopping)
+    UnregisterProfile();
   // The bus is gone: every waiting request fails, later ones start anew.
   std::lock_guard<std::mutex> lock(l.mu);
   for (auto &req : std::vector<std::shared_ptr<Request>>(l.pending.begin(), l.pending.end()))
@@ -329,7 +362,9 @@ void Serve() {
     Finish(req, ERROR_GEN_FAILURE, "The connection to BlueZ ended");
   l.queue.clear();
   l.registered = false;
-  l.problem = "the connection to BlueZ ended";
+  l.problem = l.stopping ? "the program is ending" : "the connection to BlueZ ended";
+  l.ended = true;
+  l.cv.notify_all();
 }
 
 // Starts the thread and its bus once. Empty when serving, else why not.
@@ -353,7 +388,12 @@ std::string EnsureThread() {
       PlatformTrace("bluetooth: no serial streams through BlueZ: %s", failed.c_str());
       return;
     }
-    std::thread(Serve).detach();
+    std::lock_guard<std::mutex> lock(l.mu);
+    if (l.stopping) {
+      failed = "the program is ending";
+      return;
+    }
+    l.thread = std::thread(Serve);
   });
   std::lock_guard<std::mutex> lock(L().mu);
   return failed.empty() ? L().problem : failed;
@@ -401,4 +441,22 @@ void BluezSerialClosed(int fd) {
       break;
     }
   close(dup);
+}
+
+bool BluezStopStreams(DWORD timeoutMs) {
+  Link &l = L();
+  std::unique_lock<std::mutex> lock(l.mu);
+  l.stopping = true;
+  if (!l.thread.joinable())
+    return true;
+  if (l.wake >= 0)
+    Wake();
+  if (!l.cv.wait_for(lock, std::chrono::milliseconds(timeoutMs), [&] { return l.ended; })) {
+    PlatformTrace("bluetooth: the thread of the serial streams did not end within %u ms",
+                  static_cast<unsigned>(timeoutMs));
+    return false;
+  }
+  lock.unlock();
+  l.thread.join();
+  return true;
 }

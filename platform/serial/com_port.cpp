@@ -377,3 +377,5 @@ int GetComPortProblem(WCHAR *text, int units) {
   text[n] = 0;
   return static_cast<int>(n);
 }
+
+bool StopSerialStreams(DWORD timeoutMs) { return BluezStopStreams(timeoutMs); }
