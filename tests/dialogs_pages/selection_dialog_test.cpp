@@ -48,13 +48,21 @@ std::string Text(HWND window) {
 
 class SelectionDialogTest : public ::testing::Test {
 protected:
+  // As in the program, a main window is there when a dialog opens: the
+  // full-screen dialogs take its size.
   void SetUp() override {
     StartToolkitOnce();
+    main_ = MakeMainWindowStandIn();
     box_.MakeFolder("opt/Vantrel");
     WStrCopyN(AppGlobals.InstallDir, MAX_PATH, u"opt\\Vantrel\\");
   }
+  void TearDown() override {
+    DestroyWindow(main_);
+    AppGlobals.mainWindow = nullptr;
+  }
   void Put(const std::string &name) { box_.Put("opt/Vantrel/" + name, "x"); }
   ProgramSandbox box_;
+  HWND main_ = nullptr;
 };
 
 TEST_F(SelectionDialogTest, ScanListsNamesCutAtTheFirstDotAndTracesFullNames) {

@@ -38,15 +38,23 @@ std::string ShownText(HWND dialog) {
 
 class TextPagesTest : public ::testing::Test {
 protected:
+  // As in the program, a main window is there when a dialog opens: the
+  // full-screen dialogs take its size.
   void SetUp() override {
     StartToolkitOnce();
+    main_ = MakeMainWindowStandIn();
     box_.MakeFolder("opt/Vantrel");
     WStrCopyN(AppGlobals.InstallDir, MAX_PATH, u"opt\\Vantrel\\");
+  }
+  void TearDown() override {
+    DestroyWindow(main_);
+    AppGlobals.mainWindow = nullptr;
   }
   void Put(const std::string &name, const std::string &content) {
     box_.Put("opt/Vantrel/" + name, content);
   }
   ProgramSandbox box_;
+  HWND main_ = nullptr;
   WCHAR page_[kTextPageUnits];
 };
 

@@ -4,7 +4,14 @@
 #include "platform/controls.h"
 #include "tests/support/toolkit.h"
 
+#include <QImage>
+#include <QWidget>
+
+#include <cctype>
+#include <cstdio>
+#include <cstdlib>
 #include <map>
+#include <string>
 
 namespace testsupport {
 
@@ -22,6 +29,26 @@ struct Drive {
 // The drives under way, by their helper window (nested drives have one each).
 std::map<HWND, Drive *> gDrives;
 
+// With VANTREL_DIALOG_SHOTS=DIR, every driven dialog is saved as a picture
+// there as it first shows (NN-Title.png), so a person can look at each
+// dialog the tests open without clicking through the program.
+void SaveShot(HWND dialog) {
+  static int taken = 0;
+  const char *dir = std::getenv("VANTREL_DIALOG_SHOTS");
+  QWidget *widget = dir && *dir && IsWindow(dialog) ? ClientWidget(dialog) : nullptr;
+  if (!widget)
+    return;
+  Spin(150); // the first paint
+  WCHAR title[64] = {};
+  GetWindowTextW(dialog, title, 64);
+  std::string name;
+  for (const WCHAR *c = title; *c; ++c)
+    name += (*c < 128 && std::isalnum(static_cast<int>(*c))) ? static_cast<char>(*c) : '_';
+  char prefix[16];
+  snprintf(prefix, sizeof prefix, "%02d-", ++taken);
+  widget->window()->grab().toImage().save(QString::fromStdString(std::string(dir) + "/" + prefix + name + ".png"));
+}
+
 LRESULT DriverProc(HWND hwnd, UINT msg, WPARAM wParam, LPARAM lParam) {
   auto it = gDrives.find(hwnd);
   if (it == gDrives.end())
@@ -31,6 +58,7 @@ LRESULT DriverProc(HWND hwnd, UINT msg, WPARAM wParam, LPARAM lParam) {
     HWND dialog = AppGlobals.openDialog.load();
     if (drive.how.settleMs > 0)
       Spin(drive.how.settleMs);
+    SaveShot(dialog);
     if (*drive.script)
       (*drive.script)(dialog);
     if (drive.how.closeAfterScript && IsWindow(dialog) && IsWindowVisible(dialog))
