@@ -123,9 +123,13 @@ enum class InjectReach {
 // again (keeps the first choice until InjectShutdown). The chosen backend is
 // owned by the selection and closed by InjectShutdown.
 const char *InjectSelectBackend();
-// Whose windows the backend InjectSelectBackend chose reaches (kNowhere
-// before a choice and after InjectShutdown).
+// Whose windows the backend InjectSelectBackend chose reaches: kNowhere when
+// it chose none; kWindows before a choice and after InjectShutdown (a
+// backend installed with InjectSetBackend is its installer's business).
 InjectReach InjectBackendReach();
+// Whether the backend InjectSelectBackend chose is the one VANTREL_INJECT
+// named (false before a choice).
+bool InjectBackendNamed();
 // Installs a backend directly (tests, recording); it stays the caller's,
 // who closes it. The table must outlive its use; nullptr goes back to no
 // backend (calls are dropped).

@@ -97,7 +97,8 @@ std::mutex gMutex;
 bool gSelected = false;
 bool gAtExitSet = false;
 const InjectOps *gChosen = nullptr;
-InjectReach gReach = InjectReach::kNowhere;
+InjectReach gReach = InjectReach::kWindows;
+bool gNamed = false;
 
 void ShutdownAtExit() { InjectShutdown(); }
 
@@ -159,6 +160,7 @@ InjectChoice ChooseInjectBackend(const InjectSession &session, const InjectOpene
     if (ops) {
       choice.ops = ops;
       choice.reach = kBackends[i].reach(session);
+      choice.named = ctx.named;
       break;
     }
     if (why.empty())
@@ -203,6 +205,7 @@ const char *InjectSelectBackend() {
   InjectChoice choice = ChooseInjectBackend(InjectSessionFromEnvironment(), RealInjectOpeners());
   gChosen = choice.ops;
   gReach = choice.ops ? choice.reach : InjectReach::kNowhere;
+  gNamed = choice.named;
   if (!gChosen)
     return "none";
   InjectSetBackend(gChosen);
@@ -218,10 +221,16 @@ InjectReach InjectBackendReach() {
   return gReach;
 }
 
+bool InjectBackendNamed() {
+  std::lock_guard<std::mutex> lock(gMutex);
+  return gSelected && gNamed;
+}
+
 void InjectShutdown() {
   std::lock_guard<std::mutex> lock(gMutex);
   gSelected = false; // a later InjectSelectBackend chooses afresh
-  gReach = InjectReach::kNowhere;
+  gReach = InjectReach::kWindows;
+  gNamed = false;
   if (!gChosen)
     return;
   if (InjectGetBackend() == gChosen)

@@ -47,6 +47,7 @@ struct InjectChoice {
   const InjectOps *ops = nullptr; // nullptr: not even the log could be opened
   InjectReach reach = InjectReach::kNowhere;
   std::string logPath; // the log's file, when the log was chosen with one
+  bool named = false;  // the backend chosen is the one the request named
 };
 
 // Walks the table for session with openers, tracing every row tried and the

@@ -143,6 +143,7 @@ TEST_F(SelectChainTest, WaylandSessionsNeverFallToXTestUnlessItIsNamed) {
   c = Choose({"xtest", ":1", "wayland-0", "wayland"});
   EXPECT_EQ(c.ops, &kXTest);
   EXPECT_EQ(c.reach, InjectReach::kXwaylandOnly);
+  EXPECT_TRUE(c.named);
   EXPECT_GT(trace_.CountContaining("only X11 programs under Xwayland"), 0);
 }
 
@@ -151,6 +152,7 @@ TEST_F(SelectChainTest, ANamedBackendThatCannotWorkIsReportedOnStderr) {
   // the walk goes on from uinput's row (wayland is not asked).
   InjectChoice c = Choose({"uinput", ":0", "", "x11"});
   EXPECT_EQ(c.ops, &kXTest);
+  EXPECT_FALSE(c.named); // typing through another than the one named
   EXPECT_EQ(gAsked, (std::vector<std::string>{"uinput", "xtest :0"}));
   EXPECT_NE(stderr_.find("VANTREL_INJECT=uinput cannot work: /dev/uinput cannot be opened"),
             std::string::npos)
