@@ -20,7 +20,9 @@ constexpr const WCHAR *kNowhereMessage =
     u"- let Vantrel create a virtual keyboard: install the udev rule "
     u"70-vantrel-uinput.rules from Vantrel's folder as its first lines say (any program of "
     u"your session can then type into your windows);\n"
-    u"- log into an X11 session (\"GNOME on Xorg\", \"Plasma (X11)\") instead of Wayland.\n\n"
+    u"- log into an X11 session (\"GNOME on Xorg\", \"Plasma (X11)\") instead of Wayland;\n"
+    u"- use a Wayland desktop whose compositor offers the virtual-keyboard protocol (sway, "
+    u"Hyprland, river).\n\n"
     u"Then start Vantrel again.";
 constexpr const WCHAR *kXwaylandMessage =
     u"The keyboard is connected, but Vantrel types through X11 (VANTREL_INJECT=xtest) in a "
@@ -30,7 +32,9 @@ constexpr const WCHAR *kXwaylandMessage =
     u"- start Vantrel without VANTREL_INJECT, after installing the udev rule "
     u"70-vantrel-uinput.rules from Vantrel's folder as its first lines say (any program of "
     u"your session can then type into your windows);\n"
-    u"- log into an X11 session (\"GNOME on Xorg\", \"Plasma (X11)\") instead of Wayland.";
+    u"- log into an X11 session (\"GNOME on Xorg\", \"Plasma (X11)\") instead of Wayland;\n"
+    u"- on sway, Hyprland or river, start Vantrel without VANTREL_INJECT: it types through "
+    u"the compositor's virtual keyboard.";
 
 } // namespace
 

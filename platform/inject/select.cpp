@@ -5,6 +5,9 @@
 #include "platform/inject/select_chain.h"
 #include "platform/trace.h"
 #include "platform/uinput/uinput_backend.h"
+#if VANTREL_WAYLAND
+#include "platform/wayland/wayland_backend.h"
+#endif
 #include "platform/xtest/xtest_backend.h"
 
 #include <cstdio>
@@ -76,11 +79,16 @@ static_assert(std::string_view(kBackends[kLogRow].name) == "log");
 
 // The real openers.
 const InjectOps *RealWayland(const InjectSession &session, std::string &why) {
-  if (session.waylandDisplay.empty())
+  if (session.waylandDisplay.empty()) {
     why = "WAYLAND_DISPLAY is not set";
-  else
-    why = "this build has no client of the Wayland virtual-keyboard protocol";
+    return nullptr;
+  }
+#if VANTREL_WAYLAND
+  return WaylandInjectOpen(&why);
+#else
+  why = "this build has no client of the Wayland virtual-keyboard protocol";
   return nullptr;
+#endif
 }
 const InjectOps *RealUinput(std::string &why) { return UinputInjectOpen(nullptr, &why); }
 const InjectOps *RealXTest(const char *display, std::string &why) {
