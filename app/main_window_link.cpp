@@ -1,6 +1,7 @@
 // The main window's side of the link: the Options menu's first states, and
 // what the link's phase and status notifications change on screen.
 #include "app/instance.h"
+#include "app/keys_reach.h"
 #include "app/main_window.h"
 #include "app/menu_state.h"
 #include "common/globals.h"
@@ -129,9 +130,21 @@ void OnLinkPhase(HWND hwnd, WPARAM buttonState, LPARAM phase) {
   default:
     break;
   }
+  // Keys that cannot reach the person's windows are never typed into
+  // nowhere silently: the status says so while connected (painted on every
+  // kind of device), and the first connection explains what to do.
+  const bool wasShown = KeysReachShownStatus() != nullptr;
+  bool tell = false;
+  const WCHAR *unreached = KeysReachOnLinkPhase(static_cast<long>(phase), &tell);
+  if (unreached)
+    SetStatusLine(hwnd, unreached);
+  if (wasShown != (KeysReachShownStatus() != nullptr))
+    InvalidateRect(hwnd, nullptr, TRUE);
   if (AppGlobals.isSmartphone == 1)
     UpdateWindow(hwnd);
   ConnectRequestOnLinkPhase(static_cast<unsigned>(buttonState), static_cast<long>(phase));
+  if (tell)
+    TellKeysCannotReach(hwnd);
 }
 
 void OnStatusTextChanged(HWND hwnd, WPARAM buttonState) {

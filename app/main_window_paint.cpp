@@ -2,6 +2,7 @@
 // in the lower half, UI string 40 at the bottom, each in the largest bold
 // font (up to a cap) that keeps it on one line across the window, and on
 // Smartphone-class devices the status line.
+#include "app/keys_reach.h"
 #include "app/main_window.h"
 #include "common/globals.h"
 #include "common/ui_strings.h"
@@ -95,11 +96,15 @@ void PaintMainWindow(HWND hwnd) {
   DrawFitted(hdc, footer, FitTextHeight(hdc, footer, c, 2 * t),
              RECT{c.left, c.bottom - 5 * t, c.right, c.bottom});
 
-  if (AppGlobals.isSmartphone == 1) {
+  // Smartphone-class devices paint their status line; the others paint it
+  // only to say that keys cannot reach the windows.
+  const WCHAR *statusLine = AppGlobals.isSmartphone == 1 ? AppGlobals.statusLine
+                                                         : KeysReachShownStatus();
+  if (statusLine) {
     HFONT font = MakeFont(0, FW_MEDIUM);
     HGDIOBJ old = SelectObject(hdc, font);
     RECT line = {c.left, c.bottom - 2 * t, c.right, c.bottom};
-    DrawTextW(hdc, AppGlobals.statusLine, -1, &line, DT_CENTER | DT_SINGLELINE);
+    DrawTextW(hdc, statusLine, -1, &line, DT_CENTER | DT_SINGLELINE);
     SelectObject(hdc, old);
     DeleteObject(font);
   }

@@ -1,10 +1,10 @@
 // Key injection: the three calls the key logic uses, and the table of
 // operations that a backend provides. The backend is chosen once at start-up
-// (VANTREL_INJECT: "xtest", "uinput", "log", "log:PATH"; default uinput when
-// /dev/uinput is writable, else xtest when DISPLAY is set, else log), each
+// (VANTREL_INJECT: "wayland", "uinput", "xtest", "log", "log:PATH"; by
+// default the first that works of wayland -> uinput -> xtest -> log, xtest
+// only in X11 sessions unless named; see inject/select_chain.h), each
 // candidate checking that it can work, with a trace line for every choice and
-// failure; a backend that cannot work falls back along uinput -> xtest -> log.
-// Tests install a recording backend of their own.
+// failure. Tests install a recording backend of their own.
 //
 // What the calls mean here:
 // - keybd_event: a press (no KEYEVENTF_KEYUP) or release of virtual key vk.
@@ -110,12 +110,26 @@ struct InjectOps {
   void (*close)(void *self);
 };
 
+// Whose windows the chosen backend's keys reach.
+enum class InjectReach {
+  kWindows,       // the focused window of the session
+  kXwaylandOnly,  // X11 programs under Xwayland only (xtest in a Wayland session)
+  kNowhere,       // no window at all (the log, or no backend)
+};
+
 // Chooses the backend from VANTREL_INJECT as described above and installs
 // it. Returns the name of the backend chosen (a static string), "none" when
 // not even the log could be opened (calls are then dropped). Safe to call
 // again (keeps the first choice until InjectShutdown). The chosen backend is
 // owned by the selection and closed by InjectShutdown.
 const char *InjectSelectBackend();
+// Whose windows the backend InjectSelectBackend chose reaches: kNowhere when
+// it chose none; kWindows before a choice and after InjectShutdown (a
+// backend installed with InjectSetBackend is its installer's business).
+InjectReach InjectBackendReach();
+// Whether the backend InjectSelectBackend chose is the one VANTREL_INJECT
+// named (false before a choice).
+bool InjectBackendNamed();
 // Installs a backend directly (tests, recording); it stays the caller's,
 // who closes it. The table must outlive its use; nullptr goes back to no
 // backend (calls are dropped).

@@ -9,7 +9,9 @@ void SinkKeybdEvent(void *self, BYTE vk, BYTE, DWORD flags, DWORD) {
 
 BOOL SinkPostKeybdMessage(void *self, HWND, UINT, UINT, UINT count, const UINT *,
                           const UINT *chars) {
-  std::vector<uint32_t> cps = CodePointsFromUnits(chars, count);
+  // Reused by every call of the injecting thread: no allocation per key.
+  thread_local std::vector<uint32_t> cps;
+  AppendCodePoints(chars, count, cps);
   if (cps.empty())
     return count == 0 ? TRUE : FALSE;
   return static_cast<KeySink *>(self)->Type(cps) ? TRUE : FALSE;
@@ -45,8 +47,14 @@ void MakeKeySinkOps(InjectOps &ops, const char *name, KeySink *sink) {
 
 std::vector<uint32_t> CodePointsFromUnits(const UINT *units, UINT count) {
   std::vector<uint32_t> out;
+  AppendCodePoints(units, count, out);
+  return out;
+}
+
+void AppendCodePoints(const UINT *units, UINT count, std::vector<uint32_t> &out) {
+  out.clear();
   if (!units)
-    return out;
+    return;
   out.reserve(count);
   for (UINT i = 0; i < count; ++i) {
     uint32_t u = units[i];
@@ -60,5 +68,4 @@ std::vector<uint32_t> CodePointsFromUnits(const UINT *units, UINT count) {
       continue;
     out.push_back(u);
   }
-  return out;
 }

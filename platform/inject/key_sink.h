@@ -29,3 +29,5 @@ void MakeKeySinkOps(InjectOps &ops, const char *name, KeySink *sink);
 // point, a lone surrogate is skipped, a unit of 0 is skipped, and a value
 // above 0xFFFF that is a valid code point is taken as it is.
 std::vector<uint32_t> CodePointsFromUnits(const UINT *units, UINT count);
+// The same into out (cleared first), whose storage is reused.
+void AppendCodePoints(const UINT *units, UINT count, std::vector<uint32_t> &out);

@@ -1,14 +1,16 @@
-// Choosing the injection backend from VANTREL_INJECT. The backends are one
-// table, in the order of the default choice; a request starts at its row and
-// walks on. Every row's open checks that the backend can work and, when it
-// cannot, declines with a trace line saying why, so a misconfigured host
-// still gets the log rather than keys silently dropped.
+// Choosing the injection backend (see select_chain.h): the table of backends,
+// the walk along it, and the process-wide choice made from the environment.
 #include "platform/inject.h"
 #include "platform/inject/log_backend.h"
+#include "platform/inject/select_chain.h"
 #include "platform/trace.h"
 #include "platform/uinput/uinput_backend.h"
+#if VANTREL_WAYLAND
+#include "platform/wayland/wayland_backend.h"
+#endif
 #include "platform/xtest/xtest_backend.h"
 
+#include <cstdio>
 #include <cstdlib>
 #include <mutex>
 #include <string>
@@ -16,55 +18,124 @@
 
 namespace {
 
-struct InjectBackend {
-  const char *name; // as VANTREL_INJECT names it
-  // Opens the backend (arg: the log's file, empty for stdout; the others
-  // take none). Returns its operations, close among them, or nullptr when
-  // it cannot work, having traced why.
-  const InjectOps *(*open)(const std::string &arg);
+struct SelectContext {
+  const InjectSession &session;
+  const InjectOpeners &openers;
+  const std::string &logPath;
+  bool named; // this row is the one VANTREL_INJECT named
 };
 
-const InjectOps *OpenUinput(const std::string &) { return UinputInjectOpen(nullptr); }
+struct InjectBackend {
+  const char *name; // as VANTREL_INJECT names it
+  // Opens the backend: its operations (close among them), or nullptr with
+  // why set to the reason it cannot work.
+  const InjectOps *(*open)(const SelectContext &ctx, std::string &why);
+  // Whose windows its keys reach in the session.
+  InjectReach (*reach)(const InjectSession &session);
+};
 
-const InjectOps *OpenXTest(const std::string &) {
-  const char *display = getenv("DISPLAY");
-  if (!display || !*display) {
-    PlatformTrace("inject: xtest not usable: DISPLAY is not set");
-    return nullptr;
-  }
-  return XTestInjectOpen(display);
+InjectReach ReachesWindows(const InjectSession &) { return InjectReach::kWindows; }
+InjectReach ReachesNowhere(const InjectSession &) { return InjectReach::kNowhere; }
+InjectReach XTestReach(const InjectSession &session) {
+  return session.Wayland() ? InjectReach::kXwaylandOnly : InjectReach::kWindows;
 }
 
-const InjectOps *OpenLog(const std::string &path) { return LogInjectOpen(path.c_str()); }
+const InjectOps *OpenWaylandRow(const SelectContext &ctx, std::string &why) {
+  return ctx.openers.wayland(ctx.session, why);
+}
+
+const InjectOps *OpenUinputRow(const SelectContext &ctx, std::string &why) {
+  return ctx.openers.uinput(why);
+}
+
+const InjectOps *OpenXTestRow(const SelectContext &ctx, std::string &why) {
+  if (ctx.session.display.empty()) {
+    why = "DISPLAY is not set";
+    return nullptr;
+  }
+  // Under Wayland, X11 keys reach only the programs running under Xwayland:
+  // typing there by default would lose every key meant for a native window.
+  if (ctx.session.Wayland() && !ctx.named) {
+    why = "this is a Wayland session, where X11 keys reach only Xwayland's windows "
+          "(VANTREL_INJECT=xtest uses it all the same)";
+    return nullptr;
+  }
+  return ctx.openers.xtest(ctx.session.display.c_str(), why);
+}
+
+const InjectOps *OpenLogRow(const SelectContext &ctx, std::string &why) {
+  return ctx.openers.log(ctx.logPath, why);
+}
 
 constexpr InjectBackend kBackends[] = {
-    {"uinput", OpenUinput},
-    {"xtest", OpenXTest},
-    {"log", OpenLog}, // last: it can always write to stdout
+    {"wayland", OpenWaylandRow, ReachesWindows},
+    {"uinput", OpenUinputRow, ReachesWindows},
+    {"xtest", OpenXTestRow, XTestReach},
+    {"log", OpenLogRow, ReachesNowhere}, // last: it can always write to stdout
 };
 constexpr size_t kBackendCount = sizeof kBackends / sizeof kBackends[0];
 constexpr size_t kLogRow = kBackendCount - 1;
 static_assert(std::string_view(kBackends[kLogRow].name) == "log");
 
+// The real openers.
+const InjectOps *RealWayland(const InjectSession &session, std::string &why) {
+  if (session.waylandDisplay.empty()) {
+    why = "WAYLAND_DISPLAY is not set";
+    return nullptr;
+  }
+#if VANTREL_WAYLAND
+  return WaylandInjectOpen(&why);
+#else
+  why = "this build has no client of the Wayland virtual-keyboard protocol";
+  return nullptr;
+#endif
+}
+const InjectOps *RealUinput(std::string &why) { return UinputInjectOpen(nullptr, &why); }
+const InjectOps *RealXTest(const char *display, std::string &why) {
+  return XTestInjectOpen(display, &why);
+}
+const InjectOps *RealLog(const std::string &path, std::string &why) {
+  const InjectOps *ops = LogInjectOpen(path.c_str());
+  if (!ops)
+    why = "the log file " + path + " cannot be opened";
+  return ops;
+}
+
 std::mutex gMutex;
 bool gSelected = false;
 bool gAtExitSet = false;
 const InjectOps *gChosen = nullptr;
+InjectReach gReach = InjectReach::kWindows;
+bool gNamed = false;
 
 void ShutdownAtExit() { InjectShutdown(); }
 
+std::string Env(const char *name) {
+  const char *v = getenv(name);
+  return v ? v : "";
+}
+
 } // namespace
 
-const char *InjectSelectBackend() {
-  std::lock_guard<std::mutex> lock(gMutex);
-  if (gSelected)
-    return gChosen ? gChosen->name : "none";
-  gSelected = true;
+bool InjectSession::Wayland() const {
+  return !waylandDisplay.empty() || sessionType == "wayland";
+}
 
+InjectSession InjectSessionFromEnvironment() {
+  return InjectSession{Env("VANTREL_INJECT"), Env("DISPLAY"), Env("WAYLAND_DISPLAY"),
+                       Env("XDG_SESSION_TYPE")};
+}
+
+const InjectOpeners &RealInjectOpeners() {
+  static const InjectOpeners openers{RealWayland, RealUinput, RealXTest, RealLog};
+  return openers;
+}
+
+InjectChoice ChooseInjectBackend(const InjectSession &session, const InjectOpeners &openers) {
+  InjectChoice choice;
   // The row to start at: a backend's name, "log:PATH", or by default the
   // first row.
-  const char *env = getenv("VANTREL_INJECT");
-  std::string request = env ? env : "";
+  const std::string &request = session.request;
   std::string logPath;
   size_t first = kBackendCount;
   for (size_t i = 0; i < kBackendCount; ++i)
@@ -74,28 +145,77 @@ const char *InjectSelectBackend() {
     logPath = request.substr(4);
     first = kLogRow;
   }
-  if (first == kBackendCount) {
-    if (!request.empty())
+  const bool named = first != kBackendCount;
+  if (!named) {
+    if (!request.empty()) {
       PlatformTrace("inject: VANTREL_INJECT=%s is not known; choosing by default", request.c_str());
+      fprintf(stderr,
+              "vantrel: VANTREL_INJECT=%s is not known (wayland, uinput, xtest, log, log:PATH); "
+              "choosing by default\n",
+              request.c_str());
+    }
     first = 0;
   }
+  PlatformTrace("inject: session: %s, DISPLAY=%s, WAYLAND_DISPLAY=%s",
+                session.Wayland() ? "Wayland" : "not Wayland", session.display.c_str(),
+                session.waylandDisplay.c_str());
 
-  for (size_t i = first; i < kBackendCount && !gChosen; ++i) {
-    gChosen = kBackends[i].open(logPath);
-    if (!gChosen)
-      PlatformTrace("inject: backend %s failed, falling back", kBackends[i].name);
+  bool namedFailed = false;
+  for (size_t i = first; i < kBackendCount && !choice.ops; ++i) {
+    std::string why;
+    SelectContext ctx{session, openers, logPath, named && i == first};
+    const InjectOps *ops = kBackends[i].open(ctx, why);
+    if (ops) {
+      choice.ops = ops;
+      choice.reach = kBackends[i].reach(session);
+      choice.named = ctx.named;
+      break;
+    }
+    if (why.empty())
+      why = "it cannot be opened";
+    PlatformTrace("inject: backend %s declined: %s; falling back", kBackends[i].name, why.c_str());
+    if (ctx.named) {
+      namedFailed = true;
+      fprintf(stderr, "vantrel: VANTREL_INJECT=%s cannot work: %s\n", request.c_str(),
+              why.c_str());
+    }
   }
-  if (!gChosen && !logPath.empty()) {
+  if (!choice.ops && !logPath.empty()) {
     // The log file could not be opened: the log still goes to stdout.
     logPath.clear();
-    gChosen = kBackends[kLogRow].open(logPath);
+    std::string why;
+    SelectContext ctx{session, openers, logPath, false};
+    choice.ops = kBackends[kLogRow].open(ctx, why);
   }
-  if (!gChosen) {
+  if (!choice.ops) {
     PlatformTrace("inject: no backend could be opened; keys are dropped");
-    return "none";
+    if (namedFailed)
+      fprintf(stderr, "vantrel: no way to type keys: they are dropped\n");
+    return choice;
   }
-  PlatformTrace("inject: using backend %s%s%s", gChosen->name, logPath.empty() ? "" : " to ",
+  choice.logPath = logPath;
+  PlatformTrace("inject: using backend %s%s%s", choice.ops->name, logPath.empty() ? "" : " to ",
                 logPath.c_str());
+  if (choice.reach != InjectReach::kWindows)
+    PlatformTrace("inject: keys typed through %s reach %s", choice.ops->name,
+                  choice.reach == InjectReach::kNowhere ? "no window"
+                                                        : "only X11 programs under Xwayland");
+  if (namedFailed)
+    fprintf(stderr, "vantrel: typing through %s instead\n", choice.ops->name);
+  return choice;
+}
+
+const char *InjectSelectBackend() {
+  std::lock_guard<std::mutex> lock(gMutex);
+  if (gSelected)
+    return gChosen ? gChosen->name : "none";
+  gSelected = true;
+  InjectChoice choice = ChooseInjectBackend(InjectSessionFromEnvironment(), RealInjectOpeners());
+  gChosen = choice.ops;
+  gReach = choice.ops ? choice.reach : InjectReach::kNowhere;
+  gNamed = choice.named;
+  if (!gChosen)
+    return "none";
   InjectSetBackend(gChosen);
   if (!gAtExitSet) {
     gAtExitSet = true;
@@ -104,9 +224,21 @@ const char *InjectSelectBackend() {
   return gChosen->name;
 }
 
+InjectReach InjectBackendReach() {
+  std::lock_guard<std::mutex> lock(gMutex);
+  return gReach;
+}
+
+bool InjectBackendNamed() {
+  std::lock_guard<std::mutex> lock(gMutex);
+  return gSelected && gNamed;
+}
+
 void InjectShutdown() {
   std::lock_guard<std::mutex> lock(gMutex);
   gSelected = false; // a later InjectSelectBackend chooses afresh
+  gReach = InjectReach::kWindows;
+  gNamed = false;
   if (!gChosen)
     return;
   if (InjectGetBackend() == gChosen)

@@ -3,7 +3,9 @@
 #include "platform/inject/kept_backends.h"
 #include "platform/inject/key_sink.h"
 #include "platform/trace.h"
+#include "platform/uinput/host_layout.h"
 #include "platform/uinput/key_events.h"
+#include "platform/uinput/key_plan.h"
 
 #include <bitset>
 #include <cerrno>
@@ -13,6 +15,7 @@
 #include <libevdev/libevdev-uinput.h>
 #include <libevdev/libevdev.h>
 #include <mutex>
+#include <string>
 #include <thread>
 #include <unistd.h>
 
@@ -26,15 +29,16 @@ class UinputKeyboard : public KeySink {
 public:
   InjectOps ops{};
 
-  bool Open(const char *path) {
+  bool Open(const char *path, std::string &why) {
     if (access(path, F_OK) != 0) {
-      PlatformTrace("inject: uinput not usable: %s is missing", path);
+      why = std::string(path) + " is missing (is the uinput module loaded?)";
+      PlatformTrace("inject: uinput not usable: %s", why.c_str());
       return false;
     }
     int fd = open(path, O_RDWR | O_CLOEXEC);
     if (fd < 0) {
-      PlatformTrace("inject: uinput not usable: %s cannot be opened for writing: %s", path,
-                    strerror(errno));
+      why = std::string(path) + " cannot be opened for writing: " + strerror(errno);
+      PlatformTrace("inject: uinput not usable: %s", why.c_str());
       return false;
     }
     libevdev *dev = libevdev_new();
@@ -46,16 +50,38 @@ public:
     int rc = libevdev_uinput_create_from_device(dev, fd, &uidev_);
     libevdev_free(dev);
     if (rc < 0) {
-      PlatformTrace("inject: uinput device cannot be created: %s", strerror(-rc));
+      why = std::string("the virtual keyboard cannot be created: ") + strerror(-rc);
+      PlatformTrace("inject: uinput not usable: %s", why.c_str());
       close(fd);
       uidev_ = nullptr;
       return false;
     }
     fd_ = fd;
+    PlanLayout();
     const char *node = libevdev_uinput_get_devnode(uidev_);
     PlatformTrace("inject: uinput keyboard created%s%s", node ? " as " : "", node ? node : "");
     std::this_thread::sleep_for(kDeviceSettle);
     return true;
+  }
+
+  // Plans keys and characters for the session's layout; when it cannot be
+  // compiled, for the US layout; when not even that, the US positions.
+  void PlanLayout() {
+    XkbNames names = HostXkbNames();
+    if (PlanForNames(names, plan_)) {
+      planned_ = true;
+    } else {
+      PlatformTrace("inject: uinput: keymap layout=%s variant=%s cannot be compiled; using us",
+                    names.layout.c_str(), names.variant.c_str());
+      planned_ = PlanForNames(XkbNames{"", "", "us", "", "", "us"}, plan_);
+    }
+    if (planned_)
+      PlatformTrace("inject: uinput types by the layout's keys (%zu characters on keys; others "
+                    "through Ctrl+Shift+U)",
+                    plan_.Chars().size());
+    else
+      PlatformTrace("inject: uinput: no XKB keymap can be compiled; typing by US key positions");
+    events_.reserve(256);
   }
 
   void Close() override {
@@ -75,17 +101,17 @@ public:
   }
 
   void Key(BYTE vk, bool down) override {
-    unsigned key = UinputKeyForVk(vk);
     std::lock_guard<std::mutex> lock(mutex_);
+    unsigned key = planned_ ? plan_.KeyForVk(vk) : UinputKeyForVk(vk);
     if (!uidev_)
       return;
     if (!key) {
       PlatformTrace("inject: uinput has no key for virtual key 0x%02X", vk);
       return;
     }
-    std::vector<KeyInputEvent> events;
-    AppendKeyEvent(events, key, down);
-    if (WriteKeyEvents(fd_, events))
+    events_.clear();
+    AppendKeyEvent(events_, key, down);
+    if (WriteKeyEvents(fd_, events_))
       held_[key] = down;
     else
       PlatformTrace("inject: uinput write failed: %s", strerror(errno));
@@ -95,15 +121,15 @@ public:
     std::lock_guard<std::mutex> lock(mutex_);
     if (!uidev_)
       return false;
-    std::vector<KeyInputEvent> events;
+    events_.clear();
     bool any = false;
     for (uint32_t cp : codePoints) {
-      if (AppendCharacter(events, cp))
+      if (planned_ ? plan_.AppendCharacter(events_, cp) : AppendCharacter(events_, cp))
         any = true;
       else
         PlatformTrace("inject: uinput cannot type U+%04X", cp);
     }
-    if (!WriteKeyEvents(fd_, events)) {
+    if (!WriteKeyEvents(fd_, events_)) {
       PlatformTrace("inject: uinput write failed: %s", strerror(errno));
       return false;
     }
@@ -115,14 +141,20 @@ private:
   libevdev_uinput *uidev_ = nullptr;
   int fd_ = -1;
   std::bitset<KEY_MAX + 1> held_; // keys pressed through keybd_event, released at close
+  KeyPlan plan_;
+  bool planned_ = false;
+  std::vector<KeyInputEvent> events_; // reused by every call: no allocation per key
 };
 
 } // namespace
 
-const InjectOps *UinputInjectOpen(const char *devicePath) {
+const InjectOps *UinputInjectOpen(const char *devicePath, std::string *why) {
   auto *kbd = new UinputKeyboard;
-  if (!kbd->Open(devicePath ? devicePath : "/dev/uinput")) {
+  std::string reason;
+  if (!kbd->Open(devicePath ? devicePath : "/dev/uinput", reason)) {
     delete kbd;
+    if (why)
+      *why = reason;
     return nullptr;
   }
   MakeKeySinkOps(kbd->ops, "uinput", kbd);

@@ -83,15 +83,17 @@ class XTestKeyboard : public KeySink {
 public:
   InjectOps ops{};
 
-  bool Open(const char *displayName) {
+  bool Open(const char *displayName, std::string &why) {
     Display *dpy = XOpenDisplay(displayName);
     if (!dpy) {
-      PlatformTrace("inject: xtest not usable: display %s cannot be opened", displayName);
+      why = std::string("display ") + displayName + " cannot be opened";
+      PlatformTrace("inject: xtest not usable: %s", why.c_str());
       return false;
     }
     int evBase, errBase, major, minor;
     if (!XTestQueryExtension(dpy, &evBase, &errBase, &major, &minor)) {
-      PlatformTrace("inject: xtest not usable: display %s has no XTEST extension", displayName);
+      why = std::string("display ") + displayName + " has no XTEST extension";
+      PlatformTrace("inject: xtest not usable: %s", why.c_str());
       XCloseDisplay(dpy);
       return false;
     }
@@ -99,7 +101,8 @@ public:
     major = XkbMajorVersion;
     minor = XkbMinorVersion;
     if (!XkbQueryExtension(dpy, &opcode, &xkbEvent_, &xkbError, &major, &minor)) {
-      PlatformTrace("inject: xtest not usable: display %s has no XKB extension", displayName);
+      why = std::string("display ") + displayName + " has no XKB extension";
+      PlatformTrace("inject: xtest not usable: %s", why.c_str());
       XCloseDisplay(dpy);
       return false;
     }
@@ -676,10 +679,13 @@ private:
 
 } // namespace
 
-const InjectOps *XTestInjectOpen(const char *displayName) {
+const InjectOps *XTestInjectOpen(const char *displayName, std::string *why) {
   auto *kbd = new XTestKeyboard;
-  if (!kbd->Open(displayName)) {
+  std::string reason;
+  if (!kbd->Open(displayName, reason)) {
     delete kbd;
+    if (why)
+      *why = reason;
     return nullptr;
   }
   MakeKeySinkOps(kbd->ops, "xtest", kbd);

@@ -17,8 +17,11 @@
 
 #include "platform/inject.h"
 
+#include <string>
+
 // Opens displayName and checks that XTEST and XKB are there. Returns a table
 // owned by the backend and never freed, or nullptr with a trace line saying
-// why not. Its close releases keys still held, gives lent keycodes back
-// (after the settle time) and closes the connection.
-const InjectOps *XTestInjectOpen(const char *displayName);
+// why not (the reason also in *why when why is not null). Its close releases
+// keys still held, gives lent keycodes back (after the settle time) and
+// closes the connection.
+const InjectOps *XTestInjectOpen(const char *displayName, std::string *why = nullptr);

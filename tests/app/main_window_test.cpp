@@ -4,6 +4,7 @@
 // choices and the help viewer.
 #include "common/globals.h"
 #include "app/instance.h"
+#include "app/keys_reach.h"
 #include "app/main_window.h"
 #include "app/options_menu.h"
 #include "common/settings_store.h"
@@ -12,6 +13,7 @@
 #include "common/messages.h"
 #include "platform/controls.h"
 #include "platform/gdi.h"
+#include "platform/inject.h"
 #include "platform/menus.h"
 #include "platform/process.h"
 #include "platform/qt/qt_internal.h"
@@ -33,6 +35,7 @@
 #include <fstream>
 #include <sstream>
 #include <thread>
+#include <unistd.h>
 
 using namespace testsupport;
 
@@ -303,6 +306,73 @@ TEST_F(MainWindowTest, SmartphoneStatusLineIsCutTo99Characters) {
   EXPECT_EQ(Caption().size(), 200u); // the button takes the whole text
   Post(WM_LINK_PHASE, 1, 2);
   EXPECT_EQ(Utf16ToUtf8(AppGlobals.statusLine), "Connected");
+}
+
+// Keys that cannot reach the person's windows: the status says so while
+// connected, and the first connection of the run explains what to do.
+TEST_F(MainWindowTest, KeysThatReachNoWindowAreToldOnceAndShownWhileConnected) {
+  if (access("/dev/uinput", W_OK) == 0)
+    GTEST_SKIP() << "skipped: /dev/uinput is writable, so keys would reach the windows";
+  std::vector<std::pair<std::string, std::string>> saved;
+  for (const char *name : {"VANTREL_INJECT", "DISPLAY", "WAYLAND_DISPLAY", "XDG_SESSION_TYPE"}) {
+    const char *v = getenv(name);
+    saved.emplace_back(name, v ? v : "");
+    unsetenv(name);
+  }
+  // Nothing named, nothing usable: the log, chosen by default.
+  ASSERT_STREQ(InjectSelectBackend(), "log");
+  ResetKeysReach();
+  Start();
+  AppGlobals.isSmartphone = 1;
+  {
+    ScriptedMessageBoxes boxes;
+    Post(WM_LINK_PHASE, 1, 2);
+    ASSERT_EQ(boxes.Count(), 1u);
+    std::string text = Utf16ToUtf8(boxes.Shown()[0].text.c_str());
+    EXPECT_NE(text.find("not reaching any window"), std::string::npos) << text;
+    EXPECT_NE(text.find("70-vantrel-uinput.rules"), std::string::npos) << text;
+    EXPECT_NE(text.find("X11 session"), std::string::npos) << text;
+    EXPECT_EQ(Utf16ToUtf8(AppGlobals.statusLine), "Connected, but keys cannot reach your windows");
+    ASSERT_NE(KeysReachShownStatus(), nullptr);
+    PaintMainWindow(main_);
+
+    // Disconnected: the usual status; connected again: the status, no box.
+    Post(WM_LINK_PHASE, 1, 0);
+    EXPECT_EQ(KeysReachShownStatus(), nullptr);
+    EXPECT_EQ(Utf16ToUtf8(AppGlobals.statusLine), "Not connected");
+    Post(WM_LINK_PHASE, 1, 2);
+    EXPECT_EQ(boxes.Count(), 1u);
+    EXPECT_NE(KeysReachShownStatus(), nullptr);
+    Post(WM_LINK_PHASE, 1, 0);
+  }
+  InjectShutdown();
+
+  // The log named on purpose is no surprise: nothing to tell.
+  ResetKeysReach();
+  setenv("VANTREL_INJECT", "log", 1);
+  ASSERT_STREQ(InjectSelectBackend(), "log");
+  {
+    ScriptedMessageBoxes boxes;
+    Post(WM_LINK_PHASE, 1, 2);
+    EXPECT_EQ(boxes.Count(), 0u);
+    EXPECT_EQ(Utf16ToUtf8(AppGlobals.statusLine), "Connected");
+    Post(WM_LINK_PHASE, 1, 0);
+  }
+  InjectShutdown();
+  ResetKeysReach();
+  for (const auto &[name, value] : saved)
+    if (!value.empty())
+      setenv(name.c_str(), value.c_str(), 1);
+    else
+      unsetenv(name.c_str());
+
+  // X11 named in a Wayland session reaches Xwayland's programs only: told
+  // even though named; a backend that reaches the windows tells nothing.
+  const WCHAR *message = nullptr;
+  ASSERT_NE(KeysReachStatus(InjectReach::kXwaylandOnly, true, &message), nullptr);
+  EXPECT_NE(Utf16ToUtf8(message).find("Xwayland"), std::string::npos);
+  EXPECT_EQ(KeysReachStatus(InjectReach::kWindows, false, &message), nullptr);
+  EXPECT_EQ(message, nullptr);
 }
 
 TEST(MainPicture, ChosenByTheClientWidth) {

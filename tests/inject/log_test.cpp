@@ -175,9 +175,9 @@ TEST_F(SelectBackendTest, UnusableChoicesFallBackAlongTheChainWithATraceLineEach
   setenv("VANTREL_INJECT", "uinput", 1);
   EXPECT_STREQ(InjectSelectBackend(), "log");
   EXPECT_TRUE(Traced("uinput not usable"));
-  EXPECT_TRUE(Traced("backend uinput failed"));
+  EXPECT_TRUE(Traced("backend uinput declined"));
   EXPECT_TRUE(Traced("DISPLAY is not set"));
-  EXPECT_TRUE(Traced("backend xtest failed"));
+  EXPECT_TRUE(Traced("backend xtest declined"));
   EXPECT_TRUE(Traced("using backend log"));
 
   InjectShutdown();

@@ -1,0 +1,33 @@
+// Telling the person when the keys Vantrel types cannot reach their windows
+// (the injector chosen types into the log, or through X11 in a Wayland
+// session where only Xwayland's programs hear it): while connected, the main
+// window's status says so, and at the first connection of the run a message
+// box says what to do. An injector the person named on purpose for the log
+// (VANTREL_INJECT=log or log:PATH) is not warned about.
+#pragma once
+
+#include "platform/inject.h"
+#include "platform/window.h"
+
+// What to tell for an injector of the given reach, chosen by name or by
+// default: nullptr when there is nothing to tell, else the status line (at
+// most 99 characters). When message is not null it receives the message
+// box's text (a static string).
+const WCHAR *KeysReachStatus(InjectReach reach, bool named, const WCHAR **message = nullptr);
+
+// The link's phase changed (phase 2: connected). Keeps whether the status
+// shows. Returns the status line to show instead of the usual one while
+// connected, or nullptr; *tell becomes true at the first connection of the
+// run where there is something to tell (then call TellKeysCannotReach).
+const WCHAR *KeysReachOnLinkPhase(long phase, bool *tell);
+
+// Traces what keeps the keys from the windows and shows the message box that
+// says what to do, over hwnd (modal: call it last in a message's handling).
+void TellKeysCannotReach(HWND hwnd);
+
+// The status line to paint now: while connected and there is something to
+// tell, else nullptr.
+const WCHAR *KeysReachShownStatus();
+
+// Tests: forget that the message box was shown.
+void ResetKeysReach();

@@ -1,0 +1,298 @@
+// The uinput backend's plan of keys for a layout, checked against
+// xkbcommon's own answer: the planned events are played into an xkb_state of
+// the same keymap, and the characters the keys then produce must be the ones
+// asked for. Also where the layout names come from, and, where this machine
+// has a writable /dev/uinput, the events the real device delivers.
+#include "platform/inject.h"
+#include "platform/uinput/host_layout.h"
+#include "platform/uinput/key_plan.h"
+#include "platform/uinput/uinput_backend.h"
+
+#include <gtest/gtest.h>
+
+#include <dirent.h>
+#include <fcntl.h>
+#include <libevdev/libevdev.h>
+#include <linux/input.h>
+#include <poll.h>
+#include <unistd.h>
+#include <xkbcommon/xkbcommon.h>
+
+#include <cstdlib>
+#include <string>
+#include <vector>
+
+namespace {
+
+// One layout: its keymap compiled here, apart from the plan's own, and the plan.
+class Layout {
+public:
+  explicit Layout(const char *layout) {
+    ctx_ = xkb_context_new(XKB_CONTEXT_NO_ENVIRONMENT_NAMES);
+    xkb_rule_names names{nullptr, nullptr, layout, nullptr, nullptr};
+    keymap_ = xkb_keymap_new_from_names(ctx_, &names, XKB_KEYMAP_COMPILE_NO_FLAGS);
+    ok_ = keymap_ && PlanForNames(XkbNames{"", "", layout, "", "", "test"}, plan_);
+  }
+  ~Layout() {
+    xkb_keymap_unref(keymap_);
+    xkb_context_unref(ctx_);
+  }
+  bool ok() const { return ok_; }
+  const KeyPlan &plan() const { return plan_; }
+
+  // What a client of this keymap reads from the events: the character of
+  // every key pressed that is not a modifier, in order.
+  std::u32string Play(const std::vector<KeyInputEvent> &events) const {
+    std::u32string got;
+    xkb_state *state = xkb_state_new(keymap_);
+    for (const KeyInputEvent &e : events) {
+      if (e.type != EV_KEY)
+        continue;
+      xkb_keycode_t kc = e.code + 8;
+      if (e.value == 1) {
+        uint32_t cp = xkb_keysym_to_utf32(xkb_state_key_get_one_sym(state, kc));
+        if (cp)
+          got.push_back(cp);
+      }
+      xkb_state_update_key(state, kc, e.value ? XKB_KEY_DOWN : XKB_KEY_UP);
+    }
+    // Every modifier pressed was released again.
+    EXPECT_EQ(xkb_state_serialize_mods(state, XKB_STATE_MODS_DEPRESSED), 0u);
+    xkb_state_unref(state);
+    return got;
+  }
+
+  // Types text by the plan and plays it back.
+  std::u32string Type(const std::u32string &text) const {
+    std::vector<KeyInputEvent> events;
+    for (char32_t c : text)
+      EXPECT_TRUE(plan_.AppendCharacter(events, c));
+    return Play(events);
+  }
+
+private:
+  xkb_context *ctx_ = nullptr;
+  xkb_keymap *keymap_ = nullptr;
+  KeyPlan plan_;
+  bool ok_ = false;
+};
+
+// What a client reads for text when the characters the layout lacks go
+// through Ctrl+Shift+U: "U", the hexadecimal digits, a space.
+std::u32string Expected(const KeyPlan &plan, const std::u32string &text) {
+  std::u32string want;
+  for (char32_t c : text) {
+    if (plan.ForChar(c)) {
+      want.push_back(c == 10 ? 13 : c);
+      continue;
+    }
+    want.push_back(U'U');
+    char hex[16];
+    snprintf(hex, sizeof hex, "%x", static_cast<unsigned>(c));
+    for (char *h = hex; *h; ++h)
+      want.push_back(static_cast<char32_t>(*h));
+    want.push_back(U' ');
+  }
+  return want;
+}
+
+#define NEED_LAYOUT(l)                                                                             \
+  if (!(l).ok())                                                                                   \
+  GTEST_SKIP() << "skipped: the XKB data for this layout is not installed"
+
+TEST(KeyPlan, EveryPlannedCharacterIsWhatTheKeymapTypes) {
+  for (const char *name : {"us", "de", "fr", "ru", "gr"}) {
+    SCOPED_TRACE(name);
+    Layout layout(name);
+    NEED_LAYOUT(layout);
+    EXPECT_GT(layout.plan().Chars().size(), 60u);
+    for (const auto &[cp, stroke] : layout.plan().Chars()) {
+      std::vector<KeyInputEvent> events;
+      ASSERT_TRUE(layout.plan().AppendCharacter(events, cp));
+      EXPECT_EQ(layout.Play(events), std::u32string(1, cp)) << "U+" << std::hex << cp;
+    }
+  }
+}
+
+TEST(KeyPlan, LettersAndSymbolsMoveWithTheLayout) {
+  Layout de("de");
+  NEED_LAYOUT(de);
+  // German: z and y swap, @ is AltGr+Q, " is Shift+2.
+  EXPECT_EQ(de.plan().ForChar('z')->key, KEY_Y);
+  EXPECT_EQ(de.plan().ForChar('y')->key, KEY_Z);
+  const KeyStroke *at = de.plan().ForChar('@');
+  ASSERT_NE(at, nullptr);
+  EXPECT_EQ(at->key, KEY_Q);
+  ASSERT_EQ(at->modCount, 1);
+  EXPECT_EQ(at->mods[0], KEY_RIGHTALT);
+  EXPECT_EQ(de.plan().ForChar('"')->key, KEY_2);
+  EXPECT_EQ(de.Type(U"Grüße, @€\"{}|~ äöÜ ß\n"), U"Grüße, @€\"{}|~ äöÜ ß\r");
+  // Virtual keys by their meaning: Z is the key that types z.
+  EXPECT_EQ(de.plan().KeyForVk('Z'), static_cast<unsigned>(KEY_Y));
+  EXPECT_EQ(de.plan().KeyForVk('Y'), static_cast<unsigned>(KEY_Z));
+  EXPECT_EQ(de.plan().KeyForVk(VK_SHIFT), static_cast<unsigned>(KEY_LEFTSHIFT));
+  EXPECT_EQ(de.plan().KeyForVk(VK_RETURN), static_cast<unsigned>(KEY_ENTER));
+  // No German key carries [ unshifted: its US position.
+  EXPECT_EQ(de.plan().KeyForVk(VK_OEM_4), static_cast<unsigned>(KEY_LEFTBRACE));
+
+  Layout fr("fr");
+  NEED_LAYOUT(fr);
+  // French: digits need Shift, a and q swap.
+  const KeyStroke *one = fr.plan().ForChar('1');
+  ASSERT_NE(one, nullptr);
+  EXPECT_EQ(one->key, KEY_1);
+  ASSERT_EQ(one->modCount, 1);
+  EXPECT_EQ(one->mods[0], KEY_LEFTSHIFT);
+  EXPECT_EQ(fr.plan().KeyForVk('A'), static_cast<unsigned>(KEY_Q));
+  EXPECT_EQ(fr.Type(U"Azerty 1234 àéèç @#"), U"Azerty 1234 àéèç @#");
+
+  Layout us("us");
+  NEED_LAYOUT(us);
+  EXPECT_EQ(us.Type(U"Hello, World! ~`[]{}\t"), U"Hello, World! ~`[]{}\t");
+  // The keypad's * and . stay behind the main block's keys.
+  EXPECT_EQ(us.plan().ForChar('*')->key, KEY_8);
+  EXPECT_EQ(us.plan().ForChar('.')->key, KEY_DOT);
+}
+
+TEST(KeyPlan, CharactersTheLayoutLacksAreEnteredByTheLayoutsOwnDigitKeys) {
+  Layout fr("fr");
+  NEED_LAYOUT(fr);
+  // Ж is on no French key: Ctrl+Shift+U, then 4 1 6 each with Shift (the
+  // playback reads digits only when Shift is held), then Space.
+  ASSERT_EQ(fr.plan().ForChar(U'Ж'), nullptr);
+  EXPECT_EQ(fr.Type(U"aЖ€Ω😀"), Expected(fr.plan(), U"aЖ€Ω😀"));
+  EXPECT_EQ(fr.Type(U"Ж"), U"U416 ");
+
+  Layout de("de");
+  NEED_LAYOUT(de);
+  EXPECT_EQ(de.Type(U"ЖΩé€ÿ"), Expected(de.plan(), U"ЖΩé€ÿ"));
+
+  // Russian: Cyrillic on its own keys; Latin letters the layout lacks come
+  // through hexadecimal entry, whose u and a-f sit at their US positions.
+  Layout ru("ru");
+  NEED_LAYOUT(ru);
+  EXPECT_EQ(ru.plan().ForChar(U'ж')->key, KEY_SEMICOLON);
+  EXPECT_EQ(ru.Type(U"Жук, ёж!"), U"Жук, ёж!");
+  EXPECT_EQ(ru.plan().ForChar(U'e'), nullptr);
+  EXPECT_EQ(ru.plan().KeyForVk('A'), static_cast<unsigned>(KEY_A));
+  std::vector<KeyInputEvent> events;
+  ASSERT_TRUE(ru.plan().AppendCharacter(events, 0xE9)); // é: U, e, 9, Space
+  std::vector<unsigned> pressed;
+  for (const KeyInputEvent &e : events)
+    if (e.type == EV_KEY && e.value == 1)
+      pressed.push_back(e.code);
+  EXPECT_EQ(pressed, (std::vector<unsigned>{KEY_LEFTCTRL, KEY_LEFTSHIFT, KEY_U, KEY_E, KEY_9,
+                                            KEY_SPACE}));
+
+  // Nothing typeable: nothing at all.
+  events.clear();
+  EXPECT_FALSE(ru.plan().AppendCharacter(events, 0x01));
+  EXPECT_FALSE(ru.plan().AppendCharacter(events, 0xDC00));
+  EXPECT_FALSE(ru.plan().AppendCharacter(events, 0x110000));
+  EXPECT_TRUE(events.empty());
+}
+
+// locale1 stand-ins.
+bool Locale1De(XkbNames &out, std::string &) {
+  out = XkbNames{"", "pc105", "de", "nodeadkeys", "", "locale1"};
+  return true;
+}
+bool Locale1Empty(XkbNames &out, std::string &) {
+  out = XkbNames{"", "", "", "", "", "locale1"};
+  return true;
+}
+bool Locale1Absent(XkbNames &, std::string &why) {
+  why = "no answer";
+  return false;
+}
+int gLocale1Reads = 0;
+bool Locale1Counted(XkbNames &out, std::string &why) {
+  ++gLocale1Reads;
+  return Locale1De(out, why);
+}
+
+TEST(HostLayout, TheEnvironmentThenLocale1ThenUs) {
+  XkbNames env{"", "", "fr", "bepo", "", "environment"};
+  XkbNames got = ChooseXkbNames(env, Locale1Counted);
+  EXPECT_EQ(got.layout, "fr");
+  EXPECT_EQ(got.variant, "bepo");
+  EXPECT_EQ(gLocale1Reads, 0); // the bus is not asked when not needed
+
+  // Without XKB_DEFAULT_LAYOUT, locale1 whole: a variant or model of the
+  // environment is not mixed into its layout.
+  env = XkbNames{"", "", "", "dvorak", "", "environment"};
+  got = ChooseXkbNames(env, Locale1De);
+  EXPECT_EQ(got.source, "locale1");
+  EXPECT_EQ(got.layout, "de");
+  EXPECT_EQ(got.variant, "nodeadkeys");
+
+  for (auto reader : {Locale1Empty, Locale1Absent}) {
+    got = ChooseXkbNames(env, reader);
+    EXPECT_EQ(got.source, "default");
+    EXPECT_EQ(got.layout, "");
+    EXPECT_EQ(got.variant, "");
+  }
+
+  // The real environment: XKB_DEFAULT_* read as they are.
+  setenv("XKB_DEFAULT_LAYOUT", "gr", 1);
+  setenv("XKB_DEFAULT_OPTIONS", "grp:alt_shift_toggle", 1);
+  got = XkbNamesFromEnvironment();
+  unsetenv("XKB_DEFAULT_LAYOUT");
+  unsetenv("XKB_DEFAULT_OPTIONS");
+  EXPECT_EQ(got.layout, "gr");
+  EXPECT_EQ(got.options, "grp:alt_shift_toggle");
+}
+
+// The events a real virtual keyboard delivers, read through libevdev from its
+// event device.
+TEST(UinputDevice, TypedCharactersArriveAsTheLayoutsKeys) {
+  if (access("/dev/uinput", W_OK) != 0)
+    GTEST_SKIP() << "skipped: no writable /dev/uinput on this machine";
+  setenv("XKB_DEFAULT_LAYOUT", "de", 1);
+  const InjectOps *ops = UinputInjectOpen(nullptr);
+  unsetenv("XKB_DEFAULT_LAYOUT");
+  ASSERT_NE(ops, nullptr);
+  libevdev *dev = nullptr;
+  int fd = -1;
+  if (DIR *dir = opendir("/dev/input")) {
+    while (dirent *e = readdir(dir)) {
+      if (std::string(e->d_name).rfind("event", 0) != 0 || dev)
+        continue;
+      int f = open(("/dev/input/" + std::string(e->d_name)).c_str(), O_RDONLY | O_NONBLOCK);
+      libevdev *d = nullptr;
+      if (f >= 0 && libevdev_new_from_fd(f, &d) == 0 &&
+          std::string(libevdev_get_name(d)) == "Vantrel virtual keyboard") {
+        dev = d;
+        fd = f;
+        continue;
+      }
+      if (d)
+        libevdev_free(d);
+      if (f >= 0)
+        close(f);
+    }
+    closedir(dir);
+  }
+  if (!dev) {
+    ops->close(ops->self);
+    GTEST_SKIP() << "skipped: the virtual keyboard's event device cannot be read";
+  }
+  const UINT text[] = {'z', '@'};
+  EXPECT_TRUE(ops->postKeybdMessage(ops->self, reinterpret_cast<HWND>(-1), 0, 0, 2, nullptr, text));
+  std::vector<unsigned> pressed;
+  while (pressed.size() < 3) {
+    pollfd p{fd, POLLIN, 0};
+    if (poll(&p, 1, 5000) <= 0)
+      break;
+    input_event ev;
+    while (libevdev_next_event(dev, LIBEVDEV_READ_FLAG_NORMAL, &ev) == LIBEVDEV_READ_STATUS_SUCCESS)
+      if (ev.type == EV_KEY && ev.value == 1)
+        pressed.push_back(ev.code);
+  }
+  EXPECT_EQ(pressed, (std::vector<unsigned>{KEY_Y, KEY_RIGHTALT, KEY_Q}));
+  libevdev_free(dev);
+  close(fd);
+  ops->close(ops->self);
+}
+
+} // namespace
