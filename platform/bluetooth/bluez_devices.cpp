@@ -2,7 +2,7 @@
 // virtual port numbers, and forgetting one with Adapter1.RemoveDevice.
 #include "platform/bluetooth/bluez.h"
 
-#include "platform/bluetooth/bus.h"
+#include "platform/dbus/desktop_bus.h"
 #include "platform/trace.h"
 
 #include <algorithm>
@@ -138,35 +138,6 @@ uint32_t AddressHash(const std::string &address) {
 
 } // namespace
 
-sd_bus *BluezOpenBus(std::string *why) {
-  sd_bus *bus = nullptr;
-  int r;
-  const char *address = getenv("DBUS_SYSTEM_BUS_ADDRESS");
-  if (address && *address) {
-    r = sd_bus_new(&bus);
-    if (r >= 0)
-      r = sd_bus_set_address(bus, address);
-    if (r >= 0)
-      r = sd_bus_set_bus_client(bus, 1);
-    if (r >= 0)
-      r = sd_bus_start(bus);
-  } else {
-    r = sd_bus_open_system(&bus);
-  }
-  if (r < 0) {
-    *why = std::string("no system bus (") + strerror(-r) + ")";
-    sd_bus_unref(bus);
-    return nullptr;
-  }
-  return bus;
-}
-
-std::string BusErrorText(const sd_bus_error &error, int r) {
-  if (error.name)
-    return std::string(error.name) + (error.message ? std::string(": ") + error.message : "");
-  return strerror(r < 0 ? -r : EIO);
-}
-
 bool BluezWanted() {
   const char *mode = getenv("VANTREL_BLUETOOTH");
   return !(mode && !strcmp(mode, "stored"));
@@ -196,7 +167,7 @@ BluezAnswer BluezPairedDevices(std::vector<BluezDevice> *devices, std::string *w
     TraceAnswer(BluezAnswer::Unused, "", 0);
     return BluezAnswer::Unused;
   }
-  sd_bus *bus = BluezOpenBus(why);
+  sd_bus *bus = OpenDesktopBus(DesktopBus::System, why);
   if (!bus) {
     TraceAnswer(BluezAnswer::NoBus, *why, 0);
     return BluezAnswer::NoBus;
@@ -230,7 +201,7 @@ BluezAnswer BluezPairedDevices(std::vector<BluezDevice> *devices, std::string *w
 
 LONG BluezRemoveDevice(const BluezDevice &device) {
   std::string why;
-  sd_bus *bus = BluezOpenBus(&why);
+  sd_bus *bus = OpenDesktopBus(DesktopBus::System, &why);
   if (!bus) {
     PlatformTrace("bluetooth: %s not forgotten: %s", device.address.c_str(), why.c_str());
     return ERROR_GEN_FAILURE;

@@ -15,7 +15,7 @@
 // BluezSerialClosed drops the duplicate when the port closes.
 #include "platform/bluetooth/bluez.h"
 
-#include "platform/bluetooth/bus.h"
+#include "platform/dbus/desktop_bus.h"
 #include "platform/trace.h"
 
 #include <cerrno>
@@ -375,7 +375,7 @@ std::string EnsureThread() {
     Link &l = L();
     std::string why;
     l.wake = eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK);
-    l.bus = l.wake >= 0 ? BluezOpenBus(&why) : nullptr;
+    l.bus = l.wake >= 0 ? OpenDesktopBus(DesktopBus::System, &why) : nullptr;
     if (l.wake < 0)
       why = strerror(errno);
     int r = l.bus ? sd_bus_add_object_vtable(l.bus, nullptr, kProfilePath, "org.bluez.Profile1",

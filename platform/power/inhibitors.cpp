@@ -5,12 +5,10 @@
 // calls these.
 #include "platform/power/power_internal.h"
 
+#include "platform/dbus/desktop_bus.h"
 #include "platform/trace.h"
 
-#include <systemd/sd-bus.h>
-
 #include <cerrno>
-#include <cstdlib>
 #include <cstring>
 #include <fcntl.h>
 #include <unistd.h>
@@ -23,29 +21,12 @@ int gInhibitorFd = -1;
 sd_bus *gSessionBus = nullptr; // kept open while the cookie is held
 uint32_t gCookie = 0;
 
-// Connects to the bus named by `variable` when it is set, else to the
-// default system or session bus. Returns nullptr (and traces) on failure.
-sd_bus *OpenBus(bool system) {
-  const char *variable = system ? "DBUS_SYSTEM_BUS_ADDRESS" : "DBUS_SESSION_BUS_ADDRESS";
-  sd_bus *bus = nullptr;
-  int r;
-  const char *address = getenv(variable);
-  if (address && *address) {
-    r = sd_bus_new(&bus);
-    if (r >= 0)
-      r = sd_bus_set_address(bus, address);
-    if (r >= 0)
-      r = sd_bus_set_bus_client(bus, 1);
-    if (r >= 0)
-      r = sd_bus_start(bus);
-  } else {
-    r = system ? sd_bus_open_system(&bus) : sd_bus_open_user(&bus);
-  }
-  if (r < 0) {
-    PlatformTrace("power: no %s bus (%s)", system ? "system" : "session", strerror(-r));
-    sd_bus_unref(bus);
-    return nullptr;
-  }
+// Connects to the system or the session bus; nullptr (traced) on failure.
+sd_bus *OpenBus(DesktopBus which) {
+  std::string why;
+  sd_bus *bus = OpenDesktopBus(which, &why);
+  if (!bus)
+    PlatformTrace("power: %s", why.c_str());
   return bus;
 }
 
@@ -54,7 +35,7 @@ sd_bus *OpenBus(bool system) {
 bool AcquireLogindInhibitor() {
   if (gInhibitorFd >= 0)
     return true;
-  sd_bus *bus = OpenBus(true);
+  sd_bus *bus = OpenBus(DesktopBus::System);
   if (!bus) {
     PlatformTrace("power: logind is not available; the machine may sleep while the keyboard is connected");
     return false;
@@ -96,7 +77,7 @@ void ReleaseLogindInhibitor() {
 bool AcquireScreensaverInhibit() {
   if (gSessionBus)
     return true;
-  sd_bus *bus = OpenBus(false);
+  sd_bus *bus = OpenBus(DesktopBus::Session);
   if (!bus) {
     PlatformTrace("power: no screensaver service; the screen may blank while the keyboard is connected");
     return false;
