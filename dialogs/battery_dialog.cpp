@@ -10,7 +10,7 @@
 namespace {
 
 
-void Paint(HWND dialog) {
+void PaintBattery(HWND dialog) {
   float thresholds[5];
   for (int i = 0; i < 5; ++i)
     thresholds[i] = AppGlobals.batteryThreshold[i];
@@ -99,7 +99,7 @@ INT_PTR BatteryDialogProc(HWND dialog, UINT msg, WPARAM wParam, LPARAM) {
     }
     return FALSE;
   case WM_PAINT:
-    Paint(dialog);
+    PaintBattery(dialog);
     return 0;
   default:
     // The dialog class hands what is not handled here to DefWindowProcW.

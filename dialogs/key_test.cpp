@@ -19,7 +19,7 @@ namespace {
 
 constexpr size_t kNameChars = sizeof(KeyTestEntry::name) - 1;
 
-void Paint(HWND dialog) {
+void PaintKeyTest(HWND dialog) {
   WCHAR text[128];
   // The list is done once the position has reached the last entry; with no
   // entry at all (keyTestLast -1) it is done at once.
@@ -69,7 +69,7 @@ INT_PTR KeyTestDialogProc(HWND dialog, UINT msg, WPARAM wParam, LPARAM lParam) {
     return TRUE;
   }
   case WM_PAINT:
-    Paint(dialog);
+    PaintKeyTest(dialog);
     return FALSE;
   case WM_COMMAND:
     if (LOWORD(wParam) == IDOK || LOWORD(wParam) == kCommandPageDone) {

@@ -101,7 +101,7 @@ const InjectOps *RealLog(const std::string &path, std::string &why) {
   return ops;
 }
 
-std::mutex gMutex;
+std::mutex gInjectMutex;
 bool gSelected = false;
 bool gAtExitSet = false;
 const InjectOps *gChosen = nullptr;
@@ -206,7 +206,7 @@ InjectChoice ChooseInjectBackend(const InjectSession &session, const InjectOpene
 }
 
 const char *InjectSelectBackend() {
-  std::lock_guard<std::mutex> lock(gMutex);
+  std::lock_guard<std::mutex> lock(gInjectMutex);
   if (gSelected)
     return gChosen ? gChosen->name : "none";
   gSelected = true;
@@ -225,17 +225,17 @@ const char *InjectSelectBackend() {
 }
 
 InjectReach InjectBackendReach() {
-  std::lock_guard<std::mutex> lock(gMutex);
+  std::lock_guard<std::mutex> lock(gInjectMutex);
   return gReach;
 }
 
 bool InjectBackendNamed() {
-  std::lock_guard<std::mutex> lock(gMutex);
+  std::lock_guard<std::mutex> lock(gInjectMutex);
   return gSelected && gNamed;
 }
 
 void InjectShutdown() {
-  std::lock_guard<std::mutex> lock(gMutex);
+  std::lock_guard<std::mutex> lock(gInjectMutex);
   gSelected = false; // a later InjectSelectBackend chooses afresh
   gReach = InjectReach::kWindows;
   gNamed = false;

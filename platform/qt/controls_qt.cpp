@@ -43,11 +43,11 @@ struct Control {
   bool updating = false;  // the widget is being set from the record
 };
 
-std::mutex gMutex;
+std::mutex gControlsMutex;
 std::unordered_map<HWND, std::shared_ptr<Control>> gControls;
 
 std::shared_ptr<Control> ControlOf(HWND hwnd) {
-  std::lock_guard<std::mutex> lock(gMutex);
+  std::lock_guard<std::mutex> lock(gControlsMutex);
   auto it = gControls.find(hwnd);
   return it == gControls.end() ? nullptr : it->second;
 }
@@ -155,7 +155,7 @@ void ButtonClicked(HWND hwnd) {
     HWND parent = GetParent(hwnd);
     std::vector<std::shared_ptr<Control>> others;
     {
-      std::lock_guard<std::mutex> lock(gMutex);
+      std::lock_guard<std::mutex> lock(gControlsMutex);
       for (auto &[other, control] : gControls)
         if (other != hwnd && control->type == Type::Button && Kind(*control) == BS_AUTORADIOBUTTON &&
             GetParent(other) == parent)
@@ -291,7 +291,7 @@ LRESULT CALLBACK_ControlProc(HWND hwnd, UINT msg, WPARAM wParam, LPARAM lParam) 
       wincore::MarkChildWindow(hwnd);
     }
     {
-      std::lock_guard<std::mutex> lock(gMutex);
+      std::lock_guard<std::mutex> lock(gControlsMutex);
       gControls[hwnd] = c;
     }
     QWidget *parent = cs->hwndParent ? vqt::ClientOf(cs->hwndParent) : nullptr;
@@ -309,7 +309,7 @@ LRESULT CALLBACK_ControlProc(HWND hwnd, UINT msg, WPARAM wParam, LPARAM lParam) 
   bool combo = c->type == Type::Combo;
   switch (msg) {
   case WM_DESTROY: {
-    std::lock_guard<std::mutex> lock(gMutex);
+    std::lock_guard<std::mutex> lock(gControlsMutex);
     gControls.erase(hwnd);
     return 0;
   }

@@ -23,10 +23,10 @@
 
 namespace {
 
-enum class Kind { Font, Pen, Brush, Bitmap };
+enum class GdiKind { Font, Pen, Brush, Bitmap };
 
 struct GdiObject {
-  Kind kind = Kind::Brush;
+  GdiKind kind = GdiKind::Brush;
   bool stock = false;
   LOGFONTW font{};
   int penStyle = PS_SOLID, penWidth = 1;
@@ -47,7 +47,7 @@ struct Dc {
   int bkMode = OPAQUE;
 };
 
-std::mutex gMutex;
+std::mutex gGdiMutex;
 std::unordered_set<GdiObject *> gObjects;
 std::unordered_set<Dc *> gDcs;
 
@@ -57,14 +57,14 @@ GdiObject *Object(HGDIOBJ h) {
 }
 
 Dc *DcOf(HDC h) {
-  std::lock_guard<std::mutex> lock(gMutex);
+  std::lock_guard<std::mutex> lock(gGdiMutex);
   auto *dc = static_cast<Dc *>(h);
   return gDcs.count(dc) ? dc : nullptr;
 }
 
 GdiObject *NewObject(GdiObject object) {
   auto *o = new GdiObject(std::move(object));
-  std::lock_guard<std::mutex> lock(gMutex);
+  std::lock_guard<std::mutex> lock(gGdiMutex);
   gObjects.insert(o);
   return o;
 }
@@ -73,26 +73,26 @@ GdiObject *Stock(int which) {
   static GdiObject *stock[DEFAULT_GUI_FONT + 1] = {};
   static std::once_flag once;
   std::call_once(once, [] {
-    auto make = [](Kind kind, COLORREF color) {
+    auto make = [](GdiKind kind, COLORREF color) {
       GdiObject o;
       o.kind = kind;
       o.stock = true;
       o.color = color;
       return NewObject(o);
     };
-    stock[WHITE_BRUSH] = make(Kind::Brush, RGB(255, 255, 255));
-    stock[LTGRAY_BRUSH] = make(Kind::Brush, RGB(192, 192, 192));
-    stock[GRAY_BRUSH] = make(Kind::Brush, RGB(128, 128, 128));
-    stock[DKGRAY_BRUSH] = make(Kind::Brush, RGB(64, 64, 64));
-    stock[BLACK_BRUSH] = make(Kind::Brush, RGB(0, 0, 0));
-    stock[NULL_BRUSH] = make(Kind::Brush, 0);
+    stock[WHITE_BRUSH] = make(GdiKind::Brush, RGB(255, 255, 255));
+    stock[LTGRAY_BRUSH] = make(GdiKind::Brush, RGB(192, 192, 192));
+    stock[GRAY_BRUSH] = make(GdiKind::Brush, RGB(128, 128, 128));
+    stock[DKGRAY_BRUSH] = make(GdiKind::Brush, RGB(64, 64, 64));
+    stock[BLACK_BRUSH] = make(GdiKind::Brush, RGB(0, 0, 0));
+    stock[NULL_BRUSH] = make(GdiKind::Brush, 0);
     stock[NULL_BRUSH]->nullBrush = true;
-    stock[WHITE_PEN] = make(Kind::Pen, RGB(255, 255, 255));
-    stock[BLACK_PEN] = make(Kind::Pen, RGB(0, 0, 0));
-    stock[NULL_PEN] = make(Kind::Pen, 0);
+    stock[WHITE_PEN] = make(GdiKind::Pen, RGB(255, 255, 255));
+    stock[BLACK_PEN] = make(GdiKind::Pen, RGB(0, 0, 0));
+    stock[NULL_PEN] = make(GdiKind::Pen, 0);
     stock[NULL_PEN]->penStyle = PS_NULL;
-    stock[SYSTEM_FONT] = make(Kind::Font, 0);
-    stock[DEFAULT_GUI_FONT] = make(Kind::Font, 0);
+    stock[SYSTEM_FONT] = make(GdiKind::Font, 0);
+    stock[DEFAULT_GUI_FONT] = make(GdiKind::Font, 0);
   });
   return which >= 0 && which <= DEFAULT_GUI_FONT ? stock[which] : nullptr;
 }
@@ -132,7 +132,7 @@ struct Selection {
 };
 
 Selection SelectionOf(Dc *dc) {
-  std::lock_guard<std::mutex> lock(gMutex);
+  std::lock_guard<std::mutex> lock(gGdiMutex);
   Selection s;
   if (dc->font && gObjects.count(dc->font))
     s.font = dc->font->font;
@@ -164,7 +164,7 @@ template <typename F> void Paint(Dc *dc, F fn) {
   }
   QImage *target = nullptr;
   {
-    std::lock_guard<std::mutex> lock(gMutex);
+    std::lock_guard<std::mutex> lock(gGdiMutex);
     if (dc->kind == DcKind::Memory && dc->bitmap && gObjects.count(dc->bitmap))
       target = &dc->bitmap->image;
   }
@@ -233,7 +233,7 @@ HDC NewDc(Dc dc) {
   dc.pen = Stock(BLACK_PEN);
   dc.brush = Stock(WHITE_BRUSH);
   auto *d = new Dc(std::move(dc));
-  std::lock_guard<std::mutex> lock(gMutex);
+  std::lock_guard<std::mutex> lock(gGdiMutex);
   gDcs.insert(d);
   return d;
 }
@@ -246,7 +246,7 @@ Dc MemoryDc() {
 
 void FreeDc(Dc *dc) {
   {
-    std::lock_guard<std::mutex> lock(gMutex);
+    std::lock_guard<std::mutex> lock(gGdiMutex);
     gDcs.erase(dc);
   }
   delete dc;
@@ -261,9 +261,9 @@ bool FontOf(HFONT h, QFont *out) {
     return false;
   LOGFONTW lf;
   {
-    std::lock_guard<std::mutex> lock(gMutex);
+    std::lock_guard<std::mutex> lock(gGdiMutex);
     GdiObject *o = Object(h);
-    if (!o || o->kind != Kind::Font)
+    if (!o || o->kind != GdiKind::Font)
       return false;
     lf = o->font;
   }
@@ -272,18 +272,18 @@ bool FontOf(HFONT h, QFont *out) {
 }
 
 bool ImageOf(HBITMAP h, QImage *out) {
-  std::lock_guard<std::mutex> lock(gMutex);
+  std::lock_guard<std::mutex> lock(gGdiMutex);
   GdiObject *o = Object(h);
-  if (!o || o->kind != Kind::Bitmap)
+  if (!o || o->kind != GdiKind::Bitmap)
     return false;
   *out = o->image;
   return true;
 }
 
 bool BrushColor(HBRUSH h, QColor *color) {
-  std::lock_guard<std::mutex> lock(gMutex);
+  std::lock_guard<std::mutex> lock(gGdiMutex);
   GdiObject *o = Object(h);
-  if (!o || o->kind != Kind::Brush || o->nullBrush)
+  if (!o || o->kind != GdiKind::Brush || o->nullBrush)
     return false;
   *color = ColorOf(o->color);
   return true;
@@ -365,23 +365,23 @@ BOOL DeleteDC(HDC hdc) {
 }
 
 HGDIOBJ SelectObject(HDC hdc, HGDIOBJ obj) {
-  std::lock_guard<std::mutex> lock(gMutex);
+  std::lock_guard<std::mutex> lock(gGdiMutex);
   auto *dc = static_cast<Dc *>(hdc);
   GdiObject *o = Object(obj);
   if (!gDcs.count(dc) || !o)
     return nullptr;
   GdiObject **slot = nullptr;
   switch (o->kind) {
-  case Kind::Font:
+  case GdiKind::Font:
     slot = &dc->font;
     break;
-  case Kind::Pen:
+  case GdiKind::Pen:
     slot = &dc->pen;
     break;
-  case Kind::Brush:
+  case GdiKind::Brush:
     slot = &dc->brush;
     break;
-  case Kind::Bitmap:
+  case GdiKind::Bitmap:
     if (dc->kind != DcKind::Memory)
       return nullptr; // a bitmap goes only into a memory context
     slot = &dc->bitmap;
@@ -391,13 +391,13 @@ HGDIOBJ SelectObject(HDC hdc, HGDIOBJ obj) {
   *slot = o;
   if (previous && !gObjects.count(previous))
     previous = nullptr;
-  if (!previous && o->kind == Kind::Font)
+  if (!previous && o->kind == GdiKind::Font)
     previous = Stock(SYSTEM_FONT);
   return previous;
 }
 
 BOOL DeleteObject(HGDIOBJ obj) {
-  std::lock_guard<std::mutex> lock(gMutex);
+  std::lock_guard<std::mutex> lock(gGdiMutex);
   GdiObject *o = Object(obj);
   if (!o)
     return FALSE;
@@ -418,7 +418,7 @@ HFONT CreateFontIndirectW(const LOGFONTW *font) {
   if (!font)
     return nullptr;
   GdiObject o;
-  o.kind = Kind::Font;
+  o.kind = GdiKind::Font;
   o.font = *font;
   o.font.lfFaceName[LF_FACESIZE - 1] = 0;
   return NewObject(o);
@@ -426,7 +426,7 @@ HFONT CreateFontIndirectW(const LOGFONTW *font) {
 
 HPEN CreatePen(int style, int width, COLORREF color) {
   GdiObject o;
-  o.kind = Kind::Pen;
+  o.kind = GdiKind::Pen;
   o.penStyle = style;
   o.penWidth = std::clamp(width, 1, 1000);
   o.color = color;
@@ -435,7 +435,7 @@ HPEN CreatePen(int style, int width, COLORREF color) {
 
 HBRUSH CreateSolidBrush(COLORREF color) {
   GdiObject o;
-  o.kind = Kind::Brush;
+  o.kind = GdiKind::Brush;
   o.color = color;
   return NewObject(o);
 }
@@ -443,9 +443,9 @@ HBRUSH CreateSolidBrush(COLORREF color) {
 int GetObjectW(HGDIOBJ obj, int size, LPVOID out) {
   BITMAP bm{};
   {
-    std::lock_guard<std::mutex> lock(gMutex);
+    std::lock_guard<std::mutex> lock(gGdiMutex);
     GdiObject *o = Object(obj);
-    if (!o || o->kind != Kind::Bitmap)
+    if (!o || o->kind != GdiKind::Bitmap)
       return 0;
     bm.bmWidth = o->image.width();
     bm.bmHeight = o->image.height();
@@ -600,7 +600,7 @@ HBITMAP SHLoadDIBitmap(LPCWSTR path) {
   if (!reader.read(&image) || image.isNull())
     return nullptr;
   GdiObject o;
-  o.kind = Kind::Bitmap;
+  o.kind = GdiKind::Bitmap;
   o.image = image.convertToFormat(QImage::Format_RGB32);
   return NewObject(o);
 }

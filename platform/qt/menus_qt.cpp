@@ -29,7 +29,7 @@ struct Menu {
   std::vector<Item> items;
 };
 
-std::recursive_mutex gMutex;
+std::recursive_mutex gMenusMutex;
 std::unordered_set<Menu *> gMenus;
 
 Menu *MenuOf(HMENU h) {
@@ -101,7 +101,7 @@ Item *FindItem(Menu *m, UINT item, UINT flags, int depth = 0) {
 // Fills a QMenu from the record; sub-menus refresh themselves as they open.
 void Fill(QMenu *qmenu, Menu *m, HWND owner, int *chosen) {
   qmenu->clear();
-  std::lock_guard<std::recursive_mutex> lock(gMutex);
+  std::lock_guard<std::recursive_mutex> lock(gMenusMutex);
   if (!MenuOf(Handle(m)))
     return;
   for (size_t pos = 0; pos < m->items.size(); ++pos) {
@@ -138,19 +138,19 @@ HMENU LoadMenuW(HINSTANCE inst, LPCWSTR name) {
   auto *data = static_cast<const MENURESOURCE *>(LockResource(LoadResource(inst, res)));
   if (!data || SizeofResource(inst, res) < sizeof(MENURESOURCE))
     return nullptr;
-  std::lock_guard<std::recursive_mutex> lock(gMutex);
+  std::lock_guard<std::recursive_mutex> lock(gMenusMutex);
   return Handle(Build(data->items, data->count, 0));
 }
 
 HMENU CreatePopupMenu() {
-  std::lock_guard<std::recursive_mutex> lock(gMutex);
+  std::lock_guard<std::recursive_mutex> lock(gMenusMutex);
   return Handle(NewMenu());
 }
 
 HMENU CreateMenu() { return CreatePopupMenu(); }
 
 BOOL AppendMenuW(HMENU menu, UINT flags, UINT_PTR id, LPCWSTR text) {
-  std::lock_guard<std::recursive_mutex> lock(gMutex);
+  std::lock_guard<std::recursive_mutex> lock(gMenusMutex);
   Menu *m = MenuOf(menu);
   if (!m)
     return FALSE;
@@ -171,7 +171,7 @@ BOOL AppendMenuW(HMENU menu, UINT flags, UINT_PTR id, LPCWSTR text) {
 }
 
 DWORD CheckMenuItem(HMENU menu, UINT item, UINT flags) {
-  std::lock_guard<std::recursive_mutex> lock(gMutex);
+  std::lock_guard<std::recursive_mutex> lock(gMenusMutex);
   Item *i = FindItem(MenuOf(menu), item, flags);
   if (!i)
     return static_cast<DWORD>(-1);
@@ -181,7 +181,7 @@ DWORD CheckMenuItem(HMENU menu, UINT item, UINT flags) {
 }
 
 BOOL EnableMenuItem(HMENU menu, UINT item, UINT flags) {
-  std::lock_guard<std::recursive_mutex> lock(gMutex);
+  std::lock_guard<std::recursive_mutex> lock(gMenusMutex);
   Item *i = FindItem(MenuOf(menu), item, flags);
   if (!i)
     return -1;
@@ -191,19 +191,19 @@ BOOL EnableMenuItem(HMENU menu, UINT item, UINT flags) {
 }
 
 UINT GetMenuState(HMENU menu, UINT item, UINT flags) {
-  std::lock_guard<std::recursive_mutex> lock(gMutex);
+  std::lock_guard<std::recursive_mutex> lock(gMenusMutex);
   Item *i = FindItem(MenuOf(menu), item, flags);
   return i ? i->flags : static_cast<UINT>(-1);
 }
 
 int GetMenuItemCount(HMENU menu) {
-  std::lock_guard<std::recursive_mutex> lock(gMutex);
+  std::lock_guard<std::recursive_mutex> lock(gMenusMutex);
   Menu *m = MenuOf(menu);
   return m ? static_cast<int>(m->items.size()) : -1;
 }
 
 UINT GetMenuItemID(HMENU menu, int pos) {
-  std::lock_guard<std::recursive_mutex> lock(gMutex);
+  std::lock_guard<std::recursive_mutex> lock(gMenusMutex);
   Menu *m = MenuOf(menu);
   if (!m || pos < 0 || pos >= static_cast<int>(m->items.size()) || m->items[pos].popup)
     return static_cast<UINT>(-1);
@@ -211,7 +211,7 @@ UINT GetMenuItemID(HMENU menu, int pos) {
 }
 
 HMENU GetSubMenu(HMENU menu, int pos) {
-  std::lock_guard<std::recursive_mutex> lock(gMutex);
+  std::lock_guard<std::recursive_mutex> lock(gMenusMutex);
   Menu *m = MenuOf(menu);
   if (!m || pos < 0 || pos >= static_cast<int>(m->items.size()))
     return nullptr;
@@ -219,7 +219,7 @@ HMENU GetSubMenu(HMENU menu, int pos) {
 }
 
 BOOL DestroyMenu(HMENU menu) {
-  std::lock_guard<std::recursive_mutex> lock(gMutex);
+  std::lock_guard<std::recursive_mutex> lock(gMenusMutex);
   Menu *m = MenuOf(menu);
   if (!m)
     return FALSE;
@@ -229,7 +229,7 @@ BOOL DestroyMenu(HMENU menu) {
 
 BOOL TrackPopupMenuEx(HMENU menu, UINT flags, int x, int y, HWND owner, TPMPARAMS *) {
   {
-    std::lock_guard<std::recursive_mutex> lock(gMutex);
+    std::lock_guard<std::recursive_mutex> lock(gMenusMutex);
     if (!MenuOf(menu))
       return FALSE;
   }
@@ -243,7 +243,7 @@ BOOL TrackPopupMenuEx(HMENU menu, UINT flags, int x, int y, HWND owner, TPMPARAM
   qmenu.setObjectName("vantrel_popup_menu");
   int chosen = 0;
   {
-    std::lock_guard<std::recursive_mutex> lock(gMutex);
+    std::lock_guard<std::recursive_mutex> lock(gMenusMutex);
     Fill(&qmenu, MenuOf(menu), owner, &chosen);
   }
   QSize size = qmenu.sizeHint();

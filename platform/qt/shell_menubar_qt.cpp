@@ -29,11 +29,11 @@ struct Bar {
   std::vector<Button> buttons;
 };
 
-std::mutex gMutex;
+std::mutex gMenuBarMutex;
 std::unordered_map<HWND, std::shared_ptr<Bar>> gBars;
 
 std::shared_ptr<Bar> BarOf(HWND hwnd) {
-  std::lock_guard<std::mutex> lock(gMutex);
+  std::lock_guard<std::mutex> lock(gMenuBarMutex);
   auto it = gBars.find(hwnd);
   return it == gBars.end() ? nullptr : it->second;
 }
@@ -85,7 +85,7 @@ LRESULT BarProc(HWND hwnd, UINT msg, WPARAM wParam, LPARAM lParam) {
   case WM_DESTROY:
     if (bar) {
       DestroyMenu(bar->menu);
-      std::lock_guard<std::mutex> lock(gMutex);
+      std::lock_guard<std::mutex> lock(gMenuBarMutex);
       gBars.erase(hwnd);
     }
     return 0;
@@ -173,7 +173,7 @@ BOOL SHCreateMenuBar(SHMENUBARINFO *info) {
     return FALSE;
   }
   {
-    std::lock_guard<std::mutex> lock(gMutex);
+    std::lock_guard<std::mutex> lock(gMenuBarMutex);
     gBars[hwnd] = bar;
   }
   if (vqt::OnUiThread() && vqt::HostFor(info->hwndParent))

@@ -23,7 +23,6 @@ using namespace testsupport;
 namespace {
 
 // A dialog its script leaves open is closed with IDOK.
-constexpr DialogDrive kCloseAfter{.closeAfterScript = true};
 
 std::string Stored(LPCWSTR name) {
   WCHAR text[kSettingTextUnits];
@@ -120,7 +119,7 @@ TEST_F(SelectionDialogTest, OffersAtMostTenButtonsAndDoneKeepsTheCurrentLayout) 
                             }
                             SendMessageW(dialog, WM_COMMAND, 40004, 0);
                           },
-                          kCloseAfter));
+                          kDriveCloseAfter));
   EXPECT_EQ(buttons, 10);
   EXPECT_EQ(checked, 1);
   EXPECT_EQ(Stored(u"keycode"), "L15.kcod");
@@ -147,7 +146,7 @@ TEST_F(SelectionDialogTest, ClickingMovesTheMarkAndDoneStoresTheWholeFileName) {
                             EXPECT_EQ(AppGlobals.selectedIndex, GetDlgCtrlID(my) - 500);
                             SendMessageW(dialog, WM_COMMAND, IDOK, 0);
                           },
-                          kCloseAfter));
+                          kDriveCloseAfter));
   EXPECT_EQ(Stored(u"keycode"), "my.kcod");
 }
 
@@ -161,7 +160,7 @@ TEST_F(SelectionDialogTest, AnUnknownCurrentLayoutChecksNothingAndDoneTakesTheFi
                             EXPECT_EQ(AppGlobals.selectedIndex, 0);
                             SendMessageW(dialog, WM_COMMAND, IDOK, 0);
                           },
-                          kCloseAfter));
+                          kDriveCloseAfter));
   EXPECT_EQ(Stored(u"keycode"), "UK.kcod");
 }
 
@@ -169,7 +168,7 @@ TEST_F(SelectionDialogTest, NothingToChooseStoresNothingEvenAfterAFullerOpening)
   Put("UK.kcod");
   EXPECT_TRUE(DriveDialog([&] { OpenSelectionDialog(nullptr); },
                           [](HWND dialog) { SendMessageW(dialog, WM_COMMAND, IDOK, 0); },
-                          kCloseAfter));
+                          kDriveCloseAfter));
   ASSERT_EQ(Stored(u"keycode"), "UK.kcod");
   // The folder empties: the buttons of the first opening must not be used.
   std::remove((box_.path() + "/opt/Vantrel/UK.kcod").c_str());
@@ -180,7 +179,7 @@ TEST_F(SelectionDialogTest, NothingToChooseStoresNothingEvenAfterAFullerOpening)
                             EXPECT_EQ(AppGlobals.layoutButtons[0], nullptr);
                             SendMessageW(dialog, WM_COMMAND, 40004, 0);
                           },
-                          kCloseAfter));
+                          kDriveCloseAfter));
   EXPECT_EQ(Stored(u"keycode"), "Kept.kcod");
   EXPECT_EQ(Stored(u"Layouts"), "");
   // No InstallDir to search: the lists are stored empty all the same.
@@ -209,7 +208,7 @@ TEST_F(SelectionDialogTest, LanguageModeOffersAndStoresLanguages) {
                             }
                             SendMessageW(dialog, WM_COMMAND, IDOK, 0);
                           },
-                          kCloseAfter));
+                          kDriveCloseAfter));
   EXPECT_EQ(Stored(u"language"), "Deutsch.lang");
   EXPECT_EQ(Stored(u"keycode"), "UK.kcod");
 }
@@ -235,7 +234,7 @@ TEST_F(SelectionDialogTest, SmartphoneListsLayoutsAndStoresTheSelection) {
                             SendMessageW(layouts, LB_SETCURSEL, 1 - current, 0);
                             SendMessageW(dialog, WM_COMMAND, 40004, 0);
                           },
-                          kCloseAfter));
+                          kDriveCloseAfter));
   EXPECT_EQ(Stored(u"keycode"), "UK.kcod");
   EXPECT_EQ(Stored(u"language"), "None") << "nothing fills the language list";
 }

@@ -25,7 +25,6 @@ using namespace testsupport;
 namespace {
 
 // A dialog its script leaves open is closed with IDOK.
-constexpr DialogDrive kCloseAfter{.closeAfterScript = true};
 
 std::u16string Page(const WCHAR *page) { return std::u16string(page); }
 
@@ -98,7 +97,7 @@ TEST_F(TextPagesTest, HelpPageShowsItsFileAndAMissingFileGivesAnEmptyPage) {
                             shown = ShownText(dialog);
                             SendMessageW(dialog, WM_COMMAND, 40004, 0);
                           },
-                          kCloseAfter));
+                          kDriveCloseAfter));
   EXPECT_EQ(shown, "Pair the keyboard first.");
 
   shown = "unset";
@@ -107,14 +106,14 @@ TEST_F(TextPagesTest, HelpPageShowsItsFileAndAMissingFileGivesAnEmptyPage) {
                             shown = ShownText(dialog);
                             SendMessageW(dialog, WM_COMMAND, IDOK, 0);
                           },
-                          kCloseAfter));
+                          kDriveCloseAfter));
   EXPECT_EQ(shown, "");
 
   // A path longer than the page keeps is cut, not overrun.
   std::u16string longPath(400, u'x');
   EXPECT_TRUE(DriveDialog([&] { OpenHelpPage(nullptr, longPath.c_str()); },
                           [](HWND dialog) { SendMessageW(dialog, WM_COMMAND, IDOK, 0); },
-                          kCloseAfter));
+                          kDriveCloseAfter));
   EXPECT_EQ(Page(AppGlobals.helpPagePath), std::u16string(255, u'x'));
 }
 
@@ -138,7 +137,7 @@ TEST_F(TextPagesTest, HotTipsRequestWhileOpenShowsThePageAgainAndClosingReturns)
                             EXPECT_EQ(AppGlobals.hotTipsReturnWindow, returnTo);
                             SendMessageW(dialog, WM_COMMAND, 40004, 0);
                           },
-                          kCloseAfter));
+                          kDriveCloseAfter));
   EXPECT_NE(page, nullptr);
   EXPECT_EQ(shown, "Alt+Esc shows these tips.");
   EXPECT_EQ(AppGlobals.hotTipsOpen, 0);
@@ -151,7 +150,7 @@ TEST_F(TextPagesTest, HotTipsRequestWhileOpenShowsThePageAgainAndClosingReturns)
                             second = dialog;
                             SendMessageW(dialog, WM_COMMAND, IDOK, 0);
                           },
-                          kCloseAfter));
+                          kDriveCloseAfter));
   EXPECT_NE(second, nullptr);
   EXPECT_NE(second, page);
   DestroyWindow(returnTo);
@@ -197,11 +196,11 @@ TEST_F(TextPagesTest, AboutMoreOpensFromAboutAndHandsTheOpenPageBack) {
                                               UpdateWindow(inner);
                                               SendMessageW(inner, WM_COMMAND, 40004, 0);
                                             },
-                                            kCloseAfter));
+                                            kDriveCloseAfter));
                             EXPECT_EQ(AppGlobals.openDialog.load(), dialog);
                             SendMessageW(dialog, WM_COMMAND, 40004, 0);
                           },
-                          kCloseAfter));
+                          kDriveCloseAfter));
   EXPECT_NE(about, nullptr);
   EXPECT_NE(more, nullptr);
   EXPECT_NE(about, more);

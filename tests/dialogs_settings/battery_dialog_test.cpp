@@ -21,7 +21,6 @@ using namespace testsupport;
 namespace {
 
 // The dialogs here are painted: each is shown before its script runs.
-constexpr DialogDrive kShown{.settleMs = 150};
 
 // Full at 200, empty at 100.
 const float kThresholds[5] = {200.0f, 180.0f, 160.0f, 140.0f, 100.0f};
@@ -93,7 +92,7 @@ protected:
       bar.right = x;
       bar.after = x < image.width() ? image.pixel(x, y) & 0xFFFFFF : 0;
       SendMessageW(dialog, WM_COMMAND, 40004, 0);
-    }, kShown));
+    }, kDriveShown));
     return bar;
   }
   ProgramSandbox box_;
@@ -125,7 +124,7 @@ TEST_F(BatteryPageTest, CommandOneAsOnLinkLossClosesThePage) {
   ASSERT_TRUE(DriveDialog([] { OpenBatteryDialog(AppGlobals.mainWindow); }, [&](HWND dialog) {
     seen = dialog;
     SendMessageW(dialog, WM_COMMAND, IDOK, 0);
-  }, kShown));
+  }, kDriveShown));
   EXPECT_NE(seen, nullptr);
   EXPECT_FALSE(IsWindow(seen));
 }

@@ -19,7 +19,6 @@ using namespace testsupport;
 namespace {
 
 // The dialogs here are painted: each is shown before its script runs.
-constexpr DialogDrive kShown{.settleMs = 150};
 
 int Parse(const std::string &text) { return parseKeyTestText(text.data(), text.size()); }
 
@@ -120,7 +119,7 @@ TEST_F(KeyTestDialog, WalksTheListAsksAgainOnAWrongKeyAndAsksBeforeQuittingEarly
     EXPECT_EQ(AppGlobals.keyTestCompleted, 1);
     EXPECT_EQ(AppGlobals.keyTestPosition, 2);
     SendMessageW(dialog, WM_COMMAND, 40004, 0);
-  }, kShown));
+  }, kDriveShown));
   const std::vector<ShownBox> boxes = boxes_->Shown();
   ASSERT_EQ(boxes.size(), 2u);
   EXPECT_EQ(boxes[0].text, u"Incorrect character pressed, try again");
@@ -136,7 +135,7 @@ TEST_F(KeyTestDialog, LinkLossBeforeCompletionAsksAndYesCloses) {
   ASSERT_TRUE(DriveDialog([] { runKeyTest(AppGlobals.mainWindow); }, [&](HWND dialog) {
     seen = dialog;
     PostMessageW(dialog, WM_COMMAND, IDOK, 0);
-  }, kShown));
+  }, kDriveShown));
   EXPECT_FALSE(IsWindow(seen));
   ASSERT_EQ(boxes_->Shown().size(), 1u);
   EXPECT_EQ(boxes_->Shown()[0].text, u"Test not completed. Do you want to quit.");
@@ -151,7 +150,7 @@ TEST_F(KeyTestDialog, AnEmptyListIsCompletedAtTheFirstPaint) {
     EXPECT_EQ(AppGlobals.keyTestCompleted, 1);
     EXPECT_EQ(AppGlobals.keyTestPosition, 0);
     SendMessageW(dialog, WM_COMMAND, 40004, 0);
-  }, kShown));
+  }, kDriveShown));
   EXPECT_TRUE(boxes_->Shown().empty()); // completed: Done asks nothing
 }
 

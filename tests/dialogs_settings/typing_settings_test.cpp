@@ -23,7 +23,6 @@ using namespace testsupport;
 namespace {
 
 // The dialogs here are painted: each is shown before its script runs.
-constexpr DialogDrive kShown{.settleMs = 150};
 
 constexpr int kSensitivity = 1013, kRate = 1014, kDelay = 1015;
 constexpr int kDone = 40004;
@@ -65,7 +64,7 @@ protected:
     PumpMessages();
   }
   bool Drive(const std::function<void(HWND)> &script) {
-    return DriveDialog([this] { OpenTypingSettingsDialog(main_); }, script, kShown);
+    return DriveDialog([this] { OpenTypingSettingsDialog(main_); }, script, kDriveShown);
   }
   std::vector<UINT> Sent() {
     PumpMessages();

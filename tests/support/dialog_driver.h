@@ -23,6 +23,11 @@ struct DialogDrive {
   int watchdogMs = 20000;
 };
 
+// The two drives most tests use: a dialog given time to be exposed before
+// the script (its painting is checked), and a dialog closed after the script.
+inline constexpr DialogDrive kDriveShown{.settleMs = 150};
+inline constexpr DialogDrive kDriveCloseAfter{.closeAfterScript = true};
+
 // Runs open() (which opens a modal dialog and returns when it has closed)
 // while script(dialog) runs from the dialog's loop; script may be empty.
 // Drives nest: a script may drive a dialog its dialog opens. Returns false
