@@ -7,6 +7,7 @@
 #include "common/messages.h"
 #include "common/settings_store.h"
 #include "common/ui_strings.h"
+#include "link/link_state.h"
 #include "link/packets.h"
 #include "link/reader_thread.h"
 #include "platform/text.h"
@@ -15,12 +16,6 @@
 #include "platform/window.h"
 
 namespace {
-
-// Moves linkState from `from` to `to` unless the reader thread changed it
-// meanwhile. Returns true when the move happened.
-bool Advance(int32_t from, int32_t to) {
-  return AppGlobals.linkState.compare_exchange_strong(from, to);
-}
 
 // Typing or calibrating: the states a calibration can end into typing from.
 bool LinkIsLive() {
@@ -31,7 +26,8 @@ bool LinkIsLive() {
 // Ends a calibration into typing. Returns true when the link is typing now;
 // false when it was closed or is closing (that state is kept).
 bool ResumeTyping() {
-  return Advance(LINK_CALIBRATING, LINK_TYPING) || AppGlobals.linkState.load() == LINK_TYPING;
+  return AdvanceLinkState(LINK_CALIBRATING, LINK_TYPING) ||
+         AppGlobals.linkState.load() == LINK_TYPING;
 }
 
 constexpr WCHAR kClassName[] = u"TypingWnd";
@@ -66,7 +62,7 @@ void OnTimer(HWND hwnd, UINT_PTR id) {
     if (state == LINK_CALIBRATING || state == LINK_IDLE || state == 0)
       break;
     // A disconnection the reader thread started meanwhile is not undone.
-    if (Advance(state, LINK_DISCONNECTING))
+    if (AdvanceLinkState(state, LINK_DISCONNECTING))
       NKDbgPrintfW(u"Heartbeat timer expired\r\n");
     break;
   case kStatusPollTimer:
@@ -78,7 +74,7 @@ void OnTimer(HWND hwnd, UINT_PTR id) {
     break;
   case kConnectionTimeoutTimer:
     KillTimer(hwnd, kConnectionTimeoutTimer);
-    Advance(LINK_TYPING, LINK_DISCONNECTING);
+    AdvanceLinkState(LINK_TYPING, LINK_DISCONNECTING);
     break;
   default:
     break;
@@ -94,12 +90,12 @@ void OnToggleConnection() {
     // An attempt is under way between two ports of a search (or the port
     // is being opened): cancel it. The disconnection ends the attempt and
     // tells the main window; the reader thread is woken for it.
-    if (Advance(LINK_IDLE, LINK_DISCONNECTING))
+    if (AdvanceLinkState(LINK_IDLE, LINK_DISCONNECTING))
       SetEvent(AppGlobals.connectionEvent.load());
   } else if (state != 0) {
     // The reader thread is polling the port in every other state and sees
     // the new state when its current read returns.
-    Advance(state, LINK_DISCONNECTING);
+    AdvanceLinkState(state, LINK_DISCONNECTING);
   }
 }
 
@@ -148,7 +144,7 @@ LRESULT TypingWndProc(HWND hwnd, UINT msg, WPARAM wParam, LPARAM lParam) {
   case WM_CALIBRATE:
     // Only a typing link starts calibrating: a link closed or closing
     // meanwhile stays so.
-    Advance(LINK_TYPING, LINK_CALIBRATING);
+    AdvanceLinkState(LINK_TYPING, LINK_CALIBRATING);
     return 0;
   case WM_RESUME_WITH_SETTINGS:
     // Only a live link goes back to typing: a link that was closed (or is

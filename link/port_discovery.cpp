@@ -6,6 +6,7 @@
 #include "common/messages.h"
 #include "common/settings_store.h"
 #include "common/ui_strings.h"
+#include "link/link_state.h"
 #include "platform/files.h"
 #include "platform/registry.h"
 #include "platform/serial.h"
@@ -64,13 +65,6 @@ bool ReadPortValue(HKEY key, WCHAR *portName) {
     return false;
   wcscpy(portName, value);
   return true;
-}
-
-// The texts of an attempt leave the connect button enabled (wParam 1): it
-// cancels the attempt.
-void ShowStatus(const WCHAR *text) {
-  WriteStatusText(text);
-  PostToWindow(AppGlobals.mainWindow, WM_STATUS_TEXT_CHANGED, 1);
 }
 
 // Moves linkState on from LinkState 1 unless the user cancelled the attempt
@@ -170,7 +164,7 @@ void OpenPort() {
   WCHAR status[sizeof(AppGlobals.statusText) / sizeof(WCHAR)];
   wnsprintfW(status, sizeof status / sizeof status[0], u"%s %s", UiString(kUiOpeningPort),
              portName);
-  ShowStatus(status);
+  ShowAttemptStatus(status);
   NKDbgPrintfW(u"Opening %s\r\n", portName);
 
   HANDLE port = CreateFileW(portName, GENERIC_READ | GENERIC_WRITE, 0, nullptr, OPEN_EXISTING, 0,
@@ -189,7 +183,7 @@ void OpenPort() {
       AppGlobals.syncAttempts = 0;
       if (!LeaveIdle(LINK_SYNCING))
         return; // cancelled: the disconnection closes the port
-      ShowStatus(UiString(kUiPortOpened));
+      ShowAttemptStatus(UiString(kUiPortOpened));
       return;
     }
     LeaveIdle(LINK_ERROR);
@@ -200,7 +194,7 @@ void OpenPort() {
     // keyboard switched off or out of range, its port held elsewhere).
     WCHAR problem[sizeof(AppGlobals.statusText) / sizeof(WCHAR)];
     if (GetComPortProblem(problem, sizeof problem / sizeof problem[0]) > 0) {
-      ShowStatus(problem);
+      ShowAttemptStatus(problem);
       NKDbgPrintfW(u"%s: %s\r\n", portName, problem);
     }
     if (!AppGlobals.portAutoDetect.load())

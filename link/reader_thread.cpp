@@ -14,6 +14,7 @@
 #include "keys/keycode_table.h"
 #include "link/frame_actions.h"
 #include "link/link_controller.h"
+#include "link/link_state.h"
 #include "link/packets.h"
 #include "link/port_discovery.h"
 #include "link/suspend_killer.h"
@@ -44,19 +45,6 @@ void Pause(DWORD milliseconds) {
   for (DWORD waited = 0; waited < milliseconds && !AppGlobals.linkStopping.load();
        waited += kSliceMs)
     Sleep(milliseconds - waited < kSliceMs ? milliseconds - waited : kSliceMs);
-}
-
-// Moves linkState from `from` to `to` unless the other thread changed it
-// meanwhile. Returns true when the move happened.
-bool Advance(int32_t from, int32_t to) {
-  return AppGlobals.linkState.compare_exchange_strong(from, to);
-}
-
-// A status text of a connection attempt: the connect button stays enabled
-// (wParam 1), so that the attempt can be cancelled.
-void ShowStatus(const WCHAR *text) {
-  WriteStatusText(text);
-  PostToWindow(AppGlobals.mainWindow, WM_STATUS_TEXT_CHANGED, 1);
 }
 
 void ClosePort() {
@@ -93,7 +81,7 @@ bool CompleteHandshake() {
   PostToWindow(AppGlobals.mainWindow, WM_LINK_PHASE, 1, 2);
   PlaySoundW(MAKEINTRESOURCEW(kSoundConnected), AppGlobals.hInstance, kSoundFlags);
   PostToWindow(wnd, WM_START_STATUS_POLL);
-  return Advance(LINK_HANDSHAKE, LINK_TYPING);
+  return AdvanceLinkState(LINK_HANDSHAKE, LINK_TYPING);
 }
 
 // A keyboard not seen before has connected: offer calibration.
@@ -102,7 +90,7 @@ void AskForCalibration() {
   int answer = MessageBoxW(AppGlobals.mainWindow, UiString(kUiAskCalibrateNewKeyboard),
                            UiString(kUiConnectionTitle), MB_YESNO | MB_ICONQUESTION);
   // The box blocks this thread; a disconnect meanwhile wins over the answer.
-  if (answer == IDYES && Advance(LINK_TYPING, LINK_CALIBRATING))
+  if (answer == IDYES && AdvanceLinkState(LINK_TYPING, LINK_CALIBRATING))
     PostToWindow(AppGlobals.mainWindow, WM_CALIBRATE);
 }
 
@@ -110,7 +98,7 @@ void AskForCalibration() {
 // loops would spin until a timer noticed (the heartbeat timer never does
 // while calibrating), so a lost port closes the link at once.
 void OnPortLost(int32_t state) {
-  if (Advance(state, LINK_DISCONNECTING))
+  if (AdvanceLinkState(state, LINK_DISCONNECTING))
     NKDbgPrintfW(u"Port lost\r\n");
 }
 
@@ -122,8 +110,8 @@ void SyncStep() {
     AppGlobals.syncAttempts = 0;
     ClosePort();
     if (!AppGlobals.portAutoDetect.load()) {
-      Advance(LINK_SYNCING, LINK_ERROR);
-    } else if (Advance(LINK_SYNCING, LINK_IDLE)) {
+      AdvanceLinkState(LINK_SYNCING, LINK_ERROR);
+    } else if (AdvanceLinkState(LINK_SYNCING, LINK_IDLE)) {
       // The connect request is still pending: try the next port.
       SetEvent(AppGlobals.connectionEvent.load());
     }
@@ -131,12 +119,12 @@ void SyncStep() {
   }
   switch (ReceiveBlock(kBlock).marker) {
   case RX_SYNC:
-    ShowStatus(UiString(kUiKeyboardFound));
+    ShowAttemptStatus(UiString(kUiKeyboardFound));
     SendPacket(kCalibrationOffPacket);
     break;
   case RX_HEARTBEAT:
   case RX_MARKER_FF:
-    if (!Advance(LINK_SYNCING, LINK_HANDSHAKE))
+    if (!AdvanceLinkState(LINK_SYNCING, LINK_HANDSHAKE))
       break;
     AppGlobals.syncAttempts = 0;
     if (AppGlobals.portAutoDetect.load()) {
@@ -157,7 +145,7 @@ void RunHandshake() {
       return; // a disconnect request: the disconnection runs next
     if (reads == kHandshakeReadLimit) {
       NKDbgPrintfW(u"Handshake: no status frame after %d reads\r\n", reads);
-      Advance(LINK_HANDSHAKE, LINK_ERROR);
+      AdvanceLinkState(LINK_HANDSHAKE, LINK_ERROR);
       return;
     }
     Sleep(kHandshakeReadPauseMs);
@@ -220,7 +208,7 @@ void RunCalibration() {
     BlockResult r = ReceiveBlock(kBlock);
     if (r.portLost)
       OnPortLost(LINK_CALIBRATING);
-    if (r.marker == RX_CALIBRATION_FAILED && Advance(LINK_CALIBRATING, LINK_TYPING)) {
+    if (r.marker == RX_CALIBRATION_FAILED && AdvanceLinkState(LINK_CALIBRATING, LINK_TYPING)) {
       PostToWindow(AppGlobals.calibrationDialog.load(), WM_CALIBRATION_FAILED);
       SendCalibrationFailed();
     }

@@ -12,6 +12,10 @@
 #include <string>
 #include <vector>
 
+// The serial port profile's UUID: a device that lists it offers a serial
+// port, and the stream to it is opened through this profile.
+inline constexpr char kSerialPortUuid[] = "00001101-0000-1000-8000-00805f9b34fb";
+
 // One paired device as BlueZ reports it.
 struct BluezDevice {
   std::string address;  // 12 lower-case hexadecimal digits, no colons

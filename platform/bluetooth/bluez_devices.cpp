@@ -15,7 +15,6 @@ namespace {
 
 constexpr uint64_t kListTimeoutUs = 1'500'000;
 constexpr uint64_t kRemoveTimeoutUs = 3'000'000;
-constexpr char kSerialPortUuid[] = "00001101-0000-1000-8000-00805f9b34fb";
 constexpr int kFirstPort = 10, kPortCount = 9990;
 
 // "02:A5:F3:00:00:01" -> "02a5f3000001"; empty when it is not an address.

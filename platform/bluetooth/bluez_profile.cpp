@@ -36,7 +36,6 @@
 namespace {
 
 constexpr char kProfilePath[] = "/org/vantrel/serial";
-constexpr char kSerialPortUuid[] = "00001101-0000-1000-8000-00805f9b34fb";
 constexpr uint64_t kRegisterTimeoutUs = 5'000'000;
 constexpr uint64_t kConnectTimeoutUs = 20'000'000;
 constexpr uint64_t kUnregisterTimeoutUs = 1'000'000;

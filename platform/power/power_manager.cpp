@@ -28,11 +28,11 @@ HANDLE gReloadEvent = nullptr; // kept open for the whole process
 
 // Never destroyed: the manager's thread may still be running when the
 // process's static objects are destroyed at exit.
-std::mutex &gMutex = *new std::mutex;
+std::mutex &gPowerMutex = *new std::mutex;
 std::condition_variable &gDone = *new std::condition_variable;
 std::thread *gThread = nullptr; // never deleted: joined by StopPowerManager
-bool gStopping = false;         // under gMutex
-bool gEnded = false;            // under gMutex: Run has returned
+bool gStopping = false;         // under gPowerMutex
+bool gEnded = false;            // under gPowerMutex: Run has returned
 uint64_t gRequested = 0; // evaluations asked for
 uint64_t gFinished = 0;  // evaluations done
 PowerManagerStatus gStatus{};
@@ -71,14 +71,14 @@ void Evaluate() {
   bool keepAwake = TimeoutsAllZero() || HeldBacklightRequirements() > 0;
   bool logind, screensaver;
   {
-    std::lock_guard<std::mutex> lock(gMutex);
+    std::lock_guard<std::mutex> lock(gPowerMutex);
     logind = gStatus.logindInhibitor;
     screensaver = gStatus.screensaverInhibit;
   }
   // Each service is tried once per change of mind, not on every reload.
   bool wasAwake;
   {
-    std::lock_guard<std::mutex> lock(gMutex);
+    std::lock_guard<std::mutex> lock(gPowerMutex);
     wasAwake = gStatus.keepAwake;
   }
   if (keepAwake && !wasAwake) {
@@ -93,7 +93,7 @@ void Evaluate() {
       ReleaseScreensaverInhibit();
     logind = screensaver = false;
   }
-  std::lock_guard<std::mutex> lock(gMutex);
+  std::lock_guard<std::mutex> lock(gPowerMutex);
   gStatus.keepAwake = keepAwake;
   gStatus.logindInhibitor = logind;
   gStatus.screensaverInhibit = screensaver;
@@ -105,14 +105,14 @@ void Run() {
     WaitForSingleObject(gReloadEvent, INFINITE);
     uint64_t upTo;
     {
-      std::lock_guard<std::mutex> lock(gMutex);
+      std::lock_guard<std::mutex> lock(gPowerMutex);
       if (gStopping)
         break;
       upTo = gRequested;
     }
     Evaluate();
     {
-      std::lock_guard<std::mutex> lock(gMutex);
+      std::lock_guard<std::mutex> lock(gPowerMutex);
       if (upTo > gFinished)
         gFinished = upTo;
     }
@@ -121,7 +121,7 @@ void Run() {
   // The program is ending: what is held goes now, not with the process.
   ReleaseLogindInhibitor();
   ReleaseScreensaverInhibit();
-  std::lock_guard<std::mutex> lock(gMutex);
+  std::lock_guard<std::mutex> lock(gPowerMutex);
   gStatus.running = false;
   gStatus.keepAwake = gStatus.logindInhibitor = gStatus.screensaverInhibit = false;
   gEnded = true;
@@ -141,7 +141,7 @@ void StartPowerManager() {
       return;
     }
     {
-      std::lock_guard<std::mutex> lock(gMutex);
+      std::lock_guard<std::mutex> lock(gPowerMutex);
       gStatus.running = true;
     }
     gThread = new std::thread(Run);
@@ -150,7 +150,7 @@ void StartPowerManager() {
 
 bool StopPowerManager(DWORD timeoutMs) {
   {
-    std::unique_lock<std::mutex> lock(gMutex);
+    std::unique_lock<std::mutex> lock(gPowerMutex);
     if (!gThread)
       return true;
     gStopping = true;
@@ -167,7 +167,7 @@ bool StopPowerManager(DWORD timeoutMs) {
 
 void PowerManagerReevaluate() {
   {
-    std::lock_guard<std::mutex> lock(gMutex);
+    std::lock_guard<std::mutex> lock(gPowerMutex);
     ++gRequested;
   }
   if (gReloadEvent)
@@ -175,7 +175,7 @@ void PowerManagerReevaluate() {
 }
 
 PowerManagerStatus GetPowerManagerStatus() {
-  std::lock_guard<std::mutex> lock(gMutex);
+  std::lock_guard<std::mutex> lock(gPowerMutex);
   return gStatus;
 }
 
@@ -183,13 +183,13 @@ bool WaitForPowerManager(DWORD timeoutMs) {
   StartPowerManager();
   uint64_t target;
   {
-    std::lock_guard<std::mutex> lock(gMutex);
+    std::lock_guard<std::mutex> lock(gPowerMutex);
     if (!gStatus.running)
       return false;
     target = ++gRequested;
   }
   SetEvent(gReloadEvent);
-  std::unique_lock<std::mutex> lock(gMutex);
+  std::unique_lock<std::mutex> lock(gPowerMutex);
   return gDone.wait_for(lock, std::chrono::milliseconds(timeoutMs),
                         [&] { return gFinished >= target; });
 }

@@ -12,7 +12,7 @@
 
 namespace {
 
-std::mutex gMutex;
+std::mutex gRequirementsMutex;
 std::map<uintptr_t, bool> gHeld; // token -> is a backlight requirement
 uintptr_t gNextToken = 0x70770000;
 
@@ -23,7 +23,7 @@ bool IsBacklight(LPCWSTR device, CEDEVICE_POWER_STATE state) {
 } // namespace
 
 int HeldBacklightRequirements() {
-  std::lock_guard<std::mutex> lock(gMutex);
+  std::lock_guard<std::mutex> lock(gRequirementsMutex);
   int n = 0;
   for (const auto &entry : gHeld)
     n += entry.second;
@@ -36,7 +36,7 @@ HANDLE SetPowerRequirement(LPCWSTR device, CEDEVICE_POWER_STATE state, ULONG, PV
   StartPowerManager();
   uintptr_t token;
   {
-    std::lock_guard<std::mutex> lock(gMutex);
+    std::lock_guard<std::mutex> lock(gRequirementsMutex);
     token = gNextToken;
     gNextToken += 4;
     gHeld[token] = IsBacklight(device, state);
@@ -48,7 +48,7 @@ HANDLE SetPowerRequirement(LPCWSTR device, CEDEVICE_POWER_STATE state, ULONG, PV
 
 DWORD ReleasePowerRequirement(HANDLE requirement) {
   {
-    std::lock_guard<std::mutex> lock(gMutex);
+    std::lock_guard<std::mutex> lock(gRequirementsMutex);
     if (gHeld.erase(reinterpret_cast<uintptr_t>(requirement)) == 0)
       return ERROR_INVALID_PARAMETER;
   }

@@ -1,5 +1,6 @@
 // The `wayland` injection backend (see wayland_backend.h).
 #include "platform/wayland/wayland_backend.h"
+#include "platform/core/monotonic_clock.h"
 #include "platform/inject/kept_backends.h"
 #include "platform/inject/key_sink.h"
 #include "platform/trace.h"
@@ -26,14 +27,8 @@ namespace {
 
 // How long a spare key keeps its character after its last use, so that a
 // client that has not yet read the keymap before never sees it change.
-constexpr int64_t kSettleUs = 200 * 1000;
+constexpr int64_t kSpareSettleUs = 200 * 1000;
 constexpr unsigned kShiftKeycode = 50; // Shift_L
-
-int64_t NowUs() {
-  timespec ts;
-  clock_gettime(CLOCK_MONOTONIC, &ts);
-  return static_cast<int64_t>(ts.tv_sec) * 1000000 + ts.tv_nsec / 1000;
-}
 
 struct Spare {
   unsigned keycode;
@@ -127,7 +122,7 @@ public:
         continue;
       SendKey(kc, true);
       SendKey(kc, false);
-      spares_[spareIndex_[kc]].lastUseUs = NowUs();
+      spares_[spareIndex_[kc]].lastUseUs = MonotonicMicroseconds();
       any = true;
     }
     return Flush() && any;
@@ -292,7 +287,7 @@ private:
   }
 
   void SendKey(unsigned kc, bool down) {
-    const uint32_t ms = static_cast<uint32_t>(NowUs() / 1000);
+    const uint32_t ms = static_cast<uint32_t>(MonotonicMicroseconds() / 1000);
     zwp_virtual_keyboard_v1_key(kbd_, ms, kc - 8,
                                 down ? WL_KEYBOARD_KEY_STATE_PRESSED : WL_KEYBOARD_KEY_STATE_RELEASED);
     xkb_state_update_key(state_, kc, down ? XKB_KEY_DOWN : XKB_KEY_UP);
@@ -333,13 +328,13 @@ private:
     for (size_t i = 1; i < spares_.size(); ++i)
       if (spares_[i].lastUseUs < spares_[best].lastUseUs)
         best = i;
-    const int64_t wait = spares_[best].lastUseUs + kSettleUs - NowUs();
+    const int64_t wait = spares_[best].lastUseUs + kSpareSettleUs - MonotonicMicroseconds();
     if (wait > 0)
       std::this_thread::sleep_for(std::chrono::microseconds(wait));
     if (spares_[best].cp)
       spareOf_.erase(spares_[best].cp);
     spares_[best].cp = cp;
-    spares_[best].lastUseUs = NowUs();
+    spares_[best].lastUseUs = MonotonicMicroseconds();
     spareOf_[cp] = spares_[best].keycode;
     if (!Upload())
       return 0;

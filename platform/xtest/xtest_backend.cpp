@@ -1,6 +1,7 @@
 // The `xtest` injection backend (see xtest_backend.h).
 #include "platform/xtest/xtest_backend.h"
 
+#include "platform/core/monotonic_clock.h"
 #include "platform/inject/kept_backends.h"
 #include "platform/inject/key_sink.h"
 #include "platform/trace.h"
@@ -29,15 +30,10 @@ namespace {
 // How long a lent keycode stays untouched before it is lent to something
 // else. Clients read keymap changes between key events; this is the time a
 // busy client is given to translate the last key typed on the keycode.
-constexpr int64_t kSettleUs = 40 * 1000;
+constexpr int64_t kLentSettleUs = 40 * 1000;
 // Lent keycodes are given back after this long without typing.
 constexpr int64_t kIdleRestoreUs = 2000 * 1000;
 
-int64_t NowUs() {
-  return std::chrono::duration_cast<std::chrono::microseconds>(
-             std::chrono::steady_clock::now().time_since_epoch())
-      .count();
-}
 
 // X protocol errors on our connection (a keymap request refused, say) are
 // traced instead of ending the process, which is Xlib's default. Errors on
@@ -121,7 +117,7 @@ public:
     XSync(dpy_, False);
     ReloadKeymap();
     PlatformTrace("inject: xtest on display %s, %zu spare keycodes", displayName, pool_.size());
-    lastActivityUs_ = NowUs();
+    lastActivityUs_ = MonotonicMicroseconds();
     idle_ = std::thread([this] { IdleLoop(); });
     return true;
   }
@@ -155,13 +151,13 @@ public:
     std::lock_guard<std::mutex> lock(mutex_);
     if (!dpy_)
       return;
-    lastActivityUs_ = NowUs();
+    lastActivityUs_ = MonotonicMicroseconds();
     Held &held = held_[vk];
     if (!down) {
       if (held.keycode) {
         XTestFakeKeyEvent(dpy_, held.keycode, False, CurrentTime);
         if (held.slot >= 0 && static_cast<size_t>(held.slot) < pool_.size()) {
-          pool_.Use(held.slot, 0, NowUs());
+          pool_.Use(held.slot, 0, MonotonicMicroseconds());
           pool_.Unpin(held.slot);
         }
         held = Held{};
@@ -173,7 +169,7 @@ public:
     if (held.keycode) {
       // Pressed again without a release: the same key again, as a repeat.
       XTestFakeKeyEvent(dpy_, held.keycode, True, CurrentTime);
-      lastKeyUs_ = NowUs();
+      lastKeyUs_ = MonotonicMicroseconds();
       XFlush(dpy_);
       return;
     }
@@ -200,12 +196,12 @@ public:
     }
     XTestFakeKeyEvent(dpy_, kc, True, CurrentTime);
     XFlush(dpy_);
-    lastKeyUs_ = NowUs();
+    lastKeyUs_ = MonotonicMicroseconds();
     held.keycode = kc;
     held.slot = slot;
     if (slot >= 0) {
       pool_.Pin(slot);
-      pool_.Use(slot, 0, NowUs());
+      pool_.Use(slot, 0, MonotonicMicroseconds());
     }
   }
 
@@ -213,7 +209,7 @@ public:
     std::lock_guard<std::mutex> lock(mutex_);
     if (!dpy_)
       return false;
-    lastActivityUs_ = NowUs();
+    lastActivityUs_ = MonotonicMicroseconds();
     bool any = false;
     for (uint32_t cp : codePoints) {
       Refresh();
@@ -270,7 +266,7 @@ private:
         mods = ShiftMask;
     }
     Tap(pool_.slot(lease.slot).keycode, mods);
-    pool_.Use(lease.slot, lease.half, NowUs());
+    pool_.Use(lease.slot, lease.half, MonotonicMicroseconds());
     return true;
   }
 
@@ -288,21 +284,21 @@ private:
       XTestFakeKeyEvent(dpy_, level3Keycode_, False, CurrentTime);
     if (shift)
       XTestFakeKeyEvent(dpy_, shiftKeycode_, False, CurrentTime);
-    lastKeyUs_ = NowUs();
+    lastKeyUs_ = MonotonicMicroseconds();
   }
 
   // Lends a spare keycode (or half of one) to the keysym pair (upper 0: the
   // keysym alone) and returns where it is; slot -1 when there is none to lend.
   // keyLend: for a virtual key, which is pressed without the level-3 modifier.
   SparePool::Lease Lend(unsigned long lower, unsigned long upper, bool keyLend) {
-    SparePool::Lease lease = pool_.Find(lower, upper, NowUs(), keyLend);
+    SparePool::Lease lease = pool_.Find(lower, upper, MonotonicMicroseconds(), keyLend);
     if (lease.slot < 0) {
       PlatformTrace("inject: no spare keycode free for keysym 0x%lX", lower);
       return lease;
     }
     if (!lease.remap)
       return lease;
-    int64_t wait = std::max(lease.readyAtUs, FocusSettledAtUs()) - NowUs();
+    int64_t wait = std::max(lease.readyAtUs, FocusSettledAtUs()) - MonotonicMicroseconds();
     if (wait > 0) {
       // Every spare was used within the settle time: wait for the one that
       // settles first rather than risk a client misreading it. Or the
@@ -347,7 +343,7 @@ private:
   // settled. Any top-level window mapped or destroyed since counts as new
   // focus too: a new client may reuse the window id of one that went away.
   int64_t FocusSettledAtUs() {
-    if (NowUs() >= lastKeyUs_ + kSettleUs)
+    if (MonotonicMicroseconds() >= lastKeyUs_ + kLentSettleUs)
       return 0;
     Window focus = None;
     int revert = 0;
@@ -358,7 +354,7 @@ private:
     if (focus == settledFocus_)
       return 0;
     settledFocus_ = focus;
-    return lastKeyUs_ + kSettleUs;
+    return lastKeyUs_ + kLentSettleUs;
   }
 
   static Bool IsWindowNotice(Display *, XEvent *ev, XPointer) {
@@ -619,7 +615,7 @@ private:
     }
     if (!any)
       return;
-    int64_t wait = lastUse + kSettleUs - NowUs();
+    int64_t wait = lastUse + kLentSettleUs - MonotonicMicroseconds();
     XFlush(dpy_);
     if (wait > 0)
       std::this_thread::sleep_for(std::chrono::microseconds(wait));
@@ -641,7 +637,7 @@ private:
       cv_.wait_for(lock, std::chrono::milliseconds(250));
       if (stop_)
         break;
-      if (NowUs() - lastActivityUs_ < kIdleRestoreUs)
+      if (MonotonicMicroseconds() - lastActivityUs_ < kIdleRestoreUs)
         continue;
       bool pinned = false, lent = false;
       for (size_t i = 0; i < pool_.size(); ++i) {
@@ -668,7 +664,7 @@ private:
   bool keymapDirty_ = true;
   bool indexValid_ = false;
   KeymapIndex index_;
-  SparePool pool_{kSettleUs};
+  SparePool pool_{kLentSettleUs};
   XkbDescPtr xkb_ = nullptr; // our copy of the keymap: types and keysyms
   int fourLevelType_ = -1;   // index of the type for keycodes lent two pairs
   LevelType fourLevel_;

@@ -15,15 +15,7 @@ namespace linktest {
 namespace {
 
 constexpr char kKeyboard[] = "02:A5:F3:00:00:2A";
-constexpr int kConnectMs = 20000;
-
-std::string Comport() {
-  WCHAR text[kSettingTextUnits];
-  SettingsStore::ReadString(u"COMPORT", text);
-  return Narrow(text);
-}
-
-int KeysRead(LinkHarness &h) { return h.CountTraces("Processing scancode"); }
+constexpr int kBluezConnectMs = 20000;
 
 bool StatusShown(LinkHarness &h, const std::string &part) {
   for (const Note &n : h.Notes())
@@ -70,14 +62,14 @@ TEST(BluezLink, FoundConnectedTypedDroppedConnectedAgainAndForgotten) {
     ASSERT_TRUE(h.StartKeyboardListening(socket, {"--first-heartbeat", "250", "--heartbeat", "300",
                                                   "--type", text, "--key-interval", "15"}));
     h.Toggle();
-    ASSERT_TRUE(h.WaitForPhase(1, 2, kConnectMs)) << "no connection";
-    std::string port = Comport();
+    ASSERT_TRUE(h.WaitForPhase(1, 2, kBluezConnectMs)) << "no connection";
+    std::string port = StoredComport();
     ASSERT_GE(port.size(), 6u) << port;
     EXPECT_EQ(port.substr(0, 3), "COM");
     EXPECT_GE(atoi(port.c_str() + 3), 10);
     EXPECT_TRUE(Traced(h, "Opening " + port));
-    ASSERT_TRUE(h.WaitFor([&] { return KeysRead(h) == static_cast<int>(text.size()); }, 10000))
-        << KeysRead(h);
+    ASSERT_TRUE(h.WaitFor([&] { return h.KeysRead() == static_cast<int>(text.size()); }, 10000))
+        << h.KeysRead();
     keytest::UsHostModel host;
     EXPECT_EQ(host.type(h.injector.calls), std::u32string(text.begin(), text.end()));
 
@@ -91,8 +83,8 @@ TEST(BluezLink, FoundConnectedTypedDroppedConnectedAgainAndForgotten) {
 
     // Connect again: the same port, a new stream.
     h.Toggle();
-    ASSERT_TRUE(h.WaitForPhase(1, 2, kConnectMs, 2)) << "no second connection";
-    EXPECT_EQ(Comport(), port);
+    ASSERT_TRUE(h.WaitForPhase(1, 2, kBluezConnectMs, 2)) << "no second connection";
+    EXPECT_EQ(StoredComport(), port);
     h.Toggle();
     ASSERT_TRUE(h.WaitForPhase(1, 0, 6000, 3));
     ASSERT_TRUE(h.WaitFor([&] {
@@ -105,7 +97,7 @@ TEST(BluezLink, FoundConnectedTypedDroppedConnectedAgainAndForgotten) {
     ForgetKeyboard();
     EXPECT_FALSE(bluez.HasDevice(kKeyboard));
     EXPECT_TRUE(bluez.HasDevice("5C:F3:70:11:22:33"));
-    EXPECT_EQ(Comport(), "None");
+    EXPECT_EQ(StoredComport(), "None");
     EXPECT_FALSE(IsKeyboardPaired());
   });
 }
@@ -117,7 +109,7 @@ TEST(BluezLink, ProfileHeldByAnotherProgramIsSaid) {
     ASSERT_TRUE(FindKeyboardPort(port));
     SettingsStore::WriteString(u"COMPORT", port);
     h.Toggle();
-    ASSERT_TRUE(h.WaitForPhase(1, 0, kConnectMs, 2));
+    ASSERT_TRUE(h.WaitForPhase(1, 0, kBluezConnectMs, 2));
     EXPECT_TRUE(Traced(h, "another program holds the serial port profile"));
     EXPECT_TRUE(StatusShown(h, "Another program holds Bluetooth serial ports"));
   });
@@ -130,7 +122,7 @@ TEST(BluezLink, KeyboardSwitchedOffIsSaidInWords) {
     ASSERT_TRUE(FindKeyboardPort(port));
     SettingsStore::WriteString(u"COMPORT", port);
     h.Toggle();
-    ASSERT_TRUE(h.WaitForPhase(1, 0, kConnectMs, 2));
+    ASSERT_TRUE(h.WaitForPhase(1, 0, kBluezConnectMs, 2));
     EXPECT_TRUE(StatusShown(h, "switched off or out of range"));
   });
 }
@@ -147,8 +139,8 @@ TEST(BluezLink, WithoutBluezTheStoredPortIsUsed) {
     RegCloseKey(key);
     ASSERT_TRUE(h.StartKeyboard("COM6", {"--first-heartbeat", "250", "--heartbeat", "300"}));
     h.Toggle();
-    ASSERT_TRUE(h.WaitForPhase(1, 2, kConnectMs));
-    EXPECT_EQ(Comport(), "COM6:");
+    ASSERT_TRUE(h.WaitForPhase(1, 2, kBluezConnectMs));
+    EXPECT_EQ(StoredComport(), "COM6:");
     EXPECT_TRUE(Traced(h, "no org.bluez on the system bus"));
   });
 }

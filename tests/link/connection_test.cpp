@@ -48,8 +48,6 @@ bool WaitForDisconnectPacket(LinkHarness &h) {
   return h.WaitFor([&] { return Count(Describe(h.Packets()), "DISCONNECT") == 1; }, 3000);
 }
 
-int KeysRead(LinkHarness &h) { return h.CountTraces("Processing scancode"); }
-
 // Waits for a notice with this message to reach the main window.
 bool WaitForNote(LinkHarness &h, UINT msg, int timeoutMs) {
   return h.WaitFor([&] {
@@ -111,14 +109,14 @@ TEST(Connection, HandshakeTypingPollAndDisconnect) {
     ASSERT_TRUE(h.WaitForLinkState(LINK_TYPING, 2000)); // the poll has been asked for
     EXPECT_EQ(h.CountTraces("Request System data"), 1); // the handshake's
     for (int step : {2500, 2500, 2500, 2499}) {
-      int keys = KeysRead(h);
+      int keys = h.KeysRead();
       h.Advance(step);
-      ASSERT_TRUE(h.WaitFor([&] { return KeysRead(h) > keys; }, 5000)) << "typing stopped";
+      ASSERT_TRUE(h.WaitFor([&] { return h.KeysRead() > keys; }, 5000)) << "typing stopped";
     }
     EXPECT_EQ(h.CountTraces("Request System data"), 1) << "the poll came early";
     h.Advance(1);
     EXPECT_EQ(h.CountTraces("Request System data"), 2) << "no poll after 10 s";
-    ASSERT_TRUE(h.WaitFor([&] { return KeysRead(h) == keyBytes; }, 10000)) << KeysRead(h);
+    ASSERT_TRUE(h.WaitFor([&] { return h.KeysRead() == keyBytes; }, 10000)) << h.KeysRead();
     ASSERT_TRUE(h.WaitFor([&] { return Count(Describe(h.Packets()), "REQUEST_SYSTEM_DATA") == 2; },
                           3000));
     h.Toggle();
@@ -176,7 +174,7 @@ TEST(Connection, HeartbeatLossClosesTheLinkAfterTenSeconds) {
     ASSERT_TRUE(h.WaitForLinkState(LINK_TYPING, 2000));
     // A key read while typing: from here on no virtual time passes until
     // the test lets it (the handshake's pauses lie before).
-    ASSERT_TRUE(h.WaitFor([&] { return KeysRead(h) == 1; }, 5000));
+    ASSERT_TRUE(h.WaitFor([&] { return h.KeysRead() == 1; }, 5000));
     h.PauseKeyboard(true); // the keyboard falls silent, the port stays open
     // The heartbeats already on their way are read at this same virtual
     // instant, however long the reader takes for them.
@@ -199,9 +197,9 @@ TEST(Connection, IdleTimeoutClosesATypingLink) {
     // The keys are far apart in real time, so that the first one is read
     // before time moves on and the second one after.
     Connect(h, {"--heartbeat", "300", "--keys", "65,66", "--key-interval", "1000"});
-    ASSERT_TRUE(h.WaitFor([&] { return KeysRead(h) == 1; }, 5000));
+    ASSERT_TRUE(h.WaitFor([&] { return h.KeysRead() == 1; }, 5000));
     h.Advance(1000);
-    ASSERT_TRUE(h.WaitFor([&] { return KeysRead(h) == 2; }, 5000));
+    ASSERT_TRUE(h.WaitFor([&] { return h.KeysRead() == 2; }, 5000));
     // The second key restarted the 1.5 s time-out.
     h.Advance(1499);
     EXPECT_EQ(AppGlobals.linkState.load(), LINK_TYPING) << "the key did not restart the time-out";

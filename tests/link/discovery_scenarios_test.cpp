@@ -10,12 +10,6 @@
 namespace linktest {
 namespace {
 
-std::string Comport() {
-  WCHAR text[kSettingTextUnits];
-  SettingsStore::ReadString(u"COMPORT", text);
-  return Narrow(text);
-}
-
 TEST(Discovery, BluetoothPortIsFoundAndRememberedAfterTheKeyboardAnswers) {
   RunIsolated([] {
     TempRoot root;
@@ -38,9 +32,9 @@ TEST(Discovery, BluetoothPortIsFoundAndRememberedAfterTheKeyboardAnswers) {
           return true;
       return false;
     }, 5000));
-    EXPECT_EQ(Comport(), "None");
+    EXPECT_EQ(StoredComport(), "None");
     ASSERT_TRUE(h.WaitForPhase(1, 2, 15000));
-    EXPECT_EQ(Comport(), "COM6:");
+    EXPECT_EQ(StoredComport(), "COM6:");
     EXPECT_EQ(AppGlobals.portAutoDetect.load(), 0);
     // The status text naming the port is shown only until the next one
     // replaces it, which on a busy machine can happen before the window reads

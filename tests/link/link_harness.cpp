@@ -90,6 +90,12 @@ void UseFreshRoot(const TempRoot &root) {
 
 std::string Narrow(const WCHAR *text) { return text ? Utf16ToUtf8(text) : ""; }
 
+std::string StoredComport() {
+  WCHAR text[kSettingTextUnits];
+  SettingsStore::ReadString(u"COMPORT", text);
+  return Narrow(text);
+}
+
 LinkHarness::LinkHarness(const TempRoot &root)
     : root_(root.path()), devices_(root.path() + "/devices"), kbdLog_(root.path() + "/kbd.log"),
       startTick_(GetTickCount()) {

@@ -129,6 +129,8 @@ public:
   std::vector<std::string> KeyboardEvents(const std::string &event);
   // Trace lines that start with prefix.
   int CountTraces(const std::string &prefix);
+  // Scancodes the link has processed so far (one trace line each).
+  int KeysRead() { return CountTraces("Processing scancode"); }
   // Virtual milliseconds since the harness started.
   double Now() const;
 
@@ -160,6 +162,8 @@ private:
 };
 
 std::string Narrow(const WCHAR *text);
+// The COMPORT setting as UTF-8 ("None" when no port was remembered).
+std::string StoredComport();
 // Names of packets in order, with the parameter id for SET_PARAMETER
 // ("SET_PARAMETER 14=23").
 std::vector<std::string> Describe(const std::vector<Packet> &packets);
