@@ -19,7 +19,7 @@
 
 namespace {
 
-const std::string kKey = "HKLM\\Software\\Vantrel";
+const std::string kToolKey = "HKLM\\Software\\Vantrel";
 
 // While it lives, no file of this process (or of a child started meanwhile)
 // grows past the size the largest of `files` has now: to the database, as
@@ -60,7 +60,7 @@ protected:
   int Boxes() const { return static_cast<int>(boxes_.Count()); }
   // What another process finds in the file.
   std::string FileHas(const std::string &name) {
-    ToolResult r = RunTool({"get", kKey, name}, DbPath());
+    ToolResult r = RunTool({"get", kToolKey, name}, DbPath());
     return r.status == 0 ? r.out : "exit " + std::to_string(r.status);
   }
   DiskFull Full() { return DiskFull({DbPath(), DbPath() + "-wal"}); }
@@ -89,7 +89,7 @@ TEST_F(UnsavedTest, AFullDiskKeepsChangesUntilItHasRoomAndTellsOncePerStretch) {
     EXPECT_EQ(FileHas("Keyclicks"), "Keyclicks\tREG_DWORD\t1\n");
 
     // The tool fails rather than report a change it could not make.
-    ToolResult set = RunTool({"set", kKey, "Build No", "--dword", "5"}, DbPath());
+    ToolResult set = RunTool({"set", kToolKey, "Build No", "--dword", "5"}, DbPath());
     EXPECT_EQ(set.status, 3);
     EXPECT_NE(set.err.find("not saved"), std::string::npos) << set.err;
   }
@@ -127,7 +127,7 @@ TEST_F(UnsavedTest, AnotherProcessHoldingTheDatabaseStallsNeitherOpeningNorReadi
     EXPECT_FALSE(RegistryGetStatus().inMemory);
   });
   EXPECT_EQ(err, "");
-  ToolResult get = RunTool({"get", kKey, "Keyclicks"}, DbPath());
+  ToolResult get = RunTool({"get", kToolKey, "Keyclicks"}, DbPath());
   EXPECT_EQ(get.status, 0);
   EXPECT_EQ(get.out, "Keyclicks\tREG_DWORD\t1\n");
   EXPECT_EQ(get.err, "");
@@ -186,14 +186,14 @@ TEST_F(UnsavedTest, ALockHeldLongIsToldOnceAndTheRetryWritesBackByItself) {
 }
 
 TEST_F(UnsavedTest, TheToolSaysWhyItWaitsAndFailsWhenTheDatabaseStaysHeld) {
-  ASSERT_EQ(RunTool({"set", kKey, "Keyclicks", "--dword", "1"}, DbPath()).status, 0);
+  ASSERT_EQ(RunTool({"set", kToolKey, "Keyclicks", "--dword", "1"}, DbPath()).status, 0);
   HeldDatabase held(DbPath());
   ASSERT_TRUE(held.holding());
-  ToolResult set = RunTool({"--wait", "0.5", "set", kKey, "Keyclicks", "--dword", "0"}, DbPath());
+  ToolResult set = RunTool({"--wait", "0.5", "set", kToolKey, "Keyclicks", "--dword", "0"}, DbPath());
   EXPECT_EQ(set.status, 3);
   EXPECT_NE(set.err.find("waiting for the settings database"), std::string::npos) << set.err;
   EXPECT_NE(set.err.find("not saved"), std::string::npos) << set.err;
-  ToolResult gone = RunTool({"--wait", "0", "delete", kKey, "Keyclicks"}, DbPath());
+  ToolResult gone = RunTool({"--wait", "0", "delete", kToolKey, "Keyclicks"}, DbPath());
   EXPECT_EQ(gone.status, 3);
   held.Release();
   EXPECT_EQ(FileHas("Keyclicks"), "Keyclicks\tREG_DWORD\t1\n");
