@@ -2,6 +2,7 @@
 #include "tests/inject/x_session.h"
 
 #include <chrono>
+#include <csignal>
 #include <cstdio>
 #include <cstdlib>
 #include <dirent.h>
@@ -31,6 +32,12 @@ std::string Slurp(const std::string &path) {
 SwaySession::~SwaySession() {
   if (pid_ > 0)
     KillChild(pid_);
+  if (!dir_.empty()) {
+    const pid_t wev = static_cast<pid_t>(atoi(Slurp(dir_ + "/wev.pid").c_str()));
+    // Only while that process is still wev (its number may have been reused).
+    if (wev > 1 && Slurp("/proc/" + std::to_string(wev) + "/comm") == "wev\n")
+      kill(wev, SIGKILL);
+  }
   if (!dir_.empty() && !getenv("KEEP_SWAY"))
     system(("rm -rf '" + dir_ + "'").c_str());
 }
@@ -52,8 +59,14 @@ bool SwaySession::Start(const char *layout) {
   const gid_t gid = root ? 65534 : getgid();
   if (chown(dir_.c_str(), uid, gid) != 0 || chmod(dir_.c_str(), 0700) != 0)
     return Fail("the runtime folder cannot be given to the compositor's user");
-  std::ofstream(dir_ + "/config") << "output HEADLESS-1 resolution 800x600\n"
+  // sway starts wev in a session of its own, so ending sway does not end
+  // wev (which then spins on its lost connection): a script writes wev's
+  // process id down (sway's configuration would take "$$" for a variable),
+  // and the destructor ends it.
+  std::ofstream(dir_ + "/wev.sh") << "echo $$ > " << dir_ << "/wev.pid\n"
                                   << "exec stdbuf -oL wev > " << dir_ << "/wev.log 2>&1\n";
+  std::ofstream(dir_ + "/config") << "output HEADLESS-1 resolution 800x600\n"
+                                  << "exec sh " << dir_ << "/wev.sh\n";
   if (chown((dir_ + "/config").c_str(), uid, gid) != 0)
     return Fail("the configuration cannot be given to the compositor's user");
   pid_ = fork();
