@@ -100,10 +100,10 @@ TEST_P(WaylandEndToEnd, KeyboardTextArrivesExactlyInAWaylandWindow) {
   const std::string trace = box.path() + "/trace.log";
 
   // The emulator types a while after the handshake, once wev has the
-  // virtual keyboard's focus; keys come at a quick typist's pace.
+  // virtual keyboard's focus; keys come faster than a person types.
   Child kbd({VANTREL_KBD_EXE, "--port", "COM3", "--devices", box.path() + "/dev", "--log",
-             box.path() + "/kbd.log", "--keys", ScancodeList(kKeys), "--key-interval", "25",
-             "--type-delay", "1500"},
+             box.path() + "/kbd.log", "--keys", ScancodeList(kKeys), "--key-interval", "15",
+             "--type-delay", "1000"},
             env, box.path() + "/kbd.out");
   ASSERT_TRUE(WaitFor([&] { return fs::exists(box.path() + "/dev/COM3"); }, 10s));
   Child vantrel({VANTREL_EXE, "--connect"}, env, box.path() + "/vantrel.out");
