@@ -85,21 +85,22 @@ scripts/build.sh build -DCMAKE_BUILD_TYPE=RelWithDebInfo "${ci_release[@]}"
 # the program's static objects, which only the sanitizer build reports: they
 # run in that build only. The two system tests take a slot each for minutes
 # while mostly waiting, so this suite runs one test more than there are cores.
-# The tests that type into an X client (label x11) and the serial port's
-# timing tests (label serial) run apart, with no build beside them: the X
-# typing lends keycodes and gives a client 40 ms to read a key before its
-# keycode means something else, and the serial tests measure how late a read
-# returns; a machine busy compiling can exceed both.
-background tests bash -c 'cd build && ctest -j "$0" --timeout 600 -LE "quit_repeat|x11|serial"' $((jobs + 1))
+# The tests that type into an X client (label x11) or a Wayland window
+# (label wayland) and the serial port's timing tests (label serial) run
+# apart, with no build beside them: both kinds of typing lend keys and give
+# a client a short while to read a key before it means something else, and
+# the serial tests measure how late a read returns; a machine busy compiling
+# can exceed both.
+background tests bash -c 'cd build && ctest -j "$0" --timeout 600 -LE "quit_repeat|x11|wayland|serial"' $((jobs + 1))
 
 build build-asan -DCMAKE_BUILD_TYPE=Debug -DVANTREL_SANITIZE=ON -DVANTREL_BENCH=OFF "${ci_debug[@]}"
 finish tests
-alone tests-apart bash -c 'cd build && ctest -j "$0" --timeout 600 -L "x11|serial"' "$jobs"
+alone tests-apart bash -c 'cd build && ctest -j "$0" --timeout 600 -L "x11|wayland|serial"' "$jobs"
 asan_env=(ASAN_OPTIONS=detect_leaks=1:abort_on_error=1
   LSAN_OPTIONS=suppressions="$PWD/tests/lsan.supp"
   UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1)
 background asan-tests env "${asan_env[@]}" bash -c 'cd build-asan && \
-  ctest -j "$0" --timeout 900 -LE "nosanitize|x11|quit_repeat|serial"' "$jobs"
+  ctest -j "$0" --timeout 900 -LE "nosanitize|x11|wayland|quit_repeat|serial"' "$jobs"
 
 # ThreadSanitizer on the parts where the threads meet: the link, the
 # platform core (messages, timers, events) and the serial port. Only their
@@ -115,7 +116,7 @@ nice -n 19 scripts/fuzz.sh --build-only
 
 finish asan-tests
 alone asan-tests-apart env "${asan_env[@]}" bash -c 'cd build-asan && \
-  ctest -j "$0" --timeout 900 -L "x11|serial|quit_repeat" -LE nosanitize' "$jobs"
+  ctest -j "$0" --timeout 900 -L "x11|wayland|serial|quit_repeat" -LE nosanitize' "$jobs"
 tsan_env=(TSAN_OPTIONS=halt_on_error=0:exitcode=66:second_deadlock_stack=1:report_thread_leaks=0)
 background tsan-tests env "${tsan_env[@]}" bash -c 'cd build-tsan && \
   ctest -j "$0" --timeout 900 -LE "nosanitize|serial" -E "NOT_BUILT|match_generator"' "$jobs"

@@ -1,5 +1,6 @@
 // The session's keyboard layout names (see host_layout.h).
 #include "platform/uinput/host_layout.h"
+#include "platform/uinput/desktop_layout.h"
 #include "platform/trace.h"
 
 #include <cstdlib>
@@ -66,14 +67,19 @@ bool XkbNamesFromLocale1(XkbNames &out, std::string &why) {
   return true;
 }
 
-XkbNames ChooseXkbNames(const XkbNames &environment,
-                        bool (*readLocale1)(XkbNames &out, std::string &why)) {
+XkbNames ChooseXkbNames(const XkbNames &environment, XkbNamesReader readDesktop,
+                        XkbNamesReader readLocale1) {
   if (!environment.layout.empty())
     return environment;
-  XkbNames fromBus;
+  XkbNames found;
   std::string why;
-  if (readLocale1 && readLocale1(fromBus, why) && !fromBus.layout.empty())
-    return fromBus;
+  if (readDesktop && readDesktop(found, why) && !found.layout.empty())
+    return found;
+  if (!why.empty())
+    PlatformTrace("inject: keyboard layout not read from the desktop: %s", why.c_str());
+  why.clear();
+  if (readLocale1 && readLocale1(found, why) && !found.layout.empty())
+    return found;
   if (!why.empty())
     PlatformTrace("inject: keyboard layout not read from locale1: %s", why.c_str());
   XkbNames fallback;
@@ -82,7 +88,7 @@ XkbNames ChooseXkbNames(const XkbNames &environment,
 }
 
 XkbNames HostXkbNames() {
-  XkbNames names = ChooseXkbNames(XkbNamesFromEnvironment(), XkbNamesFromLocale1);
+  XkbNames names = ChooseXkbNames(XkbNamesFromEnvironment(), XkbNamesFromDesktop, XkbNamesFromLocale1);
   PlatformTrace("inject: keyboard layout from %s: layout=%s model=%s variant=%s options=%s",
                 names.source.c_str(), names.layout.c_str(), names.model.c_str(),
                 names.variant.c_str(), names.options.c_str());

@@ -4,6 +4,7 @@
 // asked for. Also where the layout names come from, and, where this machine
 // has a writable /dev/uinput, the events the real device delivers.
 #include "platform/inject.h"
+#include "platform/uinput/desktop_layout.h"
 #include "platform/uinput/host_layout.h"
 #include "platform/uinput/key_plan.h"
 #include "platform/uinput/uinput_backend.h"
@@ -15,10 +16,13 @@
 #include <libevdev/libevdev.h>
 #include <linux/input.h>
 #include <poll.h>
+#include <sys/stat.h>
 #include <unistd.h>
 #include <xkbcommon/xkbcommon.h>
 
+#include <chrono>
 #include <cstdlib>
+#include <fstream>
 #include <string>
 #include <vector>
 
@@ -211,23 +215,39 @@ bool Locale1Counted(XkbNames &out, std::string &why) {
   return Locale1De(out, why);
 }
 
-TEST(HostLayout, TheEnvironmentThenLocale1ThenUs) {
+bool DesktopGnomeFr(XkbNames &out, std::string &) {
+  out = XkbNames{"", "", "fr", "oss", "", "GNOME input sources"};
+  return true;
+}
+bool DesktopNone(XkbNames &, std::string &why) {
+  why = "another desktop";
+  return false;
+}
+
+TEST(HostLayout, TheEnvironmentThenTheDesktopThenLocale1ThenUs) {
   XkbNames env{"", "", "fr", "bepo", "", "environment"};
-  XkbNames got = ChooseXkbNames(env, Locale1Counted);
+  XkbNames got = ChooseXkbNames(env, DesktopGnomeFr, Locale1Counted);
   EXPECT_EQ(got.layout, "fr");
   EXPECT_EQ(got.variant, "bepo");
   EXPECT_EQ(gLocale1Reads, 0); // the bus is not asked when not needed
 
-  // Without XKB_DEFAULT_LAYOUT, locale1 whole: a variant or model of the
-  // environment is not mixed into its layout.
+  // Without XKB_DEFAULT_LAYOUT the desktop's setting comes before the
+  // machine's, and the bus is not asked.
   env = XkbNames{"", "", "", "dvorak", "", "environment"};
-  got = ChooseXkbNames(env, Locale1De);
+  got = ChooseXkbNames(env, DesktopGnomeFr, Locale1Counted);
+  EXPECT_EQ(got.source, "GNOME input sources");
+  EXPECT_EQ(got.variant, "oss");
+  EXPECT_EQ(gLocale1Reads, 0);
+
+  // Then locale1 whole: a variant or model of the environment is not mixed
+  // into its layout.
+  got = ChooseXkbNames(env, DesktopNone, Locale1De);
   EXPECT_EQ(got.source, "locale1");
   EXPECT_EQ(got.layout, "de");
   EXPECT_EQ(got.variant, "nodeadkeys");
 
   for (auto reader : {Locale1Empty, Locale1Absent}) {
-    got = ChooseXkbNames(env, reader);
+    got = ChooseXkbNames(env, DesktopNone, reader);
     EXPECT_EQ(got.source, "default");
     EXPECT_EQ(got.layout, "");
     EXPECT_EQ(got.variant, "");
@@ -241,6 +261,76 @@ TEST(HostLayout, TheEnvironmentThenLocale1ThenUs) {
   unsetenv("XKB_DEFAULT_OPTIONS");
   EXPECT_EQ(got.layout, "gr");
   EXPECT_EQ(got.options, "grp:alt_shift_toggle");
+}
+
+TEST(DesktopLayout, GnomeInputSourcesAndKdeKxkbrcAsTheyAreWritten) {
+  XkbNames got;
+  // Input methods are passed over; "layout+variant"; options joined.
+  ASSERT_TRUE(XkbNamesFromGnomeSettings("[('ibus', 'anthy'), ('xkb', 'de+nodeadkeys'), ('xkb', 'us')]",
+                                        "['compose:ralt', 'ctrl:nocaps']", got));
+  EXPECT_EQ(got.layout, "de");
+  EXPECT_EQ(got.variant, "nodeadkeys");
+  EXPECT_EQ(got.options, "compose:ralt,ctrl:nocaps");
+  ASSERT_TRUE(XkbNamesFromGnomeSettings("[('xkb', 'gr')]", "@as []", got));
+  EXPECT_EQ(got.layout, "gr");
+  EXPECT_EQ(got.variant, "");
+  EXPECT_EQ(got.options, "");
+  for (const char *none : {"@a(ss) []", "", "[('ibus', 'pinyin')]", "[('xkb', '')]", "[('xkb'"})
+    EXPECT_FALSE(XkbNamesFromGnomeSettings(none, "", got)) << none;
+
+  const std::string kxkbrc = "[Other]\nLayoutList=ru\n\n[Layout]\nDisplayNames=\n"
+                             "LayoutList=de, us\nModel=pc105\nOptions=grp:alt_shift_toggle\n"
+                             "Use=true\nVariantList=nodeadkeys,intl\n";
+  ASSERT_TRUE(XkbNamesFromKxkbrc(kxkbrc, got));
+  EXPECT_EQ(got.layout, "de");
+  EXPECT_EQ(got.variant, "nodeadkeys");
+  EXPECT_EQ(got.model, "pc105");
+  EXPECT_EQ(got.options, "grp:alt_shift_toggle");
+  // Layouts the person switched off, or none set, are not a setting.
+  EXPECT_FALSE(XkbNamesFromKxkbrc("[Layout]\nLayoutList=de\nUse=false\n", got));
+  EXPECT_FALSE(XkbNamesFromKxkbrc("[Layout]\nUse=true\nLayoutList=\n", got));
+  EXPECT_FALSE(XkbNamesFromKxkbrc("[Other]\nUse=true\nLayoutList=de\n", got));
+}
+
+// The desktop's files and programs as the backend reads them: kxkbrc in the
+// configuration folder, and gsettings (a stand-in first on PATH) whose
+// answer for one key never comes: the reader gives up on it within its
+// second and goes on.
+TEST(DesktopLayout, ReadFromTheRunningDesktop) {
+  char tmpl[] = "/tmp/vantrel-desktop-XXXXXX";
+  ASSERT_TRUE(mkdtemp(tmpl));
+  const std::string dir = tmpl;
+  const std::string oldPath = getenv("PATH") ? getenv("PATH") : "/usr/bin:/bin";
+  std::ofstream(dir + "/kxkbrc") << "[Layout]\nLayoutList=fr\nUse=true\nVariantList=bepo\n";
+  std::ofstream(dir + "/gsettings")
+      << "#!/bin/sh\n"
+      << "case \"$3\" in\n"
+      << "  mru-sources) echo \"@a(ss) []\" ;;\n"
+      << "  sources) echo \"[('xkb', 'ch+fr')]\" ;;\n"
+      << "  xkb-options) exec sleep 5 ;;\n"
+      << "esac\n";
+  chmod((dir + "/gsettings").c_str(), 0755);
+  setenv("XDG_CONFIG_HOME", dir.c_str(), 1);
+  setenv("PATH", (dir + ":" + oldPath).c_str(), 1);
+
+  XkbNames got;
+  std::string why;
+  setenv("XDG_CURRENT_DESKTOP", "KDE", 1);
+  EXPECT_TRUE(XkbNamesFromDesktop(got, why)) << why;
+  EXPECT_EQ(got.layout + "/" + got.variant, "fr/bepo");
+
+  setenv("XDG_CURRENT_DESKTOP", "ubuntu:GNOME", 1);
+  EXPECT_TRUE(XkbNamesFromDesktop(got, why)) << why;
+  EXPECT_EQ(got.layout + "/" + got.variant + "/" + got.options, "ch/fr/");
+
+  setenv("XDG_CURRENT_DESKTOP", "sway", 1);
+  EXPECT_FALSE(XkbNamesFromDesktop(got, why));
+  unsetenv("XDG_CURRENT_DESKTOP");
+  EXPECT_FALSE(XkbNamesFromDesktop(got, why));
+
+  setenv("PATH", oldPath.c_str(), 1);
+  unsetenv("XDG_CONFIG_HOME");
+  system(("rm -rf '" + dir + "'").c_str());
 }
 
 // The events a real virtual keyboard delivers, read through libevdev from its
