@@ -35,6 +35,11 @@ int CreateLinkController(LinkController *link, HINSTANCE instance, HWND parent);
 // The window procedure of TypingWnd (exposed for tests and the shell).
 LRESULT TypingWndProc(HWND hwnd, UINT msg, WPARAM wParam, LPARAM lParam);
 
+// Starts a connection attempt from the idle link, as the Connect button
+// does: the connect request is noted and the reader thread woken. Either
+// thread may call it.
+void RequestConnection();
+
 // Ends the link for the end of the program. The reader thread is asked to
 // stop: it closes a connection as a disconnection does (DISCONNECT, the
 // SuspendKiller released, the port closed), without the pauses and
