@@ -1,6 +1,6 @@
 // TypingWnd: the link's window on the user interface thread. Its procedure
 // turns the private messages into command packets, link-state changes and
-// the three link timers; its creation starts the reader thread.
+// the link timers; its creation starts the reader thread.
 #include "link/link_controller.h"
 
 #include "common/globals.h"

@@ -1,9 +1,10 @@
 // The link controller: a hidden window of class TypingWnd on the user
-// interface thread. It is the link's mailbox there: menu commands, dialogs
-// and the reader thread post it the private messages of common/messages.h, and
-// its procedure turns them into command packets, changes of linkState and the
-// three link timers (heartbeat, status poll, connection time-out). Creating
-// the window starts the reader thread.
+// interface thread. It is the link's mailbox there: menu commands, dialogs,
+// the reader thread and the platform's sleep watch post it the private
+// messages of common/messages.h, and its procedure turns them into command
+// packets, changes of linkState and the link timers (heartbeat, status poll,
+// connection time-out, and the window after a resume in which a lost link is
+// connected again). Creating the window starts the reader thread.
 #pragma once
 
 #include "keys/keycode_table.h"
