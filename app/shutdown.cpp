@@ -80,6 +80,7 @@ bool ShutDownProgram() {
   StopQuitSignalWatch();
   if (ended)
     InjectShutdown(); // nothing injects any more; this also ends its threads
+  ended = StopSleepWatch(kPlatformStopTimeoutMs) && ended;
   ended = StopPowerManager(kPlatformStopTimeoutMs) && ended;
   ended = StopSerialStreams(kPlatformStopTimeoutMs) && ended;
   ended = StopSoundOutput(kPlatformStopTimeoutMs) && ended;

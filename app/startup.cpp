@@ -9,6 +9,7 @@
 #include "common/ui_strings.h"
 #include "dialogs/selection_dialog.h"
 #include "link/link_controller.h"
+#include "platform/power.h"
 #include "platform/process.h"
 #include "platform/shell.h"
 #include "platform/system_info.h"
@@ -96,6 +97,8 @@ int VantrelStartup(HINSTANCE instance, int showCommand) {
     link.askForLayout = &OpenSelectionDialog;
     AppGlobals.link = &link;
     CreateLinkController(&link, instance, AppGlobals.mainWindow);
+    // A link lost to a suspend is connected again after the resume.
+    StartSleepWatch(link.typingWnd, WM_MACHINE_SLEEP);
 
     SendMessageW(AppGlobals.mainWindow, WM_INITMENUPOPUP,
                  reinterpret_cast<WPARAM>(AppGlobals.optionsMenu), kMenuMain);

@@ -78,6 +78,11 @@ struct AppGlobalsRecord {
   std::atomic<uint8_t> serialChanged{0};
   std::atomic<uint8_t> disconnectNoticePending{0};
   SuspendKiller *suspendKiller = nullptr;
+  // Connecting again after a resume (link/resume_reconnect.h): 1 while the
+  // machine sleeps with the link connected; 1 from the resume until the link
+  // is connected again, the person opens or closes it, or the window passes.
+  std::atomic<uint8_t> connectedAtSleep{0};
+  std::atomic<uint8_t> reconnectAfterResume{0};
   // 1 once the program is ending (StopLink): the reader thread closes a
   // connection without its pauses and messages, and ends.
   std::atomic<uint8_t> linkStopping{0};

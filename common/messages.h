@@ -1,4 +1,4 @@
-// The private window messages of the link, WM_APP+100 to WM_APP+119. They
+// The private window messages of the link, WM_APP+100 to WM_APP+120. They
 // carry the user interface's requests to the link controller window
 // (TypingWnd) and the link's notifications to the main window and dialogs.
 // wParam and lParam are 0 unless a message says otherwise.
@@ -38,6 +38,9 @@ enum : UINT {
   WM_STATUS_TEXT_CHANGED = WM_APP + 118,
   // lParam: the character. → key test dialog.
   WM_KEY_TEST_CHAR = WM_APP + 119,
+  // wParam: 1 the machine is about to sleep, 0 it has resumed. The
+  // platform's sleep watch → TypingWnd.
+  WM_MACHINE_SLEEP = WM_APP + 120,
 };
 
 // Posts a notice to a window the link knows of. A window that does not
@@ -65,6 +68,11 @@ enum : UINT_PTR {
   kHeartbeatTimer = 1,
   kStatusPollTimer = 2,
   kConnectionTimeoutTimer = 3,
+  kResumeReconnectTimer = 4,
 };
 constexpr UINT kHeartbeatPeriodMs = 10000;
 constexpr UINT kStatusPollPeriodMs = 10000;
+// After a resume, how long a link that still looks connected may take to be
+// found dead and still be connected again: the heartbeat timer notices a
+// dead link within one period, and the disconnection's pause follows.
+constexpr UINT kResumeReconnectWindowMs = 2 * kHeartbeatPeriodMs;

@@ -1,6 +1,6 @@
 // TypingWnd: the link's window on the user interface thread. Its procedure
 // turns the private messages into command packets, link-state changes and
-// the three link timers; its creation starts the reader thread.
+// the link timers; its creation starts the reader thread.
 #include "link/link_controller.h"
 
 #include "common/globals.h"
@@ -10,6 +10,7 @@
 #include "link/link_state.h"
 #include "link/packets.h"
 #include "link/reader_thread.h"
+#include "link/resume_reconnect.h"
 #include "platform/text.h"
 #include "platform/threads.h"
 #include "platform/trace.h"
@@ -74,7 +75,11 @@ void OnTimer(HWND hwnd, UINT_PTR id) {
     break;
   case kConnectionTimeoutTimer:
     KillTimer(hwnd, kConnectionTimeoutTimer);
-    AdvanceLinkState(LINK_TYPING, LINK_DISCONNECTING);
+    if (AdvanceLinkState(LINK_TYPING, LINK_DISCONNECTING))
+      ForgetResumeReconnect(); // closed as the person chose, not lost
+    break;
+  case kResumeReconnectTimer:
+    OnResumeReconnectWindowEnd(hwnd);
     break;
   default:
     break;
@@ -82,10 +87,11 @@ void OnTimer(HWND hwnd, UINT_PTR id) {
 }
 
 void OnToggleConnection() {
+  // The person decides from now on; a link closed here stays closed.
+  ForgetResumeReconnect();
   int32_t state = AppGlobals.linkState.load();
   if (state == LINK_IDLE && AppGlobals.connectRequested.load() == 0) {
-    AppGlobals.connectRequested.store(1);
-    SetEvent(AppGlobals.connectionEvent.load());
+    RequestConnection();
   } else if (state == LINK_IDLE) {
     // An attempt is under way between two ports of a search (or the port
     // is being opened): cancel it. The disconnection ends the attempt and
@@ -110,6 +116,7 @@ void OnSetConnectionTimeout(HWND hwnd, LPARAM lParam) {
 }
 
 void OnLinkQuit() {
+  ForgetResumeReconnect();
   WriteStatusText(UiString(kUiDisconnecting));
   PostToWindow(AppGlobals.mainWindow, WM_STATUS_TEXT_CHANGED);
   AppGlobals.linkState.store(LINK_DISCONNECTING);
@@ -182,9 +189,17 @@ LRESULT TypingWndProc(HWND hwnd, UINT msg, WPARAM wParam, LPARAM lParam) {
   case WM_LINK_QUIT:
     OnLinkQuit();
     return 0;
+  case WM_MACHINE_SLEEP:
+    OnMachineSleep(hwnd, wParam != 0);
+    return 0;
   default:
     return DefWindowProcW(hwnd, msg, wParam, lParam);
   }
+}
+
+void RequestConnection() {
+  AppGlobals.connectRequested.store(1);
+  SetEvent(AppGlobals.connectionEvent.load());
 }
 
 HANDLE StopLink(LinkController *link) {

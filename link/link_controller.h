@@ -1,9 +1,10 @@
 // The link controller: a hidden window of class TypingWnd on the user
-// interface thread. It is the link's mailbox there: menu commands, dialogs
-// and the reader thread post it the private messages of common/messages.h, and
-// its procedure turns them into command packets, changes of linkState and the
-// three link timers (heartbeat, status poll, connection time-out). Creating
-// the window starts the reader thread.
+// interface thread. It is the link's mailbox there: menu commands, dialogs,
+// the reader thread and the platform's sleep watch post it the private
+// messages of common/messages.h, and its procedure turns them into command
+// packets, changes of linkState and the link timers (heartbeat, status poll,
+// connection time-out, and the window after a resume in which a lost link is
+// connected again). Creating the window starts the reader thread.
 #pragma once
 
 #include "keys/keycode_table.h"
@@ -34,6 +35,11 @@ int CreateLinkController(LinkController *link, HINSTANCE instance, HWND parent);
 
 // The window procedure of TypingWnd (exposed for tests and the shell).
 LRESULT TypingWndProc(HWND hwnd, UINT msg, WPARAM wParam, LPARAM lParam);
+
+// Starts a connection attempt from the idle link, as the Connect button
+// does: the connect request is noted and the reader thread woken. Either
+// thread may call it.
+void RequestConnection();
 
 // Ends the link for the end of the program. The reader thread is asked to
 // stop: it closes a connection as a disconnection does (DISCONNECT, the

@@ -17,6 +17,7 @@
 #include "link/link_state.h"
 #include "link/packets.h"
 #include "link/port_discovery.h"
+#include "link/resume_reconnect.h"
 #include "link/suspend_killer.h"
 #include "platform/files.h"
 #include "platform/power.h"
@@ -192,6 +193,8 @@ void RunDisconnection() {
   // Nobody is left to read a notice when the program is ending.
   if (AppGlobals.disconnectNoticePending.exchange(0) == 1 && !AppGlobals.linkStopping.load())
     MessageBoxW(main, UiString(kUiKeyboardDisconnected), UiString(kUiConnectionTitle), MB_OK);
+  // A link lost to a sleep is connected again once the machine has resumed.
+  ReconnectAfterResume();
 }
 
 void RunTyping() {

@@ -8,6 +8,7 @@
 #include "common/settings_store.h"
 #include "common/ui_strings.h"
 #include "link/packets.h"
+#include "link/resume_reconnect.h"
 #include "platform/window.h"
 
 namespace {
@@ -58,12 +59,14 @@ void HandleStatusFrame(const uint8_t *frame) {
 
   switch (frame[2]) {
   case 1:
+    ForgetResumeReconnect();
     AppGlobals.linkState.store(LINK_DISCONNECTING);
     MessageBoxW(AppGlobals.mainWindow, u"App requested disconnect", u"Message", MB_OK);
     break;
   case 2:
     ShowStatusText(UiString(kUiKeyboardAskedToDisconnect));
     AppGlobals.disconnectNoticePending.store(1);
+    ForgetResumeReconnect();
     AppGlobals.linkState.store(LINK_DISCONNECTING);
     break;
   case 4:
@@ -71,6 +74,7 @@ void HandleStatusFrame(const uint8_t *frame) {
     break;
   case 8:
     ShowStatusText(UiString(kUiKeyboardEndedConnection));
+    ForgetResumeReconnect();
     AppGlobals.linkState.store(LINK_DISCONNECTING);
     break;
   default:

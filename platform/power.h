@@ -66,3 +66,16 @@ PowerManagerStatus GetPowerManagerStatus();
 // Waits until the manager has worked out the state after every request made
 // so far (up to timeoutMs). Returns false on time-out. For tests.
 bool WaitForPowerManager(DWORD timeoutMs);
+
+// Watches the machine going to sleep and resuming: logind's PrepareForSleep
+// signal on the system bus is posted to `target` as `message`, wParam 1 when
+// the machine is about to sleep and 0 when it has resumed (lParam 0). A
+// thread of its own connects and listens, so the caller never waits for the
+// bus; once it listens it traces "power: watching logind for sleep and
+// resume". Without a system bus or without logind on it, one trace line says
+// so and nothing else happens. A second call while a watch runs changes
+// nothing.
+void StartSleepWatch(HWND target, UINT message);
+// Ends the watch for the end of the program, waiting at most timeoutMs for
+// its thread. True when it has ended or never started.
+bool StopSleepWatch(DWORD timeoutMs);

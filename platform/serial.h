@@ -67,7 +67,8 @@ typedef COMMTIMEOUTS *LPCOMMTIMEOUTS;
 // the Bluetooth keys in registry.h), a stream socket that BlueZ connects
 // (waiting at most 25 s; it fails with ERROR_FILE_NOT_FOUND when the device
 // cannot be reached, ERROR_ACCESS_DENIED when another program holds the
-// serial port profile, ERROR_TIMEOUT when BlueZ does not answer); the
+// serial port profile and a raw RFCOMM socket to the device could not be
+// connected either, ERROR_TIMEOUT when BlueZ does not answer); the
 // kernel's RFCOMM device /dev/rfcomm<index>. The stream socket behaves as
 // the tty above: no line settings, the same time-outs, and the end of the
 // stream or a socket error is the far side hanging up (a write then fails

@@ -6,7 +6,7 @@
 # UndefinedBehaviorSanitizer in build-fuzz (only they and the libraries they
 # need), then runs each target for SECONDS (default 600), as many at once as
 # there are cores. TARGETs are frame_decoder, layout, language, key_test,
-# text_page, bmp and settings (default: all). Each corpus lives in
+# text_page, bmp, settings and sdp_answer (default: all). Each corpus lives in
 # build-fuzz/corpus/TARGET and grows from run to run; it starts from the
 # shipped data, the frame decoding scenarios and the kept regressions.
 #
@@ -20,7 +20,7 @@ build_only=0
 if [ "${1:-}" = --build-only ]; then build_only=1; shift; fi
 seconds=${1:-600}
 shift || true
-all=(frame_decoder layout language key_test text_page bmp settings)
+all=(frame_decoder layout language key_test text_page bmp settings sdp_answer)
 targets=("$@")
 [ ${#targets[@]} -gt 0 ] || targets=("${all[@]}")
 

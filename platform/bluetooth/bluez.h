@@ -62,7 +62,10 @@ LONG BluezRemoveDevice(const BluezDevice &device);
 // with close(); BlueZ's end of the profile also closes when BlueZ asks it
 // to), or -1 with *error set to a Win32 error and *why to a sentence for a
 // person (the keyboard is off or out of reach, the profile is held by
-// another program...).
+// another program...). When another program holds the serial port profile,
+// a raw RFCOMM socket to the device's serial port channel is tried instead
+// (rfcomm_link.h, traced either way); only when that fails too does the
+// call fail with ERROR_ACCESS_DENIED.
 int BluezConnectSerial(const BluezDevice &device, DWORD *error, std::string *why);
 
 // The port that owned a stream of BluezConnectSerial is about to close it:

@@ -15,6 +15,7 @@
 // BluezSerialClosed drops the duplicate when the port closes.
 #include "platform/bluetooth/bluez.h"
 
+#include "platform/bluetooth/rfcomm_link.h"
 #include "platform/dbus/desktop_bus.h"
 #include "platform/trace.h"
 
@@ -423,7 +424,24 @@ int BluezConnectSerial(const BluezDevice &device, DWORD *error, std::string *why
   }
   *error = req->error;
   *why = req->why;
-  return req->fd;
+  const int fd = req->fd;
+  lock.unlock();
+  // ERROR_ACCESS_DENIED comes only from a refused registration: another
+  // program holds the serial port profile. The device's serial port is then
+  // connected directly, where the system offers Bluetooth sockets.
+  if (fd < 0 && *error == ERROR_ACCESS_DENIED) {
+    std::string fallback;
+    const int raw = RfcommConnect(device, &fallback);
+    if (raw >= 0) {
+      PlatformTrace("bluetooth: %s: connected on a raw RFCOMM socket", device.address.c_str());
+      *error = ERROR_SUCCESS;
+      why->clear();
+      return raw;
+    }
+    PlatformTrace("bluetooth: %s: no raw RFCOMM socket either: %s", device.address.c_str(),
+                  fallback.c_str());
+  }
+  return fd;
 }
 
 void BluezSerialClosed(int fd) {

@@ -23,3 +23,6 @@ int FuzzBmpPicture(const uint8_t *data, size_t size);
 // A stored setting of any type and bytes through the settings store's reads
 // and the start-up code that reads it (settings_fuzz.cpp).
 int FuzzSettingsValue(const uint8_t *data, size_t size);
+// A Bluetooth device's service discovery answer through the reads of the
+// raw RFCOMM fallback (sdp_answer_fuzz.cpp).
+int FuzzSdpAnswer(const uint8_t *data, size_t size);

@@ -72,6 +72,24 @@ def small_pictures():
     yield bmp(2, 2, 24, header=12, pixels=bytes(16))
 
 
+def sdp_answers():
+    """Service discovery answers: a serial port on channel 5, in one part and
+    the first of two parts, and an error answer."""
+    def seq(*parts):
+        inner = b"".join(parts)
+        return bytes([0x35, len(inner)]) + inner
+    descriptors = seq(seq(b"\x19\x01\x00"), seq(b"\x19\x00\x03", b"\x08\x05"))
+    record = seq(b"\x09\x00\x00", b"\x0a\x00\x01\x00\x05", b"\x09\x00\x04", descriptors)
+    lists = b"\x36" + struct.pack(">H", len(record)) + record
+
+    def answer(tid, part, state):
+        params = struct.pack(">H", len(part)) + part + bytes([len(state)]) + state
+        return b"\x07" + struct.pack(">HH", tid, len(params)) + params
+    yield answer(1, lists, b"")
+    yield answer(2, lists[:9], b"\x01\x02")
+    yield b"\x01\x00\x03\x00\x02\x00\x03"
+
+
 def main():
     out = pathlib.Path(sys.argv[1])
     data = ROOT / "data"
@@ -93,6 +111,8 @@ def main():
     for selector in range(4):
         put(out, "settings", bytes([selector]) + struct.pack("<II", 4, 9095))
         put(out, "settings", bytes([selector]) + struct.pack("<I", 3) + bytes(range(7)))
+    for answer in sdp_answers():
+        put(out, "sdp_answer", answer)
     regressions = ROOT / "tests/fuzz/regressions"
     if regressions.is_dir():
         for folder in (f for f in regressions.iterdir() if f.is_dir()):

@@ -32,6 +32,7 @@ const Target kTargets[] = {
     {"text_page", &FuzzTextPage, {".txt"}},
     {"bmp", &FuzzBmpPicture, {".bmp"}},
     {"settings", &FuzzSettingsValue, {}},
+    {"sdp_answer", &FuzzSdpAnswer, {}},
 };
 
 std::vector<fs::path> KeptInputs(const Target &t) {

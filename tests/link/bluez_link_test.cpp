@@ -6,8 +6,10 @@
 #include "common/settings_store.h"
 #include "common/ui_strings.h"
 #include "link/port_discovery.h"
+#include "platform/power.h"
 #include "tests/link/link_harness.h"
 #include "tests/support/bluez_stand_in.h"
+#include "tests/support/logind_stand_in.h"
 
 #include <gmock/gmock.h>
 
@@ -34,8 +36,14 @@ bool Traced(LinkHarness &h, const std::string &part) {
 // A fresh root, the keyboard known already, the stand-in running with a
 // phone and a headset paired besides the keyboard, then the link started.
 // keyboardSocket: where vantrel-kbd is to serve the keyboard's radio link.
-void RunOverBluez(const std::function<void(LinkHarness &, testbus::BluezStandIn &,
-                                           const std::string &)> &scenario) {
+// With logind: a logind stand-in on the same bus, and the sleep watch
+// posting to TypingWnd as the program's start-up has it.
+using Scenario =
+    std::function<void(LinkHarness &, testbus::BluezStandIn &, const std::string &)>;
+using SleepScenario = std::function<void(LinkHarness &, testbus::BluezStandIn &,
+                                         testbus::LogindStandIn &, const std::string &)>;
+
+void RunRadio(const Scenario &scenario, const SleepScenario &sleepScenario) {
   if (!testbus::DbusmockAvailable())
     GTEST_SKIP() << "python3-dbusmock is not installed";
   RunIsolated([&] {
@@ -50,11 +58,27 @@ void RunOverBluez(const std::function<void(LinkHarness &, testbus::BluezStandIn 
     ASSERT_TRUE(bluez.AddPairedDevice(kKeyboard, "Textile Keyboard", true));
     std::string socket = root.path() + "/keyboard.sock";
     ASSERT_TRUE(bluez.SetKeyboardSocket(kKeyboard, socket));
+    std::unique_ptr<testbus::LogindStandIn> logind;
+    if (sleepScenario) {
+      logind = std::make_unique<testbus::LogindStandIn>(bluez.Address());
+      ASSERT_TRUE(logind->Ready()) << "the logind stand-in did not start";
+    }
     LinkHarness h(root);
     h.StartLink();
-    scenario(h, bluez, socket);
+    if (!sleepScenario) {
+      scenario(h, bluez, socket);
+      return;
+    }
+    StartSleepWatch(AppGlobals.typingWnd.load(), WM_MACHINE_SLEEP);
+    ASSERT_TRUE(h.WaitFor([&] { return Traced(h, "power: watching logind for sleep and resume"); },
+                          10000));
+    sleepScenario(h, bluez, *logind, socket);
+    EXPECT_TRUE(StopSleepWatch(5000));
   });
 }
+
+void RunOverBluez(const Scenario &scenario) { RunRadio(scenario, nullptr); }
+void RunOverBluezWithLogind(const SleepScenario &scenario) { RunRadio(nullptr, scenario); }
 
 TEST(BluezLink, FoundConnectedTypedDroppedConnectedAgainAndForgotten) {
   RunOverBluez([](LinkHarness &h, testbus::BluezStandIn &bluez, const std::string &socket) {
@@ -70,8 +94,6 @@ TEST(BluezLink, FoundConnectedTypedDroppedConnectedAgainAndForgotten) {
     EXPECT_TRUE(Traced(h, "Opening " + port));
     ASSERT_TRUE(h.WaitFor([&] { return h.KeysRead() == static_cast<int>(text.size()); }, 10000))
         << h.KeysRead();
-    keytest::UsHostModel host;
-    EXPECT_EQ(host.type(h.injector.calls), std::u32string(text.begin(), text.end()));
 
     // The radio link drops while the program writes and reads: the port
     // hangs up as a tty does, and nothing raises SIGPIPE (the scenario's
@@ -80,6 +102,10 @@ TEST(BluezLink, FoundConnectedTypedDroppedConnectedAgainAndForgotten) {
     ASSERT_TRUE(bluez.DropLink(kKeyboard));
     ASSERT_TRUE(h.WaitForPhase(1, 0, 15000, 2)) << "the dropped link was not noticed";
     EXPECT_EQ(AppGlobals.portHandle.load(), INVALID_HANDLE_VALUE);
+    // The reader thread has left typing (it posted the notice after): the
+    // injector's record is complete and no longer written.
+    keytest::UsHostModel host;
+    EXPECT_EQ(host.type(h.injector.calls), std::u32string(text.begin(), text.end()));
 
     // Connect again: the same port, a new stream.
     h.Toggle();
@@ -111,6 +137,10 @@ TEST(BluezLink, ProfileHeldByAnotherProgramIsSaid) {
     h.Toggle();
     ASSERT_TRUE(h.WaitForPhase(1, 0, kBluezConnectMs, 2));
     EXPECT_TRUE(Traced(h, "another program holds the serial port profile"));
+    // The raw RFCOMM socket is tried and declines (no Bluetooth sockets in
+    // a container, no adapter or no such keyboard elsewhere); the status
+    // keeps saying why.
+    EXPECT_TRUE(Traced(h, "bluetooth: 02a5f300002a: no raw RFCOMM socket either: "));
     EXPECT_TRUE(StatusShown(h, "Another program holds Bluetooth serial ports"));
   });
 }
@@ -142,6 +172,77 @@ TEST(BluezLink, WithoutBluezTheStoredPortIsUsed) {
     ASSERT_TRUE(h.WaitForPhase(1, 2, kBluezConnectMs));
     EXPECT_EQ(StoredComport(), "COM6:");
     EXPECT_TRUE(Traced(h, "no org.bluez on the system bus"));
+  });
+}
+
+TEST(BluezLink, ALinkConnectedAtASleepIsConnectedAgainAfterTheResume) {
+  RunOverBluezWithLogind([](LinkHarness &h, testbus::BluezStandIn &bluez,
+                            testbus::LogindStandIn &logind, const std::string &socket) {
+    ASSERT_TRUE(h.StartKeyboardListening(socket, {"--first-heartbeat", "250", "--heartbeat", "300"}));
+    h.Toggle();
+    ASSERT_TRUE(h.WaitForPhase(1, 2, kBluezConnectMs)) << "no connection";
+
+    // The suspend ends the radio link, and the link notices before logind
+    // announces the resume.
+    ASSERT_TRUE(h.WaitForLinkState(LINK_TYPING, 10000));
+    ASSERT_TRUE(logind.PrepareForSleep(true));
+    ASSERT_TRUE(h.WaitFor([&] { return Traced(h, "Sleep: the keyboard is connected"); }, 10000));
+    ASSERT_TRUE(bluez.DropLink(kKeyboard));
+    ASSERT_TRUE(h.WaitForPhase(1, 0, 15000, 2)) << "the dropped link was not noticed";
+    ASSERT_TRUE(logind.PrepareForSleep(false));
+    ASSERT_TRUE(h.WaitForPhase(1, 2, kBluezConnectMs, 2)) << "not connected again after the resume";
+    EXPECT_TRUE(Traced(h, "Resumed: connecting the keyboard again"));
+
+    // The link still looks connected when the resume is announced, and is
+    // found dead only after it.
+    ASSERT_TRUE(h.WaitForLinkState(LINK_TYPING, 10000));
+    ASSERT_TRUE(logind.PrepareForSleep(true));
+    ASSERT_TRUE(logind.PrepareForSleep(false));
+    ASSERT_TRUE(h.WaitFor([&] {
+      return Traced(h, "Resumed: the keyboard is connected again once its link has closed");
+    }, 10000));
+    ASSERT_TRUE(h.WaitForLinkState(LINK_TYPING, 10000));
+    ASSERT_TRUE(bluez.DropLink(kKeyboard));
+    ASSERT_TRUE(h.WaitForPhase(1, 0, 15000, 3)) << "the dropped link was not noticed";
+    ASSERT_TRUE(h.WaitForPhase(1, 2, kBluezConnectMs, 3)) << "not connected again after its drop";
+    EXPECT_TRUE(Traced(h, "Connecting the keyboard again after the resume"));
+  });
+}
+
+TEST(BluezLink, ALinkThePersonClosedStaysClosedAfterTheResume) {
+  RunOverBluezWithLogind([](LinkHarness &h, testbus::BluezStandIn &, testbus::LogindStandIn &logind,
+                            const std::string &socket) {
+    ASSERT_TRUE(h.StartKeyboardListening(socket, {"--first-heartbeat", "250", "--heartbeat", "300"}));
+    h.Toggle();
+    ASSERT_TRUE(h.WaitForPhase(1, 2, kBluezConnectMs)) << "no connection";
+    h.Toggle();
+    ASSERT_TRUE(h.WaitForPhase(1, 0, 6000, 2));
+    ASSERT_TRUE(logind.PrepareForSleep(true));
+    ASSERT_TRUE(logind.PrepareForSleep(false));
+    // The resume has been handled on the link's window: nothing was asked of
+    // the reader thread, and nothing is left for it to do later.
+    ASSERT_TRUE(h.WaitFor([&] {
+      return Traced(h, "Resumed: the keyboard was not connected before the sleep");
+    }, 10000));
+    EXPECT_TRUE(Traced(h, "Sleep: the keyboard is not connected"));
+    EXPECT_EQ(AppGlobals.connectRequested.load(), 0);
+    EXPECT_EQ(AppGlobals.reconnectAfterResume.load(), 0);
+    EXPECT_EQ(h.CountTraces("Opening COM"), 1);
+
+    // Connected at the sleep, but closed by the person after the resume
+    // while its link still looked alive: it stays closed too.
+    h.Toggle();
+    ASSERT_TRUE(h.WaitForPhase(1, 2, kBluezConnectMs, 2)) << "no second connection";
+    ASSERT_TRUE(h.WaitForLinkState(LINK_TYPING, 10000));
+    ASSERT_TRUE(logind.PrepareForSleep(true));
+    ASSERT_TRUE(logind.PrepareForSleep(false));
+    ASSERT_TRUE(h.WaitFor([&] {
+      return Traced(h, "Resumed: the keyboard is connected again once its link has closed");
+    }, 10000));
+    h.Toggle();
+    ASSERT_TRUE(h.WaitForPhase(1, 0, 6000, 3));
+    EXPECT_EQ(AppGlobals.reconnectAfterResume.load(), 0);
+    EXPECT_EQ(AppGlobals.connectRequested.load(), 0);
   });
 }
 

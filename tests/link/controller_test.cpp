@@ -6,6 +6,7 @@
 #include "common/ui_strings.h"
 #include "link/link_controller.h"
 #include "link/packets.h"
+#include "link/resume_reconnect.h"
 #include "tests/link/fake_port.h"
 #include "tests/link/link_harness.h"
 
@@ -233,6 +234,111 @@ TEST_F(Controller, SettingsMessagesStoreAndSend) {
   // Unknown messages and paint requests are harmless.
   EXPECT_EQ(Send(WM_PAINT), 0);
   EXPECT_EQ(Send(WM_KEY_TEST_CHAR, 'a'), 0);
+}
+
+// The machine's sleep and resume as the sleep watch posts them.
+class Resume : public Controller {
+protected:
+  void SetUp() override {
+    Controller::SetUp();
+    event = CreateEventW(nullptr, FALSE, FALSE, nullptr);
+    AppGlobals.connectionEvent.store(event);
+  }
+  void TearDown() override {
+    CloseHandle(event);
+    Controller::TearDown();
+  }
+  // Sleeps in state `before`, resumes in state `after`.
+  void SleepAndResume(int32_t before, int32_t after) {
+    AppGlobals.linkState.store(before);
+    SendMessageW(wnd, WM_MACHINE_SLEEP, 1, 0);
+    AppGlobals.linkState.store(after);
+    SendMessageW(wnd, WM_MACHINE_SLEEP, 0, 0);
+  }
+  // Whether a connection was asked of the reader thread (and clears that).
+  bool ConnectAsked() {
+    bool asked = AppGlobals.connectRequested.exchange(0) == 1;
+    bool woken = WaitForSingleObject(event, 0) == WAIT_OBJECT_0;
+    EXPECT_EQ(asked, woken) << "the request and the wake-up go together";
+    return asked && woken;
+  }
+  HANDLE event = nullptr;
+};
+
+TEST_F(Resume, OnlyALinkConnectedAtTheSleepIsConnectedAgain) {
+  // Connected at the sleep, found dead and closed before the resume: at once.
+  for (int32_t connected : {LINK_TYPING, LINK_CALIBRATING}) {
+    SleepAndResume(connected, LINK_IDLE);
+    EXPECT_TRUE(ConnectAsked()) << "connected in state " << connected;
+  }
+  // Not connected, or only trying to, at the sleep: nothing.
+  for (int32_t before : {LINK_IDLE, LINK_SYNCING, LINK_HANDSHAKE, LINK_DISCONNECTING}) {
+    SleepAndResume(before, LINK_IDLE);
+    EXPECT_FALSE(ConnectAsked()) << "in state " << before << " at the sleep";
+    EXPECT_FALSE(ReconnectAfterResume()) << "in state " << before << " at the sleep";
+  }
+  // An attempt already under way at the resume is not doubled.
+  SleepAndResume(LINK_TYPING, LINK_SYNCING);
+  EXPECT_FALSE(ConnectAsked());
+  AppGlobals.linkState.store(LINK_IDLE);
+  EXPECT_FALSE(ReconnectAfterResume());
+  // A resume without a sleep before it (the watch started in between).
+  SendMessageW(wnd, WM_MACHINE_SLEEP, 0, 0);
+  EXPECT_FALSE(ConnectAsked());
+  EXPECT_EQ(traces->CountContaining("Resumed: connecting the keyboard again"), 2);
+}
+
+TEST_F(Resume, ALinkStillUpAtTheResumeIsConnectedAgainWhenItDropsUnlessThePersonActed) {
+  VirtualClockScope clock(VirtualClock::Auto);
+  // The link still looks connected at the resume: it is connected again when
+  // it closes by itself (the reader thread's disconnection ends), once.
+  SleepAndResume(LINK_TYPING, LINK_TYPING);
+  EXPECT_FALSE(ConnectAsked());
+  AppGlobals.linkState.store(LINK_IDLE);
+  EXPECT_TRUE(ReconnectAfterResume());
+  EXPECT_TRUE(ConnectAsked());
+  EXPECT_FALSE(ReconnectAfterResume()) << "connected again twice";
+
+  // Closed (or closing) at the resume: the same.
+  SleepAndResume(LINK_TYPING, LINK_DISCONNECTING);
+  AppGlobals.linkState.store(LINK_IDLE);
+  EXPECT_TRUE(ReconnectAfterResume());
+  EXPECT_TRUE(ConnectAsked());
+
+  // The person's Disconnect after the resume is final.
+  SleepAndResume(LINK_TYPING, LINK_TYPING);
+  SendMessageW(wnd, WM_TOGGLE_CONNECTION, 0, 0);
+  EXPECT_EQ(AppGlobals.linkState.load(), LINK_DISCONNECTING);
+  AppGlobals.linkState.store(LINK_IDLE);
+  EXPECT_FALSE(ReconnectAfterResume());
+  EXPECT_FALSE(ConnectAsked());
+
+  // So is Quit, and the program ending.
+  SleepAndResume(LINK_TYPING, LINK_TYPING);
+  Send(WM_LINK_QUIT);
+  AppGlobals.linkState.store(LINK_IDLE);
+  EXPECT_FALSE(ReconnectAfterResume());
+  SleepAndResume(LINK_TYPING, LINK_TYPING);
+  AppGlobals.linkStopping.store(1);
+  AppGlobals.linkState.store(LINK_IDLE);
+  EXPECT_FALSE(ReconnectAfterResume());
+  AppGlobals.linkStopping.store(0);
+
+  // A link still alive when the window has passed outlived the sleep: its
+  // later drop is not connected again.
+  SleepAndResume(LINK_TYPING, LINK_TYPING);
+  Pump(kResumeReconnectWindowMs + 500);
+  EXPECT_EQ(traces->Count("The link outlived the sleep: it is not connected again"), 1);
+  AppGlobals.linkState.store(LINK_IDLE);
+  EXPECT_FALSE(ReconnectAfterResume());
+
+  // Asleep again before the dead link was noticed: still connected again
+  // after the second resume.
+  SleepAndResume(LINK_TYPING, LINK_TYPING);
+  AppGlobals.linkState.store(LINK_DISCONNECTING);
+  SleepAndResume(LINK_DISCONNECTING, LINK_IDLE);
+  EXPECT_TRUE(ConnectAsked());
+  EXPECT_FALSE(ReconnectAfterResume());
 }
 
 } // namespace

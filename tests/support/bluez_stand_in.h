@@ -23,6 +23,8 @@ public:
   bool Ready() const { return bus_ != nullptr && ready_; }
   // Why not Ready, for GTEST_SKIP.
   const std::string &Problem() const { return problem_; }
+  // The private bus's address (for other stand-ins on the same bus).
+  const std::string &Address() const { return daemon_.address; }
 
   // address as BlueZ writes it, "02:A5:F3:00:00:01". True when done.
   bool AddPairedDevice(const std::string &address, const std::string &alias, bool serial);
