@@ -32,6 +32,10 @@ int main(int argc, char **argv) {
     fputs(HelpText(), stdout);
     return 0;
   }
+  if (options.version) {
+    fputs(VersionText(), stdout);
+    return 0;
+  }
 
   // Before any thread starts (the toolkit may start some): quit signals
   // wait for the program's watcher instead of ending it on the spot.

@@ -61,6 +61,7 @@ bool VantrelQtInit(int &argc, char **argv) {
       return false;
     auto *app = new QApplication(argc, argv); // lives until the process ends
     app->setQuitOnLastWindowClosed(false); // the program's own loop decides
+    QGuiApplication::setDesktopFileName(QString::fromLatin1(kDesktopEntryId));
   }
   gUiThread = GetCurrentThreadId();
   RegisterControlClasses();
