@@ -94,6 +94,8 @@ LRESULT MainWndProc(HWND hwnd, UINT msg, WPARAM wParam, LPARAM lParam) {
         InitOptionsMenu(AppGlobals.optionsMenu);
       }
     }
+    if (wParam != 0 && reinterpret_cast<HMENU>(wParam) == AppGlobals.optionsMenu)
+      ShowStartAtLogin();
     return 0;
   case WM_LINK_PHASE:
     OnLinkPhase(hwnd, wParam, lParam);

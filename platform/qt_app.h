@@ -6,11 +6,6 @@
 // headless (windows are records, message boxes answered by the fallback).
 #pragma once
 
-// The program's desktop entry id: the desktop file's name without
-// ".desktop", which Wayland shells match to show the program's icon, and the
-// name of its autostart entry.
-constexpr char kDesktopEntryId[] = "org.vantrel.Vantrel";
-
 // Creates the application object (argc and argv must outlive it: pass
 // main's own), registers the control classes and installs the window system
 // hooks and the message box presenter. Returns false when the toolkit cannot

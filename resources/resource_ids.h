@@ -53,6 +53,8 @@ enum : UINT {
   kCommandTimeout5 = 126,
   kCommandConnectButton = 138,
   kCommandResetComPort = 146,
+  // The program's own items beside them: the desktop's start at login.
+  kCommandStartAtLogin = 147,
   // Soft keys.
   kCommandOptions = 40001,
   kCommandQuit = 40002,

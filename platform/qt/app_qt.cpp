@@ -1,4 +1,5 @@
 // Starting the toolkit and attaching it to the window core.
+#include "platform/autostart.h"
 #include "platform/controls.h"
 #include "platform/qt/qt_internal.h"
 #include "platform/qt_app.h"
