@@ -168,6 +168,10 @@ bool OnOptionsCommand(HWND hwnd, WPARAM wParam, LPARAM lParam) {
   case kCommandDone:
     ShowWindow(hwnd, SW_HIDE);
     return true;
+  case kCommandShowWindow:
+    ShowWindow(hwnd, SW_SHOW);
+    SetForegroundWindow(hwnd);
+    return true;
   case kCommandConnected:
   case kCommandConnectButton:
     PostMessageW(LinkWindow(), WM_TOGGLE_CONNECTION, 0, 0);

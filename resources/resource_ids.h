@@ -65,4 +65,6 @@ enum : UINT {
   kCommandConnectivityHelp = 40007,
   kCommandOptionsHelp = 40008,
   kCommandQuickMenu = 40010,
+  // The tray icon's Show (and a click on the icon): the main window shows.
+  kCommandShowWindow = 40011,
 };
