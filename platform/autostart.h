@@ -38,5 +38,6 @@ bool AutostartEnable(const std::string &program, const std::vector<std::string> 
 // was none); false with the reason in *why.
 bool AutostartDisable(std::string *why);
 
-// The running program's own path (/proc/self/exe); empty when unknown.
+// The running program's own path (/proc/self/exe, without the mark of a
+// program file replaced since it started); empty when unknown.
 std::string OwnProgramPath();

@@ -51,9 +51,9 @@ QIcon MarkedIcon(const QIcon &base, TrayIconMark mark) {
     base.paint(&painter, 0, 0, kSize, kSize);
   else
     painter.fillRect(8, 8, kSize - 16, kSize - 16, QColor(0x40, 0x40, 0x40));
-  painter.setPen(QPen(Qt::white, 3));
+  painter.setPen(QPen(Qt::white, 2));
   painter.setBrush(MarkColour(mark));
-  painter.drawEllipse(QRect(kSize - 30, kSize - 30, 27, 27));
+  painter.drawEllipse(QRect(kSize - 26, kSize - 26, 24, 24));
   painter.end();
   return QIcon(pixmap);
 }

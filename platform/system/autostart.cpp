@@ -193,5 +193,12 @@ std::string OwnProgramPath() {
   const ssize_t n = readlink("/proc/self/exe", buffer, sizeof buffer - 1);
   if (n <= 0)
     return "";
-  return std::string(buffer, static_cast<size_t>(n));
+  std::string path(buffer, static_cast<size_t>(n));
+  // A program file replaced while it runs (an upgrade) is named with this
+  // mark; the new file at the same path is the one to start next time.
+  const std::string replaced = " (deleted)";
+  if (path.size() > replaced.size() &&
+      path.compare(path.size() - replaced.size(), replaced.size(), replaced) == 0)
+    path.resize(path.size() - replaced.size());
+  return path;
 }
