@@ -35,19 +35,15 @@ void ShowTrayState() {
   if (!TrayIconShown())
     return;
   TrayIconMark mark = TrayIconMark::Grey;
-  const WCHAR *toggle = UiString(kUiConnect);
-  if (gState.phase == TrayPhase::Connected) {
+  if (gState.phase == TrayPhase::Connected)
     mark = TrayIconMark::Green;
-    toggle = UiString(kUiDisconnect);
-  } else if (gState.phase == TrayPhase::Busy) {
+  else if (gState.phase == TrayPhase::Busy)
     mark = TrayIconMark::Amber;
-    toggle = UiString(kUiConnecting);
-  }
-  const std::vector<TrayMenuItem> menu = {
-      {kCommandConnectButton, toggle, gState.buttonEnabled},
-      {kCommandShowWindow, u"Show", true},
-      {kCommandQuit, StringResource(kStringQuit, u"Quit"), true},
-  };
+  const TrayTexts texts = {UiString(kUiConnect), UiString(kUiConnecting), UiString(kUiDisconnect),
+                           u"Show", StringResource(kStringQuit, u"Quit")};
+  std::vector<TrayMenuItem> menu;
+  for (const TrayMenuEntry &entry : TrayMenu(gState, texts))
+    menu.push_back({entry.command, entry.text, entry.enabled});
   TrayIconUpdate(mark, TrayTooltip(gState), menu);
 }
 

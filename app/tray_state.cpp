@@ -1,5 +1,7 @@
 #include "app/tray_state.h"
 
+#include "resources/resource_ids.h"
+
 TrayNotice TrayOnLinkPhase(TrayState &state, unsigned buttonState, long phase,
                            const std::u16string &caption) {
   if (buttonState == 0 || buttonState == 1)
@@ -72,4 +74,17 @@ std::u16string TrayTooltip(const TrayState &state) {
     tip += u"\nBattery " + digits + u"%";
   }
   return tip;
+}
+
+std::vector<TrayMenuEntry> TrayMenu(const TrayState &state, const TrayTexts &texts) {
+  const std::u16string *toggle = &texts.connect;
+  if (state.phase == TrayPhase::Connected)
+    toggle = &texts.disconnect;
+  else if (state.phase == TrayPhase::Busy)
+    toggle = &texts.connecting;
+  return {
+      {kCommandConnectButton, *toggle, state.buttonEnabled},
+      {kCommandShowWindow, texts.show, true},
+      {kCommandQuit, texts.quit, true},
+  };
 }

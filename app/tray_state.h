@@ -5,6 +5,7 @@
 #pragma once
 
 #include <string>
+#include <vector>
 
 enum class TrayPhase { NotConnected, Busy, Connected };
 enum class TrayNotice { None, Connected, ConnectionLost, BatteryLow };
@@ -39,6 +40,18 @@ void TrayOnDisconnectAsked(TrayState &state);
 // it is low. Returns BatteryLow the first time in a connection that it is
 // low, else None. Ignored while not connected.
 TrayNotice TrayOnBattery(TrayState &state, int percent, bool low);
+
+// The tray menu's items: the connect button's command (captioned as the
+// phase has it, enabled with the button), the window's Show and its Quit.
+struct TrayTexts {
+  std::u16string connect, connecting, disconnect, show, quit;
+};
+struct TrayMenuEntry {
+  unsigned command;
+  std::u16string text;
+  bool enabled;
+};
+std::vector<TrayMenuEntry> TrayMenu(const TrayState &state, const TrayTexts &texts);
 
 // The tooltip: the program's name, the connect button's text and, once
 // known, the battery's charge ("Battery 80%").

@@ -3,6 +3,7 @@
 // notifications (a connection made, one lost without the person ending it,
 // a low battery once per connection).
 #include "app/tray_state.h"
+#include "resources/resource_ids.h"
 
 #include <gtest/gtest.h>
 
@@ -92,6 +93,31 @@ TEST(TrayState, TheBatteryIsShownOnceKnownAndItsLowLevelToldOncePerConnection) {
   EXPECT_EQ(TrayTooltip(state), u"Vantrel\nConnect") << "the level belongs to the connection";
   Connect(state);
   EXPECT_EQ(TrayOnBattery(state, 7, true), TrayNotice::BatteryLow) << "a new connection";
+}
+
+TEST(TrayState, TheMenuTogglesThroughTheConnectButtonsCommandCaptionedByPhase) {
+  const TrayTexts texts = {u"Connect", u"Connecting...", u"Disconnect", u"Show", u"Quit"};
+  auto toggle = [&](const TrayState &state) { return TrayMenu(state, texts)[0]; };
+  TrayState state;
+  const std::vector<TrayMenuEntry> menu = TrayMenu(state, texts);
+  ASSERT_EQ(menu.size(), 3u);
+  EXPECT_EQ(menu[0].command, kCommandConnectButton);
+  EXPECT_EQ(menu[0].text, u"Connect");
+  EXPECT_TRUE(menu[0].enabled);
+  EXPECT_EQ(menu[1].command, kCommandShowWindow);
+  EXPECT_EQ(menu[2].command, kCommandQuit);
+  EXPECT_TRUE(menu[1].enabled && menu[2].enabled);
+
+  TrayOnStatusText(state, 0, u"Opening port COM3:");
+  EXPECT_EQ(toggle(state).text, u"Connecting...");
+  EXPECT_FALSE(toggle(state).enabled) << "greyed with the connect button";
+  TrayOnLinkPhase(state, 1, 2, u"Disconnect");
+  EXPECT_EQ(toggle(state).text, u"Disconnect");
+  EXPECT_TRUE(toggle(state).enabled);
+  // Show and Quit stay available whatever the link does.
+  TrayOnStatusText(state, 0, u"Disconnecting the keyboard...");
+  EXPECT_FALSE(toggle(state).enabled);
+  EXPECT_TRUE(TrayMenu(state, texts)[2].enabled);
 }
 
 } // namespace
