@@ -5,7 +5,7 @@
 
 namespace {
 
-const char kHelp[] = R"(Usage: vantrel [--connect | --quit]
+const char kHelp[] = R"(Usage: vantrel [--connect] [--hidden] | --quit
 
 Vantrel is the companion of the textile keyboard: it connects to the keyboard
 over its Bluetooth serial port and types what you press on it into the window
@@ -19,9 +19,14 @@ Options:
               connect button were pressed (nothing happens when it is already
               connected). When Vantrel is already running, the running one is
               asked to connect. Meant for starting at login.
+  --hidden    start in the desktop's system tray without showing the window
+              (the tray icon's Show brings it); without a system tray the
+              window shows as usual. "Start at login" in the Options menu
+              starts Vantrel with --connect --hidden.
   --quit      ask the running Vantrel to quit as its Quit soft key does
               (the keyboard is disconnected first); starts nothing
   --help      show this text and end
+  --version   show the version and end
 
 Environment (each optional):
   VANTREL_ROOT      the device root: the program's folder, named Vantrel, is
@@ -65,11 +70,17 @@ when no Vantrel runs; 2 for a mistake on the command line.
 
 const char *HelpText() { return kHelp; }
 
+const char *VersionText() { return "vantrel " VANTREL_VERSION "\n"; }
+
 int ParseCommandLine(int argc, char **argv, CommandLine &options) {
   for (int i = 1; i < argc; ++i) {
     const char *arg = argv[i];
     if (strcmp(arg, "--help") == 0 || strcmp(arg, "-h") == 0) {
       options.help = true;
+    } else if (strcmp(arg, "--version") == 0) {
+      options.version = true;
+    } else if (strcmp(arg, "--hidden") == 0) {
+      options.hidden = true;
     } else if (strcmp(arg, "--connect") == 0) {
       options.connect = true;
     } else if (strcmp(arg, "--quit") == 0) {
@@ -79,8 +90,8 @@ int ParseCommandLine(int argc, char **argv, CommandLine &options) {
       return 2;
     }
   }
-  if (options.connect && options.quit) {
-    fprintf(stderr, "vantrel: --connect and --quit do not go together\nTry 'vantrel --help'.\n");
+  if ((options.connect || options.hidden) && options.quit) {
+    fprintf(stderr, "vantrel: --quit goes with no other option\nTry 'vantrel --help'.\n");
     return 2;
   }
   return 0;

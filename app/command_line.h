@@ -1,8 +1,12 @@
-// The program's command line: --help, --connect and --quit.
+// The program's command line: --help, --version, --connect, --hidden and --quit.
 #pragma once
 
 struct CommandLine {
   bool help = false;
+  bool version = false;
+  // Start without showing the main window when the desktop has a system
+  // tray (the window is then one click on the tray icon away).
+  bool hidden = false;
   bool connect = false;
   bool quit = false;
 };
@@ -13,3 +17,5 @@ int ParseCommandLine(int argc, char **argv, CommandLine &options);
 
 // The text of --help.
 const char *HelpText();
+// The line --version prints: "vantrel VERSION" and a newline.
+const char *VersionText();

@@ -10,6 +10,7 @@
 #include "platform/registry.h"
 #include "platform/system.h"
 #include "platform/text.h"
+#include "platform/tray.h"
 #include "platform/trace.h"
 #include "platform/window.h"
 #include "resources/resources.h"
@@ -32,6 +33,10 @@ int main(int argc, char **argv) {
     fputs(HelpText(), stdout);
     return 0;
   }
+  if (options.version) {
+    fputs(VersionText(), stdout);
+    return 0;
+  }
 
   // Before any thread starts (the toolkit may start some): quit signals
   // wait for the program's watcher instead of ending it on the spot.
@@ -52,6 +57,16 @@ int main(int argc, char **argv) {
   if (options.connect)
     RequestConnectAtStart();
 
+  // Started hidden (at login), the window waits behind the tray icon;
+  // without a tray it shows, or nothing would bring it up.
+  int show = SW_SHOW;
+  if (options.hidden) {
+    if (TrayIconAvailable())
+      show = SW_HIDE;
+    else
+      NKDbgPrintfW(u"--hidden: the desktop has no system tray; the window shows\r\n");
+  }
+
   WatchQuitSignals();
-  return RunVantrel(reinterpret_cast<HINSTANCE>(&gModule), SW_SHOW);
+  return RunVantrel(reinterpret_cast<HINSTANCE>(&gModule), show);
 }

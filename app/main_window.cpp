@@ -2,6 +2,7 @@
 
 #include "app/instance.h"
 #include "app/options_menu.h"
+#include "app/tray.h"
 #include "common/globals.h"
 #include "common/messages.h"
 #include "common/ui_strings.h"
@@ -54,6 +55,7 @@ void OnCreate(HWND hwnd) {
 // owns; item updates that still arrive before the loop ends must not reach
 // that menu, so optionsMenu is cleared with it.
 void OnClose() {
+  StopTray();
   DestroyWindow(AppGlobals.menuBar);
   AppGlobals.menuBar = nullptr;
   AppGlobals.optionsMenu = nullptr;
@@ -78,13 +80,24 @@ LRESULT MainWndProc(HWND hwnd, UINT msg, WPARAM wParam, LPARAM lParam) {
     CreateProcessW(u"peghelp", u"file:Vantrel.htm", nullptr, nullptr, FALSE, 0, nullptr, nullptr,
                    nullptr, nullptr);
     return 0;
+  case WM_SYSCOMMAND:
+    // The window's close button: with a tray icon the window only hides,
+    // as its Done button hides it; the tray's Quit ends the program.
+    if ((wParam & 0xFFF0) == SC_CLOSE && TrayInUse()) {
+      ShowWindow(hwnd, SW_HIDE);
+      return 0;
+    }
+    return DefWindowProcW(hwnd, msg, wParam, lParam);
   case WM_COMMAND:
+    TrayBeforeCommand(LOWORD(wParam));
     if (OnOptionsCommand(hwnd, wParam, lParam))
       return 0;
     return DefWindowProcW(hwnd, msg, wParam, lParam);
   case WM_TIMER:
-    if (wParam == kSipTimer)
+    if (wParam == kSipTimer) {
       SHSipPreference(GetFocus(), SIP_DOWN);
+      TrayTick();
+    }
     return 0;
   case WM_INITMENUPOPUP:
     if (AppGlobals.optionsMenuPending == 1) {
@@ -94,15 +107,19 @@ LRESULT MainWndProc(HWND hwnd, UINT msg, WPARAM wParam, LPARAM lParam) {
         InitOptionsMenu(AppGlobals.optionsMenu);
       }
     }
+    if (wParam != 0 && reinterpret_cast<HMENU>(wParam) == AppGlobals.optionsMenu)
+      ShowStartAtLogin();
     return 0;
   case WM_LINK_PHASE:
     OnLinkPhase(hwnd, wParam, lParam);
+    TrayAfterLinkPhase(hwnd, wParam, lParam);
     return 0;
   case WM_CALIBRATE:
     PostMessageW(hwnd, WM_COMMAND, kCommandCalibration, 0);
     return 0;
   case WM_STATUS_TEXT_CHANGED:
     OnStatusTextChanged(hwnd, wParam);
+    TrayAfterStatusText(hwnd, wParam);
     return 0;
   default:
     return DefWindowProcW(hwnd, msg, wParam, lParam);

@@ -15,9 +15,11 @@
 #include "dialogs/typing_settings_dialog.h"
 #include "link/link_controller.h"
 #include "link/port_discovery.h"
+#include "platform/autostart.h"
 #include "platform/gdi.h"
 #include "platform/menus.h"
 #include "platform/system.h"
+#include "platform/text.h"
 #include "platform/win32.h"
 
 namespace {
@@ -47,6 +49,27 @@ void ChooseTimeout(const TimeoutChoice &choice) {
       MenuState::Uncheck(other.command);
   }
   PostMessageW(LinkWindow(), WM_SET_CONNECTION_TIMEOUT, 0, choice.milliseconds);
+}
+
+// Writes or removes the autostart entry; a failure (a read-only config
+// folder, a full disk) is told in a message box, and the check mark shows
+// what is on disk afterwards either way.
+void ToggleStartAtLogin(HWND hwnd) {
+  std::string why;
+  bool done;
+  if (AutostartEnabled()) {
+    done = AutostartDisable(&why);
+  } else {
+    const std::vector<std::string> arguments(std::begin(kStartAtLoginArguments),
+                                             std::end(kStartAtLoginArguments));
+    done = AutostartEnable(OwnProgramPath(), arguments, &why);
+  }
+  ShowStartAtLogin();
+  if (!done) {
+    const std::u16string text =
+        u"Vantrel could not change its start at login: " + Utf8ToUtf16(why);
+    MessageBoxW(hwnd, text.c_str(), u"Vantrel Message", MB_OK | MB_ICONEXCLAMATION);
+  }
 }
 
 void ToggleKeyclicks() {
@@ -124,6 +147,15 @@ void ShowQuickMenu(HWND hwnd) {
 
 } // namespace
 
+const char *const kStartAtLoginArguments[2] = {"--connect", "--hidden"};
+
+void ShowStartAtLogin() {
+  if (AutostartEnabled())
+    MenuState::Check(kCommandStartAtLogin);
+  else
+    MenuState::Uncheck(kCommandStartAtLogin);
+}
+
 bool OnOptionsCommand(HWND hwnd, WPARAM wParam, LPARAM lParam) {
   const UINT command = LOWORD(wParam);
   for (const TimeoutChoice &choice : kTimeouts) {
@@ -136,12 +168,19 @@ bool OnOptionsCommand(HWND hwnd, WPARAM wParam, LPARAM lParam) {
   case kCommandDone:
     ShowWindow(hwnd, SW_HIDE);
     return true;
+  case kCommandShowWindow:
+    ShowWindow(hwnd, SW_SHOW);
+    SetForegroundWindow(hwnd);
+    return true;
   case kCommandConnected:
   case kCommandConnectButton:
     PostMessageW(LinkWindow(), WM_TOGGLE_CONNECTION, 0, 0);
     return true;
   case kCommandKeyclicks:
     ToggleKeyclicks();
+    return true;
+  case kCommandStartAtLogin:
+    ToggleStartAtLogin(hwnd);
     return true;
   case kCommandBattery:
     OpenBatteryDialog(hwnd);

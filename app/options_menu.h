@@ -9,3 +9,12 @@
 // bits of wParam; lParam matters to command 120 only). Returns true when the
 // command is one of the window's; false leaves it to DefWindowProcW.
 bool OnOptionsCommand(HWND hwnd, WPARAM wParam, LPARAM lParam);
+
+// The arguments the autostart entry starts the program with: connect at
+// once, and stay in the system tray.
+extern const char *const kStartAtLoginArguments[2];
+
+// "Start at login" shows whether the autostart entry exists now (it may have
+// been removed or written outside the program): called as the Options menu
+// opens.
+void ShowStartAtLogin();

@@ -3,6 +3,7 @@
 #include "app/install_dir.h"
 #include "app/main_window.h"
 #include "app/shutdown.h"
+#include "app/tray.h"
 #include "common/globals.h"
 #include "common/messages.h"
 #include "common/settings_store.h"
@@ -90,6 +91,7 @@ int VantrelStartup(HINSTANCE instance, int showCommand) {
     if (!CreateMainWindow(instance, showCommand))
       return 0;
     DirectQuitSignalsTo(AppGlobals.mainWindow);
+    StartTray(AppGlobals.mainWindow);
     accelerators = LoadAcceleratorsW(instance, MAKEINTRESOURCEW(kAcceleratorTable));
     DetectPlatform();
 

@@ -79,6 +79,7 @@ struct CREATESTRUCTW {
 #define WM_INITDIALOG 0x0110
 #define WM_COMMAND 0x0111
 #define WM_SYSCOMMAND 0x0112
+#define SC_CLOSE 0xF060 // WM_SYSCOMMAND: the window's close button
 #define WM_TIMER 0x0113
 #define WM_INITMENUPOPUP 0x0117
 #define WM_CTLCOLORSTATIC 0x0138
@@ -171,7 +172,8 @@ HWND CreateWindowExW(DWORD exStyle, LPCWSTR className, LPCWSTR title, DWORD styl
 BOOL DestroyWindow(HWND hwnd);
 // TRUE for a window not yet destroyed (also during its WM_DESTROY).
 BOOL IsWindow(HWND hwnd);
-// Does nothing and returns 0, except that WM_CLOSE destroys the window.
+// Does nothing and returns 0, except that WM_CLOSE destroys the window and
+// WM_SYSCOMMAND SC_CLOSE (the close button) sends the window WM_CLOSE.
 LRESULT DefWindowProcW(HWND hwnd, UINT msg, WPARAM wParam, LPARAM lParam);
 // GWL_USERDATA, GWL_WNDPROC, GWL_STYLE, GWL_EXSTYLE, GWL_ID, or a free slot
 // at any index >= 0 (0 until set). 0 for an unknown window

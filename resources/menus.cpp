@@ -1,5 +1,6 @@
 // Menu 200: the Options pop-up opened by the left soft key, and a top-level
-// "Quit" item that no soft key shows. No item starts checked or greyed: the
+// "Quit" item that no soft key shows. "Start at login" is the desktop's
+// own addition. No item starts checked or greyed: the
 // main window gives them their states when the menu is first opened.
 #include "platform/menus.h"
 #include "platform/resource_formats.h"
@@ -18,6 +19,7 @@ const MENUITEMRESOURCE kOptionsItems[] = {
     {u"Connected?", kCommandConnected, 0, nullptr, 0},
     {u"Connection Timeout", 0, 0, kTimeoutItems, sizeof kTimeoutItems / sizeof kTimeoutItems[0]},
     {u"Keyclicks?", kCommandKeyclicks, 0, nullptr, 0},
+    {u"Start at login", kCommandStartAtLogin, 0, nullptr, 0},
     {u"Battery Status", kCommandBattery, 0, nullptr, 0},
     {u"Calibration", kCommandCalibration, 0, nullptr, 0},
     {u"Typing Settings", kCommandTypingSettings, 0, nullptr, 0},

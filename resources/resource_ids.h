@@ -53,6 +53,8 @@ enum : UINT {
   kCommandTimeout5 = 126,
   kCommandConnectButton = 138,
   kCommandResetComPort = 146,
+  // The program's own items beside them: the desktop's start at login.
+  kCommandStartAtLogin = 147,
   // Soft keys.
   kCommandOptions = 40001,
   kCommandQuit = 40002,
@@ -63,4 +65,6 @@ enum : UINT {
   kCommandConnectivityHelp = 40007,
   kCommandOptionsHelp = 40008,
   kCommandQuickMenu = 40010,
+  // The tray icon's Show (and a click on the icon): the main window shows.
+  kCommandShowWindow = 40011,
 };

@@ -179,9 +179,11 @@ BOOL IsWindow(HWND hwnd) {
   return FindWindowLocked(core, hwnd) != nullptr;
 }
 
-LRESULT DefWindowProcW(HWND hwnd, UINT msg, WPARAM, LPARAM) {
+LRESULT DefWindowProcW(HWND hwnd, UINT msg, WPARAM wParam, LPARAM) {
   if (msg == WM_CLOSE)
     DestroyWindow(hwnd);
+  else if (msg == WM_SYSCOMMAND && (wParam & 0xFFF0) == SC_CLOSE)
+    SendMessageW(hwnd, WM_CLOSE, 0, 0);
   return 0;
 }
 

@@ -1,4 +1,5 @@
 // Starting the toolkit and attaching it to the window core.
+#include "platform/autostart.h"
 #include "platform/controls.h"
 #include "platform/qt/qt_internal.h"
 #include "platform/qt_app.h"
@@ -61,6 +62,7 @@ bool VantrelQtInit(int &argc, char **argv) {
       return false;
     auto *app = new QApplication(argc, argv); // lives until the process ends
     app->setQuitOnLastWindowClosed(false); // the program's own loop decides
+    QGuiApplication::setDesktopFileName(QString::fromLatin1(kDesktopEntryId));
   }
   gUiThread = GetCurrentThreadId();
   RegisterControlClasses();

@@ -169,13 +169,14 @@ protected:
   void moveEvent(QMoveEvent *) override { ReportPlacement(hwnd_); }
   void closeEvent(QCloseEvent *event) override {
     // The window procedure decides; a dialog hears its Done command, as
-    // from the title bar button of the handheld.
+    // from the title bar button of the handheld; any other window its close
+    // command, which becomes WM_CLOSE unless the window handles it.
     event->ignore();
     WindowHost *host = HostFor(hwnd_);
     if (host && host->dialog)
       PostMessageW(hwnd_, WM_COMMAND, IDOK, 0);
     else
-      PostMessageW(hwnd_, WM_CLOSE, 0, 0);
+      PostMessageW(hwnd_, WM_SYSCOMMAND, SC_CLOSE, 0);
   }
 
 private:

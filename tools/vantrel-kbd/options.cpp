@@ -116,6 +116,7 @@ Scripted session (in place of typing once; for long runs):
                          first step due after that
 
   --help                 show this text
+  --version              show the version and end
 
 Exit status: 0 on a normal end, 1 when the port cannot be offered, 2 for a
 mistake on the command line.
@@ -183,6 +184,9 @@ int ParseOptions(int argc, char **argv, Options &opt) {
     int bad = 0;
     if (name == "--help" || name == "-h") {
       fputs(kHelp, stdout);
+      return 1;
+    } else if (name == "--version") {
+      puts("vantrel-kbd " VANTREL_VERSION);
       return 1;
     } else if (name == "--port" || name == "--devices" || name == "--log" || name == "--type" ||
                name == "--keys" || name == "--calibration" || name == "--calibration-values" ||

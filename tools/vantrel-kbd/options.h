@@ -46,6 +46,6 @@ struct Options {
   bool exitOnClose = false;
 };
 
-// Parses argv. Returns 0 to run, 1 after --help, 2 on a usage error (the
+// Parses argv. Returns 0 to run, 1 after --help or --version, 2 on a usage error (the
 // message has been printed).
 int ParseOptions(int argc, char **argv, Options &opt);

@@ -41,6 +41,8 @@ const char kHelp[] =
     "A damaged one is kept aside as PATH.damaged-DATE-TIME and a fresh one made\n"
     "with what could still be read from it; stderr says so.\n"
     "\n"
+    "--version: show the version and end.\n"
+    "\n"
     "--wait SECONDS: how long a change waits while another process holds the\n"
     "database (default 10); after that the change is not made and the exit\n"
     "status is 3.\n"
@@ -94,6 +96,10 @@ int main(int argc, char **argv) {
     std::string arg = argv[i];
     if (arg == "--help" || arg == "-h") {
       fputs(kHelp, stdout);
+      return kExitOk;
+    }
+    if (arg == "--version") {
+      puts("vantrel-reg " VANTREL_VERSION);
       return kExitOk;
     }
     if (arg == "--db" && args.empty()) {
