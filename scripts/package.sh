@@ -38,7 +38,7 @@ for ddeb in "$dir"/packages/*-dbgsym_*.ddeb; do
     find usr -type f -printf '%P\0' | sort -z | (cd usr && xargs -0 md5sum) |
       sed 's|  |  usr/|' >DEBIAN/md5sums
   )
-  dpkg-deb --root-owner-group -Zxz -b "$work/root" "$ddeb" >/dev/null
+  dpkg-deb --root-owner-group -Zgzip -b "$work/root" "$ddeb" >/dev/null
   rm -rf "$work"
 done
 ls "$dir"/packages/*.deb "$dir"/packages/*.ddeb 2>/dev/null
