@@ -72,9 +72,15 @@ kbd_pid=$!
 for _ in $(seq 100); do [ -e "$work/devices/COM3" ] && break; sleep 0.1; done
 "$root/usr/bin/vantrel" --connect 2>"$work/vantrel.err" &
 app_pid=$!
-# The emulator ends once it has typed; a minute at most.
-for _ in $(seq 600); do kill -0 "$kbd_pid" 2>/dev/null || break; sleep 0.1; done
-wait "$kbd_pid" || fail "vantrel-kbd ended with an error"
+# The emulator ends once it has typed; two minutes at most.
+for _ in $(seq 1200); do kill -0 "$kbd_pid" 2>/dev/null || break; sleep 0.1; done
+if kill -0 "$kbd_pid" 2>/dev/null; then
+  fail "vantrel-kbd had not typed after two minutes"
+  kill "$kbd_pid"
+  wait "$kbd_pid" || true
+else
+  wait "$kbd_pid" || fail "vantrel-kbd ended with an error"
+fi
 kbd_pid=
 # The last keys are in the log once vantrel has read them: wait for the text
 # (at most 20 s), then quit.
@@ -104,8 +110,15 @@ PY
 }
 for _ in $(seq 200); do [ "$(typed)" = "Packaged" ] && break; sleep 0.1; done
 "$root/usr/bin/vantrel" --quit || fail "vantrel --quit"
-for _ in $(seq 100); do kill -0 "$app_pid" 2>/dev/null || break; sleep 0.1; done
-wait "$app_pid" || fail "vantrel ended with an error"
+# Vantrel gives its threads at most 5 + 4 + 4 seconds on the way out.
+for _ in $(seq 300); do kill -0 "$app_pid" 2>/dev/null || break; sleep 0.1; done
+if kill -0 "$app_pid" 2>/dev/null; then
+  fail "vantrel had not ended 30 s after --quit"
+  kill -9 "$app_pid"
+  wait "$app_pid" || true
+else
+  wait "$app_pid" || fail "vantrel ended with an error"
+fi
 app_pid=
 
 grep -qF 'InstallDir: usr\share\vantrel\ (the system data folder)' "$work/trace.log" ||

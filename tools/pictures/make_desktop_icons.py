@@ -120,7 +120,8 @@ class SvgCanvas:
                                                    round(top + j * scale, 3),
                                                    round(scale, 3), round(scale, 3),
                                                    round(-scale, 3)))
-        self.parts.append('<path d="%s" fill="%s" shape-rendering="crispEdges"/>' % ("".join(d), hex_color(color)))
+        self.parts.append('<path d="%s" fill="%s" shape-rendering="crispEdges"/>' % (
+            "".join(d), hex_color(color)))
 
     def final(self):
         return ('<?xml version="1.0" encoding="UTF-8"?>\n'
