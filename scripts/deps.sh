@@ -14,7 +14,7 @@ packages=(
   libsystemd-dev dbus dbus-x11 python3 python3-dbusmock
   libpulse-dev
   xauth
-  clang libclang-rt-14-dev
+  clang libclang-rt-14-dev lld
   passwd
   dpkg-dev lintian desktop-file-utils appstream groff-base file
 )

@@ -78,10 +78,15 @@ ci_debug=(-DCMAKE_CXX_FLAGS_DEBUG=-g1 -DCMAKE_C_FLAGS_DEBUG=-g1)
 # missing include is still found there.
 ci_release+=(-DCMAKE_UNITY_BUILD=ON)
 ci_debug+=(-DCMAKE_UNITY_BUILD=ON)
+# They link with lld: the builds link some fifty programs each, and the
+# default linker spends two to three times as long on every one of them.
+ci_link=(-DCMAKE_EXE_LINKER_FLAGS=-fuse-ld=lld -DCMAKE_SHARED_LINKER_FLAGS=-fuse-ld=lld)
+ci_release+=("${ci_link[@]}")
+ci_debug+=("${ci_link[@]}")
 
 say "build build"
 scripts/build.sh build -DCMAKE_BUILD_TYPE=RelWithDebInfo "${ci_release[@]}"
-# The fifty quits (label quit_repeat) are there to catch threads outliving
+# The thirty quits (label quit_repeat) are there to catch threads outliving
 # the program's static objects, which only the sanitizer build reports: they
 # run in that build only. The two system tests take a slot each for minutes
 # while mostly waiting, so this suite runs one test more than there are cores.
@@ -129,7 +134,7 @@ background tsan-tests env "${tsan_env[@]}" bash -c 'cd build-tsan && \
 
 # VANTREL_FUZZ_SECONDS: how long each fuzz target runs here (two at a time).
 say "fuzz"
-nice -n 19 scripts/fuzz.sh "${VANTREL_FUZZ_SECONDS:-15}" || failed+=(fuzz)
+nice -n 19 scripts/fuzz.sh "${VANTREL_FUZZ_SECONDS:-10}" || failed+=(fuzz)
 finish tsan-tests
 alone tsan-tests-apart env "${tsan_env[@]}" bash -c 'cd build-tsan && \
   ctest -j "$0" --timeout 900 -L serial -LE nosanitize -E "NOT_BUILT|match_generator"' "$jobs"
