@@ -59,10 +59,42 @@ bool ListFolder(SearchList &list, const WCHAR *folder, bool isRoot, bool &listed
   return found;
 }
 
+// The build's system data folder as a UTF-16 literal ("" without one).
+#ifndef VANTREL_SYSTEM_DATA_DIR
+#define VANTREL_SYSTEM_DATA_DIR ""
+#endif
+constexpr const WCHAR kSystemDataDir[] = u"" VANTREL_SYSTEM_DATA_DIR;
+
 } // namespace
+
+const WCHAR *SystemDataDir() {
+  const WCHAR *folder = kSystemDataDir;
+  while (*folder == u'/')
+    ++folder;
+  return folder;
+}
+
+bool TakeDataDir(const WCHAR *folder) {
+  const size_t length = wcslen(folder);
+  // Room for the folder, its trailing backslash and the terminator.
+  if (length == 0 || length + 2 > MAX_PATH)
+    return false;
+  WCHAR path[MAX_PATH];
+  for (size_t i = 0; i <= length; ++i)
+    path[i] = folder[i] == u'/' ? u'\\' : folder[i];
+  const DWORD attributes = GetFileAttributesW(path);
+  if (attributes == INVALID_FILE_ATTRIBUTES || (attributes & FILE_ATTRIBUTE_DIRECTORY) == 0)
+    return false;
+  wnsprintfW(AppGlobals.InstallDir, MAX_PATH, u"%s\\", path);
+  return true;
+}
 
 bool FindInstallDir() {
   AppGlobals.InstallDir[0] = 0;
+  if (TakeDataDir(SystemDataDir())) {
+    NKDbgPrintfW(u"InstallDir: %s (the system data folder)\r\n", AppGlobals.InstallDir);
+    return true;
+  }
   // About 26 KB: kept off the stack of the UI thread.
   static SearchList list;
   list.count = 0;
@@ -72,8 +104,11 @@ bool FindInstallDir() {
     return false;
   for (int next = 0; next < list.count; ++next) {
     bool ignored = false;
-    if (ListFolder(list, list.paths[next], false, ignored))
+    if (ListFolder(list, list.paths[next], false, ignored)) {
+      NKDbgPrintfW(u"InstallDir: %s (found below the root)\r\n", AppGlobals.InstallDir);
       return true;
+    }
   }
+  NKDbgPrintfW(u"InstallDir: no folder named Vantrel below the root\r\n");
   return true;
 }

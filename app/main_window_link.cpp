@@ -19,7 +19,8 @@ namespace {
 
 constexpr UINT kSipTimerPeriodMs = 1000;
 
-HWND LinkWindow() { return AppGlobals.link ? AppGlobals.link->typingWnd : nullptr; }
+// The link controller's window, or null before the link exists.
+HWND LinkControllerWindow() { return AppGlobals.link ? AppGlobals.link->typingWnd : nullptr; }
 
 // wParam 0 or 1 of a notification: the connect button and "Connected?"
 // follow it together.
@@ -76,7 +77,7 @@ void InitOptionsMenu(HMENU) {
     MenuState::Check(115);
   else
     MenuState::Uncheck(115);
-  PostMessageW(LinkWindow(), WM_SET_KEYCLICKS, 0, keyclicks);
+  PostMessageW(LinkControllerWindow(), WM_SET_KEYCLICKS, 0, keyclicks);
 
   MenuState::Grey(117);
   MenuState::Grey(118);

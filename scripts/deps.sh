@@ -16,6 +16,7 @@ packages=(
   xauth
   clang libclang-rt-14-dev lld
   passwd
+  dpkg-dev lintian desktop-file-utils appstream groff-base file
 )
 
 missing=()

@@ -97,9 +97,15 @@ scripts/build.sh build -DCMAKE_BUILD_TYPE=RelWithDebInfo "${ci_release[@]}"
 # the serial tests measure how late a read returns; a machine busy compiling
 # can exceed both.
 background tests bash -c 'cd build && ctest -j "$0" --timeout 600 -LE "quit_repeat|x11|wayland|serial"' $((jobs + 1))
+# The Debian packages built from this tree and checked (lintian, desktop
+# entry, metainfo, manuals), and the packaged vantrel run from a throw-away
+# root against vantrel-kbd (about half a minute of lintian and cpack; the
+# rest waits on the emulator).
+background package tests/package/check_package.sh build
 
 build build-asan -DCMAKE_BUILD_TYPE=Debug -DVANTREL_SANITIZE=ON -DVANTREL_BENCH=OFF "${ci_debug[@]}"
 finish tests
+finish package
 alone tests-apart bash -c 'cd build && ctest -j "$0" --timeout 600 -L "x11|wayland|serial"' "$jobs"
 asan_env=(ASAN_OPTIONS=detect_leaks=1:abort_on_error=1
   LSAN_OPTIONS=suppressions="$PWD/tests/lsan.supp"

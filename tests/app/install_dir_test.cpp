@@ -97,4 +97,55 @@ TEST(InstallDir, PathsTooLongAreSkippedNotCut) {
   EXPECT_EQ(InstallDir(), "zz\\Vantrel\\");
 }
 
+// A system-wide install's data folder (VANTREL_SYSTEM_DATA_DIR, the
+// package's /usr/share/vantrel) is taken before the search when it is there
+// below the device root, and only then.
+TEST(InstallDir, SystemDataFolderComesBeforeTheSearch) {
+  const std::string system = Utf16ToUtf8(SystemDataDir());
+  ASSERT_FALSE(system.empty()) << "the build names no system data folder";
+  EXPECT_NE(system[0], '/') << "a device path has no leading slash";
+  std::string expected = system + "\\";
+  for (char &c : expected)
+    c = c == '/' ? '\\' : c;
+
+  {
+    ProgramSandbox box;
+    box.MakeFolder("a/Vantrel");
+    // Not there, or a file of that name: the search as before.
+    ASSERT_TRUE(FindInstallDir());
+    EXPECT_EQ(InstallDir(), "a\\Vantrel\\");
+    box.Put(system, "a file, not a folder");
+    ASSERT_TRUE(FindInstallDir());
+    EXPECT_EQ(InstallDir(), "a\\Vantrel\\");
+  }
+  ProgramSandbox installed;
+  installed.MakeFolder("a/Vantrel");
+  installed.MakeFolder(system);
+  ASSERT_TRUE(FindInstallDir());
+  EXPECT_EQ(InstallDir(), expected);
+}
+
+TEST(InstallDir, DataFolderTakenOnlyWhenItIsAFolderThatFits) {
+  ProgramSandbox box;
+  box.MakeFolder("usr/share/x");
+  box.Put("usr/share/file", "text");
+  WStrCopyN(AppGlobals.InstallDir, MAX_PATH, u"before\\");
+
+  EXPECT_FALSE(TakeDataDir(u""));
+  EXPECT_FALSE(TakeDataDir(u"usr/share/missing"));
+  EXPECT_FALSE(TakeDataDir(u"usr/share/file"));
+  // One unit short of room for the trailing backslash and the terminator.
+  const std::string part(129, 'x');
+  box.MakeFolder(part + "/" + part);
+  EXPECT_FALSE(TakeDataDir(Utf8ToUtf16(part + "/" + part).c_str()));
+  EXPECT_EQ(InstallDir(), "before\\") << "a refused folder leaves InstallDir alone";
+
+  // Either separator; InstallDir always ends in one backslash.
+  ASSERT_TRUE(TakeDataDir(u"usr/share/x"));
+  EXPECT_EQ(InstallDir(), "usr\\share\\x\\");
+  AppGlobals.InstallDir[0] = 0;
+  ASSERT_TRUE(TakeDataDir(u"usr\\share\\x"));
+  EXPECT_EQ(InstallDir(), "usr\\share\\x\\");
+}
+
 } // namespace

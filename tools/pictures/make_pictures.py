@@ -157,10 +157,11 @@ class Canvas:
         return out
 
 
-def keyboard(width, height, rows):
+def keyboard(width, height, rows, canvas=Canvas):
     """The keyboard picture: the body fills the picture with a margin, the
-    key rows share its height, the last row holds Shift, Space and Alt."""
-    c = Canvas(width, height, WHITE)
+    key rows share its height, the last row holds Shift, Space and Alt.
+    Drawn on canvas(width, height, WHITE) and returned as its final()."""
+    c = canvas(width, height, WHITE)
     m = max(2, width // 80)
     radius = height * 0.14
     c.rounded_rect(m + 1, m + 2, width - m + 1, height - m + 2, radius, KEY_SHADOW)
