@@ -29,10 +29,11 @@ Options:
   --version   show the version and end
 
 Environment (each optional):
-  VANTREL_ROOT      the device root: the program's folder, named Vantrel, is
-                    looked for below it, breadth-first (default /; the usual
-                    place is /opt/Vantrel). Its data files (language and layout
-                    files, pictures, help) are read from that folder.
+  VANTREL_ROOT      the device root (default /). The data files (language and
+                    layout files, pictures, help) are read from usr/share/vantrel
+                    below it when that folder exists (the package's place),
+                    else from a folder named Vantrel found below it,
+                    breadth-first (for example /opt/Vantrel).
   VANTREL_REGISTRY  the settings database (default
                     $XDG_CONFIG_HOME/vantrel/registry.db)
   VANTREL_DEVICES   folder of COM0 ... COM9 links to serial ports, looked at
