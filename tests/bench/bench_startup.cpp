@@ -26,12 +26,19 @@
 namespace {
 
 // The picture at the top, a bold text in the lower half and one at the
-// bottom; writes "painted" to the marker file when it first paints.
+// bottom, and the connect button across the window where vantrel has it
+// (a sixth of the height, at four sixths); writes "painted" to the marker
+// file when it first paints.
 class Canvas : public QWidget {
 public:
-  Canvas(const char *marker, const QImage &picture) : marker_(marker), picture_(picture) {}
+  Canvas(const char *marker, const QImage &picture)
+      : marker_(marker), picture_(picture), connect_(new QPushButton("Connect", this)) {}
 
 protected:
+  void resizeEvent(QResizeEvent *) override {
+    const int h = height() / 6;
+    connect_->setGeometry(5, 4 * h, width() - 10, h);
+  }
   void paintEvent(QPaintEvent *) override {
     QPainter painter(this);
     painter.fillRect(rect(), Qt::white);
@@ -59,6 +66,7 @@ protected:
 private:
   const char *marker_;
   QImage picture_;
+  QPushButton *connect_;
 };
 
 } // namespace
@@ -80,12 +88,7 @@ int main(int argc, char **argv) {
   window.resize(480, 640);
   auto *layout = new QVBoxLayout(&window);
   layout->setContentsMargins(0, 0, 0, 0);
-  auto *canvas = new Canvas(argc > 1 ? argv[1] : nullptr, picture);
-  auto *canvasLayout = new QVBoxLayout(canvas);
-  canvasLayout->addStretch(4);
-  canvasLayout->addWidget(new QPushButton("Connect"));
-  canvasLayout->addStretch(2);
-  layout->addWidget(canvas, 1);
+  layout->addWidget(new Canvas(argc > 1 ? argv[1] : nullptr, picture), 1);
   auto *bar = new QHBoxLayout;
   bar->addWidget(new QPushButton("Options"));
   bar->addWidget(new QPushButton("Quit"));
