@@ -346,11 +346,25 @@ int main() {
   printf("Start-up to the first paint and peak memory (VmHWM), vantrel against a plain Qt\n"
          "window with the same picture, two texts and three buttons\n");
   Report("offscreen", MeasureBoth("offscreen", ""));
-  Xvfb xvfb;
-  if (xvfb.display().empty())
-    printf("  Xvfb      not available; skipped\n");
+  // A server that dies under the programs (another one took its display
+  // on a busy machine) leaves no figures: then once more on a new one.
+  Figures x11;
+  bool started = false;
+  std::string display;
+  for (int attempt = 0; attempt < 2 && x11.runs == 0; ++attempt) {
+    Xvfb xvfb;
+    if (xvfb.display().empty())
+      continue;
+    started = true;
+    display += " " + xvfb.display();
+    x11 = MeasureBoth("xcb", xvfb.display());
+  }
+  if (started && x11.runs == 0)
+    printf("  (Xvfb on display%s)\n", display.c_str());
+  if (started)
+    Report("Xvfb", x11);
   else
-    Report("Xvfb", MeasureBoth("xcb", xvfb.display()));
+    printf("  Xvfb      not available; skipped\n");
   return 0;
 }
 
