@@ -88,7 +88,8 @@ TEST(Sounds, TheSoundLibraryLoadsWholeOrNotAtAll) {
   EXPECT_EQ(why, "libc.so.6 lacks pa_mainloop_new");
 
   why.clear();
-  const PulseLibrary *pulse = LoadPulseLibrary(kPulseSoname, &why);
+  // Kept for the process's life, as the program keeps it.
+  static const PulseLibrary *pulse = LoadPulseLibrary(kPulseSoname, &why);
   ASSERT_NE(pulse, nullptr) << why;
   EXPECT_STREQ(pulse->pa_strerror(PA_ERR_CONNECTIONREFUSED), "Connection refused");
   pa_sample_spec spec{PA_SAMPLE_S16LE, 22050, 1};
