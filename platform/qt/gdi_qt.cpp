@@ -289,6 +289,19 @@ bool BrushColor(HBRUSH h, QColor *color) {
   return true;
 }
 
+QImage ReadBuiltInImage(const QByteArray &bytes, const char *format) {
+  QByteArray copy = bytes; // QBuffer wants a non-const array; shares the data
+  QBuffer buffer(&copy);
+  QImageReader reader(&buffer, format);
+  // Without this the reader loads every image format plugin first, to ask
+  // each whether it would rather read this format itself.
+  reader.setAutoDetectImageFormat(false);
+  QImage image;
+  if (!reader.read(&image))
+    return QImage();
+  return image;
+}
+
 } // namespace vqt
 
 HDC BeginPaint(HWND hwnd, PAINTSTRUCT *ps) {
@@ -594,10 +607,8 @@ HBITMAP SHLoadDIBitmap(LPCWSTR path) {
     PlatformTrace("SHLoadDIBitmap: %s is not a sound BMP picture; not loaded", host.c_str());
     return nullptr;
   }
-  QBuffer buffer(&bytes);
-  QImageReader reader(&buffer, "bmp");
-  QImage image;
-  if (!reader.read(&image) || image.isNull())
+  QImage image = vqt::ReadBuiltInImage(bytes, "BMP");
+  if (image.isNull())
     return nullptr;
   GdiObject o;
   o.kind = GdiKind::Bitmap;

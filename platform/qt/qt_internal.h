@@ -115,6 +115,10 @@ void SetCurrentPainter(HWND hwnd, QPainter *painter, const QRect &rect);
 bool FontOf(HFONT font, QFont *out);
 // A bitmap's image, for SS_BITMAP statics.
 bool ImageOf(HBITMAP bitmap, QImage *out);
+// Decodes a PNG or BMP image held in memory (format "PNG" or "BMP") with the
+// toolkit's own readers only: no image format plugin is loaded to be asked
+// whether it can read it. Returns a null image for bytes it cannot decode.
+QImage ReadBuiltInImage(const QByteArray &bytes, const char *format);
 // A brush's colour; false for none (null brush, bad handle).
 bool BrushColor(HBRUSH brush, QColor *color);
 bool ClassIcon(HWND hwnd, QIcon *icon);

@@ -85,6 +85,23 @@ HACCEL LoadAcceleratorsW(HINSTANCE inst, LPCWSTR name) {
 
 int TranslateAcceleratorW(HWND, HACCEL, MSG *) { return 0; }
 
+namespace {
+
+// The format of an image resource by its first bytes: PNG and BMP are read
+// by the toolkit's own readers (ReadBuiltInImage), without loading every
+// image format plugin and its libraries; anything else (ICO, ...) is left
+// to the plugins (nullptr).
+const char *BuiltInFormat(const BYTE *bytes, DWORD size) {
+  static const BYTE kPng[8] = {0x89, 'P', 'N', 'G', '\r', '\n', 0x1a, '\n'};
+  if (size >= sizeof kPng && memcmp(bytes, kPng, sizeof kPng) == 0)
+    return "PNG";
+  if (size >= 2 && bytes[0] == 'B' && bytes[1] == 'M')
+    return "BMP";
+  return nullptr;
+}
+
+} // namespace
+
 namespace vqt {
 
 // The icon of a window's class, for the frame's title bar and task bar.
@@ -99,8 +116,18 @@ bool ClassIcon(HWND hwnd, QIcon *icon) {
   }
   auto *image = static_cast<const IMAGERESOURCE *>(handle);
   QPixmap pixmap;
-  if (!pixmap.loadFromData(image->bytes, image->size))
+  const char *format = BuiltInFormat(image->bytes, image->size);
+  if (format) {
+    QImage decoded = ReadBuiltInImage(
+        QByteArray::fromRawData(reinterpret_cast<const char *>(image->bytes),
+                                static_cast<qsizetype>(image->size)),
+        format);
+    if (decoded.isNull())
+      return false;
+    pixmap = QPixmap::fromImage(decoded);
+  } else if (!pixmap.loadFromData(image->bytes, image->size)) {
     return false;
+  }
   *icon = QIcon(pixmap);
   return true;
 }

@@ -4,21 +4,25 @@
 // request: playing is one small message to the server, started the moment a
 // request arrives, and overlapping sounds are mixed by the server. Requests
 // are bits in one atomic word, set by PlaySoundW and taken by the thread,
-// which pa_mainloop_wakeup interrupts. Without a server the thread says so
-// in one trace line and ends; requests are dropped from then on.
+// which pa_mainloop_wakeup interrupts. The client library is loaded by that
+// thread (pulse_library.h), so nothing of it is mapped before the first
+// sound. Without the library or a server the thread says so in one trace
+// line and ends; requests are dropped from then on.
 #include "platform/sound/sound_output.h"
+
+#include "platform/sound/pulse_library.h"
 
 #include "platform/sound.h"
 #include "platform/trace.h"
 #include "platform/window.h"
 
-#include <pulse/pulseaudio.h>
 
 #include <atomic>
 #include <chrono>
 #include <condition_variable>
 #include <cstring>
 #include <mutex>
+#include <string>
 #include <thread>
 
 namespace {
@@ -28,6 +32,8 @@ constexpr uint16_t kIds[kSoundCount] = {kSoundKeyClick, kSoundConnected, kSoundD
 const char *const kSampleNames[kSoundCount] = {"vantrel-139", "vantrel-140", "vantrel-141"};
 
 std::once_flag gStartOnce;
+// The sound library, loaded by the audio thread before it publishes gLoop.
+const PulseLibrary *gPulse = nullptr;
 std::atomic<uint32_t> gPending{0};         // one bit per sound index
 std::atomic<pa_mainloop *> gLoop{nullptr}; // set while the thread serves requests
 std::atomic<bool> gSilent{false};
@@ -66,7 +72,7 @@ bool ParseWave(const uint8_t *p, size_t n, pa_sample_spec &spec, const uint8_t *
       if (format != 1 || bits != 16 || channels == 0)
         return false;
       spec = pa_sample_spec{PA_SAMPLE_S16LE, rate, static_cast<uint8_t>(channels)};
-      haveFormat = pa_sample_spec_valid(&spec);
+      haveFormat = gPulse->pa_sample_spec_valid(&spec);
     } else if (memcmp(p + at, "data", 4) == 0 && haveFormat) {
       data = body;
       size = len;
@@ -88,8 +94,8 @@ void BeginUploads(pa_context *ctx, Upload (&uploads)[kSoundCount]) {
       PlatformTrace("sound: WAVE resource %u is not 16-bit PCM; it stays silent", kIds[i]);
       continue;
     }
-    u.stream = pa_stream_new(ctx, kSampleNames[i], &spec, nullptr);
-    if (u.stream && pa_stream_connect_upload(u.stream, u.size) == 0)
+    u.stream = gPulse->pa_stream_new(ctx, kSampleNames[i], &spec, nullptr);
+    if (u.stream && gPulse->pa_stream_connect_upload(u.stream, u.size) == 0)
       u.done = false;
   }
 }
@@ -101,17 +107,17 @@ bool ContinueUploads(Upload (&uploads)[kSoundCount]) {
   for (Upload &u : uploads) {
     if (u.done)
       continue;
-    pa_stream_state_t state = pa_stream_get_state(u.stream);
+    pa_stream_state_t state = gPulse->pa_stream_get_state(u.stream);
     if (state == PA_STREAM_READY && u.written < u.size) {
-      size_t room = pa_stream_writable_size(u.stream);
+      size_t room = gPulse->pa_stream_writable_size(u.stream);
       size_t n = std::min(room == static_cast<size_t>(-1) ? 0 : room, u.size - u.written);
-      if (n > 0 && pa_stream_write(u.stream, u.data + u.written, n, nullptr, 0, PA_SEEK_RELATIVE) == 0)
+      if (n > 0 && gPulse->pa_stream_write(u.stream, u.data + u.written, n, nullptr, 0, PA_SEEK_RELATIVE) == 0)
         u.written += n;
       if (u.written == u.size)
-        pa_stream_finish_upload(u.stream);
+        gPulse->pa_stream_finish_upload(u.stream);
     } else if (state == PA_STREAM_TERMINATED || state == PA_STREAM_FAILED) {
       u.done = true;
-      pa_stream_unref(u.stream);
+      gPulse->pa_stream_unref(u.stream);
       u.stream = nullptr;
     }
     all = all && u.done;
@@ -135,14 +141,21 @@ void Run() {
 }
 
 void RunOutput() {
-  pa_mainloop *loop = pa_mainloop_new();
-  pa_context *ctx = loop ? pa_context_new(pa_mainloop_get_api(loop), "Vantrel") : nullptr;
-  if (!ctx || pa_context_connect(ctx, nullptr, PA_CONTEXT_NOAUTOSPAWN, nullptr) < 0) {
-    GoSilent(ctx ? pa_strerror(pa_context_errno(ctx)) : "no sound library");
+  std::string why;
+  gPulse = LoadPulseLibrary(kPulseSoname, &why);
+  if (!gPulse) {
+    GoSilent(why.c_str());
+    return;
+  }
+  PlatformTrace("sound: loaded %s", kPulseSoname);
+  pa_mainloop *loop = gPulse->pa_mainloop_new();
+  pa_context *ctx = loop ? gPulse->pa_context_new(gPulse->pa_mainloop_get_api(loop), "Vantrel") : nullptr;
+  if (!ctx || gPulse->pa_context_connect(ctx, nullptr, PA_CONTEXT_NOAUTOSPAWN, nullptr) < 0) {
+    GoSilent(ctx ? gPulse->pa_strerror(gPulse->pa_context_errno(ctx)) : "no sound library");
     if (ctx)
-      pa_context_unref(ctx);
+      gPulse->pa_context_unref(ctx);
     if (loop)
-      pa_mainloop_free(loop);
+      gPulse->pa_mainloop_free(loop);
     return;
   }
   // The loop stays allocated for the whole process once published, so a
@@ -151,11 +164,11 @@ void RunOutput() {
   Upload uploads[kSoundCount];
   bool uploading = false, ready = false;
   while (!gStopping.load()) {
-    if (pa_mainloop_iterate(loop, 1, nullptr) < 0)
+    if (gPulse->pa_mainloop_iterate(loop, 1, nullptr) < 0)
       break;
-    pa_context_state_t state = pa_context_get_state(ctx);
+    pa_context_state_t state = gPulse->pa_context_get_state(ctx);
     if (state == PA_CONTEXT_FAILED || state == PA_CONTEXT_TERMINATED) {
-      GoSilent(pa_strerror(pa_context_errno(ctx)));
+      GoSilent(gPulse->pa_strerror(gPulse->pa_context_errno(ctx)));
       break;
     }
     if (state != PA_CONTEXT_READY)
@@ -172,12 +185,12 @@ void RunOutput() {
     for (int i = 0; i < kSoundCount; ++i)
       if (pending & (1u << i))
         if (pa_operation *op =
-                pa_context_play_sample(ctx, kSampleNames[i], nullptr, PA_VOLUME_NORM, nullptr, nullptr))
-          pa_operation_unref(op);
+                gPulse->pa_context_play_sample(ctx, kSampleNames[i], nullptr, PA_VOLUME_NORM, nullptr, nullptr))
+          gPulse->pa_operation_unref(op);
   }
   gLoop.store(nullptr);
-  pa_context_disconnect(ctx);
-  pa_context_unref(ctx);
+  gPulse->pa_context_disconnect(ctx);
+  gPulse->pa_context_unref(ctx);
 }
 
 } // namespace
@@ -203,7 +216,7 @@ bool StopSoundOutput(unsigned timeoutMs) {
   if (!gThread)
     return true;
   if (pa_mainloop *loop = gLoop.load())
-    pa_mainloop_wakeup(loop);
+    gPulse->pa_mainloop_wakeup(loop);
   if (!gEndCv.wait_for(lock, std::chrono::milliseconds(timeoutMs), [] { return gEnded; })) {
     PlatformTrace("sound: the audio thread did not end in %u ms", timeoutMs);
     return false;
@@ -220,5 +233,5 @@ void SoundOutputPlay(int index) {
     return;
   gPending.fetch_or(1u << index);
   if (pa_mainloop *loop = gLoop.load())
-    pa_mainloop_wakeup(loop);
+    gPulse->pa_mainloop_wakeup(loop);
 }

@@ -1,6 +1,7 @@
 // The platform parts the link brings: the sounds, PlaySoundW without a sound
 // server, and the self-restart that stands in for a device reboot.
 #include "platform/sound.h"
+#include "platform/sound/pulse_library.h"
 #include "platform/system.h"
 #include "resources/resources.h"
 #include "tests/link/link_harness.h"
@@ -72,6 +73,27 @@ TEST(Sounds, PlayingWithoutAServerIsSilentQuickAndTraced) {
   for (const std::string &t : lines)
     told += t.rfind("sound: no audio output", 0) == 0;
   EXPECT_EQ(told, 1);
+}
+
+// The sound library is found by name at the first sound: every function the
+// output calls must be in it (a misspelt or missing one would leave every
+// run silent), and a library that is not there is a reason, not a crash.
+TEST(Sounds, TheSoundLibraryLoadsWholeOrNotAtAll) {
+  std::string why;
+  EXPECT_EQ(LoadPulseLibrary("libvantrel-no-such-sound.so.0", &why), nullptr);
+  EXPECT_NE(why.find("libvantrel-no-such-sound.so.0"), std::string::npos) << why;
+  // A library without the functions (the C library) is refused too.
+  why.clear();
+  EXPECT_EQ(LoadPulseLibrary("libc.so.6", &why), nullptr);
+  EXPECT_EQ(why, "libc.so.6 lacks pa_mainloop_new");
+
+  why.clear();
+  // Kept for the process's life, as the program keeps it.
+  static const PulseLibrary *pulse = LoadPulseLibrary(kPulseSoname, &why);
+  ASSERT_NE(pulse, nullptr) << why;
+  EXPECT_STREQ(pulse->pa_strerror(PA_ERR_CONNECTIONREFUSED), "Connection refused");
+  pa_sample_spec spec{PA_SAMPLE_S16LE, 22050, 1};
+  EXPECT_NE(pulse->pa_sample_spec_valid(&spec), 0);
 }
 
 TEST(Restart, RebootRestartsTheProgramWithItsArguments) {
