@@ -18,6 +18,7 @@
 #include <xkbcommon/xkbcommon.h>
 
 #include <algorithm>
+#include <poll.h>
 #include <atomic>
 #include <chrono>
 #include <condition_variable>
@@ -448,7 +449,7 @@ private:
   // change touched more than our own lent keycodes, and the index when the
   // lock state or group changed.
   void Refresh() {
-    while (XPending(dpy_)) {
+    while (NoticesWaiting()) {
       XEvent ev;
       XNextEvent(dpy_, &ev);
       if (IsWindowNotice(dpy_, &ev, nullptr)) {
@@ -500,6 +501,18 @@ private:
                    [this](unsigned kc) { return pool_.IsSpare(kc); });
       indexValid_ = true;
     }
+  }
+
+  // Whether notices wait to be read. Every flush has read what had come in
+  // by then; whatever came since is looked for with one poll of the
+  // connection, cheaper than Xlib's read attempts.
+  bool NoticesWaiting() {
+    if (XEventsQueued(dpy_, QueuedAlready) > 0)
+      return true;
+    pollfd p{ConnectionNumber(dpy_), POLLIN, 0};
+    if (poll(&p, 1, 0) <= 0)
+      return false;
+    return XPending(dpy_) > 0;
   }
 
   bool OnlySpares(int first, int count) {
