@@ -678,7 +678,7 @@ private:
   // Which keycodes carry an action that locks or latches a modifier or
   // sets, latches or locks the group (caps lock, a group switch): after one
   // of ours goes out, the state is asked for before the next key. Without
-  // the keymap's actions, every key that types no character counts.
+  // the keymap's actions (not read), every key counts.
   void FindStateKeys() {
     bool known = xkb_ && xkb_->server && xkb_->server->key_acts;
     for (unsigned kc = 0; kc < 256; ++kc) {
