@@ -198,6 +198,9 @@ public:
 
   // SetCommMask (see serial.h).
   void SetMask(DWORD mask) {
+    // Shared, as a read or wait: the close cannot shut the descriptor
+    // meanwhile.
+    std::shared_lock<std::shared_mutex> use(useMutex_);
     mask_.store(mask);
     uint64_t one = 1;
     if (eventFd_ >= 0 && ::write(eventFd_, &one, sizeof one) < 0) {
