@@ -6,6 +6,7 @@
 #include "common/messages.h"
 #include "common/settings_store.h"
 #include "keys/scancode.h"
+#include "platform/registry.h"
 #include "platform/sound.h"
 #include "platform/trace.h"
 #include "platform/window.h"
@@ -40,10 +41,27 @@ void StoreCalibrationValues(const uint8_t *frame) {
   PostToWindow(AppGlobals.calibrationDialog.load(), WM_CALIBRATION_RESULT);
 }
 
+} // namespace
+
+bool KeyclicksOn() {
+  // Per thread: the reader thread's cache is its own (tests read keys on
+  // other threads too).
+  thread_local uint64_t seen = 0;
+  thread_local bool on = true;
+  uint64_t count = RegistryChangeCount();
+  if (count != seen) {
+    seen = count;
+    on = SettingsStore::ReadDword(u"Keyclicks", 1) != 0;
+  }
+  return on;
+}
+
+namespace {
+
 // Click, keep-alive timers, then key translation: the key's own work comes
 // last so that the click starts without waiting for it.
 void HandleKeyByte(uint8_t scancode) {
-  if (SettingsStore::ReadDword(u"Keyclicks", 1) != 0)
+  if (KeyclicksOn())
     PlaySoundW(MAKEINTRESOURCEW(kSoundKeyClick), AppGlobals.hInstance, kKeyClickFlags);
   HWND wnd = AppGlobals.typingWnd.load();
   int32_t timeout = AppGlobals.connectionTimeout.load();

@@ -27,6 +27,12 @@ BlockResult ReceiveBlock(ByteSource &source, int blockSize);
 // The same from the keyboard's port (KeyboardPort).
 BlockResult ReceiveBlock(int blockSize);
 
+// Whether a key byte clicks: the stored Keyclicks, cached per thread and
+// read again only once the registry's change count has moved (a change made
+// by this program, or one by vantrel-reg, which is seen within about a
+// second), so that a key reads no database.
+bool KeyclicksOn();
+
 // What one frame does; the frame's bytes belong to the caller.
 void ActOnFrame(const Frame &frame);
 

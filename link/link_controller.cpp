@@ -100,7 +100,8 @@ void OnToggleConnection() {
       SetEvent(AppGlobals.connectionEvent.load());
   } else if (state != 0) {
     // The reader thread is polling the port in every other state and sees
-    // the new state when its current read returns.
+    // the new state when its current read returns (while typing, it is
+    // woken from its wait for the next byte).
     AdvanceLinkState(state, LINK_DISCONNECTING);
   }
 }
@@ -120,6 +121,7 @@ void OnLinkQuit() {
   WriteStatusText(UiString(kUiDisconnecting));
   PostToWindow(AppGlobals.mainWindow, WM_STATUS_TEXT_CHANGED);
   AppGlobals.linkState.store(LINK_DISCONNECTING);
+  WakeLinkReader();
   SendPacket(kDisconnectPacket);
 }
 
@@ -211,6 +213,8 @@ HANDLE StopLink(LinkController *link) {
   while (state >= LINK_SYNCING && state != LINK_DISCONNECTING &&
          !(closing = AppGlobals.linkState.compare_exchange_weak(state, LINK_DISCONNECTING))) {
   }
+  if (closing)
+    WakeLinkReader();
   if (closing && AppGlobals.portHandle.load() != INVALID_HANDLE_VALUE)
     SendPacket(kDisconnectPacket);
   HANDLE event = AppGlobals.connectionEvent.load();

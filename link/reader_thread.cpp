@@ -2,7 +2,8 @@
 //
 // The thread blocks on "ConnectionEvent" only in LinkState 1; in every other
 // state it polls the port, and the read time-outs bound how long it takes to
-// notice a state written by the user interface thread. State changes that
+// notice a state written by the user interface thread. While typing it
+// sleeps between keys until a byte comes or the state changes. State changes that
 // race with such a write use compare-and-swap, so that a disconnect request
 // made while a step runs is never overwritten by the step's own result.
 #include "link/reader_thread.h"
@@ -21,6 +22,7 @@
 #include "link/suspend_killer.h"
 #include "platform/files.h"
 #include "platform/power.h"
+#include "platform/serial.h"
 #include "platform/sound.h"
 #include "platform/text.h"
 #include "platform/threads.h"
@@ -200,7 +202,19 @@ void RunDisconnection() {
 void RunTyping() {
   AppGlobals.connectRequested.store(0);
   NKDbgPrintfW(u"TYPING\r\n");
+  // Between keys the thread sleeps until a byte comes or linkState is
+  // changed (WakeLinkReader), not a read time-out at a time: nothing can be
+  // due for it meanwhile. The reads keep their time-outs. A port that
+  // cannot wait so is read as before, one time-out after the other.
+  bool waits = SetCommMask(AppGlobals.portHandle.load(), EV_RXCHAR) != FALSE;
   while (AppGlobals.linkState.load() == LINK_TYPING) {
+    if (waits) {
+      DWORD events = 0;
+      if (!WaitCommEvent(AppGlobals.portHandle.load(), &events, nullptr))
+        waits = false;
+      else if (events == 0)
+        continue; // woken: look at the state again
+    }
     if (ReceiveBlock(1).portLost)
       OnPortLost(LINK_TYPING);
   }

@@ -86,6 +86,7 @@ LONG RegEnumValueW(HKEY key, DWORD index, LPWSTR name, DWORD *nameLen, DWORD *re
 
 // Where the registry lives and how it is doing; for tools, tests and traces.
 #include <cstddef>
+#include <cstdint>
 #include <string>
 struct RegistryStatus {
   std::string path;      // database file in use
@@ -110,6 +111,16 @@ RegistryStatus RegistryGetStatus();
 // before must not be used after). An empty path goes back to the
 // VANTREL_REGISTRY rule.
 void RegistryUseDatabase(const std::string &path);
+
+// A number that grows whenever a stored value may have changed: at every
+// change made through this process's Reg* calls (and RegistryUseDatabase),
+// and when another process (the vantrel-reg tool) has committed a change to
+// the database file. Changes of this process count at once; another
+// process's are looked for at most once a second, by the call that finds
+// the look due (it then takes the registry's lock and reads the file's data
+// version); every other call is one atomic read. A caller keeps a setting
+// it reads often cached while the number stays the same. Any thread.
+uint64_t RegistryChangeCount();
 
 // How writes meet a file that cannot take them. waitMs: how long a write
 // waits for another process that holds the database (the program: 250 ms).

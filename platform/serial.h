@@ -87,6 +87,25 @@ bool StopSerialStreams(DWORD timeoutMs);
 // the length copied.
 int GetComPortProblem(WCHAR *text, int units);
 
+// The port events a wait can be for: a byte received, and (reported only)
+// a failure of the port.
+constexpr DWORD EV_RXCHAR = 0x0001;
+constexpr DWORD EV_ERR = 0x0080;
+// Sets the events WaitCommEvent waits for (only EV_RXCHAR is supported) and
+// ends a wait under way on another thread: it returns TRUE with *mask 0.
+// Where this departs from the handheld: a SetCommMask made while no wait is
+// under way ends the next wait the same way, at once, so that a wake is
+// never lost between a caller's last look at its state and its wait.
+// FALSE with ERROR_INVALID_HANDLE for a handle that is not an open port.
+BOOL SetCommMask(HANDLE port, DWORD mask);
+// Waits, with no time limit and reading nothing, until the port has a byte
+// to read (*mask EV_RXCHAR), has hung up or failed (*mask EV_ERR: the next
+// read reports it), or SetCommMask was called (*mask 0). Fails with
+// ERROR_INVALID_PARAMETER when the mask has no EV_RXCHAR or overlapped is
+// not null, ERROR_INVALID_HANDLE when the handle is not an open port or is
+// closed during the wait.
+BOOL WaitCommEvent(HANDLE port, DWORD *mask, void *overlapped);
+
 // Read or replace the port's time-outs; a change applies to the calls that
 // start after it. Return TRUE on success; FALSE with ERROR_INVALID_HANDLE
 // for a handle that is not an open serial port, ERROR_INVALID_PARAMETER for

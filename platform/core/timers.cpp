@@ -81,10 +81,17 @@ UINT_PTR SetTimer(HWND hwnd, UINT_PTR id, UINT milliseconds, TIMERPROC proc) {
     if (t.hwnd == Id(hwnd) && t.id == id)
       existing = &t;
   if (existing) {
-    // Setting a running timer again restarts it with the new period.
+    // Setting a running timer again restarts it with the new period. When
+    // that only moves its deadline later, the thread is not woken: it
+    // wakes at the old deadline at the latest, finds the timer not yet due
+    // and waits again for the new one. A timer restarted at every key (the
+    // link's keep-alive timers) so costs its thread no wake-up per key.
+    bool later = due >= existing->due;
     existing->period = period;
     existing->due = due;
     existing->proc = proc;
+    if (later)
+      return id;
   } else {
     if (!hwnd)
       id = ++core.nextThreadTimer; // a thread timer gets a fresh id

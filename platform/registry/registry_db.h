@@ -86,6 +86,10 @@ int Step(sqlite3_stmt *stmt);
 int LastError();
 void ClearLastError();
 
+// Moves the change count (RegistryChangeCount) on: a change was made in
+// this process, or the database was changed for another.
+void NoteChange();
+
 // Maps a SQLite result to a registry error code.
 LONG ErrorFromSqlite(int rc);
 

@@ -365,6 +365,11 @@ bool FlushLocked(State &s, int waitMs) {
 
 LONG Write(WriteOp &op) {
   State &s = S();
+  // Once the change is made (or refused), readers of the change count read
+  // the value again; the lock is still held, so they read it afterwards.
+  struct Noted {
+    ~Noted() { NoteChange(); }
+  } noted;
   if (!Db())
     return ERROR_TIMEOUT; // nothing can be read yet, so nothing is changed
   if (s.active == &s.mem && !s.refused) {
@@ -438,6 +443,7 @@ void RegistryUseDatabase(const std::string &path) {
   s.chosenPath = path;
   s.status = RegistryStatus{};
   ++s.generation;
+  NoteChange();
 }
 
 void RegistryConfigureWrites(int waitMs, bool keepUnsaved) {

@@ -16,6 +16,7 @@
 #include "platform/serial/com_wait.h"
 #include "platform/trace.h"
 
+#include <atomic>
 #include <cerrno>
 #include <cstring>
 #include <fcntl.h>
@@ -71,7 +72,7 @@ public:
   // stream: fd is a socket from BlueZ (dev unused), else a tty.
   SerialPort(int index, int fd, int wakeFd, dev_t dev, bool canRead, bool canWrite, bool stream = false)
       : index_(index), fd_(fd), wakeFd_(wakeFd), dev_(dev), canRead_(canRead), canWrite_(canWrite),
-        stream_(stream) {}
+        stream_(stream), eventFd_(eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK)) {}
 
   ~SerialPort() override { Shut(); }
 
@@ -157,6 +158,56 @@ public:
     Shut();
   }
 
+  // WaitCommEvent (see serial.h).
+  BOOL WaitEvent(DWORD *mask) {
+    std::shared_lock<std::shared_mutex> use(useMutex_);
+    *mask = 0;
+    if (fd_ < 0 || !canRead_)
+      return Fail(ERROR_INVALID_HANDLE);
+    if (eventFd_ < 0)
+      return Fail(ERROR_GEN_FAILURE);
+    if ((mask_.load() & EV_RXCHAR) == 0)
+      return Fail(ERROR_INVALID_PARAMETER);
+    for (;;) {
+      pollfd fds[3] = {{fd_, POLLIN, 0}, {wakeFd_, POLLIN, 0}, {eventFd_, POLLIN, 0}};
+      int r = ppoll(fds, 3, nullptr, nullptr);
+      if (r < 0) {
+        if (errno == EINTR)
+          continue;
+        return Fail(ERROR_GEN_FAILURE);
+      }
+      if (fds[1].revents)
+        return Fail(ERROR_INVALID_HANDLE); // the handle is being closed
+      if (fds[2].revents) {
+        uint64_t count;
+        if (::read(eventFd_, &count, sizeof count) < 0) {
+          // Another wait took the wake first: this one ends all the same.
+        }
+        return TRUE; // SetCommMask: *mask stays 0
+      }
+      if (fds[0].revents & POLLIN) {
+        *mask = EV_RXCHAR;
+        return TRUE;
+      }
+      if (fds[0].revents & (POLLHUP | POLLERR | POLLNVAL)) {
+        *mask = EV_ERR; // the next read reports the hang-up
+        return TRUE;
+      }
+    }
+  }
+
+  // SetCommMask (see serial.h).
+  void SetMask(DWORD mask) {
+    // Shared, as a read or wait: the close cannot shut the descriptor
+    // meanwhile.
+    std::shared_lock<std::shared_mutex> use(useMutex_);
+    mask_.store(mask);
+    uint64_t one = 1;
+    if (eventFd_ >= 0 && ::write(eventFd_, &one, sizeof one) < 0) {
+      // Only fails on counter overflow: a wake is pending already.
+    }
+  }
+
   COMMTIMEOUTS Timeouts() {
     std::lock_guard<std::mutex> lock(timeoutMutex_);
     return timeouts_;
@@ -199,6 +250,10 @@ private:
       ::close(wakeFd_);
       wakeFd_ = -1;
     }
+    if (eventFd_ >= 0) {
+      ::close(eventFd_);
+      eventFd_ = -1;
+    }
   }
 
   int index_;
@@ -207,6 +262,9 @@ private:
   dev_t dev_;
   bool canRead_, canWrite_;
   bool stream_;
+  // Ends a WaitCommEvent (SetCommMask): unlike wakeFd_, it leaves reads be.
+  int eventFd_;
+  std::atomic<DWORD> mask_{0};
   std::shared_mutex useMutex_;
   std::mutex timeoutMutex_;
   COMMTIMEOUTS timeouts_{}; // all zero: reads and writes wait without limit
@@ -366,6 +424,25 @@ BOOL SetCommTimeouts(HANDLE port, const COMMTIMEOUTS *timeouts) {
   }
   p->SetTimeouts(*timeouts);
   return TRUE;
+}
+
+BOOL SetCommMask(HANDLE port, DWORD mask) {
+  auto p = LookupHandleAs<SerialPort>(port);
+  if (!p)
+    return FALSE;
+  p->SetMask(mask);
+  return TRUE;
+}
+
+BOOL WaitCommEvent(HANDLE port, DWORD *mask, void *overlapped) {
+  if (!mask || overlapped) {
+    SetLastError(ERROR_INVALID_PARAMETER);
+    return FALSE;
+  }
+  auto p = LookupHandleAs<SerialPort>(port);
+  if (!p)
+    return FALSE;
+  return p->WaitEvent(mask);
 }
 
 int GetComPortProblem(WCHAR *text, int units) {

@@ -1,8 +1,10 @@
 // The `uinput` injection backend (see uinput_backend.h).
 #include "platform/uinput/uinput_backend.h"
+
 #include "platform/inject/kept_backends.h"
 #include "platform/inject/key_sink.h"
 #include "platform/trace.h"
+#include "platform/uinput/evdev_library.h"
 #include "platform/uinput/host_layout.h"
 #include "platform/uinput/key_events.h"
 #include "platform/uinput/key_plan.h"
@@ -12,8 +14,6 @@
 #include <chrono>
 #include <cstring>
 #include <fcntl.h>
-#include <libevdev/libevdev-uinput.h>
-#include <libevdev/libevdev.h>
 #include <mutex>
 #include <string>
 #include <thread>
@@ -41,14 +41,26 @@ public:
       PlatformTrace("inject: uinput not usable: %s", why.c_str());
       return false;
     }
-    libevdev *dev = libevdev_new();
-    libevdev_set_name(dev, "Vantrel virtual keyboard");
-    libevdev_set_id_bustype(dev, BUS_VIRTUAL);
-    libevdev_enable_event_type(dev, EV_KEY);
+    evdev_ = LoadEvdevLibrary(&why);
+    if (!evdev_) {
+      PlatformTrace("inject: uinput not usable: %s", why.c_str());
+      close(fd);
+      return false;
+    }
+    libevdev *dev = evdev_->newDevice();
+    if (!dev) {
+      why = "the virtual keyboard cannot be described (out of memory)";
+      PlatformTrace("inject: uinput not usable: %s", why.c_str());
+      close(fd);
+      return false;
+    }
+    evdev_->setName(dev, "Vantrel virtual keyboard");
+    evdev_->setIdBustype(dev, BUS_VIRTUAL);
+    evdev_->enableEventType(dev, EV_KEY);
     for (unsigned key = KEY_ESC; key <= KEY_MICMUTE; ++key)
-      libevdev_enable_event_code(dev, EV_KEY, key, nullptr);
-    int rc = libevdev_uinput_create_from_device(dev, fd, &uidev_);
-    libevdev_free(dev);
+      evdev_->enableEventCode(dev, EV_KEY, key, nullptr);
+    int rc = evdev_->uinputCreateFromDevice(dev, fd, &uidev_);
+    evdev_->freeDevice(dev);
     if (rc < 0) {
       why = std::string("the virtual keyboard cannot be created: ") + strerror(-rc);
       PlatformTrace("inject: uinput not usable: %s", why.c_str());
@@ -58,7 +70,7 @@ public:
     }
     fd_ = fd;
     PlanLayout();
-    const char *node = libevdev_uinput_get_devnode(uidev_);
+    const char *node = evdev_->uinputGetDevnode(uidev_);
     PlatformTrace("inject: uinput keyboard created%s%s", node ? " as " : "", node ? node : "");
     std::this_thread::sleep_for(kDeviceSettle);
     return true;
@@ -94,7 +106,7 @@ public:
         AppendKeyEvent(events, key, false);
     WriteKeyEvents(fd_, events);
     held_.reset();
-    libevdev_uinput_destroy(uidev_);
+    evdev_->uinputDestroy(uidev_);
     close(fd_);
     uidev_ = nullptr;
     fd_ = -1;
@@ -138,6 +150,7 @@ public:
 
 private:
   std::mutex mutex_;
+  const EvdevLibrary *evdev_ = nullptr; // loaded by Open
   libevdev_uinput *uidev_ = nullptr;
   int fd_ = -1;
   std::bitset<KEY_MAX + 1> held_; // keys pressed through keybd_event, released at close

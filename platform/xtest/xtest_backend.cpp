@@ -18,6 +18,7 @@
 #include <xkbcommon/xkbcommon.h>
 
 #include <algorithm>
+#include <poll.h>
 #include <atomic>
 #include <chrono>
 #include <condition_variable>
@@ -109,6 +110,13 @@ public:
       gPreviousHandler = previous;
     XkbSelectEvents(dpy_, XkbUseCoreKbd, XkbMapNotifyMask | XkbNewKeyboardNotifyMask,
                     XkbMapNotifyMask | XkbNewKeyboardNotifyMask);
+    // The group and the locked modifiers are followed from the server's
+    // notices, so that a key needs no round trip to learn them. Only those
+    // two parts of the state are asked for: a Shift held for a capital
+    // sends no notice.
+    XkbSelectEventDetails(dpy_, XkbUseCoreKbd, XkbStateNotify,
+                          XkbGroupStateMask | XkbModifierLockMask,
+                          XkbGroupStateMask | XkbModifierLockMask);
     XTestGrabControl(dpy_, True); // keys still arrive while another client grabs the server
     // Top-level windows mapped and destroyed: a new client may be taking the
     // keys (see FocusSettledAtUs).
@@ -116,6 +124,7 @@ public:
       XSelectInput(dpy_, RootWindow(dpy_, screen), SubstructureNotifyMask);
     XSync(dpy_, False);
     ReloadKeymap();
+    stateStale_ = true; // the first key asks the server once
     PlatformTrace("inject: xtest on display %s, %zu spare keycodes", displayName, pool_.size());
     lastActivityUs_ = MonotonicMicroseconds();
     idle_ = std::thread([this] { IdleLoop(); });
@@ -156,9 +165,11 @@ public:
     if (!down) {
       if (held.keycode) {
         XTestFakeKeyEvent(dpy_, held.keycode, False, CurrentTime);
+        NoteStateKey(held.keycode);
         if (held.slot >= 0 && static_cast<size_t>(held.slot) < pool_.size()) {
           pool_.Use(held.slot, 0, MonotonicMicroseconds());
           pool_.Unpin(held.slot);
+          WakeIdle(); // a lent key no longer held can be given back in time
         }
         held = Held{};
         XFlush(dpy_);
@@ -169,6 +180,7 @@ public:
     if (held.keycode) {
       // Pressed again without a release: the same key again, as a repeat.
       XTestFakeKeyEvent(dpy_, held.keycode, True, CurrentTime);
+      NoteStateKey(held.keycode);
       lastKeyUs_ = MonotonicMicroseconds();
       XFlush(dpy_);
       return;
@@ -195,6 +207,7 @@ public:
       return;
     }
     XTestFakeKeyEvent(dpy_, kc, True, CurrentTime);
+    NoteStateKey(kc);
     XFlush(dpy_);
     lastKeyUs_ = MonotonicMicroseconds();
     held.keycode = kc;
@@ -280,6 +293,8 @@ private:
       XTestFakeKeyEvent(dpy_, level3Keycode_, True, CurrentTime);
     XTestFakeKeyEvent(dpy_, keycode, True, CurrentTime);
     XTestFakeKeyEvent(dpy_, keycode, False, CurrentTime);
+    if ((shift && changesState_[shiftKeycode_]) || (level3 && changesState_[level3Keycode_]))
+      stateStale_ = true;
     if (level3)
       XTestFakeKeyEvent(dpy_, level3Keycode_, False, CurrentTime);
     if (shift)
@@ -330,6 +345,7 @@ private:
     // every client ahead of any key event that follows.
     XSync(dpy_, False);
     pool_.Assign(lease.slot, lease.half, lower, upper, keyLend);
+    WakeIdle(); // something is lent now: the idle thread gives it back in time
     return lease;
   }
 
@@ -433,7 +449,7 @@ private:
   // change touched more than our own lent keycodes, and the index when the
   // lock state or group changed.
   void Refresh() {
-    while (XPending(dpy_)) {
+    while (NoticesWaiting()) {
       XEvent ev;
       XNextEvent(dpy_, &ev);
       if (IsWindowNotice(dpy_, &ev, nullptr)) {
@@ -445,8 +461,14 @@ private:
           keymapDirty_ = true;
       } else if (ev.type == xkbEvent_) {
         auto *xkb = reinterpret_cast<XkbEvent *>(&ev);
-        if (xkb->any.xkb_type == XkbNewKeyboardNotify) {
+        if (xkb->any.xkb_type == XkbStateNotify) {
+          // Each notice carries the whole state after its change: the last
+          // one read is the state now, as far as the server has told.
+          group_ = static_cast<unsigned>(xkb->state.group);
+          locked_ = xkb->state.locked_mods;
+        } else if (xkb->any.xkb_type == XkbNewKeyboardNotify) {
           keymapDirty_ = true;
+          stateStale_ = true;
         } else if (xkb->any.xkb_type == XkbMapNotify) {
           const XkbMapNotifyEvent &m = xkb->map;
           if ((m.changed & (XkbKeyTypesMask | XkbVirtualModsMask)) ||
@@ -462,16 +484,35 @@ private:
     }
     if (keymapDirty_)
       ReloadKeymap();
-    XkbStateRec state;
-    if (XkbGetState(dpy_, XkbUseCoreKbd, &state) != Success)
-      return;
-    unsigned locked = state.locked_mods;
-    unsigned group = state.group;
-    if (!indexValid_ || locked != index_.lockedMods() || group != index_.group()) {
-      index_.Build(dpy_, group, locked, level3Mask_,
+    if (stateStale_) {
+      // A key of ours that may lock a modifier or move the group went out
+      // since the state was last known: its notice may not be here yet, so
+      // the server is asked (a round trip, for such keys only). Notices
+      // sent before the answer were read on the way and are older.
+      XkbStateRec state;
+      if (XkbGetState(dpy_, XkbUseCoreKbd, &state) != Success)
+        return;
+      group_ = state.group;
+      locked_ = state.locked_mods;
+      stateStale_ = false;
+    }
+    if (!indexValid_ || locked_ != index_.lockedMods() || group_ != index_.group()) {
+      index_.Build(dpy_, group_, locked_, level3Mask_,
                    [this](unsigned kc) { return pool_.IsSpare(kc); });
       indexValid_ = true;
     }
+  }
+
+  // Whether notices wait to be read. Every flush has read what had come in
+  // by then; whatever came since is looked for with one poll of the
+  // connection, cheaper than Xlib's read attempts.
+  bool NoticesWaiting() {
+    if (XEventsQueued(dpy_, QueuedAlready) > 0)
+      return true;
+    pollfd p{ConnectionNumber(dpy_), POLLIN, 0};
+    if (poll(&p, 1, 0) <= 0)
+      return false;
+    return XPending(dpy_) > 0;
   }
 
   bool OnlySpares(int first, int count) {
@@ -489,8 +530,11 @@ private:
     indexValid_ = false;
     if (xkb_)
       XkbFreeKeyboard(xkb_, 0, True);
-    xkb_ = XkbGetMap(dpy_, XkbKeyTypesMask | XkbKeySymsMask | XkbExplicitComponentsMask,
+    xkb_ = XkbGetMap(dpy_,
+                     XkbKeyTypesMask | XkbKeySymsMask | XkbKeyActionsMask |
+                         XkbExplicitComponentsMask,
                      XkbUseCoreKbd);
+    FindStateKeys();
     if (xkb_ && XkbGetNames(dpy_, XkbKeyTypeNamesMask, xkb_) != Success)
       PlatformTrace("inject: key type names not available");
     std::vector<unsigned> spares;
@@ -631,23 +675,86 @@ private:
     XSync(dpy_, False);
   }
 
+  // Which keycodes carry an action that locks or latches a modifier or
+  // sets, latches or locks the group (caps lock, a group switch): after one
+  // of ours goes out, the state is asked for before the next key. Without
+  // the keymap's actions (not read), every key counts.
+  void FindStateKeys() {
+    bool known = xkb_ && xkb_->server && xkb_->server->key_acts;
+    for (unsigned kc = 0; kc < 256; ++kc) {
+      changesState_[kc] = !known;
+      if (!known || kc < xkb_->min_key_code || kc > xkb_->max_key_code ||
+          !XkbKeyHasActions(xkb_, kc))
+        continue;
+      bool changes = false;
+      XkbAction *acts = XkbKeyActionsPtr(xkb_, kc);
+      for (int i = 0; i < XkbKeyNumActions(xkb_, kc); ++i) {
+        switch (acts[i].type) {
+        case XkbSA_LockMods:
+        case XkbSA_LatchMods:
+        case XkbSA_SetGroup:
+        case XkbSA_LatchGroup:
+        case XkbSA_LockGroup:
+        case XkbSA_ISOLock:
+          changes = true;
+          break;
+        default:
+          break;
+        }
+      }
+      changesState_[kc] = changes;
+    }
+  }
+
+  // A key event on kc went out: when it may change the group or the locked
+  // modifiers, the next key asks the server for the state.
+  void NoteStateKey(unsigned kc) {
+    if (kc < 256 && changesState_[kc])
+      stateStale_ = true;
+  }
+
+  // When the idle thread is to give the lent keycodes back: two seconds
+  // after the last typing, once no lent key is held; INT64_MAX when nothing
+  // is lent or a lent key is held (a release wakes the thread).
+  int64_t GiveBackDueUs() const {
+    bool pinned = false, lent = false;
+    for (size_t i = 0; i < pool_.size(); ++i) {
+      pinned |= pool_.slot(static_cast<int>(i)).pins > 0;
+      lent |= pool_.slot(static_cast<int>(i)).lent();
+    }
+    return lent && !pinned ? lastActivityUs_ + kIdleRestoreUs : INT64_MAX;
+  }
+
+  // With the lock held: wakes the idle thread when it sleeps without a
+  // deadline, so that it sets one. While it sleeps towards a deadline,
+  // typing only moves the deadline later, which the thread finds when it
+  // wakes: no wake-up per key.
+  void WakeIdle() {
+    if (idleUnbounded_) {
+      idleUnbounded_ = false;
+      cv_.notify_all();
+    }
+  }
+
+  // Sleeps until lent keycodes are due to be given back, or for good while
+  // nothing is lent: nothing polls while nothing happens.
   void IdleLoop() {
     std::unique_lock<std::mutex> lock(mutex_);
     while (!stop_) {
-      cv_.wait_for(lock, std::chrono::milliseconds(250));
-      if (stop_)
-        break;
-      if (MonotonicMicroseconds() - lastActivityUs_ < kIdleRestoreUs)
+      int64_t due = GiveBackDueUs();
+      if (due == INT64_MAX) {
+        idleUnbounded_ = true;
+        cv_.wait(lock);
+        idleUnbounded_ = false;
         continue;
-      bool pinned = false, lent = false;
-      for (size_t i = 0; i < pool_.size(); ++i) {
-        pinned |= pool_.slot(static_cast<int>(i)).pins > 0;
-        lent |= pool_.slot(static_cast<int>(i)).lent();
       }
-      if (lent && !pinned) {
-        RestoreLent();
-        // Our own change notices are read (and ignored) on the next call.
+      int64_t left = due - MonotonicMicroseconds();
+      if (left > 0) {
+        cv_.wait_for(lock, std::chrono::microseconds(left));
+        continue;
       }
+      RestoreLent();
+      // Our own change notices are read (and ignored) on the next call.
     }
   }
 
@@ -655,6 +762,7 @@ private:
   std::condition_variable cv_;
   std::thread idle_;
   bool stop_ = false;
+  bool idleUnbounded_ = false; // the idle thread sleeps with no deadline
   int64_t lastActivityUs_ = 0;
   int64_t lastKeyUs_ = INT64_MIN / 2; // when a key was last pressed or tapped
   Window settledFocus_ = None;        // a focus known to follow keymap changes
@@ -663,6 +771,10 @@ private:
   int xkbEvent_ = 0;
   bool keymapDirty_ = true;
   bool indexValid_ = false;
+  // The keyboard state as the server's notices tell it (see Refresh).
+  unsigned group_ = 0, locked_ = 0;
+  bool stateStale_ = true;
+  bool changesState_[256] = {}; // keycodes whose actions change the state
   KeymapIndex index_;
   SparePool pool_{kLentSettleUs};
   XkbDescPtr xkb_ = nullptr; // our copy of the keymap: types and keysyms

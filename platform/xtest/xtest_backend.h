@@ -7,8 +7,12 @@
 // respected); a character no key carries is typed on a spare keycode lent to
 // it for the time (see spare_pool.h for how the lending avoids the race with
 // clients that have not yet read a keymap change). Lent keycodes are given
-// back after two seconds without typing and at close. The keymap is read
-// again whenever another client changes it.
+// back after two seconds without typing and at close (a thread that sleeps
+// until then, and not at all while nothing is lent). The keymap is read
+// again whenever another client changes it; the group and the locked
+// modifiers are followed from the server's XKB state notices, so a key costs
+// no round trip to the server (only after a key of ours that may lock a
+// modifier or switch the group is the state asked for before the next key).
 //
 // The backend owns one Display connection; every request on it is made under
 // the backend's lock (from the reader thread, and from the backend's own idle

@@ -5,6 +5,7 @@
 // has a writable /dev/uinput, the events the real device delivers.
 #include "platform/inject.h"
 #include "platform/uinput/desktop_layout.h"
+#include "platform/uinput/evdev_library.h"
 #include "platform/uinput/host_layout.h"
 #include "platform/uinput/key_plan.h"
 #include "platform/uinput/uinput_backend.h"
@@ -331,6 +332,22 @@ TEST(DesktopLayout, ReadFromTheRunningDesktop) {
   setenv("PATH", oldPath.c_str(), 1);
   unsetenv("XDG_CONFIG_HOME");
   system(("rm -rf '" + dir + "'").c_str());
+}
+
+// The backend opens libevdev itself: every call it makes is found, and
+// describing a device through them works (no /dev/uinput needed).
+TEST(UinputDevice, LibevdevLoadsWithEveryCallTheBackendMakes) {
+  std::string why;
+  const EvdevLibrary *lib = LoadEvdevLibrary(&why);
+  ASSERT_NE(lib, nullptr) << why;
+  libevdev *dev = lib->newDevice();
+  ASSERT_NE(dev, nullptr);
+  lib->setName(dev, "probe");
+  lib->setIdBustype(dev, BUS_VIRTUAL);
+  EXPECT_EQ(lib->enableEventType(dev, EV_KEY), 0);
+  EXPECT_EQ(lib->enableEventCode(dev, EV_KEY, KEY_A, nullptr), 0);
+  lib->freeDevice(dev);
+  EXPECT_EQ(LoadEvdevLibrary(nullptr), lib) << "loaded once for the process";
 }
 
 // The events a real virtual keyboard delivers, read through libevdev from its

@@ -4,15 +4,21 @@
 #include "common/messages.h"
 #include "common/settings_store.h"
 #include "common/ui_strings.h"
+#include "link/frame_actions.h"
 #include "link/link_controller.h"
 #include "link/packets.h"
 #include "link/resume_reconnect.h"
 #include "tests/link/fake_port.h"
 #include "tests/link/link_harness.h"
 
+#include "platform/registry.h"
+
 #include <gmock/gmock.h>
 
+#include <chrono>
+#include <cstdlib>
 #include <thread>
+#include <unistd.h>
 
 namespace linktest {
 namespace {
@@ -218,6 +224,34 @@ TEST_F(Controller, DisconnectDuringTheSettingsPushIsKept) {
   ASSERT_EQ(wire.size() % 12, 0u);
   for (size_t i = 0; i < wire.size(); i += 12)
     EXPECT_NE(wire[i + 4], TYPING_MODE) << "typing mode sent to a closing link";
+}
+
+// A key reads Keyclicks from a cache, never from the database while it
+// stays the same: the program's own change (the Options menu's message) is
+// seen by the very next key, one made by vantrel-reg while the program runs
+// within about a second.
+TEST_F(Controller, KeyclicksCacheFollowsOwnChangesAndTheToolsChanges) {
+  Send(WM_SET_KEYCLICKS, 0);
+  EXPECT_FALSE(KeyclicksOn());
+  Send(WM_SET_KEYCLICKS, 1);
+  EXPECT_TRUE(KeyclicksOn());
+  uint64_t count = RegistryChangeCount();
+  EXPECT_TRUE(KeyclicksOn());
+  EXPECT_EQ(RegistryChangeCount(), count) << "a read of the cache counted as a change";
+#ifdef VANTREL_REG_TOOL
+  std::string command = std::string(VANTREL_REG_TOOL) + " --db '" + RegistryGetStatus().path +
+                        "' set 'HKLM\\Software\\Vantrel' Keyclicks --dword 0 >/dev/null 2>&1";
+  ASSERT_EQ(system(command.c_str()), 0) << command;
+  // Real time, not the test's virtual clock: the look at the file is made
+  // at most once a second.
+  auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(5);
+  while (KeyclicksOn() && std::chrono::steady_clock::now() < deadline)
+    usleep(50 * 1000);
+  EXPECT_FALSE(KeyclicksOn()) << "the tool's change was not seen";
+  // And back through the program's own write, at once.
+  Send(WM_SET_KEYCLICKS, 1);
+  EXPECT_TRUE(KeyclicksOn());
+#endif
 }
 
 TEST_F(Controller, SettingsMessagesStoreAndSend) {

@@ -3,6 +3,7 @@
 // links it refuses to open. Margins are generous; the tests run alone.
 #include "tests/link_protocol/link_test_support.h"
 
+#include <atomic>
 #include <ctime>
 #include <fcntl.h>
 #include <sys/ioctl.h>
@@ -196,6 +197,63 @@ TEST_F(SerialPort, ClosingTheHandleWakesABlockedReaderAndFreesThePort) {
   keyboard->Send({0x42});
   EXPECT_TRUE(ReadFile(again, &b, 1, &got, nullptr));
   EXPECT_EQ(b, 0x42);
+}
+
+// The wait between keys: WaitCommEvent ends at a byte (left to be read), at
+// SetCommMask from another thread or made before the wait began (a wake is
+// never lost), and at the handle's close; a wake pending never cuts a read
+// short, whose time-outs keep their meaning.
+TEST_F(SerialPort, WaitCommEventEndsAtAByteAWakeOrTheCloseAndLeavesReadsAlone) {
+  HANDLE h = OpenPort();
+  DWORD events = 99;
+  EXPECT_FALSE(WaitCommEvent(h, &events, nullptr)); // no mask set yet
+  EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_INVALID_PARAMETER));
+  ASSERT_TRUE(SetCommMask(h, EV_RXCHAR));
+  EXPECT_TRUE(WaitCommEvent(h, &events, nullptr)); // the wake made before the wait
+  EXPECT_EQ(events, 0u);
+
+  std::thread writer([&] {
+    std::this_thread::sleep_for(std::chrono::milliseconds(50));
+    keyboard->Send({0x41});
+  });
+  EXPECT_TRUE(WaitCommEvent(h, &events, nullptr));
+  writer.join();
+  EXPECT_EQ(events, EV_RXCHAR);
+  uint8_t b = 0;
+  DWORD got = 0;
+  EXPECT_TRUE(ReadFile(h, &b, 1, &got, nullptr));
+  EXPECT_EQ(got, 1u);
+  EXPECT_EQ(b, 0x41);
+
+  std::atomic<bool> returned{false};
+  std::thread waiter([&] {
+    DWORD e = 99;
+    EXPECT_TRUE(WaitCommEvent(h, &e, nullptr));
+    EXPECT_EQ(e, 0u);
+    returned = true;
+  });
+  std::this_thread::sleep_for(std::chrono::milliseconds(150));
+  EXPECT_FALSE(returned.load()) << "the wait ended with nothing to end it";
+  ASSERT_TRUE(SetCommMask(h, EV_RXCHAR));
+  waiter.join();
+
+  // A wake pending: a read still waits out its time-out and succeeds.
+  ASSERT_TRUE(SetCommMask(h, EV_RXCHAR));
+  double ms = 0;
+  EXPECT_TRUE(TimedRead(1, &got, &ms));
+  EXPECT_EQ(got, 0u);
+  EXPECT_GE(ms, 208.0);
+  EXPECT_TRUE(WaitCommEvent(h, &events, nullptr)); // the wake is still there
+  EXPECT_EQ(events, 0u);
+
+  std::thread closer([&] {
+    std::this_thread::sleep_for(std::chrono::milliseconds(50));
+    AppGlobals.portHandle.store(INVALID_HANDLE_VALUE);
+    CloseHandle(h);
+  });
+  EXPECT_FALSE(WaitCommEvent(h, &events, nullptr));
+  EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_INVALID_HANDLE));
+  closer.join();
 }
 
 // Bytes that reached the port while it was closed (keys typed before a

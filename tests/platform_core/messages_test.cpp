@@ -195,6 +195,37 @@ TEST_F(MessagesTest, TimerRestartedFromAnotherThreadFiresOnceAfterTheNewPeriod) 
   DestroyWindow(hwnd);
 }
 
+// A timer restarted again and again (the link's keep-alive timers, at every
+// key) only moves its deadline later: its thread is not woken for that, and
+// still takes the timer once, at the new deadline. A restart that brings
+// the deadline nearer wakes it.
+std::atomic<int> gWakes{0};
+void CountWake(DWORD, void *) { ++gWakes; }
+
+TEST_F(MessagesTest, RestartingATimerLaterWakesNoThreadBringingItNearerDoes) {
+  HWND hwnd = Make();
+  WindowSystemHooks hooks{};
+  hooks.wake = &CountWake;
+  SetWindowSystemHooks(&hooks);
+  gWakes = 0;
+  SetTimer(hwnd, 4, 10000, nullptr);
+  EXPECT_EQ(gWakes.load(), 1) << "a new timer wakes its thread";
+  std::thread other([hwnd] {
+    for (int i = 0; i < 100; ++i)
+      SetTimer(hwnd, 4, 10000, nullptr);
+  });
+  other.join();
+  EXPECT_EQ(gWakes.load(), 1) << "restarts that move the deadline later woke the thread";
+  std::thread nearer([hwnd] { SetTimer(hwnd, 4, 50, nullptr); });
+  nearer.join();
+  EXPECT_EQ(gWakes.load(), 2);
+  SetWindowSystemHooks(nullptr);
+  PumpUntil([&] { return Count(WM_TIMER) > 0; });
+  EXPECT_EQ(Count(WM_TIMER), 1u);
+  KillTimer(hwnd, 4);
+  DestroyWindow(hwnd);
+}
+
 TEST_F(MessagesTest, RepeatingTimerAndNextDue) {
   HWND hwnd = Make();
   EXPECT_EQ(NextTimerDueMs(), -1);
