@@ -64,3 +64,6 @@ size_t mbstowcs(WCHAR *dst, const char *src, size_t n);
 std::u16string Utf8ToUtf16(const std::string &s);
 std::string Utf16ToUtf8(const WCHAR *s);
 std::string Utf16ToUtf8(const std::u16string &s);
+// Appends the UTF-8 form of the code point cp (at most U+10FFFF; surrogates
+// are the caller's to avoid) to out.
+void AppendUtf8(std::string &out, char32_t cp);

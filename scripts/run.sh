@@ -83,37 +83,10 @@ for _ in $(seq 100); do kill -0 "$app" 2>/dev/null || break; sleep 0.1; done
 echo "Connect button, as the link went:"
 grep '^Connect button:' "$VANTREL_TRACE" | uniq | sed 's/^/  /' || true
 echo "Typed into the focused window:"
-python3 - "$sandbox/typed.log" <<'PY'
-import json, sys
-text, shift, caps = "", False, False
-try:
-    lines = open(sys.argv[1], encoding="utf-8").read().splitlines()
-except OSError:
-    lines = []
-for line in lines:
-    try:
-        call = json.loads(line)
-    except ValueError:
-        continue
-    if call.get("call") == "PostKeybdMessage":
-        text += "".join(chr(c) for c in call.get("chars", []))
-    elif call.get("call") == "keybd_event":
-        vk, up = call.get("vk", 0), bool(call.get("flags", 0) & 2)
-        if vk == 0x10:
-            shift = not up
-        elif vk == 0x14 and not up:
-            caps = not caps
-        elif not up and 65 <= vk <= 90:
-            text += chr(vk if shift != caps else vk + 32)
-        elif not up and vk == 32:
-            text += " "
-        elif not up and vk == 13:
-            text += "\n"
-        elif not up:
-            text += "<vk %d>" % vk
-print("  " + text)
-print("  (%d key calls in %s)" % (len(lines), sys.argv[1]))
-PY
+scripts/typed-text.py "$sandbox/typed.log" | sed 's/^/  /'
+calls=0
+[ -f "$sandbox/typed.log" ] && calls=$(wc -l <"$sandbox/typed.log")
+echo "  ($calls key calls in $sandbox/typed.log)"
 if grep -q '^Connect button: Disconnect' "$VANTREL_TRACE"; then
   echo "Done: Vantrel connected, typed and quit."
 else

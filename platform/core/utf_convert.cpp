@@ -29,7 +29,7 @@ std::u16string Utf8ToUtf16(const std::string &s) {
   return out;
 }
 
-static void AppendUtf8(std::string &out, uint32_t cp) {
+void AppendUtf8(std::string &out, char32_t cp) {
   if (cp < 0x80) {
     out.push_back(static_cast<char>(cp));
   } else if (cp < 0x800) {
@@ -51,7 +51,7 @@ static std::string Utf16ToUtf8N(const WCHAR *s, size_t n) {
   std::string out;
   out.reserve(n);
   for (size_t i = 0; i < n; ++i) {
-    uint32_t c = s[i];
+    char32_t c = s[i];
     if (c >= 0xD800 && c <= 0xDBFF && i + 1 < n && s[i + 1] >= 0xDC00 && s[i + 1] <= 0xDFFF) {
       c = 0x10000 + ((c - 0xD800) << 10) + (s[i + 1] - 0xDC00);
       ++i;

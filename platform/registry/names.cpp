@@ -1,6 +1,7 @@
 // Key and value names: their UTF-8 form in the database, the case-folded
 // form they are compared by, and key paths.
 #include "platform/registry/registry_db.h"
+#include "platform/text.h"
 
 namespace registry {
 
@@ -14,24 +15,6 @@ inline char32_t FoldUnit(char32_t c) {
   if (c >= 0xC0 && c <= 0xDE && c != 0xD7)
     return c + 32;
   return c;
-}
-
-void AppendUtf8(std::string &out, char32_t c) {
-  if (c < 0x80) {
-    out += static_cast<char>(c);
-  } else if (c < 0x800) {
-    out += static_cast<char>(0xC0 | (c >> 6));
-    out += static_cast<char>(0x80 | (c & 0x3F));
-  } else if (c < 0x10000) {
-    out += static_cast<char>(0xE0 | (c >> 12));
-    out += static_cast<char>(0x80 | ((c >> 6) & 0x3F));
-    out += static_cast<char>(0x80 | (c & 0x3F));
-  } else {
-    out += static_cast<char>(0xF0 | (c >> 18));
-    out += static_cast<char>(0x80 | ((c >> 12) & 0x3F));
-    out += static_cast<char>(0x80 | ((c >> 6) & 0x3F));
-    out += static_cast<char>(0x80 | (c & 0x3F));
-  }
 }
 
 } // namespace

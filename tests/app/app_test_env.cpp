@@ -1,6 +1,9 @@
 #include "app_test_env.h"
 
+#include "common/globals.h"
 #include "common/settings_store.h"
+#include "common/ui_strings.h"
+#include "platform/text.h"
 #include "platform/registry.h"
 
 #include <csignal>
@@ -11,6 +14,21 @@
 #include <unistd.h>
 
 namespace fs = std::filesystem;
+
+HINSTANCE TestInstance() {
+  static char token;
+  return reinterpret_cast<HINSTANCE>(&token);
+}
+
+bool ReadyInProcessWindow(const testsupport::ProgramSandbox &box) {
+  box.MakeFolder("opt/Vantrel");
+  box.CopyData("English.lang", "opt/Vantrel/English.lang");
+  box.CopyData("vtr.bmp", "opt/Vantrel/vtr.bmp");
+  box.CopyData("vtr_wide.bmp", "opt/Vantrel/vtr_wide.bmp");
+  WStrCopyN(AppGlobals.InstallDir, MAX_PATH, u"opt\\Vantrel\\");
+  SettingsStore::WriteString(u"language", u"English.lang");
+  return LoadUiStrings();
+}
 
 void PresetProgramRun(const testsupport::ProgramSandbox &box, LPCWSTR comPort) {
   for (const char *name : {"English.lang", "Intl English.kcod", "vtr.bmp", "vtr_wide.bmp"})

@@ -19,6 +19,14 @@
 // calibration question waits for an answer nobody gives.
 void PresetProgramRun(const testsupport::ProgramSandbox &box, LPCWSTR comPort);
 
+// The instance handle the tests' in-process windows are made with.
+HINSTANCE TestInstance();
+
+// Readies the sandbox for a main window made in this process: the English
+// language file and the pictures in opt/Vantrel, that folder as InstallDir,
+// English chosen and its UI strings loaded. Returns whether they loaded.
+bool ReadyInProcessWindow(const testsupport::ProgramSandbox &box);
+
 // In a forked child: adds `env` to the environment and runs args[0] with
 // `args`; exits with 127 when it cannot.
 [[noreturn]] void ExecWithEnvironment(const std::vector<std::string> &args,

@@ -41,26 +41,18 @@ using namespace testsupport;
 
 namespace {
 
-char gInstanceToken;
-HINSTANCE Instance() { return reinterpret_cast<HINSTANCE>(&gInstanceToken); }
 
 class MainWindowTest : public ::testing::Test {
 protected:
   void SetUp() override {
     StartToolkitOnce();
-    box_.MakeFolder("opt/Vantrel");
-    box_.CopyData("English.lang", "opt/Vantrel/English.lang");
-    box_.CopyData("vtr.bmp", "opt/Vantrel/vtr.bmp");
-    box_.CopyData("vtr_wide.bmp", "opt/Vantrel/vtr_wide.bmp");
-    WStrCopyN(AppGlobals.InstallDir, MAX_PATH, u"opt\\Vantrel\\");
-    SettingsStore::WriteString(u"language", u"English.lang");
-    ASSERT_TRUE(LoadUiStrings());
+    ASSERT_TRUE(ReadyInProcessWindow(box_));
     AppGlobals.linkState = LINK_IDLE;
   }
   void TearDown() override {
     if (main_) {
       DestroyWindow(main_);
-      UnregisterClassW(u"Vantrel", Instance());
+      UnregisterClassW(u"Vantrel", TestInstance());
     }
     ReleaseInstance();
     link_.reset();
@@ -69,7 +61,7 @@ protected:
   // The program's start-up from the main window on, with a recording link.
   void Start() {
     link_ = std::make_unique<LinkStandIn>();
-    ASSERT_TRUE(CreateMainWindow(Instance(), SW_SHOW));
+    ASSERT_TRUE(CreateMainWindow(TestInstance(), SW_SHOW));
     main_ = AppGlobals.mainWindow;
     ASSERT_NE(AppGlobals.optionsMenu, nullptr);
     SendMessageW(main_, WM_INITMENUPOPUP, reinterpret_cast<WPARAM>(AppGlobals.optionsMenu), 200);
@@ -275,7 +267,7 @@ TEST_F(MainWindowTest, DoneHidesAndASecondLaunchShowsTheWindowAgain) {
   Start();
   Command(kCommandDone);
   EXPECT_FALSE(IsWindowVisible(main_));
-  EXPECT_FALSE(CreateMainWindow(Instance(), SW_SHOW));
+  EXPECT_FALSE(CreateMainWindow(TestInstance(), SW_SHOW));
   EXPECT_TRUE(IsWindowVisible(main_));
   EXPECT_EQ(AppGlobals.mainWindow, main_);
 }

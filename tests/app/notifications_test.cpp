@@ -3,6 +3,7 @@
 // "connected", "connection lost" and "battery low" notices (a Disconnect
 // asked by the person is no loss), none once the program ends, and no
 // service at all is only a trace.
+#include "app_test_env.h"
 #include "app/instance.h"
 #include "app/main_window.h"
 #include "app/tray.h"
@@ -31,8 +32,6 @@ using namespace testsupport;
 
 namespace {
 
-char gInstanceToken;
-HINSTANCE Instance() { return reinterpret_cast<HINSTANCE>(&gInstanceToken); }
 
 class DesktopNotifications : public ::testing::Test {
 protected:
@@ -40,13 +39,7 @@ protected:
     if (!testbus::DbusmockAvailable())
       GTEST_SKIP() << "python3-dbusmock is not installed";
     StartToolkitOnce();
-    box_.MakeFolder("opt/Vantrel");
-    box_.CopyData("English.lang", "opt/Vantrel/English.lang");
-    box_.CopyData("vtr.bmp", "opt/Vantrel/vtr.bmp");
-    box_.CopyData("vtr_wide.bmp", "opt/Vantrel/vtr_wide.bmp");
-    WStrCopyN(AppGlobals.InstallDir, MAX_PATH, u"opt\\Vantrel\\");
-    SettingsStore::WriteString(u"language", u"English.lang");
-    ASSERT_TRUE(LoadUiStrings());
+    ASSERT_TRUE(ReadyInProcessWindow(box_));
     bus_ = testbus::StartBus();
     ASSERT_FALSE(bus_.address.empty());
     if (const char *old = getenv("DBUS_SESSION_BUS_ADDRESS"))
@@ -57,7 +50,7 @@ protected:
     StopTray();
     if (main_) {
       DestroyWindow(main_);
-      UnregisterClassW(u"Vantrel", Instance());
+      UnregisterClassW(u"Vantrel", TestInstance());
       ReleaseInstance();
     }
     link_.reset();
@@ -79,7 +72,7 @@ protected:
   }
   void StartWindow() {
     link_ = std::make_unique<LinkStandIn>();
-    ASSERT_TRUE(CreateMainWindow(Instance(), SW_SHOW));
+    ASSERT_TRUE(CreateMainWindow(TestInstance(), SW_SHOW));
     main_ = AppGlobals.mainWindow;
     StartTray(main_);
   }

@@ -2,6 +2,7 @@
 // (picture, texts, connect button), and the emulated keyboard's sentence
 // arriving in a real X client through xtest. Skipped when Xvfb is missing.
 #include "app_test_env.h"
+#include "find_x_window.h"
 #include "tests/inject/x_session.h"
 
 #include <gtest/gtest.h>
@@ -32,32 +33,11 @@ struct Shot {
   uint32_t At(int x, int y) const { return rgb[static_cast<size_t>(y) * width + x]; }
 };
 
-Window FindByName(Display *d, Window w, const char *name) {
-  char *title = nullptr;
-  if (XFetchName(d, w, &title) && title) {
-    bool match = strcmp(title, name) == 0;
-    XFree(title);
-    XWindowAttributes a;
-    if (match && XGetWindowAttributes(d, w, &a) && a.map_state == IsViewable)
-      return w;
-  }
-  Window root, parent, *children = nullptr;
-  unsigned count = 0;
-  Window found = 0;
-  if (XQueryTree(d, w, &root, &parent, &children, &count)) {
-    for (unsigned i = 0; i < count && !found; ++i)
-      found = FindByName(d, children[i], name);
-    if (children)
-      XFree(children);
-  }
-  return found;
-}
-
 bool Grab(const std::string &display, Shot &shot) {
   Display *d = XOpenDisplay(display.c_str());
   if (!d)
     return false;
-  Window w = FindByName(d, DefaultRootWindow(d), "Vantrel");
+  Window w = FindViewableWindow(d, DefaultRootWindow(d), "Vantrel");
   XWindowAttributes a;
   bool ok = w && XGetWindowAttributes(d, w, &a);
   if (ok) {

@@ -32,8 +32,6 @@ namespace fs = std::filesystem;
 
 namespace {
 
-char gInstanceToken;
-HINSTANCE Instance() { return reinterpret_cast<HINSTANCE>(&gInstanceToken); }
 
 // The keys of a desktop entry's [Desktop Entry] group; empty when the file
 // is missing or does not start with that group.
@@ -79,13 +77,7 @@ class StartAtLogin : public ::testing::Test {
 protected:
   void SetUp() override {
     StartToolkitOnce();
-    box_.MakeFolder("opt/Vantrel");
-    box_.CopyData("English.lang", "opt/Vantrel/English.lang");
-    box_.CopyData("vtr.bmp", "opt/Vantrel/vtr.bmp");
-    box_.CopyData("vtr_wide.bmp", "opt/Vantrel/vtr_wide.bmp");
-    WStrCopyN(AppGlobals.InstallDir, MAX_PATH, u"opt\\Vantrel\\");
-    SettingsStore::WriteString(u"language", u"English.lang");
-    ASSERT_TRUE(LoadUiStrings());
+    ASSERT_TRUE(ReadyInProcessWindow(box_));
     AppGlobals.linkState = LINK_IDLE;
     if (const char *old = getenv("XDG_CONFIG_HOME"))
       oldConfig_ = old;
@@ -93,7 +85,7 @@ protected:
     setenv("XDG_CONFIG_HOME", config_.c_str(), 1);
     entry_ = config_ + "/autostart/org.vantrel.Vantrel.desktop";
     link_ = std::make_unique<LinkStandIn>();
-    ASSERT_TRUE(CreateMainWindow(Instance(), SW_SHOW));
+    ASSERT_TRUE(CreateMainWindow(TestInstance(), SW_SHOW));
     main_ = AppGlobals.mainWindow;
     OpenMenu();
   }
@@ -103,7 +95,7 @@ protected:
     else
       setenv("XDG_CONFIG_HOME", oldConfig_.c_str(), 1);
     DestroyWindow(main_);
-    UnregisterClassW(u"Vantrel", Instance());
+    UnregisterClassW(u"Vantrel", TestInstance());
     ReleaseInstance();
     link_.reset();
     PumpMessages();

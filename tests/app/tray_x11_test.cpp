@@ -5,6 +5,7 @@
 // window's close button only hides it again, and --quit still ends the
 // program. Skipped when Xvfb is missing.
 #include "app_test_env.h"
+#include "find_x_window.h"
 #include "tests/inject/x_session.h"
 
 #include <gtest/gtest.h>
@@ -24,28 +25,6 @@ using namespace std::chrono_literals;
 using namespace testsupport;
 
 namespace {
-
-// The first viewable window named `name` below w, or 0.
-Window FindViewable(Display *d, Window w, const char *name) {
-  char *title = nullptr;
-  if (XFetchName(d, w, &title) && title) {
-    const bool match = strcmp(title, name) == 0;
-    XFree(title);
-    XWindowAttributes a;
-    if (match && XGetWindowAttributes(d, w, &a) && a.map_state == IsViewable)
-      return w;
-  }
-  Window root, parent, *children = nullptr;
-  unsigned count = 0;
-  Window found = 0;
-  if (XQueryTree(d, w, &root, &parent, &children, &count)) {
-    for (unsigned i = 0; i < count && !found; ++i)
-      found = FindViewable(d, children[i], name);
-    if (children)
-      XFree(children);
-  }
-  return found;
-}
 
 // A system tray as small as the XEmbed tray protocol allows: it owns the
 // screen's tray selection, announces itself, and takes each dock request by
@@ -151,7 +130,7 @@ TEST(TrayOnX11, HiddenStartCloseButtonAndQuitWithAndWithoutATray) {
   const std::string trace = box.path() + "/trace.log";
   Display *d = XOpenDisplay(xvfb.display().c_str());
   ASSERT_NE(d, nullptr);
-  auto window = [&] { return FindViewable(d, DefaultRootWindow(d), "Vantrel"); };
+  auto window = [&] { return FindViewableWindow(d, DefaultRootWindow(d), "Vantrel"); };
 
   {
     // No tray: --hidden shows the window all the same, and closing it ends

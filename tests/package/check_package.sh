@@ -84,30 +84,7 @@ fi
 kbd_pid=
 # The last keys are in the log once vantrel has read them: wait for the text
 # (at most 20 s), then quit.
-typed() {
-  python3 - "$work/typed.log" <<'PY'
-import json, sys
-text, shift = "", False
-try:
-    lines = open(sys.argv[1], encoding="utf-8").read().splitlines()
-except OSError:
-    lines = []
-for line in lines:
-    try:
-        call = json.loads(line)
-    except ValueError:
-        continue
-    if call.get("call") == "PostKeybdMessage":
-        text += "".join(chr(c) for c in call.get("chars", []))
-    elif call.get("call") == "keybd_event":
-        vk, up = call.get("vk", 0), bool(call.get("flags", 0) & 2)
-        if vk == 0x10:
-            shift = not up
-        elif not up and 65 <= vk <= 90:
-            text += chr(vk if shift else vk + 32)
-print(text)
-PY
-}
+typed() { scripts/typed-text.py "$work/typed.log"; }
 for _ in $(seq 200); do [ "$(typed)" = "Packaged" ] && break; sleep 0.1; done
 "$root/usr/bin/vantrel" --quit || fail "vantrel --quit"
 # Vantrel gives its threads at most 5 + 4 + 4 seconds on the way out.

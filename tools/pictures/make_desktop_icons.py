@@ -15,9 +15,7 @@ Run from anywhere: python3 tools/pictures/make_desktop_icons.py
 """
 
 import os
-import struct
 import sys
-import zlib
 
 sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
 import make_pictures as pictures  # noqa: E402
@@ -47,23 +45,6 @@ def rgba_icon(size):
                 row.append(tuple(min(255, round(b * 255 / alpha)) for b in pb) + (alpha,))
         out.append(row)
     return out
-
-
-def png_rgba(pixels):
-    h, w = len(pixels), len(pixels[0])
-    raw = bytearray()
-    for row in pixels:
-        raw.append(0)
-        for p in row:
-            raw += bytes(p)
-
-    def chunk(kind, body):
-        return (struct.pack(">I", len(body)) + kind + body +
-                struct.pack(">I", zlib.crc32(kind + body) & 0xFFFFFFFF))
-
-    return (b"\x89PNG\r\n\x1a\n" +
-            chunk(b"IHDR", struct.pack(">IIBBBBB", w, h, 8, 6, 0, 0, 0)) +
-            chunk(b"IDAT", zlib.compress(bytes(raw), 9)) + chunk(b"IEND", b""))
 
 
 def hex_color(color):
@@ -136,7 +117,7 @@ def main():
         folder = os.path.join(out, str(size))
         os.makedirs(folder, exist_ok=True)
         with open(os.path.join(folder, APP_ID + ".png"), "wb") as f:
-            f.write(png_rgba(rgba_icon(size)))
+            f.write(pictures.png_rgba_bytes(rgba_icon(size)))
     with open(os.path.join(out, APP_ID + ".svg"), "w") as f:
         f.write(pictures.keyboard(256, 256, ROWS, canvas=SvgCanvas))
 

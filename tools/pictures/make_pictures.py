@@ -224,16 +224,15 @@ def write_bmp(path, pixels):
         f.write(header + info + data)
 
 
-def png_bytes(pixels):
-    """RGBA PNG: white becomes transparent around the picture."""
+def png_rgba_bytes(pixels):
+    """PNG of rows of (r, g, b, alpha) pixels."""
     h = len(pixels)
     w = len(pixels[0])
     raw = bytearray()
     for row in pixels:
         raw.append(0)
-        for r, g, b in row:
-            alpha = 0 if (r, g, b) == WHITE else 255
-            raw += bytes((r, g, b, alpha))
+        for p in row:
+            raw += bytes(p)
 
     def chunk(kind, body):
         return (struct.pack(">I", len(body)) + kind + body +
@@ -242,6 +241,12 @@ def png_bytes(pixels):
     return (b"\x89PNG\r\n\x1a\n" +
             chunk(b"IHDR", struct.pack(">IIBBBBB", w, h, 8, 6, 0, 0, 0)) +
             chunk(b"IDAT", zlib.compress(bytes(raw), 9)) + chunk(b"IEND", b""))
+
+
+def png_bytes(pixels):
+    """RGBA PNG: white becomes transparent around the picture."""
+    return png_rgba_bytes([[(r, g, b, 0 if (r, g, b) == WHITE else 255) for r, g, b in row]
+                           for row in pixels])
 
 
 def write_icon(png_path, inc_path, png):
