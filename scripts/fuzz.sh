@@ -33,7 +33,9 @@ if [ ! -f "$dir/CMakeCache.txt" ]; then
   generator=()
   if command -v ninja >/dev/null 2>&1; then generator=(-G Ninja); fi
   CC=clang CXX=clang++ cmake -S . -B "$dir" "${generator[@]}" -DCMAKE_BUILD_TYPE=RelWithDebInfo \
-    -DVANTREL_FUZZ=ON -DVANTREL_BENCH=OFF -DCMAKE_UNITY_BUILD=ON -DCMAKE_EXE_LINKER_FLAGS=-fuse-ld=lld "${launcher[@]}" >/dev/null
+    -DVANTREL_FUZZ=ON -DVANTREL_BENCH=OFF -DCMAKE_UNITY_BUILD=ON -DCMAKE_EXE_LINKER_FLAGS=-fuse-ld=lld \
+    "-DCMAKE_CXX_FLAGS_RELWITHDEBINFO=-O1 -g1 -DNDEBUG" "-DCMAKE_C_FLAGS_RELWITHDEBINFO=-O1 -g1 -DNDEBUG" \
+    "${launcher[@]}" >/dev/null
 fi
 cmake --build "$dir" --target fuzz_targets -j "$(nproc)"
 [ "$build_only" = 0 ] || exit 0

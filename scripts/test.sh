@@ -9,7 +9,8 @@
 # program starting and ending), so each suite runs while the next build
 # compiles: the builds run at the lowest priority and take only the time the
 # tests leave. The suites themselves run one after the other (some tests
-# share users and folders of the machine). Each suite's output goes to
+# share users and folders of the machine), except beside the fuzzers, where
+# three that share nothing run together. Each suite's output goes to
 # build-logs/NAME.log; a suite that fails prints its log. The benchmarks run
 # last, on a quiet machine.
 set -euo pipefail
@@ -88,8 +89,9 @@ say "build build"
 scripts/build.sh build -DCMAKE_BUILD_TYPE=RelWithDebInfo "${ci_release[@]}"
 # The thirty quits (label quit_repeat) are there to catch threads outliving
 # the program's static objects, which only the sanitizer build reports: they
-# run in that build only. The two system tests take a slot each for minutes
-# while mostly waiting, so this suite runs one test more than there are cores.
+# run in that build only, beside the fuzzers. The two system tests take a
+# slot each for minutes while mostly waiting, so this suite runs one test
+# more than there are cores.
 # The tests that type into an X client (label x11) or a Wayland window
 # (label wayland) and the serial port's timing tests (label serial) run
 # apart, with no build beside them: both kinds of typing lend keys and give
@@ -97,15 +99,9 @@ scripts/build.sh build -DCMAKE_BUILD_TYPE=RelWithDebInfo "${ci_release[@]}"
 # the serial tests measure how late a read returns; a machine busy compiling
 # can exceed both.
 background tests bash -c 'cd build && ctest -j "$0" --timeout 600 -LE "quit_repeat|x11|wayland|serial"' $((jobs + 1))
-# The Debian packages built from this tree and checked (lintian, desktop
-# entry, metainfo, manuals), and the packaged vantrel run from a throw-away
-# root against vantrel-kbd (about half a minute of lintian and cpack; the
-# rest waits on the emulator).
-background package tests/package/check_package.sh build
 
 build build-asan -DCMAKE_BUILD_TYPE=Debug -DVANTREL_SANITIZE=ON -DVANTREL_BENCH=OFF "${ci_debug[@]}"
 finish tests
-finish package
 alone tests-apart bash -c 'cd build && ctest -j "$0" --timeout 600 -L "x11|wayland|serial"' "$jobs"
 asan_env=(ASAN_OPTIONS=detect_leaks=1:abort_on_error=1
   LSAN_OPTIONS=suppressions="$PWD/tests/lsan.supp"
@@ -119,23 +115,38 @@ background asan-tests env "${asan_env[@]}" bash -c 'cd build-asan && \
 # (exit code 66). The program joins its threads on its way out (the shutdown
 # tests check that); a test process ends with them still there, so threads
 # left unjoined at its exit are not reported.
+# Optimised as far as ThreadSanitizer asks (-O1), which compiles faster.
 VANTREL_BUILD_TARGETS="test_link test_link_connection test_link_protocol test_link_serial
   test_platform_core restart_probe vantrel-kbd" \
-  build build-tsan -DCMAKE_BUILD_TYPE=RelWithDebInfo -DVANTREL_TSAN=ON -DVANTREL_BENCH=OFF "${ci_release[@]}"
+  build build-tsan -DCMAKE_BUILD_TYPE=RelWithDebInfo -DVANTREL_TSAN=ON -DVANTREL_BENCH=OFF "${ci_release[@]}" \
+  "-DCMAKE_CXX_FLAGS_RELWITHDEBINFO=-O1 -g1 -DNDEBUG" "-DCMAKE_C_FLAGS_RELWITHDEBINFO=-O1 -g1 -DNDEBUG"
 say "build build-fuzz"
 nice -n 19 scripts/fuzz.sh --build-only
 
 finish asan-tests
 alone asan-tests-apart env "${asan_env[@]}" bash -c 'cd build-asan && \
-  ctest -j "$0" --timeout 900 -L "x11|wayland|serial|quit_repeat" -LE nosanitize' "$jobs"
+  ctest -j "$0" --timeout 900 -L "x11|wayland|serial" -LE nosanitize' "$jobs"
+
+# The fuzzers run for a fixed time at the lowest priority, so the suites
+# that need no quiet machine run beside them at no cost to the run's length:
+# the ThreadSanitizer suite, the quits while connected, and the packages.
+# (The version tests need the whole build, which this one is not.)
 tsan_env=(TSAN_OPTIONS=halt_on_error=0:exitcode=66:second_deadlock_stack=1:report_thread_leaks=0)
 background tsan-tests env "${tsan_env[@]}" bash -c 'cd build-tsan && \
-  ctest -j "$0" --timeout 900 -LE "nosanitize|serial" -E "NOT_BUILT|match_generator"' "$jobs"
+  ctest -j "$0" --timeout 900 -LE "nosanitize|serial|cli" -E "NOT_BUILT|match_generator"' "$jobs"
+background asan-quits env "${asan_env[@]}" bash -c 'cd build-asan && \
+  ctest --timeout 900 -L quit_repeat -LE nosanitize'
+# The Debian packages built from the normal tree and checked (lintian,
+# desktop entry, metainfo, manuals), and the packaged vantrel run from a
+# throw-away root against vantrel-kbd.
+background package tests/package/check_package.sh build
 
 # VANTREL_FUZZ_SECONDS: how long each fuzz target runs here (two at a time).
 say "fuzz"
 nice -n 19 scripts/fuzz.sh "${VANTREL_FUZZ_SECONDS:-10}" || failed+=(fuzz)
 finish tsan-tests
+finish asan-quits
+finish package
 alone tsan-tests-apart env "${tsan_env[@]}" bash -c 'cd build-tsan && \
   ctest -j "$0" --timeout 900 -L serial -LE nosanitize -E "NOT_BUILT|match_generator"' "$jobs"
 
