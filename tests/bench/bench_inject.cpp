@@ -1,5 +1,5 @@
 // Typing rate of the xtest backend: 2,000 characters of mixed text (ASCII,
-// accented Latin, the euro sign, Cyrillic) under a German keymap, ten runs,
+// accented Latin, the euro sign, Cyrillic) under a German keymap, five runs,
 // each checked to arrive exactly at a real X client. Beside it, in the same
 // run and on the same server, the baseline: raw XTEST key presses of plain
 // letters, the fastest any injection on that server can go; and the same
@@ -26,7 +26,7 @@
 namespace {
 
 constexpr size_t kChars = 2000;
-constexpr int kRuns = 10;
+constexpr int kRuns = 5;
 
 double Seconds(std::chrono::steady_clock::time_point start) {
   return std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();

@@ -30,7 +30,7 @@
 namespace {
 
 using Clock = std::chrono::steady_clock;
-constexpr int kKeys = 10000;
+constexpr int kKeys = 5000;
 constexpr int kWarmUp = 200;
 
 // The time the current key reached injection, published to the writer.
