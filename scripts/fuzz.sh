@@ -1,6 +1,9 @@
 #!/usr/bin/env bash
 # Fuzzes every parser of outside data: scripts/fuzz.sh [SECONDS] [TARGET...]
-# (scripts/fuzz.sh --build-only builds the targets and runs nothing.)
+# (scripts/fuzz.sh --build-only builds the targets and runs nothing;
+# scripts/fuzz.sh --tree DIR ... runs the targets of a tree already built
+# with -DVANTREL_FUZZ=ON, such as the test run's sanitizer build, and builds
+# nothing.)
 #
 # Builds the libFuzzer targets of tests/fuzz with clang, AddressSanitizer and
 # UndefinedBehaviorSanitizer in build-fuzz (only they and the libraries they
@@ -17,27 +20,31 @@
 set -euo pipefail
 cd "$(dirname "$0")/.."
 build_only=0
+dir=build-fuzz
+tree_given=0
 if [ "${1:-}" = --build-only ]; then build_only=1; shift; fi
+if [ "${1:-}" = --tree ]; then dir=$2; tree_given=1; shift 2; fi
 seconds=${1:-600}
 shift || true
 all=(frame_decoder layout language key_test text_page bmp settings sdp_answer)
 targets=("$@")
 [ ${#targets[@]} -gt 0 ] || targets=("${all[@]}")
 
-dir=build-fuzz
-launcher=()
-if command -v ccache >/dev/null 2>&1; then
-  launcher=(-DCMAKE_CXX_COMPILER_LAUNCHER=ccache -DCMAKE_C_COMPILER_LAUNCHER=ccache)
+if [ "$tree_given" = 0 ]; then
+  launcher=()
+  if command -v ccache >/dev/null 2>&1; then
+    launcher=(-DCMAKE_CXX_COMPILER_LAUNCHER=ccache -DCMAKE_C_COMPILER_LAUNCHER=ccache)
+  fi
+  if [ ! -f "$dir/CMakeCache.txt" ]; then
+    generator=()
+    if command -v ninja >/dev/null 2>&1; then generator=(-G Ninja); fi
+    CC=clang CXX=clang++ cmake -S . -B "$dir" "${generator[@]}" -DCMAKE_BUILD_TYPE=RelWithDebInfo \
+      -DVANTREL_FUZZ=ON -DVANTREL_BENCH=OFF -DCMAKE_UNITY_BUILD=ON -DCMAKE_EXE_LINKER_FLAGS=-fuse-ld=lld \
+      "-DCMAKE_CXX_FLAGS_RELWITHDEBINFO=-O1 -g1 -DNDEBUG" "-DCMAKE_C_FLAGS_RELWITHDEBINFO=-O1 -g1 -DNDEBUG" \
+      "${launcher[@]}" >/dev/null
+  fi
+  cmake --build "$dir" --target fuzz_targets -j "$(nproc)"
 fi
-if [ ! -f "$dir/CMakeCache.txt" ]; then
-  generator=()
-  if command -v ninja >/dev/null 2>&1; then generator=(-G Ninja); fi
-  CC=clang CXX=clang++ cmake -S . -B "$dir" "${generator[@]}" -DCMAKE_BUILD_TYPE=RelWithDebInfo \
-    -DVANTREL_FUZZ=ON -DVANTREL_BENCH=OFF -DCMAKE_UNITY_BUILD=ON -DCMAKE_EXE_LINKER_FLAGS=-fuse-ld=lld \
-    "-DCMAKE_CXX_FLAGS_RELWITHDEBINFO=-O1 -g1 -DNDEBUG" "-DCMAKE_C_FLAGS_RELWITHDEBINFO=-O1 -g1 -DNDEBUG" \
-    "${launcher[@]}" >/dev/null
-fi
-cmake --build "$dir" --target fuzz_targets -j "$(nproc)"
 [ "$build_only" = 0 ] || exit 0
 
 python3 tests/fuzz/make_seeds.py "$dir/corpus"
