@@ -1,15 +1,28 @@
 // Timers. A timer belongs to its window's thread and is not a queued
 // message: when it is due and the queue holds no posted message, retrieval
-// hands out one WM_TIMER and schedules the next expiry one period later, so
-// a slow thread never finds a backlog of timer messages. Deadlines are on
-// the process's clock (platform/clock.h).
+// hands out one WM_TIMER and schedules the next expiry one period after the
+// one just handed out (so a periodic timer keeps its rhythm), or one period
+// from now when the thread is that far behind, so a slow thread never finds
+// a backlog of timer messages. A thread woken for one timer also takes the
+// timers that are nearly due (within a twentieth of their period, at most
+// 50 ms) instead of waking again for each a moment later: timers started
+// together with periods that are multiples of each other then keep waking
+// their thread once. Deadlines are on the process's clock (platform/clock.h).
 #include "platform/core/clock_now.h"
 #include "platform/core/window_core.h"
 #include "platform/threads.h"
 
+#include <algorithm>
+
 namespace {
 
 constexpr UINT kMinimumPeriod = 10; // shorter periods would spin the thread
+constexpr UINT kMostSlackMs = 50;
+
+// How early a timer may go with another one that is due.
+std::chrono::milliseconds Slack(const wincore::Timer &t) {
+  return std::chrono::milliseconds(std::min<UINT>(t.period / 20, kMostSlackMs));
+}
 
 } // namespace
 
@@ -25,8 +38,14 @@ bool TakeDueTimerLocked(ThreadQueue &queue, HWND filter, bool remove, MSG *msg) 
     return false;
   *msg = MSG{Handle(best->hwnd), WM_TIMER, best->id, reinterpret_cast<LPARAM>(best->proc),
              GetTickCount(), {0, 0}};
-  if (remove)
-    best->due = now + std::chrono::milliseconds(best->period);
+  if (remove) {
+    for (Timer &t : queue.timers)
+      if (&t != best && t.due > now && t.due - Slack(t) <= now &&
+          (!filter || t.hwnd == Id(filter)))
+        t.due = now; // handed out by the next retrieval, in this same wake
+    Clock::time_point next = best->due + std::chrono::milliseconds(best->period);
+    best->due = next > now ? next : now + std::chrono::milliseconds(best->period);
+  }
   return true;
 }
 

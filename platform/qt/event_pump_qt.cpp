@@ -23,6 +23,9 @@ class Pump : public QObject {
 public:
   Pump() {
     timer.setSingleShot(true);
+    // A coarse timer may fire a little before the Win32 timer is due; the
+    // pump would find nothing to do and wake again a moment later.
+    timer.setTimerType(Qt::PreciseTimer);
     QObject::connect(&timer, &QTimer::timeout, this, [this] { Run(); });
   }
   bool event(QEvent *e) override {

@@ -1,5 +1,6 @@
 // The window and message core: creation, destruction, posting and sending
 // across threads, timers, message boxes, resources.
+#include "platform/clock.h"
 #include "platform/threads.h"
 #include "platform/trace.h"
 #include "platform/window.h"
@@ -7,6 +8,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <atomic>
 #include <string>
 #include <thread>
@@ -223,6 +225,44 @@ TEST_F(MessagesTest, RestartingATimerLaterWakesNoThreadBringingItNearerDoes) {
   PumpUntil([&] { return Count(WM_TIMER) > 0; });
   EXPECT_EQ(Count(WM_TIMER), 1u);
   KillTimer(hwnd, 4);
+  DestroyWindow(hwnd);
+}
+
+// Timers share their thread's wake-ups: one nearly due when another is
+// taken goes with it, one further off waits, and a periodic timer keeps its
+// rhythm however late its thread took it.
+TEST_F(MessagesTest, NearlyDueTimersGoTogetherAndPeriodsKeepTheirRhythm) {
+  VirtualClockScope clock(VirtualClock::Manual);
+  HWND hwnd = Make();
+  SetTimer(hwnd, 1, 1000, nullptr);
+  SetTimer(hwnd, 2, 1030, nullptr);  // within 50 ms of timer 1
+  SetTimer(hwnd, 3, 1200, nullptr);  // further off than its slack (60 ms)
+  auto taken = [] {
+    std::vector<WPARAM> ids;
+    MSG msg;
+    while (PeekMessageW(&msg, nullptr, 0, 0, PM_REMOVE))
+      if (msg.message == WM_TIMER)
+        ids.push_back(msg.wParam);
+    return ids;
+  };
+  AdvanceVirtualClock(999);
+  EXPECT_TRUE(taken().empty()) << "a timer went before any was due";
+  AdvanceVirtualClock(11); // 1010 ms: timer 1 is due, ten ms late
+  EXPECT_EQ(taken(), (std::vector<WPARAM>{1, 2}));
+  AdvanceVirtualClock(180); // 1190 ms
+  EXPECT_TRUE(taken().empty());
+  AdvanceVirtualClock(10); // 1200 ms
+  EXPECT_EQ(taken(), (std::vector<WPARAM>{3}));
+  AdvanceVirtualClock(799); // 1999 ms: timer 1's next expiry is at 2000, not 2010
+  EXPECT_TRUE(taken().empty());
+  AdvanceVirtualClock(1); // 2000 ms; timer 2 (next at 2040) goes with it
+  EXPECT_EQ(taken(), (std::vector<WPARAM>{1, 2}));
+  AdvanceVirtualClock(5000); // far behind: one of each, no backlog
+  std::vector<WPARAM> behind = taken();
+  std::sort(behind.begin(), behind.end());
+  EXPECT_EQ(behind, (std::vector<WPARAM>{1, 2, 3}));
+  for (UINT_PTR id : {1, 2, 3})
+    KillTimer(hwnd, id);
   DestroyWindow(hwnd);
 }
 
