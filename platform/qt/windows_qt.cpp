@@ -175,7 +175,7 @@ protected:
   }
   void keyPressEvent(QKeyEvent *event) override {
     // Keys no control took: in a dialog Escape is its cancel command and
-    // Enter presses its default button.
+    // Enter presses the button with the focus, else the default button.
     WindowHost *host = HostFor(hwnd_);
     if (!host || !host->dialog || (event->modifiers() & ~Qt::KeypadModifier)) {
       QWidget::keyPressEvent(event);
@@ -184,8 +184,11 @@ protected:
     if (event->key() == Qt::Key_Escape) {
       PostMessageW(hwnd_, WM_COMMAND, IDCANCEL, 0);
     } else if (event->key() == Qt::Key_Return || event->key() == Qt::Key_Enter) {
-      QPushButton *preset = nullptr;
-      if (host->bar)
+      // A button that has the focus is the one Enter presses.
+      auto *preset = qobject_cast<QPushButton *>(focusWidget());
+      if (preset && !isAncestorOf(preset))
+        preset = nullptr;
+      if (host->bar && !preset)
         for (QPushButton *button : host->bar->findChildren<QPushButton *>())
           if (button->isDefault() && button->isEnabled() && button->isVisible())
             preset = button;

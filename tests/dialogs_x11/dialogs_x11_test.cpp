@@ -201,8 +201,7 @@ protected:
             script(dialog);
           if (IsWindow(dialog))
             PostMessageW(dialog, WM_COMMAND, kCommandPageDone, 0);
-        },
-        kDriveShown))
+        }))
         << name;
   }
 
@@ -267,8 +266,7 @@ TEST_F(DialogsOnX11, KeyboardAloneWorksThePages) {
                             EXPECT_TRUE(SpinUntil([] { return FocusedId() == 1015; }));
                             Keys("Escape");
                             closedByEscape = SpinUntil([dialog] { return !Frame(dialog)->isVisible(); });
-                          },
-                          kDriveShown));
+                          }));
   EXPECT_TRUE(closedByEscape);
   EXPECT_EQ(boxes_->Count(), 0u);
 
@@ -287,8 +285,7 @@ TEST_F(DialogsOnX11, KeyboardAloneWorksThePages) {
                             EXPECT_TRUE(SpinUntil([uk] { return SendMessageW(uk, BM_GETCHECK, 0, 0) == BST_CHECKED; }));
                             Keys("Return");
                             SpinUntil([dialog] { return !Frame(dialog)->isVisible(); });
-                          },
-                          kDriveShown));
+                          }));
   WCHAR stored[kSettingTextUnits];
   SettingsStore::ReadString(u"keycode", stored);
   EXPECT_EQ(Utf16ToUtf8(stored), "UK.kcod");
