@@ -1,9 +1,9 @@
 // Windows as widgets: a top-level window (or dialog) is a frame holding the
 // client area the window procedure paints and an optional soft-key bar
 // below it; a child window is a client widget inside its parent's client
-// area. The core keeps where each
-// window is; the widgets apply its moves and repaints (the move, invalidate
-// and update hooks) and report back wherever they end up.
+// area. The core keeps where each window is; the widgets apply its moves
+// and repaints (the move, invalidate and update hooks) and report back
+// wherever they end up.
 #include "platform/controls.h"
 #include "platform/core/window_toolkit.h"
 #include "platform/qt/qt_internal.h"

@@ -18,6 +18,7 @@
 #include "dialogs/typing_settings_dialog.h"
 #include "keys/keycode_table.h"
 #include "platform/controls.h"
+#include "platform/qt/qt_internal.h"
 #include "platform/qt_app.h"
 #include "platform/resource_formats.h"
 #include "platform/shell.h"
@@ -36,10 +37,12 @@
 #include <QDir>
 #include <QElapsedTimer>
 #include <QLabel>
+#include <QMessageBox>
 #include <QPixmap>
 #include <QPushButton>
 #include <QScreen>
 #include <QScrollArea>
+#include <QTimer>
 #include <gtest/gtest.h>
 
 #include <cstdlib>
@@ -240,6 +243,36 @@ TEST_F(DialogsOnX11, EveryDialogFitsItsTemplateAndTheMainWindow) {
         [this] { OpenTypingSettingsDialog(main_); });
   Visit("11-layout-selection-smartphone", kDialogSelectionSmartphone, [this] { OpenSelectionDialog(main_); });
   AppGlobals.isSmartphone = 0;
+}
+
+// A question the page asks is the toolkit's own box, over the page and
+// centred across it.
+TEST_F(DialogsOnX11, TheKeepQuestionSitsOnItsPage) {
+  boxes_.reset();
+  SetMessageBoxPresenter(vqt::PresentMessageBox, nullptr);
+  QRect boxPlace, pagePlace;
+  EXPECT_TRUE(DriveDialog([this] { OpenTypingSettingsDialog(main_); },
+                          [&](HWND dialog) {
+                            ASSERT_TRUE(SpinUntil([dialog] { return Frame(dialog)->isVisible(); }));
+                            pagePlace = Frame(dialog)->frameGeometry();
+                            QTimer::singleShot(0, [&] {
+                              QMessageBox *box = nullptr;
+                              SpinUntil([&] {
+                                box = qobject_cast<QMessageBox *>(QApplication::activeModalWidget());
+                                return box && box->isVisible();
+                              });
+                              ASSERT_NE(box, nullptr);
+                              Spin(100);
+                              boxPlace = box->frameGeometry();
+                              SaveShot(dialog, "12-typing-settings-keep-question");
+                              box->button(QMessageBox::Yes)->click();
+                            });
+                            PickComboEntry(dialog, 1014, 2);
+                            SendMessageW(dialog, WM_COMMAND, kCommandPageDone, 0);
+                          }));
+  SetMessageBoxPresenter(nullptr, nullptr);
+  EXPECT_TRUE(pagePlace.contains(boxPlace));
+  EXPECT_LE(std::abs(boxPlace.center().x() - pagePlace.center().x()), pagePlace.width() / 10);
 }
 
 // Tab goes down the typing settings page and on to Done; Alt and a label's
