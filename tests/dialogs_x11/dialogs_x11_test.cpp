@@ -41,7 +41,6 @@
 #include <QPixmap>
 #include <QPushButton>
 #include <QScreen>
-#include <QScrollArea>
 #include <QTimer>
 #include <gtest/gtest.h>
 

@@ -8,15 +8,12 @@
 #include "platform/controls.h"
 #include "platform/resource_formats.h"
 #include "platform/shell.h"
-#include "platform/threads.h"
 #include "resources/resource_ids.h"
 #include "tests/support/dialog_driver.h"
 #include "tests/support/toolkit.h"
 
 #include <QApplication>
-#include <QComboBox>
 #include <QLabel>
-#include <QLineEdit>
 #include <QMessageBox>
 #include <QPushButton>
 #include <QTest>
