@@ -48,8 +48,9 @@ void PaintAboutMore(HWND dialog) {
   EndPaint(dialog, &ps);
 }
 
+// Done, a lost link (IDOK) or the window closed (IDCANCEL).
 bool IsDone(WPARAM wParam) {
-  return LOWORD(wParam) == IDOK || LOWORD(wParam) == kCommandPageDone;
+  return LOWORD(wParam) == IDOK || LOWORD(wParam) == IDCANCEL || LOWORD(wParam) == kCommandPageDone;
 }
 
 } // namespace

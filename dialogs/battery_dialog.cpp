@@ -92,8 +92,9 @@ INT_PTR BatteryDialogProc(HWND dialog, UINT msg, WPARAM wParam, LPARAM) {
     return TRUE;
   }
   case WM_COMMAND:
-    // Command 1 is also what a lost link sends to the open dialog.
-    if (LOWORD(wParam) == IDOK || LOWORD(wParam) == kCommandPageDone) {
+    // Command 1 is also what a lost link sends to the open dialog; closing
+    // the window is Done as well.
+    if (LOWORD(wParam) == IDOK || LOWORD(wParam) == IDCANCEL || LOWORD(wParam) == kCommandPageDone) {
       EndDialog(dialog, 0);
       return TRUE;
     }

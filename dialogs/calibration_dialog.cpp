@@ -203,7 +203,9 @@ INT_PTR CalibrationDialogProc(HWND dialog, UINT msg, WPARAM wParam, LPARAM lPara
     OnPaint(dialog);
     return 0;
   case WM_COMMAND:
-    if (LOWORD(wParam) == IDOK || LOWORD(wParam) == kCommandPageDone) {
+    // Done, a lost link (IDOK) and closing the window (IDCANCEL) all end
+    // calibration without a result.
+    if (LOWORD(wParam) == IDOK || LOWORD(wParam) == IDCANCEL || LOWORD(wParam) == kCommandPageDone) {
       CancelCalibration(dialog);
       return TRUE;
     }

@@ -21,7 +21,8 @@ INT_PTR HelpPageProc(HWND dialog, UINT msg, WPARAM wParam, LPARAM) {
     return TRUE;
   }
   case WM_COMMAND:
-    if (LOWORD(wParam) == IDOK || LOWORD(wParam) == kCommandPageDone) {
+    // Done, a lost link (IDOK) or the window closed (IDCANCEL).
+    if (LOWORD(wParam) == IDOK || LOWORD(wParam) == IDCANCEL || LOWORD(wParam) == kCommandPageDone) {
       EndDialog(dialog, 0);
       return TRUE;
     }

@@ -37,7 +37,8 @@ INT_PTR HotTipsDialogProc(HWND dialog, UINT msg, WPARAM wParam, LPARAM) {
     return FALSE;
   }
   case WM_COMMAND:
-    if (LOWORD(wParam) == IDOK || LOWORD(wParam) == kCommandPageDone) {
+    // Done, a lost link (IDOK) or the window closed (IDCANCEL).
+    if (LOWORD(wParam) == IDOK || LOWORD(wParam) == IDCANCEL || LOWORD(wParam) == kCommandPageDone) {
       AppGlobals.hotTipsOpen = 0;
       ShowWindow(dialog, SW_HIDE);
       ShowReturnWindow();

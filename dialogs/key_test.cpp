@@ -72,7 +72,8 @@ INT_PTR KeyTestDialogProc(HWND dialog, UINT msg, WPARAM wParam, LPARAM lParam) {
     PaintKeyTest(dialog);
     return FALSE;
   case WM_COMMAND:
-    if (LOWORD(wParam) == IDOK || LOWORD(wParam) == kCommandPageDone) {
+    // Closing the window (IDCANCEL) is Done, with the same question.
+    if (LOWORD(wParam) == IDOK || LOWORD(wParam) == IDCANCEL || LOWORD(wParam) == kCommandPageDone) {
       if (AppGlobals.keyTestCompleted == 0 &&
           MessageBoxW(dialog, u"Test not completed. Do you want to quit.", u"Vantrel",
                       MB_YESNO) == IDNO)

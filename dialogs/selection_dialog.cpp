@@ -264,6 +264,11 @@ INT_PTR SelectionDialogProc(HWND dialog, UINT msg, WPARAM wParam, LPARAM) {
       Done(dialog);
       return TRUE;
     }
+    // Closing the window without Done keeps the stored choice.
+    if (id == IDCANCEL) {
+      EndDialog(dialog, 0);
+      return TRUE;
+    }
     return FALSE;
   }
   default:

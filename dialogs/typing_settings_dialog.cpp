@@ -146,12 +146,13 @@ INT_PTR TypingSettingsDialogProc(HWND dialog, UINT msg, WPARAM wParam, LPARAM) {
     return FALSE;
   case WM_COMMAND: {
     const int id = LOWORD(wParam);
-    if (id == kCommandPageDone) {
+    // A person closing the window (its close button, Escape) means Done.
+    if (id == kCommandPageDone || id == IDCANCEL) {
       OnDone(dialog);
       return TRUE;
     }
-    // Command 1 (also what a lost link sends) is left alone: only Done
-    // closes this dialog.
+    // Command 1 (also what a lost link sends) is left alone: only the
+    // person closes this dialog.
     OnListCommand(dialog, id, HIWORD(wParam));
     return FALSE;
   }

@@ -75,11 +75,16 @@ void RegisterControlClasses();
 
 // Static. A static shows its text (wrapped, top-left aligned, with a
 // vertical scroll bar when the text is taller than the control) unless it
-// is SS_BITMAP, which shows the bitmap given by STM_SETIMAGE.
+// is SS_BITMAP, which shows the bitmap given by STM_SETIMAGE. A label (a
+// static without WS_TABSTOP) never takes the focus, and its "&" marks the
+// next letter as the key that moves the focus to the control made after it
+// ("&&" shows one "&"; SS_NOPREFIX shows the text as it stands). A static
+// with WS_TABSTOP is a page of text the keyboard can scroll.
 #define SS_LEFT 0x0000L
 #define SS_CENTER 0x0001L
 #define SS_RIGHT 0x0002L
 #define SS_BITMAP 0x000EL
+#define SS_NOPREFIX 0x0080L
 #define SS_NOTIFY 0x0100L
 #define STM_SETIMAGE 0x0172 // wParam IMAGE_BITMAP, lParam HBITMAP (still the caller's); returns the previous one
 #define IMAGE_BITMAP 0

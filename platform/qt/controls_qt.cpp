@@ -237,6 +237,9 @@ void MakeWidget(HWND hwnd, Control &c, QWidget *parent, QRect rect) {
       auto *line = new QLineEdit(parent);
       line->setReadOnly(readOnly);
       QObject::connect(line, &QLineEdit::textEdited, line, changed);
+      // One line of text at the field's own height, however tall the
+      // template made it.
+      rect.setHeight(std::min(rect.height(), line->sizeHint().height()));
       w = line;
     }
     break;
@@ -260,6 +263,12 @@ void MakeWidget(HWND hwnd, Control &c, QWidget *parent, QRect rect) {
       scroll->setWidget(label);
       scroll->setProperty("vantrel_clip", true);
       scroll->setStyleSheet(QStringLiteral("background: transparent"));
+      if (!(c.style & WS_TABSTOP)) {
+        // A label: no focus of its own, its mnemonic names the next control.
+        scroll->setFocusPolicy(Qt::NoFocus);
+        if (!(c.style & SS_NOPREFIX))
+          label->setProperty("vantrel_mnemonic", true);
+      }
       w = scroll;
     }
     c.label = label;
@@ -459,9 +468,6 @@ BOOL SetWindowTextW(HWND hwnd, LPCWSTR text) {
     if (!host || !host->frame || host->child)
       return;
     host->frame->setWindowTitle(vqt::ToQString(title.c_str()));
-    if (host->header)
-      if (auto *label = host->header->findChild<QLabel *>())
-        label->setText(vqt::ToQString(title.c_str()));
   };
   if (vqt::OnUiThread())
     apply();

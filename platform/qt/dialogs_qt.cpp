@@ -8,11 +8,16 @@
 #include "platform/resource_formats.h"
 #include "platform/shell.h"
 
+#include <QAbstractButton>
 #include <QApplication>
 #include <QEventLoop>
 #include <QFontMetrics>
+#include <QKeySequence>
+#include <QLabel>
 
+#include <algorithm>
 #include <unordered_map>
+#include <vector>
 
 namespace {
 
@@ -44,9 +49,81 @@ LRESULT DialogWndProc(HWND hwnd, UINT msg, WPARAM wParam, LPARAM lParam) {
     return handled;
   if (handled)
     return GetWindowLongW(hwnd, DWL_MSGRESULT);
-  if (msg == WM_CLOSE)
-    return 0; // a dialog ends only through EndDialog
+  if (msg == WM_CLOSE) {
+    // A dialog ends only through EndDialog: closing it (its title bar's
+    // close button) is its cancel command, which the procedure answers.
+    PostMessageW(hwnd, WM_COMMAND, IDCANCEL, 0);
+    return 0;
+  }
   return DefWindowProcW(hwnd, msg, wParam, lParam);
+}
+
+// The label text without its mnemonic marks ("&&" stays one "&").
+QString WithoutMnemonic(const QString &text) {
+  QString out;
+  for (qsizetype i = 0; i < text.size(); ++i) {
+    if (text[i] == u'&' && i + 1 < text.size())
+      ++i;
+    out += text[i];
+  }
+  return out;
+}
+
+bool TakesTab(const QWidget *widget) {
+  return widget && !widget->isHidden() && (widget->focusPolicy() & Qt::TabFocus);
+}
+
+// Whether a comes before b in reading order: top to bottom, then left to
+// right.
+bool ReadsBefore(const QWidget *a, const QWidget *b) {
+  return a->y() != b->y() ? a->y() < b->y() : a->x() < b->x();
+}
+
+// The keyboard of a dialog once its controls are made: Tab goes through
+// the controls in reading order (the template's order among equals) and
+// then the soft-key bar's buttons; a label's mnemonic moves the focus to
+// the first control after the label in that order (the one it names); the
+// first control (the checked choice of a group, if any) has the focus when
+// the dialog opens.
+void ArrangeKeyboard(HWND dialog, bool setFocus) {
+  vqt::WindowHost *host = vqt::HostFor(dialog);
+  if (!host || !host->client || !host->frame)
+    return;
+  std::vector<QWidget *> chain, labels;
+  for (QObject *child : host->client->children()) {
+    auto *widget = qobject_cast<QWidget *>(child);
+    if (!widget || widget->isHidden())
+      continue;
+    if (TakesTab(widget))
+      chain.push_back(widget);
+    else if (QLabel *label = widget->findChild<QLabel *>(); label && label->property("vantrel_mnemonic").toBool())
+      labels.push_back(widget);
+  }
+  std::stable_sort(chain.begin(), chain.end(), ReadsBefore);
+  for (QWidget *place : labels) {
+    QLabel *label = place->findChild<QLabel *>();
+    auto named = std::find_if(chain.begin(), chain.end(), [place](QWidget *w) { return ReadsBefore(place, w); });
+    if (named != chain.end() && QKeySequence::mnemonic(label->text()) != QKeySequence())
+      label->setBuddy(*named);
+    else
+      label->setText(WithoutMnemonic(label->text()));
+  }
+  if (host->bar)
+    for (QAbstractButton *button : host->bar->findChildren<QAbstractButton *>())
+      if (TakesTab(button))
+        chain.push_back(button);
+  for (size_t i = 1; i < chain.size(); ++i)
+    QWidget::setTabOrder(chain[i - 1], chain[i]);
+  if (!setFocus || chain.empty())
+    return;
+  QWidget *first = chain.front();
+  for (QWidget *widget : chain)
+    if (auto *choice = qobject_cast<QAbstractButton *>(widget);
+        choice && choice->isCheckable() && choice->isChecked() && widget->parentWidget() == host->client) {
+      first = widget;
+      break;
+    }
+  first->setFocus(Qt::OtherFocusReason);
 }
 
 QFont DialogFont(const DLGTEMPLATE *tmpl) {
@@ -80,14 +157,18 @@ INT_PTR RunDialog(HINSTANCE inst, const DLGTEMPLATE *tmpl, HWND owner, DLGPROC p
     HWND control = CreateWindowExW(item.exStyle, item.className, item.text, item.style | WS_CHILD,
                                    px(item.x, true), px(item.y, false), px(item.cx, true), px(item.cy, false),
                                    dialog, reinterpret_cast<HMENU>(static_cast<intptr_t>(item.id)), inst, nullptr);
-    if (control && !first)
+    // The procedure is told the first control a person can tab to.
+    if (control && !first && (item.style & WS_TABSTOP) && !(item.style & WS_DISABLED))
       first = control;
   }
   DialogState state;
   Dialogs()[dialog] = &state;
-  SendMessageW(dialog, WM_INITDIALOG, reinterpret_cast<WPARAM>(first), param);
-  if (!state.done && IsWindow(dialog))
+  LRESULT focusFirst = SendMessageW(dialog, WM_INITDIALOG, reinterpret_cast<WPARAM>(first), param);
+  if (!state.done && IsWindow(dialog)) {
+    ArrangeKeyboard(dialog, focusFirst != 0);
+    vqt::CentreOnOwner(dialog);
     ShowWindow(dialog, SW_SHOW);
+  }
   while (!state.done && IsWindow(dialog) && !vqt::QuitPending()) {
     QEventLoop loop;
     state.loop = &loop;

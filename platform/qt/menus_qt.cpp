@@ -23,6 +23,9 @@ struct Item {
   UINT id = 0;
   UINT flags = 0; // MF_GRAYED, MF_CHECKED, MF_SEPARATOR, MF_POPUP
   Menu *popup = nullptr;
+  // The item has been checked or unchecked: it is shown with a check box,
+  // empty while unchecked. Commands that are never checked show none.
+  bool checkable = false;
 };
 
 struct Menu {
@@ -123,7 +126,7 @@ void Fill(QMenu *qmenu, Menu *m, HWND owner, int *chosen) {
     } else {
       QAction *action = qmenu->addAction(text);
       action->setEnabled(!(item.flags & (MF_GRAYED | MF_DISABLED)));
-      action->setCheckable(true);
+      action->setCheckable(item.checkable || (item.flags & MF_CHECKED));
       action->setChecked(item.flags & MF_CHECKED);
       UINT id = item.id;
       QObject::connect(action, &QAction::triggered, action, [chosen, id] { *chosen = static_cast<int>(id); });
@@ -177,6 +180,7 @@ DWORD CheckMenuItem(HMENU menu, UINT item, UINT flags) {
     return static_cast<DWORD>(-1);
   DWORD previous = i->flags & MF_CHECKED;
   i->flags = (i->flags & ~MF_CHECKED) | (flags & MF_CHECKED);
+  i->checkable = true;
   return previous;
 }
 

@@ -20,10 +20,17 @@ int CautiousAnswer(UINT type) {
 int Show(HWND owner, LPCWSTR text, LPCWSTR caption, UINT type) {
   if (vqt::QuitPending() || UserInterfaceEnded())
     return CautiousAnswer(type);
+  // The box sits over the owner's window, or the nearest shown window it
+  // belongs to (a dialog not shown yet asks from its set-up); a box with no
+  // shown owner at all, such as one the reader thread asks for, sits over
+  // the main window while that is shown.
   QWidget *parent = nullptr;
-  if (owner)
-    if (vqt::WindowHost *host = vqt::HostFor(GetTopLevelWindow(owner)); host && host->frame &&
-                                                                         host->frame->isVisible())
+  for (HWND h = owner; h && !parent; h = GetParent(GetTopLevelWindow(h)))
+    if (vqt::WindowHost *host = vqt::HostFor(GetTopLevelWindow(h)); host && host->frame &&
+                                                                     host->frame->isVisible())
+      parent = host->frame;
+  if (!parent)
+    if (vqt::WindowHost *host = vqt::HostFor(vqt::MainWindow()); host && host->frame && host->frame->isVisible())
       parent = host->frame;
   QMessageBox::Icon icon = QMessageBox::NoIcon;
   switch (type & 0xF0) {

@@ -51,14 +51,13 @@ void (*WakeHook())(DWORD, void *);
 bool WaitInToolkit(void *context); // the GetMessageW wait hook
 
 // The widgets of one window. For a child window frame == client; a
-// top-level window's frame holds an optional title strip with the Done
-// button, the client area and an optional soft-key bar below it.
+// top-level window's frame holds the client area and an optional soft-key
+// bar below it.
 class ClientWidget;
 struct WindowHost {
   HWND hwnd = nullptr;
   QPointer<QWidget> frame;
   QPointer<QWidget> client;
-  QPointer<QWidget> header;
   QPointer<QWidget> bar;
   HWND barWindow = nullptr;
   bool child = false;
@@ -78,14 +77,20 @@ HWND HandleOf(const QWidget *widget); // the window of a widget or its nearest a
 QWidget *ClientOf(HWND hwnd);         // where children and painting go; null as HostFor
 // Registers a control's widget as its window (frame == client).
 void AttachControlWidget(HWND hwnd, QWidget *widget, const QRect &rect);
-// Lays out a top-level frame again after its header or bar changed.
+// Lays out a top-level frame again after its bar changed.
 void RelayoutFrame(HWND hwnd);
+// Gives a top-level frame its size; a dialog's is fixed at it (no resizing
+// border).
+void SetFrameSize(WindowHost &host, const QSize &size);
 // The soft-key bar of a window (made by SHCreateMenuBar).
 void SetFrameBar(HWND parent, HWND bar, QWidget *barWidget);
-void SetFrameDoneButton(HWND hwnd);
-// Makes a dialog cover the main window's client area, and tells the core
-// where any window with a widget now is.
+// Gives a dialog page the main window's size (its soft-key bar inside it,
+// so never taller than the main window), and tells the core where any
+// window with a widget now is.
 void MakeFullScreen(HWND hwnd);
+// Centres a top-level window on its nearest visible owner (on the screen
+// when it has none), kept within the screen.
+void CentreOnOwner(HWND hwnd);
 // The window the program's dialogs are laid over: the oldest top-level window.
 HWND MainWindow();
 

@@ -100,11 +100,19 @@ QWidget *MakeBarWidget(HWND bar, HWND parent, const Bar &data) {
   strip->setAutoFillBackground(true);
   auto *layout = new QHBoxLayout(strip);
   layout->setContentsMargins(2, 2, 2, 2);
+  // In a dialog the first plain button (its Done) is the default button,
+  // the one Enter presses.
+  vqt::WindowHost *owner = vqt::HostFor(parent);
+  bool presetGiven = !owner || !owner->dialog;
   for (size_t i = 0; i < data.buttons.size() && i < 2; ++i) {
     const Button &b = data.buttons[i];
     auto *button = new QPushButton(vqt::ToQString(b.caption.c_str()), strip);
     button->setObjectName(QStringLiteral("vantrel_soft_key_%1").arg(i));
     button->setEnabled(b.state & TBSTATE_ENABLED);
+    if (!presetGiven && !b.popup) {
+      button->setDefault(true);
+      presetGiven = true;
+    }
     if (i == 1 && data.buttons.size() > 1)
       layout->addStretch(1);
     layout->addWidget(button, 0, i == 0 ? Qt::AlignLeft : Qt::AlignRight);

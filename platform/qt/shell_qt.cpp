@@ -33,8 +33,9 @@ BOOL SHInitDialog(SHINITDLGINFO *info) {
                                                  screen.top + client.bottom});
     vqt::MakeFullScreen(info->hDlg);
   }
-  if (info->dwFlags & SHIDIF_DONEBUTTON)
-    vqt::SetFrameDoneButton(info->hDlg);
+  // SHIDIF_DONEBUTTON asks for the handheld's title-bar Done button. The
+  // desktop's own title bar has its close button, which a dialog takes as
+  // its cancel command: no second button is drawn.
   return TRUE;
 }
 

@@ -1,9 +1,9 @@
-// Windows as widgets: a top-level window (or dialog) is a frame holding an
-// optional title strip with the Done button, the client area the window
-// procedure paints, and an optional soft-key bar below; a child window is a
-// client widget inside its parent's client area. The core keeps where each
-// window is; the widgets apply its moves and repaints (the move, invalidate
-// and update hooks) and report back wherever they end up.
+// Windows as widgets: a top-level window (or dialog) is a frame holding the
+// client area the window procedure paints and an optional soft-key bar
+// below it; a child window is a client widget inside its parent's client
+// area. The core keeps where each window is; the widgets apply its moves
+// and repaints (the move, invalidate and update hooks) and report back
+// wherever they end up.
 #include "platform/controls.h"
 #include "platform/core/window_toolkit.h"
 #include "platform/qt/qt_internal.h"
@@ -11,15 +11,15 @@
 
 #include <QApplication>
 #include <QCloseEvent>
-#include <QHBoxLayout>
 #include <QIcon>
-#include <QLabel>
+#include <QKeyEvent>
 #include <QMetaObject>
 #include <QMoveEvent>
 #include <QPainter>
 #include <QPaintEvent>
 #include <QPushButton>
 #include <QResizeEvent>
+#include <QScreen>
 
 #include <memory>
 #include <unordered_map>
@@ -109,11 +109,14 @@ protected:
     ReportPlacement(hwnd_);
     // Children the program placed keep their relative place: margins at
     // the sides stay, heights and vertical positions scale with the area.
-    // Placing a child runs its own resize handling, which may make or
-    // destroy windows: work from a list, not the live table.
+    // A dialog's controls stay where its template put them, at their own
+    // height, however large the page becomes. Placing a child runs its own
+    // resize handling, which may make or destroy windows: work from a list,
+    // not the live table.
     std::vector<HWND> children;
+    WindowHost *self = HostFor(hwnd_);
     for (auto &[handle, host] : Hosts())
-      if (host->child && host->frame && host->frame->parentWidget() == this &&
+      if (self && !self->dialog && host->child && host->frame && host->frame->parentWidget() == this &&
           !host->referenceParent.isEmpty())
         children.push_back(handle);
     for (HWND handle : children) {
@@ -150,15 +153,11 @@ public:
     WindowHost *host = HostFor(hwnd_);
     if (!host)
       return;
-    int headerHeight = host->header ? host->header->sizeHint().height() : 0;
     int barHeight = host->bar ? host->bar->sizeHint().height() : 0;
-    if (host->header)
-      host->header->setGeometry(0, 0, width(), headerHeight);
     if (host->bar)
       host->bar->setGeometry(0, height() - barHeight, width(), barHeight);
     if (host->client)
-      host->client->setGeometry(0, headerHeight, width(),
-                                std::max(0, height() - headerHeight - barHeight));
+      host->client->setGeometry(0, 0, width(), std::max(0, height() - barHeight));
     ReportPlacement(hwnd_);
     if (host->barWindow)
       ReportPlacement(host->barWindow);
@@ -168,15 +167,40 @@ protected:
   void resizeEvent(QResizeEvent *) override { Layout(); }
   void moveEvent(QMoveEvent *) override { ReportPlacement(hwnd_); }
   void closeEvent(QCloseEvent *event) override {
-    // The window procedure decides; a dialog hears its Done command, as
-    // from the title bar button of the handheld; any other window its close
-    // command, which becomes WM_CLOSE unless the window handles it.
+    // The window procedure decides: the window hears its close command,
+    // which becomes WM_CLOSE unless the window handles it; a dialog turns
+    // WM_CLOSE into its cancel command.
     event->ignore();
+    PostMessageW(hwnd_, WM_SYSCOMMAND, SC_CLOSE, 0);
+  }
+  void keyPressEvent(QKeyEvent *event) override {
+    // Keys no control took: in a dialog Escape is its cancel command and
+    // Enter presses the button with the focus, else the default button.
     WindowHost *host = HostFor(hwnd_);
-    if (host && host->dialog)
-      PostMessageW(hwnd_, WM_COMMAND, IDOK, 0);
-    else
-      PostMessageW(hwnd_, WM_SYSCOMMAND, SC_CLOSE, 0);
+    if (!host || !host->dialog || (event->modifiers() & ~Qt::KeypadModifier)) {
+      QWidget::keyPressEvent(event);
+      return;
+    }
+    if (event->key() == Qt::Key_Escape) {
+      PostMessageW(hwnd_, WM_COMMAND, IDCANCEL, 0);
+    } else if (event->key() == Qt::Key_Return || event->key() == Qt::Key_Enter) {
+      // A button that has the focus is the one Enter presses.
+      auto *preset = qobject_cast<QPushButton *>(focusWidget());
+      if (preset && !isAncestorOf(preset))
+        preset = nullptr;
+      if (host->bar && !preset)
+        for (QPushButton *button : host->bar->findChildren<QPushButton *>())
+          if (button->isDefault() && button->isEnabled() && button->isVisible())
+            preset = button;
+      if (preset)
+        preset->click();
+      else
+        PostMessageW(hwnd_, WM_COMMAND, IDOK, 0);
+    } else {
+      QWidget::keyPressEvent(event);
+      return;
+    }
+    event->accept();
   }
 
 private:
@@ -228,13 +252,26 @@ void RelayoutFrame(HWND hwnd) {
   if (!host || host->child)
     return;
   if (auto *frame = dynamic_cast<FrameWidget *>(host->frame.data())) {
-    // The client area keeps its size; the frame grows by the strips.
-    QSize client = host->client ? host->client->size() : QSize();
-    int headerHeight = host->header ? host->header->sizeHint().height() : 0;
-    int barHeight = host->bar ? host->bar->sizeHint().height() : 0;
-    frame->resize(client.width(), client.height() + headerHeight + barHeight);
+    // The client area keeps its size and the frame grows by the bar; a
+    // page laid over the main window keeps the frame's size instead.
+    if (!host->fullScreen) {
+      QSize client = host->client ? host->client->size() : QSize();
+      int barHeight = host->bar ? host->bar->sizeHint().height() : 0;
+      SetFrameSize(*host, QSize(client.width(), client.height() + barHeight));
+    }
     frame->Layout();
   }
+}
+
+void SetFrameSize(WindowHost &host, const QSize &size) {
+  if (!host.frame)
+    return;
+  // A dialog's frame has no resizing border: the person cannot change
+  // its size, the program can.
+  if (host.dialog && !host.child)
+    host.frame->setFixedSize(size);
+  else
+    host.frame->resize(size);
 }
 
 void SetFrameBar(HWND parent, HWND bar, QWidget *barWidget) {
@@ -256,42 +293,67 @@ void SetFrameBar(HWND parent, HWND bar, QWidget *barWidget) {
   barWidget->show();
 }
 
-void SetFrameDoneButton(HWND hwnd) {
-  WindowHost *host = HostFor(hwnd);
-  if (!host || host->child || !host->frame || host->header)
-    return;
-  auto *header = new QWidget(host->frame);
-  header->setObjectName("vantrel_title_strip");
-  auto *layout = new QHBoxLayout(header);
-  layout->setContentsMargins(6, 2, 2, 2);
-  auto *title = new QLabel(host->frame->windowTitle(), header);
-  QFont bold = title->font();
-  bold.setBold(true);
-  title->setFont(bold);
-  auto *done = new QPushButton(QStringLiteral("ok"), header);
-  done->setObjectName("vantrel_done_button");
-  layout->addWidget(title, 1);
-  layout->addWidget(done);
-  QObject::connect(done, &QPushButton::clicked, [hwnd] { PostMessageW(hwnd, WM_COMMAND, IDOK, 0); });
-  host->header = header;
-  RelayoutFrame(hwnd);
-  header->show();
-}
-
 void MakeFullScreen(HWND hwnd) {
   WindowHost *host = HostFor(hwnd);
   WindowHost *mainHost = HostFor(MainWindow());
   if (!host)
     return;
   if (!host->child && host->frame) {
+    // The page takes the main window's size, its bar included, so that it
+    // is never taller than the main window; where it goes is the dialog's
+    // business (centred on its owner).
     host->fullScreen = true;
-    if (mainHost && mainHost != host && mainHost->frame) {
-      host->frame->setGeometry(mainHost->frame->geometry());
+    if (mainHost && mainHost != host && mainHost->frame && !mainHost->frame->size().isEmpty()) {
+      SetFrameSize(*host, mainHost->frame->size());
       if (auto *frame = dynamic_cast<FrameWidget *>(host->frame.data()))
         frame->Layout();
     }
   }
   ReportPlacement(hwnd); // the widget's place stands, whatever was recorded before
+}
+
+void CentreOnOwner(HWND hwnd) {
+  WindowHost *host = HostFor(hwnd);
+  if (!host || host->child || !host->frame)
+    return;
+  QWidget *frame = host->frame;
+  QWidget *owner = nullptr;
+  for (HWND h = GetParent(hwnd); h && !owner; h = GetParent(h)) {
+    WindowHost *candidate = HostFor(GetTopLevelWindow(h));
+    if (candidate && candidate != host && candidate->frame && candidate->frame->isVisible())
+      owner = candidate->frame;
+  }
+  QScreen *screen = owner ? owner->screen() : frame->screen();
+  if (!screen)
+    screen = QGuiApplication::primaryScreen();
+  QRect area = screen ? screen->availableGeometry() : QRect();
+  // Window and owner with their title bars and borders, as the screen
+  // shows them.
+  QRect over = owner ? owner->frameGeometry() : area;
+  if (over.isEmpty())
+    return;
+  // Not shown yet, the window has no title bar to measure: it will have
+  // the owner's.
+  QSize outer = frame->frameGeometry().size();
+  if (!frame->isVisible() && owner) {
+    QRect inner = owner->geometry(), whole = owner->frameGeometry();
+    outer = frame->size().grownBy(QMargins(inner.left() - whole.left(), inner.top() - whole.top(),
+                                           whole.right() - inner.right(), whole.bottom() - inner.bottom()));
+  }
+  QRect r(QPoint(0, 0), outer);
+  r.moveCenter(over.center());
+  // Kept on the screen, its top-left corner first.
+  if (!area.isEmpty()) {
+    r.moveRight(std::min(r.right(), area.right()));
+    r.moveBottom(std::min(r.bottom(), area.bottom()));
+    r.moveLeft(std::max(r.left(), area.left()));
+    r.moveTop(std::max(r.top(), area.top()));
+  }
+  QPoint target = r.topLeft();
+  if (frame->parentWidget() && !frame->isWindow())
+    target = frame->parentWidget()->mapFromGlobal(target);
+  frame->move(target);
+  ReportPlacement(hwnd);
 }
 
 void HookCreated(HWND hwnd, const CREATESTRUCTW *cs, void *) {
@@ -339,7 +401,7 @@ void HookCreated(HWND hwnd, const CREATESTRUCTW *cs, void *) {
   host->frame = frame;
   host->client = client;
   Hosts()[hwnd] = std::move(host);
-  frame->resize(r.size());
+  SetFrameSize(*Hosts()[hwnd], r.size());
   if (cs->x != CW_USEDEFAULT)
     frame->move(r.topLeft());
   frame->Layout();
@@ -430,11 +492,10 @@ BOOL HookMove(HWND hwnd, int x, int y, int width, int height, BOOL repaint, void
   } else {
     QRect now;
     ShownRect(hwnd, *host, &now);
-    int headerHeight = host->header ? host->header->sizeHint().height() : 0;
     int barHeight = host->bar ? host->bar->sizeHint().height() : 0;
-    host->frame->resize(width, height + headerHeight + barHeight);
+    SetFrameSize(*host, QSize(width, height + barHeight));
     if (now.x() != x || now.y() != y) {
-      QPoint target(x, y - headerHeight);
+      QPoint target(x, y);
       if (host->frame->parentWidget() && !host->frame->isWindow())
         target = host->frame->parentWidget()->mapFromGlobal(target);
       host->frame->move(target);

@@ -10,6 +10,7 @@
 #include "tests/support/toolkit.h"
 #include "tests/support/trace_lines.h"
 
+#include <qnamespace.h>
 #include <gtest/gtest.h>
 
 #include <algorithm>
@@ -148,6 +149,38 @@ TEST_F(SelectionDialogTest, ClickingMovesTheMarkAndDoneStoresTheWholeFileName) {
                           },
                           kDriveCloseAfter));
   EXPECT_EQ(Stored(u"keycode"), "my.kcod");
+}
+
+// Closing the window or Escape is no Done: the stored layout stays, so the
+// menu command sees no change and the program goes on. Enter is Done.
+TEST_F(SelectionDialogTest, ClosingOrEscapeKeepsTheStoredLayoutEnterStoresTheChoice) {
+  Put("UK.kcod");
+  Put("US.kcod");
+  SettingsStore::WriteString(u"keycode", u"US.kcod");
+  AppGlobals.selectionMode = 0;
+  auto chooseUk = [](HWND dialog) {
+    for (int i = 0; i < 2; ++i)
+      if (HWND b = GetDlgItem(dialog, 500 + i); Text(b) == "UK")
+        SendMessageW(dialog, WM_COMMAND, 500 + i, reinterpret_cast<LPARAM>(b));
+  };
+  EXPECT_TRUE(DriveDialog([&] { OpenSelectionDialog(main_); },
+                          [&](HWND dialog) {
+                            chooseUk(dialog);
+                            CloseDialogWindow(dialog);
+                          }));
+  EXPECT_EQ(Stored(u"keycode"), "US.kcod");
+  EXPECT_TRUE(DriveDialog([&] { OpenSelectionDialog(main_); },
+                          [&](HWND dialog) {
+                            chooseUk(dialog);
+                            PressDialogKey(dialog, Qt::Key_Escape);
+                          }));
+  EXPECT_EQ(Stored(u"keycode"), "US.kcod");
+  EXPECT_TRUE(DriveDialog([&] { OpenSelectionDialog(main_); },
+                          [&](HWND dialog) {
+                            chooseUk(dialog);
+                            PressDialogKey(dialog, Qt::Key_Return);
+                          }));
+  EXPECT_EQ(Stored(u"keycode"), "UK.kcod");
 }
 
 TEST_F(SelectionDialogTest, AnUnknownCurrentLayoutChecksNothingAndDoneTakesTheFirst) {

@@ -14,6 +14,7 @@
 #include "tests/support/link_stand_in.h"
 #include "tests/support/thread_messages.h"
 
+#include <qnamespace.h>
 #include <gtest/gtest.h>
 
 #include <chrono>
@@ -147,6 +148,33 @@ TEST_F(TypingSettingsTest, ChoiceIsStoredAndSentAtOnceAndKeptOnYes) {
   EXPECT_EQ(SettingsStore::ReadDword(u"SensitivityValue", -1), 4);
   EXPECT_EQ(SettingsStore::ReadDword(u"KeyRepeatRateValue", -1), 30);
   EXPECT_EQ(AppGlobals.settingsChanged, 0);
+}
+
+// The window's close button and Escape are a person's Done: the question
+// after a change, then closed; nothing asked without one. Enter presses
+// Done too.
+TEST_F(TypingSettingsTest, APersonsCloseOrEscapeOrEnterActsAsDone) {
+  boxes_->Answer({IDYES});
+  ASSERT_TRUE(Drive([](HWND dialog) {
+    PickComboEntry(dialog, kRate, 2); // Fast
+    CloseDialogWindow(dialog);
+  }));
+  ASSERT_EQ(boxes_->Shown().size(), 1u);
+  EXPECT_EQ(boxes_->Shown()[0].text, std::u16string(UiString(19)));
+  EXPECT_EQ(SettingsStore::ReadDword(u"KeyRepeatRateValue", -1), 30);
+  EXPECT_EQ(AppGlobals.settingsChanged, 0);
+
+  boxes_->Answer({IDNO});
+  ASSERT_TRUE(Drive([](HWND dialog) {
+    PickComboEntry(dialog, kRate, 0); // Slow
+    PressDialogKey(dialog, Qt::Key_Escape);
+  }));
+  ASSERT_EQ(boxes_->Shown().size(), 1u);
+  EXPECT_EQ(SettingsStore::ReadDword(u"KeyRepeatRateValue", -1), 30); // No: restored
+
+  boxes_->Answer({});
+  ASSERT_TRUE(Drive([](HWND dialog) { PressDialogKey(dialog, Qt::Key_Return); }));
+  EXPECT_TRUE(boxes_->Shown().empty());
 }
 
 TEST_F(TypingSettingsTest, NoRestoresAndResendsAllThreeOpeningValuesInOrder) {

@@ -124,6 +124,30 @@ TEST(Menus, TrackPopupMenuDeliversChoiceAfterInitMenuPopup) {
   DestroyWindow(hwnd);
 }
 
+// A command that is never checked shows no empty check box; one that has
+// been checked shows its box, empty once unchecked again.
+TEST(Menus, OnlyItemsThatAreCheckedOrUncheckedShowACheckBox) {
+  HMENU popup = CreatePopupMenu();
+  AppendMenuW(popup, MF_STRING, 115, u"Keyclicks?");
+  AppendMenuW(popup, MF_STRING, 116, u"Battery Status");
+  AppendMenuW(popup, MF_STRING | MF_CHECKED, 114, u"Never");
+  CheckMenuItem(popup, 115, MF_BYCOMMAND | MF_CHECKED);
+  CheckMenuItem(popup, 115, MF_BYCOMMAND | MF_UNCHECKED);
+  HWND hwnd = MakeTestWindow([](HWND, UINT, WPARAM, LPARAM) -> LRESULT { return -2; });
+  std::vector<std::pair<bool, bool>> shown; // checkable, checked
+  QTimer::singleShot(50, [&] {
+    auto *menu = qobject_cast<QMenu *>(QApplication::activePopupWidget());
+    ASSERT_NE(menu, nullptr);
+    for (QAction *a : menu->actions())
+      shown.emplace_back(a->isCheckable(), a->isChecked());
+    menu->close();
+  });
+  TrackPopupMenuEx(popup, TPM_RETURNCMD, 0, 0, hwnd, nullptr);
+  EXPECT_EQ(shown, (std::vector<std::pair<bool, bool>>{{true, false}, {false, false}, {true, true}}));
+  DestroyMenu(popup);
+  DestroyWindow(hwnd);
+}
+
 TEST(MenuBar, OptionsButtonExposesAndOpensItsPopupQuitSendsCommand) {
   RegisterTestResources();
   HMENU initialised = nullptr;

@@ -4,7 +4,9 @@
 #include "platform/controls.h"
 #include "tests/support/toolkit.h"
 
+#include <QApplication>
 #include <QImage>
+#include <QKeyEvent>
 #include <QWidget>
 
 #include <cctype>
@@ -103,6 +105,24 @@ void PickComboEntry(HWND dialog, int id, int index) {
   SendMessageW(combo, CB_SETCURSEL, static_cast<WPARAM>(index), 0);
   SendMessageW(dialog, WM_COMMAND, static_cast<WPARAM>((CBN_SELENDOK << 16) | id),
                reinterpret_cast<LPARAM>(combo));
+}
+
+void CloseDialogWindow(HWND dialog) {
+  if (QWidget *client = ClientWidget(dialog))
+    client->window()->close();
+}
+
+void PressDialogKey(HWND dialog, int qtKey) {
+  QWidget *client = ClientWidget(dialog);
+  if (!client)
+    return;
+  QWidget *target = client->window()->focusWidget();
+  if (!target)
+    target = client->window();
+  QKeyEvent press(QEvent::KeyPress, qtKey, Qt::NoModifier);
+  QKeyEvent release(QEvent::KeyRelease, qtKey, Qt::NoModifier);
+  QApplication::sendEvent(target, &press);
+  QApplication::sendEvent(target, &release);
 }
 
 HWND MakeMainWindowStandIn() {

@@ -40,6 +40,13 @@ bool DriveDialog(const std::function<void()> &open, const std::function<void(HWN
 // tells the dialog with CBN_SELENDOK.
 void PickComboEntry(HWND dialog, int id, int index);
 
+// What a person does to a dialog's window: its title bar's close button
+// (the window manager's close request), and a key press (a Qt::Key value)
+// reaching the control with the focus, or the window when none has it, and
+// going on to the window when the control does not take it.
+void CloseDialogWindow(HWND dialog);
+void PressDialogKey(HWND dialog, int qtKey);
+
 // A plain 240 x 320 window standing in for the main window, which the
 // full-screen dialogs cover; made before any other window so that it is the
 // one the platform takes for the main window. Also set as
