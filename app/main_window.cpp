@@ -11,12 +11,28 @@
 #include "platform/gdi.h"
 #include "platform/process.h"
 #include "platform/shell.h"
+#include "platform/threads.h"
 #include "platform/win32.h"
 #include "resources/resource_ids.h"
 
 namespace {
 
 constexpr int kTitleUnits = 100;
+
+// The help viewer could not show the help: the person is told why, not only
+// the trace.
+void TellHelpNotShown(HWND hwnd, DWORD why) {
+  const WCHAR *text;
+  if (why == ERROR_NO_ASSOCIATION)
+    text = u"The help cannot be shown: no program to open it was found. Vantrel opens its help "
+           u"with xdg-open; please install it (Debian package xdg-utils) and try again.";
+  else if (why == ERROR_FILE_NOT_FOUND)
+    text = u"The help cannot be shown: its document Vantrel.htm is missing from Vantrel's "
+           u"installation.";
+  else
+    text = u"The help cannot be shown: the program that opens it could not be started.";
+  MessageBoxW(hwnd, text, u"Vantrel Message", MB_OK | MB_ICONEXCLAMATION);
+}
 
 // WM_CREATE: the soft-key bar and its Options menu, the Done button, the
 // connect button and the first status line.
@@ -77,8 +93,9 @@ LRESULT MainWndProc(HWND hwnd, UINT msg, WPARAM wParam, LPARAM lParam) {
     OnClose();
     return 0;
   case WM_HELP:
-    CreateProcessW(u"peghelp", u"file:Vantrel.htm", nullptr, nullptr, FALSE, 0, nullptr, nullptr,
-                   nullptr, nullptr);
+    if (!CreateProcessW(u"peghelp", u"file:Vantrel.htm", nullptr, nullptr, FALSE, 0, nullptr,
+                        nullptr, nullptr, nullptr))
+      TellHelpNotShown(hwnd, GetLastError());
     return 0;
   case WM_SYSCOMMAND:
     // The window's close button: with a tray icon the window only hides,

@@ -27,6 +27,10 @@ void InitOptionsMenu(HMENU menu);
 void OnLinkPhase(HWND hwnd, WPARAM buttonState, LPARAM phase);
 void OnStatusTextChanged(HWND hwnd, WPARAM buttonState);
 
+// The UI strings were loaded anew (another language): the connect button,
+// the status line and the painted texts show them.
+void ShowNewLanguage(HWND hwnd);
+
 // Painting (main_window_paint.cpp).
 void PaintMainWindow(HWND hwnd);
 // The picture for a client area whose right edge is clientRight: "vtr.bmp"

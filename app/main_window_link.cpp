@@ -156,3 +156,17 @@ void OnStatusTextChanged(HWND hwnd, WPARAM buttonState) {
   SetStatusLine(hwnd, text);
   SetConnectCaption(hwnd, text);
 }
+
+void ShowNewLanguage(HWND hwnd) {
+  // The texts of the phase the link is in; a status text of an attempt
+  // under way is replaced by the attempt's next notice.
+  const int32_t state = AppGlobals.linkState.load();
+  if (state == LINK_TYPING || state == LINK_CALIBRATING) {
+    SetStatusLine(hwnd, UiString(kUiStatusConnected));
+    SetConnectCaption(hwnd, UiString(kUiDisconnect));
+  } else if ((state == LINK_IDLE && AppGlobals.connectRequested.load() == 0) || state == 0) {
+    SetStatusLine(hwnd, UiString(kUiStatusNotConnected));
+    SetConnectCaption(hwnd, UiString(kUiConnect));
+  }
+  InvalidateRect(hwnd, nullptr, TRUE);
+}

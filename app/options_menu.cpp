@@ -1,11 +1,14 @@
 #include "app/options_menu.h"
 
 #include "app/instance.h"
+#include "app/main_window.h"
 #include "app/menu_state.h"
 #include "app/shutdown.h"
+#include "app/tray.h"
 #include "common/globals.h"
 #include "common/messages.h"
 #include "common/settings_store.h"
+#include "common/ui_strings.h"
 #include "dialogs/about_dialog.h"
 #include "dialogs/battery_dialog.h"
 #include "dialogs/calibration_dialog.h"
@@ -13,6 +16,7 @@
 #include "dialogs/hot_tips_dialog.h"
 #include "dialogs/selection_dialog.h"
 #include "dialogs/typing_settings_dialog.h"
+#include "keys/keycode_table.h"
 #include "link/link_controller.h"
 #include "link/port_discovery.h"
 #include "platform/autostart.h"
@@ -86,17 +90,35 @@ void ToggleKeyclicks() {
   PostMessageW(LinkWindow(), WM_SET_KEYCLICKS, 0, value);
 }
 
-// A new layout is loaded only at start-up, so a changed layout ends the
-// program after telling the user; a changed language alone waits quietly
-// for the next start.
-void ChangeLanguageOrLayout(HWND hwnd) {
-  WCHAR before[kSettingTextUnits];
-  WCHAR after[kSettingTextUnits];
-  SettingsStore::ReadString(u"keycode", before);
-  AppGlobals.selectionMode = 0;
+// The person's language takes effect at once: the UI strings are loaded
+// anew, the option lists labelled from them, and the main window and the
+// tray show them. Dialogs and message boxes read the strings when they show.
+void ApplyLanguage(HWND hwnd) {
+  if (!LoadUiStrings())
+    return; // neither the file nor English could be read: the program ends
+  labelSettingChoices();
+  ShowNewLanguage(hwnd);
+  TrayAfterLanguageChange();
+}
+
+// The selection dialog in layout mode (0) or language mode (1). A new
+// layout is loaded only at start-up, so a changed layout ends the program
+// after telling the user; a new language is applied at once.
+void ChangeLanguageOrLayout(HWND hwnd, uint8_t mode) {
+  WCHAR layoutBefore[kSettingTextUnits];
+  WCHAR layoutAfter[kSettingTextUnits];
+  WCHAR languageBefore[kSettingTextUnits];
+  WCHAR languageAfter[kSettingTextUnits];
+  SettingsStore::ReadString(u"keycode", layoutBefore);
+  SettingsStore::ReadString(u"language", languageBefore);
+  AppGlobals.selectionMode = mode;
   OpenSelectionDialog(hwnd);
-  SettingsStore::ReadString(u"keycode", after);
-  if (wcscmp(before, after) == 0)
+  AppGlobals.selectionMode = 0;
+  SettingsStore::ReadString(u"keycode", layoutAfter);
+  SettingsStore::ReadString(u"language", languageAfter);
+  if (wcscmp(languageBefore, languageAfter) != 0)
+    ApplyLanguage(hwnd);
+  if (wcscmp(layoutBefore, layoutAfter) == 0)
     return;
   MessageBoxW(hwnd,
               u"You have changed the layout selection for your keyboard. This application needs "
@@ -198,7 +220,10 @@ bool OnOptionsCommand(HWND hwnd, WPARAM wParam, LPARAM lParam) {
     OpenHotTipsDialog(hwnd, reinterpret_cast<HWND>(lParam));
     return true;
   case kCommandLanguage:
-    ChangeLanguageOrLayout(hwnd);
+    ChangeLanguageOrLayout(hwnd, 0);
+    return true;
+  case kCommandDisplayLanguage:
+    ChangeLanguageOrLayout(hwnd, 1);
     return true;
   case kCommandHelp:
     PostMessageW(hwnd, WM_HELP, 0, 0);

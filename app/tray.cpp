@@ -72,6 +72,8 @@ void Tell(TrayNotice notice) {
 
 } // namespace
 
+void TrayAfterLanguageChange() { ShowTrayState(); }
+
 bool StartTray(HWND mainWindow) {
   gState = TrayState{};
   gState.caption = ConnectCaption(mainWindow);

@@ -20,6 +20,8 @@ bool TrayInUse();
 void TrayAfterLinkPhase(HWND mainWindow, WPARAM buttonState, LPARAM phase);
 void TrayAfterStatusText(HWND mainWindow, WPARAM buttonState);
 
+// The person chose another language: the icon's menu takes its texts anew.
+void TrayAfterLanguageChange();
 // Before the main window carries out a command: Disconnect and Quit are the
 // person's own ends of the connection, not losses to tell.
 void TrayBeforeCommand(UINT command);

@@ -121,6 +121,9 @@ struct AppGlobalsRecord {
   int32_t openingRepeatDelay = 0;
   int32_t settingsChanged = 0;
 
+  // The key test's window while it is open, else null: key translation (on
+  // the reader thread) hands it each typed character instead of the desktop.
+  std::atomic<HWND> keyTestDialog{nullptr};
   // Key test (UI thread). Not reset between runs: the test runs once.
   KeyTestEntry keyTestEntries[kKeyTestEntryCount] = {};
   int8_t keyTestLast = 0;

@@ -69,7 +69,12 @@ enum : UINT_PTR {
   kStatusPollTimer = 2,
   kConnectionTimeoutTimer = 3,
   kResumeReconnectTimer = 4,
+  // A typing-setting request waits for the pause after the one before.
+  kSettingSpacingTimer = 5,
 };
+// Typing-setting packets (sensitivity, repeat rate, repeat delay) reach the
+// keyboard at least this far apart.
+constexpr UINT kSettingSpacingMs = 200;
 constexpr UINT kHeartbeatPeriodMs = 10000;
 constexpr UINT kStatusPollPeriodMs = 10000;
 // After a resume, how long a link that still looks connected may take to be

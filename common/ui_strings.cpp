@@ -13,7 +13,9 @@
 #include "platform/trace.h"
 #include "platform/window.h"
 
+#include <atomic>
 #include <cstring>
+#include <vector>
 
 namespace {
 
@@ -23,7 +25,13 @@ constexpr int kFieldCount = 2 * kUiStringCount - 1; // fields 0..80
 constexpr size_t kPathUnits = MAX_PATH + kSettingTextUnits;
 
 const WCHAR kEmptyText[] = {0};
-WCHAR *gUiStrings[kUiStringCount] = {};
+// The strings now in use. Another language replaces them while the reader
+// thread may be reading them: each pointer is swapped whole, published with
+// release and read with acquire, so a reader sees either text complete.
+std::atomic<WCHAR *> gUiStrings[kUiStringCount] = {};
+// Strings an earlier load handed out, kept for readers that may still hold
+// them (a language is changed rarely, so they stay few). UI thread only.
+std::vector<WCHAR *> gRetired;
 
 bool IsDelimiter(char c) { return c == ';' || c == '\n'; }
 
@@ -93,20 +101,23 @@ bool LoadUiStrings() {
       loaded[k] = new WCHAR[1];
       loaded[k][0] = 0;
     }
-    gUiStrings[k] = loaded[k];
+    if (WCHAR *before = gUiStrings[k].exchange(loaded[k], std::memory_order_acq_rel))
+      gRetired.push_back(before);
   }
   return true;
 }
 
 const WCHAR *UiString(int n) {
-  if (n < 0 || n >= kUiStringCount || !gUiStrings[n])
+  if (n < 0 || n >= kUiStringCount)
     return kEmptyText;
-  return gUiStrings[n];
+  const WCHAR *text = gUiStrings[n].load(std::memory_order_acquire);
+  return text ? text : kEmptyText;
 }
 
 void ResetUiStrings() {
-  for (WCHAR *&text : gUiStrings) {
+  for (std::atomic<WCHAR *> &text : gUiStrings)
+    delete[] text.exchange(nullptr);
+  for (WCHAR *text : gRetired)
     delete[] text;
-    text = nullptr;
-  }
+  gRetired.clear();
 }

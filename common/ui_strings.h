@@ -1,5 +1,7 @@
-// The 41 UI strings from the language file, loaded once at start-up and never
-// freed or changed afterwards.
+// The 41 UI strings from the language file, loaded at start-up and again
+// when the person chooses another language (user interface thread). A
+// string once handed out is never freed or changed: a later load only makes
+// UiString return the new texts.
 #pragma once
 
 #include "platform/wintypes.h"

@@ -131,7 +131,12 @@ void OnCalibrationFailed(HWND dialog) {
     return;
   if (answer == IDYES && LinkConnected()) {
     SendMessageW(TypingWindow(), WM_CALIBRATE, 0, 0);
-    AppGlobals.calibrationStep = 0; // the last picture stays until the next point
+    // The keyboard starts over: the page does too, empty as at the first
+    // start until the keyboard's first point shows step 1, rather than
+    // asking for the key of the step that failed.
+    AppGlobals.calibrationStep = 0;
+    InvalidateRect(dialog, nullptr, TRUE);
+    UpdateWindow(dialog);
     PostMessageW(TypingWindow(), WM_BEGIN_CALIBRATION, 0, 0);
     return;
   }

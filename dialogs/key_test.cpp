@@ -19,22 +19,48 @@ namespace {
 
 constexpr size_t kNameChars = sizeof(KeyTestEntry::name) - 1;
 
+// Once the position has reached the last entry the test is complete with
+// the next character (that entry's character is not compared); with one
+// entry or none (keyTestLast 0 or -1) it is complete from the start.
+void SettleCompletion() {
+  if (AppGlobals.keyTestPosition >= AppGlobals.keyTestLast)
+    AppGlobals.keyTestCompleted = 1;
+}
+
+// True while the "Incorrect character" message is up: characters typed
+// meanwhile are not compared, so that no second message stacks on it.
+bool gTellingWrongKey = false;
+
+// A typed character: compared with the entry asked for, which it passes or
+// which is asked again after the message. Painting only shows the outcome.
+void OnTestChar(HWND dialog, LPARAM lParam) {
+  NKDbgPrintfW(u"test char = %d\r\n", static_cast<int>(lParam));
+  if (gTellingWrongKey || AppGlobals.keyTestCompleted == 1)
+    return;
+  AppGlobals.keyTestChar = static_cast<uint8_t>(lParam & 0xFF);
+  AppGlobals.keyTestCharPending = 1;
+  const bool last = AppGlobals.keyTestPosition >= AppGlobals.keyTestLast;
+  const bool right =
+      !last && AppGlobals.keyTestChar == AppGlobals.keyTestEntries[AppGlobals.keyTestPosition].code;
+  AppGlobals.keyTestCharPending = 0;
+  if (last) {
+    SettleCompletion();
+  } else if (right) {
+    AppGlobals.keyTestPosition = static_cast<int8_t>(AppGlobals.keyTestPosition + 1);
+  } else {
+    gTellingWrongKey = true;
+    MessageBoxW(dialog, u"Incorrect character pressed, try again", u"Vantrel", MB_OK);
+    gTellingWrongKey = false;
+  }
+  InvalidateRect(dialog, nullptr, TRUE);
+  UpdateWindow(dialog);
+}
+
 void PaintKeyTest(HWND dialog) {
   WCHAR text[128];
-  // The list is done once the position has reached the last entry; with no
-  // entry at all (keyTestLast -1) it is done at once.
-  if (AppGlobals.keyTestPosition >= AppGlobals.keyTestLast) {
-    AppGlobals.keyTestCharPending = 0;
+  if (AppGlobals.keyTestCompleted == 1) {
     WStrCopyN(text, 128, u"Test completed, Press Done to continue.");
-    AppGlobals.keyTestCompleted = 1;
   } else {
-    if (AppGlobals.keyTestCharPending == 1) {
-      AppGlobals.keyTestCharPending = 0;
-      if (AppGlobals.keyTestChar == AppGlobals.keyTestEntries[AppGlobals.keyTestPosition].code)
-        AppGlobals.keyTestPosition = static_cast<int8_t>(AppGlobals.keyTestPosition + 1);
-      else
-        MessageBoxW(dialog, u"Incorrect character pressed, try again", u"Vantrel", MB_OK);
-    }
     WCHAR name[kNameChars + 1];
     mbstowcs(name, AppGlobals.keyTestEntries[AppGlobals.keyTestPosition].name, kNameChars);
     name[kNameChars] = 0;
@@ -51,6 +77,12 @@ void PaintKeyTest(HWND dialog) {
   EndPaint(dialog, &ps);
 }
 
+// The test is closing: key translation types for the desktop again.
+void ForgetKeyTest(HWND dialog) {
+  HWND expected = dialog;
+  AppGlobals.keyTestDialog.compare_exchange_strong(expected, nullptr);
+}
+
 } // namespace
 
 void runKeyTest(HWND owner) {
@@ -58,7 +90,7 @@ void runKeyTest(HWND owner) {
     MessageBoxW(AppGlobals.mainWindow, u"Failed to open keycode.txt", u"Mirvok", MB_OK);
     return;
   }
-  RunDialogTemplate(kDialogBattery, owner, KeyTestDialogProc);
+  RunDialogTemplate(kDialogKeyTest, owner, KeyTestDialogProc);
 }
 
 INT_PTR KeyTestDialogProc(HWND dialog, UINT msg, WPARAM wParam, LPARAM lParam) {
@@ -66,6 +98,8 @@ INT_PTR KeyTestDialogProc(HWND dialog, UINT msg, WPARAM wParam, LPARAM lParam) {
   case WM_INITDIALOG: {
     InitDialogPage(dialog, SHIDIF_DONEBUTTON | SHIDIF_SIZEDLGFULLSCREEN, kMenuBarDone);
     AppGlobals.openDialog = dialog;
+    SettleCompletion();
+    AppGlobals.keyTestDialog.store(dialog);
     return TRUE;
   }
   case WM_PAINT:
@@ -78,16 +112,16 @@ INT_PTR KeyTestDialogProc(HWND dialog, UINT msg, WPARAM wParam, LPARAM lParam) {
           MessageBoxW(dialog, u"Test not completed. Do you want to quit.", u"Vantrel",
                       MB_YESNO) == IDNO)
         return FALSE;
+      ForgetKeyTest(dialog);
       EndDialog(dialog, 0);
       return TRUE;
     }
     return FALSE;
   case WM_KEY_TEST_CHAR:
-    NKDbgPrintfW(u"test char = %d\r\n", static_cast<int>(lParam));
-    AppGlobals.keyTestChar = static_cast<uint8_t>(lParam & 0xFF);
-    AppGlobals.keyTestCharPending = 1;
-    InvalidateRect(dialog, nullptr, TRUE);
-    UpdateWindow(dialog);
+    OnTestChar(dialog, lParam);
+    return FALSE;
+  case WM_DESTROY:
+    ForgetKeyTest(dialog);
     return FALSE;
   default:
     // The dialog class hands what is not handled here to DefWindowProcW.

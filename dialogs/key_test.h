@@ -14,7 +14,7 @@ constexpr size_t kKeyTestFileReadLimit = 2048;
 constexpr int kKeyTestMaxRecords = 128;
 
 // Loads the list from "testmode.txt" and runs the key test dialog (template
-// 132) modally, owned by owner; returns when it has closed. When the file
+// kDialogKeyTest) modally, owned by owner; returns when it has closed. When the file
 // cannot be opened, says so and shows no dialog.
 void runKeyTest(HWND owner);
 

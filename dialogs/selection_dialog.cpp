@@ -88,6 +88,8 @@ void InitPocketPc(HWND dialog) {
   const int width = client.right - client.left;
   const int row = (client.bottom - client.top) / 8;
   InitMenuBar(dialog);
+  // One template serves both modes: the caption says which list it is.
+  SetWindowTextW(dialog, AppGlobals.selectionMode == 1 ? u"Language" : u"Keyboard Layout");
 
   WCHAR current[kSettingTextUnits];
   ReadCurrentName(current);
@@ -117,25 +119,35 @@ void InitPocketPc(HWND dialog) {
   }
 }
 
-void InitSmartphone(HWND dialog) {
-  InitMenuBar(dialog);
-  if (AppGlobals.selectionMode == 1)
-    return;
+// Fills a list box of the Smartphone template with the names of the stored
+// list listName and selects the one valueName holds now.
+void FillSmartphoneList(HWND dialog, int id, LPCWSTR listName, LPCWSTR valueName) {
   WCHAR current[kSettingTextUnits];
-  ReadCurrentName(current);
-  if (SettingsStore::ReadDword(u"Initialised", 0) != 1)
-    ScanLanguageAndLayoutFiles();
+  if (!SettingsStore::ReadString(valueName, current))
+    current[0] = 0;
+  CutAtFirstDot(current);
   WCHAR list[kSettingTextUnits];
-  SettingsStore::ReadString(u"Layouts", list);
+  SettingsStore::ReadString(listName, list);
   WCHAR *names[kSelectionMaxButtons] = {};
   const int count = SplitList(list, names);
-  HWND box = GetDlgItem(dialog, kSelectionLayoutList);
+  HWND box = GetDlgItem(dialog, id);
   for (int i = 0; i < count; ++i) {
-    SendMessageW(box, LB_ADDSTRING, 0, reinterpret_cast<LPARAM>(names[i]));
-    if (wcscmp(names[i], current) == 0)
-      SendMessageW(box, LB_SELECTSTRING, static_cast<WPARAM>(-1),
-                   reinterpret_cast<LPARAM>(names[i]));
+    const LRESULT index = SendMessageW(box, LB_ADDSTRING, 0, reinterpret_cast<LPARAM>(names[i]));
+    // Selected by its place: a search by text would take "US" for an
+    // earlier "US Intl".
+    if (wcscmp(names[i], current) == 0 && index >= 0)
+      SendMessageW(box, LB_SETCURSEL, static_cast<WPARAM>(index), 0);
   }
+}
+
+// The Smartphone template holds both lists, whichever the mode: the layouts
+// above, the installed languages below.
+void InitSmartphone(HWND dialog) {
+  InitMenuBar(dialog);
+  if (SettingsStore::ReadDword(u"Initialised", 0) != 1)
+    ScanLanguageAndLayoutFiles();
+  FillSmartphoneList(dialog, kSelectionLayoutList, u"Layouts", u"keycode");
+  FillSmartphoneList(dialog, kSelectionLanguageList, u"Languages", u"language");
 }
 
 void Paint(HWND dialog) {

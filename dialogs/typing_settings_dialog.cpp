@@ -48,7 +48,8 @@ void FillList(HWND dialog, SettingList &list, bool sensitivity) {
   const bool phone = AppGlobals.isSmartphone == 1;
   const int id = phone ? list.listBoxId : list.comboId;
   const UINT add = phone ? LB_ADDSTRING : CB_ADDSTRING;
-  const UINT select = phone ? LB_SELECTSTRING : CB_SELECTSTRING;
+  const UINT find = phone ? LB_FINDSTRINGEXACT : CB_FINDSTRINGEXACT;
+  const UINT select = phone ? LB_SETCURSEL : CB_SETCURSEL;
   // Entry 0 is only the default value, never a choice.
   for (int i = 1; i < list.count; ++i)
     SendDlgItemMessageW(dialog, id, add, 0, reinterpret_cast<LPARAM>(list.choices[i].label));
@@ -58,8 +59,11 @@ void FillList(HWND dialog, SettingList &list, bool sensitivity) {
   *list.opening = SettingsStore::ReadDword(list.valueName, fallback);
   for (int i = 1; i < list.count; ++i) {
     if (list.choices[i].value == *list.opening) {
-      SendDlgItemMessageW(dialog, id, select, static_cast<WPARAM>(-1),
-                          reinterpret_cast<LPARAM>(list.choices[i].label));
+      // The whole label: a prefix search would take "Low" for "Lowest".
+      const LRESULT index = SendDlgItemMessageW(dialog, id, find, static_cast<WPARAM>(-1),
+                                                reinterpret_cast<LPARAM>(list.choices[i].label));
+      if (index >= 0)
+        SendDlgItemMessageW(dialog, id, select, static_cast<WPARAM>(index), 0);
       break;
     }
   }
@@ -123,13 +127,11 @@ void OnDone(HWND dialog) {
     const int answer = MessageBoxW(dialog, UiString(kUiAskKeepTypingSettings),
                                    UiString(kUiTypingSettingsTitle), MB_YESNO | MB_ICONQUESTION);
     if (answer != IDYES) {
-      // Every value goes back and is sent again, changed or not; the pauses
-      // give the keyboard time between the packets.
-      for (int i = 0; i < 3; ++i) {
-        if (i > 0)
-          Sleep(200);
-        StoreAndSend(kLists[i], *kLists[i].opening);
-      }
+      // Every value goes back and is sent again, changed or not. The link
+      // controller sends the three requests 200 ms apart, so the keyboard
+      // has its pauses between the packets without this thread waiting.
+      for (SettingList &list : kLists)
+        StoreAndSend(list, *list.opening);
     }
   }
   EndDialog(dialog, 0);

@@ -1,5 +1,7 @@
 #include "keys/key_output.h"
 
+#include "common/globals.h"
+#include "common/messages.h"
 #include "platform/win32.h"
 
 namespace {
@@ -19,6 +21,23 @@ void postKeybd(UINT vk, UINT flags, UINT c) {
   const UINT chars[1] = {c};
   PostKeybdMessage(kFocusWindow, vk, flags, 1, shiftState, chars);
 }
+
+// While the key test is open, a typed key goes to it and not to the desktop
+// (where its Enter or Escape would also act on the test's own window): the
+// test hears the key's code, the virtual key without Shift or caps lock, or
+// the character for keys that post one. Returns true when the test took it.
+bool toKeyTest(uint32_t code) {
+  const HWND test = AppGlobals.keyTestDialog.load();
+  if (test == nullptr)
+    return false;
+  PostMessageW(test, WM_KEY_TEST_CHAR, 0, static_cast<LPARAM>(code));
+  return true;
+}
+
+void tap(int32_t vk) {
+  pressKey(vk);
+  releaseKey(vk);
+}
 } // namespace
 
 void pressKey(int32_t vk) { keybd_event(lowByte(vk), 0, KEYEVENTF_SILENT, 1); }
@@ -28,25 +47,34 @@ void releaseKey(int32_t vk) {
 }
 
 void tapKey(int32_t vk) {
-  pressKey(vk);
-  releaseKey(vk);
+  if (!toKeyTest(lowByte(vk)))
+    tap(vk);
 }
 
 void shiftedTapKey(int32_t vk) {
+  if (toKeyTest(lowByte(vk)))
+    return;
   pressKey(VK_SHIFT);
-  tapKey(vk);
+  tap(vk);
   releaseKey(VK_SHIFT);
 }
 
 void capsTapKey(int32_t vk) {
-  tapKey(VK_CAPITAL);
-  tapKey(vk);
-  tapKey(VK_CAPITAL);
+  if (toKeyTest(lowByte(vk)))
+    return;
+  tap(VK_CAPITAL);
+  tap(vk);
+  tap(VK_CAPITAL);
 }
 
-void postCharacter(uint32_t c) { postKeybd(c, 1, c); }
+void postCharacter(uint32_t c) {
+  if (!toKeyTest(c))
+    postKeybd(c, 1, c);
+}
 
 void sendKeyDown(int32_t vk) {
+  if (toKeyTest(lowByte(vk)))
+    return;
   INPUT input = {};
   input.type = INPUT_KEYBOARD;
   input.ki.wVk = lowByte(vk);
@@ -57,6 +85,13 @@ void sendKeyDown(int32_t vk) {
   SendInput(1, &input, kInputRecordSize);
 }
 
-void postBackspace() { postKeybd(VK_BACK, kBackspaceFlags, VK_BACK); }
+void postBackspace() {
+  // What it would erase went to the key test, not to the desktop.
+  if (AppGlobals.keyTestDialog.load() == nullptr)
+    postKeybd(VK_BACK, kBackspaceFlags, VK_BACK);
+}
 
-void postEuroSign() { postKeybd(kEuroSign, kEuroFlags, kEuroSign); }
+void postEuroSign() {
+  if (!toKeyTest(kEuroSign))
+    postKeybd(kEuroSign, kEuroFlags, kEuroSign);
+}

@@ -1,6 +1,13 @@
 // The building blocks that send a key stroke or a character to the host.
 // Every virtual key handed to keybd_event is the low 8 bits of the value
 // given. None of them reports a result: a failed injection is silent.
+//
+// While the key test is open (AppGlobals.keyTestDialog), the blocks that
+// type a key or a character post WM_KEY_TEST_CHAR to it instead, with the
+// virtual key (Shift and caps lock left out) or the character; pressKey and
+// releaseKey (the Ctrl shortcuts) act as always, and postBackspace (which
+// erases a spacing accent or AltGr alternative) does nothing, since what it
+// would erase went to the test.
 #pragma once
 
 #include <cstdint>

@@ -39,18 +39,28 @@ void setLabel(SettingChoice &choice, const WCHAR *text) {
   WStrCopyN(choice.label, sizeof(choice.label) / sizeof(choice.label[0]), text);
 }
 
-// Reads count option values; entry 0 is labelled "None", the others take the
-// given UI strings. The SettingsStore read creates a missing value with
-// entry 0's value as its default; what it returns is not needed here.
+// The UI strings that label entries 1.. of each option list.
+const int kSensitivityLabels[] = {kUiLevelLowest, kUiLevelLow, kUiLevelMedium, kUiLevelHigh};
+const int kRepeatRateLabels[] = {kUiLevelSlow, kUiLevelMedium, kUiLevelFast};
+const int kRepeatDelayLabels[] = {kUiLevelShort, kUiLevelMedium, kUiLevelLong};
+
+// Entry 0 is labelled "None", the others take the given UI strings.
+void labelChoices(SettingChoice *choices, int count, const int *uiStrings) {
+  setLabel(choices[0], u"None");
+  for (int i = 1; i < count; ++i) {
+    setLabel(choices[i], UiString(uiStrings[i - 1]));
+  }
+}
+
+// Reads count option values and labels them. The SettingsStore read creates
+// a missing value with entry 0's value as its default; what it returns is
+// not needed here.
 void readChoices(LayoutTokens &tokens, SettingChoice *choices, int count, const int *uiStrings,
                  const WCHAR *settingName) {
   for (int i = 0; i < count; ++i) {
     choices[i].value = tokens.next();
   }
-  setLabel(choices[0], u"None");
-  for (int i = 1; i < count; ++i) {
-    setLabel(choices[i], UiString(uiStrings[i - 1]));
-  }
+  labelChoices(choices, count, uiStrings);
   SettingsStore::ReadDword(settingName, choices[0].value);
 }
 
@@ -72,18 +82,20 @@ void parseKeycodeText(const char *text, size_t len) {
     threshold = static_cast<float>(tokens.next());
   }
 
-  static const int sensitivityLabels[] = {kUiLevelLowest, kUiLevelLow, kUiLevelMedium,
-                                          kUiLevelHigh};
-  static const int repeatRateLabels[] = {kUiLevelSlow, kUiLevelMedium, kUiLevelFast};
-  static const int repeatDelayLabels[] = {kUiLevelShort, kUiLevelMedium, kUiLevelLong};
   tokens.skip(kIgnoredBetweenSections);
-  readChoices(tokens, AppGlobals.SensitivityChoices, 5, sensitivityLabels, u"SensitivityValue");
+  readChoices(tokens, AppGlobals.SensitivityChoices, 5, kSensitivityLabels, u"SensitivityValue");
   tokens.skip(kIgnoredBetweenSections);
-  readChoices(tokens, AppGlobals.RepeatRateChoices, 4, repeatRateLabels, u"KeyRepeatRateValue");
+  readChoices(tokens, AppGlobals.RepeatRateChoices, 4, kRepeatRateLabels, u"KeyRepeatRateValue");
   tokens.skip(kIgnoredBetweenSections);
-  readChoices(tokens, AppGlobals.RepeatDelayChoices, 4, repeatDelayLabels,
+  readChoices(tokens, AppGlobals.RepeatDelayChoices, 4, kRepeatDelayLabels,
               u"KeyRepeatDelayValue");
   // The character-list section that may follow is not used.
+}
+
+void labelSettingChoices() {
+  labelChoices(AppGlobals.SensitivityChoices, 5, kSensitivityLabels);
+  labelChoices(AppGlobals.RepeatRateChoices, 4, kRepeatRateLabels);
+  labelChoices(AppGlobals.RepeatDelayChoices, 4, kRepeatDelayLabels);
 }
 
 bool loadKeycodeFile(AskForLayoutFn askForLayout) {

@@ -36,6 +36,10 @@ bool loadKeycodeFile(AskForLayoutFn askForLayout);
 // scancode above 127 or a column outside 0..29 has no entry and reads 0.
 int32_t lookupVirtualKey(int scancode, int column);
 
+// Labels the three option lists again from the UI strings loaded now (a new
+// language); their values stay. User interface thread.
+void labelSettingChoices();
+
 // Fills the tables from layout file text (len bytes, not terminated), the
 // way loadKeycodeFile does after reading the file, including the labels and
 // the SettingsStore calls that create missing option values. Tokens beyond

@@ -33,6 +33,76 @@ bool ResumeTyping() {
 
 constexpr WCHAR kClassName[] = u"TypingWnd";
 
+// Typing-setting requests (WM_SET_SENSITIVITY, WM_SET_KEY_REPEAT_RATE,
+// WM_SET_KEY_REPEAT_DELAY) are sent kSettingSpacingMs apart: one that comes
+// sooner after the last waits, in order, on kSettingSpacingTimer. A request
+// already waiting is not queued twice; its value is read when it is sent.
+// User interface thread only.
+struct SettingSpacing {
+  UINT waiting[3] = {};
+  int count = 0;
+  bool sentOnce = false;
+  DWORD lastSentAt = 0;
+};
+SettingSpacing gSpacing;
+
+void SendSetting(UINT msg) {
+  switch (msg) {
+  case WM_SET_SENSITIVITY:
+    SendSensitivitySequence();
+    break;
+  case WM_SET_KEY_REPEAT_RATE:
+    SendRepeatRate();
+    break;
+  case WM_SET_KEY_REPEAT_DELAY:
+    SendRepeatDelay();
+    break;
+  default:
+    return;
+  }
+  // From the end of the send: the sensitivity is three packets with pauses.
+  gSpacing.sentOnce = true;
+  gSpacing.lastSentAt = GetTickCount();
+}
+
+// Milliseconds until the next setting may be sent (0: now).
+UINT SpacingLeft() {
+  if (!gSpacing.sentOnce)
+    return 0;
+  const DWORD since = GetTickCount() - gSpacing.lastSentAt;
+  return since >= kSettingSpacingMs ? 0 : static_cast<UINT>(kSettingSpacingMs - since);
+}
+
+void OnSettingRequest(HWND hwnd, UINT msg) {
+  if (gSpacing.count == 0 && SpacingLeft() == 0) {
+    SendSetting(msg);
+    return;
+  }
+  for (int i = 0; i < gSpacing.count; ++i)
+    if (gSpacing.waiting[i] == msg)
+      return;
+  if (gSpacing.count == 3)
+    return; // cannot happen: each of the three waits at most once
+  gSpacing.waiting[gSpacing.count++] = msg;
+  if (gSpacing.count == 1) {
+    const UINT left = SpacingLeft();
+    SetTimer(hwnd, kSettingSpacingTimer, left > 0 ? left : 1, nullptr);
+  }
+}
+
+void OnSettingSpacingTimer(HWND hwnd) {
+  KillTimer(hwnd, kSettingSpacingTimer);
+  if (gSpacing.count == 0)
+    return;
+  const UINT msg = gSpacing.waiting[0];
+  for (int i = 1; i < gSpacing.count; ++i)
+    gSpacing.waiting[i - 1] = gSpacing.waiting[i];
+  --gSpacing.count;
+  SendSetting(msg);
+  if (gSpacing.count > 0)
+    SetTimer(hwnd, kSettingSpacingTimer, kSettingSpacingMs, nullptr);
+}
+
 void OnCreate(HWND hwnd, const CREATESTRUCTW *cs) {
   // Publish the handle before the reader thread exists, so that it never
   // sees the link without its window.
@@ -80,6 +150,9 @@ void OnTimer(HWND hwnd, UINT_PTR id) {
     break;
   case kResumeReconnectTimer:
     OnResumeReconnectWindowEnd(hwnd);
+    break;
+  case kSettingSpacingTimer:
+    OnSettingSpacingTimer(hwnd);
     break;
   default:
     break;
@@ -180,13 +253,9 @@ LRESULT TypingWndProc(HWND hwnd, UINT msg, WPARAM wParam, LPARAM lParam) {
     OnSetConnectionTimeout(hwnd, lParam);
     return 0;
   case WM_SET_SENSITIVITY:
-    SendSensitivitySequence();
-    return 0;
   case WM_SET_KEY_REPEAT_RATE:
-    SendRepeatRate();
-    return 0;
   case WM_SET_KEY_REPEAT_DELAY:
-    SendRepeatDelay();
+    OnSettingRequest(hwnd, msg);
     return 0;
   case WM_LINK_QUIT:
     OnLinkQuit();

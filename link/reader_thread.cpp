@@ -88,13 +88,35 @@ bool CompleteHandshake() {
 }
 
 // A keyboard not seen before has connected: offer calibration.
+//
+// The box holds this thread, so no heartbeat is read while it is up: the
+// heartbeat timer (and the idle time-out) would close a link that is alive
+// while the person reads the question. Both stop for the question and start
+// afresh with the answer. A disconnect meanwhile still wins over the answer;
+// a Yes that finds the link closed keeps the offer (serialChanged stays 1)
+// for the next connection, since the new serial number is stored already.
 void AskForCalibration() {
-  AppGlobals.serialChanged.store(0);
+  HWND wnd = AppGlobals.typingWnd.load();
+  KillTimer(wnd, kHeartbeatTimer);
+  KillTimer(wnd, kConnectionTimeoutTimer);
   int answer = MessageBoxW(AppGlobals.mainWindow, UiString(kUiAskCalibrateNewKeyboard),
                            UiString(kUiConnectionTitle), MB_YESNO | MB_ICONQUESTION);
-  // The box blocks this thread; a disconnect meanwhile wins over the answer.
-  if (answer == IDYES && AdvanceLinkState(LINK_TYPING, LINK_CALIBRATING))
+  if (AppGlobals.linkState.load() == LINK_TYPING) {
+    SetTimer(wnd, kHeartbeatTimer, kHeartbeatPeriodMs, nullptr);
+    const int32_t timeout = AppGlobals.connectionTimeout.load();
+    if (timeout != 0)
+      SetTimer(wnd, kConnectionTimeoutTimer, static_cast<UINT>(timeout), nullptr);
+  }
+  if (answer != IDYES) {
+    AppGlobals.serialChanged.store(0);
+    return;
+  }
+  if (AdvanceLinkState(LINK_TYPING, LINK_CALIBRATING)) {
+    AppGlobals.serialChanged.store(0);
     PostToWindow(AppGlobals.mainWindow, WM_CALIBRATE);
+    return;
+  }
+  NKDbgPrintfW(u"Calibration offer kept for the next connection\r\n");
 }
 
 // Once the port's far side hangs up every read fails at once: the polling

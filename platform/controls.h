@@ -34,7 +34,11 @@ void RegisterControlClasses();
 #define BST_CHECKED 0x0001
 #define BN_CLICKED 0
 
-// Combo box: only the drop-down list kind exists.
+// Combo box: only the drop-down list kind exists. Text searches ignore the
+// case of A to Z and start after the start index, wrapping round:
+// CB_SELECTSTRING (LB_SELECTSTRING) selects the first item that begins with
+// the text, CB_FINDSTRINGEXACT (LB_FINDSTRINGEXACT) only finds an item equal
+// to it and selects nothing.
 #define CBS_DROPDOWN 0x0002L
 #define CBS_DROPDOWNLIST 0x0003L
 #define CBS_SORT 0x0100L
@@ -45,6 +49,7 @@ void RegisterControlClasses();
 #define CB_GETLBTEXTLEN 0x0149
 #define CB_RESETCONTENT 0x014B
 #define CB_SELECTSTRING 0x014D    // wParam: start (-1: whole list), lParam: prefix; returns index or CB_ERR
+#define CB_FINDSTRINGEXACT 0x0158 // wParam: start (-1: whole list), lParam: whole text; returns index or CB_ERR
 #define CB_GETCURSEL 0x0147       // returns the index or CB_ERR
 #define CB_SETCURSEL 0x014E       // wParam: index (-1: none); returns it or CB_ERR
 #define CBN_SELCHANGE 1
@@ -62,6 +67,7 @@ void RegisterControlClasses();
 #define LB_GETTEXTLEN 0x018A
 #define LB_GETCOUNT 0x018B
 #define LB_SELECTSTRING 0x018C
+#define LB_FINDSTRINGEXACT 0x01A2
 #define LBN_SELCHANGE 1
 
 // Edit.

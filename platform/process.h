@@ -17,8 +17,10 @@ struct PROCESS_INFORMATION {
 // imageName "peghelp" (compared without regard to case) and commandLine
 // "file:NAME" (the "file:" prefix may be left out): opens NAME from the help
 // folder. Returns TRUE when the handler was started; FALSE, with a trace line
-// saying why, when the image is not the help viewer, the document does not
-// exist, or the handler cannot be started. Every other argument may be null
+// saying why and GetLastError telling it, when the image is not the help
+// viewer or no document is named (ERROR_INVALID_PARAMETER), the document
+// does not exist (ERROR_FILE_NOT_FOUND), the handler is not installed
+// (ERROR_NO_ASSOCIATION) or cannot be started (ERROR_GEN_FAILURE). Every other argument may be null
 // and is ignored; when info is given it is filled with the handler's process
 // id and null handles (nothing to close).
 BOOL CreateProcessW(LPCWSTR imageName, LPCWSTR commandLine, void *processAttributes,

@@ -9,8 +9,9 @@ namespace {
 constexpr DWORD kPageStyle = WS_POPUP | WS_CAPTION | WS_SYSMENU | DS_SETFONT | 0x8;
 constexpr LPCWSTR kFont = u"MS Shell Dlg";
 
-// The Pocket PC selection dialog makes its radio buttons at run time.
-const DLGTEMPLATE kSelection{kPageStyle, 0, u"Language selection", kFont, 8, 0, 0, 155, 145,
+// The Pocket PC selection dialog makes its radio buttons at run time; its
+// caption is set for the list it shows.
+const DLGTEMPLATE kSelection{kPageStyle, 0, u"Keyboard Layout", kFont, 8, 0, 0, 155, 145,
                              nullptr, 0};
 
 // The Smartphone selection dialog: the layouts in list box 1018 above, the
@@ -23,7 +24,7 @@ const DLGITEMTEMPLATEW kSelectionSmartphoneItems[] = {
     {u"STATIC", u"Language", -1, WS_CHILD | WS_VISIBLE | SS_LEFT, 0, 5, 78, 145, 10},
     {u"LISTBOX", nullptr, 1020, kListStyle, 0, 5, 89, 145, 50},
 };
-const DLGTEMPLATE kSelectionSmartphone{kPageStyle, 0, u"Language selection", kFont, 8, 0, 0, 155,
+const DLGTEMPLATE kSelectionSmartphone{kPageStyle, 0, u"Layout and Language", kFont, 8, 0, 0, 155,
                                        145, kSelectionSmartphoneItems, 4};
 
 // The text pages: no controls; their text windows are made at run time.

@@ -55,6 +55,10 @@ const DLGTEMPLATE kTypingSettingsSmartphone = {
 const DLGTEMPLATE kBatteryStatus = {
     kPageStyle, 0, u"Battery Status", u"MS Shell Dlg", 8, 0, 0, 156, 145, nullptr, 0};
 
+// The key test: the battery page's size and no controls, under its own caption.
+const DLGTEMPLATE kKeyTest = {
+    kPageStyle, 0, u"Key Test", u"MS Shell Dlg", 8, 0, 0, 156, 145, nullptr, 0};
+
 } // namespace
 
 void RegisterSettingsDialogTemplates() {
@@ -62,4 +66,5 @@ void RegisterSettingsDialogTemplates() {
   RegisterResource(RT_DIALOG, kDialogTypingSettingsSmartphone, &kTypingSettingsSmartphone,
                    sizeof kTypingSettingsSmartphone);
   RegisterResource(RT_DIALOG, kDialogBattery, &kBatteryStatus, sizeof kBatteryStatus);
+  RegisterResource(RT_DIALOG, kDialogKeyTest, &kKeyTest, sizeof kKeyTest);
 }

@@ -1,6 +1,7 @@
 // Menu 200: the Options pop-up opened by the left soft key, and a top-level
-// "Quit" item that no soft key shows. "Start at login" is the desktop's
-// own addition. No item starts checked or greyed: the
+// "Quit" item that no soft key shows. "Start at login" and "Language" (the
+// language of the program's texts; item 121 chooses the keyboard layout) are
+// the desktop's own additions. No item starts checked or greyed: the
 // main window gives them their states when the menu is first opened.
 #include "platform/menus.h"
 #include "platform/resource_formats.h"
@@ -25,7 +26,8 @@ const MENUITEMRESOURCE kOptionsItems[] = {
     {u"Typing Settings", kCommandTypingSettings, 0, nullptr, 0},
     {u"About", kCommandAbout, 0, nullptr, 0},
     {u"Hot Tips (alt + esc)", kCommandHotTips, 0, nullptr, 0},
-    {u"Language", kCommandLanguage, 0, nullptr, 0},
+    {u"Keyboard Layout", kCommandLanguage, 0, nullptr, 0},
+    {u"Language", kCommandDisplayLanguage, 0, nullptr, 0},
     {u"Help", kCommandHelp, 0, nullptr, 0},
     {u"Reset Comport", kCommandResetComPort, 0, nullptr, 0},
 };

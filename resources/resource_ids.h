@@ -22,7 +22,8 @@ constexpr WORD kIconApp = 145;
 
 // Dialog templates.
 constexpr WORD kDialogAbout = 107;
-constexpr WORD kDialogBattery = 132; // also the key test's
+constexpr WORD kDialogBattery = 132;
+constexpr WORD kDialogKeyTest = 139;
 constexpr WORD kDialogHotTips = 133;
 constexpr WORD kDialogCalibration = 134;
 constexpr WORD kDialogHelp = 135;
@@ -53,8 +54,10 @@ enum : UINT {
   kCommandTimeout5 = 126,
   kCommandConnectButton = 138,
   kCommandResetComPort = 146,
-  // The program's own items beside them: the desktop's start at login.
+  // The program's own items beside them: the desktop's start at login, and
+  // the choice of the language (kCommandLanguage chooses the layout).
   kCommandStartAtLogin = 147,
+  kCommandDisplayLanguage = 148,
   // Soft keys.
   kCommandOptions = 40001,
   kCommandQuit = 40002,

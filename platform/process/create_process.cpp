@@ -7,6 +7,7 @@
 
 #include "platform/files.h"
 #include "platform/text.h"
+#include "platform/threads.h"
 #include "platform/trace.h"
 
 #include <cerrno>
@@ -112,6 +113,7 @@ BOOL CreateProcessW(LPCWSTR imageName, LPCWSTR commandLine, void *, void *, BOOL
   if (!imageName || _wcsicmp(imageName, u"peghelp") != 0) {
     PlatformTrace("CreateProcessW: only the help viewer peghelp can be started, not %s",
                   imageName ? Utf16ToUtf8(imageName).c_str() : "(null)");
+    SetLastError(ERROR_INVALID_PARAMETER);
     return FALSE;
   }
   std::u16string document = commandLine ? commandLine : u"";
@@ -119,6 +121,7 @@ BOOL CreateProcessW(LPCWSTR imageName, LPCWSTR commandLine, void *, void *, BOOL
     document.erase(0, 5);
   if (document.empty()) {
     PlatformTrace("Help viewer: no document named");
+    SetLastError(ERROR_INVALID_PARAMETER);
     return FALSE;
   }
   std::u16string devicePath;
@@ -131,16 +134,19 @@ BOOL CreateProcessW(LPCWSTR imageName, LPCWSTR commandLine, void *, void *, BOOL
   if (hostPath.empty() || stat(hostPath.c_str(), &st) != 0 || !S_ISREG(st.st_mode)) {
     PlatformTrace("Help viewer: the help document %s is missing",
                   hostPath.empty() ? Utf16ToUtf8(devicePath).c_str() : hostPath.c_str());
+    SetLastError(ERROR_FILE_NOT_FOUND);
     return FALSE;
   }
   std::string handler = FindOnPath(kHandler);
   if (handler.empty()) {
     PlatformTrace("Help viewer: %s is not installed, cannot open %s", kHandler, hostPath.c_str());
+    SetLastError(ERROR_NO_ASSOCIATION);
     return FALSE;
   }
   int error = StartDetached(handler, hostPath);
   if (error != 0) {
     PlatformTrace("Help viewer: cannot start %s: %s", handler.c_str(), strerror(error));
+    SetLastError(ERROR_GEN_FAILURE);
     return FALSE;
   }
   return TRUE;

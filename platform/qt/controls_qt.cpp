@@ -77,16 +77,18 @@ std::u16string Fold(const std::u16string &s) {
   return f;
 }
 
-// Items whose text begins with the prefix (no regard to case), searching
-// after start and wrapping round, as the list controls do.
-int FindPrefix(const Control &c, int start, LPCWSTR prefix) {
+// The first item whose text begins with the prefix (exact: equals the text),
+// without regard to case, searching after start and wrapping round, as the
+// list controls do.
+int FindText(const Control &c, int start, LPCWSTR prefix, bool exact) {
   if (!prefix)
     return -1;
   std::u16string p = Fold(prefix);
   int n = static_cast<int>(c.items.size());
   for (int k = 1; k <= n; ++k) {
-    int i = ((start < 0 ? -1 : start) + k) % n;
-    if (Fold(c.items[i]).compare(0, p.size(), p) == 0 && c.items[i].size() >= p.size())
+    int i = ((start < 0 || start >= n ? -1 : start) + k) % n;
+    const std::u16string item = Fold(c.items[i]);
+    if (exact ? item == p : item.compare(0, p.size(), p) == 0 && item.size() >= p.size())
       return i;
   }
   return -1;
@@ -393,13 +395,18 @@ LRESULT CALLBACK_ControlProc(HWND hwnd, UINT msg, WPARAM wParam, LPARAM lParam) 
   }
   case CB_SELECTSTRING:
   case LB_SELECTSTRING: {
-    int found = FindPrefix(*c, static_cast<int>(static_cast<intptr_t>(wParam)), text);
+    int found = FindText(*c, static_cast<int>(static_cast<intptr_t>(wParam)), text, false);
     if (found >= 0) {
       c->selection = found;
       Show(*c);
     }
     return found;
   }
+  case CB_FINDSTRINGEXACT:
+  case LB_FINDSTRINGEXACT:
+    if (c->type != Type::Combo && c->type != Type::List)
+      break;
+    return FindText(*c, static_cast<int>(static_cast<intptr_t>(wParam)), text, true);
   case CB_GETLBTEXT:
   case LB_GETTEXT: {
     int index = static_cast<int>(static_cast<intptr_t>(wParam));

@@ -19,6 +19,7 @@
 #include "platform/qt/qt_internal.h"
 #include "platform/registry.h"
 #include "platform/text.h"
+#include "tests/support/dialog_driver.h"
 #include "tests/support/link_stand_in.h"
 #include "tests/support/scripted_message_boxes.h"
 #include "tests/support/thread_messages.h"
@@ -393,6 +394,34 @@ TEST_F(MainWindowTest, FittingLoopsKeepToTheirCaps) {
   ReleaseDC(main_, hdc);
 }
 
+TEST_F(MainWindowTest, ANewLanguageIsChosenFromTheMenuAndShownAtOnce) {
+  box_.CopyData("Deutsch.lang", "opt/Vantrel/Deutsch.lang");
+  Start();
+  Post(WM_LINK_PHASE, 1, 0);
+  ASSERT_EQ(Caption(), "Connect");
+  EXPECT_FALSE(Greyed(kCommandDisplayLanguage));
+  // The item opens the installed languages, not the layouts.
+  ASSERT_TRUE(DriveDialog([this] { Command(kCommandDisplayLanguage); },
+                          [](HWND dialog) {
+                            for (int i = 0; i < 10; ++i) {
+                              HWND b = GetDlgItem(dialog, 500 + i);
+                              WCHAR text[32] = {};
+                              GetWindowTextW(b, text, 32);
+                              EXPECT_NE(std::u16string(text), u"Intl English");
+                              if (b && std::u16string(text) == u"Deutsch")
+                                SendMessageW(dialog, WM_COMMAND, 500 + i, 0);
+                            }
+                            SendMessageW(dialog, WM_COMMAND, 40004, 0);
+                          },
+                          kDriveCloseAfter));
+  EXPECT_TRUE(IsWindow(main_)) << "a new language needs no restart";
+  WCHAR stored[64];
+  SettingsStore::ReadString(u"language", stored);
+  EXPECT_EQ(std::u16string(stored), u"Deutsch.lang");
+  EXPECT_EQ(Caption(), "Verbinden");
+  EXPECT_EQ(std::u16string(AppGlobals.SensitivityChoices[1].label), u"Minimal");
+}
+
 TEST_F(MainWindowTest, PaintsWithoutThePicture) {
   Start();
   std::remove((box_.path() + "/opt/Vantrel/vtr.bmp").c_str());
@@ -413,12 +442,23 @@ TEST_F(MainWindowTest, HelpOpensTheDocumentOfInstallDirDetached) {
   const std::string oldPath = getenv("PATH");
   setenv("PATH", (bin + ":" + oldPath).c_str(), 1);
 
-  // Missing document: nothing is started.
-  Post(WM_HELP, 0, 0);
-  std::this_thread::sleep_for(std::chrono::milliseconds(300));
-  EXPECT_FALSE(std::ifstream(noted).good());
+  {
+    ScriptedMessageBoxes boxes;
+    // Missing document: nothing is started, and the person is told.
+    Post(WM_HELP, 0, 0);
+    std::this_thread::sleep_for(std::chrono::milliseconds(300));
+    EXPECT_FALSE(std::ifstream(noted).good());
+    box_.CopyData("Vantrel.htm", "opt/Vantrel/Vantrel.htm");
+    // No program to open it: told too.
+    setenv("PATH", (box_.path() + "/opt").c_str(), 1);
+    Post(WM_HELP, 0, 0);
+    setenv("PATH", (bin + ":" + oldPath).c_str(), 1);
+    ASSERT_EQ(boxes.Count(), 2u);
+    EXPECT_NE(boxes.Shown()[0].text.find(u"Vantrel.htm is missing"), std::u16string::npos);
+    EXPECT_NE(boxes.Shown()[1].text.find(u"xdg-open"), std::u16string::npos);
+    EXPECT_EQ(boxes.Shown()[1].owner, main_);
+  }
 
-  box_.CopyData("Vantrel.htm", "opt/Vantrel/Vantrel.htm");
   Command(kCommandHelp); // posts WM_HELP
   PumpMessages();
   std::string line;

@@ -7,7 +7,11 @@
 #include "common/ui_strings.h"
 #include "calibration_test_env.h"
 #include "dialogs/calibration_dialog.h"
+#include "dialogs/dialog_template.h"
 #include "common/messages.h"
+#include "resources/resource_ids.h"
+#include "tests/support/dialog_driver.h"
+#include "tests/support/toolkit.h"
 
 #include <gtest/gtest.h>
 
@@ -128,6 +132,60 @@ TEST_F(CalibrationFlow, FailureOffersARetry) {
   EXPECT_EQ(Sequence(), (std::vector<UINT>{WM_CALIBRATE, WM_BEGIN_CALIBRATION, WM_END_CALIBRATION}));
   EXPECT_EQ(AppGlobals.linkState.load(), LINK_TYPING);
   ExpectForgotten();
+}
+
+// The dialog's procedure, noting the step each paint shows.
+std::vector<int32_t> gPaintedSteps;
+INT_PTR NotingPaints(HWND dialog, UINT msg, WPARAM wParam, LPARAM lParam) {
+  if (msg == WM_PAINT)
+    gPaintedSteps.push_back(AppGlobals.calibrationStep);
+  return CalibrationDialogProc(dialog, msg, wParam, lParam);
+}
+
+TEST_F(CalibrationFlow, ARetryClearsThePageOfTheFailedStep) {
+  CreateLinkStandIn({});
+  ScriptMessageBoxes({IDYES, IDYES});
+  gPaintedSteps.clear();
+  // The drive's script runs while the first question is still up: it hands
+  // the steps to a window of its own, which plays them once the dialog is
+  // calibrating and shown.
+  constexpr UINT kPlay = WM_APP + 300;
+  HWND player = testsupport::MakeTestWindow(
+      [](HWND self, UINT msg, WPARAM, LPARAM) -> LRESULT {
+        if (msg == kPlay) {
+          SetTimer(self, 1, 50, nullptr); // looks again once the question is answered
+          return 0;
+        }
+        if (msg != WM_TIMER)
+          return -2;
+        HWND dialog = AppGlobals.calibrationDialog.load();
+        if (dialog == nullptr)
+          return 0;
+        KillTimer(self, 1);
+        testsupport::Spin(150);
+        SendMessageW(dialog, WM_CALIBRATION_STEP, 0, 0);
+        SendMessageW(dialog, WM_CALIBRATION_STEP, 0, 0);
+        EXPECT_FALSE(gPaintedSteps.empty());
+        EXPECT_EQ(gPaintedSteps.empty() ? -1 : gPaintedSteps.back(), 2);
+        AppGlobals.linkState.store(LINK_TYPING); // the reader thread left calibration
+        SendMessageW(dialog, WM_CALIBRATION_FAILED, 0, 0); // Yes: try again
+        EXPECT_EQ(AppGlobals.calibrationStep, 0);
+        EXPECT_EQ(gPaintedSteps.back(), 0) << "the failed step's key is still asked for";
+        SendMessageW(dialog, WM_CALIBRATION_STEP, 0, 0);
+        EXPECT_EQ(gPaintedSteps.back(), 1);
+        SendMessageW(dialog, WM_COMMAND, 40004, 0);
+        return 0;
+      },
+      10, 10, 0);
+  const bool closed = testsupport::DriveDialog(
+      [] {
+        AppGlobals.calibrationStep = 0;
+        RunDialogTemplate(kDialogCalibration, nullptr, NotingPaints);
+      },
+      [player](HWND) { PostMessageW(player, kPlay, 0, 0); });
+  DestroyWindow(player);
+  EXPECT_TRUE(closed);
+  ExpectBox(1, 18, kQuestion);
 }
 
 TEST_F(CalibrationFlow, AKeyboardThatGoesLeavesTheIdleLinkAlone) {

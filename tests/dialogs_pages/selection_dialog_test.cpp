@@ -106,6 +106,7 @@ TEST_F(SelectionDialogTest, OffersAtMostTenButtonsAndDoneKeepsTheCurrentLayout) 
   int buttons = 0, checked = 0;
   EXPECT_TRUE(DriveDialog([&] { OpenSelectionDialog(nullptr); },
                           [&](HWND dialog) {
+                            EXPECT_EQ(Text(dialog), "Keyboard Layout");
                             for (int i = 0; i < 12; ++i) {
                               HWND button = GetDlgItem(dialog, 500 + i);
                               if (!button)
@@ -231,6 +232,7 @@ TEST_F(SelectionDialogTest, LanguageModeOffersAndStoresLanguages) {
   AppGlobals.selectionMode = 1;
   EXPECT_TRUE(DriveDialog([&] { OpenSelectionDialog(nullptr); },
                           [&](HWND dialog) {
+                            EXPECT_EQ(Text(dialog), "Language"); // its own caption
                             EXPECT_EQ(GetDlgItem(dialog, 502), nullptr);
                             for (int i = 0; i < 2; ++i) {
                               HWND b = GetDlgItem(dialog, 500 + i);
@@ -246,30 +248,53 @@ TEST_F(SelectionDialogTest, LanguageModeOffersAndStoresLanguages) {
   EXPECT_EQ(Stored(u"keycode"), "UK.kcod");
 }
 
-TEST_F(SelectionDialogTest, SmartphoneListsLayoutsAndStoresTheSelection) {
+TEST_F(SelectionDialogTest, SmartphoneListsLayoutsAndLanguagesAndStoresTheSelections) {
   AppGlobals.isSmartphone = 1;
   Put("UK.kcod");
+  Put("US Intl.kcod");
   Put("US.kcod");
   Put("Deutsch.lang");
+  Put("English.lang");
   SettingsStore::WriteString(u"keycode", u"US.kcod");
-  EXPECT_TRUE(DriveDialog([&] { OpenSelectionDialog(nullptr); },
-                          [&](HWND dialog) {
-                            HWND layouts = GetDlgItem(dialog, 1018);
-                            ASSERT_NE(layouts, nullptr);
-                            EXPECT_EQ(SendMessageW(layouts, LB_GETCOUNT, 0, 0), 2);
-                            EXPECT_EQ(SendDlgItemMessageW(dialog, 1020, LB_GETCOUNT, 0, 0), 0);
-                            const LRESULT current = SendMessageW(layouts, LB_GETCURSEL, 0, 0);
-                            ASSERT_GE(current, 0);
-                            WCHAR text[64] = {};
-                            SendMessageW(layouts, LB_GETTEXT, current,
-                                         reinterpret_cast<LPARAM>(text));
-                            EXPECT_EQ(Utf16ToUtf8(text), "US");
-                            SendMessageW(layouts, LB_SETCURSEL, 1 - current, 0);
-                            SendMessageW(dialog, WM_COMMAND, 40004, 0);
-                          },
-                          kDriveCloseAfter));
-  EXPECT_EQ(Stored(u"keycode"), "UK.kcod");
-  EXPECT_EQ(Stored(u"language"), "None") << "nothing fills the language list";
+  SettingsStore::WriteString(u"language", u"English.lang");
+  // The selected entry's text (empty for none).
+  auto selected = [](HWND box) {
+    const LRESULT index = SendMessageW(box, LB_GETCURSEL, 0, 0);
+    WCHAR text[64] = {};
+    if (index >= 0)
+      SendMessageW(box, LB_GETTEXT, index, reinterpret_cast<LPARAM>(text));
+    return Utf16ToUtf8(text);
+  };
+  // Selects the entry with this text.
+  auto choose = [](HWND box, const char16_t *name) {
+    for (LRESULT i = 0; i < SendMessageW(box, LB_GETCOUNT, 0, 0); ++i) {
+      WCHAR text[64] = {};
+      SendMessageW(box, LB_GETTEXT, i, reinterpret_cast<LPARAM>(text));
+      if (std::u16string(text) == name)
+        SendMessageW(box, LB_SETCURSEL, i, 0);
+    }
+  };
+  // The language mode opens the same template, both lists filled.
+  for (uint8_t mode : {0, 1}) {
+    AppGlobals.selectionMode = mode;
+    EXPECT_TRUE(DriveDialog([&] { OpenSelectionDialog(nullptr); },
+                            [&](HWND dialog) {
+                              HWND layouts = GetDlgItem(dialog, 1018);
+                              HWND languages = GetDlgItem(dialog, 1020);
+                              ASSERT_NE(layouts, nullptr);
+                              EXPECT_EQ(SendMessageW(layouts, LB_GETCOUNT, 0, 0), 3);
+                              EXPECT_EQ(SendMessageW(languages, LB_GETCOUNT, 0, 0), 2);
+                              // "US", not "US Intl", which it begins.
+                              EXPECT_EQ(selected(layouts), mode == 0 ? "US" : "UK");
+                              EXPECT_EQ(selected(languages), mode == 0 ? "English" : "Deutsch");
+                              choose(layouts, u"UK");
+                              choose(languages, u"Deutsch");
+                              SendMessageW(dialog, WM_COMMAND, 40004, 0);
+                            },
+                            kDriveCloseAfter));
+    EXPECT_EQ(Stored(u"keycode"), "UK.kcod");
+    EXPECT_EQ(Stored(u"language"), "Deutsch.lang");
+  }
 }
 
 } // namespace

@@ -7,6 +7,7 @@
 #include "tests/support/dialog_driver.h"
 #include "tests/support/sandbox.h"
 #include "tests/support/scripted_message_boxes.h"
+#include "tests/support/thread_messages.h"
 #include "tests/support/toolkit.h"
 
 #include <gtest/gtest.h>
@@ -126,6 +127,39 @@ TEST_F(KeyTestDialog, WalksTheListAsksAgainOnAWrongKeyAndAsksBeforeQuittingEarly
   EXPECT_EQ(boxes[0].caption, u"Vantrel");
   EXPECT_EQ(boxes[1].text, u"Test not completed. Do you want to quit.");
   EXPECT_EQ(boxes[1].type, MB_YESNO);
+}
+
+TEST_F(KeyTestDialog, CharactersAreComparedAsTheyArriveNotWhenPainted) {
+  box_.Put("opt/Vantrel/testmode.txt", "A,65,x\nB,66,x\nC,67,x\n");
+  boxes_->Answer({IDOK, IDYES});
+  HWND seen = nullptr;
+  ASSERT_TRUE(DriveDialog([] { runKeyTest(AppGlobals.mainWindow); }, [&](HWND dialog) {
+    seen = dialog;
+    // Key translation finds the open test here.
+    EXPECT_EQ(AppGlobals.keyTestDialog.load(), dialog);
+    // A hidden dialog paints nothing, and still hears every character.
+    ShowWindow(dialog, SW_HIDE);
+    PostMessageW(dialog, WM_KEY_TEST_CHAR, 0, 65);
+    PumpMessages();
+    EXPECT_EQ(AppGlobals.keyTestPosition, 1);
+    Type(dialog, 'x');
+    EXPECT_EQ(boxes_->Shown().size(), 1u);
+    ShowWindow(dialog, SW_SHOW);
+    Type(dialog, 66);
+    EXPECT_EQ(AppGlobals.keyTestPosition, 2);
+    // Repaints change nothing: only a character ends the test.
+    for (int i = 0; i < 3; ++i) {
+      InvalidateRect(dialog, nullptr, TRUE);
+      UpdateWindow(dialog);
+    }
+    EXPECT_EQ(AppGlobals.keyTestCompleted, 0);
+    EXPECT_EQ(boxes_->Shown().size(), 1u);
+    SendMessageW(dialog, WM_COMMAND, 40004, 0); // asked, and Yes quits
+  }, kDriveShown));
+  EXPECT_FALSE(IsWindow(seen));
+  EXPECT_EQ(AppGlobals.keyTestDialog.load(), nullptr);
+  ASSERT_EQ(boxes_->Shown().size(), 2u);
+  EXPECT_EQ(boxes_->Shown()[0].text, u"Incorrect character pressed, try again");
 }
 
 TEST_F(KeyTestDialog, LinkLossBeforeCompletionAsksAndYesCloses) {

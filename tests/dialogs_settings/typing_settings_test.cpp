@@ -115,6 +115,21 @@ TEST_F(TypingSettingsTest, ListsShowTheChoicesWithoutNoneAndSelectTheStoredValue
   EXPECT_TRUE(Sent().empty());
 }
 
+TEST_F(TypingSettingsTest, AStoredLabelThatBeginsAnEarlierLabelIsSelectedWhole) {
+  // "Low" is the start of "Lowest", which comes first in the list.
+  SettingsStore::WriteDword(u"SensitivityValue", 2);
+  boxes_->Answer({});
+  ASSERT_TRUE(Drive([](HWND dialog) {
+    EXPECT_EQ(SendDlgItemMessageW(dialog, kSensitivity, CB_GETCURSEL, 0, 0), 1);
+    SendMessageW(dialog, WM_COMMAND, kDone, 0);
+  }));
+  AppGlobals.isSmartphone = 1;
+  ASSERT_TRUE(Drive([](HWND dialog) {
+    EXPECT_EQ(SendDlgItemMessageW(dialog, 1003, LB_GETCURSEL, 0, 0), 1);
+    SendMessageW(dialog, WM_COMMAND, kDone, 0);
+  }));
+}
+
 TEST_F(TypingSettingsTest, MissingSensitivityIsReadAsZeroAndMatchingNothingLeavesNoSelection) {
   boxes_->Answer({});
   ASSERT_TRUE(Drive([](HWND dialog) {
@@ -182,18 +197,14 @@ TEST_F(TypingSettingsTest, NoRestoresAndResendsAllThreeOpeningValuesInOrder) {
   SettingsStore::WriteDword(u"KeyRepeatRateValue", 20);
   SettingsStore::WriteDword(u"KeyRepeatDelayValue", 250);
   boxes_->Answer({IDNO});
-  auto doneTook = std::chrono::milliseconds(0);
   ASSERT_TRUE(Drive([&](HWND dialog) {
     PickComboEntry(dialog, kDelay, 2); // Long
     EXPECT_EQ(SettingsStore::ReadDword(u"KeyRepeatDelayValue", -1), 750);
-    auto start = std::chrono::steady_clock::now();
     SendMessageW(dialog, WM_COMMAND, kDone, 0);
-    doneTook = std::chrono::duration_cast<std::chrono::milliseconds>(
-        std::chrono::steady_clock::now() - start);
   }));
+  // The link controller spaces the packets out; the dialog does not wait.
   EXPECT_EQ(Sent(), (std::vector<UINT>{WM_SET_KEY_REPEAT_DELAY, WM_SET_SENSITIVITY,
                                        WM_SET_KEY_REPEAT_RATE, WM_SET_KEY_REPEAT_DELAY}));
-  EXPECT_GE(doneTook.count(), 400); // two pauses of 200 ms between the three
   EXPECT_EQ(SettingsStore::ReadDword(u"SensitivityValue", -1), 2);
   EXPECT_EQ(SettingsStore::ReadDword(u"KeyRepeatRateValue", -1), 20);
   EXPECT_EQ(SettingsStore::ReadDword(u"KeyRepeatDelayValue", -1), 250);

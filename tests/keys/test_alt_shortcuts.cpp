@@ -2,6 +2,8 @@
 // window around the focus, help and hot tips to the main window.
 #include "tests/keys/keys_fixture.h"
 
+#include <cstring>
+
 namespace keytest {
 namespace {
 
@@ -78,6 +80,50 @@ TEST_F(AltShortcutTest, AltHAsksForHelpAndAltEscForHotTipsFromTheMainWindow) {
   dispatch();
   EXPECT_EQ(gCommands.size(), 1u);
   EXPECT_TRUE(injector.calls.empty());
+}
+
+// While the key test is open, what a key types goes to it, not to the
+// desktop; Alt shortcuts that talk to windows still do.
+std::vector<LPARAM> gTestChars;
+
+LRESULT recordTestChars(HWND hwnd, UINT msg, WPARAM wParam, LPARAM lParam) {
+  if (msg == WM_APP + 119) // WM_KEY_TEST_CHAR
+    gTestChars.push_back(lParam);
+  return recordCommands(hwnd, msg, wParam, lParam);
+}
+
+TEST_F(AltShortcutTest, KeysGoToTheOpenKeyTestInsteadOfTheDesktop) {
+  gTestChars.clear();
+  WNDCLASSW cls{};
+  cls.lpfnWndProc = &recordTestChars;
+  cls.lpszClassName = u"KeyTestStandIn";
+  RegisterClassW(&cls);
+  HWND test = CreateWindowExW(0, u"KeyTestStandIn", u"key test", WS_POPUP, 0, 0, 10, 10, nullptr,
+                              nullptr, nullptr, nullptr);
+  int32_t saved[3][kLayoutColumns];
+  std::memcpy(saved, AppGlobals.KeycodeTable[65], sizeof saved);
+  AppGlobals.KeycodeTable[65][0] = 65;          // a virtual key
+  AppGlobals.KeycodeTable[65][1] = 1065;        // its shifted form
+  AppGlobals.KeycodeTable[65][2] = 65;          // under caps lock
+  AppGlobals.KeycodeTable[66][0] = 2000 + 233;  // a character
+  AppGlobals.KeycodeTable[67][0] = 3000 + 0x0D; // a key sent down only
+  AppGlobals.keyTestDialog.store(test);
+  type({65, 2, 65, 3, 65, 3, 66, 67});
+  type({113, 72}); // Alt+H still asks the main window for help
+  dispatch();
+  EXPECT_EQ(gTestChars, (std::vector<LPARAM>{65, 65, 65, 233, 0x0D}));
+  EXPECT_EQ(gCommands, (std::vector<Command>{{mainWindow, 122, 0}}));
+  EXPECT_TRUE(injector.calls.empty()) << describe(injector.calls.front());
+
+  // Closed: the desktop gets the keys again.
+  AppGlobals.keyTestDialog.store(nullptr);
+  type({65});
+  dispatch();
+  EXPECT_EQ(gTestChars.size(), 5u);
+  EXPECT_FALSE(injector.calls.empty());
+  DestroyWindow(test);
+  UnregisterClassW(u"KeyTestStandIn", nullptr);
+  std::memcpy(AppGlobals.KeycodeTable[65], saved, sizeof saved);
 }
 
 } // namespace

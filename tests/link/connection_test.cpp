@@ -58,6 +58,13 @@ bool WaitForNote(LinkHarness &h, UINT msg, int timeoutMs) {
   }, timeoutMs);
 }
 
+int CountNotes(LinkHarness &h, UINT msg) {
+  int n = 0;
+  for (const Note &note : h.Notes())
+    n += note.msg == msg;
+  return n;
+}
+
 // A configured COM3: and the emulator's keyboard known already (no
 // calibration question).
 void Configure(int32_t connectionTimeout = 0) {
@@ -338,6 +345,60 @@ TEST(Connection, NewKeyboardIsOfferedCalibrationThroughThePrivateMessages) {
     // The heartbeat keeps the link after calibration.
     h.Advance(5000);
     usleep(300 * 1000);
+    EXPECT_EQ(AppGlobals.linkState.load(), LINK_TYPING);
+  });
+}
+
+// The offer for a new keyboard, with the question left up as long as the
+// person takes: a fresh root, a keyboard not seen before, an idle time-out.
+void RunWithHeldQuestion(const std::function<void(LinkHarness &)> &scenario) {
+  RunIsolated([&] {
+    TempRoot root;
+    UseFreshRoot(root);
+    Configure(5000);
+    SettingsStore::WriteDword(u"Serial No", 5);
+    LinkHarness h(root);
+    h.HoldBoxes();
+    h.StartLink();
+    AppGlobals.calibrationDialog.store(h.calibrationDialog);
+    scenario(h);
+  });
+}
+
+TEST(Connection, TheLinkOutlivesAQuestionThatTakesLong) {
+  RunWithHeldQuestion([](LinkHarness &h) {
+    Connect(h, {"--heartbeat", "300"});
+    ASSERT_TRUE(h.WaitFor([&] { return h.BoxesHeld() == 1; }, 3000));
+    EXPECT_EQ(h.Boxes()[0].text, Ui(8));
+    // Far beyond the heartbeat period and the idle time-out.
+    h.Advance(25000);
+    EXPECT_EQ(AppGlobals.linkState.load(), LINK_TYPING) << "closed while the question was up";
+    h.AnswerHeldBox(IDYES);
+    ASSERT_TRUE(h.WaitForLinkState(LINK_CALIBRATING, 3000));
+    ASSERT_TRUE(WaitForNote(h, WM_CALIBRATE, 3000));
+    EXPECT_EQ(AppGlobals.serialChanged.load(), 0);
+    EXPECT_EQ(h.Phases().size(), 3u) << "the link was closed and opened again";
+  });
+}
+
+TEST(Connection, AnOfferTheLinkDidNotOutliveComesBackAtTheNextConnection) {
+  RunWithHeldQuestion([](LinkHarness &h) {
+    Connect(h, {"--heartbeat", "300"});
+    ASSERT_TRUE(h.WaitFor([&] { return h.BoxesHeld() == 1; }, 3000));
+    h.Toggle(); // the person disconnects before answering
+    ASSERT_TRUE(h.WaitForLinkState(LINK_DISCONNECTING, 3000));
+    h.AnswerHeldBox(IDYES);
+    ASSERT_TRUE(h.WaitForPhase(1, 0, 6000, 2));
+    EXPECT_EQ(AppGlobals.serialChanged.load(), 1);
+    EXPECT_EQ(CountNotes(h, WM_CALIBRATE), 0);
+
+    h.StopKeyboard();
+    Connect(h, {"--heartbeat", "300"}, 2); // the same keyboard again
+    ASSERT_TRUE(h.WaitFor([&] { return h.BoxesHeld() == 1; }, 3000)) << "not offered again";
+    ASSERT_EQ(h.Boxes().size(), 2u);
+    EXPECT_EQ(h.Boxes()[1].text, Ui(8));
+    h.AnswerHeldBox(IDNO); // declined: not offered a third time
+    ASSERT_TRUE(h.WaitFor([&] { return AppGlobals.serialChanged.load() == 0; }, 3000));
     EXPECT_EQ(AppGlobals.linkState.load(), LINK_TYPING);
   });
 }

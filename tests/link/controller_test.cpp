@@ -255,6 +255,7 @@ TEST_F(Controller, KeyclicksCacheFollowsOwnChangesAndTheToolsChanges) {
 }
 
 TEST_F(Controller, SettingsMessagesStoreAndSend) {
+  VirtualClockScope clock(VirtualClock::Auto);
   Send(WM_SET_KEYCLICKS, 0);
   EXPECT_EQ(SettingsStore::ReadDword(u"Keyclicks", 1), 0);
   Send(WM_SET_KEYCLICKS, 1);
@@ -262,12 +263,38 @@ TEST_F(Controller, SettingsMessagesStoreAndSend) {
   Send(WM_SET_KEY_REPEAT_RATE);
   Send(WM_SET_KEY_REPEAT_DELAY);
   Send(WM_SET_SENSITIVITY);
+  Pump(500); // spaced out (below)
   EXPECT_THAT(port->PacketKinds(),
               ElementsAre(100 + PARAM_REPEAT_RATE, 100 + PARAM_REPEAT_DELAY, 100 + PARAM_SENSITIVITY,
                           100 + PARAM_SENSITIVITY_AUX1, 100 + PARAM_SENSITIVITY_AUX2));
   // Unknown messages and paint requests are harmless.
   EXPECT_EQ(Send(WM_PAINT), 0);
   EXPECT_EQ(Send(WM_KEY_TEST_CHAR, 'a'), 0);
+}
+
+TEST_F(Controller, SettingRequestsReachTheKeyboardSpacedOut) {
+  VirtualClockScope clock(VirtualClock::Auto);
+  // The keyboard needs a pause between setting packets: requests that come
+  // together (the typing settings' restore) wait their turns.
+  Send(WM_SET_KEY_REPEAT_DELAY);
+  Send(WM_SET_SENSITIVITY);
+  Send(WM_SET_KEY_REPEAT_RATE);
+  Send(WM_SET_SENSITIVITY); // already waiting: sent once, with the value of then
+  EXPECT_THAT(port->PacketKinds(), ElementsAre(100 + PARAM_REPEAT_DELAY));
+  Pump(kSettingSpacingMs - 10);
+  EXPECT_THAT(port->PacketKinds(), IsEmpty());
+  Pump(20);
+  EXPECT_THAT(port->PacketKinds(), ElementsAre(100 + PARAM_SENSITIVITY, 100 + PARAM_SENSITIVITY_AUX1,
+                                               100 + PARAM_SENSITIVITY_AUX2));
+  Pump(kSettingSpacingMs - 20);
+  EXPECT_THAT(port->PacketKinds(), IsEmpty());
+  Pump(30);
+  EXPECT_THAT(port->PacketKinds(), ElementsAre(100 + PARAM_REPEAT_RATE));
+  Pump(1000);
+  EXPECT_THAT(port->PacketKinds(), IsEmpty());
+  // Long after the last one, a request is sent at once.
+  Send(WM_SET_KEY_REPEAT_RATE);
+  EXPECT_THAT(port->PacketKinds(), ElementsAre(100 + PARAM_REPEAT_RATE));
 }
 
 // The machine's sleep and resume as the sleep watch posts them.

@@ -105,6 +105,12 @@ LinkHarness::LinkHarness(const TempRoot &root)
 }
 
 LinkHarness::~LinkHarness() {
+  {
+    // A box still held is let go, answered as without a script.
+    std::lock_guard<std::mutex> lock(mutex_);
+    holdBoxes_ = false;
+    changed_.notify_all();
+  }
   StopKeyboard();
   // The message loop ends before the harness it reports to goes away; the
   // reader thread lives on until the process ends, without a sink or a
@@ -374,12 +380,39 @@ std::vector<std::string> LinkHarness::Traces() {
   return traces_;
 }
 
+void LinkHarness::HoldBoxes() {
+  std::lock_guard<std::mutex> lock(mutex_);
+  holdBoxes_ = true;
+}
+
+void LinkHarness::AnswerHeldBox(int answer) {
+  std::lock_guard<std::mutex> lock(mutex_);
+  heldAnswers_.push_back(answer);
+  changed_.notify_all();
+}
+
+int LinkHarness::BoxesHeld() {
+  std::lock_guard<std::mutex> lock(mutex_);
+  return boxesHeld_;
+}
+
 int LinkHarness::Present(HWND owner, LPCWSTR text, LPCWSTR caption, UINT type, void *self) {
   auto *h = static_cast<LinkHarness *>(self);
-  std::lock_guard<std::mutex> lock(h->mutex_);
+  std::unique_lock<std::mutex> lock(h->mutex_);
   h->boxes_.push_back(Box{owner, Narrow(text), Narrow(caption), type, h->Now()});
   h->changed_.notify_all();
   int answer = (type & 0x0F) == MB_YESNO ? IDNO : IDOK;
+  if (h->holdBoxes_) {
+    ++h->boxesHeld_;
+    h->changed_.notify_all();
+    h->changed_.wait(lock, [h] { return !h->heldAnswers_.empty() || !h->holdBoxes_; });
+    --h->boxesHeld_;
+    if (!h->heldAnswers_.empty()) {
+      answer = h->heldAnswers_.front();
+      h->heldAnswers_.pop_front();
+    }
+    return answer;
+  }
   if (!h->answers_.empty()) {
     answer = h->answers_.front();
     h->answers_.pop_front();

@@ -96,6 +96,12 @@ public:
   // Answers for the next message boxes, in order; once used up, boxes get
   // IDOK (IDNO for a question).
   void AnswerBoxes(std::initializer_list<int> answers);
+  // From now on every box stays up, holding the thread that shows it as a
+  // person reading it does, until AnswerHeldBox answers it (boxes in order).
+  void HoldBoxes();
+  void AnswerHeldBox(int answer);
+  // How many boxes are up and waiting for an answer.
+  int BoxesHeld();
 
   void Post(UINT msg, WPARAM wParam = 0, LPARAM lParam = 0);
   LRESULT Send(UINT msg, WPARAM wParam = 0, LPARAM lParam = 0);
@@ -158,6 +164,9 @@ private:
   std::vector<Note> notes_;
   std::vector<Box> boxes_;
   std::deque<int> answers_;
+  bool holdBoxes_ = false;
+  int boxesHeld_ = 0;
+  std::deque<int> heldAnswers_;
   std::vector<std::string> traces_;
 };
 

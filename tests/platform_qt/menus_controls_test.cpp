@@ -233,6 +233,11 @@ TEST(Controls, UserActionsReachTheParentAsWmCommand) {
   for (LPCWSTR s : {u"Low", u"Medium", u"High"})
     SendMessageW(combo, CB_ADDSTRING, 0, reinterpret_cast<LPARAM>(s));
   EXPECT_EQ(SendMessageW(combo, CB_SELECTSTRING, static_cast<WPARAM>(-1), reinterpret_cast<LPARAM>(u"med")), 1);
+  // The exact search wants the whole text (case aside) and selects nothing.
+  EXPECT_EQ(SendMessageW(combo, CB_FINDSTRINGEXACT, static_cast<WPARAM>(-1), reinterpret_cast<LPARAM>(u"Lo")), CB_ERR);
+  EXPECT_EQ(SendMessageW(combo, CB_FINDSTRINGEXACT, static_cast<WPARAM>(-1), reinterpret_cast<LPARAM>(u"high")), 2);
+  EXPECT_EQ(SendMessageW(combo, CB_FINDSTRINGEXACT, 2, reinterpret_cast<LPARAM>(u"Low")), 0); // wraps round
+  EXPECT_EQ(SendMessageW(combo, CB_GETCURSEL, 0, 0), 1);
   auto *box = qobject_cast<QComboBox *>(ClientWidget(combo));
   ASSERT_NE(box, nullptr);
   EXPECT_EQ(box->currentText(), "Medium");
