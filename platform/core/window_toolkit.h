@@ -11,6 +11,12 @@
 
 namespace wincore {
 
+// The size of a top-level window made with CW_USEDEFAULT: portrait, as on
+// the handheld. A page that asks for the full screen while there is no main
+// window to take the size of gets it too.
+constexpr int kDefaultTopLevelWidth = 480;
+constexpr int kDefaultTopLevelHeight = 640;
+
 // Stores where the window is, in the core's terms (top-level: its client
 // area in screen coordinates; child: its rectangle in the parent's client
 // area), without sending any message. The toolkit calls it whenever its

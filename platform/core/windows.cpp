@@ -1,6 +1,7 @@
 // Window classes and windows: creation, destruction, window longs,
 // relations, lookup, visibility and focus.
 #include "platform/core/window_core.h"
+#include "platform/core/window_toolkit.h"
 #include "platform/text.h"
 #include "platform/threads.h"
 
@@ -110,10 +111,10 @@ HWND CreateWindowExW(DWORD exStyle, LPCWSTR className, LPCWSTR title, DWORD styl
     // given it gets an empty rectangle until it is moved.
     bool topLevel = !w.child;
     int left = x == CW_USEDEFAULT ? 0 : x, top = y == CW_USEDEFAULT ? 0 : y;
-    int cx = width == CW_USEDEFAULT ? (topLevel ? 480 : 0) : width;
-    int cy = height == CW_USEDEFAULT ? (topLevel ? 640 : 0) : height;
+    int cx = width == CW_USEDEFAULT ? (topLevel ? kDefaultTopLevelWidth : 0) : width;
+    int cy = height == CW_USEDEFAULT ? (topLevel ? kDefaultTopLevelHeight : 0) : height;
     if (width == CW_USEDEFAULT && height != CW_USEDEFAULT)
-      cy = topLevel ? 640 : 0; // the height goes with the width, as on the handheld
+      cy = topLevel ? kDefaultTopLevelHeight : 0; // the height goes with the width, as on the handheld
     w.rect = RECT{left, top, left + cx, top + cy};
     hwnd = Handle(id);
     QueueLocked(core, w.thread);

@@ -302,12 +302,17 @@ void MakeFullScreen(HWND hwnd) {
     // The page takes the main window's size, its bar included, so that it
     // is never taller than the main window; where it goes is the dialog's
     // business (centred on its owner).
+    // Without a shown main window (a dialog on its own, or the main window
+    // hidden in the tray) it takes the size a main window would have: its
+    // template was drawn for a whole screen and may be tiny.
     host->fullScreen = true;
-    if (mainHost && mainHost != host && mainHost->frame && !mainHost->frame->size().isEmpty()) {
-      SetFrameSize(*host, mainHost->frame->size());
-      if (auto *frame = dynamic_cast<FrameWidget *>(host->frame.data()))
-        frame->Layout();
-    }
+    QSize size(wincore::kDefaultTopLevelWidth, wincore::kDefaultTopLevelHeight);
+    if (mainHost && mainHost != host && mainHost->frame && mainHost->frame->isVisible() &&
+        !mainHost->frame->size().isEmpty())
+      size = mainHost->frame->size();
+    SetFrameSize(*host, size);
+    if (auto *frame = dynamic_cast<FrameWidget *>(host->frame.data()))
+      frame->Layout();
   }
   ReportPlacement(hwnd); // the widget's place stands, whatever was recorded before
 }
