@@ -175,9 +175,9 @@ TEST_F(XTestTyping, LentKeycodesAreGivenBackAtClose) {
   EXPECT_EQ(CountKeysymInKeymap(server_.display(), 0x7d9), 0);
 }
 
-// 33 Cyrillic and 24 Greek letter pairs: more than the 19 spare keycodes of
-// Xvfb hold even at two pairs each, so keycodes are lent again and again, on
-// both halves, with the host's caps lock off and then on.
+// 33 Cyrillic and 24 Greek letter pairs: more keysyms than the 19 spare
+// keycodes of Xvfb hold even at four levels each, so levels are lent again
+// and again, with the host's caps lock off and then on.
 TEST_F(XTestTyping, MorePairsThanLentKeycodesHoldArriveExactlyWithCapsLockOffAndOn) {
   ASSERT_TRUE(server_.SetLayout("de"));
   OpenBackend();
