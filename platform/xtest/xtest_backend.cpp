@@ -177,7 +177,8 @@ public:
           WakeIdle(); // a lent key no longer held can be given back in time
         }
         held = Held{};
-        XFlush(dpy_);
+        XFlush(dpy_); // the press held back goes out with it
+        pressHeldBack_.store(false, std::memory_order_relaxed);
       }
       // A release of a key not pressed through here has nothing to release.
       return;
@@ -187,7 +188,7 @@ public:
       XTestFakeKeyEvent(dpy_, held.keycode, True, CurrentTime);
       NoteStateKey(held.keycode);
       lastKeyUs_ = MonotonicMicroseconds();
-      XFlush(dpy_);
+      HoldBackPress();
       return;
     }
     VkKeysyms syms = VkToKeysyms(vk);
@@ -213,7 +214,7 @@ public:
     }
     XTestFakeKeyEvent(dpy_, kc, True, CurrentTime);
     NoteStateKey(kc);
-    XFlush(dpy_);
+    HoldBackPress();
     lastKeyUs_ = MonotonicMicroseconds();
     held.keycode = kc;
     held.slot = slot;
@@ -237,10 +238,29 @@ public:
         PlatformTrace("inject: xtest cannot type U+%04X", cp);
     }
     XFlush(dpy_);
+    pressHeldBack_.store(false, std::memory_order_relaxed);
     return any;
   }
 
+  // Sends a key press held back for its release (see HoldBackPress). Cheap
+  // when there is none: the caller runs it before every wait for input.
+  void SendHeldBack() override {
+    if (!pressHeldBack_.load(std::memory_order_relaxed))
+      return;
+    std::lock_guard<std::mutex> lock(mutex_);
+    if (dpy_)
+      XFlush(dpy_);
+    pressHeldBack_.store(false, std::memory_order_relaxed);
+  }
+
 private:
+  // A key press is not flushed on its own: its release, which nearly always
+  // follows at once, sends both in one write (a write and a read fewer per
+  // key). Until then it waits in Xlib's buffer; the injecting thread calls
+  // InjectFlush before it waits for input, so a press with no release after it
+  // goes out then, and anything else sent meanwhile takes it along.
+  void HoldBackPress() { pressHeldBack_.store(true, std::memory_order_relaxed); }
+
   struct Held {
     unsigned keycode = 0;
     int slot = -1;
@@ -812,6 +832,9 @@ private:
   unsigned shiftKeycode_ = 0, level3Keycode_ = 0, level3Mask_ = 0;
   Held held_[256];
   unsigned long remaps_ = 0; // keymap changes that lent a keycode, traced at close
+  // A key press waits unflushed for its release (read without the lock by
+  // SendHeldBack; set and cleared by the injecting thread under it).
+  std::atomic<bool> pressHeldBack_{false};
 };
 
 } // namespace

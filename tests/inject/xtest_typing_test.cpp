@@ -120,6 +120,19 @@ TEST_F(XTestTyping, ShiftAndCapsLockPressedAsKeysActOnTheFollowingKeys) {
   ExpectReceived(U"aBCd1!`~ -\r\x03" U"e");
 }
 
+// A key press goes out with its release, in one write; a press with no
+// release after it goes out when the injecting thread is about to wait.
+TEST_F(XTestTyping, APressHeldBackForItsReleaseGoesOutBeforeTheThreadWaits) {
+  OpenBackend();
+  Press('A');
+  InjectFlush();
+  ExpectReceived(U"a");
+  InjectFlush(); // nothing held back: nothing sent
+  Release('A');
+  Tap('B');
+  ExpectReceived(U"b");
+}
+
 TEST_F(XTestTyping, SendInputKeyDownTypesOneWholeKeyPress) {
   OpenBackend();
   INPUT in{};
