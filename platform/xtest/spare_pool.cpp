@@ -64,8 +64,8 @@ SparePool::Lease SparePool::Find(unsigned long lower, unsigned long upper, int64
 }
 
 void SparePool::Assign(int slot, int part, unsigned long lower, unsigned long upper, bool keyLend,
-                       int64_t nowUs) {
-  NoteChange(nowUs);
+                       int64_t nowUs, int64_t extraCostUs) {
+  NoteChange(nowUs, extraCostUs);
   SpareSlot &s = slots_[slot];
   if (keyLend || s.keyLend) {
     // A two-level key, or switching away from one, rewrites the whole key.

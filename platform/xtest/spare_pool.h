@@ -115,10 +115,12 @@ public:
   // NoteChange). A key lend, or a lend onto a key lent as a key, rewrites the
   // whole key: the other parts are dropped.
   void Assign(int slot, int part, unsigned long lower, unsigned long upper, bool keyLend,
-              int64_t nowUs);
-  // A keymap change made at nowUs, for the clients' backlog.
-  void NoteChange(int64_t nowUs) {
-    lagUs_ = BacklogUs(nowUs) + changeCostUs_;
+              int64_t nowUs, int64_t extraCostUs = 0);
+  // A keymap change made at nowUs, for the clients' backlog: the change cost,
+  // plus extraCostUs where the caller has reason to think clients are slower
+  // (a busy server).
+  void NoteChange(int64_t nowUs, int64_t extraCostUs = 0) {
+    lagUs_ = BacklogUs(nowUs) + changeCostUs_ + (extraCostUs > 0 ? extraCostUs : 0);
     lagAtUs_ = nowUs;
   }
   // How far behind clients may be at nowUs, by the changes made so far.

@@ -33,9 +33,11 @@ namespace {
 // busy client is given to translate the last key typed on the keycode.
 constexpr int64_t kLentSettleUs = 40 * 1000;
 // How far behind a keymap change may leave a client: every change makes each
-// client read the keymap again (an Xlib client the whole of it) before its
-// next key.
+// client read the keymap again before its next key. On a busy machine clients
+// fall further behind, and the server is slow too: the round trip that
+// completes the change, times kRoundTripCost, is added to the cost.
 constexpr int64_t kChangeCostUs = 3 * 1000;
+constexpr int64_t kRoundTripCost = 4;
 // Lent keycodes are given back after this long without typing.
 constexpr int64_t kIdleRestoreUs = 2000 * 1000;
 
@@ -386,9 +388,11 @@ private:
     }
     // Once the server has taken the change, the change notice is queued for
     // every client ahead of any key event that follows.
+    int64_t sent = MonotonicMicroseconds();
     XSync(dpy_, False);
-    pool_.Assign(lease.slot, lease.part, lower, onePart ? upper : 0, keyLend,
-                 MonotonicMicroseconds());
+    int64_t synced = MonotonicMicroseconds();
+    pool_.Assign(lease.slot, lease.part, lower, onePart ? upper : 0, keyLend, synced,
+                 kRoundTripCost * (synced - sent));
     WakeIdle(); // something is lent now: the idle thread gives it back in time
     return lease;
   }

@@ -122,6 +122,9 @@ TEST(SparePool, ABurstOfChangesLengthensTheSettleTimeUntilClientsCatchUp) {
   next = pool.Find(5, 0, t + 1000, false);
   EXPECT_GT(next.readyAtUs, t + 1000);
   EXPECT_EQ(next.readyAtUs, t + kSettle + 3 * kCost - 1000);
+  // A change made while the server is slow counts for more.
+  pool.NoteChange(t + 1000, 20000);
+  EXPECT_EQ(pool.BacklogUs(t + 1000), 3 * kCost - 1000 + kCost + 20000);
 }
 
 TEST(SparePool, KeyLendsTakeAWholeTwoLevelKeyAndAreFoundOnlyAsKeys) {
