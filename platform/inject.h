@@ -92,6 +92,10 @@ BOOL PostKeybdMessage(HWND hwnd, UINT vk, UINT keyStateFlags, UINT count, const 
 // Returns the number of records taken (0 when inputs is null or no backend
 // is installed).
 UINT SendInput(UINT count, const INPUT *inputs, int cbSize);
+// Sends what the installed backend holds back (see InjectOps::flush). The
+// thread that injects calls it before it waits for input; cheap when there
+// is nothing to send.
+void InjectFlush();
 
 // The operations a backend provides. The three calls are made on the thread
 // that injects (the reader thread); a backend keeps the order of calls.
@@ -108,6 +112,11 @@ struct InjectOps {
   // call on its way may still arrive). Safe to call again. May be null for a
   // backend that holds nothing (a test's recorder).
   void (*close)(void *self);
+  // Sends what the backend holds back: a key press kept to go out together
+  // with its release, in one write. Called by the injecting thread before it
+  // waits for input (see InjectFlush), so that nothing injected waits with
+  // it. Null for a backend that holds nothing back.
+  void (*flush)(void *self);
 };
 
 // Whose windows the chosen backend's keys reach.

@@ -29,6 +29,12 @@ BOOL PostKeybdMessage(HWND hwnd, UINT vk, UINT keyStateFlags, UINT count, const 
   return ops->postKeybdMessage(ops->self, hwnd, vk, keyStateFlags, count, shiftStates, chars);
 }
 
+void InjectFlush() {
+  const InjectOps *ops = InjectGetBackend();
+  if (ops && ops->flush)
+    ops->flush(ops->self);
+}
+
 UINT SendInput(UINT count, const INPUT *inputs, int cbSize) {
   if (!inputs || count == 0)
     return 0;

@@ -39,10 +39,13 @@ UINT SinkSendInput(void *self, UINT count, const INPUT *inputs, int) {
 
 void SinkClose(void *self) { static_cast<KeySink *>(self)->Close(); }
 
+void SinkFlush(void *self) { static_cast<KeySink *>(self)->SendHeldBack(); }
+
 } // namespace
 
 void MakeKeySinkOps(InjectOps &ops, const char *name, KeySink *sink) {
-  ops = InjectOps{name, SinkKeybdEvent, SinkPostKeybdMessage, SinkSendInput, sink, SinkClose};
+  ops = InjectOps{name, SinkKeybdEvent, SinkPostKeybdMessage, SinkSendInput, sink, SinkClose,
+                  SinkFlush};
 }
 
 std::vector<uint32_t> CodePointsFromUnits(const UINT *units, UINT count) {

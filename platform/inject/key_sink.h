@@ -19,6 +19,9 @@ public:
   virtual bool Type(const std::vector<uint32_t> &codePoints) = 0;
   // The table's close (see InjectOps::close); nothing by default.
   virtual void Close() {}
+  // The table's flush (see InjectOps::flush): sends a key press held back
+  // for its release. A backend that sends every key at once needs none.
+  virtual void SendHeldBack() {}
 };
 
 // Fills ops so that its calls, close among them, reach sink (which must

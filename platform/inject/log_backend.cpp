@@ -135,7 +135,8 @@ const InjectOps *LogInjectOpen(const char *path) {
   auto *log = new LogBackend;
   log->out = out;
   log->ownsFile = owns;
-  log->ops = InjectOps{"log", LogKeybdEvent, LogPostKeybdMessage, LogSendInput, log, LogClose};
+  log->ops = InjectOps{"log", LogKeybdEvent, LogPostKeybdMessage, LogSendInput, log, LogClose,
+                       nullptr};
   KeepBackend(log);
   return &log->ops;
 }

@@ -5,12 +5,16 @@
 // ppoll() for exactly the time its COMMTIMEOUTS allow. A byte that arrives wakes the waiting read at once; a port whose
 // other side went away (hang-up, EIO) makes reads and writes fail instead of
 // blocking or spinning; closing the handle wakes any call still waiting.
+// A read or WaitCommEvent about to wait first sends the injected keys the
+// injection backend holds back (InjectFlush): the thread that reads the
+// keyboard is the one that types, and nothing it typed waits with it.
 #include "platform/serial.h"
 
 #include "platform/bluetooth/bluez.h"
 #include "platform/core/host_path.h"
 #include "platform/core/kernel_object.h"
 #include "platform/files.h"
+#include "platform/inject.h"
 #include "platform/text.h"
 #include "platform/serial/com_devices.h"
 #include "platform/serial/com_wait.h"
@@ -100,6 +104,7 @@ public:
       if (r == 0 || (r < 0 && errno != EAGAIN) || hungUp)
         return EndRead(got, read, "port hung up");
       // Nothing buffered: wait for the next byte within the time-outs.
+      InjectFlush();
       ComClock::time_point deadline = plan.DeadlineAfter(got, lastByte);
       ComWaitResult w = WaitForFd(fd_, POLLIN, wakeFd_, deadline, plan.HasDeadline(got), &hungUp);
       if (w == ComWaitResult::TimedOut)
@@ -168,6 +173,7 @@ public:
       return Fail(ERROR_GEN_FAILURE);
     if ((mask_.load() & EV_RXCHAR) == 0)
       return Fail(ERROR_INVALID_PARAMETER);
+    InjectFlush();
     for (;;) {
       pollfd fds[3] = {{fd_, POLLIN, 0}, {wakeFd_, POLLIN, 0}, {eventFd_, POLLIN, 0}};
       int r = ppoll(fds, 3, nullptr, nullptr);

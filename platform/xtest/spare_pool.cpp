@@ -6,6 +6,7 @@ SparePool::Lease SparePool::Find(unsigned long lower, unsigned long upper, int64
   Lease lease;
   if (lower == 0)
     return lease;
+  const int parts = keyLend ? 1 : charParts_;
   for (size_t i = 0; i < slots_.size(); ++i) {
     const SpareSlot &s = slots_[i];
     // A pair lent for a virtual key is on a two-level key, one lent for a
@@ -13,19 +14,20 @@ SparePool::Lease SparePool::Find(unsigned long lower, unsigned long upper, int64
     // caps lock, so each kind is only found by its own.
     if (s.keyLend != keyLend)
       continue;
-    for (int h = 0; h < (keyLend ? 1 : halves_); ++h) {
-      if (s.half[h].lower == lower && s.half[h].upper == upper) {
+    for (int p = 0; p < parts; ++p) {
+      if (s.part[p].lower == lower && s.part[p].upper == upper) {
         lease.slot = static_cast<int>(i);
-        lease.half = h;
+        lease.part = p;
         return lease;
       }
     }
   }
-  // Candidates: every half that may take the pair, of a slot not held down.
-  // Settled slots come first, and among them the half used longest ago (an
-  // empty half has not been used at all); when none has settled, the slot
-  // that settles first, and its half used longest ago. Even an empty half
-  // waits for its keycode to settle: any change to a keycode does.
+  // Candidates: every part that may take the keysyms, of a slot not held
+  // down. Ready parts come first, and among them the one used longest ago;
+  // when none is ready, the one that is ready first. A part settles on its
+  // own only on a four-part character key that stays one; any other change
+  // rewrites the key and waits for the whole keycode, and is ranked by the
+  // keycode's last use (everything it carries goes).
   struct Rank {
     bool notReady;
     int64_t primary, secondary;
@@ -38,46 +40,47 @@ SparePool::Lease SparePool::Find(unsigned long lower, unsigned long upper, int64
     }
   };
   Rank best{};
+  const int64_t settle = settleUs_ + BacklogUs(nowUs);
   for (size_t i = 0; i < slots_.size(); ++i) {
     const SpareSlot &s = slots_[i];
     if (s.pins > 0)
       continue;
-    bool ready = s.lastUseUs + settleUs_ <= nowUs;
-    int nHalves = keyLend || s.keyLend ? 1 : halves_;
-    for (int h = 0; h < nHalves; ++h) {
-      Rank r = ready ? Rank{false, s.half[h].lastUseUs, 0}
-                     : Rank{true, s.lastUseUs, s.half[h].lastUseUs};
+    bool perPart = !keyLend && charParts_ > 1 && s.lent() && !s.keyLend;
+    for (int p = 0; p < parts; ++p) {
+      int64_t lastUse = perPart ? s.part[p].lastUseUs : s.lastUseUs;
+      bool ready = lastUse + settle <= nowUs;
+      Rank r = ready ? Rank{false, lastUse, 0} : Rank{true, lastUse, s.part[p].lastUseUs};
       if (lease.slot >= 0 && !(r < best))
         continue;
       lease.slot = static_cast<int>(i);
-      lease.half = h;
+      lease.part = p;
+      lease.readyAtUs = lastUse + settle; // the backlog drains meanwhile: on the safe side
       best = r;
     }
   }
-  if (lease.slot >= 0) {
+  if (lease.slot >= 0)
     lease.remap = true;
-    lease.readyAtUs = slots_[lease.slot].lastUseUs + settleUs_;
-  }
   return lease;
 }
 
-void SparePool::Assign(int slot, int half, unsigned long lower, unsigned long upper, bool keyLend) {
+void SparePool::Assign(int slot, int part, unsigned long lower, unsigned long upper, bool keyLend,
+                       int64_t nowUs, int64_t extraCostUs) {
+  NoteChange(nowUs, extraCostUs);
   SpareSlot &s = slots_[slot];
   if (keyLend || s.keyLend) {
-    // Switching between the two kinds rewrites the whole key.
-    s.half[1].lower = s.half[1].upper = 0;
-    if (half != 0)
-      s.half[0].lower = s.half[0].upper = 0;
+    // A two-level key, or switching away from one, rewrites the whole key.
+    for (SparePart &p : s.part)
+      p.lower = p.upper = 0;
   }
   s.keyLend = keyLend;
-  s.half[half].lower = lower;
-  s.half[half].upper = upper;
+  s.part[part].lower = lower;
+  s.part[part].upper = upper;
 }
 
 void SparePool::ClearAll() {
   for (SpareSlot &s : slots_) {
-    for (SpareHalf &h : s.half)
-      h.lower = h.upper = 0;
+    for (SparePart &p : s.part)
+      p.lower = p.upper = 0;
     s.keyLend = false;
   }
 }

@@ -2,16 +2,30 @@
 //
 // X clients learn of a keymap change only when they get round to reading the
 // change notice; a key event on a keycode whose mapping changed again before
-// the client translated it comes out as the wrong character. So a keycode is
-// never remapped until it has been left unused for the settle time, keycodes
-// are taken least recently used first, and a keysym pair already lent stays
-// lent (typing it again needs no change at all).
+// the client translated it comes out as the wrong character. So what a
+// keycode carries at a level is never replaced until that level has been left
+// unused for the settle time, the level used longest ago is taken first, and
+// a keysym already lent stays lent (typing it again needs no change at all).
 //
-// Where the keymap has a level-3 key, a keycode carries two pairs: one at
-// levels 1-2 (half 0) and one at levels 3-4 (half 1), reached with the
-// level-3 modifier. The settle time still counts per keycode: replacing
-// either half waits until no key event went to the keycode, on any level,
+// Where the keymap has a level-3 key and a four-level key type that reads
+// every level exactly, a keycode lent for characters carries four keysyms,
+// one on each level (part p on level p), reached with Shift and the level-3
+// modifier. Replacing one level leaves the other three and the key type as
+// they are, so a key event on another level reads the same under the old and
+// the new mapping: the settle time counts per level. Elsewhere a keycode
+// carries one pair (part 0: lower case at level 1, upper case at level 2) as
+// an ordinary two-level key, as does a keycode lent to a virtual key; any
+// change to such a key, and any change between the two kinds, rewrites the
+// whole key and waits until no key event went to the keycode, on any level,
 // for the settle time.
+//
+// The settle time assumes a client keeping up. But every keymap change makes
+// every client read the keymap again before its next key, so a burst of
+// changes (the first characters of a text, each lent afresh) leaves clients
+// behind by about the time those reads take. The pool keeps an estimate of
+// that backlog, a change cost added per change and drained in real time, and
+// a level is replaced only when it has been unused for the settle time plus
+// the backlog.
 //
 // Pure bookkeeping: the caller does the X requests and passes the time.
 #pragma once
@@ -20,34 +34,46 @@
 #include <cstdint>
 #include <vector>
 
-struct SpareHalf {
-  unsigned long lower = 0; // keysym at the first level of the half (0: nothing lent)
-  unsigned long upper = 0; // keysym at the second level (0: the same keysym on both)
+struct SparePart {
+  unsigned long lower = 0; // keysym lent (0: nothing)
+  unsigned long upper = 0; // a pair's upper case at level 2 (0: a single keysym)
   int64_t lastUseUs = INT64_MIN / 2;
 };
 
 struct SpareSlot {
+  static constexpr int kParts = 4;
   unsigned keycode = 0;
-  SpareHalf half[2];
-  // Lent to a virtual key: an ordinary two-level key, half 1 unused.
+  SparePart part[kParts];
+  // Lent to a virtual key: an ordinary two-level key, part 0 only.
   bool keyLend = false;
   int64_t lastUseUs = INT64_MIN / 2; // when a key event last went to it, any level
   int pins = 0;                      // presses not yet released
-  bool lent() const { return half[0].lower != 0 || half[1].lower != 0; }
+  bool lent() const {
+    for (const SparePart &p : part)
+      if (p.lower != 0)
+        return true;
+    return false;
+  }
 };
 
 class SparePool {
 public:
-  explicit SparePool(int64_t settleUs) : settleUs_(settleUs) {}
+  // settleUs: how long a level stays unused before it is replaced, with
+  // clients keeping up; changeCostUs: how far behind each keymap change may
+  // leave a client.
+  explicit SparePool(int64_t settleUs, int64_t changeCostUs = 0)
+      : settleUs_(settleUs), changeCostUs_(changeCostUs) {}
 
-  // 2: keycodes carry a pair on each half; 1: on half 0 only. Pairs already
-  // on half 1 stay recorded (so that they are restored) but are not used.
-  void SetHalves(int halves) { halves_ = halves == 2 ? 2 : 1; }
-  int halves() const { return halves_; }
+  // 4: keycodes lent for characters carry a keysym on each of four levels;
+  // 1: a pair on part 0. Keysyms already on parts 1-3 stay recorded (so that
+  // they are restored) but are not used while the pool has one part.
+  void SetCharParts(int parts) { charParts_ = parts == SpareSlot::kParts ? parts : 1; }
+  int charParts() const { return charParts_; }
 
   // Replaces the set of spare keycodes. Slots of keycodes still listed keep
-  // what they carry and their last use; keepLent(keycode, half, lower, upper)
-  // says whether the keymap still shows the lent pair (else it is dropped).
+  // what they carry and their last use; keepLent(keycode, part, lower, upper)
+  // says whether the keymap still shows the lent keysym at level `part`
+  // (else it is dropped).
   template <typename KeepLent> void SetKeycodes(const std::vector<unsigned> &keycodes, KeepLent keepLent) {
     std::vector<SpareSlot> next;
     for (unsigned kc : keycodes) {
@@ -57,10 +83,10 @@ public:
         if (old.keycode != kc)
           continue;
         slot = old;
-        for (int h = 0; h < 2; ++h) {
-          SpareHalf &half = slot.half[h];
-          if (half.lower && !keepLent(kc, h, half.lower, half.upper))
-            half.lower = half.upper = 0;
+        for (int p = 0; p < SpareSlot::kParts; ++p) {
+          SparePart &part = slot.part[p];
+          if (part.lower && !keepLent(kc, p, part.lower, part.upper))
+            part.lower = part.upper = 0;
         }
         if (!slot.lent())
           slot.keyLend = false;
@@ -72,23 +98,39 @@ public:
 
   struct Lease {
     int slot = -1;         // -1: every slot is held down
-    int half = 0;          // which pair of the slot
-    bool remap = false;    // the slot must be given the pair first
+    int part = 0;          // which part (level) of the slot
+    bool remap = false;    // the slot must be given the keysym(s) first
     int64_t readyAtUs = 0; // remapping is safe from this time on
   };
-  // The slot and half for the keysym pair (upper 0: one keysym): the one that
-  // carries it already, else a half of a slot not held down. Among slots
-  // settled by nowUs, the half used longest ago is taken (keeping the pairs
-  // in use); when none has settled, the slot that settles first. keyLend:
-  // for a virtual key, which needs half 0 of a two-level key.
+  // Where the keysym pair (upper 0: one keysym) is or is to be lent: the part
+  // that carries it already, else a part of a slot not held down. A part
+  // whose settle time is over is taken first, the one used longest ago (an
+  // empty part has not been used at all); when none is, the one that settles
+  // first. keyLend: for a virtual key, which needs part 0 of a two-level key.
+  // A lend that is not a part of a four-part character key, or that changes
+  // the kind of the key, waits for the whole keycode to settle.
   Lease Find(unsigned long lower, unsigned long upper, int64_t nowUs, bool keyLend) const;
 
-  // Records the pair on the half. A key lend makes the slot a two-level key
-  // (its half 1 is dropped with the remap); a character lend undoes that.
-  void Assign(int slot, int half, unsigned long lower, unsigned long upper, bool keyLend);
-  void Use(int slot, int half, int64_t nowUs) {
+  // Records the keysyms on the part, changed at nowUs (one keymap change; see
+  // NoteChange). A key lend, or a lend onto a key lent as a key, rewrites the
+  // whole key: the other parts are dropped.
+  void Assign(int slot, int part, unsigned long lower, unsigned long upper, bool keyLend,
+              int64_t nowUs, int64_t extraCostUs = 0);
+  // A keymap change made at nowUs, for the clients' backlog: the change cost,
+  // plus extraCostUs where the caller has reason to think clients are slower
+  // (a busy server).
+  void NoteChange(int64_t nowUs, int64_t extraCostUs = 0) {
+    lagUs_ = BacklogUs(nowUs) + changeCostUs_ + (extraCostUs > 0 ? extraCostUs : 0);
+    lagAtUs_ = nowUs;
+  }
+  // How far behind clients may be at nowUs, by the changes made so far.
+  int64_t BacklogUs(int64_t nowUs) const {
+    int64_t left = lagUs_ - (nowUs - lagAtUs_);
+    return left > 0 ? left : 0;
+  }
+  void Use(int slot, int part, int64_t nowUs) {
     slots_[slot].lastUseUs = nowUs;
-    slots_[slot].half[half].lastUseUs = nowUs;
+    slots_[slot].part[part].lastUseUs = nowUs;
   }
   void Pin(int slot) { ++slots_[slot].pins; }
   void Unpin(int slot) {
@@ -106,6 +148,8 @@ public:
 
 private:
   int64_t settleUs_;
-  int halves_ = 1;
+  int64_t changeCostUs_;
+  int64_t lagUs_ = 0, lagAtUs_ = 0; // the backlog estimate, as of lagAtUs_
+  int charParts_ = 1;
   std::vector<SpareSlot> slots_;
 };

@@ -32,6 +32,12 @@ namespace {
 // else. Clients read keymap changes between key events; this is the time a
 // busy client is given to translate the last key typed on the keycode.
 constexpr int64_t kLentSettleUs = 40 * 1000;
+// How far behind a keymap change may leave a client: every change makes each
+// client read the keymap again before its next key. On a busy machine clients
+// fall further behind, and the server is slow too: the round trip that
+// completes the change, times kRoundTripCost, is added to the cost.
+constexpr int64_t kChangeCostUs = 3 * 1000;
+constexpr int64_t kRoundTripCost = 4;
 // Lent keycodes are given back after this long without typing.
 constexpr int64_t kIdleRestoreUs = 2000 * 1000;
 
@@ -148,6 +154,7 @@ public:
       h = Held{};
     }
     RestoreLent();
+    PlatformTrace("inject: xtest closed after %lu keymap changes for lent keycodes", remaps_);
     if (xkb_)
       XkbFreeKeyboard(xkb_, 0, True);
     xkb_ = nullptr;
@@ -172,7 +179,8 @@ public:
           WakeIdle(); // a lent key no longer held can be given back in time
         }
         held = Held{};
-        XFlush(dpy_);
+        XFlush(dpy_); // the press held back goes out with it
+        pressHeldBack_.store(false, std::memory_order_relaxed);
       }
       // A release of a key not pressed through here has nothing to release.
       return;
@@ -182,7 +190,7 @@ public:
       XTestFakeKeyEvent(dpy_, held.keycode, True, CurrentTime);
       NoteStateKey(held.keycode);
       lastKeyUs_ = MonotonicMicroseconds();
-      XFlush(dpy_);
+      HoldBackPress();
       return;
     }
     VkKeysyms syms = VkToKeysyms(vk);
@@ -208,7 +216,7 @@ public:
     }
     XTestFakeKeyEvent(dpy_, kc, True, CurrentTime);
     NoteStateKey(kc);
-    XFlush(dpy_);
+    HoldBackPress();
     lastKeyUs_ = MonotonicMicroseconds();
     held.keycode = kc;
     held.slot = slot;
@@ -232,10 +240,29 @@ public:
         PlatformTrace("inject: xtest cannot type U+%04X", cp);
     }
     XFlush(dpy_);
+    pressHeldBack_.store(false, std::memory_order_relaxed);
     return any;
   }
 
+  // Sends a key press held back for its release (see HoldBackPress). Cheap
+  // when there is none: the caller runs it before every wait for input.
+  void SendHeldBack() override {
+    if (!pressHeldBack_.load(std::memory_order_relaxed))
+      return;
+    std::lock_guard<std::mutex> lock(mutex_);
+    if (dpy_)
+      XFlush(dpy_);
+    pressHeldBack_.store(false, std::memory_order_relaxed);
+  }
+
 private:
+  // A key press is not flushed on its own: its release, which nearly always
+  // follows at once, sends both in one write (a write and a read fewer per
+  // key). Until then it waits in Xlib's buffer; the injecting thread calls
+  // InjectFlush before it waits for input, so a press with no release after it
+  // goes out then, and anything else sent meanwhile takes it along.
+  void HoldBackPress() { pressHeldBack_.store(true, std::memory_order_relaxed); }
+
   struct Held {
     unsigned keycode = 0;
     int slot = -1;
@@ -249,6 +276,27 @@ private:
     unsigned long ks = KeysymForChar(cp);
     if (!ks)
       return false;
+    if (pool_.charParts() == SpareSlot::kParts) {
+      // The keysym alone on one level of a four-level key: the modifiers
+      // that make a client read that level, given the host's locked
+      // modifiers (caps lock) as the key type treats them. Only that level
+      // is looked at, so that the key event is counted on the level read.
+      SparePool::Lease lease = Lend(ks, 0, false);
+      if (lease.slot < 0)
+        return false;
+      std::vector<unsigned long> only(SpareSlot::kParts, 0);
+      only[lease.part] = ks;
+      long m = ModsToRead(fourLevel_, only, ks, index_.lockedMods(),
+                          {0u, ShiftMask, level3Mask_, level3Mask_ | ShiftMask});
+      if (m < 0) {
+        PlatformTrace("inject: no modifiers type keysym 0x%lX with locked modifiers 0x%X", ks,
+                      index_.lockedMods());
+        return false;
+      }
+      Tap(pool_.slot(lease.slot).keycode, static_cast<unsigned>(m));
+      pool_.Use(lease.slot, lease.part, MonotonicMicroseconds());
+      return true;
+    }
     KeySym lower = ks, upper = ks;
     XConvertCase(ks, &lower, &upper);
     bool pair = lower != upper && (ks == lower || ks == upper);
@@ -256,21 +304,7 @@ private:
     if (lease.slot < 0)
       return false;
     unsigned mods = 0;
-    if (pool_.halves() == 2) {
-      // The modifiers that make a client read ks from the lent half, given
-      // the host's locked modifiers (caps lock) as the key type treats them.
-      const SpareSlot &s = pool_.slot(lease.slot);
-      std::vector<unsigned> candidates =
-          lease.half == 0 ? std::vector<unsigned>{0u, ShiftMask}
-                          : std::vector<unsigned>{level3Mask_, level3Mask_ | ShiftMask};
-      long m = ModsToRead(fourLevel_, LevelSyms(s), ks, index_.lockedMods(), candidates);
-      if (m < 0) {
-        PlatformTrace("inject: no modifiers type keysym 0x%lX with locked modifiers 0x%X", ks,
-                      index_.lockedMods());
-        return false;
-      }
-      mods = static_cast<unsigned>(m);
-    } else if (pair) {
+    if (pair) {
       // A lent letter has the alphabetic key type: caps lock gives the
       // capital, and Shift with caps lock gives the small letter again.
       bool wantUpper = ks == upper;
@@ -279,7 +313,7 @@ private:
         mods = ShiftMask;
     }
     Tap(pool_.slot(lease.slot).keycode, mods);
-    pool_.Use(lease.slot, lease.half, MonotonicMicroseconds());
+    pool_.Use(lease.slot, lease.part, MonotonicMicroseconds());
     return true;
   }
 
@@ -302,8 +336,9 @@ private:
     lastKeyUs_ = MonotonicMicroseconds();
   }
 
-  // Lends a spare keycode (or half of one) to the keysym pair (upper 0: the
-  // keysym alone) and returns where it is; slot -1 when there is none to lend.
+  // Lends a spare keycode (or one level of one) to the keysym pair (upper 0:
+  // the keysym alone) and returns where it is; slot -1 when there is none to
+  // lend.
   // keyLend: for a virtual key, which is pressed without the level-3 modifier.
   SparePool::Lease Lend(unsigned long lower, unsigned long upper, bool keyLend) {
     SparePool::Lease lease = pool_.Find(lower, upper, MonotonicMicroseconds(), keyLend);
@@ -313,7 +348,15 @@ private:
     }
     if (!lease.remap)
       return lease;
-    int64_t wait = std::max(lease.readyAtUs, FocusSettledAtUs()) - MonotonicMicroseconds();
+    unsigned kc = pool_.slot(lease.slot).keycode;
+    bool onePart = keyLend || pool_.charParts() == 1;
+    int64_t readyAt = lease.readyAtUs;
+    if (!onePart && !explicitType_[kc]) {
+      // The key is given the lending type first, which rewrites all of it.
+      readyAt = std::max(readyAt, pool_.slot(lease.slot).lastUseUs + kLentSettleUs +
+                                      pool_.BacklogUs(MonotonicMicroseconds()));
+    }
+    int64_t wait = std::max(readyAt, FocusSettledAtUs()) - MonotonicMicroseconds();
     if (wait > 0) {
       // Every spare was used within the settle time: wait for the one that
       // settles first rather than risk a client misreading it. Or the
@@ -321,20 +364,22 @@ private:
       XFlush(dpy_);
       std::this_thread::sleep_for(std::chrono::microseconds(wait));
     }
-    unsigned kc = pool_.slot(lease.slot).keycode;
-    if (keyLend || pool_.halves() == 1) {
+    ++remaps_;
+    if (onePart) {
       // An ordinary key: the server gives it the type its keysyms call for
       // (alphabetic for a letter pair), as for any key mapped this way.
       KeySym syms[2] = {static_cast<KeySym>(lower), static_cast<KeySym>(upper)};
       DropExplicitType(kc);
       XChangeKeyboardMapping(dpy_, static_cast<int>(kc), upper ? 2 : 1, syms, 1);
     } else {
-      // A four-level key with the pair on its half and the other half's
-      // pair kept as it is, so that a key event typed on the other half
-      // before the change reads the same under either mapping.
+      // A four-level key with the keysym on its level and the other levels
+      // kept as they are, so that a key event typed on another level before
+      // the change reads the same under either mapping.
       SpareSlot next = pool_.slot(lease.slot);
-      next.half[lease.half].lower = lower;
-      next.half[lease.half].upper = upper;
+      next.part[lease.part].lower = lower;
+      next.part[lease.part].upper = 0;
+      if (!explicitType_[kc])
+        pool_.NoteChange(MonotonicMicroseconds()); // the type is set by a change of its own
       if (!SetFourLevelKey(kc, LevelSyms(next))) {
         PlatformTrace("inject: keycode %u could not be given keysym 0x%lX", kc, lower);
         lease.slot = -1;
@@ -343,8 +388,11 @@ private:
     }
     // Once the server has taken the change, the change notice is queued for
     // every client ahead of any key event that follows.
+    int64_t sent = MonotonicMicroseconds();
     XSync(dpy_, False);
-    pool_.Assign(lease.slot, lease.half, lower, upper, keyLend);
+    int64_t synced = MonotonicMicroseconds();
+    pool_.Assign(lease.slot, lease.part, lower, onePart ? upper : 0, keyLend, synced,
+                 kRoundTripCost * (synced - sent));
     WakeIdle(); // something is lent now: the idle thread gives it back in time
     return lease;
   }
@@ -377,15 +425,18 @@ private:
     return ev->type == MapNotify || ev->type == DestroyNotify;
   }
 
-  // The keysyms of the four levels of a slot lent for characters: each
-  // half's pair, a single keysym on both levels of its half (so that Shift
-  // and caps lock leave it as it is), NoSymbol for an empty half.
+  // The keysyms of the four levels of a slot lent for characters. An empty
+  // second level of a pair of levels repeats the first: given a letter and
+  // NoSymbol, the server makes the two levels the letter's small and
+  // capital forms (as the core keymap's rules say), and the first level
+  // would no longer carry the keysym lent to it. NoSymbol otherwise.
   static std::vector<unsigned long> LevelSyms(const SpareSlot &s) {
     std::vector<unsigned long> syms;
-    for (const SpareHalf &h : s.half) {
-      syms.push_back(h.lower);
-      syms.push_back(h.upper ? h.upper : h.lower);
-    }
+    for (const SparePart &p : s.part)
+      syms.push_back(p.lower);
+    for (size_t level = 1; level < syms.size(); level += 2)
+      if (!syms[level])
+        syms[level] = syms[level - 1];
     return syms;
   }
 
@@ -548,8 +599,8 @@ private:
       if (empty || ours)
         spares.push_back(static_cast<unsigned>(kc));
     }
-    pool_.SetKeycodes(spares, [&](unsigned kc, int half, unsigned long lower, unsigned long) {
-      return LevelSym(kc, 2 * half) == lower;
+    pool_.SetKeycodes(spares, [&](unsigned kc, int part, unsigned long lower, unsigned long) {
+      return LevelSym(kc, part) == lower;
     });
     shiftKeycode_ = XKeysymToKeycode(dpy_, XK_Shift_L);
     if (!shiftKeycode_)
@@ -559,7 +610,7 @@ private:
     if (!level3Mask_)
       level3Keycode_ = 0;
     FindFourLevelType();
-    pool_.SetHalves(fourLevelType_ >= 0 ? 2 : 1);
+    pool_.SetCharParts(fourLevelType_ >= 0 ? SpareSlot::kParts : 1);
     // Which keycodes still have the lending type fixed: a new keymap from
     // elsewhere drops that, and the next lend must set it again.
     for (unsigned kc = 0; kc < 256; ++kc) {
@@ -582,15 +633,15 @@ private:
   }
 
   bool ShowsLent(const SpareSlot &s) const {
-    for (int h = 0; h < 2; ++h)
-      if (s.half[h].lower && LevelSym(s.keycode, 2 * h) != s.half[h].lower)
+    for (int p = 0; p < SpareSlot::kParts; ++p)
+      if (s.part[p].lower && LevelSym(s.keycode, p) != s.part[p].lower)
         return false;
     return true;
   }
 
-  // Picks the key type for keycodes lent two pairs: one of the keymap's
+  // Picks the key type for keycodes lent four keysyms: one of the keymap's
   // four-level alphabetic types, used only when it provably reads each of
-  // the four keysyms with a level-3 key we can press, with caps lock off
+  // the four levels with a level-3 key we can press, with caps lock off
   // and on. Without one, lent keycodes carry one pair, as ordinary keys.
   void FindFourLevelType() {
     fourLevelType_ = -1;
@@ -625,20 +676,20 @@ private:
     return lt;
   }
 
-  // Two letter pairs and a caseless keysym, each level reachable by its
-  // half's modifiers with caps lock off and on.
+  // A small letter, a capital and a caseless keysym, each readable alone on
+  // each of the four levels by some of Shift and the level-3 modifier, with
+  // caps lock off and on (a type that capitalises under caps lock a level it
+  // reaches does not serve: that level could not type a small letter).
   bool ServesLending(const LevelType &lt) const {
-    const std::vector<unsigned long> letters = {XK_Cyrillic_a, XK_Cyrillic_A, XK_Cyrillic_be,
-                                                XK_Cyrillic_BE};
-    const std::vector<unsigned long> caseless = {XK_EuroSign, XK_EuroSign, 0x1002260ul,
-                                                 0x1002260ul}; // U+2260 NOT EQUAL TO
+    const unsigned long samples[] = {XK_Cyrillic_be, XK_Cyrillic_BE,
+                                     0x1002260ul}; // U+2260 NOT EQUAL TO
+    const std::vector<unsigned> candidates = {0u, ShiftMask, level3Mask_, level3Mask_ | ShiftMask};
     for (unsigned locked : {0u, static_cast<unsigned>(LockMask)}) {
-      for (const auto *syms : {&letters, &caseless}) {
-        for (int level = 0; level < 4; ++level) {
-          std::vector<unsigned> candidates =
-              level < 2 ? std::vector<unsigned>{0u, ShiftMask}
-                        : std::vector<unsigned>{level3Mask_, level3Mask_ | ShiftMask};
-          if (ModsToRead(lt, *syms, (*syms)[level], locked, candidates) < 0)
+      for (unsigned long ks : samples) {
+        for (int level = 0; level < SpareSlot::kParts; ++level) {
+          std::vector<unsigned long> only(SpareSlot::kParts, 0);
+          only[level] = ks;
+          if (ModsToRead(lt, only, ks, locked, candidates) < 0)
             return false;
         }
       }
@@ -659,7 +710,8 @@ private:
     }
     if (!any)
       return;
-    int64_t wait = lastUse + kLentSettleUs - MonotonicMicroseconds();
+    int64_t now = MonotonicMicroseconds();
+    int64_t wait = lastUse + kLentSettleUs + pool_.BacklogUs(now) - now;
     XFlush(dpy_);
     if (wait > 0)
       std::this_thread::sleep_for(std::chrono::microseconds(wait));
@@ -776,13 +828,17 @@ private:
   bool stateStale_ = true;
   bool changesState_[256] = {}; // keycodes whose actions change the state
   KeymapIndex index_;
-  SparePool pool_{kLentSettleUs};
+  SparePool pool_{kLentSettleUs, kChangeCostUs};
   XkbDescPtr xkb_ = nullptr; // our copy of the keymap: types and keysyms
-  int fourLevelType_ = -1;   // index of the type for keycodes lent two pairs
+  int fourLevelType_ = -1;   // index of the type for keycodes lent four keysyms
   LevelType fourLevel_;
   bool explicitType_[256] = {}; // keycodes whose four-level type we made explicit
   unsigned shiftKeycode_ = 0, level3Keycode_ = 0, level3Mask_ = 0;
   Held held_[256];
+  unsigned long remaps_ = 0; // keymap changes that lent a keycode, traced at close
+  // A key press waits unflushed for its release (read without the lock by
+  // SendHeldBack; set and cleared by the injecting thread under it).
+  std::atomic<bool> pressHeldBack_{false};
 };
 
 } // namespace

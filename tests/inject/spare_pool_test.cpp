@@ -1,7 +1,8 @@
-// Lending spare keycodes: a pair already lent is reused without a keymap
-// change; a keycode is remapped (either half) only once it has settled since
-// its last key on any level, never while its key is held down; among settled
-// keycodes the pair used longest ago is replaced.
+// Lending spare keycodes: a keysym (or pair) already lent is reused without a
+// keymap change; a level of a four-level key is replaced only once it has
+// settled since its last key, any other change only once the whole keycode
+// has; never while its key is held down; among settled levels the one used
+// longest ago is replaced.
 #include "platform/xtest/spare_pool.h"
 
 #include <gtest/gtest.h>
@@ -16,20 +17,20 @@ SparePool::Lease LendAt(SparePool &pool, unsigned long lower, unsigned long uppe
                         bool keyLend = false) {
   SparePool::Lease l = pool.Find(lower, upper, now, keyLend);
   if (l.slot >= 0 && l.remap)
-    pool.Assign(l.slot, l.half, lower, upper, keyLend);
+    pool.Assign(l.slot, l.part, lower, upper, keyLend, now);
   if (l.slot >= 0)
-    pool.Use(l.slot, l.half, std::max(now, l.readyAtUs));
+    pool.Use(l.slot, l.part, std::max(now, l.readyAtUs));
   return l;
 }
 
-TEST(SparePool, OneHalfLentPairsAreReusedAndTheLeastRecentlyUsedKeycodeIsLentNext) {
+TEST(SparePool, OnePartLentPairsAreReusedAndTheLeastRecentlyUsedKeycodeIsLentNext) {
   SparePool pool(kSettle);
   pool.SetKeycodes({200, 201, 202}, KeepAll);
 
   SparePool::Lease a = LendAt(pool, 0x6d6, 0x6f6, 1000);
   ASSERT_GE(a.slot, 0);
   EXPECT_TRUE(a.remap);
-  EXPECT_EQ(a.half, 0);
+  EXPECT_EQ(a.part, 0);
 
   SparePool::Lease again = pool.Find(0x6d6, 0x6f6, 1500, false);
   EXPECT_EQ(again.slot, a.slot);
@@ -42,110 +43,165 @@ TEST(SparePool, OneHalfLentPairsAreReusedAndTheLeastRecentlyUsedKeycodeIsLentNex
   pool.Use(a.slot, 0, 5000); // ж typed again: now the most recent
   SparePool::Lease fourth = pool.Find(0x200, 0, 6000, false);
   EXPECT_TRUE(fourth.remap);
-  EXPECT_EQ(fourth.half, 0);
-  EXPECT_EQ(pool.slot(fourth.slot).half[0].lower, 0x100u);
+  EXPECT_EQ(fourth.part, 0);
+  EXPECT_EQ(pool.slot(fourth.slot).part[0].lower, 0x100u);
   EXPECT_EQ(fourth.readyAtUs, 2000 + kSettle);
 }
 
-TEST(SparePool, TwoHalvesDoubleTheCapacityButAKeycodeSettlesAsAWhole) {
+TEST(SparePool, FourPartKeysHoldFourKeysymsAndEachLevelSettlesOnItsOwn) {
   SparePool pool(kSettle);
-  pool.SetHalves(2);
+  pool.SetCharParts(4);
   pool.SetKeycodes({200, 201}, KeepAll);
-  // Four pairs fit on two keycodes without any pair being replaced.
-  for (unsigned long p = 1; p <= 4; ++p)
-    ASSERT_GE(LendAt(pool, p, p + 100, static_cast<int64_t>(p - 1) * 2 * kSettle).slot, 0);
+  // Eight keysyms fit on two keycodes without any being replaced.
+  for (unsigned long k = 1; k <= 8; ++k)
+    ASSERT_GE(LendAt(pool, k, 0, static_cast<int64_t>(k) * 10).slot, 0) << "keysym " << k;
   const int64_t t = 10 * kSettle;
-  for (unsigned long p = 1; p <= 4; ++p)
-    EXPECT_FALSE(pool.Find(p, p + 100, t, false).remap) << "pair " << p;
-  EXPECT_EQ(pool.slot(0).half[0].lower + pool.slot(0).half[1].lower +
-                pool.slot(1).half[0].lower + pool.slot(1).half[1].lower,
-            1u + 2 + 3 + 4);
+  unsigned long sum = 0;
+  for (unsigned long k = 1; k <= 8; ++k) {
+    SparePool::Lease l = pool.Find(k, 0, t, false);
+    EXPECT_FALSE(l.remap) << "keysym " << k;
+    sum += pool.slot(l.slot).part[l.part].lower;
+  }
+  EXPECT_EQ(sum, 36u);
+  // A pair is looked for as a pair: the single keysyms do not serve it.
+  EXPECT_TRUE(pool.Find(1, 2, t, false).remap);
 
-  // Pair 1 has not been typed for long, but the other pair of its keycode
-  // just was: that keycode is not changed before the settle time from that
-  // key, and the other keycode (whose last key came earlier) is taken.
-  int a = pool.slot(0).half[0].lower == 1 || pool.slot(0).half[1].lower == 1 ? 0 : 1;
-  int aOther = pool.slot(a).half[0].lower == 1 ? 1 : 0;
-  pool.Use(a, aOther, t + 50000);
-  pool.Use(1 - a, 0, t + 40000);
-  pool.Use(1 - a, 1, t + 40000);
-  SparePool::Lease next = pool.Find(9, 109, t + 60000, false);
-  EXPECT_EQ(next.slot, 1 - a);
-  EXPECT_EQ(next.readyAtUs, t + 40000 + kSettle);
+  // Every level but the one holding keysym 5 is typed just now: that level
+  // is replaced at once, although its keycode's other levels were just used.
+  for (unsigned long k = 1; k <= 8; ++k) {
+    SparePool::Lease l = pool.Find(k, 0, t, false);
+    if (k != 5)
+      pool.Use(l.slot, l.part, t + static_cast<int64_t>(k));
+  }
+  SparePool::Lease five = pool.Find(5, 0, t, false);
+  SparePool::Lease next = pool.Find(9, 0, t + 100, false);
+  EXPECT_TRUE(next.remap);
+  EXPECT_EQ(next.slot, five.slot);
+  EXPECT_EQ(next.part, five.part);
+  EXPECT_LE(next.readyAtUs, t + 100);
+  pool.Assign(next.slot, next.part, 9, 0, false, t + 100);
+  pool.Use(next.slot, next.part, t + 100);
+  EXPECT_EQ(pool.Find(6, 0, t + 100, false).slot >= 0, true) << "the other levels stay lent";
+  EXPECT_FALSE(pool.Find(6, 0, t + 100, false).remap);
 
-  // Once both have settled, the half used longest ago goes: pair 1.
-  next = pool.Find(9, 109, t + 50000 + kSettle, false);
-  EXPECT_EQ(next.slot, a);
-  EXPECT_EQ(pool.slot(a).half[next.half].lower, 1u);
-  EXPECT_EQ(next.readyAtUs, t + 50000 + kSettle);
+  // Now every level was used within the settle time: the one used longest
+  // ago (keysym 1's) is taken, once its own settle time is over.
+  SparePool::Lease one = pool.Find(1, 0, t + 200, false);
+  next = pool.Find(10, 0, t + 200, false);
+  EXPECT_EQ(next.slot, one.slot);
+  EXPECT_EQ(next.part, one.part);
+  EXPECT_EQ(next.readyAtUs, t + 1 + kSettle);
+}
+
+// A burst of keymap changes leaves clients behind: a level is not replaced
+// until it has been unused for the settle time plus the backlog the changes
+// made, which drains in real time.
+TEST(SparePool, ABurstOfChangesLengthensTheSettleTimeUntilClientsCatchUp) {
+  constexpr int64_t kCost = 3000;
+  SparePool pool(kSettle, kCost);
+  pool.SetCharParts(4);
+  pool.SetKeycodes({200}, KeepAll);
+  SparePool::Lease first = LendAt(pool, 1, 0, 0);
+  EXPECT_EQ(pool.BacklogUs(0), kCost);
+  EXPECT_EQ(pool.BacklogUs(kCost / 2), kCost / 2);
+  EXPECT_EQ(pool.BacklogUs(10 * kCost), 0);
+  // Three more keysyms lent in a burst at t = 1 s fill the keycode.
+  const int64_t t = 1000000;
+  for (unsigned long k = 2; k <= 4; ++k)
+    LendAt(pool, k, 0, t);
+  EXPECT_EQ(pool.BacklogUs(t), 3 * kCost);
+  // Keysym 1 was last typed at 0: settled long ago, and not held up.
+  SparePool::Lease next = pool.Find(5, 0, t, false);
+  EXPECT_EQ(next.part, first.part);
+  EXPECT_EQ(next.readyAtUs, 0 + kSettle + 3 * kCost);
+  // Typed again at t, it may be replaced only once the settle time and the
+  // backlog (as it stands when asked) have passed.
+  pool.Use(first.slot, first.part, t);
+  next = pool.Find(5, 0, t + kSettle, false); // the backlog is gone by then
+  EXPECT_EQ(next.readyAtUs, t + kSettle);
+  next = pool.Find(5, 0, t + 1000, false);
+  EXPECT_GT(next.readyAtUs, t + 1000);
+  EXPECT_EQ(next.readyAtUs, t + kSettle + 3 * kCost - 1000);
+  // A change made while the server is slow counts for more.
+  pool.NoteChange(t + 1000, 20000);
+  EXPECT_EQ(pool.BacklogUs(t + 1000), 3 * kCost - 1000 + kCost + 20000);
 }
 
 TEST(SparePool, KeyLendsTakeAWholeTwoLevelKeyAndAreFoundOnlyAsKeys) {
   SparePool pool(kSettle);
-  pool.SetHalves(2);
+  pool.SetCharParts(4);
   pool.SetKeycodes({200}, KeepAll);
-  SparePool::Lease ch = LendAt(pool, 'x', 'X', 0);
-  LendAt(pool, 'y', 'Y', 10);
-  EXPECT_EQ(pool.slot(ch.slot).half[1].lower, static_cast<unsigned long>('y'));
+  SparePool::Lease ch = LendAt(pool, 'x', 0, 0);
+  LendAt(pool, 'y', 0, 10);
+  EXPECT_EQ(pool.slot(ch.slot).part[1].lower, static_cast<unsigned long>('y'));
 
-  // A virtual key for the same letters is not served by the character pair.
+  // A virtual key for the same letter is not served by the character's
+  // level; it rewrites the whole key, so it waits for the keycode's last key.
   SparePool::Lease key = pool.Find('x', 'X', 20, true);
   EXPECT_TRUE(key.remap);
-  EXPECT_EQ(key.half, 0);
-  EXPECT_EQ(key.readyAtUs, pool.slot(key.slot).lastUseUs + kSettle);
-  pool.Assign(key.slot, 0, 'x', 'X', true);
+  EXPECT_EQ(key.part, 0);
+  EXPECT_EQ(key.readyAtUs, 10 + kSettle);
+  pool.Assign(key.slot, 0, 'x', 'X', true, 2 * kSettle);
   pool.Use(key.slot, 0, 2 * kSettle);
   EXPECT_TRUE(pool.slot(key.slot).keyLend);
-  EXPECT_EQ(pool.slot(key.slot).half[1].lower, 0u) << "a two-level key keeps no second pair";
+  EXPECT_EQ(pool.slot(key.slot).part[1].lower, 0u) << "a two-level key keeps no other level";
   EXPECT_FALSE(pool.Find('x', 'X', 2 * kSettle, true).remap);
-  // Nor may a character take the free half of a two-level key.
-  SparePool::Lease y = pool.Find('y', 'Y', 4 * kSettle, false);
+  // Nor may a character take a free level of a two-level key without
+  // rewriting it, after the keycode settled.
+  SparePool::Lease y = pool.Find('y', 0, 2 * kSettle + 10, false);
   EXPECT_TRUE(y.remap);
-  EXPECT_EQ(y.half, 0);
-  pool.Assign(y.slot, y.half, 'y', 'Y', false);
+  EXPECT_EQ(y.readyAtUs, 3 * kSettle);
+  pool.Assign(y.slot, y.part, 'y', 0, false, 3 * kSettle);
   EXPECT_FALSE(pool.slot(y.slot).keyLend);
+  EXPECT_EQ(pool.slot(y.slot).part[0].lower + pool.slot(y.slot).part[1].lower +
+                pool.slot(y.slot).part[2].lower + pool.slot(y.slot).part[3].lower,
+            static_cast<unsigned long>('y'));
 }
 
 TEST(SparePool, HeldKeysAreNotLentAndUnpinningFreesThem) {
   SparePool pool(kSettle);
-  pool.SetHalves(2);
+  pool.SetCharParts(4);
   pool.SetKeycodes({200}, KeepAll);
   SparePool::Lease l = LendAt(pool, 'a', 'A', 0, true);
   pool.Pin(l.slot);
-  EXPECT_EQ(pool.Find('b', 'B', 10 * kSettle, false).slot, -1);
+  EXPECT_EQ(pool.Find('b', 0, 10 * kSettle, false).slot, -1);
   EXPECT_EQ(pool.Find('a', 'A', 10 * kSettle, true).slot, l.slot); // the held pair is still found
   pool.Unpin(l.slot);
   pool.Unpin(l.slot); // an extra release does no harm
-  EXPECT_EQ(pool.Find('b', 'B', 10 * kSettle, false).slot, l.slot);
+  EXPECT_EQ(pool.Find('b', 0, 10 * kSettle, false).slot, l.slot);
 }
 
 TEST(SparePool, NewKeycodeSetsKeepWhatIsStillLentAndDropTheRest) {
   SparePool pool(kSettle);
-  pool.SetHalves(2);
+  pool.SetCharParts(4);
   pool.SetKeycodes({200, 201}, KeepAll);
-  SparePool::Lease l = LendAt(pool, 'x', 'X', 777);
-  LendAt(pool, 'y', 'Y', 778);
-  LendAt(pool, 'z', 'Z', 779);
+  SparePool::Lease l = LendAt(pool, 'x', 0, 777);
+  SparePool::Lease y = LendAt(pool, 'y', 0, 778);
+  LendAt(pool, 'z', 0, 779);
   unsigned kc = pool.slot(l.slot).keycode;
+  ASSERT_EQ(pool.slot(y.slot).keycode, kc) << "levels of a lent keycode are filled first";
 
   pool.SetKeycodes({kc, 210}, KeepAll);
   EXPECT_EQ(pool.size(), 2u);
-  SparePool::Lease kept = pool.Find('x', 'X', 1000, false);
+  SparePool::Lease kept = pool.Find('x', 0, 1000, false);
   EXPECT_FALSE(kept.remap);
-  EXPECT_EQ(pool.slot(kept.slot).half[0].lastUseUs, 777);
+  EXPECT_EQ(pool.slot(kept.slot).part[kept.part].lastUseUs, 777);
 
-  // The keymap no longer shows one half (another client replaced it): that
-  // pair is dropped, the other stays, and the keycode is still ours to restore.
-  pool.SetKeycodes({kc}, [](unsigned, int half, unsigned long, unsigned long) { return half == 1; });
-  EXPECT_TRUE(pool.Find('x', 'X', 1000, false).remap);
+  // The keymap no longer shows one level (another client replaced it): that
+  // keysym is dropped, the others stay, and the keycode is still ours to
+  // restore.
+  pool.SetKeycodes({kc}, [&](unsigned, int part, unsigned long, unsigned long) {
+    return part != l.part;
+  });
+  EXPECT_TRUE(pool.Find('x', 0, 1000, false).remap);
+  EXPECT_FALSE(pool.Find('y', 0, 1000, false).remap);
   EXPECT_TRUE(pool.slot(0).lent());
   EXPECT_FALSE(pool.IsSpare(210));
 
-  // Without a level-3 key, pairs on half 1 are not typed any more but are
-  // still recorded until restored.
-  pool.SetHalves(1);
-  unsigned long onHalf1 = pool.slot(0).half[1].lower;
-  EXPECT_TRUE(pool.Find(onHalf1, onHalf1 - 0x20, 1000, false).remap);
+  // Without a level-3 key, keysyms on levels 3-4 are not typed any more but
+  // are still recorded until restored.
+  pool.SetCharParts(1);
+  EXPECT_TRUE(pool.Find('z', 0, 1000, false).remap);
   EXPECT_TRUE(pool.slot(0).lent());
 
   pool.ClearAll();

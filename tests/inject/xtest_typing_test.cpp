@@ -120,6 +120,19 @@ TEST_F(XTestTyping, ShiftAndCapsLockPressedAsKeysActOnTheFollowingKeys) {
   ExpectReceived(U"aBCd1!`~ -\r\x03" U"e");
 }
 
+// A key press goes out with its release, in one write; a press with no
+// release after it goes out when the injecting thread is about to wait.
+TEST_F(XTestTyping, APressHeldBackForItsReleaseGoesOutBeforeTheThreadWaits) {
+  OpenBackend();
+  Press('A');
+  InjectFlush();
+  ExpectReceived(U"a");
+  InjectFlush(); // nothing held back: nothing sent
+  Release('A');
+  Tap('B');
+  ExpectReceived(U"b");
+}
+
 TEST_F(XTestTyping, SendInputKeyDownTypesOneWholeKeyPress) {
   OpenBackend();
   INPUT in{};
@@ -175,9 +188,9 @@ TEST_F(XTestTyping, LentKeycodesAreGivenBackAtClose) {
   EXPECT_EQ(CountKeysymInKeymap(server_.display(), 0x7d9), 0);
 }
 
-// 33 Cyrillic and 24 Greek letter pairs: more than the 19 spare keycodes of
-// Xvfb hold even at two pairs each, so keycodes are lent again and again, on
-// both halves, with the host's caps lock off and then on.
+// 33 Cyrillic and 24 Greek letter pairs: more keysyms than the 19 spare
+// keycodes of Xvfb hold even at four levels each, so levels are lent again
+// and again, with the host's caps lock off and then on.
 TEST_F(XTestTyping, MorePairsThanLentKeycodesHoldArriveExactlyWithCapsLockOffAndOn) {
   ASSERT_TRUE(server_.SetLayout("de"));
   OpenBackend();

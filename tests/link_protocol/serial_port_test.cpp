@@ -3,6 +3,8 @@
 // links it refuses to open. Margins are generous; the tests run alone.
 #include "tests/link_protocol/link_test_support.h"
 
+#include "platform/inject.h"
+
 #include <atomic>
 #include <ctime>
 #include <fcntl.h>
@@ -254,6 +256,36 @@ TEST_F(SerialPort, WaitCommEventEndsAtAByteAWakeOrTheCloseAndLeavesReadsAlone) {
   EXPECT_FALSE(WaitCommEvent(h, &events, nullptr));
   EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_INVALID_HANDLE));
   closer.join();
+}
+
+// The thread that reads the port is the one that types: before a read or
+// WaitCommEvent waits, the injection backend sends what it holds back (a key
+// press kept for its release), never while there is data to take at once.
+std::atomic<int> gFlushes{0};
+void CountFlush(void *) { gFlushes.fetch_add(1); }
+
+TEST_F(SerialPort, AReadOrWaitAboutToBlockFirstSendsTheKeysTheBackendHoldsBack) {
+  HANDLE h = OpenPort();
+  const InjectOps *before = InjectGetBackend();
+  InjectOps counting{"counting", nullptr, nullptr, nullptr, nullptr, nullptr, &CountFlush};
+  InjectSetBackend(&counting);
+  gFlushes = 0;
+  keyboard->Send({0x41});
+  std::this_thread::sleep_for(std::chrono::milliseconds(50));
+  uint8_t b = 0;
+  DWORD got = 0;
+  EXPECT_TRUE(ReadFile(h, &b, 1, &got, nullptr)); // the byte is there: no wait
+  EXPECT_EQ(got, 1u);
+  EXPECT_EQ(gFlushes.load(), 0);
+  EXPECT_TRUE(ReadFile(h, &b, 1, &got, nullptr)); // waits out its time-out
+  EXPECT_EQ(got, 0u);
+  EXPECT_GE(gFlushes.load(), 1);
+  int afterRead = gFlushes.load();
+  ASSERT_TRUE(SetCommMask(h, EV_RXCHAR));
+  DWORD events = 99;
+  EXPECT_TRUE(WaitCommEvent(h, &events, nullptr)); // the wake made before the wait
+  EXPECT_EQ(gFlushes.load(), afterRead + 1);
+  InjectSetBackend(before);
 }
 
 // Bytes that reached the port while it was closed (keys typed before a
