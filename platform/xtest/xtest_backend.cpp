@@ -179,8 +179,7 @@ public:
           WakeIdle(); // a lent key no longer held can be given back in time
         }
         held = Held{};
-        XFlush(dpy_); // the press held back goes out with it
-        pressHeldBack_.store(false, std::memory_order_relaxed);
+        Flush(); // the press held back goes out with it
       }
       // A release of a key not pressed through here has nothing to release.
       return;
@@ -239,8 +238,7 @@ public:
       else
         PlatformTrace("inject: xtest cannot type U+%04X", cp);
     }
-    XFlush(dpy_);
-    pressHeldBack_.store(false, std::memory_order_relaxed);
+    Flush();
     return any;
   }
 
@@ -251,8 +249,7 @@ public:
       return;
     std::lock_guard<std::mutex> lock(mutex_);
     if (dpy_)
-      XFlush(dpy_);
-    pressHeldBack_.store(false, std::memory_order_relaxed);
+      Flush();
   }
 
 private:
@@ -262,6 +259,11 @@ private:
   // InjectFlush before it waits for input, so a press with no release after it
   // goes out then, and anything else sent meanwhile takes it along.
   void HoldBackPress() { pressHeldBack_.store(true, std::memory_order_relaxed); }
+  // Sends what Xlib holds, a press held back among it. Under mutex_.
+  void Flush() {
+    XFlush(dpy_);
+    pressHeldBack_.store(false, std::memory_order_relaxed);
+  }
 
   struct Held {
     unsigned keycode = 0;
@@ -361,7 +363,7 @@ private:
       // Every spare was used within the settle time: wait for the one that
       // settles first rather than risk a client misreading it. Or the
       // focused client may still be starting to follow keymap changes.
-      XFlush(dpy_);
+      Flush();
       std::this_thread::sleep_for(std::chrono::microseconds(wait));
     }
     ++remaps_;
@@ -712,7 +714,7 @@ private:
       return;
     int64_t now = MonotonicMicroseconds();
     int64_t wait = lastUse + kLentSettleUs + pool_.BacklogUs(now) - now;
-    XFlush(dpy_);
+    Flush();
     if (wait > 0)
       std::this_thread::sleep_for(std::chrono::microseconds(wait));
     for (size_t i = 0; i < pool_.size(); ++i) {
