@@ -9,11 +9,11 @@
 #include "platform/xtest/level_type.h"
 #include "platform/xtest/spare_pool.h"
 #include "platform/xtest/vk_keysyms.h"
+#include "platform/xtest/xtest_library.h"
 
 #include <X11/XKBlib.h>
 #include <X11/Xlib.h>
 #include <X11/Xutil.h>
-#include <X11/extensions/XTest.h>
 #include <X11/keysym.h>
 #include <xkbcommon/xkbcommon.h>
 
@@ -41,6 +41,18 @@ constexpr int64_t kRoundTripCost = 4;
 // Lent keycodes are given back after this long without typing.
 constexpr int64_t kIdleRestoreUs = 2000 * 1000;
 
+
+// The XTEST calls go to libXtst as loaded at the first open (see
+// xtest_library.h), under the names the library gives them.
+const XTestLibrary *gXTest = nullptr;
+
+Bool XTestQueryExtension(Display *dpy, int *eventBase, int *errorBase, int *major, int *minor) {
+  return gXTest->queryExtension(dpy, eventBase, errorBase, major, minor);
+}
+int XTestFakeKeyEvent(Display *dpy, unsigned int keycode, Bool isPress, unsigned long delay) {
+  return gXTest->fakeKeyEvent(dpy, keycode, isPress, delay);
+}
+int XTestGrabControl(Display *dpy, Bool impervious) { return gXTest->grabControl(dpy, impervious); }
 
 // X protocol errors on our connection (a keymap request refused, say) are
 // traced instead of ending the process, which is Xlib's default. Errors on
@@ -87,6 +99,11 @@ public:
   InjectOps ops{};
 
   bool Open(const char *displayName, std::string &why) {
+    gXTest = LoadXTestLibrary(&why);
+    if (!gXTest) {
+      PlatformTrace("inject: xtest not usable: %s", why.c_str());
+      return false;
+    }
     Display *dpy = XOpenDisplay(displayName);
     if (!dpy) {
       why = std::string("display ") + displayName + " cannot be opened";
