@@ -7,6 +7,9 @@
 #include "platform/uinput/key_events.h"
 #include "platform/xtest/vk_keysyms.h"
 
+// The client library is loaded when the backend opens: its calls first, then
+// the protocol stubs that use them.
+#include "platform/wayland/wayland_calls.h"
 #include "virtual-keyboard-unstable-v1-client-protocol.h"
 
 #include <cerrno>
@@ -20,7 +23,6 @@
 #include <unistd.h>
 #include <unordered_map>
 #include <vector>
-#include <wayland-client.h>
 #include <xkbcommon/xkbcommon.h>
 
 namespace {
@@ -41,6 +43,8 @@ public:
   InjectOps ops{};
 
   bool Open(std::string &why) {
+    if (!LoadWaylandLibrary(&why))
+      return Decline(why);
     dpy_ = wl_display_connect(nullptr);
     if (!dpy_) {
       why = "no Wayland compositor answers";
