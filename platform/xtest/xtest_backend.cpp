@@ -755,28 +755,6 @@ private:
     return lt;
   }
 
-  // The levels of lt (bit l: level l) on which a small letter, a capital
-  // and a caseless keysym each read alone with some of the modifier
-  // combinations `mods` pressed, while `locked` is locked (a level that caps
-  // lock capitalises is not among them: it could not type a small letter).
-  static unsigned ReadableLevels(const LevelType &lt, const std::vector<unsigned> &mods,
-                                 unsigned locked) {
-    const unsigned long samples[] = {XK_Cyrillic_be, XK_Cyrillic_BE,
-                                     0x1002260ul}; // U+2260 NOT EQUAL TO
-    unsigned readable = 0;
-    for (unsigned level = 0; level < lt.numLevels && level < 32; ++level) {
-      bool all = true;
-      for (unsigned long ks : samples) {
-        std::vector<unsigned long> only(lt.numLevels, 0);
-        only[level] = ks;
-        all &= ModsToRead(lt, only, ks, locked, mods) >= 0;
-      }
-      if (all)
-        readable |= 1u << level;
-    }
-    return readable;
-  }
-
   // Whether lt serves lending with the modifier combinations `mods`: every
   // level readable with nothing locked, and at least four whatever of the
   // lockable modifiers it looks at are locked (caps lock; num lock, which
@@ -906,7 +884,8 @@ private:
     const unsigned kc = pool_.slot(static_cast<int>(pool_.size()) - 1).keycode;
     const unsigned mods = numLockMask_;
     bool sent = false;
-    if ((xkb_->server->c_explicit ||
+    if (xkb_ && xkb_->map && xkb_->server &&
+        (xkb_->server->c_explicit ||
          XkbAllocServerMap(xkb_, XkbExplicitComponentsMask, 0) == Success)) {
       KeySym *syms = XkbResizeKeySyms(xkb_, static_cast<int>(kc), 1);
       XkbAction *acts = syms ? XkbResizeKeyActions(xkb_, static_cast<int>(kc), 1) : nullptr;

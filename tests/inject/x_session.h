@@ -4,6 +4,7 @@
 #pragma once
 
 #include <string>
+#include <vector>
 #include <sys/types.h>
 
 class XvfbServer {
@@ -45,5 +46,13 @@ std::u32string MixedStressText(size_t n);
 std::u32string DecodeUtf8(const std::string &s);
 // How many times keysym appears in the keymap of display (-1: no display).
 int CountKeysymInKeymap(const std::string &display, unsigned long keysym);
+// The keymap of display as a client reads it, for comparing two points in
+// time: the XKB keymap as text (types, keysyms, actions, explicit parts,
+// modifier map), the core keymap with its width, and the core modifier map.
+// "" when the display cannot be read.
+std::string KeymapFingerprint(const std::string &display);
+// The keysyms on the levels of each keycode's first group (indexed by
+// keycode; empty for a keycode without one). Empty when there is no display.
+std::vector<std::vector<unsigned long>> GroupOneLevels(const std::string &display);
 // Kills and reaps a child process.
 void KillChild(pid_t pid);
