@@ -547,7 +547,6 @@ private:
           keymapDirty_ = true;
           stateStale_ = true;
           levelFiveFailed_ = false; // a new keymap may take a level-5 key
-
         } else if (xkb->any.xkb_type == XkbMapNotify) {
           const XkbMapNotifyEvent &m = xkb->map;
           if ((m.changed & (XkbKeyTypesMask | XkbVirtualModsMask)) ||
@@ -665,7 +664,8 @@ private:
                          XkbKeyNumGroups(xkb_, kc) > 0
                      ? XkbKeyKeyTypeIndex(xkb_, kc, 0)
                      : -1;
-      explicitType_[kc] = type >= 0 && (type == fourLevelType_ || type == eightLevelType_) ? type : -1;
+      bool lending = type >= 0 && (type == fourLevelType_ || type == eightLevelType_);
+      explicitType_[kc] = lending ? type : -1;
     }
   }
 
