@@ -853,11 +853,13 @@ private:
 
   // Whether a level-5 key is to be lent before the next character: lent
   // keycodes carry four levels now, the keymap has an eight-level type that
-  // reads levels 5-8 with the num lock modifier (see ReloadKeymap), and
-  // nothing is lent yet (so that every lent keycode takes the eight-level
-  // type from the start).
+  // reads levels 5-8 with the num lock modifier (see ReloadKeymap), nothing
+  // is lent yet (so that every lent keycode takes the eight-level type from
+  // the start), and the host's num lock is off (with it on, those types read
+  // levels 5-8 only: four levels a keycode, one keycode fewer).
   bool LevelFiveLendable() const {
-    if (!levelFivePossible_ || levelFiveFailed_ || pool_.charParts() != 4 || pool_.size() < 2)
+    if (!levelFivePossible_ || levelFiveFailed_ || pool_.charParts() != 4 || pool_.size() < 2 ||
+        (index_.lockedMods() & numLockMask_))
       return false;
     for (size_t i = 0; i < pool_.size(); ++i)
       if (pool_.slot(static_cast<int>(i)).lent())

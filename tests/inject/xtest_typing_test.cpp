@@ -356,6 +356,21 @@ TEST_F(XTestTyping, LentKeycodesCarryEightLevelsReadExactlyWithNumLockAndCapsLoc
   ExpectReceived(both + both + both + small);
 }
 
+// With the host's num lock on, the eight-level types read levels 5-8 only:
+// no key is lent for level 5, and lent keycodes keep four levels.
+TEST_F(XTestTyping, WithNumLockOnLentKeycodesKeepFourLevels) {
+  ASSERT_TRUE(server_.SetLayout("de"));
+  OpenBackend();
+  Tap(kVkNumLock);
+  const std::u32string small = FortyLentLetters();
+  PostText(small);
+  Tap(kVkNumLock);
+  PostText(Capitals(small));
+  ExpectReceived(small + Capitals(small));
+  EXPECT_EQ(CarriedAtWidth(server_.display(), small + Capitals(small), 8).keysyms, 0u);
+  EXPECT_EQ(CarriedAtWidth(server_.display(), Capitals(small), 4).keysyms, small.size());
+}
+
 // The level-5 key and the lent keycodes are given back at close: the keymap,
 // its modifier map and the core keymap read back as they were.
 TEST_F(XTestTyping, LevelFiveKeyAndLentKeycodesAreGivenBackExactlyAtClose) {
