@@ -116,12 +116,16 @@ bool XvfbServer::Start() {
   return true;
 }
 
-bool XvfbServer::SetLayout(const char *layout) const {
+bool XvfbServer::SetLayout(const char *layout, const char *option) const {
   pid_t pid = fork();
   if (pid == 0) {
     QuietStdio();
-    execlp("setxkbmap", "setxkbmap", "-display", display_.c_str(), layout,
-           static_cast<char *>(nullptr));
+    if (option)
+      execlp("setxkbmap", "setxkbmap", "-display", display_.c_str(), layout, "-option", option,
+             static_cast<char *>(nullptr));
+    else
+      execlp("setxkbmap", "setxkbmap", "-display", display_.c_str(), layout,
+             static_cast<char *>(nullptr));
     _exit(127);
   }
   int status = 0;

@@ -14,8 +14,9 @@ public:
   bool Start();
   const std::string &display() const { return display_; }
   const std::string &why() const { return why_; }
-  // Runs `setxkbmap -display D layout`; true when the server then has it.
-  bool SetLayout(const char *layout) const;
+  // Runs `setxkbmap -display D layout [-option option]`; true when the
+  // server then has the layout.
+  bool SetLayout(const char *layout, const char *option = nullptr) const;
   // The layout the server names as its own ("" when it cannot be read).
   std::string ServerLayout() const;
 

@@ -356,6 +356,31 @@ TEST_F(XTestTyping, LentKeycodesCarryEightLevelsReadExactlyWithNumLockAndCapsLoc
   ExpectReceived(both + both + both + small);
 }
 
+// A keymap with a level-5 key of its own: lent keycodes carry eight levels
+// reached with it, and no key is lent for level 5. Its eight-level type
+// cannot give level 5 under caps lock: letters there are lent again on
+// another level while caps lock is on.
+TEST_F(XTestTyping, TheKeymapsOwnLevelFiveKeyGivesEightLevels) {
+  ASSERT_TRUE(server_.SetLayout("de", "lv5:ralt_switch"));
+  const std::string before = KeymapFingerprint(server_.display());
+  OpenBackend();
+  const std::u32string small = FortyLentLetters(), both = small + Capitals(small);
+  PostText(small);
+  ExpectReceived(small);
+  Carried carried = CarriedAtWidth(server_.display(), small, 8);
+  EXPECT_EQ(carried.keysyms, small.size());
+  EXPECT_EQ(carried.keycodes, small.size() / 8) << "every spare keycode lent for characters";
+  Tap(VK_CAPITAL);
+  PostText(both);
+  Tap(VK_CAPITAL);
+  PostText(small);
+  ExpectReceived(both + small);
+  InjectSetBackend(nullptr);
+  ops_->close(ops_->self);
+  ops_ = nullptr;
+  EXPECT_EQ(KeymapFingerprint(server_.display()), before);
+}
+
 // With the host's num lock on, the eight-level types read levels 5-8 only:
 // no key is lent for level 5, and lent keycodes keep four levels.
 TEST_F(XTestTyping, WithNumLockOnLentKeycodesKeepFourLevels) {
