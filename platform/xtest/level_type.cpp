@@ -4,6 +4,7 @@
 #include <X11/X.h>
 #include <X11/Xlib.h>
 #include <X11/Xutil.h>
+#include <X11/keysym.h>
 
 unsigned long TranslatedKeysym(const LevelType &type, const std::vector<unsigned long> &levelSyms,
                                unsigned state) {
@@ -31,4 +32,22 @@ long ModsToRead(const LevelType &type, const std::vector<unsigned long> &levelSy
     if (TranslatedKeysym(type, levelSyms, mods | locked) == want)
       return static_cast<long>(mods);
   return -1;
+}
+
+unsigned ReadableLevels(const LevelType &type, const std::vector<unsigned> &candidates,
+                        unsigned locked) {
+  const unsigned long samples[] = {XK_Cyrillic_be, XK_Cyrillic_BE,
+                                   0x1002260ul}; // U+2260 NOT EQUAL TO
+  unsigned readable = 0;
+  for (unsigned level = 0; level < type.numLevels && level < 32; ++level) {
+    bool all = true;
+    for (unsigned long ks : samples) {
+      std::vector<unsigned long> only(type.numLevels, 0);
+      only[level] = ks;
+      all = all && ModsToRead(type, only, ks, locked, candidates) >= 0;
+    }
+    if (all)
+      readable |= 1u << level;
+  }
+  return readable;
 }

@@ -30,3 +30,10 @@ unsigned long TranslatedKeysym(const LevelType &type, const std::vector<unsigned
 // modifiers `locked`, makes the key read as `want`; -1 when none does.
 long ModsToRead(const LevelType &type, const std::vector<unsigned long> &levelSyms,
                 unsigned long want, unsigned locked, const std::vector<unsigned> &candidates);
+
+// The levels of `type` (bit l: level l) on which a small letter, a capital
+// and a caseless keysym each read alone with one of the modifier
+// combinations `candidates` pressed, while `locked` is locked. A level that
+// caps lock capitalises is not among them: it could not type a small letter.
+unsigned ReadableLevels(const LevelType &type, const std::vector<unsigned> &candidates,
+                        unsigned locked);

@@ -2,7 +2,7 @@
 #include "platform/xtest/spare_pool.h"
 
 SparePool::Lease SparePool::Find(unsigned long lower, unsigned long upper, int64_t nowUs,
-                                 bool keyLend) const {
+                                 bool keyLend, unsigned usable) const {
   Lease lease;
   if (lower == 0)
     return lease;
@@ -15,7 +15,7 @@ SparePool::Lease SparePool::Find(unsigned long lower, unsigned long upper, int64
     if (s.keyLend != keyLend)
       continue;
     for (int p = 0; p < parts; ++p) {
-      if (s.part[p].lower == lower && s.part[p].upper == upper) {
+      if (((usable >> p) & 1) && s.part[p].lower == lower && s.part[p].upper == upper) {
         lease.slot = static_cast<int>(i);
         lease.part = p;
         return lease;
@@ -25,9 +25,9 @@ SparePool::Lease SparePool::Find(unsigned long lower, unsigned long upper, int64
   // Candidates: every part that may take the keysyms, of a slot not held
   // down. Ready parts come first, and among them the one used longest ago;
   // when none is ready, the one that is ready first. A part settles on its
-  // own only on a four-part character key that stays one; any other change
-  // rewrites the key and waits for the whole keycode, and is ranked by the
-  // keycode's last use (everything it carries goes).
+  // own only on a character key of four or eight levels that stays one; any
+  // other change rewrites the key and waits for the whole keycode, and is
+  // ranked by the keycode's last use (everything it carries goes).
   struct Rank {
     bool notReady;
     int64_t primary, secondary;
@@ -47,6 +47,8 @@ SparePool::Lease SparePool::Find(unsigned long lower, unsigned long upper, int64
       continue;
     bool perPart = !keyLend && charParts_ > 1 && s.lent() && !s.keyLend;
     for (int p = 0; p < parts; ++p) {
+      if (!((usable >> p) & 1))
+        continue;
       int64_t lastUse = perPart ? s.part[p].lastUseUs : s.lastUseUs;
       bool ready = lastUse + settle <= nowUs;
       Rank r = ready ? Rank{false, lastUse, 0} : Rank{true, lastUse, s.part[p].lastUseUs};
@@ -72,6 +74,8 @@ void SparePool::Assign(int slot, int part, unsigned long lower, unsigned long up
     for (SparePart &p : s.part)
       p.lower = p.upper = 0;
   }
+  for (int p = charParts_; !keyLend && p < SpareSlot::kParts; ++p)
+    s.part[p].lower = s.part[p].upper = 0;
   s.keyLend = keyLend;
   s.part[part].lower = lower;
   s.part[part].upper = upper;

@@ -10,9 +10,11 @@
 // Where the keymap has a level-3 key and a four-level key type that reads
 // every level exactly, a keycode lent for characters carries four keysyms,
 // one on each level (part p on level p), reached with Shift and the level-3
-// modifier. Replacing one level leaves the other three and the key type as
-// they are, so a key event on another level reads the same under the old and
-// the new mapping: the settle time counts per level. Elsewhere a keycode
+// modifier; where it also has a level-5 key and an eight-level type that
+// reads every level exactly, eight, reached with Shift and the level-3 and
+// level-5 modifiers. Replacing one level leaves the others and the key type
+// as they are, so a key event on another level reads the same under the old
+// and the new mapping: the settle time counts per level. Elsewhere a keycode
 // carries one pair (part 0: lower case at level 1, upper case at level 2) as
 // an ordinary two-level key, as does a keycode lent to a virtual key; any
 // change to such a key, and any change between the two kinds, rewrites the
@@ -41,7 +43,7 @@ struct SparePart {
 };
 
 struct SpareSlot {
-  static constexpr int kParts = 4;
+  static constexpr int kParts = 8; // the most levels a lent keycode carries
   unsigned keycode = 0;
   SparePart part[kParts];
   // Lent to a virtual key: an ordinary two-level key, part 0 only.
@@ -64,10 +66,11 @@ public:
   explicit SparePool(int64_t settleUs, int64_t changeCostUs = 0)
       : settleUs_(settleUs), changeCostUs_(changeCostUs) {}
 
-  // 4: keycodes lent for characters carry a keysym on each of four levels;
-  // 1: a pair on part 0. Keysyms already on parts 1-3 stay recorded (so that
-  // they are restored) but are not used while the pool has one part.
-  void SetCharParts(int parts) { charParts_ = parts == SpareSlot::kParts ? parts : 1; }
+  // 4 or 8: keycodes lent for characters carry a keysym on each of that many
+  // levels; anything else: a pair on part 0. Keysyms already on parts beyond
+  // stay recorded (so that they are restored) but are not used; the next
+  // change to such a key rewrites it whole and drops them (see Assign).
+  void SetCharParts(int parts) { charParts_ = parts == 4 || parts == 8 ? parts : 1; }
   int charParts() const { return charParts_; }
 
   // Replaces the set of spare keycodes. Slots of keycodes still listed keep
@@ -107,13 +110,17 @@ public:
   // whose settle time is over is taken first, the one used longest ago (an
   // empty part has not been used at all); when none is, the one that settles
   // first. keyLend: for a virtual key, which needs part 0 of a two-level key.
-  // A lend that is not a part of a four-part character key, or that changes
-  // the kind of the key, waits for the whole keycode to settle.
-  Lease Find(unsigned long lower, unsigned long upper, int64_t nowUs, bool keyLend) const;
+  // A lend that is not a part of a multi-level character key, or that changes
+  // the kind of the key, waits for the whole keycode to settle. usable:
+  // the parts that may be used at all (bit p: part p; a level the host's
+  // locked modifiers make unreadable is neither found nor taken).
+  Lease Find(unsigned long lower, unsigned long upper, int64_t nowUs, bool keyLend,
+             unsigned usable = ~0u) const;
 
   // Records the keysyms on the part, changed at nowUs (one keymap change; see
   // NoteChange). A key lend, or a lend onto a key lent as a key, rewrites the
-  // whole key: the other parts are dropped.
+  // whole key: the other parts are dropped. A character lend leaves the key
+  // with as many levels as the pool has parts: parts beyond are dropped.
   void Assign(int slot, int part, unsigned long lower, unsigned long upper, bool keyLend,
               int64_t nowUs, int64_t extraCostUs = 0);
   // A keymap change made at nowUs, for the clients' backlog: the change cost,

@@ -18,6 +18,7 @@
 #include <xkbcommon/xkbcommon.h>
 
 #include <algorithm>
+#include <initializer_list>
 #include <poll.h>
 #include <atomic>
 #include <chrono>
@@ -27,6 +28,13 @@
 #include <vector>
 
 namespace {
+
+// The key types lent keycodes may take, in order of preference.
+const std::initializer_list<const char *> kFourLevelTypes = {"FOUR_LEVEL_ALPHABETIC",
+                                                             "FOUR_LEVEL_SEMIALPHABETIC"};
+const std::initializer_list<const char *> kEightLevelTypes = {
+    "EIGHT_LEVEL_ALPHABETIC", "EIGHT_LEVEL_SEMIALPHABETIC",
+    "EIGHT_LEVEL_ALPHABETIC_LEVEL_FIVE_LOCK", "EIGHT_LEVEL_LEVEL_FIVE_LOCK"};
 
 // How long a lent keycode stays untouched before it is lent to something
 // else. Clients read keymap changes between key events; this is the time a
@@ -295,18 +303,20 @@ private:
     unsigned long ks = KeysymForChar(cp);
     if (!ks)
       return false;
-    if (pool_.charParts() == SpareSlot::kParts) {
-      // The keysym alone on one level of a four-level key: the modifiers
-      // that make a client read that level, given the host's locked
-      // modifiers (caps lock) as the key type treats them. Only that level
-      // is looked at, so that the key event is counted on the level read.
+    if (LevelFiveLendable())
+      LendLevelFive();
+    if (pool_.charParts() > 1) {
+      // The keysym alone on one level of a four- or eight-level key: the
+      // modifiers that make a client read that level, given the host's
+      // locked modifiers (caps lock, num lock) as the key type treats them.
+      // Only that level is looked at, so that the key event is counted on
+      // the level read.
       SparePool::Lease lease = Lend(ks, 0, false);
       if (lease.slot < 0)
         return false;
-      std::vector<unsigned long> only(SpareSlot::kParts, 0);
+      std::vector<unsigned long> only(lending_.numLevels, 0);
       only[lease.part] = ks;
-      long m = ModsToRead(fourLevel_, only, ks, index_.lockedMods(),
-                          {0u, ShiftMask, level3Mask_, level3Mask_ | ShiftMask});
+      long m = ModsToRead(lending_, only, ks, index_.lockedMods(), levelMods_);
       if (m < 0) {
         PlatformTrace("inject: no modifiers type keysym 0x%lX with locked modifiers 0x%X", ks,
                       index_.lockedMods());
@@ -340,19 +350,27 @@ private:
   void Tap(unsigned keycode, unsigned mods) {
     bool shift = (mods & ShiftMask) && shiftKeycode_;
     bool level3 = level3Mask_ && (mods & level3Mask_) && level3Keycode_;
+    bool level5 = level5Mask_ && (mods & level5Mask_) && level5Keycode_;
     if (shift)
       XTestFakeKeyEvent(dpy_, shiftKeycode_, True, CurrentTime);
     if (level3)
       XTestFakeKeyEvent(dpy_, level3Keycode_, True, CurrentTime);
+    if (level5)
+      XTestFakeKeyEvent(dpy_, level5Keycode_, True, CurrentTime);
     XTestFakeKeyEvent(dpy_, keycode, True, CurrentTime);
     XTestFakeKeyEvent(dpy_, keycode, False, CurrentTime);
-    if ((shift && changesState_[shiftKeycode_]) || (level3 && changesState_[level3Keycode_]))
+    if ((shift && changesState_[shiftKeycode_]) || (level3 && changesState_[level3Keycode_]) ||
+        (level5 && changesState_[level5Keycode_]))
       stateStale_ = true;
+    if (level5)
+      XTestFakeKeyEvent(dpy_, level5Keycode_, False, CurrentTime);
     if (level3)
       XTestFakeKeyEvent(dpy_, level3Keycode_, False, CurrentTime);
     if (shift)
       XTestFakeKeyEvent(dpy_, shiftKeycode_, False, CurrentTime);
     lastKeyUs_ = MonotonicMicroseconds();
+    if (level5 && level5Keycode_ == lentLevel5Keycode_)
+      lentLevel5UseUs_ = lastKeyUs_;
   }
 
   // Lends a spare keycode (or one level of one) to the keysym pair (upper 0:
@@ -360,7 +378,8 @@ private:
   // lend.
   // keyLend: for a virtual key, which is pressed without the level-3 modifier.
   SparePool::Lease Lend(unsigned long lower, unsigned long upper, bool keyLend) {
-    SparePool::Lease lease = pool_.Find(lower, upper, MonotonicMicroseconds(), keyLend);
+    SparePool::Lease lease =
+        pool_.Find(lower, upper, MonotonicMicroseconds(), keyLend, keyLend ? 1u : UsableParts());
     if (lease.slot < 0) {
       PlatformTrace("inject: no spare keycode free for keysym 0x%lX", lower);
       return lease;
@@ -370,7 +389,7 @@ private:
     unsigned kc = pool_.slot(lease.slot).keycode;
     bool onePart = keyLend || pool_.charParts() == 1;
     int64_t readyAt = lease.readyAtUs;
-    if (!onePart && !explicitType_[kc]) {
+    if (!onePart && explicitType_[kc] != lendingType_) {
       // The key is given the lending type first, which rewrites all of it.
       readyAt = std::max(readyAt, pool_.slot(lease.slot).lastUseUs + kLentSettleUs +
                                       pool_.BacklogUs(MonotonicMicroseconds()));
@@ -391,15 +410,15 @@ private:
       DropExplicitType(kc);
       XChangeKeyboardMapping(dpy_, static_cast<int>(kc), upper ? 2 : 1, syms, 1);
     } else {
-      // A four-level key with the keysym on its level and the other levels
-      // kept as they are, so that a key event typed on another level before
-      // the change reads the same under either mapping.
+      // A four- or eight-level key with the keysym on its level and the
+      // other levels kept as they are, so that a key event typed on another
+      // level before the change reads the same under either mapping.
       SpareSlot next = pool_.slot(lease.slot);
       next.part[lease.part].lower = lower;
       next.part[lease.part].upper = 0;
-      if (!explicitType_[kc])
+      if (explicitType_[kc] != lendingType_)
         pool_.NoteChange(MonotonicMicroseconds()); // the type is set by a change of its own
-      if (!SetFourLevelKey(kc, LevelSyms(next))) {
+      if (!SetLendingKey(kc, LevelSyms(next, pool_.charParts()))) {
         PlatformTrace("inject: keycode %u could not be given keysym 0x%lX", kc, lower);
         lease.slot = -1;
         return lease;
@@ -444,44 +463,45 @@ private:
     return ev->type == MapNotify || ev->type == DestroyNotify;
   }
 
-  // The keysyms of the four levels of a slot lent for characters. An empty
-  // second level of a pair of levels repeats the first: given a letter and
-  // NoSymbol, the server makes the two levels the letter's small and
-  // capital forms (as the core keymap's rules say), and the first level
+  // The keysyms of the first `levels` levels of a slot lent for characters.
+  // An empty second level of a pair of levels repeats the first: given a
+  // letter and NoSymbol, the server makes the two levels the letter's small
+  // and capital forms (as the core keymap's rules say), and the first level
   // would no longer carry the keysym lent to it. NoSymbol otherwise.
-  static std::vector<unsigned long> LevelSyms(const SpareSlot &s) {
+  static std::vector<unsigned long> LevelSyms(const SpareSlot &s, int levels) {
     std::vector<unsigned long> syms;
-    for (const SparePart &p : s.part)
-      syms.push_back(p.lower);
+    for (int p = 0; p < levels && p < SpareSlot::kParts; ++p)
+      syms.push_back(s.part[p].lower);
     for (size_t level = 1; level < syms.size(); level += 2)
       if (!syms[level])
         syms[level] = syms[level - 1];
     return syms;
   }
 
-  // Gives keycode one group of the four-level lending type with these
-  // keysyms. The type is set (and marked explicit, so that the server keeps
-  // it) with an XKB request the first time; the keysyms always go in a core
-  // request, as for a two-level lend, because only a core change is
-  // announced to every client: one that has not yet read its XKB keymap is
-  // not sent the XKB notice, and would translate the key with the keymap it
-  // cached before.
-  bool SetFourLevelKey(unsigned kc, const std::vector<unsigned long> &syms) {
-    if (!xkb_ || !xkb_->map || fourLevelType_ < 0 || kc < xkb_->min_key_code ||
-        kc > xkb_->max_key_code || syms.size() != 4)
+  // Gives keycode one group of the lending type (four or eight levels) with
+  // these keysyms, one per level. The type is set (and marked explicit, so
+  // that the server keeps it) with an XKB request the first time; the
+  // keysyms always go in a core request, as for a two-level lend, because
+  // only a core change is announced to every client: one that has not yet
+  // read its XKB keymap is not sent the XKB notice, and would translate the
+  // key with the keymap it cached before.
+  bool SetLendingKey(unsigned kc, const std::vector<unsigned long> &syms) {
+    const size_t width = lending_.numLevels;
+    if (!xkb_ || !xkb_->map || lendingType_ < 0 || kc < xkb_->min_key_code ||
+        kc > xkb_->max_key_code || syms.size() != width || width < 4)
       return false;
-    if (!explicitType_[kc]) {
+    if (explicitType_[kc] != lendingType_) {
       if ((!xkb_->server || !xkb_->server->c_explicit) &&
           XkbAllocServerMap(xkb_, XkbExplicitComponentsMask, 0) != Success)
         return false;
-      KeySym *out = XkbResizeKeySyms(xkb_, static_cast<int>(kc), 4);
+      KeySym *out = XkbResizeKeySyms(xkb_, static_cast<int>(kc), static_cast<int>(width));
       if (!out)
         return false;
       XkbSymMapRec &map = xkb_->map->key_sym_map[kc];
-      map.kt_index[0] = static_cast<unsigned char>(fourLevelType_);
+      map.kt_index[0] = static_cast<unsigned char>(lendingType_);
       map.group_info = XkbSetNumGroups(0, 1);
-      map.width = 4;
-      for (int i = 0; i < 4; ++i)
+      map.width = static_cast<unsigned char>(width);
+      for (size_t i = 0; i < width; ++i)
         out[i] = NoSymbol;
       xkb_->server->c_explicit[kc] = XkbExplicitKeyType1Mask;
       XkbMapChangesRec changes{};
@@ -490,21 +510,25 @@ private:
       changes.num_key_syms = changes.num_key_explicit = 1;
       if (!XkbChangeMap(dpy_, xkb_, &changes))
         return false;
-      explicitType_[kc] = true;
+      explicitType_[kc] = lendingType_;
     }
     // Core order: group 1 levels 1-2, group 2 levels 1-2 (none), then group
-    // 1 levels 3-4.
-    KeySym core[6] = {syms[0], syms[1], NoSymbol, NoSymbol, syms[2], syms[3]};
-    XChangeKeyboardMapping(dpy_, static_cast<int>(kc), 6, core, 1);
+    // 1 levels 3 and up (the server reads as many as the key's explicit
+    // type has levels).
+    std::vector<KeySym> core = {syms[0], syms[1], NoSymbol, NoSymbol};
+    core.insert(core.end(), syms.begin() + 2, syms.end());
+    XChangeKeyboardMapping(dpy_, static_cast<int>(kc), static_cast<int>(core.size()), core.data(),
+                           1);
     return true;
   }
 
-  // Clears the explicit type of a keycode lent as a four-level key, so that
-  // the core request that empties it gives it no group at all, as before.
+  // Clears the explicit type of a keycode lent as a four- or eight-level
+  // key, so that the core request that empties it gives it no group at all,
+  // as before.
   void DropExplicitType(unsigned kc) {
-    if (!explicitType_[kc])
+    if (explicitType_[kc] < 0)
       return;
-    explicitType_[kc] = false;
+    explicitType_[kc] = -1;
     if (!xkb_ || !xkb_->server || !xkb_->server->c_explicit)
       return;
     xkb_->server->c_explicit[kc] = 0;
@@ -539,6 +563,7 @@ private:
         } else if (xkb->any.xkb_type == XkbNewKeyboardNotify) {
           keymapDirty_ = true;
           stateStale_ = true;
+          levelFiveFailed_ = false; // a new keymap may take a level-5 key
         } else if (xkb->any.xkb_type == XkbMapNotify) {
           const XkbMapNotifyEvent &m = xkb->map;
           if ((m.changed & (XkbKeyTypesMask | XkbVirtualModsMask)) ||
@@ -593,8 +618,8 @@ private:
   }
 
   // Rereads the keymap: the spare keycodes (no keysym at all, or ours still
-  // carrying what we lent them), the Shift and level-3 keys, and whether
-  // lent keycodes can carry a second pair at levels 3-4.
+  // carrying what we lent them), the Shift, level-3 and level-5 keys, and
+  // how many levels lent keycodes can carry.
   void ReloadKeymap() {
     keymapDirty_ = false;
     indexValid_ = false;
@@ -602,11 +627,17 @@ private:
       XkbFreeKeyboard(xkb_, 0, True);
     xkb_ = XkbGetMap(dpy_,
                      XkbKeyTypesMask | XkbKeySymsMask | XkbKeyActionsMask |
-                         XkbExplicitComponentsMask,
+                         XkbExplicitComponentsMask | XkbModifierMapMask | XkbVirtualModsMask,
                      XkbUseCoreKbd);
     FindStateKeys();
-    if (xkb_ && XkbGetNames(dpy_, XkbKeyTypeNamesMask, xkb_) != Success)
+    if (xkb_ && XkbGetNames(dpy_, XkbKeyTypeNamesMask | XkbVirtualModNamesMask, xkb_) != Success)
       PlatformTrace("inject: key type names not available");
+    if (lentLevel5Keycode_ && !ShowsLevelFiveKey(lentLevel5Keycode_, lentLevel5Mod_)) {
+      // Changed by someone else (a new keymap, say): no longer ours to give back.
+      PlatformTrace("inject: the level-5 key on keycode %u was changed elsewhere",
+                    lentLevel5Keycode_);
+      lentLevel5Keycode_ = 0;
+    }
     std::vector<unsigned> spares;
     for (int kc = xkb_ ? xkb_->min_key_code : 1; xkb_ && kc <= xkb_->max_key_code; ++kc) {
       bool empty = true;
@@ -615,7 +646,7 @@ private:
         empty &= syms[i] == NoSymbol;
       int slot = pool_.IndexOfKeycode(static_cast<unsigned>(kc));
       bool ours = slot >= 0 && pool_.slot(slot).lent() && ShowsLent(pool_.slot(slot));
-      if (empty || ours)
+      if ((empty || ours) && static_cast<unsigned>(kc) != lentLevel5Keycode_)
         spares.push_back(static_cast<unsigned>(kc));
     }
     pool_.SetKeycodes(spares, [&](unsigned kc, int part, unsigned long lower, unsigned long) {
@@ -628,17 +659,30 @@ private:
     level3Mask_ = level3Keycode_ ? XkbKeysymToModifiers(dpy_, XK_ISO_Level3_Shift) : 0;
     if (!level3Mask_)
       level3Keycode_ = 0;
-    FindFourLevelType();
-    pool_.SetCharParts(fourLevelType_ >= 0 ? SpareSlot::kParts : 1);
-    // Which keycodes still have the lending type fixed: a new keymap from
+    FindLevelFive();
+    const int partsBefore = pool_.charParts();
+    FindLendingType();
+    levelFivePossible_ = false;
+    if (!level5Keycode_ && !lentLevel5Keycode_ && numLockMask_ && fourLevelType_ >= 0) {
+      LevelType lt;
+      levelFivePossible_ = FindType(kEightLevelTypes, 8, LevelMods(numLockMask_), &lt) >= 0;
+    }
+    if (pool_.charParts() != partsBefore || !traced_) {
+      PlatformTrace("inject: lent keycodes carry %d level(s)%s", pool_.charParts(),
+                    levelFivePossible_ ? ", eight once a level-5 key is lent" : "");
+      traced_ = true;
+    }
+    // Which keycodes still have a lending type fixed: a new keymap from
     // elsewhere drops that, and the next lend must set it again.
     for (unsigned kc = 0; kc < 256; ++kc) {
       bool inRange = xkb_ && xkb_->server && xkb_->server->c_explicit &&
                      kc >= xkb_->min_key_code && kc <= xkb_->max_key_code;
-      explicitType_[kc] = inRange && fourLevelType_ >= 0 &&
-                          (xkb_->server->c_explicit[kc] & XkbExplicitKeyType1Mask) &&
-                          XkbKeyNumGroups(xkb_, kc) > 0 &&
-                          XkbKeyKeyTypeIndex(xkb_, kc, 0) == fourLevelType_;
+      int type = inRange && (xkb_->server->c_explicit[kc] & XkbExplicitKeyType1Mask) &&
+                         XkbKeyNumGroups(xkb_, kc) > 0
+                     ? XkbKeyKeyTypeIndex(xkb_, kc, 0)
+                     : -1;
+      bool lending = type >= 0 && (type == fourLevelType_ || type == eightLevelType_);
+      explicitType_[kc] = lending ? type : -1;
     }
   }
 
@@ -658,28 +702,61 @@ private:
     return true;
   }
 
-  // Picks the key type for keycodes lent four keysyms: one of the keymap's
-  // four-level alphabetic types, used only when it provably reads each of
-  // the four levels with a level-3 key we can press, with caps lock off
-  // and on. Without one, lent keycodes carry one pair, as ordinary keys.
-  void FindFourLevelType() {
-    fourLevelType_ = -1;
-    if (!xkb_ || !xkb_->map || !level3Mask_ || !level3Keycode_ || !shiftKeycode_)
-      return;
-    for (const char *name : {"FOUR_LEVEL_ALPHABETIC", "FOUR_LEVEL_SEMIALPHABETIC"}) {
+  // Picks the key type for keycodes lent several keysyms: one of the
+  // keymap's eight-level types where the keymap has a level-5 key, else one
+  // of its four-level alphabetic types, each used only when it provably
+  // reads every level with the Shift, level-3 and level-5 keys we can press,
+  // whatever the locked modifiers. Without one, lent keycodes carry one
+  // pair, as ordinary keys.
+  void FindLendingType() {
+    const std::vector<unsigned> four = LevelMods(0), eight = LevelMods(level5Mask_);
+    fourLevelType_ = eightLevelType_ = -1;
+    usableValid_ = false;
+    if (xkb_ && xkb_->map && level3Mask_ && level3Keycode_ && shiftKeycode_) {
+      fourLevelType_ = FindType(kFourLevelTypes, 4, four, &fourLevel_);
+      if (level5Mask_ && level5Keycode_)
+        eightLevelType_ = FindType(kEightLevelTypes, 8, eight, &eightLevel_);
+    }
+    if (eightLevelType_ >= 0) {
+      lendingType_ = eightLevelType_;
+      lending_ = eightLevel_;
+      levelMods_ = eight;
+    } else {
+      lendingType_ = fourLevelType_;
+      lending_ = fourLevel_;
+      levelMods_ = four;
+    }
+    pool_.SetCharParts(lendingType_ >= 0 ? static_cast<int>(lending_.numLevels) : 1);
+  }
+
+  // The modifier combinations pressed to reach the levels of a lent key:
+  // none, Shift, level 3 and both; with level5 (0: none), each of them with
+  // it too. Fewer modifiers first.
+  std::vector<unsigned> LevelMods(unsigned level5) const {
+    std::vector<unsigned> mods = {0u, ShiftMask, level3Mask_, level3Mask_ | ShiftMask};
+    for (size_t i = 0; level5 && i < 4; ++i)
+      mods.push_back(mods[i] | level5);
+    return mods;
+  }
+
+  // The first of the named types with `levels` levels that serves lending
+  // with the modifier combinations `mods` (its index, -1 for none).
+  int FindType(std::initializer_list<const char *> names, unsigned levels,
+               const std::vector<unsigned> &mods, LevelType *found) {
+    for (const char *name : names) {
       Atom atom = XInternAtom(dpy_, name, True);
       for (int t = 0; atom != None && t < xkb_->map->num_types; ++t) {
         const XkbKeyTypeRec &type = xkb_->map->types[t];
-        if (type.name != atom || type.num_levels != 4)
+        if (type.name != atom || type.num_levels != levels)
           continue;
         LevelType lt = ToLevelType(type);
-        if (!ServesLending(lt))
+        if (!ServesLending(lt, mods))
           continue;
-        fourLevelType_ = t;
-        fourLevel_ = lt;
-        return;
+        *found = lt;
+        return t;
       }
     }
+    return -1;
   }
 
   static LevelType ToLevelType(const XkbKeyTypeRec &type) {
@@ -695,32 +772,218 @@ private:
     return lt;
   }
 
-  // A small letter, a capital and a caseless keysym, each readable alone on
-  // each of the four levels by some of Shift and the level-3 modifier, with
-  // caps lock off and on (a type that capitalises under caps lock a level it
-  // reaches does not serve: that level could not type a small letter).
-  bool ServesLending(const LevelType &lt) const {
-    const unsigned long samples[] = {XK_Cyrillic_be, XK_Cyrillic_BE,
-                                     0x1002260ul}; // U+2260 NOT EQUAL TO
-    const std::vector<unsigned> candidates = {0u, ShiftMask, level3Mask_, level3Mask_ | ShiftMask};
-    for (unsigned locked : {0u, static_cast<unsigned>(LockMask)}) {
-      for (unsigned long ks : samples) {
-        for (int level = 0; level < SpareSlot::kParts; ++level) {
-          std::vector<unsigned long> only(SpareSlot::kParts, 0);
-          only[level] = ks;
-          if (ModsToRead(lt, only, ks, locked, candidates) < 0)
-            return false;
-        }
-      }
+  // Whether lt serves lending with the modifier combinations `mods`: every
+  // level readable with nothing locked, and at least four whatever of the
+  // lockable modifiers it looks at are locked (caps lock; num lock, which
+  // the eight-level types with a level-5 lock read as the level-5
+  // modifier). Which levels are used follows the locked modifiers of the
+  // moment (see UsableParts).
+  bool ServesLending(const LevelType &lt, const std::vector<unsigned> &mods) const {
+    const unsigned all = (1u << lt.numLevels) - 1;
+    const unsigned lockable =
+        (lt.mask | LockMask) & ~(ShiftMask | level3Mask_ | (levelFiveOwn_ ? level5Mask_ : 0));
+    // Every subset of the lockable modifiers, the empty one last.
+    for (unsigned locked = lockable;; locked = (locked - 1) & lockable) {
+      unsigned readable = ReadableLevels(lt, mods, locked);
+      if (__builtin_popcount(readable) < 4 || (locked == 0 && readable != all))
+        return false;
+      if (locked == 0)
+        break;
     }
     return true;
+  }
+
+  // The parts of lent character keys readable under the host's locked
+  // modifiers of the moment (bit p: part p).
+  unsigned UsableParts() {
+    const unsigned locked = index_.lockedMods();
+    if (!usableValid_ || usableFor_ != locked) {
+      usableParts_ = pool_.charParts() > 1 ? ReadableLevels(lending_, levelMods_, locked) : 1u;
+      usableFor_ = locked;
+      usableValid_ = true;
+    }
+    return usableParts_;
+  }
+
+  // The real modifiers that a press of kc sets through its first action
+  // (0 when it sets none).
+  unsigned ModsSetBy(unsigned kc) const {
+    if (!xkb_ || !xkb_->server || !xkb_->server->key_acts || !xkb_->map || !xkb_->map->modmap ||
+        kc < xkb_->min_key_code || kc > xkb_->max_key_code || !XkbKeyHasActions(xkb_, kc))
+      return 0;
+    const XkbAction &act = XkbKeyActionsPtr(xkb_, kc)[0];
+    if (act.type != XkbSA_SetMods)
+      return 0;
+    return (act.mods.flags & XkbSA_UseModMapMods) ? xkb_->map->modmap[kc] : act.mods.mask;
+  }
+
+  // The real modifiers the keymap's virtual modifier `name` stands for (0
+  // when it has none of that name, or it stands for none).
+  unsigned VirtualModifier(const char *name) const {
+    if (!xkb_ || !xkb_->names || !xkb_->server)
+      return 0;
+    Atom atom = XInternAtom(dpy_, name, True);
+    for (int i = 0; atom != None && i < XkbNumVirtualMods; ++i)
+      if (xkb_->names->vmods[i] == atom)
+        return xkb_->server->vmods[i];
+    return 0;
+  }
+
+  // Whether kc is still the level-5 key we lent: one level without a
+  // keysym, and our action, setting `mods`, fixed on it.
+  bool ShowsLevelFiveKey(unsigned kc, unsigned mods) const {
+    return xkb_ && xkb_->server && xkb_->server->c_explicit && kc >= xkb_->min_key_code &&
+           kc <= xkb_->max_key_code && XkbKeyNumGroups(xkb_, kc) == 1 &&
+           XkbKeyNumSyms(xkb_, kc) == 1 && LevelSym(kc, 0) == NoSymbol &&
+           (xkb_->server->c_explicit[kc] & XkbExplicitInterpretMask) && ModsSetBy(kc) == mods;
+  }
+
+  // Finds the modifier that reaches levels 5-8 and a key we can press for
+  // it: the keymap's own level-5 key (ISO_Level5_Shift, setting what the
+  // virtual modifier LevelFive stands for), else the key we lent for it,
+  // which sets what NumLock stands for (the keymap's eight-level types with
+  // a level-5 lock read levels 5-8 under num lock).
+  void FindLevelFive() {
+    level5Keycode_ = level5Mask_ = 0;
+    levelFiveOwn_ = false;
+    if (!xkb_)
+      return;
+    const unsigned bound = VirtualModifier("LevelFive");
+    const unsigned taken = ShiftMask | LockMask | level3Mask_;
+    numLockMask_ = VirtualModifier("NumLock");
+    if (numLockMask_ & taken)
+      numLockMask_ = 0;
+    for (int kc = xkb_->min_key_code; bound && !(bound & taken) && kc <= xkb_->max_key_code; ++kc) {
+      unsigned kcu = static_cast<unsigned>(kc);
+      if (LevelSym(kcu, 0) == XK_ISO_Level5_Shift && (ModsSetBy(kcu) & bound) == bound) {
+        level5Keycode_ = kcu;
+        level5Mask_ = bound;
+        levelFiveOwn_ = true;
+        return;
+      }
+    }
+    if (lentLevel5Keycode_ && !(lentLevel5Mod_ & taken)) {
+      level5Keycode_ = lentLevel5Keycode_;
+      level5Mask_ = lentLevel5Mod_;
+    }
+  }
+
+  // Whether a level-5 key is to be lent before the next character: lent
+  // keycodes carry four levels now, the keymap has an eight-level type that
+  // reads levels 5-8 with the num lock modifier (see ReloadKeymap), nothing
+  // is lent yet (so that every lent keycode takes the eight-level type from
+  // the start), and the host's num lock is off (with it on, those types read
+  // levels 5-8 only: four levels a keycode, one keycode fewer).
+  bool LevelFiveLendable() const {
+    if (!levelFivePossible_ || levelFiveFailed_ || pool_.charParts() != 4 || pool_.size() < 2 ||
+        (index_.lockedMods() & numLockMask_))
+      return false;
+    for (size_t i = 0; i < pool_.size(); ++i)
+      if (pool_.slot(static_cast<int>(i)).lent())
+        return false;
+    return true;
+  }
+
+  // Lends a spare keycode as a key that sets the num lock modifier while
+  // held (no keysym, so that no client takes its press for anything; the
+  // action fixed, so that the server keeps it). The keymap's types are left
+  // as they are: every client already has them, and an Xlib client reads
+  // key types only once, so a type that changed under it (a virtual
+  // modifier bound afresh, say) would go on being read the old way. The
+  // keymap is read back; unless it now has the key and an eight-level type
+  // that serves lending, the key is given back and lent keycodes keep four
+  // levels.
+  void LendLevelFive() {
+    int64_t wait = FocusSettledAtUs() - MonotonicMicroseconds();
+    if (wait > 0) {
+      // As for a lend: a focused client may be starting to follow changes.
+      Flush();
+      std::this_thread::sleep_for(std::chrono::microseconds(wait));
+    }
+    const unsigned kc = pool_.slot(static_cast<int>(pool_.size()) - 1).keycode;
+    const unsigned mods = numLockMask_;
+    bool sent = false;
+    if (xkb_ && xkb_->map && xkb_->server &&
+        (xkb_->server->c_explicit ||
+         XkbAllocServerMap(xkb_, XkbExplicitComponentsMask, 0) == Success)) {
+      KeySym *syms = XkbResizeKeySyms(xkb_, static_cast<int>(kc), 1);
+      XkbAction *acts = syms ? XkbResizeKeyActions(xkb_, static_cast<int>(kc), 1) : nullptr;
+      if (acts) {
+        XkbSymMapRec &map = xkb_->map->key_sym_map[kc];
+        map.kt_index[0] = XkbOneLevelIndex;
+        map.group_info = XkbSetNumGroups(0, 1);
+        map.width = 1;
+        syms = XkbKeySymsPtr(xkb_, kc);
+        syms[0] = NoSymbol;
+        acts[0] = XkbAction{};
+        acts[0].mods.type = XkbSA_SetMods;
+        acts[0].mods.mask = acts[0].mods.real_mods = static_cast<unsigned char>(mods);
+        xkb_->server->c_explicit[kc] = XkbExplicitInterpretMask | XkbExplicitKeyType1Mask;
+        // The group first, then the action: the server refuses both in one
+        // request for a key that had no group.
+        XkbMapChangesRec changes{};
+        changes.changed = XkbKeySymsMask | XkbExplicitComponentsMask;
+        changes.first_key_sym = changes.first_key_explicit = static_cast<KeyCode>(kc);
+        changes.num_key_syms = changes.num_key_explicit = 1;
+        sent = XkbChangeMap(dpy_, xkb_, &changes);
+        changes.changed = XkbKeyActionsMask | XkbExplicitComponentsMask;
+        changes.first_key_act = static_cast<KeyCode>(kc);
+        changes.num_key_acts = 1;
+        sent = sent && XkbChangeMap(dpy_, xkb_, &changes);
+      }
+    }
+    remaps_ += 2;
+    pool_.NoteChange(MonotonicMicroseconds());
+    pool_.NoteChange(MonotonicMicroseconds());
+    lentLevel5Keycode_ = kc;
+    lentLevel5Mod_ = mods;
+    XSync(dpy_, False);
+    ReloadKeymap();
+    if (sent && level5Keycode_ == kc && pool_.charParts() == 8) {
+      PlatformTrace("inject: level-5 key lent on keycode %u (modifiers 0x%X): lent keycodes carry "
+                    "eight levels",
+                    kc, mods);
+      return;
+    }
+    PlatformTrace("inject: a level-5 key on keycode %u did not give eight readable levels: lent "
+                  "keycodes carry four levels",
+                  kc);
+    levelFiveFailed_ = true;
+    lentLevel5Keycode_ = kc; // given back even where the read-back no longer shows it as ours
+    RestoreLevelFive();
+    ReloadKeymap();
+  }
+
+  // Gives the lent level-5 key back: its action no longer fixed, and its
+  // keysyms emptied by a core request as any lent keycode's, which leaves it
+  // with no group and no action, as before.
+  void RestoreLevelFive() {
+    if (!lentLevel5Keycode_)
+      return;
+    const unsigned kc = lentLevel5Keycode_;
+    if (xkb_ && xkb_->server && xkb_->server->c_explicit && kc >= xkb_->min_key_code &&
+        kc <= xkb_->max_key_code) {
+      xkb_->server->c_explicit[kc] = 0;
+      XkbMapChangesRec changes{};
+      changes.changed = XkbExplicitComponentsMask;
+      changes.first_key_explicit = static_cast<KeyCode>(kc);
+      changes.num_key_explicit = 1;
+      XkbChangeMap(dpy_, xkb_, &changes);
+    }
+    KeySym none = NoSymbol;
+    XChangeKeyboardMapping(dpy_, static_cast<int>(kc), 1, &none, 1);
+    XSync(dpy_, False);
+    lentLevel5Keycode_ = 0;
+    keymapDirty_ = true;
   }
 
   // Gives every lent keycode back, once the last key typed on any of them
   // has settled.
   void RestoreLent() {
     int64_t lastUse = INT64_MIN / 2;
-    bool any = false;
+    bool any = lentLevel5Keycode_ != 0;
+    if (any)
+      lastUse = lentLevel5UseUs_;
     for (size_t i = 0; i < pool_.size(); ++i) {
       if (pool_.slot(static_cast<int>(i)).lent()) {
         any = true;
@@ -744,6 +1007,7 @@ private:
     }
     pool_.ClearAll();
     XSync(dpy_, False);
+    RestoreLevelFive();
   }
 
   // Which keycodes carry an action that locks or latches a modifier or
@@ -788,7 +1052,7 @@ private:
   // after the last typing, once no lent key is held; INT64_MAX when nothing
   // is lent or a lent key is held (a release wakes the thread).
   int64_t GiveBackDueUs() const {
-    bool pinned = false, lent = false;
+    bool pinned = false, lent = lentLevel5Keycode_ != 0;
     for (size_t i = 0; i < pool_.size(); ++i) {
       pinned |= pool_.slot(static_cast<int>(i)).pins > 0;
       lent |= pool_.slot(static_cast<int>(i)).lent();
@@ -849,10 +1113,30 @@ private:
   KeymapIndex index_;
   SparePool pool_{kLentSettleUs, kChangeCostUs};
   XkbDescPtr xkb_ = nullptr; // our copy of the keymap: types and keysyms
-  int fourLevelType_ = -1;   // index of the type for keycodes lent four keysyms
-  LevelType fourLevel_;
-  bool explicitType_[256] = {}; // keycodes whose four-level type we made explicit
+  // The types for keycodes lent four and eight keysyms (indexes, -1: none),
+  // and the one lending uses, with the modifier combinations that reach its
+  // levels.
+  int fourLevelType_ = -1, eightLevelType_ = -1, lendingType_ = -1;
+  LevelType fourLevel_, eightLevel_, lending_;
+  std::vector<unsigned> levelMods_;
+  int explicitType_[256] = {}; // the lending type we made explicit on a keycode (-1: none)
   unsigned shiftKeycode_ = 0, level3Keycode_ = 0, level3Mask_ = 0;
+  // The key and modifiers that reach levels 5-8 (the keymap's own level-5
+  // key, or the one we lent), and whether they are the keymap's own.
+  unsigned level5Keycode_ = 0, level5Mask_ = 0;
+  bool levelFiveOwn_ = false;
+  unsigned numLockMask_ = 0;       // what the virtual modifier NumLock stands for
+  bool levelFivePossible_ = false; // a level-5 key we lend would give eight levels
+  bool levelFiveFailed_ = false;   // lending a level-5 key failed on this keymap
+  bool traced_ = false;            // the number of levels was traced once
+  // The levels of the lending type readable under the locked modifiers
+  // usableFor_ (bit p: part p), worked out when the locked modifiers change.
+  unsigned usableParts_ = 0, usableFor_ = 0;
+  bool usableValid_ = false;
+  // The level-5 key we lent (0: none), the modifiers it sets, and when it
+  // was last pressed.
+  unsigned lentLevel5Keycode_ = 0, lentLevel5Mod_ = 0;
+  int64_t lentLevel5UseUs_ = INT64_MIN / 2;
   Held held_[256];
   unsigned long remaps_ = 0; // keymap changes that lent a keycode, traced at close
   // A key press waits unflushed for its release (read without the lock by

@@ -93,6 +93,74 @@ TEST(SparePool, FourPartKeysHoldFourKeysymsAndEachLevelSettlesOnItsOwn) {
   EXPECT_EQ(next.readyAtUs, t + 1 + kSettle);
 }
 
+// Eight levels a keycode: sixteen keysyms fit on two keycodes. Which levels
+// can be read depends on the host's locked modifiers (num lock makes the
+// lower four unreadable on some types): a keysym on a level not usable now
+// is not found, and a new lend only takes a usable level.
+TEST(SparePool, EightPartKeysHoldEightKeysymsAndOnlyUsableLevelsAreFoundOrTaken) {
+  SparePool pool(kSettle);
+  pool.SetCharParts(8);
+  EXPECT_EQ(pool.charParts(), 8);
+  pool.SetKeycodes({200, 201}, KeepAll);
+  for (unsigned long k = 1; k <= 16; ++k)
+    ASSERT_GE(LendAt(pool, k, 0, static_cast<int64_t>(k) * 10).slot, 0) << "keysym " << k;
+  const int64_t t = 10 * kSettle;
+  int perSlot[2] = {0, 0};
+  for (unsigned long k = 1; k <= 16; ++k) {
+    SparePool::Lease l = pool.Find(k, 0, t, false);
+    ASSERT_GE(l.slot, 0);
+    EXPECT_FALSE(l.remap) << "keysym " << k;
+    ++perSlot[l.slot];
+  }
+  EXPECT_EQ(perSlot[0], 8);
+  EXPECT_EQ(perSlot[1], 8);
+
+  // Only the upper four levels usable: a keysym on a lower level is lent
+  // again, onto the upper level used longest ago, and is found there.
+  const unsigned upper = 0xF0;
+  SparePool::Lease low = pool.Find(1, 0, t, false);
+  ASSERT_LT(low.part, 4);
+  SparePool::Lease again = pool.Find(1, 0, t, false, upper);
+  EXPECT_TRUE(again.remap);
+  EXPECT_GE(again.part, 4);
+  unsigned long replaced = pool.slot(again.slot).part[again.part].lower;
+  EXPECT_TRUE(replaced == 5 || replaced == 13) << "the first upper level lent: " << replaced;
+  pool.Assign(again.slot, again.part, 1, 0, false, t);
+  EXPECT_FALSE(pool.Find(1, 0, t, false, upper).remap);
+  EXPECT_EQ(pool.Find(1, 0, t, false, upper).part, again.part);
+  // Nothing at all usable: nothing is found or taken.
+  EXPECT_EQ(pool.Find(2, 0, t, false, 0).slot, -1);
+
+  // Other part counts than 1, 4 and 8 mean one pair.
+  pool.SetCharParts(5);
+  EXPECT_EQ(pool.charParts(), 1);
+}
+
+// A key rewritten with fewer levels (the keymap lost its level-5 key, say)
+// keeps none of the keysyms it carried above them: were they still
+// recorded, the keycode would no longer show what the pool says it lent,
+// and would never be given back.
+TEST(SparePool, ALendOnFewerLevelsDropsTheKeysymsAboveThem) {
+  SparePool pool(kSettle);
+  pool.SetCharParts(8);
+  pool.SetKeycodes({200}, KeepAll);
+  for (unsigned long k = 1; k <= 8; ++k)
+    LendAt(pool, k, 0, static_cast<int64_t>(k));
+  pool.SetCharParts(4);
+  EXPECT_FALSE(pool.Find(3, 0, 10 * kSettle, false).remap);
+  SparePool::Lease l = pool.Find(9, 0, 10 * kSettle, false);
+  ASSERT_TRUE(l.remap);
+  pool.Assign(l.slot, l.part, 9, 0, false, 10 * kSettle);
+  for (int p = 4; p < SpareSlot::kParts; ++p)
+    EXPECT_EQ(pool.slot(0).part[p].lower, 0u) << "part " << p;
+  // And a pair on one part, where no level-3 key is left, drops all others.
+  pool.SetCharParts(1);
+  l = pool.Find('q', 'Q', 20 * kSettle, false);
+  pool.Assign(l.slot, l.part, 'q', 'Q', false, 20 * kSettle);
+  for (int p = 1; p < SpareSlot::kParts; ++p)
+    EXPECT_EQ(pool.slot(0).part[p].lower, 0u) << "part " << p;
+}
+
 // A burst of keymap changes leaves clients behind: a level is not replaced
 // until it has been unused for the settle time plus the backlog the changes
 // made, which drains in real time.

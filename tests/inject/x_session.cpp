@@ -1,10 +1,12 @@
 // Xvfb and recording client for the injection tests (see x_session.h).
 #include "tests/inject/x_session.h"
 
+#include <X11/XKBlib.h>
 #include <X11/Xatom.h>
 #include <X11/Xlib.h>
 
 #include <cerrno>
+#include <cstdio>
 #include <csignal>
 #include <cstdlib>
 #include <cstring>
@@ -114,12 +116,16 @@ bool XvfbServer::Start() {
   return true;
 }
 
-bool XvfbServer::SetLayout(const char *layout) const {
+bool XvfbServer::SetLayout(const char *layout, const char *option) const {
   pid_t pid = fork();
   if (pid == 0) {
     QuietStdio();
-    execlp("setxkbmap", "setxkbmap", "-display", display_.c_str(), layout,
-           static_cast<char *>(nullptr));
+    if (option)
+      execlp("setxkbmap", "setxkbmap", "-display", display_.c_str(), layout, "-option", option,
+             static_cast<char *>(nullptr));
+    else
+      execlp("setxkbmap", "setxkbmap", "-display", display_.c_str(), layout,
+             static_cast<char *>(nullptr));
     _exit(127);
   }
   int status = 0;
@@ -243,6 +249,60 @@ int CountKeysymInKeymap(const std::string &display, unsigned long keysym) {
     XFree(map);
   XCloseDisplay(dpy);
   return count;
+}
+
+std::string KeymapFingerprint(const std::string &display) {
+  std::string out;
+  std::string command = "xkbcomp -xkb " + display + " - 2>/dev/null";
+  if (FILE *pipe = popen(command.c_str(), "r")) {
+    char buf[4096];
+    size_t n;
+    while ((n = fread(buf, 1, sizeof buf, pipe)) > 0)
+      out.append(buf, n);
+    if (pclose(pipe) != 0)
+      return "";
+  }
+  Display *dpy = XOpenDisplay(display.c_str());
+  if (!dpy || out.empty()) {
+    if (dpy)
+      XCloseDisplay(dpy);
+    return "";
+  }
+  int minKc, maxKc, perKey = 0;
+  XDisplayKeycodes(dpy, &minKc, &maxKc);
+  KeySym *map = XGetKeyboardMapping(dpy, static_cast<KeyCode>(minKc), maxKc - minKc + 1, &perKey);
+  out += "\ncore keymap, " + std::to_string(perKey) + " a key:";
+  for (int i = 0; map && i < (maxKc - minKc + 1) * perKey; ++i)
+    out += " " + std::to_string(map[i]);
+  if (map)
+    XFree(map);
+  if (XModifierKeymap *mods = XGetModifierMapping(dpy)) {
+    out += "\nmodifier map, " + std::to_string(mods->max_keypermod) + " a modifier:";
+    for (int i = 0; i < 8 * mods->max_keypermod; ++i)
+      out += " " + std::to_string(mods->modifiermap[i]);
+    XFreeModifiermap(mods);
+  }
+  XCloseDisplay(dpy);
+  return out;
+}
+
+std::vector<std::vector<unsigned long>> GroupOneLevels(const std::string &display) {
+  std::vector<std::vector<unsigned long>> levels;
+  Display *dpy = XOpenDisplay(display.c_str());
+  if (!dpy)
+    return levels;
+  if (XkbDescPtr xkb = XkbGetMap(dpy, XkbKeyTypesMask | XkbKeySymsMask, XkbUseCoreKbd)) {
+    levels.resize(xkb->max_key_code + 1);
+    for (int kc = xkb->min_key_code; kc <= xkb->max_key_code; ++kc) {
+      if (XkbKeyNumGroups(xkb, kc) == 0)
+        continue;
+      for (int level = 0; level < XkbKeyGroupWidth(xkb, kc, 0); ++level)
+        levels[kc].push_back(XkbKeySymEntry(xkb, kc, level, 0));
+    }
+    XkbFreeKeyboard(xkb, 0, True);
+  }
+  XCloseDisplay(dpy);
+  return levels;
 }
 
 std::u32string MixedStressText(size_t n) {

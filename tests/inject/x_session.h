@@ -4,6 +4,7 @@
 #pragma once
 
 #include <string>
+#include <vector>
 #include <sys/types.h>
 
 class XvfbServer {
@@ -13,8 +14,9 @@ public:
   bool Start();
   const std::string &display() const { return display_; }
   const std::string &why() const { return why_; }
-  // Runs `setxkbmap -display D layout`; true when the server then has it.
-  bool SetLayout(const char *layout) const;
+  // Runs `setxkbmap -display D layout [-option option]`; true when the
+  // server then has the layout.
+  bool SetLayout(const char *layout, const char *option = nullptr) const;
   // The layout the server names as its own ("" when it cannot be read).
   std::string ServerLayout() const;
 
@@ -45,5 +47,13 @@ std::u32string MixedStressText(size_t n);
 std::u32string DecodeUtf8(const std::string &s);
 // How many times keysym appears in the keymap of display (-1: no display).
 int CountKeysymInKeymap(const std::string &display, unsigned long keysym);
+// The keymap of display as a client reads it, for comparing two points in
+// time: the XKB keymap as text (types, keysyms, actions, explicit parts,
+// modifier map), the core keymap with its width, and the core modifier map.
+// "" when the display cannot be read.
+std::string KeymapFingerprint(const std::string &display);
+// The keysyms on the levels of each keycode's first group (indexed by
+// keycode; empty for a keycode without one). Empty when there is no display.
+std::vector<std::vector<unsigned long>> GroupOneLevels(const std::string &display);
 // Kills and reaps a child process.
 void KillChild(pid_t pid);

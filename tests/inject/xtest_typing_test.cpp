@@ -7,6 +7,12 @@
 
 #include <gtest/gtest.h>
 
+#include <X11/Xlib.h>
+#include <X11/keysym.h>
+#include <xkbcommon/xkbcommon.h>
+
+#include <set>
+
 #include <chrono>
 #include <memory>
 #include <string>
@@ -50,6 +56,53 @@ void CapsTap(BYTE vk) {
   Tap(VK_CAPITAL);
   Tap(vk);
   Tap(VK_CAPITAL);
+}
+constexpr BYTE kVkNumLock = 0x90;
+
+// Forty small letters no key of the German keymap carries: Cyrillic а-я
+// and Greek α-θ.
+std::u32string FortyLentLetters() {
+  std::u32string text;
+  for (char32_t c = U'а'; c <= U'я'; ++c)
+    text += c;
+  for (char32_t c = U'α'; c <= U'θ'; ++c)
+    text += c;
+  return text;
+}
+
+// The capitals of FortyLentLetters.
+std::u32string Capitals(const std::u32string &letters) {
+  std::u32string out;
+  for (char32_t c : letters)
+    out += c - 0x20;
+  return out;
+}
+
+// How many of the characters of text are on a level of a keycode whose
+// first group has `width` levels, and on how many such keycodes.
+struct Carried {
+  size_t keysyms = 0, keycodes = 0;
+};
+Carried CarriedAtWidth(const std::string &display, const std::u32string &text, size_t width) {
+  std::set<unsigned long> wanted;
+  for (char32_t c : text)
+    wanted.insert(xkb_utf32_to_keysym(c));
+  Carried carried;
+  std::set<unsigned long> seen;
+  for (const std::vector<unsigned long> &levels : GroupOneLevels(display)) {
+    if (levels.size() != width)
+      continue;
+    bool any = false;
+    for (unsigned long ks : levels) {
+      if (wanted.count(ks)) {
+        any = true;
+        seen.insert(ks);
+      }
+    }
+    carried.keycodes += any;
+  }
+  carried.keysyms = seen.size();
+  return carried;
 }
 
 class XTestTyping : public ::testing::Test {
@@ -188,24 +241,34 @@ TEST_F(XTestTyping, LentKeycodesAreGivenBackAtClose) {
   EXPECT_EQ(CountKeysymInKeymap(server_.display(), 0x7d9), 0);
 }
 
-// 33 Cyrillic and 24 Greek letter pairs: more keysyms than the 19 spare
-// keycodes of Xvfb hold even at four levels each, so levels are lent again
-// and again, with the host's caps lock off and then on.
+// 33 Cyrillic, 24 Greek and 38 Armenian letter pairs: more keysyms than the
+// spare keycodes of Xvfb hold even at eight levels each, so levels are lent
+// again and again, with the host's caps lock off and then on.
 TEST_F(XTestTyping, MorePairsThanLentKeycodesHoldArriveExactlyWithCapsLockOffAndOn) {
   ASSERT_TRUE(server_.SetLayout("de"));
   OpenBackend();
-  std::u32string letters;
-  for (char32_t c = U'а'; c <= U'я'; ++c)
+  std::u32string letters, capitals;
+  for (char32_t c = U'а'; c <= U'я'; ++c) {
     letters += c;
+    capitals += c - 0x20;
+  }
   letters += U'ё';
-  for (char32_t c = U'α'; c <= U'ω'; ++c)
-    if (c != U'ς')
+  capitals += U'Ё';
+  for (char32_t c = U'α'; c <= U'ω'; ++c) {
+    if (c != U'ς') {
       letters += c;
+      capitals += c - 0x20;
+    }
+  }
+  for (char32_t c = U'ա'; c <= U'ֆ'; ++c) {
+    letters += c;
+    capitals += c - 0x30;
+  }
   std::u32string text;
   for (int round = 0; round < 3; ++round) {
     for (size_t i = 0; i < letters.size(); ++i) {
-      char32_t c = letters[(i * 7 + round) % letters.size()];
-      text += (i + round) % 3 == 0 ? c - (c >= U'ё' && c <= U'џ' ? 0x50 : 0x20) : c;
+      size_t k = (i * 7 + round) % letters.size();
+      text += (i + round) % 3 == 0 ? capitals[k] : letters[k];
     }
   }
   PostText(text);
@@ -219,6 +282,8 @@ TEST_F(XTestTyping, MorePairsThanLentKeycodesHoldArriveExactlyWithCapsLockOffAnd
 
 TEST_F(XTestTyping, LentKeycodesAreGivenBackWhenIdle) {
   ASSERT_TRUE(server_.SetLayout("de"));
+  const std::string before = KeymapFingerprint(server_.display());
+  ASSERT_FALSE(before.empty());
   OpenBackend();
   PostText(U"жЖψΨщ");
   ExpectReceived(U"жЖψΨщ");
@@ -236,6 +301,7 @@ TEST_F(XTestTyping, LentKeycodesAreGivenBackWhenIdle) {
   while (onKeys() != 0 && std::chrono::steady_clock::now() < deadline)
     usleep(100000);
   EXPECT_EQ(onKeys(), 0);
+  EXPECT_EQ(KeymapFingerprint(server_.display()), before) << "the keymap as it was";
   // Typing again after the restore lends afresh.
   PostText(U"Жψ");
   ExpectReceived(U"Жψ");
@@ -261,6 +327,120 @@ TEST_F(XTestTyping, CharacterLentRightAfterANewClientsFirstKeyArrives) {
     std::u32string got = fresh->Read(text.size(), 2000);
     EXPECT_EQ(Show(got), Show(text));
   }
+}
+
+// Where the keymap's eight-level types read levels 5-8 with the num lock
+// modifier, a key pressed for it is lent, and each lent keycode carries
+// eight keysyms: the keymap read back shows every letter on a level of its
+// own. With the host's num lock on, only levels 5-8 read: the letters on
+// levels 1-4 are lent again there; with caps lock on too, small letters
+// stay small.
+TEST_F(XTestTyping, LentKeycodesCarryEightLevelsReadExactlyWithNumLockAndCapsLock) {
+  ASSERT_TRUE(server_.SetLayout("de"));
+  OpenBackend();
+  const std::u32string small = FortyLentLetters(), both = small + Capitals(small);
+  PostText(small);
+  ExpectReceived(small);
+  Carried carried = CarriedAtWidth(server_.display(), small, 8);
+  EXPECT_EQ(carried.keysyms, small.size()) << "each letter on a level of an eight-level key";
+  EXPECT_EQ(carried.keycodes, small.size() / 8) << "eight letters a keycode";
+
+  Tap(kVkNumLock);
+  PostText(both);
+  Tap(VK_CAPITAL);
+  PostText(both);
+  Tap(kVkNumLock);
+  PostText(both);
+  Tap(VK_CAPITAL);
+  PostText(small);
+  ExpectReceived(both + both + both + small);
+}
+
+// A keymap with a level-5 key of its own: lent keycodes carry eight levels
+// reached with it, and no key is lent for level 5. Its eight-level type
+// cannot give level 5 under caps lock: letters there are lent again on
+// another level while caps lock is on.
+TEST_F(XTestTyping, TheKeymapsOwnLevelFiveKeyGivesEightLevels) {
+  ASSERT_TRUE(server_.SetLayout("de", "lv5:ralt_switch"));
+  const std::string before = KeymapFingerprint(server_.display());
+  OpenBackend();
+  const std::u32string small = FortyLentLetters(), both = small + Capitals(small);
+  PostText(small);
+  ExpectReceived(small);
+  Carried carried = CarriedAtWidth(server_.display(), small, 8);
+  EXPECT_EQ(carried.keysyms, small.size());
+  EXPECT_EQ(carried.keycodes, small.size() / 8) << "every spare keycode lent for characters";
+  Tap(VK_CAPITAL);
+  PostText(both);
+  Tap(VK_CAPITAL);
+  PostText(small);
+  ExpectReceived(both + small);
+  InjectSetBackend(nullptr);
+  ops_->close(ops_->self);
+  ops_ = nullptr;
+  EXPECT_EQ(KeymapFingerprint(server_.display()), before);
+}
+
+// With the host's num lock on, the eight-level types read levels 5-8 only:
+// no key is lent for level 5, and lent keycodes keep four levels.
+TEST_F(XTestTyping, WithNumLockOnLentKeycodesKeepFourLevels) {
+  ASSERT_TRUE(server_.SetLayout("de"));
+  OpenBackend();
+  Tap(kVkNumLock);
+  const std::u32string small = FortyLentLetters();
+  PostText(small);
+  Tap(kVkNumLock);
+  PostText(Capitals(small));
+  ExpectReceived(small + Capitals(small));
+  EXPECT_EQ(CarriedAtWidth(server_.display(), small + Capitals(small), 8).keysyms, 0u);
+  EXPECT_EQ(CarriedAtWidth(server_.display(), Capitals(small), 4).keysyms, small.size());
+}
+
+// The level-5 key and the lent keycodes are given back at close: the keymap,
+// its modifier map and the core keymap read back as they were.
+TEST_F(XTestTyping, LevelFiveKeyAndLentKeycodesAreGivenBackExactlyAtClose) {
+  ASSERT_TRUE(server_.SetLayout("de"));
+  const std::string before = KeymapFingerprint(server_.display());
+  ASSERT_FALSE(before.empty());
+  OpenBackend();
+  const std::u32string small = FortyLentLetters();
+  PostText(small + Capitals(small));
+  ExpectReceived(small + Capitals(small));
+  ASSERT_GT(CarriedAtWidth(server_.display(), small, 8).keycodes, 0u) << "no level-5 key lent";
+  EXPECT_NE(KeymapFingerprint(server_.display()), before);
+  InjectSetBackend(nullptr);
+  ops_->close(ops_->self);
+  ops_ = nullptr;
+  EXPECT_EQ(KeymapFingerprint(server_.display()), before);
+}
+
+// A keymap whose num lock modifier stands for no real modifier has no way
+// to reach levels 5-8: lent keycodes keep four levels, and no key is lent
+// for level 5.
+TEST_F(XTestTyping, WithoutANumLockModifierLentKeycodesKeepFourLevels) {
+  ASSERT_TRUE(server_.SetLayout("de"));
+  {
+    Display *dpy = XOpenDisplay(server_.display().c_str());
+    ASSERT_NE(dpy, nullptr);
+    XModifierKeymap *mods = XGetModifierMapping(dpy);
+    mods = XDeleteModifiermapEntry(mods, XKeysymToKeycode(dpy, XK_Num_Lock), Mod2MapIndex);
+    ASSERT_EQ(XSetModifierMapping(dpy, mods), MappingSuccess);
+    XFreeModifiermap(mods);
+    XCloseDisplay(dpy);
+  }
+  const std::string before = KeymapFingerprint(server_.display());
+  OpenBackend();
+  const std::u32string small = FortyLentLetters();
+  PostText(small);
+  ExpectReceived(small);
+  EXPECT_EQ(CarriedAtWidth(server_.display(), small, 8).keysyms, 0u);
+  Carried carried = CarriedAtWidth(server_.display(), small, 4);
+  EXPECT_EQ(carried.keysyms, small.size());
+  EXPECT_EQ(carried.keycodes, small.size() / 4);
+  InjectSetBackend(nullptr);
+  ops_->close(ops_->self);
+  ops_ = nullptr;
+  EXPECT_EQ(KeymapFingerprint(server_.display()), before);
 }
 
 TEST_F(XTestTyping, StressTwoThousandMixedCharactersUnderGermanKeymapArriveExactly) {
