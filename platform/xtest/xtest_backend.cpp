@@ -6,6 +6,7 @@
 #include "platform/inject/key_sink.h"
 #include "platform/trace.h"
 #include "platform/xtest/keymap_index.h"
+#include "platform/xtest/keymap_reading.h"
 #include "platform/xtest/level_type.h"
 #include "platform/xtest/spare_pool.h"
 #include "platform/xtest/vk_keysyms.h"
@@ -686,14 +687,7 @@ private:
     }
   }
 
-  // The keysym at level (0-based) of the first group of kc in our copy of
-  // the keymap.
-  KeySym LevelSym(unsigned kc, int level) const {
-    if (!xkb_ || kc < xkb_->min_key_code || kc > xkb_->max_key_code ||
-        XkbKeyNumGroups(xkb_, kc) == 0 || level >= XkbKeyGroupWidth(xkb_, kc, 0))
-      return NoSymbol;
-    return XkbKeySymEntry(xkb_, kc, level, 0);
-  }
+  KeySym LevelSym(unsigned kc, int level) const { return KeymapLevelSym(xkb_, kc, level); }
 
   bool ShowsLent(const SpareSlot &s) const {
     for (int p = 0; p < SpareSlot::kParts; ++p)
@@ -740,57 +734,12 @@ private:
   }
 
   // The first of the named types with `levels` levels that serves lending
-  // with the modifier combinations `mods` (its index, -1 for none).
+  // with the modifier combinations `mods` (its index, -1 for none); the
+  // modifiers we press ourselves are never locked.
   int FindType(std::initializer_list<const char *> names, unsigned levels,
-               const std::vector<unsigned> &mods, LevelType *found) {
-    for (const char *name : names) {
-      Atom atom = XInternAtom(dpy_, name, True);
-      for (int t = 0; atom != None && t < xkb_->map->num_types; ++t) {
-        const XkbKeyTypeRec &type = xkb_->map->types[t];
-        if (type.name != atom || type.num_levels != levels)
-          continue;
-        LevelType lt = ToLevelType(type);
-        if (!ServesLending(lt, mods))
-          continue;
-        *found = lt;
-        return t;
-      }
-    }
-    return -1;
-  }
-
-  static LevelType ToLevelType(const XkbKeyTypeRec &type) {
-    LevelType lt;
-    lt.mask = type.mods.mask;
-    lt.numLevels = type.num_levels;
-    for (int i = 0; i < type.map_count; ++i) {
-      if (!type.map[i].active)
-        continue;
-      lt.entries.push_back({type.map[i].mods.mask, type.map[i].level,
-                            type.preserve ? type.preserve[i].mask : 0u});
-    }
-    return lt;
-  }
-
-  // Whether lt serves lending with the modifier combinations `mods`: every
-  // level readable with nothing locked, and at least four whatever of the
-  // lockable modifiers it looks at are locked (caps lock; num lock, which
-  // the eight-level types with a level-5 lock read as the level-5
-  // modifier). Which levels are used follows the locked modifiers of the
-  // moment (see UsableParts).
-  bool ServesLending(const LevelType &lt, const std::vector<unsigned> &mods) const {
-    const unsigned all = (1u << lt.numLevels) - 1;
-    const unsigned lockable =
-        (lt.mask | LockMask) & ~(ShiftMask | level3Mask_ | (levelFiveOwn_ ? level5Mask_ : 0));
-    // Every subset of the lockable modifiers, the empty one last.
-    for (unsigned locked = lockable;; locked = (locked - 1) & lockable) {
-      unsigned readable = ReadableLevels(lt, mods, locked);
-      if (__builtin_popcount(readable) < 4 || (locked == 0 && readable != all))
-        return false;
-      if (locked == 0)
-        break;
-    }
-    return true;
+               const std::vector<unsigned> &mods, LevelType *found) const {
+    const unsigned pressed = ShiftMask | level3Mask_ | (levelFiveOwn_ ? level5Mask_ : 0);
+    return FindLendingKeyType(dpy_, xkb_, names, levels, mods, pressed, found);
   }
 
   // The parts of lent character keys readable under the host's locked
@@ -805,37 +754,13 @@ private:
     return usableParts_;
   }
 
-  // The real modifiers that a press of kc sets through its first action
-  // (0 when it sets none).
-  unsigned ModsSetBy(unsigned kc) const {
-    if (!xkb_ || !xkb_->server || !xkb_->server->key_acts || !xkb_->map || !xkb_->map->modmap ||
-        kc < xkb_->min_key_code || kc > xkb_->max_key_code || !XkbKeyHasActions(xkb_, kc))
-      return 0;
-    const XkbAction &act = XkbKeyActionsPtr(xkb_, kc)[0];
-    if (act.type != XkbSA_SetMods)
-      return 0;
-    return (act.mods.flags & XkbSA_UseModMapMods) ? xkb_->map->modmap[kc] : act.mods.mask;
-  }
-
-  // The real modifiers the keymap's virtual modifier `name` stands for (0
-  // when it has none of that name, or it stands for none).
+  unsigned ModsSetBy(unsigned kc) const { return ModsSetByKey(xkb_, kc); }
   unsigned VirtualModifier(const char *name) const {
-    if (!xkb_ || !xkb_->names || !xkb_->server)
-      return 0;
-    Atom atom = XInternAtom(dpy_, name, True);
-    for (int i = 0; atom != None && i < XkbNumVirtualMods; ++i)
-      if (xkb_->names->vmods[i] == atom)
-        return xkb_->server->vmods[i];
-    return 0;
+    return VirtualModifierMask(dpy_, xkb_, name);
   }
-
-  // Whether kc is still the level-5 key we lent: one level without a
-  // keysym, and our action, setting `mods`, fixed on it.
+  // Whether kc is still the level-5 key we lent (see IsBareModifierKey).
   bool ShowsLevelFiveKey(unsigned kc, unsigned mods) const {
-    return xkb_ && xkb_->server && xkb_->server->c_explicit && kc >= xkb_->min_key_code &&
-           kc <= xkb_->max_key_code && XkbKeyNumGroups(xkb_, kc) == 1 &&
-           XkbKeyNumSyms(xkb_, kc) == 1 && LevelSym(kc, 0) == NoSymbol &&
-           (xkb_->server->c_explicit[kc] & XkbExplicitInterpretMask) && ModsSetBy(kc) == mods;
+    return IsBareModifierKey(xkb_, kc, mods);
   }
 
   // Finds the modifier that reaches levels 5-8 and a key we can press for
@@ -1010,36 +935,7 @@ private:
     RestoreLevelFive();
   }
 
-  // Which keycodes carry an action that locks or latches a modifier or
-  // sets, latches or locks the group (caps lock, a group switch): after one
-  // of ours goes out, the state is asked for before the next key. Without
-  // the keymap's actions (not read), every key counts.
-  void FindStateKeys() {
-    bool known = xkb_ && xkb_->server && xkb_->server->key_acts;
-    for (unsigned kc = 0; kc < 256; ++kc) {
-      changesState_[kc] = !known;
-      if (!known || kc < xkb_->min_key_code || kc > xkb_->max_key_code ||
-          !XkbKeyHasActions(xkb_, kc))
-        continue;
-      bool changes = false;
-      XkbAction *acts = XkbKeyActionsPtr(xkb_, kc);
-      for (int i = 0; i < XkbKeyNumActions(xkb_, kc); ++i) {
-        switch (acts[i].type) {
-        case XkbSA_LockMods:
-        case XkbSA_LatchMods:
-        case XkbSA_SetGroup:
-        case XkbSA_LatchGroup:
-        case XkbSA_LockGroup:
-        case XkbSA_ISOLock:
-          changes = true;
-          break;
-        default:
-          break;
-        }
-      }
-      changesState_[kc] = changes;
-    }
-  }
+  void FindStateKeys() { FindStateChangingKeys(xkb_, changesState_); }
 
   // A key event on kc went out: when it may change the group or the locked
   // modifiers, the next key asks the server for the state.
