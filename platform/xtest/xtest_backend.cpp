@@ -530,7 +530,14 @@ private:
     if (explicitType_[kc] < 0)
       return;
     explicitType_[kc] = -1;
-    if (!xkb_ || !xkb_->server || !xkb_->server->c_explicit)
+    ClearExplicit(kc);
+  }
+
+  // Lets the server choose kc's type and action again from its keysyms:
+  // nothing fixed on it any more.
+  void ClearExplicit(unsigned kc) {
+    if (!xkb_ || !xkb_->server || !xkb_->server->c_explicit || kc < xkb_->min_key_code ||
+        kc > xkb_->max_key_code)
       return;
     xkb_->server->c_explicit[kc] = 0;
     XkbMapChangesRec changes{};
@@ -886,15 +893,7 @@ private:
     if (!lentLevel5Keycode_)
       return;
     const unsigned kc = lentLevel5Keycode_;
-    if (xkb_ && xkb_->server && xkb_->server->c_explicit && kc >= xkb_->min_key_code &&
-        kc <= xkb_->max_key_code) {
-      xkb_->server->c_explicit[kc] = 0;
-      XkbMapChangesRec changes{};
-      changes.changed = XkbExplicitComponentsMask;
-      changes.first_key_explicit = static_cast<KeyCode>(kc);
-      changes.num_key_explicit = 1;
-      XkbChangeMap(dpy_, xkb_, &changes);
-    }
+    ClearExplicit(kc);
     KeySym none = NoSymbol;
     XChangeKeyboardMapping(dpy_, static_cast<int>(kc), 1, &none, 1);
     XSync(dpy_, False);
