@@ -91,6 +91,9 @@ void ActOnFrame(const Frame &frame) {
     // Stored zeros would read as a new keyboard; keep what we have.
     NKDbgPrintfW(u"Identity frame incomplete, ignored\r\n");
     break;
+  case FrameKind::StatusRefused:
+    NKDbgPrintfW(u"Status marker without a status code, ignored\r\n");
+    break;
   case FrameKind::Heartbeat:
     SetTimer(AppGlobals.typingWnd.load(), kHeartbeatTimer, kHeartbeatPeriodMs, nullptr);
     break;
@@ -128,6 +131,7 @@ BlockResult ReceiveBlock(ByteSource &source, int blockSize) {
     int32_t state = AppGlobals.linkState.load();
     decoder.takeIdentity = state == LINK_HANDSHAKE;
     decoder.takeCalibrationValues = state == LINK_CALIBRATING;
+    decoder.statusAwaited = state == LINK_HANDSHAKE;
     if (!decoder.NextFrame(&frame))
       break;
     ActOnFrame(frame);

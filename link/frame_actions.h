@@ -18,7 +18,9 @@ struct BlockResult {
 // once in a single block (AppGlobals.linkSynchronised), blocks are dropped.
 // An identity frame is only taken in LinkState 4 (handshake) and a
 // calibration values frame only in LinkState 7 (calibrating); in any other
-// state their marker is dropped with a trace. An identity or calibration
+// state their marker is dropped with a trace. Outside the handshake a status
+// marker whose code byte holds no status code is a stray byte: it is dropped
+// with a trace and the bytes after it are decoded. An identity or calibration
 // values frame that lacks data bytes even after its completing read is
 // ignored with a trace (nothing stored, result unchanged). Every key byte
 // reaches processScancode once, in stream order, after its click and the

@@ -64,6 +64,7 @@ bool FrameDecoder::StartBlock(int blockSize, bool *synchronised) {
   size_t largest = capacity_ > kLongestFrame ? capacity_ - kLongestFrame : 0;
   size_t block = std::min<size_t>(std::max(blockSize, 0), largest);
   ReadUpTo(block);
+  blockEnd_ = count_;
   if (!*synchronised) {
     if (!FindSyncPattern())
       return false;
@@ -83,14 +84,32 @@ bool FrameDecoder::NextFrame(Frame *frame) {
       return true;
     };
     switch (byte) {
-    case kStatusMarker:
+    case kStatusMarker: {
+      // A chain of stray markers read past the block could leave no room.
+      if (at + kStatusFrameSize > capacity_)
+        return give(FrameKind::StatusRefused, 1, 1);
       // Missing bytes of a short status frame stay 0 (the buffer was cleared).
-      Complete(kStatusFrameSize, kStatusFrameSize);
+      // While keys come, a stray 0x0A is told from a frame by the code byte
+      // alone: read up to it first, so that a stray marker holds back only
+      // the keys up to there, and those are decoded rather than lost.
+      bool complete = true;
+      if (!statusAwaited) {
+        complete = Complete(kStatusCodeAt + 1, kStatusCodeAt + 1);
+        if (!IsStatusCode(buffer_[at + kStatusCodeAt]))
+          return give(FrameKind::StatusRefused, 1, 1);
+      }
+      // A frame whose code byte did not come in time is not waited for again.
+      if (complete)
+        Complete(kStatusFrameSize, kStatusFrameSize);
       done_ = true;
       return give(FrameKind::Status, kStatusFrameSize, kStatusFrameSize);
+    }
     case kSyncByte:
-      done_ = true;
-      return give(FrameKind::Sync, 1, 1);
+      // The rest of the block is dropped; bytes read past it to judge a
+      // stray status marker are still decoded.
+      if (count_ <= blockEnd_)
+        done_ = true;
+      return give(FrameKind::Sync, 1, std::max(at + 1, blockEnd_) - at);
     case kIdentityMarker:
       // The keyboard sends its identity only when asked in the handshake; a
       // stray marker at any other time must not rewrite the stored identity.

@@ -39,6 +39,7 @@ enum class FrameKind : uint8_t {
   IdentityIncomplete,       // data bytes still missing after the completing read
   CalibrationValuesRefused, // outside calibration
   CalibrationValuesIncomplete,
+  StatusRefused, // a status marker without a status code after it: a stray byte
 };
 
 struct Frame {
@@ -73,12 +74,20 @@ public:
   // that the block cuts short is completed by reading its missing bytes from
   // the source, so that its tail is never decoded as key bytes. Bytes 0x80
   // and above that are no marker are skipped without a frame.
+  //
+  // Unless a status frame is awaited, a status marker is taken only when the
+  // byte at the frame's code position holds a status code (or never came);
+  // otherwise the marker alone is dropped (StatusRefused) and the bytes read
+  // to judge it are decoded as usual, in this call, even past the block's
+  // end (a sync byte among them drops nothing after it).
   bool NextFrame(Frame *frame);
 
-  // Whether identity and calibration values frames are taken; the caller
+  // Whether identity and calibration values frames are taken, and whether
+  // a status frame is awaited (every status marker starts one); the caller
   // sets them before each NextFrame (they follow the link state).
   bool takeIdentity = false;
   bool takeCalibrationValues = false;
+  bool statusAwaited = false;
 
   // True once a read of this block found the source gone.
   bool SourceLost() const { return lost_; }
@@ -95,6 +104,7 @@ private:
   uint8_t *buffer_;
   size_t capacity_;
   size_t count_ = 0; // bytes held
+  size_t blockEnd_ = 0; // bytes of the block itself; those after were read to complete a frame
   size_t pos_ = 0;   // next byte to decode
   bool done_ = true;
   bool lost_ = false;

@@ -25,6 +25,14 @@ constexpr uint8_t kFirstNonKeyByte = 0x80;
 // that is used (the last byte of the identity and calibration values frames
 // is a spare).
 constexpr size_t kStatusFrameSize = 6;
+// The status frame's code byte, and the codes the keyboard sends there:
+// 0 (nothing to report), 1, 2, 4 and 8. Its other data bytes (battery,
+// reference, two spares) may hold any value, so this byte alone tells a
+// status marker from a stray 0x0A among key bytes.
+constexpr size_t kStatusCodeAt = 2;
+constexpr bool IsStatusCode(uint8_t code) {
+  return code == 0 || code == 1 || code == 2 || code == 4 || code == 8;
+}
 constexpr size_t kIdentityFrameSize = 12;
 constexpr size_t kIdentityFrameUsed = 11;
 constexpr size_t kCalibrationFrameSize = 8;

@@ -21,7 +21,7 @@ std::string Describe(const Frame &f) {
   static const char *const names[] = {
       "Key",         "Status",      "Sync",        "Identity",           "Heartbeat",
       "Point",       "Values",      "Calibration", "Failure",            "FF",
-      "IdRefused",   "IdIncomplete", "ValuesRefused", "ValuesIncomplete"};
+      "IdRefused",   "IdIncomplete", "ValuesRefused", "ValuesIncomplete", "StatusRefused"};
   return std::string(names[static_cast<int>(f.kind)]) + " " + Hex(Bytes(f.bytes, f.bytes + f.size));
 }
 
@@ -40,7 +40,7 @@ Decoded DecodeBlock(FrameDecoder &d, int blockSize, bool *synchronised) {
 }
 
 TEST(FrameDecoder, CutsABlockIntoFramesInStreamOrder) {
-  BufferSource source({ParseHex("41 FA 80 FB FD 42 FE FF F9 43 FC 44 0A 05 06 45")});
+  BufferSource source({ParseHex("41 FA 80 FB FD 42 FE FF F9 43 FC 44 0A 05 08 45")});
   uint8_t buffer[64];
   FrameDecoder d(source, buffer, sizeof buffer);
   bool synchronised = true;
@@ -50,7 +50,7 @@ TEST(FrameDecoder, CutsABlockIntoFramesInStreamOrder) {
   EXPECT_THAT(got.frames,
               ElementsAre("Key 41", "Heartbeat FA", "Point FB", "Calibration FD", "Key 42",
                           "Failure FE", "FF FF", "IdRefused F9", "Key 43", "ValuesRefused FC",
-                          "Key 44", "Status 0A 05 06 45 00 00"));
+                          "Key 44", "Status 0A 05 08 45 00 00"));
   EXPECT_FALSE(d.SourceLost());
 
   // Taken, the frames swallow their data bytes, whatever their values.
@@ -98,6 +98,75 @@ TEST(FrameDecoder, BlocksAreDroppedUntilOneHoldsTheSyncPattern) {
   EXPECT_THAT(got.frames, ElementsAre("Key 43", "Sync A5"));
 }
 
+// Typing (1-byte blocks) until the source has nothing left.
+std::vector<std::string> DecodeTyping(const Bytes &stream) {
+  BufferSource source({stream});
+  uint8_t buffer[64];
+  FrameDecoder d(source, buffer, sizeof buffer);
+  bool synchronised = true;
+  std::vector<std::string> frames;
+  for (Decoded got; (got = DecodeBlock(d, 1, &synchronised)).started;)
+    frames.insert(frames.end(), got.frames.begin(), got.frames.end());
+  return frames;
+}
+
+TEST(FrameDecoder, AStrayStatusMarkerAmongKeysCostsOnlyWhatCannotBeToldApart) {
+  // A model of the stream while typing: key bytes (Shift is 02, Backspace
+  // 08), heartbeats, and status frames as the keyboard sends them: battery
+  // and reference any byte, a code of 0, 1, 2, 4 or 8, two spare bytes.
+  const std::vector<Bytes> items = {
+      {0x02}, {0x48}, {0x45}, {0x4C}, {0x4C}, {0x4F}, ParseHex("0A B4 00 A8 00 00"),
+      {0x20}, {0xFA}, {0x02}, {0x57}, {0x08}, {0x08}, ParseHex("0A 64 08 00 00 00"),
+      {0x31}, {0x0D}, ParseHex("0A 0A 04 0A 07 0A"), {0x02}, {0x33}, {0x00},
+      ParseHex("0A 10 02 FF 00 00"), {0x34}};
+  auto isCode = [](uint8_t b) { return b == 0 || b == 1 || b == 2 || b == 4 || b == 8; };
+  Bytes stream;
+  std::vector<size_t> starts; // where each item starts, and the end
+  std::vector<std::string> expected;
+  for (const Bytes &item : items) {
+    starts.push_back(stream.size());
+    stream.insert(stream.end(), item.begin(), item.end());
+    const char *kind = item.size() > 1 ? "Status " : item[0] == 0xFA ? "Heartbeat " : "Key ";
+    expected.push_back(kind + Hex(item));
+  }
+  starts.push_back(stream.size());
+  // Without a stray byte, every key and frame comes out as sent.
+  ASSERT_EQ(DecodeTyping(stream), expected);
+
+  // A stray 0x0A between any two items. Only the byte at a frame's code
+  // position can show that it is no frame: when it does, nothing but the
+  // stray byte is dropped; when it cannot (a status code there, or nothing
+  // more came), the five bytes after it are taken as a frame, and no more.
+  int toldApart = 0, alike = 0;
+  for (size_t i = 0; i < starts.size(); ++i) {
+    const size_t at = starts[i];
+    Bytes strayed(stream);
+    strayed.insert(strayed.begin() + static_cast<long>(at), kStatusMarker);
+    std::vector<std::string> got = DecodeTyping(strayed);
+    std::vector<std::string> want(expected.begin(), expected.begin() + static_cast<long>(i));
+    if (at + 1 < stream.size() && !isCode(stream[at + 1])) {
+      ++toldApart;
+      want.push_back("StatusRefused 0A");
+      want.insert(want.end(), expected.begin() + static_cast<long>(i), expected.end());
+    } else {
+      ++alike;
+      Bytes frame(stream.begin() + static_cast<long>(at),
+                  stream.begin() + static_cast<long>(std::min(at + 5, stream.size())));
+      frame.insert(frame.begin(), kStatusMarker);
+      frame.resize(kStatusFrameSize);
+      want.push_back("Status " + Hex(frame));
+      if (at + 5 < stream.size()) {
+        Bytes after(stream.begin() + static_cast<long>(at + 5), stream.end());
+        std::vector<std::string> rest = DecodeTyping(after);
+        want.insert(want.end(), rest.begin(), rest.end());
+      }
+    }
+    EXPECT_EQ(got, want) << "stray 0A before byte " << at;
+  }
+  EXPECT_GT(toldApart, 10);
+  EXPECT_GT(alike, 3);
+}
+
 TEST(FrameDecoder, ABlockNeverOutgrowsTheBuffer) {
   // A block as large as the buffer leaves room to complete a frame at its end.
   Bytes stream(40, 0x41);
@@ -131,6 +200,25 @@ TEST_F(Receive, ABlockTellsItsMarkerAndALostPortTogether) {
   r = ReceiveBlock(source, 1);
   EXPECT_EQ(r.marker, RX_NOTHING);
   EXPECT_TRUE(r.portLost);
+}
+
+TEST_F(Receive, AStatusFrameWithAnyCodeIsTakenOnlyInTheHandshake) {
+  // The handshake waits for a status frame: whatever its code, it is one.
+  AppGlobals.linkSynchronised = 1;
+  AppGlobals.linkState.store(LINK_HANDSHAKE);
+  BufferSource handshake({ParseHex("0A B4 10 A8 41 42")});
+  EXPECT_EQ(ReceiveBlock(handshake, 12).marker, RX_STATUS);
+  EXPECT_FLOAT_EQ(AppGlobals.batteryLevel.load(), 180.0f);
+  EXPECT_THAT(TakeScancodes(), ElementsAre());
+
+  // While typing, the same bytes are a stray marker and keys.
+  AppGlobals.batteryLevel.store(0);
+  AppGlobals.linkState.store(LINK_TYPING);
+  BufferSource typing({ParseHex("0A B4 10 A8 41 42")});
+  for (int i = 0; i < 6; ++i)
+    EXPECT_EQ(ReceiveBlock(typing, 1).marker, RX_NOTHING);
+  EXPECT_THAT(TakeScancodes(), ElementsAre(0x10, 0x41, 0x42));
+  EXPECT_FLOAT_EQ(AppGlobals.batteryLevel.load(), 0.0f);
 }
 
 TEST_F(Receive, AHungUpPortIsLostAndNoPortIsNot) {
