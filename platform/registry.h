@@ -102,8 +102,9 @@ struct RegistryStatus {
 // not recognisably this program's database is never moved or written: the
 // run goes on in memory and stderr says so. A damaged database of this
 // program is kept aside as PATH.damaged-YYYYMMDD-HHMMSS, a fresh one is
-// started with every value that could still be read from it, and stderr says
-// so. A file that cannot be written is read into memory and written again
+// started with every value that could still be read from it (all rows
+// outside the damaged pages), and stderr says so (see RegistryReadOnly for
+// a command that only reads). A file that cannot be written is read into memory and written again
 // once it can be.
 RegistryStatus RegistryGetStatus();
 // Tests and tools: use another database file from now on (writes back what
@@ -126,10 +127,18 @@ uint64_t RegistryChangeCount();
 // waits for another process that holds the database (the program: 250 ms).
 // keepUnsaved true (the program): a change the file cannot take now (held
 // too long, full, I/O error, read-only) is made in memory, answered as done,
-// and written to the file, in order, at the next write, by a retry every
-// second, by RegistryFlush and at exit. false (the tool): such a write fails
+// and written to the file, in order, at the next write, by a retry (within
+// about 20 ms of another process letting the database go; after other
+// faults at growing intervals up to a second), by RegistryFlush and at
+// exit. false (the tool): such a write fails
 // with ERROR_TIMEOUT or ERROR_CANTWRITE and nothing is kept.
 void RegistryConfigureWrites(int waitMs, bool keepUnsaved);
+// For a command that only reads (the tool's list, get, export), before the
+// database is opened: it is then never created, moved or written, nor its
+// folder made. A missing one reads as empty; a damaged one is left as it is,
+// what can still be read from it is seen and stderr says it is damaged.
+// Every change fails with ERROR_ACCESS_DENIED.
+void RegistryReadOnly(bool readOnly);
 // Writes back the changes kept in memory, waiting up to waitMs for another
 // process. True when no change is left unsaved.
 bool RegistryFlush(int waitMs);

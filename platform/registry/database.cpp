@@ -16,6 +16,7 @@
 #include <cstring>
 #include <ctime>
 #include <fcntl.h>
+#include <limits>
 #include <map>
 #include <pwd.h>
 #include <set>
@@ -344,10 +345,16 @@ std::string ImmutableUri(const std::string &path) {
   return uri + "?immutable=1";
 }
 
-// Opens a file of ours for reading only; null when it cannot be read.
+// Opens a file of ours for reading only; null when it cannot be read. A
+// command that only reads opens a file without a write-ahead log (nothing
+// waits in one) as immutable, as reading through the log would make the
+// log and its index beside the file.
 sqlite3 *OpenForReading(State &s, const std::string &path) {
   sqlite3 *file = nullptr;
-  if (sqlite3_open_v2(path.c_str(), &file, SQLITE_OPEN_READONLY | SQLITE_OPEN_NOMUTEX, nullptr) ==
+  struct stat wal;
+  bool hasLog = stat((path + "-wal").c_str(), &wal) == 0;
+  if ((!s.readOnly || hasLog) &&
+      sqlite3_open_v2(path.c_str(), &file, SQLITE_OPEN_READONLY | SQLITE_OPEN_NOMUTEX, nullptr) ==
           SQLITE_OK &&
       sqlite3_exec(file, "SELECT count(*) FROM keys", nullptr, nullptr, nullptr) == SQLITE_OK) {
     sqlite3_busy_handler(file, OnBusy, &s);
@@ -424,10 +431,84 @@ bool MoveAside(const std::string &path, std::string *aside, std::string *why) {
   return true;
 }
 
+// Hands `take` every row of `sql` that can be read, in rowid order. `sql`
+// selects the rowid first and the rows with "rowid >= ?1". A damaged page
+// makes one stretch of rowids unreadable; the rows after it are found again
+// by looking for the first rowid from which reading works: one rowid at a
+// time for a while (which misses nothing), then in doubling steps narrowed
+// down again. Every look is one seek; their number is bounded.
+template <typename Take>
+void ReadEveryReadableRow(sqlite3 *db, const char *sql, Take take) {
+  constexpr long kOneByOne = 1L << 16;
+  constexpr long kMostLooks = 1L << 17;
+  constexpr sqlite3_int64 kLast = std::numeric_limits<sqlite3_int64>::max();
+  sqlite3_stmt *st = nullptr;
+  if (sqlite3_prepare_v2(db, sql, -1, &st, nullptr) != SQLITE_OK) {
+    sqlite3_finalize(st);
+    return;
+  }
+  long looks = 0;
+  auto readsFrom = [&](sqlite3_int64 from) {
+    ++looks;
+    sqlite3_reset(st);
+    sqlite3_bind_int64(st, 1, from);
+    int rc = sqlite3_step(st);
+    return rc == SQLITE_ROW || rc == SQLITE_DONE;
+  };
+  sqlite3_int64 from = 1; // rowids of this program's rows start at 1
+  for (;;) {
+    sqlite3_reset(st);
+    sqlite3_bind_int64(st, 1, from);
+    int rc;
+    while ((rc = sqlite3_step(st)) == SQLITE_ROW) {
+      sqlite3_int64 rowid = sqlite3_column_int64(st, 0);
+      if (rowid < from) {
+        rc = SQLITE_CORRUPT; // out of order: the page is not to be trusted
+        break;
+      }
+      take(st);
+      if (rowid == kLast) {
+        rc = SQLITE_DONE;
+        break;
+      }
+      from = rowid + 1;
+    }
+    if (rc == SQLITE_DONE)
+      break;
+    // Reading fails from `from` on: find the first rowid from which it
+    // works again. From `failed` it does not; from `works` it does.
+    sqlite3_int64 failed = from, works = 0, step = 1;
+    bool found = false;
+    while (!found && looks < kMostLooks && failed <= kLast - step) {
+      sqlite3_int64 at = failed + step;
+      if (readsFrom(at)) {
+        works = at;
+        found = true;
+      } else {
+        failed = at;
+        if (looks >= kOneByOne && step <= kLast / 2)
+          step *= 2;
+      }
+    }
+    if (!found)
+      break;
+    while (works - failed > 1 && looks < kMostLooks) {
+      sqlite3_int64 mid = failed + (works - failed) / 2;
+      if (readsFrom(mid))
+        works = mid;
+      else
+        failed = mid;
+    }
+    from = works;
+  }
+  sqlite3_finalize(st);
+}
+
 // Copies every key and value that can still be read from a damaged file
-// into the fresh database. Rows are read straight from the tables (not
-// through their indexes) until the first unreadable one; a key whose parents
-// were lost gets them back, named by its path. Returns the values copied.
+// into the fresh database (a file, or the in-memory copy of a command that
+// only reads). Rows are read straight from the tables (not through their
+// indexes), past any stretch that cannot be read; a key whose parents were
+// lost gets them back, named by its path. Returns the values copied.
 int Salvage(State &s, sqlite3 *fresh, const std::string &damaged) {
   sqlite3 *old = OpenForReading(s, damaged);
   if (!old)
@@ -449,23 +530,22 @@ int Salvage(State &s, sqlite3 *fresh, const std::string &damaged) {
   };
   std::vector<OldKey> keys;
   std::vector<OldVal> vals;
-  sqlite3_stmt *st = nullptr;
-  if (sqlite3_prepare_v2(old, "SELECT id, name, path FROM keys NOT INDEXED", -1, &st, nullptr) ==
-      SQLITE_OK)
-    while (sqlite3_step(st) == SQLITE_ROW)
-      keys.push_back(OldKey{sqlite3_column_int64(st, 0), text(st, 1), text(st, 2)});
-  sqlite3_finalize(st);
-  st = nullptr;
-  if (sqlite3_prepare_v2(old, "SELECT key, name, fold, type, data FROM vals NOT INDEXED", -1, &st,
-                         nullptr) == SQLITE_OK)
-    while (sqlite3_step(st) == SQLITE_ROW) {
-      const BYTE *b = static_cast<const BYTE *>(sqlite3_column_blob(st, 4));
-      size_t n = static_cast<size_t>(sqlite3_column_bytes(st, 4));
-      if (n <= kMaxValueBytes)
-        vals.push_back(OldVal{sqlite3_column_int64(st, 0), text(st, 1), text(st, 2),
-                              sqlite3_column_int64(st, 3), std::vector<BYTE>(b, b + n)});
-    }
-  sqlite3_finalize(st);
+  ReadEveryReadableRow(
+      old, "SELECT id, name, path FROM keys NOT INDEXED WHERE id >= ?1 ORDER BY id",
+      [&](sqlite3_stmt *st) {
+        keys.push_back(OldKey{sqlite3_column_int64(st, 0), text(st, 1), text(st, 2)});
+      });
+  ReadEveryReadableRow(old,
+                       "SELECT rowid, key, name, fold, type, data FROM vals NOT INDEXED "
+                       "WHERE rowid >= ?1 ORDER BY rowid",
+                       [&](sqlite3_stmt *st) {
+                         const BYTE *b = static_cast<const BYTE *>(sqlite3_column_blob(st, 5));
+                         size_t n = static_cast<size_t>(sqlite3_column_bytes(st, 5));
+                         if (n <= kMaxValueBytes)
+                           vals.push_back(OldVal{sqlite3_column_int64(st, 1), text(st, 2),
+                                                 text(st, 3), sqlite3_column_int64(st, 4),
+                                                 std::vector<BYTE>(b, b + n)});
+                       });
   sqlite3_close_v2(old);
 
   sqlite3_stmt *find = nullptr, *insertKey = nullptr, *insertVal = nullptr;
@@ -539,6 +619,59 @@ int Salvage(State &s, sqlite3 *fresh, const std::string &damaged) {
   sqlite3_finalize(insertKey);
   sqlite3_finalize(insertVal);
   return copied;
+}
+
+// A command that only reads: the file is read into memory and is never
+// created, moved or written; a damaged one is left as it is and what can
+// still be read from it is used.
+void OpenReadOnly(State &s, const std::string &path) {
+  struct stat st;
+  if (stat(path.c_str(), &st) != 0) {
+    if (errno != ENOENT)
+      return Refuse(s, std::string("cannot look at the file: ") + strerror(errno));
+    CopyIntoMemory(s, nullptr); // nothing stored yet
+    s.status.inMemory = true;
+    return;
+  }
+  if (!S_ISREG(st.st_mode))
+    return Refuse(s, "not a regular file");
+  sqlite3 *file = OpenForReading(s, path);
+  if (!file)
+    return Refuse(s, "cannot read the file");
+  int rc = SQLITE_OK;
+  std::string other, check, why;
+  Schema schema = ReadSchema(file, &rc, &other);
+  if (rc == SQLITE_OK && schema == Schema::kOurs) {
+    check = QueryText(file, "PRAGMA quick_check", &rc);
+    if (rc == SQLITE_OK && check != "ok")
+      rc = SQLITE_CORRUPT;
+  }
+  bool damaged = schema == Schema::kOurs && (rc & 0xff) == SQLITE_CORRUPT;
+  if (rc != SQLITE_OK && !damaged)
+    why = Classify(rc) == Outcome::kForeign
+              ? "not a Vantrel settings database: " +
+                    SqliteWhy(file, rc, "cannot read it as a database")
+              : SqliteWhy(file, rc, "cannot read it");
+  else if (schema == Schema::kOther)
+    why = "not a Vantrel settings database: " + other;
+  bool whole = false;
+  if (why.empty() && !damaged)
+    CopyIntoMemory(s, schema == Schema::kOurs ? file : nullptr, &whole);
+  sqlite3_close_v2(file);
+  if (!why.empty())
+    return Refuse(s, why);
+  s.status.inMemory = true;
+  if (damaged) {
+    CopyIntoMemory(s, nullptr);
+    int copied = Salvage(s, s.mem.db, path);
+    s.status.problem =
+        "damaged: " + (check.empty() || check == "ok" ? std::string(sqlite3_errstr(rc)) : check);
+    Say("%s is damaged (%s); it is left as it is, and only the %d values that could still be "
+        "read from it are seen",
+        path.c_str(), s.status.problem.c_str(), copied);
+  } else if (schema == Schema::kOurs && !whole) {
+    Refuse(s, "cannot read the file whole");
+  }
 }
 
 } // namespace
@@ -641,6 +774,8 @@ void Open(State &s) {
   s.opened = true;
   if (path.empty())
     return Refuse(s, "no home folder to keep them in");
+  if (s.readOnly)
+    return OpenReadOnly(s, path);
   std::string why;
   if (!MakeParentFolders(path, &why))
     return Refuse(s, why);

@@ -11,8 +11,8 @@
 // wait to be written (the file was full, failing, read-only or held by
 // another process too long) or the file is refused, an in-memory copy of it
 // holding those changes too. Waiting changes are kept as WriteOps and written
-// to the file, in order, at the next write, by a retry every second, by
-// RegistryFlush and at exit.
+// to the file, in order, at the next write, by the retry thread (promptly
+// once another process lets the database go), by RegistryFlush and at exit.
 #pragma once
 
 #include "platform/registry.h"

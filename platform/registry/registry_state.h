@@ -45,6 +45,8 @@ struct State {
   // is kept for later (the program) or is the caller's failure (the tool).
   int waitMs = kDefaultWaitMs;
   bool keepUnsaved = true;
+  // A command that only reads: the file is never created, moved or written.
+  bool readOnly = false;
   // The wait of the current operation, for the busy handler.
   Clock::time_point waitStart, waitDeadline;
   bool saidWaiting = false;

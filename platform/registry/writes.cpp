@@ -8,6 +8,7 @@
 
 #include <pthread.h>
 
+#include <algorithm>
 #include <cstdlib>
 #include <thread>
 
@@ -15,9 +16,19 @@ namespace registry {
 
 namespace {
 
-// How often kept changes are tried again, how long each try waits for
-// another process, and how long the last try at exit waits.
-constexpr auto kRetryEvery = std::chrono::seconds(1);
+// How soon kept changes are tried again. Kept changes live in memory only,
+// and a kill takes them with it: they go back to the file as soon as it can
+// take them. While another process holds the database, a try meets its lock
+// at once and costs no more than asking for it, so the lock is asked for
+// every kRetryWhileHeld and the changes are written within that of its
+// release. Other faults (a full disk, an I/O error) cost a whole
+// transaction per try: tried again after kRetryFirst, then twice as long
+// each time, up to kRetryLongest.
+constexpr auto kRetryWhileHeld = std::chrono::milliseconds(20);
+constexpr auto kRetryFirst = std::chrono::milliseconds(50);
+constexpr auto kRetryLongest = std::chrono::milliseconds(1000);
+// How long a try for a fault other than the lock waits for another
+// process, and how long the last try at exit waits.
 constexpr int kRetryWaitMs = 100;
 constexpr int kExitWaitMs = 2000;
 // A lock held by another process is worth telling the person about only
@@ -186,16 +197,26 @@ void KeepTrying(State &s) {
 }
 
 void RetryLoop() {
+  std::chrono::milliseconds pause = kRetryWhileHeld, backoff = kRetryFirst;
   for (;;) {
-    std::this_thread::sleep_for(kRetryEvery);
+    std::this_thread::sleep_for(pause);
     Locked lock;
     State &s = S();
     if (s.exiting || s.pending.empty() || s.refused) {
       s.retryRunning = false;
       return;
     }
-    FlushLocked(s, kRetryWaitMs);
+    // Held by another process: ask for the lock without waiting (the
+    // registry's lock is held meanwhile, so no reader waits either).
+    FlushLocked(s, s.unsavedBecauseBusy ? 0 : kRetryWaitMs);
     MaybeNotice(s);
+    if (s.unsavedBecauseBusy) {
+      pause = kRetryWhileHeld;
+      backoff = kRetryFirst;
+    } else {
+      pause = backoff;
+      backoff = std::min(backoff * 2, kRetryLongest);
+    }
   }
 }
 
@@ -311,7 +332,7 @@ LONG ApplyOp(WriteOp &op, bool again) {
 }
 
 bool FlushLocked(State &s, int waitMs) {
-  if (s.refused || !s.opened)
+  if (s.refused || !s.opened || s.readOnly)
     return s.pending.empty();
   if (s.active == &s.file && s.pending.empty())
     return true;
@@ -372,6 +393,8 @@ LONG Write(WriteOp &op) {
   } noted;
   if (!Db())
     return ERROR_TIMEOUT; // nothing can be read yet, so nothing is changed
+  if (s.readOnly)
+    return ERROR_ACCESS_DENIED;
   if (s.active == &s.mem && !s.refused) {
     // Changes wait, or the file could not be written: try it first, so
     // the waiting changes reach it before this one. While another process
@@ -451,6 +474,11 @@ void RegistryConfigureWrites(int waitMs, bool keepUnsaved) {
   State &s = S();
   s.waitMs = waitMs < 0 ? 0 : waitMs;
   s.keepUnsaved = keepUnsaved;
+}
+
+void RegistryReadOnly(bool readOnly) {
+  Locked lock;
+  S().readOnly = readOnly;
 }
 
 bool RegistryFlush(int waitMs) {

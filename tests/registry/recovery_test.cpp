@@ -18,6 +18,8 @@
 
 #include <algorithm>
 #include <functional>
+#include <map>
+#include <set>
 
 namespace {
 
@@ -82,11 +84,56 @@ TEST_F(RecoveryTest, FilesNotRecognisablyOursAreNeverMovedOrWritten) {
   }
 }
 
-TEST_F(RecoveryTest, ADamagedDatabaseIsKeptAsideAndWhatIsReadableCopied) {
-  // A database with values in two keys, closed (so all is in the main file).
+uint32_t BigEndian(const std::string &b, size_t at, size_t n) {
+  uint32_t v = 0;
+  for (size_t i = 0; i < n; ++i)
+    v = (v << 8) | static_cast<uint8_t>(b[at + i]);
+  return v;
+}
+
+// An SQLite varint at `at` of `b`; *at moves past it.
+uint64_t Varint(const std::string &b, size_t *at) {
+  uint64_t v = 0;
+  for (int i = 0; i < 9; ++i) {
+    uint8_t c = static_cast<uint8_t>(b[(*at)++]);
+    if (i == 8)
+      return (v << 8) | c;
+    v = (v << 7) | (c & 0x7f);
+    if (!(c & 0x80))
+      break;
+  }
+  return v;
+}
+
+// From the file's bytes: the page of a table's rows that stands in the
+// middle of its tree (the root an interior page over leaves), and the rowids
+// that leaf holds. 0 when the table is not laid out so.
+int MiddleLeaf(const std::string &file, int pageSize, int root, std::vector<int64_t> *rowids) {
+  size_t page = static_cast<size_t>(root - 1) * pageSize;
+  if (static_cast<uint8_t>(file[page]) != 0x05)
+    return 0;
+  uint32_t cells = BigEndian(file, page + 3, 2);
+  size_t cell = page + BigEndian(file, page + 12 + 2 * (cells / 2), 2);
+  int leaf = static_cast<int>(BigEndian(file, cell, 4));
+  size_t at = static_cast<size_t>(leaf - 1) * pageSize;
+  if (static_cast<uint8_t>(file[at]) != 0x0d)
+    return 0;
+  for (uint32_t i = 0, n = BigEndian(file, at + 3, 2); i < n; ++i) {
+    size_t c = at + BigEndian(file, at + 8 + 2 * i, 2);
+    Varint(file, &c); // the row's size
+    rowids->push_back(static_cast<int64_t>(Varint(file, &c)));
+  }
+  return leaf;
+}
+
+TEST_F(RecoveryTest, ADamagedDatabaseIsOnlyReadByListAndEveryReadableRowIsKept) {
+  // 60 values large enough to fill a few pages, and a value in a subkey;
+  // closed, so all is in the main file.
+  auto text = [](int i) { return "value " + std::to_string(i) + " " + std::string(120, 'x'); };
   RegistryUseDatabase(DbPath());
-  for (int i = 0; i < 30; ++i)
-    SettingsStore::WriteDword(Utf8ToUtf16("v" + std::to_string(i)).c_str(), i);
+  for (int i = 0; i < 60; ++i)
+    SettingsStore::WriteString(Utf8ToUtf16("v" + std::to_string(i)).c_str(),
+                               Utf8ToUtf16(text(i)).c_str());
   HKEY key = nullptr;
   ASSERT_EQ(RegCreateKeyExW(HKEY_LOCAL_MACHINE, u"Software\\Vantrel\\Sub", 0, nullptr, 0,
                             KEY_ALL_ACCESS, nullptr, &key, nullptr),
@@ -96,54 +143,91 @@ TEST_F(RecoveryTest, ADamagedDatabaseIsKeptAsideAndWhatIsReadableCopied) {
   RegCloseKey(key);
   RegistryUseDatabase(dir_.File("closed.db"));
 
-  // Wreck the page of the index over the values: the values themselves
-  // can still be read.
-  int page = 0, pageSize = 0;
+  int pageSize = 0, indexPage = 0, valsRoot = 0;
+  std::map<int64_t, std::string> nameOfRow;
   {
     sqlite3 *db = nullptr;
     ASSERT_EQ(sqlite3_open(DbPath().c_str(), &db), SQLITE_OK);
+    auto number = [&](const char *sql) {
+      sqlite3_stmt *st = nullptr;
+      int v = 0;
+      if (sqlite3_prepare_v2(db, sql, -1, &st, nullptr) == SQLITE_OK && sqlite3_step(st) == SQLITE_ROW)
+        v = sqlite3_column_int(st, 0);
+      sqlite3_finalize(st);
+      return v;
+    };
+    pageSize = number("PRAGMA page_size");
+    indexPage = number("SELECT rootpage FROM sqlite_master WHERE name = 'vals_key'");
+    valsRoot = number("SELECT rootpage FROM sqlite_master WHERE name = 'vals'");
     sqlite3_stmt *st = nullptr;
-    sqlite3_prepare_v2(db, "SELECT rootpage FROM sqlite_master WHERE name = 'vals_key'", -1, &st,
-                       nullptr);
-    if (sqlite3_step(st) == SQLITE_ROW)
-      page = sqlite3_column_int(st, 0);
-    sqlite3_finalize(st);
-    sqlite3_prepare_v2(db, "PRAGMA page_size", -1, &st, nullptr);
-    if (sqlite3_step(st) == SQLITE_ROW)
-      pageSize = sqlite3_column_int(st, 0);
+    sqlite3_prepare_v2(db, "SELECT rowid, name FROM vals", -1, &st, nullptr);
+    while (sqlite3_step(st) == SQLITE_ROW)
+      nameOfRow[sqlite3_column_int64(st, 0)] =
+          reinterpret_cast<const char *>(sqlite3_column_text(st, 1));
     sqlite3_finalize(st);
     sqlite3_close(db);
   }
-  ASSERT_GT(page, 1);
-  ASSERT_GT(pageSize, 0);
-  std::string bytes = ReadFile(DbPath());
-  ASSERT_GE(bytes.size(), static_cast<size_t>(page) * pageSize);
-  std::fill_n(bytes.begin() + (page - 1) * pageSize, pageSize, '\xa5');
-  WriteFile(DbPath(), bytes);
+  const std::string healthy = ReadFile(DbPath());
+  std::vector<int64_t> onLeaf;
+  int leaf = MiddleLeaf(healthy, pageSize, valsRoot, &onLeaf);
+  ASSERT_GT(leaf, 0) << "the values do not fill several pages";
+  ASSERT_GT(indexPage, 1);
 
-  // Even a command that only reads keeps it aside, says so, and shows
-  // what was copied into the fresh database.
-  ToolResult list = RunTool({"list", "HKLM\\Software\\Vantrel"}, DbPath());
-  EXPECT_EQ(list.status, 0) << list.err;
-  EXPECT_NE(list.err.find("damaged"), std::string::npos) << list.err;
-  EXPECT_NE(list.err.find("kept it aside"), std::string::npos) << list.err;
-  for (int i = 0; i < 30; ++i)
-    EXPECT_NE(list.out.find("v" + std::to_string(i) + "\tREG_DWORD\t" + std::to_string(i) + "\n"),
-              std::string::npos)
-        << i;
-  EXPECT_NE(list.out.find("KEY\tSub\n"), std::string::npos);
+  struct Damage {
+    const char *what;
+    int page;
+    std::set<std::string> lost; // values whose row is on the page
+  };
+  std::set<std::string> onLeafNames;
+  for (int64_t rowid : onLeaf)
+    onLeafNames.insert(nameOfRow[rowid]);
+  ASSERT_FALSE(onLeafNames.empty());
+  ASSERT_LT(onLeafNames.size(), 30u);
+  for (const Damage &d : {Damage{"the index over the values", indexPage, {}},
+                          Damage{"a page of values", leaf, onLeafNames}}) {
+    SCOPED_TRACE(d.what);
+    RegistryUseDatabase(dir_.File("closed.db"));
+    for (const std::string &name : FilesStartingWith(dir_.path(), "registry.db"))
+      unlink(dir_.File(name).c_str());
+    std::string bytes = healthy;
+    std::fill_n(bytes.begin() + static_cast<long>(d.page - 1) * pageSize, pageSize, '\xa5');
+    WriteFile(DbPath(), bytes);
+    const std::vector<std::string> names = FilesStartingWith(dir_.path(), "");
 
-  std::string kept;
-  for (const std::string &name : FilesStartingWith(dir_.path(), "registry.db.damaged-"))
-    if (name.find("-wal") == std::string::npos && name.find("-shm") == std::string::npos)
-      kept = name;
-  ASSERT_FALSE(kept.empty());
-  EXPECT_EQ(ReadFile(dir_.File(kept)), bytes) << "the damaged file was changed";
+    // A command that only reads leaves the file as it is, where it is,
+    // says it is damaged and shows every value outside the damaged page.
+    ToolResult list = RunTool({"list", "HKLM\\Software\\Vantrel"}, DbPath());
+    EXPECT_EQ(list.status, 0) << list.err;
+    EXPECT_NE(list.err.find("damaged"), std::string::npos) << list.err;
+    EXPECT_EQ(ReadFile(DbPath()), bytes) << "the damaged file was changed";
+    EXPECT_EQ(FilesStartingWith(dir_.path(), ""), names) << "files were moved or made";
+    EXPECT_NE(list.out.find("KEY\tSub\n"), std::string::npos);
 
-  RegistryUseDatabase(DbPath());
-  EXPECT_FALSE(RegistryGetStatus().inMemory);
-  EXPECT_EQ(ReadStored(u"Software\\Vantrel\\Sub", u"Raw").bytes, (std::vector<BYTE>{1, 2, 3}));
-  EXPECT_EQ(SettingsStore::ReadDword(u"v29", -1), 29);
+    // The program keeps it aside and starts afresh with the same rows.
+    RegistryUseDatabase(DbPath());
+    std::string err = CaptureStderr([] { EXPECT_FALSE(RegistryGetStatus().inMemory); });
+    EXPECT_NE(err.find("kept it aside"), std::string::npos) << err;
+    EXPECT_EQ(ReadStored(u"Software\\Vantrel\\Sub", u"Raw").bytes, (std::vector<BYTE>{1, 2, 3}));
+    for (int i = 0; i < 60; ++i) {
+      std::string name = "v" + std::to_string(i);
+      bool lost = d.lost.count(name) > 0;
+      bool listed = list.out.find(name + "\tREG_SZ\t" + text(i) + "\n") != std::string::npos;
+      StoredValue v = ReadStored(u"Software\\Vantrel", Utf8ToUtf16(name).c_str());
+      EXPECT_EQ(listed, !lost) << name;
+      EXPECT_EQ(v.rc == ERROR_SUCCESS, !lost) << name;
+      if (!lost) {
+        EXPECT_EQ(v.bytes, TextBytes(Utf8ToUtf16(text(i)))) << name;
+      }
+    }
+    std::string kept;
+    for (const std::string &name : FilesStartingWith(dir_.path(), "registry.db.damaged-"))
+      if (name.find("-wal") == std::string::npos && name.find("-shm") == std::string::npos)
+        kept = name;
+    ASSERT_FALSE(kept.empty());
+    EXPECT_EQ(ReadFile(dir_.File(kept)), bytes) << "the damaged file was changed";
+    RegistryUseDatabase(dir_.File("closed.db"));
+    unlink(dir_.File(kept).c_str());
+  }
 }
 
 TEST_F(RecoveryTest, FolderThatCannotBeMadeMeansMemoryAndOneMessage) {

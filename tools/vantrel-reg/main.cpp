@@ -38,8 +38,10 @@ const char kHelp[] =
     "Database: --db PATH, else $VANTREL_REGISTRY, else\n"
     "$XDG_CONFIG_HOME/vantrel/registry.db ($HOME/.config when unset). A file that\n"
     "is not a Vantrel settings database is never changed: every command fails.\n"
-    "A damaged one is kept aside as PATH.damaged-DATE-TIME and a fresh one made\n"
-    "with what could still be read from it; stderr says so.\n"
+    "list, get and export only read: they never create, move or write the file.\n"
+    "On a damaged one they show what can still be read and stderr says it is\n"
+    "damaged; set and delete keep it aside as PATH.damaged-DATE-TIME and make a\n"
+    "fresh one with what could still be read from it, and stderr says so.\n"
     "\n"
     "--version: show the version and end.\n"
     "\n"
@@ -126,6 +128,7 @@ int main(int argc, char **argv) {
     // A change is made in the file or not at all: nothing is kept in
     // memory for later, since this process ends right after.
     RegistryConfigureWrites(waitMs, false);
+    RegistryReadOnly(cmd == "list" || cmd == "get" || cmd == "export");
     RegistryStatus status = RegistryGetStatus();
     if (status.refused) {
       fprintf(stderr, "vantrel-reg: the settings database cannot be used: %s\n",
