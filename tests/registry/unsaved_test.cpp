@@ -8,18 +8,80 @@
 #include "tests/registry/registry_test_support.h"
 #include "tests/support/scripted_message_boxes.h"
 
+#include "platform/text.h"
+
 #include <csignal>
+#include <fcntl.h>
+#include <poll.h>
 #include <sys/resource.h>
 #include <sys/stat.h>
+#include <sys/wait.h>
 
 #include <algorithm>
 #include <atomic>
+#include <chrono>
 #include <functional>
 #include <unistd.h>
 
 namespace {
 
 const std::string kToolKey = "HKLM\\Software\\Vantrel";
+
+// Keeper role: while another process holds the database, make 30 changes
+// (kept in memory) and say 'k' on the pipe; say 'n' whenever the person
+// would be told of the kept changes, and 's' once they are all written
+// back; then wait to be killed. Runs before the test framework starts.
+int gKeeperOut = -1;
+[[maybe_unused]] const int kKeeperRole = [] {
+  const char *db = getenv("VANTREL_TEST_KEEPER_DB");
+  const char *fd = getenv("VANTREL_TEST_KEEPER_FD");
+  if (!db || !fd)
+    return 0;
+  gKeeperOut = atoi(fd);
+  RegistryUseDatabase(db);
+  RegistrySetUnsavedNotifier([](const char *) {
+    if (write(gKeeperOut, "n", 1) != 1)
+      _exit(3);
+  });
+  // Through the registry itself: the settings store would put its own
+  // notifier in place.
+  HKEY key = nullptr;
+  if (RegCreateKeyExW(HKEY_LOCAL_MACHINE, u"Software\\Vantrel", 0, nullptr, 0, KEY_ALL_ACCESS,
+                      nullptr, &key, nullptr) != ERROR_SUCCESS)
+    _exit(4);
+  for (DWORD i = 0; i < 30; ++i) {
+    std::u16string name = Utf8ToUtf16("k" + std::to_string(i));
+    if (RegSetValueExW(key, name.c_str(), 0, REG_DWORD, reinterpret_cast<const BYTE *>(&i),
+                       sizeof i) != ERROR_SUCCESS)
+      _exit(4);
+  }
+  if (write(gKeeperOut, "k", 1) != 1)
+    _exit(3);
+  while (RegistryGetStatus().unsavedChanges != 0)
+    usleep(2000);
+  if (write(gKeeperOut, "s", 1) != 1)
+    _exit(3);
+  for (;;)
+    pause();
+}();
+
+// Reads `fd` until the byte `want` comes (true), the other end is closed or
+// `ms` have passed.
+bool AwaitByte(int fd, char want, int ms) {
+  auto until = std::chrono::steady_clock::now() + std::chrono::milliseconds(ms);
+  for (;;) {
+    auto left = std::chrono::duration_cast<std::chrono::milliseconds>(
+        until - std::chrono::steady_clock::now());
+    struct pollfd p = {fd, POLLIN, 0};
+    if (left.count() < 0 || poll(&p, 1, static_cast<int>(left.count())) <= 0)
+      return false;
+    char c;
+    if (read(fd, &c, 1) != 1)
+      return false;
+    if (c == want)
+      return true;
+  }
+}
 
 // While it lives, no file of this process (or of a child started meanwhile)
 // grows past the size the largest of `files` has now: to the database, as
@@ -183,6 +245,53 @@ TEST_F(UnsavedTest, ALockHeldLongIsToldOnceAndTheRetryWritesBackByItself) {
   EXPECT_EQ(FileHas("Keyclicks"), "Keyclicks\tREG_DWORD\t0\n");
   EXPECT_EQ(FileHas("Serial No"), "Serial No\tREG_DWORD\t5\n");
   EXPECT_EQ(Boxes(), 1);
+}
+
+TEST_F(UnsavedTest, KeptChangesReachTheFileAsSoonAsTheLockIsLetGo) {
+  // Kept changes live in the writer's memory: a kill takes them with it.
+  // Once the lock is let go they must reach the file before a kill that
+  // comes soon after. The writer is this program started again.
+  SettingsStore::WriteDword(u"Keyclicks", 1);
+  char exe[4096];
+  ssize_t n = readlink("/proc/self/exe", exe, sizeof exe - 1);
+  ASSERT_GT(n, 0);
+  exe[n] = 0;
+  HeldDatabase held(DbPath());
+  ASSERT_TRUE(held.holding());
+  int fds[2];
+  ASSERT_EQ(pipe2(fds, O_CLOEXEC), 0);
+  std::string db = DbPath(), fdText = std::to_string(fds[1]);
+  pid_t pid = fork();
+  ASSERT_GE(pid, 0);
+  if (pid == 0) {
+    setenv("VANTREL_TEST_KEEPER_DB", db.c_str(), 1);
+    setenv("VANTREL_TEST_KEEPER_FD", fdText.c_str(), 1);
+    fcntl(fds[1], F_SETFD, 0);
+    int quiet = open("/dev/null", O_WRONLY);
+    dup2(quiet, 2);
+    char *argv[] = {exe, const_cast<char *>("--gtest_list_tests"), nullptr};
+    execv(exe, argv);
+    _exit(127);
+  }
+  close(fds[1]);
+  // The lock is let go right after a try that met it (the one that tells
+  // the person, some seconds on): a retry once a second would come about
+  // a second later, far past the bound below, which leaves room for a
+  // loaded machine.
+  bool kept = AwaitByte(fds[0], 'k', 60000);
+  bool told = kept && AwaitByte(fds[0], 'n', 60000);
+  held.Release();
+  bool written = told && AwaitByte(fds[0], 's', 700);
+  kill(pid, SIGKILL);
+  waitpid(pid, nullptr, 0);
+  close(fds[0]);
+  ASSERT_TRUE(told) << "the writer did not keep its changes";
+  EXPECT_TRUE(written) << "kept changes not written back within 700 ms of the lock's release";
+  for (int i = 0; i < 30; ++i) {
+    std::string name = "k" + std::to_string(i);
+    StoredValue v = ReadStored(u"Software\\Vantrel", Utf8ToUtf16(name).c_str());
+    EXPECT_EQ(v.rc, ERROR_SUCCESS) << name << " lost with the kill";
+  }
 }
 
 TEST_F(UnsavedTest, TheToolSaysWhyItWaitsAndFailsWhenTheDatabaseStaysHeld) {
