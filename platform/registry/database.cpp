@@ -664,11 +664,12 @@ void OpenReadOnly(State &s, const std::string &path) {
   if (damaged) {
     CopyIntoMemory(s, nullptr);
     int copied = Salvage(s, s.mem.db, path);
-    s.status.problem =
-        "damaged: " + (check.empty() || check == "ok" ? std::string(sqlite3_errstr(rc)) : check);
+    std::string detail =
+        check.empty() || check == "ok" ? std::string(sqlite3_errstr(rc)) : check;
+    s.status.problem = "damaged: " + detail;
     Say("%s is damaged (%s); it is left as it is, and only the %d values that could still be "
         "read from it are seen",
-        path.c_str(), s.status.problem.c_str(), copied);
+        path.c_str(), detail.c_str(), copied);
   } else if (schema == Schema::kOurs && !whole) {
     Refuse(s, "cannot read the file whole");
   }

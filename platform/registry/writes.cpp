@@ -206,8 +206,9 @@ void RetryLoop() {
       s.retryRunning = false;
       return;
     }
-    // Held by another process: ask for the lock without waiting (the
-    // registry's lock is held meanwhile, so no reader waits either).
+    // Held by another process: ask for its lock without waiting, as every
+    // reader and writer of this process waits for the registry's lock
+    // while a try runs.
     FlushLocked(s, s.unsavedBecauseBusy ? 0 : kRetryWaitMs);
     MaybeNotice(s);
     if (s.unsavedBecauseBusy) {
