@@ -5,6 +5,7 @@
 // slow or missing bus services never hold up the program.
 #include "platform/power.h"
 
+#include "platform/core/counted_thread.h"
 #include "platform/power/power_internal.h"
 #include "platform/registry.h"
 #include "platform/threads.h"
@@ -144,7 +145,7 @@ void StartPowerManager() {
       std::lock_guard<std::mutex> lock(gPowerMutex);
       gStatus.running = true;
     }
-    gThread = new std::thread(Run);
+    gThread = new std::thread(StartCountedThread(Run));
   });
 }
 
