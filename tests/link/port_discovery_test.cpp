@@ -60,6 +60,7 @@ protected:
       CloseHandle(AppGlobals.portHandle.exchange(INVALID_HANDLE_VALUE));
     delete AppGlobals.suspendKiller;
     AppGlobals.suspendKiller = nullptr;
+    EXPECT_TRUE(StopPowerManager(10000));
     CloseHandle(event);
   }
   bool Signalled() { return WaitForSingleObject(event, 0) == WAIT_OBJECT_0; }
