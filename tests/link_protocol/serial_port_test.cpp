@@ -289,9 +289,10 @@ TEST_F(SerialPort, AReadOrWaitAboutToBlockFirstSendsTheKeysTheBackendHoldsBack) 
 }
 
 // Bytes that reached the port while it was closed (keys typed before a
-// connection, the tail of an earlier one) are not part of the connection
-// that opens it: each open starts with an empty input queue.
-TEST_F(SerialPort, BytesReceivedWhileClosedAreDiscardedOnOpen) {
+// connection, the tail of an earlier one) are still there when it opens,
+// with whatever the keyboard sends at once; PurgeComm drops what is waiting
+// and nothing that comes after it.
+TEST_F(SerialPort, BytesReceivedWhileClosedStayUntilPurged) {
   // Another holder of the device keeps its line open, so the bytes wait in
   // its input queue as they would on a Bluetooth serial device.
   int holder = open(keyboard->slave().c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK);
@@ -304,13 +305,19 @@ TEST_F(SerialPort, BytesReceivedWhileClosedAreDiscardedOnOpen) {
   }
   ASSERT_EQ(pending, 4);
   HANDLE h = OpenPort();
+  int waiting = 0;
+  ioctl(holder, FIONREAD, &waiting);
+  EXPECT_EQ(waiting, 4) << "opening the port dropped input";
+  EXPECT_TRUE(PurgeComm(h, PURGE_RXCLEAR));
   keyboard->Send({0x43});
   uint8_t buf[12] = {};
   DWORD got = 0;
   ASSERT_TRUE(ReadFile(h, buf, 12, &got, nullptr));
   ASSERT_EQ(got, 1u);
   EXPECT_EQ(buf[0], 0x43);
-  EXPECT_EQ(CountTrace("serial: COM3: discarded 4 bytes received while closed"), 1);
+  EXPECT_EQ(CountTrace("serial: COM3: discarded 4 bytes of input"), 1);
+  EXPECT_FALSE(PurgeComm(reinterpret_cast<HANDLE>(uintptr_t{0x7777}), PURGE_RXCLEAR));
+  EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_INVALID_HANDLE));
   close(holder);
 }
 
