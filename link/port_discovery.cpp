@@ -179,6 +179,13 @@ void OpenPort() {
     timeouts.WriteTotalTimeoutMultiplier = 10;
     timeouts.WriteTotalTimeoutConstant = 100;
     if (SetCommTimeouts(port, &timeouts)) {
+      // Once synchronised, bytes are decoded as they come: what an earlier
+      // connection left on the device (keys, heartbeats) would be taken as
+      // this one's. The first connection of a run keeps what is waiting, as
+      // the keyboard's sync pattern may be there already, and drops the
+      // rest while looking for it.
+      if (AppGlobals.linkSynchronised)
+        PurgeComm(port, PURGE_RXCLEAR);
       // Every opened port gets its full ten sync reads.
       AppGlobals.syncAttempts = 0;
       if (!LeaveIdle(LINK_SYNCING))

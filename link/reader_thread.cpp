@@ -52,8 +52,12 @@ void Pause(DWORD milliseconds) {
 
 void ClosePort() {
   HANDLE port = AppGlobals.portHandle.exchange(INVALID_HANDLE_VALUE);
-  if (port != INVALID_HANDLE_VALUE)
-    CloseHandle(port);
+  if (port == INVALID_HANDLE_VALUE)
+    return;
+  // What this connection did not read stays on a tty after the close; the
+  // next connection, maybe of the next run, must not find it.
+  PurgeComm(port, PURGE_RXCLEAR);
+  CloseHandle(port);
 }
 
 void ReleaseSuspendKiller() {

@@ -32,15 +32,17 @@ enum CEDEVICE_POWER_STATE {
 #define POWER_NAME 0x00000001u
 
 // Creates the time-out key with default values when it is missing, and
-// starts the power manager once: the reload event and the thread that acts
-// on it. Called at start-up; SetPowerRequirement also
-// calls it.
+// starts the power manager unless it runs: the reload event (once per
+// process) and the thread that acts on it. Called at start-up;
+// SetPowerRequirement also calls it.
 void StartPowerManager();
 
-// Ends the power manager's thread for the end of the program: the desktop's
-// inhibits are let go and the thread is joined. Returns true when it has
-// ended (or never started), false when it did not end within timeoutMs (a
-// bus call still waiting). Later requests are only noted.
+// Ends the power manager's thread for the end of the program (and of each
+// test that started it): the desktop's inhibits are let go and the thread is
+// joined. Returns true when it has ended (or never started), false when it
+// did not end within timeoutMs (a bus call still waiting; it is then left
+// to end by itself). Requests made while it is stopped are only noted; a
+// later StartPowerManager starts a fresh thread, which acts on them.
 bool StopPowerManager(DWORD timeoutMs);
 
 // Asks for device `device` (for example "BKL1:") to stay at least at

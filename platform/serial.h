@@ -26,9 +26,10 @@
 // - Calls on a handle opened without that access fail with
 //   ERROR_INVALID_HANDLE.
 // Where this departs from the handheld: ports are opened exclusively even
-// for a second open in the same process (ERROR_SHARING_VIOLATION), input
-// that arrived while the port was closed is discarded on opening, and a
-// hang-up is reported as ERROR_READ_FAULT / ERROR_WRITE_FAULT.
+// for a second open in the same process (ERROR_SHARING_VIOLATION), and a
+// hang-up is reported as ERROR_READ_FAULT / ERROR_WRITE_FAULT. Input that
+// reached a tty while no one had it open is still there when it opens (a
+// pseudo-terminal keeps it): PurgeComm discards it.
 #pragma once
 
 #include "platform/wintypes.h"
@@ -105,6 +106,18 @@ BOOL SetCommMask(HANDLE port, DWORD mask);
 // not null, ERROR_INVALID_HANDLE when the handle is not an open port or is
 // closed during the wait.
 BOOL WaitCommEvent(HANDLE port, DWORD *mask, void *overlapped);
+
+// Discards the input waiting on the port when flags hold PURGE_RXCLEAR
+// (the other PURGE_ flags are accepted and do nothing: no call is ever left
+// under way to abort). A stream BlueZ connected has nothing older than its
+// connection: nothing to discard. Traces how many bytes went. FALSE with
+// ERROR_INVALID_HANDLE for a handle that is not an open port (or one opened
+// without read access), ERROR_GEN_FAILURE when the system refuses.
+constexpr DWORD PURGE_TXABORT = 0x0001;
+constexpr DWORD PURGE_RXABORT = 0x0002;
+constexpr DWORD PURGE_TXCLEAR = 0x0004;
+constexpr DWORD PURGE_RXCLEAR = 0x0008;
+BOOL PurgeComm(HANDLE port, DWORD flags);
 
 // Read or replace the port's time-outs; a change applies to the calls that
 // start after it. Return TRUE on success; FALSE with ERROR_INVALID_HANDLE

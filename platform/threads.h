@@ -53,6 +53,11 @@ BOOL CloseHandle(HANDLE h);
 // days.
 void Sleep(DWORD milliseconds);
 DWORD GetTickCount();
+// How many threads the platform layer has started (CreateThread and its own
+// service threads: power manager, sleep watch, sound, quit signals, BlueZ
+// link, settings retries, typing backends) whose routine has not yet
+// returned. For tests, which must end every thread they start.
+int PlatformThreadsRunning();
 // This process's own small thread numbers (1, 2, ...), given out on first
 // use; not the system's thread ids.
 DWORD GetCurrentThreadId();

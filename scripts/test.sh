@@ -13,8 +13,27 @@
 # two that share nothing run together. Each suite's output goes to
 # build-logs/NAME.log; a suite that fails prints its log. The benchmarks run
 # last, on a quiet machine.
+#
+# scripts/test.sh --repeat N instead builds the normal and the
+# ThreadSanitizer trees and runs their unit and link suites N times over,
+# every round to the end, then says which rounds failed and in which tests:
+# a test that fails now and then shows up as a count, not as a hunch.
 set -euo pipefail
 cd "$(dirname "$0")/.."
+
+repeat=0
+while [ $# -gt 0 ]; do
+  case $1 in
+    --repeat) repeat=${2:-}; shift $(($# > 1 ? 2 : 1)) ;;
+    --repeat=*) repeat=${1#--repeat=}; shift ;;
+    *) echo "usage: scripts/test.sh [--repeat N]" >&2; exit 2 ;;
+  esac
+done
+if ! [[ $repeat =~ ^[0-9]+$ ]] || [ "$repeat" -gt 10000 ]; then
+  echo "scripts/test.sh: --repeat needs a number of rounds from 1 to 10000" >&2
+  exit 2
+fi
+
 scripts/deps.sh
 
 jobs=$(nproc)
@@ -85,6 +104,41 @@ ci_link=(-DCMAKE_EXE_LINKER_FLAGS=-fuse-ld=lld -DCMAKE_SHARED_LINKER_FLAGS=-fuse
 ci_release+=("${ci_link[@]}")
 ci_debug+=("${ci_link[@]}")
 
+tsan_targets="test_link test_link_connection test_link_protocol test_link_serial
+  test_platform_core restart_probe vantrel-kbd"
+tsan_options=(-DCMAKE_BUILD_TYPE=RelWithDebInfo -DVANTREL_TSAN=ON -DVANTREL_BENCH=OFF "${ci_release[@]}"
+  "-DCMAKE_CXX_FLAGS_RELWITHDEBINFO=-O1 -g1 -DNDEBUG" "-DCMAKE_C_FLAGS_RELWITHDEBINFO=-O1 -g1 -DNDEBUG")
+tsan_env=(TSAN_OPTIONS=halt_on_error=0:exitcode=66:second_deadlock_stack=1:report_thread_leaks=0)
+
+# --repeat N: the unit and link suites, N rounds in each of the two builds.
+if [ "$repeat" -gt 0 ]; then
+  say "build build"
+  scripts/build.sh build -DCMAKE_BUILD_TYPE=RelWithDebInfo "${ci_release[@]}"
+  VANTREL_BUILD_TARGETS="$tsan_targets" build build-tsan "${tsan_options[@]}"
+  rounds_failed=0
+  for round in $(seq "$repeat"); do
+    round_failed=()
+    if ! (cd build && ctest -j "$jobs" --timeout 600 -L "unit|link") >"$logs/repeat-tests.log" 2>&1; then
+      round_failed+=("tests:" $(sed -n 's/^[[:space:]]*[0-9]* - \([^ ]*\) (.*/\1/p' "$logs/repeat-tests.log"))
+      cp "$logs/repeat-tests.log" "$logs/repeat-tests-$round.log"
+    fi
+    if ! (cd build-tsan && env "${tsan_env[@]}" ctest -j "$jobs" --timeout 900 -L "unit|link" \
+        -LE nosanitize -E "NOT_BUILT|match_generator") >"$logs/repeat-tsan-tests.log" 2>&1; then
+      round_failed+=("tsan-tests:" $(sed -n 's/^[[:space:]]*[0-9]* - \([^ ]*\) (.*/\1/p' "$logs/repeat-tsan-tests.log"))
+      cp "$logs/repeat-tsan-tests.log" "$logs/repeat-tsan-tests-$round.log"
+    fi
+    if [ ${#round_failed[@]} -gt 0 ]; then
+      rounds_failed=$((rounds_failed + 1))
+      say "round $round of $repeat: FAILED ${round_failed[*]} (logs: $logs/repeat-*-$round.log)"
+    else
+      say "round $round of $repeat: passed"
+    fi
+  done
+  say "$rounds_failed of $repeat rounds failed"
+  [ "$rounds_failed" -eq 0 ]
+  exit
+fi
+
 say "build build"
 scripts/build.sh build -DCMAKE_BUILD_TYPE=RelWithDebInfo "${ci_release[@]}"
 # The thirty quits (label quit_repeat) are there to catch threads outliving
@@ -125,10 +179,7 @@ background asan-tests env "${asan_env[@]}" bash -c 'cd build-asan && \
 # tests check that); a test process ends with them still there, so threads
 # left unjoined at its exit are not reported.
 # Optimised as far as ThreadSanitizer asks (-O1), which compiles faster.
-VANTREL_BUILD_TARGETS="test_link test_link_connection test_link_protocol test_link_serial
-  test_platform_core restart_probe vantrel-kbd" \
-  build build-tsan -DCMAKE_BUILD_TYPE=RelWithDebInfo -DVANTREL_TSAN=ON -DVANTREL_BENCH=OFF "${ci_release[@]}" \
-  "-DCMAKE_CXX_FLAGS_RELWITHDEBINFO=-O1 -g1 -DNDEBUG" "-DCMAKE_C_FLAGS_RELWITHDEBINFO=-O1 -g1 -DNDEBUG"
+VANTREL_BUILD_TARGETS="$tsan_targets" build build-tsan "${tsan_options[@]}"
 
 finish asan-tests
 alone asan-tests-apart env "${asan_env[@]}" bash -c 'cd build-asan && \
@@ -141,7 +192,6 @@ alone asan-tests-apart env "${asan_env[@]}" bash -c 'cd build-asan && \
 # connection test of the ThreadSanitizer suite can miss the keyboard's sync
 # pattern: they stay in the stage above. The version tests need the whole
 # build, which this one is not.)
-tsan_env=(TSAN_OPTIONS=halt_on_error=0:exitcode=66:second_deadlock_stack=1:report_thread_leaks=0)
 background tsan-tests env "${tsan_env[@]}" bash -c 'cd build-tsan && \
   ctest -j "$0" --timeout 900 -LE "nosanitize|serial|cli" -E "NOT_BUILT|match_generator"' "$jobs"
 # The Debian packages built from the normal tree and checked (lintian,

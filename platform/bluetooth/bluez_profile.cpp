@@ -16,6 +16,7 @@
 #include "platform/bluetooth/bluez.h"
 
 #include "platform/bluetooth/rfcomm_link.h"
+#include "platform/core/counted_thread.h"
 #include "platform/dbus/desktop_bus.h"
 #include "platform/trace.h"
 
@@ -393,7 +394,7 @@ std::string EnsureThread() {
       failed = "the program is ending";
       return;
     }
-    l.thread = std::thread(Serve);
+    l.thread = StartCountedThread(Serve);
   });
   std::lock_guard<std::mutex> lock(L().mu);
   return failed.empty() ? L().problem : failed;

@@ -1,4 +1,5 @@
 // Threads, sleeping and the tick count.
+#include "platform/core/counted_thread.h"
 #include "platform/core/kernel_object.h"
 #include "platform/core/thread_identity.h"
 #include "platform/threads.h"
@@ -16,6 +17,7 @@
 namespace {
 
 std::atomic<DWORD> gNextThreadId{1};
+std::atomic<int> gThreadsRunning{0};
 thread_local DWORD tThreadId = 0;
 
 // The handle side of a thread: waitable, signalled when the routine returns.
@@ -55,12 +57,21 @@ void *ThreadMain(void *raw) {
   ThreadStart *ts = static_cast<ThreadStart *>(raw);
   AdoptThreadId(ts->id);
   DWORD code = ts->start(ts->arg);
+  // Counted as ended before its handle is signalled: whoever waits for the
+  // handle then finds the count down already.
+  CountThreadEnded();
   ts->object->Finish(code);
   delete ts;
   return nullptr;
 }
 
 } // namespace
+
+void CountThreadStarting() { gThreadsRunning.fetch_add(1, std::memory_order_acq_rel); }
+
+void CountThreadEnded() { gThreadsRunning.fetch_sub(1, std::memory_order_acq_rel); }
+
+int PlatformThreadsRunning() { return gThreadsRunning.load(std::memory_order_acquire); }
 
 DWORD NewThreadId() { return gNextThreadId.fetch_add(1, std::memory_order_relaxed); }
 
@@ -87,9 +98,11 @@ HANDLE CreateThread(void *, size_t stack, LPTHREAD_START_ROUTINE start, LPVOID a
   if (stack > 0)
     pthread_attr_setstacksize(&attr, stack < size_t(PTHREAD_STACK_MIN) ? size_t(PTHREAD_STACK_MIN) : stack);
   pthread_t thread;
+  CountThreadStarting();
   int err = pthread_create(&thread, &attr, ThreadMain, ts);
   pthread_attr_destroy(&attr);
   if (err != 0) {
+    CountThreadEnded();
     delete ts;
     PlatformTrace("CreateThread failed: %s", strerror(err));
     SetLastError(ERROR_NOT_ENOUGH_MEMORY);

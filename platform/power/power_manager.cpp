@@ -5,6 +5,7 @@
 // slow or missing bus services never hold up the program.
 #include "platform/power.h"
 
+#include "platform/core/counted_thread.h"
 #include "platform/power/power_internal.h"
 #include "platform/registry.h"
 #include "platform/threads.h"
@@ -23,14 +24,14 @@ const WCHAR *const kTimeoutNames[3] = {u"BattUserIdle", u"BattSystemIdle", u"Bat
 // Seconds, as a handheld ships them; on the desktop only "all 0" has a meaning.
 constexpr DWORD kDefaultTimeouts[3] = {60, 180, 300};
 
-std::once_flag gStartOnce;
+std::once_flag gEventOnce;
 HANDLE gReloadEvent = nullptr; // kept open for the whole process
 
-// Never destroyed: the manager's thread may still be running when the
-// process's static objects are destroyed at exit.
+// Never destroyed: a manager's thread that did not end in time may still be
+// running when the process's static objects are destroyed at exit.
 std::mutex &gPowerMutex = *new std::mutex;
 std::condition_variable &gDone = *new std::condition_variable;
-std::thread *gThread = nullptr; // never deleted: joined by StopPowerManager
+std::thread *gThread = nullptr; // under gPowerMutex; deleted once joined by StopPowerManager
 bool gStopping = false;         // under gPowerMutex
 bool gEnded = false;            // under gPowerMutex: Run has returned
 uint64_t gRequested = 0; // evaluations asked for
@@ -134,34 +135,35 @@ void StartPowerManager() {
   // The key is looked at on every call: the settings database may have been
   // replaced (tools and tests do) since the manager started.
   CreateTimeoutKey();
-  std::call_once(gStartOnce, [] {
+  std::call_once(gEventOnce, [] {
     gReloadEvent = CreateEventW(nullptr, FALSE, FALSE, kReloadEvent);
-    if (!gReloadEvent) {
+    if (!gReloadEvent)
       PlatformTrace("power: the reload event could not be created; the power manager is off");
-      return;
-    }
-    {
-      std::lock_guard<std::mutex> lock(gPowerMutex);
-      gStatus.running = true;
-    }
-    gThread = new std::thread(Run);
   });
+  if (!gReloadEvent)
+    return;
+  std::lock_guard<std::mutex> lock(gPowerMutex);
+  if (gThread)
+    return; // running, or being stopped (StopPowerManager holds it until it has ended)
+  gStopping = gEnded = false;
+  gStatus.running = true;
+  gThread = new std::thread(StartCountedThread(Run));
 }
 
 bool StopPowerManager(DWORD timeoutMs) {
-  {
-    std::unique_lock<std::mutex> lock(gPowerMutex);
-    if (!gThread)
-      return true;
-    gStopping = true;
-    SetEvent(gReloadEvent);
-    if (!gDone.wait_for(lock, std::chrono::milliseconds(timeoutMs), [] { return gEnded; })) {
-      PlatformTrace("power: the power manager did not end in %u ms", static_cast<unsigned>(timeoutMs));
-      return false;
-    }
+  std::unique_lock<std::mutex> lock(gPowerMutex);
+  if (!gThread)
+    return true;
+  gStopping = true;
+  SetEvent(gReloadEvent);
+  if (!gDone.wait_for(lock, std::chrono::milliseconds(timeoutMs), [] { return gEnded; })) {
+    PlatformTrace("power: the power manager did not end in %u ms", static_cast<unsigned>(timeoutMs));
+    return false;
   }
-  if (gThread->joinable())
-    gThread->join(); // it has returned from Run: only its own end is left
+  // It has returned from Run: only its own end is left, which takes no lock.
+  gThread->join();
+  delete gThread;
+  gThread = nullptr;
   return true;
 }
 

@@ -4,6 +4,7 @@
 // message. One thread owns the bus connection and does nothing but listen.
 #include "platform/power.h"
 
+#include "platform/core/counted_thread.h"
 #include "platform/dbus/desktop_bus.h"
 #include "platform/trace.h"
 #include "platform/window.h"
@@ -140,7 +141,7 @@ void StartSleepWatch(HWND target, UINT message) {
   }
   w.target = target;
   w.message = message;
-  w.thread = std::thread(Listen);
+  w.thread = StartCountedThread(Listen);
 }
 
 bool StopSleepWatch(DWORD timeoutMs) {

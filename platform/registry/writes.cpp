@@ -4,6 +4,7 @@
 // back to the file in order as soon as it can take it again.
 #include "platform/registry/registry_state.h"
 
+#include "platform/core/counted_thread.h"
 #include "platform/trace.h"
 
 #include <pthread.h>
@@ -162,6 +163,7 @@ void RetryLoop();
 
 void *RetryThread(void *) {
   RetryLoop();
+  CountThreadEnded();
   return nullptr;
 }
 
@@ -189,11 +191,14 @@ void KeepTrying(State &s) {
   pthread_attr_init(&attr);
   pthread_attr_setdetachstate(&attr, PTHREAD_CREATE_DETACHED);
   pthread_t thread;
+  CountThreadStarting();
   s.retryRunning = pthread_create(&thread, &attr, RetryThread, nullptr) == 0;
   pthread_attr_destroy(&attr);
-  if (!s.retryRunning)
+  if (!s.retryRunning) {
+    CountThreadEnded();
     PlatformTrace("registry: cannot start the retry thread; changes are written at the next "
                   "write");
+  }
 }
 
 void RetryLoop() {

@@ -163,6 +163,26 @@ public:
     Shut();
   }
 
+  // PurgeComm's PURGE_RXCLEAR (see serial.h).
+  BOOL DiscardInput() {
+    std::shared_lock<std::shared_mutex> use(useMutex_);
+    if (fd_ < 0 || !canRead_)
+      return Fail(ERROR_INVALID_HANDLE);
+    if (stream_)
+      return TRUE; // a stream BlueZ connected holds only this connection's bytes
+    int pending = 0;
+    if (ioctl(fd_, FIONREAD, &pending) != 0)
+      pending = 0;
+    if (tcflush(fd_, TCIFLUSH) != 0) {
+      if (errno != EIO) // a tty that hung up has dropped its input itself
+        PlatformTrace("serial: COM%d: pending input not discarded: %s", index_, strerror(errno));
+      return Fail(ERROR_GEN_FAILURE);
+    }
+    if (pending > 0)
+      PlatformTrace("serial: COM%d: discarded %d bytes of input", index_, pending);
+    return TRUE;
+  }
+
   // WaitCommEvent (see serial.h).
   BOOL WaitEvent(DWORD *mask) {
     std::shared_lock<std::shared_mutex> use(useMutex_);
@@ -289,19 +309,6 @@ bool MakeRaw(int fd) {
   return tcsetattr(fd, TCSANOW, &tio) == 0;
 }
 
-// Bytes that reached the device while no one had it open belong to no
-// connection of ours (a keyboard typing or a stale session): a new
-// connection starts from an empty input queue.
-void DiscardPendingInput(int fd, int index) {
-  int pending = 0;
-  if (ioctl(fd, FIONREAD, &pending) != 0)
-    pending = 0;
-  if (tcflush(fd, TCIFLUSH) != 0)
-    PlatformTrace("serial: COM%d: pending input not discarded: %s", index, strerror(errno));
-  else if (pending > 0)
-    PlatformTrace("serial: COM%d: discarded %d bytes received while closed", index, pending);
-}
-
 HANDLE RefuseOpen(int index, const std::string &path, DWORD error, const char *why) {
   PlatformTrace("serial: COM%d: cannot open %s: %s", index, path.c_str(), why);
   SetLastError(error);
@@ -386,10 +393,9 @@ HANDLE OpenComPort(int index, DWORD access) {
     ::close(fd);
     return RefuseOpen(index, path, ERROR_SHARING_VIOLATION, "already open in this process");
   }
-  // At once after the open, before anything slower: the keyboard sees the
-  // port opened and sends its sync bytes right away, and those belong to
-  // this connection.
-  DiscardPendingInput(fd, index);
+  // Input already waiting is kept: the keyboard sees the port opened and
+  // may send its first bytes before this call returns, and no discard here
+  // could tell those from older ones (PurgeComm is the caller's choice).
   if (ioctl(fd, TIOCEXCL) != 0 || !MakeRaw(fd)) {
     int err = errno;
     ::close(fd);
@@ -438,6 +444,13 @@ BOOL SetCommMask(HANDLE port, DWORD mask) {
     return FALSE;
   p->SetMask(mask);
   return TRUE;
+}
+
+BOOL PurgeComm(HANDLE port, DWORD flags) {
+  auto p = LookupHandleAs<SerialPort>(port);
+  if (!p)
+    return FALSE;
+  return (flags & PURGE_RXCLEAR) ? p->DiscardInput() : TRUE;
 }
 
 BOOL WaitCommEvent(HANDLE port, DWORD *mask, void *overlapped) {

@@ -10,6 +10,7 @@
 // line and ends; requests are dropped from then on.
 #include "platform/sound/sound_output.h"
 
+#include "platform/core/counted_thread.h"
 #include "platform/sound/pulse_library.h"
 
 #include "platform/sound.h"
@@ -206,7 +207,7 @@ void StartSoundOutput() {
   std::call_once(gStartOnce, [] {
     std::lock_guard<std::mutex> lock(gEndMutex);
     if (!gStopping.load()) // the program is ending: no thread to stop again
-      gThread = new std::thread(Run);
+      gThread = new std::thread(StartCountedThread(Run));
   });
 }
 

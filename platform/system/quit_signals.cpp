@@ -5,6 +5,7 @@
 // calls the program's handler there. Nothing runs inside a signal handler.
 #include "platform/system.h"
 
+#include "platform/core/counted_thread.h"
 #include "platform/trace.h"
 
 #include <atomic>
@@ -83,7 +84,7 @@ bool StartQuitSignalWatch(void (*onSignal)(int, void *), void *context) {
   }
   gOnSignal = onSignal;
   gContext = context;
-  gWatcher = new std::thread(Watch);
+  gWatcher = new std::thread(StartCountedThread(Watch));
   return true;
 }
 

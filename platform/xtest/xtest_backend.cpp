@@ -1,6 +1,7 @@
 // The `xtest` injection backend (see xtest_backend.h).
 #include "platform/xtest/xtest_backend.h"
 
+#include "platform/core/counted_thread.h"
 #include "platform/core/monotonic_clock.h"
 #include "platform/inject/kept_backends.h"
 #include "platform/inject/key_sink.h"
@@ -159,7 +160,7 @@ public:
     stateStale_ = true; // the first key asks the server once
     PlatformTrace("inject: xtest on display %s, %zu spare keycodes", displayName, pool_.size());
     lastActivityUs_ = MonotonicMicroseconds();
-    idle_ = std::thread([this] { IdleLoop(); });
+    idle_ = StartCountedThread([this] { IdleLoop(); });
     return true;
   }
 

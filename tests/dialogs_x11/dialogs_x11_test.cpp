@@ -30,6 +30,7 @@
 #include "tests/support/link_stand_in.h"
 #include "tests/support/sandbox.h"
 #include "tests/support/scripted_message_boxes.h"
+#include "tests/support/thread_check.h"
 #include "tests/support/toolkit.h"
 
 #include <QApplication>
@@ -339,7 +340,7 @@ int main(int argc, char **argv) {
     else
       gWhyNot = "the toolkit did not start on " + xvfb->display();
   }
-  const int result = RUN_ALL_TESTS();
+  const int result = testsupport::RunTestsEndingTheirThreads();
   // The toolkit is never torn down; the X server goes first, then the
   // process ends at once, before the toolkit can notice.
   delete xvfb;

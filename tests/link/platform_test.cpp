@@ -58,7 +58,9 @@ TEST(Sounds, PlayingWithoutAServerIsSilentQuickAndTraced) {
   for (int i = 0; i < 200; ++i)
     EXPECT_EQ(PlaySoundW(MAKEINTRESOURCEW(kSoundKeyClick), nullptr, flags), TRUE);
   auto took = std::chrono::steady_clock::now() - start;
-  EXPECT_LT(std::chrono::duration_cast<std::chrono::milliseconds>(took).count(), 50);
+  // A call that waited for the missing server (a connection attempt, a
+  // time-out) would take milliseconds each; a loaded machine adds far less.
+  EXPECT_LT(std::chrono::duration_cast<std::chrono::milliseconds>(took).count(), 1000);
   for (int i = 0; i < 200; ++i) {
     bool told = false;
     for (const std::string &t : traces->Lines())

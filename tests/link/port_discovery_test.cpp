@@ -60,6 +60,7 @@ protected:
       CloseHandle(AppGlobals.portHandle.exchange(INVALID_HANDLE_VALUE));
     delete AppGlobals.suspendKiller;
     AppGlobals.suspendKiller = nullptr;
+    EXPECT_TRUE(StopPowerManager(10000));
     CloseHandle(event);
   }
   bool Signalled() { return WaitForSingleObject(event, 0) == WAIT_OBJECT_0; }
@@ -242,6 +243,39 @@ TEST_F(Discovery, HeartbeatAfterSyncStoresTheFoundPortAndKeepsAwake) {
   EXPECT_EQ(Setting(u"COMPORT"), "COM4:");
   ASSERT_NE(AppGlobals.suspendKiller, nullptr);
   EXPECT_EQ(AppGlobals.suspendKiller->engaged, 1u);
+}
+
+// The keyboard may answer the opening before the program looks: what waits
+// on the port at the open is the keyboard's own on the first connection of
+// a run (its sync pattern, sent once), and on a later connection, which
+// decodes from the first byte, the tail of the one before.
+TEST_F(Discovery, InputWaitingAtTheOpenIsKeptUntilTheFirstSync) {
+  struct Case {
+    uint8_t synchronised;
+    std::vector<uint8_t> waiting;
+    std::vector<int> packets; // sent after one sync read
+    int32_t state;
+  };
+  const Case cases[] = {
+      {0, {0xA5, 0x5A}, {100 + 14}, LINK_SYNCING},   // found: calibration off
+      {1, {0x41, 0xFA}, {}, LINK_SYNCING},           // a stale heartbeat is not taken
+  };
+  SettingsStore::WriteString(u"COMPORT", u"COM4:");
+  for (const Case &c : cases) {
+    SCOPED_TRACE("synchronised " + std::to_string(c.synchronised));
+    FakePort port(devices, 4);
+    ASSERT_TRUE(port.ok());
+    port.Write(c.waiting);
+    AppGlobals.linkSynchronised = c.synchronised;
+    AppGlobals.linkState.store(LINK_IDLE);
+    OpenPort();
+    ASSERT_EQ(AppGlobals.linkState.load(), LINK_SYNCING);
+    QuickReads();
+    SyncStep();
+    EXPECT_EQ(port.PacketKinds(), c.packets);
+    EXPECT_EQ(AppGlobals.linkState.load(), c.state);
+    CloseHandle(AppGlobals.portHandle.exchange(INVALID_HANDLE_VALUE));
+  }
 }
 
 } // namespace

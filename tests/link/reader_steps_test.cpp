@@ -76,7 +76,8 @@ TEST_F(ReaderSteps, HandshakeLeavesForADisconnectRequest) {
   RunHandshake();
   user.join();
   EXPECT_EQ(AppGlobals.linkState.load(), LINK_DISCONNECTING);
-  EXPECT_LT(GetTickCount() - start, 1500u);
+  // Left early: the full handshake's pauses alone take this long.
+  EXPECT_LT(GetTickCount() - start, static_cast<DWORD>(kHandshakeReadLimit * 200));
   EXPECT_TRUE(boxes.empty());
 }
 

@@ -95,6 +95,9 @@ bool KeptAwake() {
 class Power : public ::testing::Test {
 protected:
   void SetUp() override { UseFreshRoot(root); }
+  // The manager's thread (started by the first requirement or evaluation)
+  // ends with the test, as at the program's end.
+  void TearDown() override { EXPECT_TRUE(StopPowerManager(10000)); }
   TempRoot root;
 };
 

@@ -1,6 +1,9 @@
 // The serial port's time-outs measured on a pseudo-terminal, what a port
 // does when its other side goes away or its handle is closed, and which
-// links it refuses to open. Margins are generous; the tests run alone.
+// links it refuses to open. A time-out never ends a call early, so lower
+// bounds are exact; a loaded machine may wake a call late, so upper bounds
+// only tell the time-out that applies from the next longer one, or from
+// waiting for ever, with kLateMs to spare.
 #include "tests/link_protocol/link_test_support.h"
 
 #include "platform/inject.h"
@@ -17,6 +20,9 @@ namespace linktest {
 namespace {
 
 using Clock = std::chrono::steady_clock;
+
+// How late a loaded machine may wake a call whose time-out has passed.
+constexpr double kLateMs = 1500.0;
 
 class SerialPort : public LinkTest {
 protected:
@@ -44,10 +50,10 @@ TEST_F(SerialPort, EmptyReadsEndAfterMultiplierTimesCountPlusConstant) {
   EXPECT_TRUE(TimedRead(12, &got, &ms));
   EXPECT_EQ(got, 0u);
   EXPECT_GE(ms, 2405.0);
-  EXPECT_LT(ms, 2600.0);
+  EXPECT_LT(ms, 2405.0 + kLateMs);
   EXPECT_TRUE(TimedRead(1, &got, &ms));
   EXPECT_GE(ms, 208.0);
-  EXPECT_LT(ms, 320.0);
+  EXPECT_LT(ms, 210.0 + kLateMs) << "the time-out of one byte, not of twelve";
 }
 
 TEST_F(SerialPort, ByteEndsAOneByteReadAsItArrives) {
@@ -68,9 +74,10 @@ TEST_F(SerialPort, ByteEndsAOneByteReadAsItArrives) {
     ASSERT_EQ(got, 1u);
     lateness.push_back(std::chrono::duration<double, std::milli>(back - sent).count());
   }
+  // Returned as the byte came, not after the 120 ms interval (how fast is
+  // for bench_link to measure).
   std::sort(lateness.begin(), lateness.end());
-  EXPECT_LT(lateness[lateness.size() / 2], 1.0) << "median ms from write to return";
-  EXPECT_LT(lateness.back(), 20.0);
+  EXPECT_LT(lateness[lateness.size() / 2], 60.0) << "median ms from write to return";
 }
 
 TEST_F(SerialPort, GapAfterTheFirstByteEndsTheRead) {
@@ -87,12 +94,14 @@ TEST_F(SerialPort, GapAfterTheFirstByteEndsTheRead) {
   EXPECT_EQ(got, 4u);
   // 120 ms after the last byte (at 60 ms), far before 2410 ms.
   EXPECT_GE(ms, 175.0);
-  EXPECT_LT(ms, 400.0);
-  // A read whose bytes are all there returns at once.
+  EXPECT_LT(ms, 180.0 + kLateMs);
+  // A read returns as soon as its bytes are all there, without waiting
+  // for an interval or a total time-out (made long here to tell them apart).
+  SetTimeouts({5000, 500, 0, 10, 100});
   keyboard->Send(Bytes(12, 0x41));
   EXPECT_TRUE(TimedRead(12, &got, &ms));
   EXPECT_EQ(got, 12u);
-  EXPECT_LT(ms, 50.0);
+  EXPECT_LT(ms, kLateMs);
 }
 
 TEST_F(SerialPort, AllZeroTimeoutsWaitForEveryByte) {
@@ -127,7 +136,7 @@ TEST_F(SerialPort, WriteGivesUpAfterItsTotalTimeout) {
   EXPECT_FALSE(WriteFile(h, big.data(), 12, &put, nullptr));
   double ms = MsSince(start);
   EXPECT_GE(ms, 215.0);
-  EXPECT_LT(ms, 400.0);
+  EXPECT_LT(ms, 220.0 + kLateMs);
 }
 
 TEST_F(SerialPort, FarSideClosingFailsReadsAndWritesQuicklyWithoutSpinning) {
@@ -153,7 +162,7 @@ TEST_F(SerialPort, FarSideClosingFailsReadsAndWritesQuicklyWithoutSpinning) {
   closer.join();
   EXPECT_EQ(got, 0u);
   EXPECT_GE(ms, 290.0);
-  EXPECT_LT(ms, 450.0);
+  EXPECT_LT(ms, 300.0 + kLateMs);
   EXPECT_LT(CpuMs() - cpu, 60.0) << "the wait must sleep, not spin";
   auto again = Clock::now();
   EXPECT_FALSE(ReadFile(h, buf, 1, &got, nullptr));
@@ -161,7 +170,7 @@ TEST_F(SerialPort, FarSideClosingFailsReadsAndWritesQuicklyWithoutSpinning) {
   DWORD put = 0;
   EXPECT_FALSE(WriteFile(h, buf, 12, &put, nullptr));
   EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_WRITE_FAULT));
-  EXPECT_LT(MsSince(again), 50.0);
+  EXPECT_LT(MsSince(again), kLateMs) << "all time-outs 0: a wait would never end";
 }
 
 TEST_F(SerialPort, ClosingTheHandleWakesABlockedReaderAndFreesThePort) {
@@ -186,7 +195,7 @@ TEST_F(SerialPort, ClosingTheHandleWakesABlockedReaderAndFreesThePort) {
   AppGlobals.portHandle.store(INVALID_HANDLE_VALUE);
   EXPECT_TRUE(CloseHandle(h));
   reader.join();
-  EXPECT_LT(MsSince(start), 100.0);
+  EXPECT_LT(MsSince(start), kLateMs) << "all time-outs 0: only the close ends the read";
   EXPECT_FALSE(ok);
   EXPECT_EQ(error, static_cast<DWORD>(ERROR_READ_FAULT));
   // Reopening at once works (a reconnection), and the old handle stays dead.
@@ -289,9 +298,10 @@ TEST_F(SerialPort, AReadOrWaitAboutToBlockFirstSendsTheKeysTheBackendHoldsBack) 
 }
 
 // Bytes that reached the port while it was closed (keys typed before a
-// connection, the tail of an earlier one) are not part of the connection
-// that opens it: each open starts with an empty input queue.
-TEST_F(SerialPort, BytesReceivedWhileClosedAreDiscardedOnOpen) {
+// connection, the tail of an earlier one) are still there when it opens,
+// with whatever the keyboard sends at once; PurgeComm drops what is waiting
+// and nothing that comes after it.
+TEST_F(SerialPort, BytesReceivedWhileClosedStayUntilPurged) {
   // Another holder of the device keeps its line open, so the bytes wait in
   // its input queue as they would on a Bluetooth serial device.
   int holder = open(keyboard->slave().c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK);
@@ -304,13 +314,19 @@ TEST_F(SerialPort, BytesReceivedWhileClosedAreDiscardedOnOpen) {
   }
   ASSERT_EQ(pending, 4);
   HANDLE h = OpenPort();
+  int waiting = 0;
+  ioctl(holder, FIONREAD, &waiting);
+  EXPECT_EQ(waiting, 4) << "opening the port dropped input";
+  EXPECT_TRUE(PurgeComm(h, PURGE_RXCLEAR));
   keyboard->Send({0x43});
   uint8_t buf[12] = {};
   DWORD got = 0;
   ASSERT_TRUE(ReadFile(h, buf, 12, &got, nullptr));
   ASSERT_EQ(got, 1u);
   EXPECT_EQ(buf[0], 0x43);
-  EXPECT_EQ(CountTrace("serial: COM3: discarded 4 bytes received while closed"), 1);
+  EXPECT_EQ(CountTrace("serial: COM3: discarded 4 bytes of input"), 1);
+  EXPECT_FALSE(PurgeComm(reinterpret_cast<HANDLE>(uintptr_t{0x7777}), PURGE_RXCLEAR));
+  EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_INVALID_HANDLE));
   close(holder);
 }
 

@@ -49,12 +49,12 @@ TEST(VirtualClock, AutoSleepMovesTheClockOnAtOnce) {
   VirtualClockScope clock(VirtualClock::Auto);
   const DWORD start = GetTickCount();
   auto real = std::chrono::steady_clock::now();
-  Sleep(2000);
-  std::thread other([] { Sleep(500); });
+  Sleep(60000);
+  std::thread other([] { Sleep(30000); });
   other.join();
-  EXPECT_EQ(GetTickCount() - start, 2500u);
-  // Sleeping for real would take 2.5 s.
-  EXPECT_LT(std::chrono::steady_clock::now() - real, std::chrono::milliseconds(2500));
+  EXPECT_EQ(GetTickCount() - start, 90000u);
+  // Sleeping for real would take a minute and a half.
+  EXPECT_LT(std::chrono::steady_clock::now() - real, std::chrono::milliseconds(60000));
 }
 
 LRESULT Quiet(HWND h, UINT m, WPARAM w, LPARAM l) { return DefWindowProcW(h, m, w, l); }

@@ -3,6 +3,7 @@
 // single-instance test: exit 0 when it handed its request over, 3 when it
 // became the first instance itself.
 #include "platform/single_instance.h"
+#include "tests/support/thread_check.h"
 #include "tests/support/toolkit.h"
 
 #include <QCoreApplication>
@@ -19,5 +20,5 @@ int main(int argc, char **argv) {
   if (!testsupport::StartToolkitOnce(&argc, argv))
     return 1;
   testing::InitGoogleTest(&argc, argv);
-  return RUN_ALL_TESTS();
+  return testsupport::RunTestsEndingTheirThreads();
 }
