@@ -27,8 +27,8 @@
 
 #include <cerrno>
 #include <chrono>
-#include <cstdlib>
 #include <condition_variable>
+#include <cstdlib>
 #include <cstring>
 #include <deque>
 #include <fcntl.h>
@@ -314,9 +314,9 @@ DWORD RegisterProfile(const std::string &owner, std::string *why) {
     if (l.registered && l.bluez == owner)
       return ERROR_SUCCESS;
     if (l.registered)
-      PlatformTrace("bluetooth: BlueZ has started anew (%s, was %s): the profile is registered "
-                    "again",
-                  owner.c_str(), l.bluez.c_str());
+      PlatformTrace("bluetooth: BlueZ has started anew (%s, was %s): the profile is "
+                    "registered again",
+                    owner.c_str(), l.bluez.c_str());
     l.registered = false;
     // Set before the call: BlueZ may call the profile while it registers.
     l.bluez = owner;

@@ -147,7 +147,7 @@ std::string UserRuntimeFolder(std::string *why) {
     *why = refused + ", and " + reason;
     return "";
   }
-  NoteOnce(refused + ": " + own + " is used instead");
+  NoteOnce(refused + "; " + own + " is used instead");
   return own;
 }
 
