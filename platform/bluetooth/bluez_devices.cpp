@@ -43,10 +43,12 @@ bool VariantHolds(sd_bus_message *m, const char *contents) {
 // Traces a property that cannot be read, once per device and property
 // (the devices are listed at every connection attempt and menu opening).
 void TraceOddProperty(const char *path, const char *name) {
-  static std::mutex mu;
-  static std::set<std::string> said;
-  std::lock_guard<std::mutex> lock(mu);
-  if (said.insert(std::string(path) + "\n" + name).second)
+  // Never destroyed: a thread may still list the devices while the process
+  // exits.
+  static auto *mu = new std::mutex;
+  static auto *said = new std::set<std::string>;
+  std::lock_guard<std::mutex> lock(*mu);
+  if (said->insert(std::string(path) + "\n" + name).second)
     PlatformTrace("bluetooth: %s: its %s is not of the type BlueZ gives it; passed over", path,
                   name);
 }
