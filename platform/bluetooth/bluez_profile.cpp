@@ -142,7 +142,7 @@ bool FromBluez(sd_bus_message *m) {
   return false;
 }
 
-int Refuse(sd_bus_error *error) {
+int RejectCall(sd_bus_error *error) {
   return sd_bus_error_set(error, "org.bluez.Error.Rejected", "Not accepted from this caller");
 }
 
@@ -178,12 +178,12 @@ int OnNewConnection(sd_bus_message *m, void *, sd_bus_error *error) {
   // A stranger's stream is refused before anything else: the connection
   // asked for goes on waiting for BlueZ's.
   if (!FromBluez(m))
-    return Refuse(error);
+    return RejectCall(error);
   std::string what;
   if (!IsBluetoothStream(fd, l.localStreams, &what)) {
     PlatformTrace("bluetooth: the stream BlueZ handed over for %s is %s: refused", device,
                   what.c_str());
-    return Refuse(error);
+    return RejectCall(error);
   }
   for (auto &req : l.pending)
     if (req->device == device && req->fd < 0 && !req->done) {
@@ -205,7 +205,7 @@ int OnRequestDisconnection(sd_bus_message *m, void *, sd_bus_error *error) {
   {
     std::lock_guard<std::mutex> lock(L().mu);
     if (!FromBluez(m))
-      return Refuse(error);
+      return RejectCall(error);
   }
   ShutStreams(device, "BlueZ asked to disconnect");
   return sd_bus_reply_method_return(m, "");
@@ -215,7 +215,7 @@ int OnRelease(sd_bus_message *m, void *, sd_bus_error *error) {
   {
     std::lock_guard<std::mutex> lock(L().mu);
     if (!FromBluez(m))
-      return Refuse(error);
+      return RejectCall(error);
   }
   ShutStreams("", "BlueZ released the profile");
   {

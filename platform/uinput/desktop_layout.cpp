@@ -47,7 +47,7 @@ std::string Trim(const std::string &s) {
 std::string FirstOfList(const std::string &list) { return Trim(list.substr(0, list.find(','))); }
 
 // Milliseconds left until `end` (0 once it has passed).
-int MsLeft(std::chrono::steady_clock::time_point end) {
+int MsUntil(std::chrono::steady_clock::time_point end) {
   const auto left =
       std::chrono::duration_cast<std::chrono::milliseconds>(end - std::chrono::steady_clock::now());
   return left.count() > 0 ? static_cast<int>(left.count()) : 0;
@@ -65,7 +65,7 @@ bool ReapBy(pid_t pid, std::chrono::steady_clock::time_point end) {
       return WIFEXITED(status) && WEXITSTATUS(status) == 0;
     if (r < 0 && errno != EINTR)
       return false; // not our child any more: nothing to wait for
-    const int left = MsLeft(end);
+    const int left = MsUntil(end);
     if (left == 0)
       break;
     usleep(static_cast<useconds_t>(std::min(left, 10)) * 1000);
@@ -103,7 +103,7 @@ std::string Gsettings(const char *schema, const char *key) {
   char buffer[4096];
   for (;;) {
     pollfd p{fds[0], POLLIN, 0};
-    const int left = MsLeft(end);
+    const int left = MsUntil(end);
     const int ready = left > 0 ? poll(&p, 1, left) : 0;
     if (ready < 0 && errno == EINTR)
       continue;
@@ -125,11 +125,11 @@ std::string Gsettings(const char *schema, const char *key) {
   return complete && succeeded ? out : "";
 }
 
-// Reads a regular file of at most `cap` bytes into *text. A FIFO, a device
-// or a folder at the path is not read (a FIFO would block the reader
-// forever); neither is a file that grows past the cap. False with *why set
-// when the file cannot be read so.
-bool ReadSmallRegularFile(const std::string &path, size_t cap, std::string *text,
+// Reads the first `cap` bytes (at most) of a regular file into *text. A
+// FIFO, a device or a folder at the path is not read: a FIFO would block
+// the reader forever, a device might never end. False with *why set when
+// the file cannot be read so.
+bool ReadRegularFileStart(const std::string &path, size_t cap, std::string *text,
                           std::string *why) {
   // O_NONBLOCK: opening a FIFO would otherwise wait for a writer.
   const int fd = open(path.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC | O_NOCTTY);
@@ -145,27 +145,22 @@ bool ReadSmallRegularFile(const std::string &path, size_t cap, std::string *text
   }
   text->clear();
   char buffer[4096];
-  for (;;) {
-    const ssize_t n = read(fd, buffer, sizeof buffer);
+  while (text->size() < cap) {
+    const ssize_t n = read(fd, buffer, std::min(sizeof buffer, cap - text->size()));
     if (n < 0 && errno == EINTR)
       continue;
     if (n < 0) {
       *why = strerror(errno);
-      break;
-    }
-    if (n == 0) {
       close(fd);
-      return true;
+      text->clear();
+      return false;
     }
-    if (text->size() + static_cast<size_t>(n) > cap) {
-      *why = "larger than " + std::to_string(cap) + " bytes";
+    if (n == 0)
       break;
-    }
     text->append(buffer, static_cast<size_t>(n));
   }
   close(fd);
-  text->clear();
-  return false;
+  return true;
 }
 
 } // namespace
@@ -245,8 +240,8 @@ bool XkbNamesFromDesktop(XkbNames &out, std::string &why) {
                              : home            ? std::string(home) + "/.config/kxkbrc"
                                                : "";
     std::string text, problem;
-    // A layout setting is a few lines: 64 KiB is plenty.
-    if (!ReadSmallRegularFile(path, 65536, &text, &problem)) {
+    // A layout setting is a few lines: its first 64 KiB are plenty.
+    if (!ReadRegularFileStart(path, 65536, &text, &problem)) {
       why = "KDE's kxkbrc (" + path + ") cannot be read: " + problem;
       return false;
     }

@@ -27,7 +27,7 @@ bool XkbNamesFromKxkbrc(const std::string &text, XkbNames &out);
 // Reads the settings of the desktop XDG_CURRENT_DESKTOP names: GNOME
 // through the gsettings program (at most a second each, output and exit
 // together; one still running then is killed), KDE from kxkbrc in
-// XDG_CONFIG_HOME or ~/.config (a regular file of at most 64 KiB; anything
-// else there is not read). Returns false, with why set, for another desktop
-// or when nothing readable sets a layout.
+// XDG_CONFIG_HOME or ~/.config (only a regular file, its first 64 KiB; a
+// FIFO or anything else there is not read). Returns false, with why set,
+// for another desktop or when nothing readable sets a layout.
 bool XkbNamesFromDesktop(XkbNames &out, std::string &why);
