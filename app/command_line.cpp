@@ -38,9 +38,10 @@ Environment (each optional):
                     $XDG_CONFIG_HOME/vantrel/registry.db)
   VANTREL_DEVICES   folder of COM0 ... COM9 links to serial ports, looked at
                     before /dev/rfcommN (default $XDG_RUNTIME_DIR/vantrel/devices,
-                    else /tmp/vantrel-<uid>/devices). Links are used only from
-                    a folder of yours that nobody else can write to (in /tmp:
-                    private, 0700)
+                    else /tmp/vantrel-<uid>/devices, or
+                    ~/.cache/vantrel/run/devices when /tmp/vantrel-<uid> is
+                    not yours). Links are used only from a folder of yours
+                    that nobody else can write to (in /tmp: private, 0700)
   VANTREL_BLUETOOTH stored: the Bluetooth devices and ports are keys of the
                     settings database only; unset: BlueZ's paired devices
                     (and their serial ports COM10 and up) when BlueZ

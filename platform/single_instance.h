@@ -16,8 +16,9 @@
 // claimed nor reached, when its folder is not the user's private folder, or
 // when another user's listener answers on it; stderr and the trace say why.
 // The socket lives in $XDG_RUNTIME_DIR, else in /tmp/vantrel-<uid> (created
-// with mode 0700), beside the file <socket>.lock that the first instance
-// holds locked while it runs: a socket file whose lock is free is a crashed
+// with mode 0700; when that folder is not the user's private one, in
+// ~/.cache/vantrel/run instead, see UserRuntimeFolder), beside the file
+// <socket>.lock that the first instance holds locked while it runs: a socket file whose lock is free is a crashed
 // instance's and is replaced; while the lock is held and nobody answers yet
 // (that instance is starting), the launch asks again for up to 2 s. Requests
 // from other users are refused, with a trace; a request line is at most 255

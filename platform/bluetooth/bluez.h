@@ -65,7 +65,11 @@ LONG BluezRemoveDevice(const BluezDevice &device);
 // another program...). When another program holds the serial port profile,
 // a raw RFCOMM socket to the device's serial port channel is tried instead
 // (rfcomm_link.h, traced either way); only when that fails too does the
-// call fail with ERROR_ACCESS_DENIED.
+// call fail with ERROR_ACCESS_DENIED. The profile takes a stream only from
+// the owner of org.bluez and only a Bluetooth stream socket (also a local
+// one when DBUS_SYSTEM_BUS_ADDRESS names the system bus, for a stand-in);
+// anything else is refused with org.bluez.Error.Rejected and traced, and
+// the connection keeps waiting for BlueZ's stream.
 int BluezConnectSerial(const BluezDevice &device, DWORD *error, std::string *why);
 
 // The port that owned a stream of BluezConnectSerial is about to close it:

@@ -10,6 +10,7 @@
 #include <cstdlib>
 #include <cstring>
 #include <mutex>
+#include <set>
 
 namespace {
 
@@ -30,19 +31,54 @@ std::string AddressDigits(const char *text) {
   return digits.size() == 12 ? digits : "";
 }
 
-// Reads the properties of one org.bluez.Device1 (the reader is on its
-// a{sv}). Returns true when the device is paired and has an address.
-bool ReadDevice(sd_bus_message *m, BluezDevice *device) {
+// Whether the reader is on a variant that holds a value of signature
+// `contents`.
+bool VariantHolds(sd_bus_message *m, const char *contents) {
+  char type = 0;
+  const char *inner = nullptr;
+  return sd_bus_message_peek_type(m, &type, &inner) > 0 && type == 'v' && inner &&
+         !strcmp(inner, contents);
+}
+
+// Traces a property that cannot be read, once per device and property
+// (the devices are listed at every connection attempt and menu opening).
+void TraceOddProperty(const char *path, const char *name) {
+  // Never destroyed: a thread may still list the devices while the process
+  // exits.
+  static auto *mu = new std::mutex;
+  static auto *said = new std::set<std::string>;
+  std::lock_guard<std::mutex> lock(*mu);
+  if (said->insert(std::string(path) + "\n" + name).second)
+    PlatformTrace("bluetooth: %s: its %s is not of the type BlueZ gives it; passed over", path,
+                  name);
+}
+
+// Reads the properties of one org.bluez.Device1 at `path` (the reader is
+// on its a{sv}) into *device, and leaves the reader after the a{sv}. A
+// property of an unexpected type is passed over, so that one odd device
+// or property does not cost the others. Returns 1 when the device is
+// paired and has an address, 0 when it is to be left out, negative when
+// the message cannot be read on.
+int ReadDevice(sd_bus_message *m, const char *path, BluezDevice *device) {
   bool paired = false;
   if (sd_bus_message_enter_container(m, 'a', "{sv}") < 0)
-    return false;
-  while (sd_bus_message_enter_container(m, 'e', "sv") > 0) {
+    return -EBADMSG;
+  int r;
+  while ((r = sd_bus_message_enter_container(m, 'e', "sv")) > 0) {
     const char *name = nullptr;
     if (sd_bus_message_read(m, "s", &name) < 0)
-      return false;
-    int r = 0;
+      return -EBADMSG;
+    // The type each property is read as; other properties are skipped.
+    const char *expected = !strcmp(name, "Address") || !strcmp(name, "Alias") ? "s"
+                           : !strcmp(name, "Adapter")                       ? "o"
+                           : !strcmp(name, "Paired")                        ? "b"
+                           : !strcmp(name, "UUIDs")                         ? "as"
+                                                                            : nullptr;
     const char *text = nullptr;
-    if (!strcmp(name, "Address")) {
+    if (expected && !VariantHolds(m, expected)) {
+      TraceOddProperty(path, name);
+      r = sd_bus_message_skip(m, "v");
+    } else if (!strcmp(name, "Address")) {
       r = sd_bus_message_read(m, "v", "s", &text);
       if (r >= 0)
         device->address = AddressDigits(text);
@@ -75,10 +111,11 @@ bool ReadDevice(sd_bus_message *m, BluezDevice *device) {
       r = sd_bus_message_skip(m, "v");
     }
     if (r < 0 || sd_bus_message_exit_container(m) < 0)
-      return false;
+      return -EBADMSG;
   }
-  sd_bus_message_exit_container(m);
-  return paired && !device->address.empty();
+  if (r < 0 || sd_bus_message_exit_container(m) < 0)
+    return -EBADMSG;
+  return paired && !device->address.empty() ? 1 : 0;
 }
 
 // Reads GetManagedObjects' answer. False when it is not what BlueZ sends.
@@ -97,7 +134,10 @@ bool ReadObjects(sd_bus_message *m, std::vector<BluezDevice> *devices) {
       if (!strcmp(iface, "org.bluez.Device1")) {
         BluezDevice device;
         device.path = path;
-        if (ReadDevice(m, &device))
+        const int r = ReadDevice(m, path, &device);
+        if (r < 0)
+          return false;
+        if (r > 0)
           devices->push_back(device);
       } else if (sd_bus_message_skip(m, "a{sv}") < 0) {
         return false;

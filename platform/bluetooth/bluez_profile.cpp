@@ -9,6 +9,12 @@
 // serving while the call is pending. The caller waits for the outcome with a
 // time-out of its own.
 //
+// The profile object is on the bus for anyone to call: a stream is taken
+// only from the connection that owns org.bluez (the one the profile is
+// registered with), and only when it is a Bluetooth stream socket, since
+// whatever it delivers is typed into the person's session. Other calls of
+// the profile's methods are refused the same way, with a trace.
+//
 // The thread keeps a duplicate of every stream it handed out, so that
 // RequestDisconnection and Release can end the stream (shutdown: the port
 // sees the far side hang up) without closing a descriptor the port owns;
@@ -23,6 +29,7 @@
 #include <cerrno>
 #include <chrono>
 #include <condition_variable>
+#include <cstdlib>
 #include <cstring>
 #include <deque>
 #include <fcntl.h>
@@ -66,6 +73,11 @@ struct Link {
   int wake = -1;
   sd_bus *bus = nullptr;
   bool registered = false;
+  std::string bluez; // unique name of org.bluez's owner, the profile's registrar
+  // Local (AF_UNIX) stream sockets count as streams too: the system bus is
+  // one DBUS_SYSTEM_BUS_ADDRESS names, where a BlueZ stand-in may serve
+  // without a radio. The real bluetoothd hands over Bluetooth sockets only.
+  bool localStreams = false;
   bool stopping = false; // the program is ending: the thread leaves
   bool ended = false;    // the thread has left
   std::thread thread;
@@ -119,6 +131,43 @@ void ShutStreams(const std::string &path, const char *why) {
     }
 }
 
+// With mu held: whether the call comes from the owner of org.bluez that the
+// profile is registered with. Refused calls are traced.
+bool FromBluez(sd_bus_message *m) {
+  const char *sender = sd_bus_message_get_sender(m);
+  if (sender && !L().bluez.empty() && L().bluez == sender)
+    return true;
+  PlatformTrace("bluetooth: %s on the serial profile from %s, not BlueZ (%s): refused",
+                sd_bus_message_get_member(m), sender ? sender : "(no sender)",
+                L().bluez.empty() ? "not known" : L().bluez.c_str());
+  return false;
+}
+
+int RejectCall(sd_bus_error *error) {
+  return sd_bus_error_set(error, "org.bluez.Error.Rejected", "Not accepted from this caller");
+}
+
+// Whether fd is a stream socket of a kind BlueZ hands over: Bluetooth, or
+// local when `local` allows it. Else false with what it is in *what.
+bool IsBluetoothStream(int fd, bool local, std::string *what) {
+  int domain = -1, type = -1;
+  socklen_t size = sizeof domain;
+  if (getsockopt(fd, SOL_SOCKET, SO_DOMAIN, &domain, &size) != 0) {
+    *what = errno == ENOTSOCK ? "not a socket" : strerror(errno);
+    return false;
+  }
+  size = sizeof type;
+  if (getsockopt(fd, SOL_SOCKET, SO_TYPE, &type, &size) != 0) {
+    *what = strerror(errno);
+    return false;
+  }
+  if (type == SOCK_STREAM && (domain == AF_BLUETOOTH || (local && domain == AF_UNIX)))
+    return true;
+  *what = "a socket of family " + std::to_string(domain) + " and type " + std::to_string(type) +
+          ", not a Bluetooth stream";
+  return false;
+}
+
 int OnNewConnection(sd_bus_message *m, void *, sd_bus_error *error) {
   const char *device = nullptr;
   int fd = -1;
@@ -127,6 +176,16 @@ int OnNewConnection(sd_bus_message *m, void *, sd_bus_error *error) {
     return r;
   Link &l = L();
   std::lock_guard<std::mutex> lock(l.mu);
+  // A stranger's stream is refused before anything else: the connection
+  // asked for goes on waiting for BlueZ's.
+  if (!FromBluez(m))
+    return RejectCall(error);
+  std::string what;
+  if (!IsBluetoothStream(fd, l.localStreams, &what)) {
+    PlatformTrace("bluetooth: the stream BlueZ handed over for %s is %s: refused", device,
+                  what.c_str());
+    return RejectCall(error);
+  }
   for (auto &req : l.pending)
     if (req->device == device && req->fd < 0 && !req->done) {
       req->fd = fcntl(fd, F_DUPFD_CLOEXEC, 3); // the message owns fd
@@ -139,16 +198,26 @@ int OnNewConnection(sd_bus_message *m, void *, sd_bus_error *error) {
   return sd_bus_error_set(error, "org.bluez.Error.Rejected", "No connection was asked for");
 }
 
-int OnRequestDisconnection(sd_bus_message *m, void *, sd_bus_error *) {
+int OnRequestDisconnection(sd_bus_message *m, void *, sd_bus_error *error) {
   const char *device = nullptr;
   int r = sd_bus_message_read(m, "o", &device);
   if (r < 0)
     return r;
+  {
+    std::lock_guard<std::mutex> lock(L().mu);
+    if (!FromBluez(m))
+      return RejectCall(error);
+  }
   ShutStreams(device, "BlueZ asked to disconnect");
   return sd_bus_reply_method_return(m, "");
 }
 
-int OnRelease(sd_bus_message *m, void *, sd_bus_error *) {
+int OnRelease(sd_bus_message *m, void *, sd_bus_error *error) {
+  {
+    std::lock_guard<std::mutex> lock(L().mu);
+    if (!FromBluez(m))
+      return RejectCall(error);
+  }
   ShutStreams("", "BlueZ released the profile");
   {
     std::lock_guard<std::mutex> lock(L().mu);
@@ -211,14 +280,47 @@ int OnConnectReply(sd_bus_message *m, void *userdata, sd_bus_error *) {
 
 void DropHolder(void *userdata) { delete static_cast<std::shared_ptr<Request> *>(userdata); }
 
-// On the thread: registers the profile when it is not. ERROR_SUCCESS or
-// the failure, with *why for a person.
-DWORD RegisterProfile(std::string *why) {
+// On the thread: the unique name of org.bluez's owner now. False, with
+// *why for a person, when nobody owns it or the bus does not say.
+bool BluezOwner(std::string *owner, std::string *why) {
+  sd_bus_error error = SD_BUS_ERROR_NULL;
+  sd_bus_message *reply = nullptr;
+  const char *name = nullptr;
+  int r = sd_bus_call_method(L().bus, "org.freedesktop.DBus", "/org/freedesktop/DBus",
+                             "org.freedesktop.DBus", "GetNameOwner", &error, &reply, "s",
+                             "org.bluez");
+  if (r >= 0)
+    r = sd_bus_message_read(reply, "s", &name);
+  if (r >= 0 && name)
+    *owner = name;
+  else
+    PlatformTrace("bluetooth: the owner of org.bluez is not known: %s",
+                  BusErrorText(error, r).c_str());
+  if (r < 0)
+    *why = sd_bus_error_has_name(&error, SD_BUS_ERROR_NAME_HAS_NO_OWNER)
+               ? "BlueZ does not run (no org.bluez on the system bus)"
+               : "BlueZ cannot be found on the system bus (" + BusErrorText(error, r) + ")";
+  sd_bus_error_free(&error);
+  sd_bus_message_unref(reply);
+  return r >= 0 && name;
+}
+
+// On the thread: registers the profile with org.bluez's owner `owner` when
+// it is not registered with it (BlueZ started anew forgets the profile).
+// ERROR_SUCCESS or the failure, with *why for a person.
+DWORD RegisterProfile(const std::string &owner, std::string *why) {
   Link &l = L();
   {
     std::lock_guard<std::mutex> lock(l.mu);
-    if (l.registered)
+    if (l.registered && l.bluez == owner)
       return ERROR_SUCCESS;
+    if (l.registered)
+      PlatformTrace("bluetooth: BlueZ has started anew (%s, was %s): the profile is "
+                    "registered again",
+                    owner.c_str(), l.bluez.c_str());
+    l.registered = false;
+    // Set before the call: BlueZ may call the profile while it registers.
+    l.bluez = owner;
   }
   sd_bus_error error = SD_BUS_ERROR_NULL;
   sd_bus_message *call = nullptr;
@@ -248,9 +350,9 @@ DWORD RegisterProfile(std::string *why) {
   } else {
     PlatformTrace("bluetooth: serial port profile registered at %s", kProfilePath);
   }
-  if (result == ERROR_SUCCESS) {
+  {
     std::lock_guard<std::mutex> lock(l.mu);
-    l.registered = true;
+    l.registered = result == ERROR_SUCCESS;
   }
   sd_bus_error_free(&error);
   sd_bus_message_unref(call);
@@ -260,8 +362,8 @@ DWORD RegisterProfile(std::string *why) {
 // On the thread: sends ConnectProfile for a request.
 void Start(const std::shared_ptr<Request> &req) {
   Link &l = L();
-  std::string why;
-  DWORD reg = RegisterProfile(&why);
+  std::string why, owner;
+  DWORD reg = BluezOwner(&owner, &why) ? RegisterProfile(owner, &why) : ERROR_GEN_FAILURE;
   std::lock_guard<std::mutex> lock(l.mu);
   if (reg != ERROR_SUCCESS) {
     Finish(req, reg, why);
@@ -376,6 +478,8 @@ std::string EnsureThread() {
     Link &l = L();
     std::string why;
     l.wake = eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK);
+    const char *address = getenv("DBUS_SYSTEM_BUS_ADDRESS");
+    l.localStreams = address && *address;
     l.bus = l.wake >= 0 ? OpenDesktopBus(DesktopBus::System, &why) : nullptr;
     if (l.wake < 0)
       why = strerror(errno);

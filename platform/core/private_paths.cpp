@@ -10,8 +10,10 @@
 #include <cstring>
 #include <fcntl.h>
 #include <mutex>
+#include <pwd.h>
 #include <set>
 #include <unistd.h>
+#include <vector>
 
 namespace {
 
@@ -22,6 +24,83 @@ std::string ModeText(mode_t mode) {
 }
 
 bool OwnedByUserOrRoot(uid_t owner) { return owner == geteuid() || owner == 0; }
+
+// Whether `folder` is a real folder (not a symbolic link) of the user's,
+// private (0700); with `create`, it is made so first when missing. False
+// with the reason, naming the folder, in *why.
+bool PrivateFolder(const std::string &folder, bool create, std::string *why) {
+  if (create && mkdir(folder.c_str(), 0700) != 0 && errno != EEXIST) {
+    *why = "cannot create " + folder + ": " + strerror(errno);
+    return false;
+  }
+  struct stat st;
+  if (lstat(folder.c_str(), &st) != 0) {
+    *why = folder + ": " + strerror(errno);
+    return false;
+  }
+  if (S_ISLNK(st.st_mode)) {
+    *why = folder + " is a symbolic link, not a folder of this user";
+    return false;
+  }
+  std::string reason;
+  if (!FolderIsSafe(st, FolderNeed::Private, &reason)) {
+    *why = folder + " " + reason;
+    return false;
+  }
+  return true;
+}
+
+// The user's own home folder: $HOME when it is an absolute path, else the
+// one the user database names; "" when neither is known.
+std::string HomeFolder() {
+  if (const char *home = getenv("HOME"); home && home[0] == '/')
+    return home;
+  long size = sysconf(_SC_GETPW_R_SIZE_MAX);
+  std::vector<char> buffer(size > 0 ? static_cast<size_t>(size) : 16384);
+  passwd entry{}, *found = nullptr;
+  if (getpwuid_r(geteuid(), &entry, buffer.data(), buffer.size(), &found) == 0 && found &&
+      found->pw_dir && found->pw_dir[0] == '/')
+    return found->pw_dir;
+  return "";
+}
+
+// The runtime folder below the user's cache folder ($XDG_CACHE_HOME, else
+// ~/.cache): <cache>/vantrel/run, created private where missing. Only the
+// user can make entries there. "" with the reason in *why when it cannot be
+// had.
+std::string HomeRuntimeFolder(std::string *why) {
+  std::string cache;
+  if (const char *xdg = getenv("XDG_CACHE_HOME"); xdg && xdg[0] == '/') {
+    cache = xdg;
+  } else {
+    const std::string home = HomeFolder();
+    if (home.empty()) {
+      *why = "there is no home folder to hold a runtime folder";
+      return "";
+    }
+    cache = home + "/.cache";
+  }
+  const std::string folder = cache + "/vantrel/run";
+  for (const std::string &step : {cache, cache + "/vantrel"})
+    if (mkdir(step.c_str(), 0700) != 0 && errno != EEXIST) {
+      *why = "cannot create " + step + ": " + strerror(errno);
+      return "";
+    }
+  return PrivateFolder(folder, true, why) ? folder : "";
+}
+
+// ReportRefusal, once per process for each text: the runtime folder is
+// asked for at every look at a port.
+void NoteOnce(const std::string &message) {
+  static auto *mutex = new std::mutex; // never destroyed, as in ReportRefusal
+  static auto *said = new std::set<std::string>;
+  {
+    std::lock_guard<std::mutex> lock(*mutex);
+    if (!said->insert(message).second)
+      return;
+  }
+  ReportRefusal(message);
+}
 
 } // namespace
 
@@ -46,33 +125,30 @@ bool FolderIsSafe(const struct stat &st, FolderNeed need, std::string *why) {
 }
 
 std::string UserRuntimeFolder(std::string *why) {
-  std::string folder;
   if (const char *run = getenv("XDG_RUNTIME_DIR"); run && *run) {
-    folder = run;
-  } else {
-    // A shared place: the folder is made private by its creator, and one
-    // that someone else made first is refused below, never used.
-    folder = "/tmp/vantrel-" + std::to_string(geteuid());
-    if (mkdir(folder.c_str(), 0700) != 0 && errno != EEXIST) {
-      *why = "cannot create " + folder + ": " + strerror(errno);
-      return "";
-    }
-  }
-  struct stat st;
-  if (lstat(folder.c_str(), &st) != 0) {
-    *why = folder + ": " + strerror(errno);
+    std::string reason;
+    if (PrivateFolder(run, false, &reason))
+      return run;
+    *why = reason;
     return "";
   }
-  if (S_ISLNK(st.st_mode)) {
-    *why = folder + " is a symbolic link, not a folder of this user";
-    return "";
-  }
+  // A shared place: the folder is made private by its creator. One that
+  // someone else made first (or left open, or put a link at) is never used:
+  // the user's own folder below the home folder serves instead, so that
+  // another user cannot turn off the single-instance check or hide the
+  // ports by planting it.
+  const std::string shared = "/tmp/vantrel-" + std::to_string(geteuid());
+  std::string refused;
+  if (PrivateFolder(shared, true, &refused))
+    return shared;
   std::string reason;
-  if (!FolderIsSafe(st, FolderNeed::Private, &reason)) {
-    *why = folder + " " + reason;
+  const std::string own = HomeRuntimeFolder(&reason);
+  if (own.empty()) {
+    *why = refused + ", and " + reason;
     return "";
   }
-  return folder;
+  NoteOnce(refused + "; " + own + " is used instead");
+  return own;
 }
 
 int OpenPrivateAppend(const char *path, std::string *why) {

@@ -21,8 +21,13 @@ bool FolderIsSafe(const struct stat &st, FolderNeed need, std::string *why);
 
 // The user's own runtime folder for sockets and device links:
 // $XDG_RUNTIME_DIR when set, else /tmp/vantrel-<uid>, created with mode 0700
-// when missing. Both must be real folders (not symbolic links) that are the
-// user's and private. Returns the folder, or "" with the reason in *why.
+// when missing. Each must be a real folder (not a symbolic link) that is the
+// user's and private. When /tmp/vantrel-<uid> is not (another user made it
+// first, or it is open or a link), it is not used: the folder
+// $XDG_CACHE_HOME/vantrel/run (else ~/.cache/vantrel/run), created private
+// where missing, is returned instead, and stderr and the trace say so once.
+// Returns the folder, or "" with the reason in *why (an unsafe
+// $XDG_RUNTIME_DIR is refused, not replaced).
 std::string UserRuntimeFolder(std::string *why);
 
 // Opens `path` for appending, creating it with mode 0600 (an existing file

@@ -59,15 +59,19 @@ std::string ComDevicesFolder(FolderNeed *need) {
     return dir;
   if (const char *run = getenv("XDG_RUNTIME_DIR"); run && *run)
     return std::string(run) + "/vantrel/devices";
+  // The user's private runtime folder: /tmp/vantrel-<uid> when it is theirs,
+  // else one below their home folder. None at all: no links are offered.
   *need = FolderNeed::Private;
-  return "/tmp/vantrel-" + std::to_string(getuid()) + "/devices";
+  std::string why;
+  const std::string run = UserRuntimeFolder(&why);
+  return run.empty() ? "" : run + "/devices";
 }
 
 int OpenComDevice(int index, int flags, std::string *path) {
   FolderNeed need;
   const std::string folder = ComDevicesFolder(&need);
   const std::string name = "COM" + std::to_string(index);
-  int dir = open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+  int dir = folder.empty() ? -1 : open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
   struct stat link;
   // lstat: a dangling link still means "this port is offered here", and
   // opening it then fails as a missing port instead of silently falling
@@ -100,7 +104,10 @@ int OpenComDevice(int index, int flags, std::string *path) {
 
 bool ComLinkOffered(int index) {
   FolderNeed need;
-  const std::string entry = ComDevicesFolder(&need) + "/COM" + std::to_string(index);
+  const std::string folder = ComDevicesFolder(&need);
+  if (folder.empty())
+    return false;
+  const std::string entry = folder + "/COM" + std::to_string(index);
   struct stat link;
   return lstat(entry.c_str(), &link) == 0;
 }

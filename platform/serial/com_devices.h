@@ -8,9 +8,11 @@
 #include <string>
 
 // The folder of COM0..COM9 links: VANTREL_DEVICES, else
-// $XDG_RUNTIME_DIR/vantrel/devices, else /tmp/vantrel-<uid>/devices. *need
-// receives what the folder must satisfy: private (0700) for the one in
-// /tmp, else the user's own and closed to writes by others.
+// $XDG_RUNTIME_DIR/vantrel/devices, else "devices" in the runtime folder
+// UserRuntimeFolder gives (/tmp/vantrel-<uid> when it is the user's, else
+// one below the home folder); "" when there is none. *need receives what
+// the folder must satisfy: private (0700) for the last, else the user's own
+// and closed to writes by others.
 std::string ComDevicesFolder(FolderNeed *need);
 
 // Opens the device for COM<index> with open(2) `flags`: the link COM<index>

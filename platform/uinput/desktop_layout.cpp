@@ -6,11 +6,12 @@
 #include <chrono>
 #include <csignal>
 #include <cstdlib>
+#include <cstring>
 #include <fcntl.h>
-#include <fstream>
 #include <poll.h>
 #include <spawn.h>
 #include <sstream>
+#include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
 #include <vector>
@@ -45,8 +46,39 @@ std::string Trim(const std::string &s) {
 
 std::string FirstOfList(const std::string &list) { return Trim(list.substr(0, list.find(','))); }
 
+// Milliseconds left until `end` (0 once it has passed).
+int MsUntil(std::chrono::steady_clock::time_point end) {
+  const auto left =
+      std::chrono::duration_cast<std::chrono::milliseconds>(end - std::chrono::steady_clock::now());
+  return left.count() > 0 ? static_cast<int>(left.count()) : 0;
+}
+
+// Reaps the child `pid`, waiting for it to exit until `end` at most; past
+// that it is killed (SIGKILL) and reaped. True when it exited with status 0
+// on its own. A child that closes its output and lingers must not hold up
+// the caller: only the kill makes the last wait certain to end at once.
+bool ReapBy(pid_t pid, std::chrono::steady_clock::time_point end) {
+  int status = 0;
+  for (;;) {
+    const pid_t r = waitpid(pid, &status, WNOHANG);
+    if (r == pid)
+      return WIFEXITED(status) && WEXITSTATUS(status) == 0;
+    if (r < 0 && errno != EINTR)
+      return false; // not our child any more: nothing to wait for
+    const int left = MsUntil(end);
+    if (left == 0)
+      break;
+    usleep(static_cast<useconds_t>(std::min(left, 10)) * 1000);
+  }
+  kill(pid, SIGKILL);
+  while (waitpid(pid, &status, 0) < 0 && errno == EINTR) {
+  }
+  return false;
+}
+
 // Runs `gsettings get SCHEMA KEY` and returns what it printed (at most 64
-// KiB), or "" when it cannot run, fails, or takes more than a second.
+// KiB), or "" when it cannot run, fails, or has not both printed its answer
+// and exited within a second (it is then killed).
 std::string Gsettings(const char *schema, const char *key) {
   int fds[2];
   if (pipe2(fds, O_CLOEXEC) != 0)
@@ -67,31 +99,68 @@ std::string Gsettings(const char *schema, const char *key) {
     return "";
   }
   const auto end = std::chrono::steady_clock::now() + std::chrono::seconds(1);
-  bool timedOut = false;
+  bool complete = false;
   char buffer[4096];
   for (;;) {
-    const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(
-        end - std::chrono::steady_clock::now());
     pollfd p{fds[0], POLLIN, 0};
-    if (left.count() <= 0 || poll(&p, 1, static_cast<int>(left.count())) <= 0) {
-      timedOut = true;
+    const int left = MsUntil(end);
+    const int ready = left > 0 ? poll(&p, 1, left) : 0;
+    if (ready < 0 && errno == EINTR)
+      continue;
+    if (ready <= 0)
       break;
-    }
     const ssize_t n = read(fds[0], buffer, sizeof buffer);
     if (n < 0 && errno == EINTR)
       continue;
-    if (n <= 0)
+    if (n <= 0) {
+      complete = n == 0;
       break;
+    }
     if (out.size() < 65536)
       out.append(buffer, static_cast<size_t>(n));
   }
   close(fds[0]);
-  if (timedOut)
-    kill(pid, SIGKILL);
-  int status = 0;
-  while (waitpid(pid, &status, 0) < 0 && errno == EINTR) {
+  // The same second bounds the exit: output closed early is no answer yet.
+  const bool succeeded = ReapBy(pid, complete ? end : std::chrono::steady_clock::now());
+  return complete && succeeded ? out : "";
+}
+
+// Reads the first `cap` bytes (at most) of a regular file into *text. A
+// FIFO, a device or a folder at the path is not read: a FIFO would block
+// the reader forever, a device might never end. False with *why set when
+// the file cannot be read so.
+bool ReadRegularFileStart(const std::string &path, size_t cap, std::string *text,
+                          std::string *why) {
+  // O_NONBLOCK: opening a FIFO would otherwise wait for a writer.
+  const int fd = open(path.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC | O_NOCTTY);
+  if (fd < 0) {
+    *why = strerror(errno);
+    return false;
   }
-  return !timedOut && WIFEXITED(status) && WEXITSTATUS(status) == 0 ? out : "";
+  struct stat st;
+  if (fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) {
+    *why = "not a regular file";
+    close(fd);
+    return false;
+  }
+  text->clear();
+  char buffer[4096];
+  while (text->size() < cap) {
+    const ssize_t n = read(fd, buffer, std::min(sizeof buffer, cap - text->size()));
+    if (n < 0 && errno == EINTR)
+      continue;
+    if (n < 0) {
+      *why = strerror(errno);
+      close(fd);
+      text->clear();
+      return false;
+    }
+    if (n == 0)
+      break;
+    text->append(buffer, static_cast<size_t>(n));
+  }
+  close(fd);
+  return true;
 }
 
 } // namespace
@@ -170,10 +239,12 @@ bool XkbNamesFromDesktop(XkbNames &out, std::string &why) {
     const std::string path = config && *config ? std::string(config) + "/kxkbrc"
                              : home            ? std::string(home) + "/.config/kxkbrc"
                                                : "";
-    std::ifstream in(path, std::ios::binary);
-    std::string text(65536, '\0'); // a layout setting is a few lines
-    in.read(text.data(), static_cast<std::streamsize>(text.size()));
-    text.resize(in ? text.size() : static_cast<size_t>(std::max<std::streamsize>(in.gcount(), 0)));
+    std::string text, problem;
+    // A layout setting is a few lines: its first 64 KiB are plenty.
+    if (!ReadRegularFileStart(path, 65536, &text, &problem)) {
+      why = "KDE's kxkbrc (" + path + ") cannot be read: " + problem;
+      return false;
+    }
     if (XkbNamesFromKxkbrc(text, out))
       return true;
     why = "KDE's kxkbrc sets no keyboard layout";

@@ -25,7 +25,9 @@ bool XkbNamesFromGnomeSettings(const std::string &sources, const std::string &op
 // Options. Returns false when the file does not set a layout.
 bool XkbNamesFromKxkbrc(const std::string &text, XkbNames &out);
 // Reads the settings of the desktop XDG_CURRENT_DESKTOP names: GNOME
-// through the gsettings program (at most a second each), KDE from kxkbrc in
-// XDG_CONFIG_HOME or ~/.config. Returns false, with why set, for another
-// desktop or when nothing readable sets a layout.
+// through the gsettings program (at most a second each, output and exit
+// together; one still running then is killed), KDE from kxkbrc in
+// XDG_CONFIG_HOME or ~/.config (only a regular file, its first 64 KiB; a
+// FIFO or anything else there is not read). Returns false, with why set,
+// for another desktop or when nothing readable sets a layout.
 bool XkbNamesFromDesktop(XkbNames &out, std::string &why);

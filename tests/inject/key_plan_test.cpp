@@ -22,9 +22,12 @@
 #include <xkbcommon/xkbcommon.h>
 
 #include <chrono>
+#include <condition_variable>
 #include <cstdlib>
 #include <fstream>
+#include <mutex>
 #include <string>
+#include <thread>
 #include <vector>
 
 namespace {
@@ -329,6 +332,67 @@ TEST(DesktopLayout, ReadFromTheRunningDesktop) {
   unsetenv("XDG_CURRENT_DESKTOP");
   EXPECT_FALSE(XkbNamesFromDesktop(got, why));
 
+  setenv("PATH", oldPath.c_str(), 1);
+  unsetenv("XDG_CONFIG_HOME");
+  system(("rm -rf '" + dir + "'").c_str());
+}
+
+// Helpers that misbehave cost the reader a bounded time: a gsettings that
+// closes its output and lingers is killed at the end of its second, and a
+// kxkbrc that is a FIFO (no writer ever comes) is not read at all.
+TEST(DesktopLayout, LingeringGsettingsAndAFifoKxkbrcReturnInBoundedTime) {
+  char tmpl[] = "/tmp/vantrel-desktop-XXXXXX";
+  ASSERT_TRUE(mkdtemp(tmpl));
+  const std::string dir = tmpl;
+  const std::string oldPath = getenv("PATH") ? getenv("PATH") : "/usr/bin:/bin";
+  std::ofstream(dir + "/gsettings") << "#!/bin/sh\n"
+                                    << "echo \"[('xkb', 'de')]\"\n"
+                                    << "exec >&-\n"
+                                    << "exec sleep 30\n";
+  chmod((dir + "/gsettings").c_str(), 0755);
+  const std::string fifo = dir + "/kxkbrc";
+  ASSERT_EQ(mkfifo(fifo.c_str(), 0600), 0);
+  setenv("XDG_CONFIG_HOME", dir.c_str(), 1);
+  setenv("PATH", (dir + ":" + oldPath).c_str(), 1);
+
+  XkbNames got;
+  std::string why;
+  setenv("XDG_CURRENT_DESKTOP", "GNOME", 1);
+  auto start = std::chrono::steady_clock::now();
+  // Its answer is printed, but a helper that has not exited is not trusted.
+  EXPECT_FALSE(XkbNamesFromDesktop(got, why));
+  const auto gnome = std::chrono::steady_clock::now() - start;
+  // Three calls of about a second each; lingering, they took 30 s each.
+  EXPECT_LT(gnome, std::chrono::seconds(10));
+
+  // Without the fix the read would block for good: a watchdog opens the
+  // FIFO's writing end after a while, which lets a blocked reader go on.
+  std::mutex mu;
+  std::condition_variable cv;
+  bool returned = false;
+  std::thread watchdog([&] {
+    std::unique_lock<std::mutex> lock(mu);
+    if (!cv.wait_for(lock, std::chrono::seconds(5), [&] { return returned; })) {
+      int w = open(fifo.c_str(), O_WRONLY | O_NONBLOCK);
+      if (w >= 0)
+        close(w);
+    }
+  });
+  setenv("XDG_CURRENT_DESKTOP", "KDE", 1);
+  start = std::chrono::steady_clock::now();
+  const bool kde = XkbNamesFromDesktop(got, why);
+  const auto kdeTime = std::chrono::steady_clock::now() - start;
+  {
+    std::lock_guard<std::mutex> lock(mu);
+    returned = true;
+  }
+  cv.notify_all();
+  watchdog.join();
+  EXPECT_FALSE(kde);
+  EXPECT_LT(kdeTime, std::chrono::seconds(4)) << "the FIFO was waited on";
+  EXPECT_NE(why.find("not a regular file"), std::string::npos) << why;
+
+  unsetenv("XDG_CURRENT_DESKTOP");
   setenv("PATH", oldPath.c_str(), 1);
   unsetenv("XDG_CONFIG_HOME");
   system(("rm -rf '" + dir + "'").c_str());

@@ -170,6 +170,29 @@ TEST_F(BluezKeys, TheToolSeesAndForgetsTheSameDevices) {
   EXPECT_FALSE(bluez->HasDevice(kKeyboard));
 }
 
+// A device BlueZ describes oddly costs only what cannot be read: an address
+// that is a number or bytes leaves that device out, services that are one
+// string cost that device its serial port; the others are all listed and
+// the keyboard is found.
+TEST_F(BluezKeys, OddPropertiesCostOnlyTheirOwnDevice) {
+  ASSERT_TRUE(bluez->AddPairedDevice(kKeyboard, "Textile Keyboard", true));
+  for (const char *odd : {"AA:BB:CC:00:00:01", "AA:BB:CC:00:00:02", "AA:BB:CC:00:00:03"})
+    ASSERT_TRUE(bluez->AddPairedDevice(odd, "Odd", true));
+  ASSERT_TRUE(bluez->SetDeviceProperty("AA:BB:CC:00:00:03", "UUIDs", "s",
+                                       "00001101-0000-1000-8000-00805f9b34fb"));
+  ASSERT_TRUE(bluez->SetDeviceProperty("AA:BB:CC:00:00:01", "Address", "i", 42));
+  ASSERT_TRUE(bluez->SetDeviceProperty("AA:BB:CC:00:00:02", "Address", "ay", 3, 1, 2, 3));
+  EXPECT_THAT(Subkeys(u"Software\\Microsoft\\Bluetooth\\Device"),
+              ::testing::ElementsAre("5cf370112233", "001a7dda7113", "02a5f300002a",
+                                     "aabbcc000003"));
+  EXPECT_THAT(Subkeys(u"Software\\Microsoft\\Bluetooth\\Serial\\Ports"),
+              ::testing::ElementsAre("5cf370112233", "02a5f300002a"));
+  WCHAR name[kPortNameUnits];
+  EXPECT_TRUE(FindKeyboardPort(name));
+  EXPECT_EQ(Narrow(name), PortOf("02a5f300002a") + ":");
+  EXPECT_EQ(traces->CountContaining("its Address is not of the type BlueZ gives it"), 2);
+}
+
 TEST_F(BluezKeys, WithoutBluezTheStoredKeysAnswerAndATraceSaysWhy) {
   bluez->StopBluez();
   HKEY key = nullptr;

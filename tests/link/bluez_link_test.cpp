@@ -6,12 +6,22 @@
 #include "common/settings_store.h"
 #include "common/ui_strings.h"
 #include "link/port_discovery.h"
+#include "platform/bluetooth/bluez.h"
 #include "platform/power.h"
+#include "platform/serial.h"
 #include "tests/link/link_harness.h"
 #include "tests/support/bluez_stand_in.h"
 #include "tests/support/logind_stand_in.h"
 
 #include <gmock/gmock.h>
+
+#include <algorithm>
+#include <fcntl.h>
+#include <poll.h>
+#include <sys/socket.h>
+#include <sys/un.h>
+#include <thread>
+#include <unistd.h>
 
 namespace linktest {
 namespace {
@@ -125,6 +135,119 @@ TEST(BluezLink, FoundConnectedTypedDroppedConnectedAgainAndForgotten) {
     EXPECT_TRUE(bluez.HasDevice("5C:F3:70:11:22:33"));
     EXPECT_EQ(StoredComport(), "None");
     EXPECT_FALSE(IsKeyboardPaired());
+  });
+}
+
+// NewConnection(device, fd) from `caller` on the program's profile object
+// `name` `path`: "accepted", or the name of the error it was answered with.
+std::string OfferStream(sd_bus *caller, const std::string &name, const std::string &path,
+                        const std::string &device, int fd) {
+  sd_bus_error error = SD_BUS_ERROR_NULL;
+  int r = sd_bus_call_method(caller, name.c_str(), path.c_str(), "org.bluez.Profile1",
+                             "NewConnection", &error, nullptr, "oha{sv}", device.c_str(), fd, 0);
+  std::string answer = r >= 0 ? "accepted" : error.name ? error.name : strerror(-r);
+  sd_bus_error_free(&error);
+  return answer;
+}
+
+bool WaitUntil(const std::function<bool()> &done, int timeoutMs) {
+  const auto end = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeoutMs);
+  while (!done()) {
+    if (std::chrono::steady_clock::now() > end)
+      return false;
+    std::this_thread::sleep_for(std::chrono::milliseconds(20));
+  }
+  return true;
+}
+
+// Whatever a stream delivers is typed, so the profile takes one only from
+// BlueZ, and only a socket: a stranger on the bus offering a pipe or a
+// socket while a connection waits for BlueZ's stream is refused, BlueZ's
+// stream still arrives; a pipe from BlueZ itself is refused too.
+TEST(BluezLink, StreamsAreTakenOnlyFromBluezAndOnlyAsSockets) {
+  if (!testbus::DbusmockAvailable())
+    GTEST_SKIP() << "python3-dbusmock is not installed";
+  RunIsolated([] {
+    TempRoot root;
+    UseFreshRoot(root);
+    testtrace::TraceLines traces;
+    testbus::BluezStandIn bluez;
+    ASSERT_TRUE(bluez.Ready()) << bluez.Problem();
+    ASSERT_TRUE(bluez.AddPairedDevice(kKeyboard, "Textile Keyboard", true));
+    // The keyboard's end of the radio link, which the stand-in connects.
+    const std::string socketPath = root.path() + "/keyboard.sock";
+    int listener = socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    sockaddr_un addr{};
+    addr.sun_family = AF_UNIX;
+    snprintf(addr.sun_path, sizeof addr.sun_path, "%s", socketPath.c_str());
+    ASSERT_EQ(bind(listener, reinterpret_cast<sockaddr *>(&addr), sizeof addr), 0);
+    ASSERT_EQ(listen(listener, 4), 0);
+    ASSERT_TRUE(bluez.SetKeyboardSocket(kKeyboard, socketPath));
+    std::vector<BluezDevice> devices;
+    std::string why;
+    ASSERT_EQ(BluezPairedDevices(&devices, &why), BluezAnswer::Served) << why;
+    auto keyboard = std::find_if(devices.begin(), devices.end(),
+                                 [](const BluezDevice &d) { return d.address == "02a5f300002a"; });
+    ASSERT_NE(keyboard, devices.end());
+    const BluezDevice device = *keyboard;
+
+    ASSERT_TRUE(bluez.HoldConnect(kKeyboard));
+    int fd = -1;
+    DWORD error = ERROR_SUCCESS;
+    std::string said;
+    std::thread connecting([&] { fd = BluezConnectSerial(device, &error, &said); });
+    const bool pending = WaitUntil([&] { return bluez.ConnectPending(kKeyboard); }, 20000);
+    std::string name, path, fromPipe, fromSocket;
+    const bool registered = bluez.SerialProfileOwner(&name, &path);
+    sd_bus *stranger = testbus::Connect(bluez.Address());
+    if (pending && registered && stranger) {
+      int p[2], s[2];
+      if (pipe2(p, O_CLOEXEC) == 0) {
+        fromPipe = OfferStream(stranger, name, path, device.path, p[0]);
+        close(p[0]);
+        close(p[1]);
+      }
+      if (socketpair(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0, s) == 0) {
+        fromSocket = OfferStream(stranger, name, path, device.path, s[0]);
+        close(s[0]);
+        close(s[1]);
+      }
+    }
+    bluez.ReleaseConnect(kKeyboard); // in any case: the connecting thread ends
+    connecting.join();
+    if (stranger)
+      sd_bus_flush_close_unref(stranger);
+    ASSERT_TRUE(pending) << "ConnectProfile did not arrive";
+    ASSERT_TRUE(registered && stranger);
+    EXPECT_EQ(fromPipe, "org.bluez.Error.Rejected");
+    EXPECT_EQ(fromSocket, "org.bluez.Error.Rejected");
+    EXPECT_EQ(traces.CountContaining("on the serial profile from " + std::string(":")), 2);
+    ASSERT_GE(fd, 0) << said;
+    // The stream is BlueZ's: what the keyboard sends arrives on it.
+    pollfd waiting{listener, POLLIN, 0};
+    ASSERT_EQ(poll(&waiting, 1, 10000), 1);
+    int far = accept4(listener, nullptr, nullptr, SOCK_CLOEXEC);
+    ASSERT_GE(far, 0);
+    ASSERT_EQ(write(far, "k", 1), 1);
+    pollfd reading{fd, POLLIN, 0};
+    char c = 0;
+    EXPECT_EQ(poll(&reading, 1, 10000), 1);
+    EXPECT_EQ(read(fd, &c, 1), 1);
+    EXPECT_EQ(c, 'k');
+    BluezSerialClosed(fd);
+    close(fd);
+    close(far);
+
+    // A pipe from BlueZ itself is not a radio link: refused, no stream.
+    ASSERT_TRUE(bluez.HandOverPipe(kKeyboard));
+    fd = BluezConnectSerial(device, &error, &said);
+    EXPECT_EQ(fd, -1);
+    EXPECT_NE(error, static_cast<DWORD>(ERROR_SUCCESS));
+    EXPECT_EQ(traces.CountContaining("is not a socket: refused"), 1);
+    if (fd >= 0)
+      close(fd);
+    EXPECT_TRUE(StopSerialStreams(10000));
+    close(listener);
   });
 }
 

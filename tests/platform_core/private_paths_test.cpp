@@ -1,14 +1,18 @@
 // Places another local user must not control: the runtime folder that holds
 // the instance socket, and the files that record every key typed.
 #include "platform/core/private_paths.h"
+#include "platform/serial/com_devices.h"
 #include "tests/support/temp_root.h"
 
 #include <gtest/gtest.h>
 
 #include <cstdlib>
 #include <cstring>
+#include <filesystem>
 #include <string>
+#include <fcntl.h>
 #include <sys/stat.h>
+#include <sys/wait.h>
 #include <unistd.h>
 
 namespace {
@@ -100,6 +104,79 @@ TEST_F(PrivatePaths, RuntimeFolderMustBeTheUsersOwnPrivateFolder) {
   setenv("XDG_RUNTIME_DIR", dir_.c_str(), 1);
   EXPECT_EQ(UserRuntimeFolder(&why), "");
   EXPECT_NE(why.find("belongs to another user (uid 65534)"), std::string::npos) << why;
+}
+
+// Another user who makes /tmp/vantrel-<uid> first (XDG_RUNTIME_DIR unset),
+// or leaves it open, must not turn off the single-instance check or hide
+// the ports: that folder is passed over for a private one below the home
+// folder, and its planted COM3 link is not even looked at (/dev/rfcomm3 is).
+// The user is a forked child with a uid of its own.
+TEST_F(PrivatePaths, PlantedSharedFolderIsPassedOverForOneBelowHome) {
+  if (geteuid() != 0)
+    GTEST_SKIP() << "needs root to act as two users";
+  constexpr uid_t kUser = 61234, kOther = 61235; // no accounts needed
+  const std::string shared = "/tmp/vantrel-" + std::to_string(kUser);
+  struct Removed {
+    const std::string &path;
+    ~Removed() { std::filesystem::remove_all(path); }
+  } removed{shared};
+  const std::string cache = dir_ + "/cache";
+  ASSERT_EQ(chmod(dir_.c_str(), 0711), 0);
+  ASSERT_EQ(mkdir(cache.c_str(), 0700), 0);
+  ASSERT_EQ(chown(cache.c_str(), kUser, kUser), 0);
+  struct Planted {
+    const char *what;
+    uid_t owner;
+    mode_t mode;
+  } planted[] = {{"another user's", kOther, 0755}, {"the user's but open", kUser, 0777}};
+  for (const Planted &p : planted) {
+    SCOPED_TRACE(p.what);
+    std::filesystem::remove_all(shared);
+    ASSERT_EQ(mkdir(shared.c_str(), 0700), 0);
+    ASSERT_EQ(mkdir((shared + "/devices").c_str(), 0755), 0);
+    ASSERT_EQ(symlink("/dev/null", (shared + "/devices/COM3").c_str()), 0);
+    ASSERT_EQ(lchown((shared + "/devices/COM3").c_str(), p.owner, p.owner), 0);
+    ASSERT_EQ(chown((shared + "/devices").c_str(), p.owner, p.owner), 0);
+    ASSERT_EQ(chown(shared.c_str(), p.owner, p.owner), 0);
+    ASSERT_EQ(chmod(shared.c_str(), p.mode), 0);
+
+    int out[2];
+    ASSERT_EQ(pipe(out), 0);
+    const pid_t child = fork();
+    if (child == 0) {
+      close(out[0]);
+      if (setresgid(kUser, kUser, kUser) != 0 || setresuid(kUser, kUser, kUser) != 0)
+        _exit(126);
+      unsetenv("XDG_RUNTIME_DIR");
+      unsetenv("VANTREL_DEVICES");
+      setenv("XDG_CACHE_HOME", cache.c_str(), 1);
+      std::string why, port;
+      FolderNeed need;
+      const std::string run = UserRuntimeFolder(&why);
+      const std::string devices = ComDevicesFolder(&need);
+      const int fd = OpenComDevice(3, O_RDWR | O_NOCTTY | O_NONBLOCK, &port);
+      const std::string report = run + "|" + devices + "|" + port + "|" +
+                                 (ComLinkOffered(3) ? "offered" : "-") + "|" +
+                                 (fd >= 0 ? "opened" : "-");
+      _exit(write(out[1], report.data(), report.size()) == ssize_t(report.size()) ? 0 : 1);
+    }
+    close(out[1]);
+    std::string report;
+    char buffer[1024];
+    for (ssize_t n; (n = read(out[0], buffer, sizeof buffer)) > 0;)
+      report.append(buffer, static_cast<size_t>(n));
+    close(out[0]);
+    int status = 0;
+    ASSERT_EQ(waitpid(child, &status, 0), child);
+    ASSERT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << status;
+    const std::string run = cache + "/vantrel/run";
+    EXPECT_EQ(report, run + "|" + run + "/devices|/dev/rfcomm3|-|-");
+    struct stat st;
+    ASSERT_EQ(lstat(run.c_str(), &st), 0);
+    EXPECT_TRUE(S_ISDIR(st.st_mode));
+    EXPECT_EQ(st.st_mode & 07777, 0700u);
+    EXPECT_EQ(st.st_uid, kUser);
+  }
 }
 
 } // namespace

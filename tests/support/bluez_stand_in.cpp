@@ -124,6 +124,74 @@ bool BluezStandIn::HoldSerialProfile() {
   return Call("HoldProfile", "s", "00001101-0000-1000-8000-00805f9b34fb");
 }
 
+bool BluezStandIn::SetDeviceProperty(const std::string &address, const char *name,
+                                     const char *type, ...) {
+  if (!bus_)
+    return false;
+  sd_bus_message *call = nullptr;
+  sd_bus_error error = SD_BUS_ERROR_NULL;
+  int r = sd_bus_message_new_method_call(bus_, &call, "org.bluez", "/", "org.bluez.Mock",
+                                         "SetDeviceProperty");
+  if (r >= 0)
+    r = sd_bus_message_append(call, "ss", address.c_str(), name);
+  if (r >= 0)
+    r = sd_bus_message_open_container(call, 'v', type);
+  if (r >= 0) {
+    va_list ap;
+    va_start(ap, type);
+    r = sd_bus_message_appendv(call, type, ap);
+    va_end(ap);
+  }
+  if (r >= 0)
+    r = sd_bus_message_close_container(call);
+  if (r >= 0)
+    r = sd_bus_call(bus_, call, 10'000'000, &error, nullptr);
+  if (r < 0)
+    fprintf(stderr, "BlueZ stand-in: SetDeviceProperty failed: %s\n",
+            error.message ? error.message : strerror(-r));
+  sd_bus_error_free(&error);
+  sd_bus_message_unref(call);
+  return r >= 0;
+}
+
+bool BluezStandIn::HoldConnect(const std::string &address) {
+  return Call("HoldConnect", "s", address.c_str());
+}
+
+bool BluezStandIn::ConnectPending(const std::string &address) {
+  sd_bus_message *reply = nullptr;
+  int pending = 0;
+  if (bus_ && sd_bus_call_method(bus_, "org.bluez", "/", "org.bluez.Mock", "ConnectPending",
+                                 nullptr, &reply, "s", address.c_str()) >= 0)
+    sd_bus_message_read(reply, "b", &pending);
+  sd_bus_message_unref(reply);
+  return pending != 0;
+}
+
+bool BluezStandIn::ReleaseConnect(const std::string &address) {
+  return Call("ReleaseConnect", "s", address.c_str());
+}
+
+bool BluezStandIn::HandOverPipe(const std::string &address) {
+  return Call("HandOverPipe", "s", address.c_str());
+}
+
+bool BluezStandIn::SerialProfileOwner(std::string *name, std::string *path) {
+  sd_bus_message *reply = nullptr;
+  const char *n = nullptr, *p = nullptr;
+  bool found = bus_ &&
+               sd_bus_call_method(bus_, "org.bluez", "/", "org.bluez.Mock", "ProfileOwner",
+                                  nullptr, &reply, "s",
+                                  "00001101-0000-1000-8000-00805f9b34fb") >= 0 &&
+               sd_bus_message_read(reply, "so", &n, &p) >= 0;
+  if (found) {
+    *name = n;
+    *path = p;
+  }
+  sd_bus_message_unref(reply);
+  return found;
+}
+
 void BluezStandIn::StopBluez() {
   Stop(mock_);
   mock_ = -1;

@@ -34,6 +34,20 @@ public:
   bool SetReachable(const std::string &address, bool reachable);
   bool DropLink(const std::string &address);
   bool HoldSerialProfile();
+  // Gives a property of the device's Device1 a value of the type `type`
+  // (a D-Bus signature), the value following as sd_bus_message_append
+  // takes it: ("Address", "i", 42) makes the address a number.
+  bool SetDeviceProperty(const std::string &address, const char *name, const char *type, ...);
+  // ConnectProfile for the device waits, its stream not handed over, from
+  // now until ReleaseConnect. ConnectPending: whether such a call waits now.
+  bool HoldConnect(const std::string &address);
+  bool ConnectPending(const std::string &address);
+  bool ReleaseConnect(const std::string &address);
+  // The next stream handed over for the device is a pipe, not a socket.
+  bool HandOverPipe(const std::string &address);
+  // The bus name of the client that registered the serial port profile, and
+  // its object path; false when nobody has.
+  bool SerialProfileOwner(std::string *name, std::string *path);
   // Ends org.bluez, leaving the bus running.
   void StopBluez();
 

@@ -19,7 +19,15 @@ bluetoothd and bluez5 does not offer:
   SetKeyboardSocket(address, path); SetReachable(address, reachable): an
   unreachable device fails ConnectProfile as a keyboard switched off does;
   DropLink(address): the radio link drops (both ends see the socket end);
-  HoldProfile(uuid): another program holds that profile.
+  HoldProfile(uuid): another program holds that profile;
+  SetDeviceProperty(address, name, value): a property of a device's
+  Device1 takes any value, of any type (a BlueZ answer the program must
+  survive);
+  HoldConnect(address): ConnectProfile for the device waits, its stream not
+  yet handed over, until ReleaseConnect(address); ConnectPending(address)
+  tells whether such a call waits; ProfileOwner(uuid) -> (name, path): who
+  registered the profile; HandOverPipe(address): the next stream handed
+  over for the device is a pipe, not a socket.
 
 Start it by hand on a private bus:
   dbus-daemon --session --print-address --fork   # prints ADDRESS
@@ -27,6 +35,7 @@ Start it by hand on a private bus:
       tests/support/bluez_stand_in.py
 '''
 
+import os
 import socket
 
 import dbus
@@ -84,6 +93,17 @@ def _connect_profile(device, uuid, ok=None, fail=None):
     if not getattr(device, 'reachable', True):
         fail(dbus.exceptions.DBusException('Host is down', name='org.bluez.Error.Failed'))
         return
+    if path in root.held:
+        # Parked until ReleaseConnect: the profile's answer is awaited.
+        root.held[path] = lambda: _connect_profile(device, uuid, ok, fail)
+        return
+    if path in root.pipes:
+        root.pipes.discard(path)
+        readable, writable = os.pipe()
+        os.close(writable)
+        _hand_over(device, root, path, profile, readable, None, ok, fail)
+        os.close(readable)
+        return
     keyboard = root.keyboards.get(path)
     if keyboard:
         ours = socket.socket(socket.AF_UNIX, socket.SOCK_STREAM)
@@ -98,18 +118,22 @@ def _connect_profile(device, uuid, ok=None, fail=None):
         ours, far = socket.socketpair()
     _drop(root, path)
     root.links[path] = (ours, far)
+    _hand_over(device, root, path, profile, ours, ours, ok, fail)
 
+
+def _hand_over(device, root, path, profile, stream, link, ok, fail):
     def answered(*_args):
         device.props[DEVICE]['Connected'] = dbus.Boolean(True, variant_level=1)
         ok()
 
     def refused(error):
-        _drop(root, path)
+        if link:
+            _drop(root, path)
         fail(dbus.exceptions.DBusException('Profile refused the connection: ' + str(error),
                                            name='org.bluez.Error.Failed'))
 
     device.connection.call_async(profile[0], profile[1], PROFILE_IFACE, 'NewConnection', 'oha{sv}',
-                                 (dbus.ObjectPath(path), dbus.types.UnixFd(ours), {}),
+                                 (dbus.ObjectPath(path), dbus.types.UnixFd(stream), {}),
                                  answered, refused, timeout=10.0)
 
 
@@ -132,6 +156,8 @@ def load(mock, parameters):
     manager.methods[PROFILE_MANAGER]['UnregisterProfile'] = ('o', '', _unregister_profile, _unregister_profile)
     mock.links = {}
     mock.keyboards = {}
+    mock.held = {}  # device path -> the parked ConnectProfile, or None
+    mock.pipes = set()
 
 
 @dbus.service.method(MOCK, in_signature='sssb', out_signature='s')
@@ -166,3 +192,38 @@ def DropLink(self, address):
 @dbus.service.method(MOCK, in_signature='s', out_signature='')
 def HoldProfile(_self, uuid):
     mockobject.objects['/org/bluez'].profiles[str(uuid).lower()] = (':another.program', '/held')
+
+
+@dbus.service.method(MOCK, in_signature='ssv', out_signature='')
+def SetDeviceProperty(_self, address, name, value):
+    _find_device(address)[1].props[DEVICE][str(name)] = value
+
+
+@dbus.service.method(MOCK, in_signature='s', out_signature='')
+def HoldConnect(self, address):
+    self.held[_find_device(address)[0]] = None
+
+
+@dbus.service.method(MOCK, in_signature='s', out_signature='b')
+def ConnectPending(self, address):
+    return self.held.get(_find_device(address)[0]) is not None
+
+
+@dbus.service.method(MOCK, in_signature='s', out_signature='')
+def ReleaseConnect(self, address):
+    parked = self.held.pop(_find_device(address)[0], None)
+    if parked:
+        parked()
+
+
+@dbus.service.method(MOCK, in_signature='s', out_signature='so')
+def ProfileOwner(_self, uuid):
+    owner = mockobject.objects['/org/bluez'].profiles.get(str(uuid).lower())
+    if not owner:
+        raise dbus.exceptions.DBusException('No profile ' + uuid, name=MOCK + '.NoSuchProfile')
+    return owner[0], dbus.ObjectPath(owner[1])
+
+
+@dbus.service.method(MOCK, in_signature='s', out_signature='')
+def HandOverPipe(self, address):
+    self.pipes.add(_find_device(address)[0])
