@@ -1,15 +1,14 @@
 // The program's entry point: the command line, the quit signals, the desktop
-// toolkit, the resources and the key-injection backend, then the program's
-// life from start-up to its end.
+// toolkit and the resources, then the program's life from start-up (which
+// chooses the key-injection backend once the data folder is found) to its
+// end.
 #include "app/command_line.h"
 #include "app/instance.h"
 #include "app/shutdown.h"
 #include "app/startup.h"
-#include "platform/inject.h"
 #include "platform/qt_app.h"
 #include "platform/registry.h"
 #include "platform/system.h"
-#include "platform/text.h"
 #include "platform/tray.h"
 #include "platform/trace.h"
 #include "platform/window.h"
@@ -52,8 +51,6 @@ int main(int argc, char **argv) {
     return 1;
   }
   RegisterVantrelResources();
-  const char *backend = InjectSelectBackend();
-  NKDbgPrintfW(u"Typing keys through %s\r\n", Utf8ToUtf16(backend ? backend : "none").c_str());
   if (options.connect)
     RequestConnectAtStart();
 

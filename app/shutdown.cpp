@@ -27,6 +27,8 @@ constexpr DWORD kWaitSliceMs = 20;
 
 std::atomic<HWND> gQuitTarget{nullptr};
 std::atomic<bool> gQuitAsked{false};
+std::atomic<bool> gQuitSignalled{false};
+std::atomic<DWORD> gProgramThread{0};
 bool gRestartRequested = false;
 
 // Both sides take the request with an exchange, so exactly one of them
@@ -38,7 +40,15 @@ void PostQuitRequest() {
 }
 
 void OnQuitSignal(int, void *) {
+  gQuitSignalled.store(true);
   gQuitAsked.store(true);
+  // Before the main window there is no Quit to ask for, but a message box
+  // of the start-up may be waiting for an answer nobody gives (at logout):
+  // the quit message ends its modal loop, and the start-up stops at its next
+  // step. The request above stays for a main window made meanwhile.
+  if (!gQuitTarget.load())
+    if (DWORD thread = gProgramThread.load())
+      PostThreadMessageW(thread, WM_QUIT, 0, 0);
   PostQuitRequest();
 }
 
@@ -56,7 +66,12 @@ bool WaitServingCalls(HANDLE thread, DWORD timeoutMs) {
 
 } // namespace
 
-void WatchQuitSignals() { StartQuitSignalWatch(OnQuitSignal, nullptr); }
+void WatchQuitSignals() {
+  gProgramThread.store(GetCurrentThreadId());
+  StartQuitSignalWatch(OnQuitSignal, nullptr);
+}
+
+bool QuitSignalled() { return gQuitSignalled.load(); }
 
 void DirectQuitSignalsTo(HWND mainWindow) {
   gQuitTarget.store(mainWindow);

@@ -15,11 +15,16 @@ constexpr DWORD kLinkStopTimeoutMs = 5000;
 constexpr DWORD kPlatformStopTimeoutMs = 4000;
 
 // Starts the watcher of SIGTERM, SIGINT and SIGHUP, which main has blocked
-// (BlockQuitSignals) before any thread started: each asks the main window to
-// quit as its Quit soft key does, once the window exists (one that comes
-// earlier, also before this call, is kept until then). ShutDownProgram ends
-// the watcher.
+// (BlockQuitSignals) before any thread started. Call it on the thread that
+// runs the program (the user-interface thread). Each signal asks the main
+// window to quit as its Quit soft key does, once the window exists (one that
+// comes earlier, also before this call, is kept until then); before the
+// main window it also posts the quit message to the program's thread, which
+// ends a message box or dialog of the start-up, and QuitSignalled() tells
+// the start-up to stop. ShutDownProgram ends the watcher.
 void WatchQuitSignals();
+// Whether a quit signal has come since the program started.
+bool QuitSignalled();
 // The main window exists: quit signals go to it from now on.
 void DirectQuitSignalsTo(HWND mainWindow);
 

@@ -10,12 +10,21 @@
 #include "common/ui_strings.h"
 #include "dialogs/selection_dialog.h"
 #include "link/link_controller.h"
+#include "platform/files.h"
+#include "platform/inject.h"
 #include "platform/power.h"
 #include "platform/process.h"
+#include "platform/qt_app.h"
 #include "platform/shell.h"
 #include "platform/system_info.h"
+#include "platform/text.h"
+#include "platform/trace.h"
 #include "platform/win32.h"
 #include "resources/resource_ids.h"
+
+#include <cstdio>
+#include <cstdlib>
+#include <string>
 
 namespace {
 
@@ -24,6 +33,27 @@ constexpr int32_t kDefaultConnectionTimeoutMs = 180000;
 constexpr UINT kAcceleratorTable = 2;
 
 bool IsUnset(const WCHAR *value) { return value[0] == 0 || wcscmp(value, u"None") == 0; }
+
+bool IsFile(const WCHAR *path) {
+  const DWORD attributes = GetFileAttributesW(path);
+  return attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY) == 0;
+}
+
+// Says on stderr, in the trace and, on a display, in a message box why
+// Vantrel cannot start and what to do about it.
+void TellCannotStart(const std::string &problem) {
+  std::string text = "Vantrel cannot start: " + problem +
+                     ". Install Vantrel again (sudo apt install --reinstall vantrel)";
+  if (const char *root = getenv("VANTREL_ROOT"); root && *root)
+    text += ", or set VANTREL_ROOT to the folder that holds usr/share/vantrel";
+  text += ".";
+  fprintf(stderr, "vantrel: %s\n", text.c_str());
+  const std::u16string wide = Utf8ToUtf16(text);
+  NKDbgPrintfW(u"%s\r\n", wide.c_str());
+  // Not offscreen: nobody would see the box, and it would hold the program.
+  if (VantrelQtOnScreen())
+    MessageBoxW(nullptr, wide.c_str(), u"Vantrel", MB_OK | MB_ICONHAND);
+}
 
 } // namespace
 
@@ -78,36 +108,67 @@ void DetectPlatform() {
     AppGlobals.osMajorVersion = static_cast<int32_t>(version.dwMajorVersion);
 }
 
+bool FindDataFolder() {
+  const bool listed = FindInstallDir();
+  const std::string root = HostPathFor(u"");
+  std::string problem;
+  if (!listed) {
+    problem = "its device root " + root + " cannot be read";
+  } else if (AppGlobals.InstallDir[0] == 0) {
+    const std::string system = SystemDataDir()[0] ? HostPathFor(SystemDataDir()) : std::string();
+    problem = (system.empty() ? "no" : "neither " + system + " nor a") +
+              std::string(" folder named Vantrel below ") + root + " was found";
+  } else {
+    WCHAR english[MAX_PATH];
+    wnsprintfW(english, MAX_PATH, u"%sEnglish.lang", AppGlobals.InstallDir);
+    if (IsFile(english))
+      return true;
+    problem = "its data folder " + HostPathFor(AppGlobals.InstallDir) +
+              " lacks its files (English.lang is not there)";
+  }
+  TellCannotStart(problem);
+  return false;
+}
+
 int VantrelStartup(HINSTANCE instance, int showCommand) {
   AppGlobals.hInstance = instance;
-  if (!FindInstallDir())
-    return 0;
+  // Nothing of the program's work starts before its files are known to be
+  // there: without them it cannot show a word.
+  if (!FindDataFolder())
+    return kCannotStartExitCode;
   SetHelpFolder(AppGlobals.InstallDir);
+  const char *backend = InjectSelectBackend();
+  NKDbgPrintfW(u"Typing keys through %s\r\n", Utf8ToUtf16(backend ? backend : "none").c_str());
 
   SettleLanguage();
-  HACCEL accelerators = nullptr;
-  if (LoadUiStrings()) {
-    CheckTestMode();
-    if (!CreateMainWindow(instance, showCommand))
-      return 0;
-    DirectQuitSignalsTo(AppGlobals.mainWindow);
-    StartTray(AppGlobals.mainWindow);
-    accelerators = LoadAcceleratorsW(instance, MAKEINTRESOURCEW(kAcceleratorTable));
-    DetectPlatform();
-
-    static LinkController link;
-    link.askForLayout = &OpenSelectionDialog;
-    AppGlobals.link = &link;
-    CreateLinkController(&link, instance, AppGlobals.mainWindow);
-    // A link lost to a suspend is connected again after the resume.
-    StartSleepWatch(link.typingWnd, WM_MACHINE_SLEEP);
-
-    SendMessageW(AppGlobals.mainWindow, WM_INITMENUPOPUP,
-                 reinterpret_cast<WPARAM>(AppGlobals.optionsMenu), kMenuMain);
-    const int32_t timeout =
-        SettingsStore::ReadDword(u"Connection Timeout", kDefaultConnectionTimeoutMs);
-    PostMessageW(link.typingWnd, WM_SET_CONNECTION_TIMEOUT, 0, timeout);
+  // A quit signal during a message box of the steps so far (a settings
+  // database that cannot be used) ends the program before it has a window.
+  if (QuitSignalled())
+    return 0;
+  if (!LoadUiStrings()) {
+    TellCannotStart("its language files cannot be read from " + HostPathFor(AppGlobals.InstallDir));
+    return kCannotStartExitCode;
   }
+  CheckTestMode();
+  if (QuitSignalled() || !CreateMainWindow(instance, showCommand))
+    return 0;
+  DirectQuitSignalsTo(AppGlobals.mainWindow);
+  StartTray(AppGlobals.mainWindow);
+  HACCEL accelerators = LoadAcceleratorsW(instance, MAKEINTRESOURCEW(kAcceleratorTable));
+  DetectPlatform();
+
+  static LinkController link;
+  link.askForLayout = &OpenSelectionDialog;
+  AppGlobals.link = &link;
+  CreateLinkController(&link, instance, AppGlobals.mainWindow);
+  // A link lost to a suspend is connected again after the resume.
+  StartSleepWatch(link.typingWnd, WM_MACHINE_SLEEP);
+
+  SendMessageW(AppGlobals.mainWindow, WM_INITMENUPOPUP,
+               reinterpret_cast<WPARAM>(AppGlobals.optionsMenu), kMenuMain);
+  const int32_t timeout =
+      SettingsStore::ReadDword(u"Connection Timeout", kDefaultConnectionTimeoutMs);
+  PostMessageW(link.typingWnd, WM_SET_CONNECTION_TIMEOUT, 0, timeout);
 
   MSG msg = {};
   while (GetMessageW(&msg, nullptr, 0, 0)) {

@@ -73,7 +73,7 @@ BOOL FindNextFileW(HANDLE h, WIN32_FIND_DATAW *data);
 BOOL FindClose(HANDLE h);
 
 // The host path for a device path (VANTREL_ROOT applied), as a new string;
-// empty when refused (null path, a ".." component). For the platform layer
-// and tests.
+// empty when refused (null path, a ".." component). For the platform layer,
+// tests, and messages that name a file to the person.
 #include <string>
 std::string HostPathFor(LPCWSTR path);

@@ -14,6 +14,11 @@
 bool VantrelQtInit(int &argc, char **argv);
 // True once VantrelQtInit has succeeded.
 bool VantrelQtActive();
+// True when the toolkit is active and shows its windows on a display a
+// person sees: false without the toolkit and on the offscreen and minimal
+// platforms (QT_QPA_PLATFORM=offscreen), where a message box would wait for
+// an answer nobody can give.
+bool VantrelQtOnScreen();
 // On the user-interface thread after its message loop has ended: runs the
 // calls other threads are waiting for on this thread (a message box or a
 // dialog they asked for), without dispatching any window message, so that a

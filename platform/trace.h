@@ -3,10 +3,12 @@
 // unset), read once at the first trace. Each call's text is written whole as
 // one line, so lines from several threads never mix: trailing line ends
 // ("\r\n" included) are dropped and one "\n" is added. A trace file is
-// created readable by the user alone (mode 0600) and appended to; a symbolic
-// link or another user's file is not used (stderr says so, and tracing stays
-// off). Nothing is returned and nothing fails: a line that cannot be written
-// is lost.
+// created readable by the user alone (mode 0600), or made so, and appended
+// to; a symbolic link, what is not a regular file and another user's file
+// are not used (stderr says so, and tracing stays off). Lines alike but for their numbers are written at most 20 times a
+// second, the rest summed up in a "(repeated K more times, not written)"
+// line (platform/core/trace_repeats.h). Nothing is returned and nothing
+// fails: a line that cannot be written is lost.
 #pragma once
 
 #include "platform/wintypes.h"
@@ -20,9 +22,9 @@ void NKDbgPrintfW(const WCHAR *fmt, ...);
 void PlatformTrace(const char *fmt, ...) __attribute__((format(printf, 1, 2)));
 
 // Tests: route trace output into a callback instead (nullptr restores the
-// VANTREL_TRACE destination). The callback receives each whole line in UTF-8
-// without its line end; the text is only valid during the call. It is called
-// with the trace lock held, from whichever thread traces, so it must not
-// trace itself.
+// VANTREL_TRACE destination). The callback receives every whole line (no
+// flood limit) in UTF-8 without its line end; the text is only valid during
+// the call. It is called with the trace lock held, from whichever thread
+// traces, so it must not trace itself.
 typedef void (*TraceSink)(const char *line, void *context);
 void SetTraceSink(TraceSink sink, void *context);

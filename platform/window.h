@@ -200,6 +200,12 @@ HWND FindWindowW(LPCWSTR className, LPCWSTR title);
 // (ERROR_NOT_ENOUGH_QUOTA, traced once until the queue drains). Pointers in
 // wParam/lParam are not copied: what they point to must outlive the message.
 BOOL PostMessageW(HWND hwnd, UINT msg, WPARAM wParam, LPARAM lParam);
+// Queues a thread message (hwnd null) for the thread `threadId`, as
+// PostMessageW does for a window; WM_QUIT posted so ends that thread's
+// GetMessageW loop and any modal loop it is in, as PostQuitMessage would on
+// that thread. FALSE for thread 0 (ERROR_INVALID_PARAMETER) and on a full
+// queue as above.
+BOOL PostThreadMessageW(DWORD threadId, UINT msg, WPARAM wParam, LPARAM lParam);
 // On the window's own thread a direct call of its procedure. From another
 // thread the message is queued and the caller waits until it has been
 // handled, handling messages sent to its own thread meanwhile (or until the

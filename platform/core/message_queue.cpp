@@ -110,18 +110,12 @@ bool TakeMessageLocked(Core &core, ThreadQueue &queue, HWND filter, UINT min, UI
 
 } // namespace
 
-BOOL PostMessageW(HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam) {
-  Core &core = TheCore();
-  std::unique_lock<std::mutex> lock(core.mutex);
-  DWORD thread;
-  if (hwnd) {
-    WindowRecord *w = FindWindowOrFailLocked(core, hwnd);
-    if (!w)
-      return FALSE;
-    thread = w->thread;
-  } else {
-    thread = GetCurrentThreadId(); // a thread message, as on the handheld
-  }
+namespace {
+
+// Queues the message for `thread` (the caller holds the core's lock, which
+// this releases).
+BOOL PostToThreadLocked(Core &core, std::unique_lock<std::mutex> &lock, DWORD thread, HWND hwnd,
+                        UINT message, WPARAM wParam, LPARAM lParam) {
   ThreadQueue &queue = QueueLocked(core, thread);
   if (queue.posted.size() >= kPostedLimit) {
     bool first = !queue.overflowing;
@@ -141,6 +135,33 @@ BOOL PostMessageW(HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam) {
   lock.unlock();
   wake();
   return TRUE;
+}
+
+} // namespace
+
+BOOL PostMessageW(HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam) {
+  Core &core = TheCore();
+  std::unique_lock<std::mutex> lock(core.mutex);
+  DWORD thread;
+  if (hwnd) {
+    WindowRecord *w = FindWindowOrFailLocked(core, hwnd);
+    if (!w)
+      return FALSE;
+    thread = w->thread;
+  } else {
+    thread = GetCurrentThreadId(); // a thread message, as on the handheld
+  }
+  return PostToThreadLocked(core, lock, thread, hwnd, message, wParam, lParam);
+}
+
+BOOL PostThreadMessageW(DWORD threadId, UINT message, WPARAM wParam, LPARAM lParam) {
+  if (threadId == 0) {
+    SetLastError(ERROR_INVALID_PARAMETER);
+    return FALSE;
+  }
+  Core &core = TheCore();
+  std::unique_lock<std::mutex> lock(core.mutex);
+  return PostToThreadLocked(core, lock, threadId, nullptr, message, wParam, lParam);
 }
 
 LRESULT SendMessageW(HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam) {

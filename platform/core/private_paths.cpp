@@ -152,9 +152,14 @@ std::string UserRuntimeFolder(std::string *why) {
 }
 
 int OpenPrivateAppend(const char *path, std::string *why) {
-  int fd = open(path, O_WRONLY | O_CREAT | O_APPEND | O_CLOEXEC | O_NOCTTY | O_NOFOLLOW, 0600);
+  // O_NONBLOCK: a FIFO named here would otherwise hold the open until some
+  // reader came; it is refused below like any file that is not a plain one.
+  int fd = open(path, O_WRONLY | O_CREAT | O_APPEND | O_CLOEXEC | O_NOCTTY | O_NOFOLLOW | O_NONBLOCK,
+                0600);
   if (fd < 0) {
-    *why = errno == ELOOP ? "it is a symbolic link (name the file itself)" : strerror(errno);
+    *why = errno == ELOOP ? "it is a symbolic link (name the file itself)"
+           : errno == ENXIO || errno == EISDIR ? "it is not a regular file"
+                            : strerror(errno);
     return -1;
   }
   struct stat st;
@@ -163,13 +168,29 @@ int OpenPrivateAppend(const char *path, std::string *why) {
     close(fd);
     return -1;
   }
+  if (!S_ISREG(st.st_mode)) {
+    *why = "it is not a regular file";
+    close(fd);
+    return -1;
+  }
   // Another user's file (made beforehand in a shared folder) would hand
-  // them everything written to it.
-  if (!OwnedByUserOrRoot(st.st_uid)) {
+  // them everything written to it, and its mode is not ours to change.
+  if (st.st_uid != geteuid()) {
     *why = "it belongs to another user (uid " + std::to_string(st.st_uid) + ")";
     close(fd);
     return -1;
   }
+  // A file made earlier, or by hand, may be readable by others: it is
+  // closed to them before anything is written to it.
+  if ((st.st_mode & 077) != 0 && fchmod(fd, st.st_mode & 0700) != 0) {
+    *why = "it is open to other users (mode " + ModeText(st.st_mode) +
+           ") and cannot be made private: " + strerror(errno);
+    close(fd);
+    return -1;
+  }
+  const int flags = fcntl(fd, F_GETFL);
+  if (flags >= 0)
+    fcntl(fd, F_SETFL, flags & ~O_NONBLOCK);
   return fd;
 }
 

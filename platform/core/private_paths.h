@@ -3,8 +3,9 @@
 // or from reading the files that record typed keys (internal to the
 // platform layer).
 //
-// "This user" is the effective user id. Root-owned devices and files count
-// as safe (only root can make them, and root can do anything anyway).
+// "This user" is the effective user id. Root-owned devices count as safe
+// (only root can make them, and root can do anything anyway); a file
+// the program appends typed keys to must be the user's own.
 #pragma once
 
 #include <string>
@@ -30,10 +31,13 @@ bool FolderIsSafe(const struct stat &st, FolderNeed need, std::string *why);
 // $XDG_RUNTIME_DIR is refused, not replaced).
 std::string UserRuntimeFolder(std::string *why);
 
-// Opens `path` for appending, creating it with mode 0600 (an existing file
-// keeps its mode). A symbolic link is not followed, and a file that belongs
-// to another user is refused. Returns the descriptor (close-on-exec), or -1
-// with the reason in *why.
+// Opens `path` for appending, creating it with mode 0600; an existing file
+// open to others is made 0600 (its user's bits kept) before the call
+// returns, so nothing written reaches another user. A symbolic link is not
+// followed; what is not a regular file (a FIFO, a device, a folder), a file
+// that belongs to another user (root included) and one whose mode cannot be
+// changed are refused. Never waits for a FIFO's reader. Returns the
+// descriptor (close-on-exec, blocking writes), or -1 with the reason in *why.
 int OpenPrivateAppend(const char *path, std::string *why);
 
 // Says why something was refused: on stderr the first time this text comes

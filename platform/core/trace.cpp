@@ -2,7 +2,9 @@
 // first trace call; when tracing is off, a call costs one atomic load and
 // nothing is formatted.
 #include "platform/trace.h"
+#include "platform/core/monotonic_clock.h"
 #include "platform/core/private_paths.h"
+#include "platform/core/trace_repeats.h"
 #include "platform/text.h"
 
 #include <atomic>
@@ -27,6 +29,13 @@ TraceSink gSink = nullptr;    // guarded by gTraceMutex
 void *gSinkContext = nullptr; // guarded by gTraceMutex
 std::atomic<bool> gEnabled{false};
 
+// Guarded by gTraceMutex. Never destroyed: a thread may still trace while
+// the process exits.
+TraceRepeats &Repeats() {
+  static auto *repeats = new TraceRepeats;
+  return *repeats;
+}
+
 void OpenDestination() {
   const char *where = getenv("VANTREL_TRACE");
   if (!where || !*where)
@@ -50,7 +59,27 @@ inline bool TraceEnabled() {
   return gEnabled.load(std::memory_order_relaxed);
 }
 
-// Writes one line (given without its line end) to the sink or the file, whole.
+// Writes text to the trace file, whole: one write per line keeps the lines
+// of several threads (and processes appending to the same file) from
+// interleaving.
+void WriteWhole(std::string text) {
+  text.push_back('\n');
+  const char *p = text.data();
+  size_t left = text.size();
+  while (left > 0) {
+    ssize_t n = write(gTraceFd, p, left);
+    if (n < 0 && errno == EINTR)
+      continue;
+    if (n <= 0)
+      break;
+    p += n;
+    left -= static_cast<size_t>(n);
+  }
+}
+
+// Writes one line (given without its line end) to the sink, or to the file
+// as the flood limit allows (trace_repeats.h). The sink sees every line:
+// tests count what was traced, not what the file kept.
 void EmitLine(std::string line) {
   while (!line.empty() && (line.back() == '\n' || line.back() == '\r'))
     line.pop_back();
@@ -61,20 +90,8 @@ void EmitLine(std::string line) {
   }
   if (gTraceFd < 0)
     return;
-  line.push_back('\n');
-  // One write per line keeps the lines of several threads (and processes
-  // appending to the same file) from interleaving.
-  const char *p = line.data();
-  size_t left = line.size();
-  while (left > 0) {
-    ssize_t n = write(gTraceFd, p, left);
-    if (n < 0 && errno == EINTR)
-      continue;
-    if (n <= 0)
-      break;
-    p += n;
-    left -= static_cast<size_t>(n);
-  }
+  for (std::string &text : Repeats().Admit(line, MonotonicMicroseconds()))
+    WriteWhole(std::move(text));
 }
 
 } // namespace

@@ -49,6 +49,13 @@ void RegisterInternalClasses(); // dialogs_qt.cpp, shell_menubar_qt.cpp
 
 bool VantrelQtActive() { return gUiThread.load() != 0; }
 
+bool VantrelQtOnScreen() {
+  if (!VantrelQtActive())
+    return false;
+  const QString platform = QGuiApplication::platformName();
+  return !platform.startsWith(QLatin1String("offscreen")) && !platform.startsWith(QLatin1String("minimal"));
+}
+
 void ServeWaitingCalls() {
   if (vqt::OnUiThread() && vqt::PumpObject())
     QCoreApplication::sendPostedEvents(vqt::PumpObject(), QEvent::MetaCall);

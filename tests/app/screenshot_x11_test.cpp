@@ -1,6 +1,7 @@
 // The real vantrel on its own Xvfb: the main window as drawn in each phase
-// (picture, texts, connect button), and the emulated keyboard's sentence
-// arriving in a real X client through xtest. Skipped when Xvfb is missing.
+// (picture, texts, connect button), the emulated keyboard's sentence
+// arriving in a real X client through xtest, and the box that tells of a
+// missing data folder. Skipped when Xvfb is missing.
 #include "app_test_env.h"
 #include "find_x_window.h"
 #include "tests/inject/x_session.h"
@@ -161,6 +162,29 @@ TEST(OnX11, WindowInEachPhaseAndTypingIntoAnXClient) {
   EXPECT_EQ(WaitExit(quit, 10s), 0);
   EXPECT_EQ(WaitExit(app, 15s), 0);
   KillChild(kbd);
+}
+
+TEST(OnX11, AMissingDataFolderIsToldInABoxThatAQuitSignalEnds) {
+  XvfbServer xvfb;
+  if (!xvfb.Start())
+    GTEST_SKIP() << "no Xvfb: " << xvfb.why();
+  ProgramSandbox box;
+  const std::vector<std::string> env = {
+      "DISPLAY=" + xvfb.display(), "VANTREL_ROOT=" + box.path() + "/nonexistent",
+      "VANTREL_REGISTRY=" + box.path() + "/registry.db", "XDG_RUNTIME_DIR=" + box.path()};
+  pid_t app = Spawn({VANTREL_EXE}, env);
+  // The box, titled as the program is: no main window comes before it.
+  ASSERT_TRUE(WaitFor(
+      [&] {
+        Display *d = XOpenDisplay(xvfb.display().c_str());
+        const bool shown = d && FindViewableWindow(d, DefaultRootWindow(d), "Vantrel");
+        if (d)
+          XCloseDisplay(d);
+        return shown;
+      },
+      20s));
+  kill(app, SIGTERM);
+  EXPECT_EQ(WaitExit(app, 10s), 1);
 }
 
 } // namespace

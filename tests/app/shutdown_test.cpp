@@ -21,6 +21,7 @@
 
 #include <csignal>
 #include <cstdlib>
+#include <cstring>
 #include <filesystem>
 #include <fstream>
 #include <sys/wait.h>
@@ -135,6 +136,26 @@ TEST_F(Ending, QuitAndQuitSignalsWhileConnectedDisconnectAndRestoreTheTimeouts) 
     EXPECT_EQ(vantrel->Wait(20s), 0) << ReadFile(Path("vantrel.out"));
     ExpectClosedCleanly();
   }
+}
+
+TEST_F(Ending, QuitSignalsEndAMessageBoxOfTheStartUp) {
+  // A file that is not a settings database: the start-up says in a box that
+  // settings cannot be saved, before the main window exists. At logout
+  // nobody answers it.
+  const std::string foreign = box_.Put("foreign.db", std::string(8192, 'x'));
+  env_.push_back("VANTREL_REGISTRY=" + foreign);
+  for (int signal : {SIGTERM, SIGINT, SIGHUP}) {
+    SCOPED_TRACE(strsignal(signal));
+    const int boxes = Count("Settings could not be saved");
+    const int ends = Count("Every thread has ended");
+    auto vantrel = StartVantrel({"--hidden"});
+    ASSERT_TRUE(WaitFor([&] { return Count("Settings could not be saved") > boxes; }, 20s))
+        << Trace();
+    vantrel->Signal(signal);
+    EXPECT_EQ(vantrel->Wait(10s), 0) << ReadFile(Path("vantrel.out"));
+    EXPECT_EQ(Count("Every thread has ended"), ends + 1) << Trace();
+  }
+  EXPECT_EQ(ReadFile(foreign), std::string(8192, 'x'));
 }
 
 TEST_F(Ending, WindowCloseButtonWhileConnectedDisconnectsAndRestoresTheTimeouts) {

@@ -1,5 +1,5 @@
-// Start-up steps that touch the settings and the files: the first-run
-// language, test mode and the platform.
+// Start-up steps that touch the settings and the files: the data folder, the
+// first-run language, test mode and the platform.
 #include "common/globals.h"
 #include "common/settings_store.h"
 #include "app/startup.h"
@@ -8,6 +8,7 @@
 
 #include <gtest/gtest.h>
 
+#include <chrono>
 #include <cstdlib>
 
 using namespace testsupport;
@@ -25,6 +26,33 @@ public:
   explicit Locale(const char *value) { setenv("LC_ALL", value, 1); }
   ~Locale() { unsetenv("LC_ALL"); }
 };
+
+TEST(StartUp, WithoutItsDataFolderVantrelSaysWhereItLookedAndFails) {
+  ProgramSandbox box;
+  box.MakeFolder("empty");
+  box.MakeFolder("stripped/opt/Vantrel");
+  box.CopyData("Intl English.kcod", "stripped/opt/Vantrel/Intl English.kcod");
+  const struct {
+    std::string root;
+    std::string named; // what stderr must name
+  } cases[] = {
+      {box.path() + "/nonexistent", box.path() + "/nonexistent"},
+      {box.path() + "/empty", box.path() + "/empty/usr/share/vantrel"},
+      {box.path() + "/stripped", box.path() + "/stripped/opt/Vantrel"},
+  };
+  for (const auto &c : cases) {
+    SCOPED_TRACE(c.root);
+    std::vector<std::string> env = ProgramEnvironment(box.path());
+    env.push_back("VANTREL_ROOT=" + c.root);
+    const std::string out = box.File("vantrel.out");
+    Child vantrel({VANTREL_EXE}, env, out);
+    EXPECT_EQ(vantrel.Wait(std::chrono::seconds(10)), 1) << ReadFile(out);
+    EXPECT_NE(ReadFile(out).find("vantrel: Vantrel cannot start: "), std::string::npos) << ReadFile(out);
+    EXPECT_NE(ReadFile(out).find(c.named), std::string::npos) << ReadFile(out);
+    // Nothing of its work had started: not even the key injection.
+    EXPECT_EQ(ReadFile(box.File("trace.log")).find("Typing keys through"), std::string::npos);
+  }
+}
 
 TEST(FirstRun, LanguageComesFromTheDeviceLanguage) {
   for (auto [locale, file] : {std::pair{"en_GB.UTF-8", "English.lang"},

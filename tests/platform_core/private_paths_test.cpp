@@ -9,6 +9,7 @@
 #include <cstdlib>
 #include <cstring>
 #include <filesystem>
+#include <ios>
 #include <string>
 #include <fcntl.h>
 #include <sys/stat.h>
@@ -53,14 +54,31 @@ TEST_F(PrivatePaths, AppendFileIsTheUsersAloneAndNeverReachedThroughALink) {
   ASSERT_EQ(stat(path.c_str(), &st), 0);
   EXPECT_EQ(st.st_mode & 0777, 0600u);
 
-  // An existing file of the user's is appended to and keeps its mode.
-  ASSERT_EQ(chmod(path.c_str(), 0640), 0);
+  // An existing file of the user's is appended to; one that others could
+  // read is closed to them before anything is written.
+  for (mode_t mode : {0644, 0640, 0666, 0600}) {
+    ASSERT_EQ(chmod(path.c_str(), mode), 0);
+    fd = OpenPrivateAppend(path.c_str(), &why);
+    ASSERT_GE(fd, 0) << why;
+    ASSERT_EQ(fstat(fd, &st), 0);
+    EXPECT_EQ(st.st_mode & 0777, 0600u) << std::oct << mode;
+    close(fd);
+  }
   fd = OpenPrivateAppend(path.c_str(), &why);
   ASSERT_GE(fd, 0) << why;
   Append(fd, "b");
-  ASSERT_EQ(stat(path.c_str(), &st), 0);
-  EXPECT_EQ(st.st_mode & 0777, 0640u);
   EXPECT_EQ(Read(path), "ab");
+
+  // What is not a regular file is refused, a FIFO without waiting for a
+  // reader.
+  const std::string fifo = dir_ + "/fifo.log";
+  ASSERT_EQ(mkfifo(fifo.c_str(), 0644), 0);
+  for (const std::string &odd : {fifo, dir_}) {
+    EXPECT_EQ(OpenPrivateAppend(odd.c_str(), &why), -1) << odd;
+    EXPECT_NE(why.find("not a regular file"), std::string::npos) << odd << ": " << why;
+  }
+  ASSERT_EQ(stat(fifo.c_str(), &st), 0);
+  EXPECT_EQ(st.st_mode & 0777, 0644u) << "a refused file is left as it is";
 
   // A link planted at the path is not followed: the file it names is left
   // alone.
