@@ -25,16 +25,18 @@ void PaintBattery(HWND dialog) {
   const int w = client.right;
   const int h = client.bottom;
   const int q = h / 4;
-  FillRect(dc, &client, static_cast<HBRUSH>(GetStockObject(WHITE_BRUSH)));
+  // The page, the gauge's outline and its text follow the desktop's theme;
+  // a low charge stays red in every theme.
+  FillRect(dc, &client, GetSysColorBrush(COLOR_WINDOW));
 
-  HPEN pen = CreatePen(PS_SOLID, 1, RGB(0, 0, 0));
+  HPEN pen = CreatePen(PS_SOLID, 1, GetSysColor(COLOR_WINDOWTEXT));
   HGDIOBJ oldPen = SelectObject(dc, pen);
   Rectangle(dc, 5, q - 5, w - 5, q + 25);
 
   // The step is a whole number of pixels per percent, so a narrow window
   // (110 pixels or less) shows no bar at all.
   RECT bar = {10, q, 10 + ((w - 10) / 100) * percent, q + 20};
-  HBRUSH brush = CreateSolidBrush(normal ? RGB(0, 255, 0) : RGB(255, 0, 0));
+  HBRUSH brush = CreateSolidBrush(normal ? GetSysColor(COLOR_HIGHLIGHT) : RGB(255, 0, 0));
   FillRect(dc, &bar, brush);
   DeleteObject(brush);
 

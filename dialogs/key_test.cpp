@@ -71,7 +71,7 @@ void PaintKeyTest(HWND dialog) {
   HDC dc = BeginPaint(dialog, &ps);
   RECT client = {};
   GetClientRect(dialog, &client);
-  FillRect(dc, &client, static_cast<HBRUSH>(GetStockObject(WHITE_BRUSH)));
+  FillRect(dc, &client, GetSysColorBrush(COLOR_WINDOW));
   client.top = client.bottom / 2;
   DrawTextW(dc, text, -1, &client, DT_CENTER | DT_WORDBREAK);
   EndPaint(dialog, &ps);

@@ -78,8 +78,9 @@ int SplitList(WCHAR *list, WCHAR *names[kSelectionMaxButtons]) {
   return count;
 }
 
+// OK stores the choice (the Done command), Cancel keeps the stored one.
 void InitMenuBar(HWND dialog) {
-  InitDialogPage(dialog, SHIDIF_DONEBUTTON | SHIDIF_SIZEDLGFULLSCREEN, kMenuBarDone);
+  InitDialogPage(dialog, SHIDIF_DONEBUTTON | SHIDIF_SIZEDLGFULLSCREEN, kMenuBarOkCancel);
 }
 
 void InitPocketPc(HWND dialog) {

@@ -122,6 +122,23 @@ HDC GetDC(HWND hwnd);
 int ReleaseDC(HWND hwnd, HDC hdc);
 // A memory context: select a bitmap into it and BitBlt from it. DeleteDC
 // (FALSE for a bad context); the bitmap selected stays the caller's.
+// GetSysColor and GetSysColorBrush: the desktop theme's colours.
+#define COLOR_WINDOW 5
+#define COLOR_WINDOWTEXT 8
+#define COLOR_HIGHLIGHT 13
+#define COLOR_HIGHLIGHTTEXT 14
+#define COLOR_BTNFACE 15
+#define COLOR_GRAYTEXT 17
+
+// The theme's colour for a COLOR_ index as it is now (light, dark or high
+// contrast); without a display black text on white. 0 for an unknown index.
+COLORREF GetSysColor(int index);
+// A brush that always paints the theme's current colour of a COLOR_ index
+// (never to be released, like a stock object); null for an unknown index.
+// A window class with such a background has its painting follow the theme:
+// its contexts start with the theme's text and background colours.
+HBRUSH GetSysColorBrush(int index);
+
 HDC CreateCompatibleDC(HDC hdc);
 BOOL DeleteDC(HDC hdc);
 

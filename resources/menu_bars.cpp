@@ -1,6 +1,7 @@
 // The soft-key bars. 200 is the main window's: Options (its pop-up is the
 // first pop-up of menu 200) and Quit. 201 and 202 are the pages' and
-// dialogs': Done, and on the About page also More.
+// dialogs': Done, and on the About page also More. 203 is a choice's: OK
+// (the page's Done command) and Cancel (the dialog's cancel command).
 #include "platform/resource_formats.h"
 #include "resources/resources.h"
 
@@ -24,10 +25,17 @@ const MENUBARBUTTON kDoneMoreButtons[] = {
 };
 const MENUBARRESOURCE kDoneMoreBar{0, 2, kDoneMoreButtons};
 
+const MENUBARBUTTON kOkCancelButtons[] = {
+    {kCommandPageDone, TBSTATE_ENABLED, TBSTYLE_AUTOSIZE, 0, u"OK", -1},
+    {IDCANCEL, TBSTATE_ENABLED, TBSTYLE_AUTOSIZE, 0, u"Cancel", -1},
+};
+const MENUBARRESOURCE kOkCancelBar{0, 2, kOkCancelButtons};
+
 } // namespace
 
 void RegisterMenuBars() {
   RegisterResource(RT_MENUBAR, kMenuMain, &kMainBar, sizeof kMainBar);
   RegisterResource(RT_MENUBAR, kMenuBarDone, &kDoneBar, sizeof kDoneBar);
   RegisterResource(RT_MENUBAR, kMenuBarDoneMore, &kDoneMoreBar, sizeof kDoneMoreBar);
+  RegisterResource(RT_MENUBAR, kMenuBarOkCancel, &kOkCancelBar, sizeof kOkCancelBar);
 }

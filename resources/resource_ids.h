@@ -17,6 +17,7 @@ constexpr WORD kStringMore = 112; // caption of the About page's More soft key
 constexpr WORD kMenuMain = 200;        // menu 200 and the main window's bar 200
 constexpr WORD kMenuBarDone = 201;     // dialogs and pages: Done
 constexpr WORD kMenuBarDoneMore = 202; // the About page: Done and More
+constexpr WORD kMenuBarOkCancel = 203; // a choice: OK (Done's command) and Cancel
 
 constexpr WORD kIconApp = 145;
 

@@ -254,6 +254,16 @@ void MakeWidget(HWND hwnd, Control &c, QWidget *parent, QRect rect) {
     if ((c.style & 0x1F) == SS_BITMAP) {
       label->setParent(parent);
       w = label;
+    } else if (!(c.style & WS_TABSTOP)) {
+      // A label: no focus of its own, its mnemonic names the next control.
+      // It sits beside that control, where the accessibility layer finds
+      // it as the control's label.
+      label->setParent(parent);
+      label->setWordWrap(true);
+      label->setTextFormat(Qt::PlainText);
+      if (!(c.style & SS_NOPREFIX))
+        label->setProperty("vantrel_mnemonic", true);
+      w = label;
     } else {
       // Text pages may be longer than the page: the static scrolls.
       label->setWordWrap(true);
@@ -265,12 +275,6 @@ void MakeWidget(HWND hwnd, Control &c, QWidget *parent, QRect rect) {
       scroll->setWidget(label);
       scroll->setProperty("vantrel_clip", true);
       scroll->setStyleSheet(QStringLiteral("background: transparent"));
-      if (!(c.style & WS_TABSTOP)) {
-        // A label: no focus of its own, its mnemonic names the next control.
-        scroll->setFocusPolicy(Qt::NoFocus);
-        if (!(c.style & SS_NOPREFIX))
-          label->setProperty("vantrel_mnemonic", true);
-      }
       w = scroll;
     }
     c.label = label;

@@ -12,8 +12,11 @@
 #include <QApplication>
 #include <QEventLoop>
 #include <QFontMetrics>
+#include <QKeyEvent>
 #include <QKeySequence>
 #include <QLabel>
+#include <QPointer>
+#include <QRadioButton>
 
 #include <algorithm>
 #include <unordered_map>
@@ -69,6 +72,13 @@ QString WithoutMnemonic(const QString &text) {
   return out;
 }
 
+// The text of a static: the widget itself for a label, inside its scroll
+// area for a text window.
+QLabel *LabelOf(QWidget *widget) {
+  auto *label = qobject_cast<QLabel *>(widget);
+  return label ? label : widget->findChild<QLabel *>();
+}
+
 bool TakesTab(const QWidget *widget) {
   return widget && !widget->isHidden() && (widget->focusPolicy() & Qt::TabFocus);
 }
@@ -77,6 +87,80 @@ bool TakesTab(const QWidget *widget) {
 // right.
 bool ReadsBefore(const QWidget *a, const QWidget *b) {
   return a->y() != b->y() ? a->y() < b->y() : a->x() < b->x();
+}
+
+// Radio buttons next to each other in reading order are one choice: one
+// Tab stop (the checked button, else the first), and the arrow keys move
+// the check along them by clicking the next one, so the dialog procedure
+// hears the click it would hear from the mouse.
+class RadioGroup : public QObject {
+public:
+  RadioGroup(const std::vector<QAbstractButton *> &buttons, QObject *parent)
+      : QObject(parent), buttons_(buttons.begin(), buttons.end()) {
+    for (QAbstractButton *button : buttons) {
+      button->installEventFilter(this);
+      connect(button, &QAbstractButton::toggled, this, [this] { SetTabStop(); });
+    }
+    SetTabStop();
+  }
+
+protected:
+  bool eventFilter(QObject *watched, QEvent *event) override {
+    if (event->type() != QEvent::KeyPress)
+      return false;
+    auto *key = static_cast<QKeyEvent *>(event);
+    int step = key->key() == Qt::Key_Down || key->key() == Qt::Key_Right ? 1
+               : key->key() == Qt::Key_Up || key->key() == Qt::Key_Left  ? -1
+                                                                          : 0;
+    if (!step || (key->modifiers() & ~Qt::KeypadModifier))
+      return false;
+    auto at = std::find_if(buttons_.begin(), buttons_.end(),
+                           [watched](const QPointer<QAbstractButton> &b) { return b.data() == watched; });
+    if (at == buttons_.end())
+      return false;
+    const int count = static_cast<int>(buttons_.size());
+    int index = static_cast<int>(at - buttons_.begin());
+    for (int tries = 1; tries < count; ++tries) {
+      QAbstractButton *next = buttons_[(index + step * tries + count * tries) % count];
+      if (next && next->isEnabled() && next->isVisible()) {
+        next->setFocus(step > 0 ? Qt::TabFocusReason : Qt::BacktabFocusReason);
+        next->click();
+        break;
+      }
+    }
+    return true;
+  }
+
+private:
+  void SetTabStop() {
+    QAbstractButton *stop = nullptr;
+    for (QAbstractButton *button : buttons_)
+      if (button && button->isChecked() && !stop)
+        stop = button;
+    if (!stop && !buttons_.empty())
+      stop = buttons_.front();
+    for (QAbstractButton *button : buttons_)
+      if (button)
+        button->setFocusPolicy(button == stop ? Qt::StrongFocus : Qt::ClickFocus);
+  }
+
+  std::vector<QPointer<QAbstractButton>> buttons_;
+};
+
+void GroupRadioButtons(const std::vector<QWidget *> &chain) {
+  std::vector<QAbstractButton *> run;
+  auto finish = [&run] {
+    if (run.size() > 1)
+      new RadioGroup(run, run.front()->parentWidget());
+    run.clear();
+  };
+  for (QWidget *widget : chain) {
+    if (auto *radio = qobject_cast<QRadioButton *>(widget))
+      run.push_back(radio);
+    else
+      finish();
+  }
+  finish();
 }
 
 // The keyboard of a dialog once its controls are made: Tab goes through
@@ -96,18 +180,29 @@ void ArrangeKeyboard(HWND dialog, bool setFocus) {
       continue;
     if (TakesTab(widget))
       chain.push_back(widget);
-    else if (QLabel *label = widget->findChild<QLabel *>(); label && label->property("vantrel_mnemonic").toBool())
+    else if (QLabel *label = LabelOf(widget); label && label->property("vantrel_mnemonic").toBool())
       labels.push_back(widget);
   }
   std::stable_sort(chain.begin(), chain.end(), ReadsBefore);
   for (QWidget *place : labels) {
-    QLabel *label = place->findChild<QLabel *>();
+    QLabel *label = LabelOf(place);
     auto named = std::find_if(chain.begin(), chain.end(), [place](QWidget *w) { return ReadsBefore(place, w); });
-    if (named != chain.end() && QKeySequence::mnemonic(label->text()) != QKeySequence())
+    if (named != chain.end() && QKeySequence::mnemonic(label->text()) != QKeySequence()) {
       label->setBuddy(*named);
-    else
+      // Named by its label also where the accessibility layer takes a
+      // control's name from the control itself.
+      if ((*named)->accessibleName().isEmpty())
+        (*named)->setAccessibleName(WithoutMnemonic(label->text()));
+    } else {
       label->setText(WithoutMnemonic(label->text()));
+    }
+    // A label narrower than its longest word would cut it: it is widened
+    // (its text is final now).
+    if (HWND window = vqt::HandleOf(place); place == label && window &&
+                                             label->width() < label->minimumSizeHint().width())
+      MoveWindow(window, label->x(), label->y(), label->minimumSizeHint().width(), label->height(), TRUE);
   }
+  GroupRadioButtons(chain);
   if (host->bar)
     for (QAbstractButton *button : host->bar->findChildren<QAbstractButton *>())
       if (TakesTab(button))
@@ -126,9 +221,11 @@ void ArrangeKeyboard(HWND dialog, bool setFocus) {
   first->setFocus(Qt::OtherFocusReason);
 }
 
+// The template's font size where it is larger than the desktop's: text is
+// never smaller than the desktop's own.
 QFont DialogFont(const DLGTEMPLATE *tmpl) {
   QFont font = QApplication::font();
-  if (tmpl->pointSize > 0 && tmpl->pointSize < 72)
+  if (tmpl->pointSize > 0 && tmpl->pointSize < 72 && tmpl->pointSize > font.pointSizeF())
     font.setPointSize(tmpl->pointSize);
   return font;
 }
@@ -166,6 +263,9 @@ INT_PTR RunDialog(HINSTANCE inst, const DLGTEMPLATE *tmpl, HWND owner, DLGPROC p
   LRESULT focusFirst = SendMessageW(dialog, WM_INITDIALOG, reinterpret_cast<WPARAM>(first), param);
   if (!state.done && IsWindow(dialog)) {
     ArrangeKeyboard(dialog, focusFirst != 0);
+    // A template that lists controls is laid out by them; one without
+    // (its procedure makes or paints its content) is as large as it says.
+    vqt::FitDialogToContent(dialog, tmpl->itemCount > 0);
     vqt::CentreOnOwner(dialog);
     ShowWindow(dialog, SW_SHOW);
   }

@@ -16,8 +16,11 @@
 #include <QImage>
 #include <QImageReader>
 #include <QPainter>
+#include <QPalette>
 
+#include <algorithm>
 #include <cstring>
+#include <iterator>
 #include <mutex>
 #include <unordered_set>
 
@@ -32,6 +35,7 @@ struct GdiObject {
   int penStyle = PS_SOLID, penWidth = 1;
   COLORREF color = 0;
   bool nullBrush = false;
+  int sysColor = -1; // a GetSysColorBrush brush: the theme's colour of this index
   QImage image;
 };
 
@@ -45,6 +49,7 @@ struct Dc {
   GdiObject *font = nullptr, *pen = nullptr, *brush = nullptr, *bitmap = nullptr;
   COLORREF text = RGB(0, 0, 0), background = RGB(255, 255, 255);
   int bkMode = OPAQUE;
+  bool themed = false; // the window's background is the theme's
 };
 
 std::mutex gGdiMutex;
@@ -99,6 +104,15 @@ GdiObject *Stock(int which) {
 
 bool HaveGui() { return qobject_cast<QGuiApplication *>(QCoreApplication::instance()) != nullptr; }
 
+constexpr int kSysColors[] = {COLOR_WINDOW,        COLOR_WINDOWTEXT, COLOR_HIGHLIGHT,
+                              COLOR_HIGHLIGHTTEXT, COLOR_BTNFACE,    COLOR_GRAYTEXT};
+
+bool KnownSysColor(int index) {
+  return std::find(std::begin(kSysColors), std::end(kSysColors), index) != std::end(kSysColors);
+}
+
+COLORREF RefOf(const QColor &c) { return RGB(c.red(), c.green(), c.blue()); }
+
 QColor ColorOf(COLORREF c) { return QColor(GetRValue(c), GetGValue(c), GetBValue(c)); }
 
 // The default font's height in pixels; every font is pixel sized so that
@@ -144,7 +158,7 @@ Selection SelectionOf(Dc *dc) {
   }
   if (dc->brush && gObjects.count(dc->brush)) {
     s.brushNull = dc->brush->nullBrush;
-    s.brushColor = dc->brush->color;
+    s.brushColor = dc->brush->sysColor >= 0 ? GetSysColor(dc->brush->sysColor) : dc->brush->color;
   }
   if (dc->bitmap && gObjects.count(dc->bitmap))
     s.bitmap = dc->bitmap->image;
@@ -231,7 +245,8 @@ QSize ApproximateExtent(const QString &text, int pixelHeight, int width, UINT fo
 HDC NewDc(Dc dc) {
   dc.font = Stock(SYSTEM_FONT);
   dc.pen = Stock(BLACK_PEN);
-  dc.brush = Stock(WHITE_BRUSH);
+  // A shape drawn on the theme's background is filled with it too.
+  dc.brush = dc.themed ? static_cast<GdiObject *>(GetSysColorBrush(COLOR_WINDOW)) : Stock(WHITE_BRUSH);
   auto *d = new Dc(std::move(dc));
   std::lock_guard<std::mutex> lock(gGdiMutex);
   gDcs.insert(d);
@@ -285,8 +300,14 @@ bool BrushColor(HBRUSH h, QColor *color) {
   GdiObject *o = Object(h);
   if (!o || o->kind != GdiKind::Brush || o->nullBrush)
     return false;
-  *color = ColorOf(o->color);
+  *color = o->sysColor >= 0 ? ColorOf(GetSysColor(o->sysColor)) : ColorOf(o->color);
   return true;
+}
+
+bool IsSysColorBrush(HBRUSH h) {
+  std::lock_guard<std::mutex> lock(gGdiMutex);
+  GdiObject *o = Object(h);
+  return o && o->kind == GdiKind::Brush && o->sysColor >= 0;
 }
 
 QImage ReadBuiltInImage(const QByteArray &bytes, const char *format) {
@@ -304,12 +325,80 @@ QImage ReadBuiltInImage(const QByteArray &bytes, const char *format) {
 
 } // namespace vqt
 
+COLORREF GetSysColor(int index) {
+  if (!KnownSysColor(index))
+    return 0;
+  if (!HaveGui()) {
+    switch (index) {
+    case COLOR_WINDOW:
+    case COLOR_HIGHLIGHTTEXT:
+      return RGB(255, 255, 255);
+    case COLOR_HIGHLIGHT:
+      return RGB(0, 120, 215);
+    case COLOR_BTNFACE:
+      return RGB(240, 240, 240);
+    case COLOR_GRAYTEXT:
+      return RGB(128, 128, 128);
+    default:
+      return RGB(0, 0, 0);
+    }
+  }
+  QPalette palette = QGuiApplication::palette();
+  switch (index) {
+  case COLOR_WINDOW:
+    return RefOf(palette.color(QPalette::Window));
+  case COLOR_HIGHLIGHT:
+    return RefOf(palette.color(QPalette::Highlight));
+  case COLOR_HIGHLIGHTTEXT:
+    return RefOf(palette.color(QPalette::HighlightedText));
+  case COLOR_BTNFACE:
+    return RefOf(palette.color(QPalette::Button));
+  case COLOR_GRAYTEXT:
+    return RefOf(palette.color(QPalette::Disabled, QPalette::WindowText));
+  default:
+    return RefOf(palette.color(QPalette::WindowText));
+  }
+}
+
+HBRUSH GetSysColorBrush(int index) {
+  static GdiObject *brushes[std::size(kSysColors)] = {};
+  static std::once_flag once;
+  std::call_once(once, [] {
+    for (size_t i = 0; i < std::size(kSysColors); ++i) {
+      GdiObject o;
+      o.kind = GdiKind::Brush;
+      o.stock = true;
+      o.sysColor = kSysColors[i];
+      brushes[i] = NewObject(o);
+    }
+  });
+  for (size_t i = 0; i < std::size(kSysColors); ++i)
+    if (kSysColors[i] == index)
+      return brushes[i];
+  return nullptr;
+}
+
+namespace {
+
+// A window painted over the theme's background starts with the theme's
+// text, background and fill colours; any other keeps black on white.
+void ThemeColours(Dc &dc) {
+  if (dc.hwnd && vqt::PaletteBackground(dc.hwnd)) {
+    dc.themed = true;
+    dc.text = GetSysColor(COLOR_WINDOWTEXT);
+    dc.background = GetSysColor(COLOR_WINDOW);
+  }
+}
+
+} // namespace
+
 HDC BeginPaint(HWND hwnd, PAINTSTRUCT *ps) {
   if (!IsWindow(hwnd))
     return nullptr;
   Dc dc;
   dc.kind = DcKind::Paint;
   dc.hwnd = hwnd;
+  ThemeColours(dc);
   QRect area;
   dc.painter = vqt::CurrentPainter(hwnd, &area);
   RECT client{};
@@ -350,6 +439,7 @@ HDC GetDC(HWND hwnd) {
   Dc dc;
   dc.kind = DcKind::Window;
   dc.hwnd = hwnd;
+  ThemeColours(dc);
   RECT client{0, 0, 480, 640};
   if (hwnd)
     GetClientRect(hwnd, &client);
@@ -562,6 +652,8 @@ int DrawTextW(HDC hdc, LPCWSTR text, int count, RECT *rect, UINT format) {
   }
   if (s.isEmpty())
     return 0;
+  if (dc->kind == DcKind::Paint && dc->painter)
+    vqt::NotePaintedText(dc->hwnd, s);
   QRect area(QPoint(rect->left, rect->top), QPoint(rect->right - 1, rect->bottom - 1));
   Paint(dc, [&](QPainter &p) {
     p.setFont(font);

@@ -84,10 +84,16 @@ void RelayoutFrame(HWND hwnd);
 void SetFrameSize(WindowHost &host, const QSize &size);
 // The soft-key bar of a window (made by SHCreateMenuBar).
 void SetFrameBar(HWND parent, HWND bar, QWidget *barWidget);
-// Gives a dialog page the main window's size (its soft-key bar inside it,
-// so never taller than the main window), and tells the core where any
-// window with a widget now is.
+// Makes a dialog a page a person can resize (its template's size is its
+// content); any other window takes the main window's size (its soft-key
+// bar inside it). Tells the core where any window with a widget now is.
 void MakeFullScreen(HWND hwnd);
+// Gives a dialog at least its content's size (every shown control with the
+// style's margins, the template's client area unless controlsOnly, and its
+// button row) as its least size, within the screen's free area; a page
+// keeps what it has when that is larger, except that one whose controls are
+// all its content (controlsOnly) is made just their size.
+void FitDialogToContent(HWND hwnd, bool controlsOnly);
 // Centres a top-level window on its nearest visible owner (on the screen
 // when it has none), kept within the screen.
 void CentreOnOwner(HWND hwnd);
@@ -130,6 +136,15 @@ bool ClassIcon(HWND hwnd, QIcon *icon);
 void RegisterMenuBarClass();
 // The class background brush's colour; false for none.
 bool ClassBackground(HWND hwnd, QColor *color);
+// Whether a brush is one of GetSysColorBrush's.
+bool IsSysColorBrush(HBRUSH brush);
+// Whether a window's background is the theme's (a dialog's, or a class
+// brush of GetSysColorBrush): its painting then uses the theme's colours.
+bool PaletteBackground(HWND hwnd);
+// Text a window's procedure draws while it paints: it becomes the painted
+// area's accessible description, so a screen reader can tell what the
+// picture says. User-interface thread only.
+void NotePaintedText(HWND hwnd, const QString &text);
 
 QString ToQString(LPCWSTR text, int count = -1);
 std::u16string FromQString(const QString &text);

@@ -1,13 +1,18 @@
 // The soft-key menu bar: a window of its own (so TB_GETBUTTONINFO and
 // SHCMBM_GETMENU reach it), shown as a strip of buttons below the parent's
 // client area. A drop-down button opens its pop-up upwards from the bar; a
-// plain button posts its command to the parent.
+// plain button posts its command to the parent. Under a dialog the strip is
+// the desktop's button row instead: the buttons at the bottom right in the
+// platform's order, the closing button named as the desktop names it.
 #include "platform/controls.h"
 #include "platform/qt/qt_internal.h"
 #include "platform/shell.h"
 
+#include <QApplication>
+#include <QDialogButtonBox>
 #include <QHBoxLayout>
 #include <QPushButton>
+#include <QStyle>
 
 #include <cstring>
 #include <memory>
@@ -94,40 +99,80 @@ LRESULT BarProc(HWND hwnd, UINT msg, WPARAM wParam, LPARAM lParam) {
   }
 }
 
+// What a bar button does when pressed: opens its pop-up or posts its command.
+void Press(HWND bar, HWND parent, const Button &b, QPushButton *button) {
+  HMENU popup = b.popup;
+  UINT command = b.command;
+  QObject::connect(button, &QPushButton::clicked, button, [bar, parent, popup, command, button] {
+    if (!IsWindow(bar))
+      return;
+    if (popup) {
+      QPoint at = button->mapToGlobal(QPoint(0, 0));
+      TrackPopupMenuEx(popup, TPM_LEFTALIGN | TPM_BOTTOMALIGN, at.x(), at.y(), parent, nullptr);
+    } else {
+      PostMessageW(parent, WM_COMMAND, static_cast<WPARAM>(static_cast<WORD>(command)), 0);
+    }
+  });
+}
+
+// A dialog's buttons as the desktop lays them out. A button posting IDCANCEL
+// is the standard Cancel; the first plain button (the page's Done) is then
+// the standard OK, and on its own the standard Close; any other button keeps
+// its caption and sits with them. The posted commands stay the resource's,
+// and OK or Close is the default button (the one Enter presses).
+QWidget *MakeDialogButtons(HWND bar, HWND parent, const Bar &data) {
+  auto *strip = new QWidget;
+  strip->setObjectName("vantrel_menu_bar");
+  auto *layout = new QHBoxLayout(strip);
+  QStyle *style = strip->style();
+  layout->setContentsMargins(style->pixelMetric(QStyle::PM_LayoutLeftMargin), 0,
+                             style->pixelMetric(QStyle::PM_LayoutRightMargin),
+                             style->pixelMetric(QStyle::PM_LayoutBottomMargin));
+  auto *box = new QDialogButtonBox(strip);
+  box->setObjectName("vantrel_dialog_buttons");
+  layout->addWidget(box);
+  bool hasCancel = false;
+  for (const Button &b : data.buttons)
+    hasCancel = hasCancel || (!b.popup && b.command == IDCANCEL);
+  bool closerGiven = false;
+  for (size_t i = 0; i < data.buttons.size(); ++i) {
+    const Button &b = data.buttons[i];
+    QPushButton *button;
+    if (!b.popup && b.command == IDCANCEL) {
+      button = box->addButton(QDialogButtonBox::Cancel);
+    } else if (!b.popup && !closerGiven) {
+      button = box->addButton(hasCancel ? QDialogButtonBox::Ok : QDialogButtonBox::Close);
+      // Close sits with the rejecting buttons, yet here it is the one
+      // Enter presses: the page has no other way to be done.
+      button->setDefault(true);
+      closerGiven = true;
+    } else {
+      button = box->addButton(vqt::ToQString(b.caption.c_str()), QDialogButtonBox::ActionRole);
+    }
+    button->setObjectName(QStringLiteral("vantrel_soft_key_%1").arg(i));
+    button->setEnabled(b.state & TBSTATE_ENABLED);
+    Press(bar, parent, b, button);
+  }
+  return strip;
+}
+
 QWidget *MakeBarWidget(HWND bar, HWND parent, const Bar &data) {
+  if (vqt::WindowHost *owner = vqt::HostFor(parent); owner && owner->dialog && !owner->child)
+    return MakeDialogButtons(bar, parent, data);
   auto *strip = new QWidget;
   strip->setObjectName("vantrel_menu_bar");
   strip->setAutoFillBackground(true);
   auto *layout = new QHBoxLayout(strip);
   layout->setContentsMargins(2, 2, 2, 2);
-  // In a dialog the first plain button (its Done) is the default button,
-  // the one Enter presses.
-  vqt::WindowHost *owner = vqt::HostFor(parent);
-  bool presetGiven = !owner || !owner->dialog;
   for (size_t i = 0; i < data.buttons.size() && i < 2; ++i) {
     const Button &b = data.buttons[i];
     auto *button = new QPushButton(vqt::ToQString(b.caption.c_str()), strip);
     button->setObjectName(QStringLiteral("vantrel_soft_key_%1").arg(i));
     button->setEnabled(b.state & TBSTATE_ENABLED);
-    if (!presetGiven && !b.popup) {
-      button->setDefault(true);
-      presetGiven = true;
-    }
     if (i == 1 && data.buttons.size() > 1)
       layout->addStretch(1);
     layout->addWidget(button, 0, i == 0 ? Qt::AlignLeft : Qt::AlignRight);
-    HMENU popup = b.popup;
-    UINT command = b.command;
-    QObject::connect(button, &QPushButton::clicked, button, [bar, parent, popup, command, button] {
-      if (!IsWindow(bar))
-        return;
-      if (popup) {
-        QPoint at = button->mapToGlobal(QPoint(0, 0));
-        TrackPopupMenuEx(popup, TPM_LEFTALIGN | TPM_BOTTOMALIGN, at.x(), at.y(), parent, nullptr);
-      } else {
-        PostMessageW(parent, WM_COMMAND, static_cast<WPARAM>(static_cast<WORD>(command)), 0);
-      }
-    });
+    Press(bar, parent, b, button);
   }
   if (data.buttons.size() == 1)
     layout->addStretch(1);

@@ -20,6 +20,7 @@
 #include <QPushButton>
 #include <QResizeEvent>
 #include <QScreen>
+#include <QStyle>
 
 #include <memory>
 #include <unordered_map>
@@ -92,6 +93,28 @@ public:
     setAttribute(Qt::WA_OpaquePaintEvent);
     setFocusPolicy(Qt::ClickFocus);
   }
+  // What assistive technology is told about the area: its window's name
+  // (else its top-level's caption) and the text drawn on it by the last
+  // paint of the whole area.
+  void Describe(bool wholeArea) {
+    WCHAR title[256] = {};
+    GetWindowTextW(GetTopLevelWindow(hwnd_), title, 256);
+    QString name = ToQString(title);
+    if (GetWindowTextW(hwnd_, title, 256) > 0)
+      name = ToQString(title);
+    if (accessibleName() != name)
+      setAccessibleName(name);
+    if (!wholeArea)
+      return;
+    QString description = painted_.join(QLatin1Char('\n'));
+    if (accessibleDescription() != description)
+      setAccessibleDescription(description);
+  }
+
+  void NotePainted(const QString &text) {
+    if (painting_)
+      painted_ << text;
+  }
 
 protected:
   void paintEvent(QPaintEvent *event) override {
@@ -99,10 +122,14 @@ protected:
     QColor background;
     if (ClassBackground(hwnd_, &background))
       painter.fillRect(event->rect(), background);
+    painted_.clear();
+    painting_ = true;
     SetCurrentPainter(hwnd_, &painter, event->rect());
     SendMessageW(hwnd_, WM_PAINT, 0, 0);
     SetCurrentPainter(hwnd_, nullptr, QRect());
+    painting_ = false;
     wincore::WindowPainted(hwnd_);
+    Describe(event->rect().contains(rect()));
   }
   void moveEvent(QMoveEvent *) override { ReportPlacement(hwnd_); }
   void resizeEvent(QResizeEvent *event) override {
@@ -113,11 +140,14 @@ protected:
     // height, however large the page becomes. Placing a child runs its own
     // resize handling, which may make or destroy windows: work from a list,
     // not the live table.
+    // On a dialog page only what spans the page's width widens with it,
+    // and a scrolling text is clipped to the new height again.
     std::vector<HWND> children;
     WindowHost *self = HostFor(hwnd_);
+    bool page = self && self->dialog;
     for (auto &[handle, host] : Hosts())
-      if (self && !self->dialog && host->child && host->frame && host->frame->parentWidget() == this &&
-          !host->referenceParent.isEmpty())
+      if (self && (!self->dialog || self->fullScreen) && host->child && host->frame &&
+          host->frame->parentWidget() == this && !host->referenceParent.isEmpty())
         children.push_back(handle);
     for (HWND handle : children) {
       WindowHost *host = HostFor(handle);
@@ -127,13 +157,19 @@ protected:
       QSize was = host->referenceParent;
       int x = ref.x(), w = ref.width();
       int rightMargin = was.width() - ref.right() - 1;
-      if (ref.x() >= 0 && rightMargin >= 0 && ref.x() <= was.width() / 8 &&
-          rightMargin <= was.width() / 8)
+      bool spans = ref.x() >= 0 && rightMargin >= 0 && ref.x() <= was.width() / 8 &&
+                   rightMargin <= was.width() / 8;
+      if (spans)
         w = width() - ref.x() - rightMargin; // spans the width: keep the margins
-      else
+      else if (!page)
         x = ref.x() * width() / std::max(1, was.width());
-      int y = ref.y() * height() / std::max(1, was.height());
-      int h = ref.height() * height() / std::max(1, was.height());
+      int y = ref.y(), h = ref.height();
+      if (!page) {
+        y = ref.y() * height() / std::max(1, was.height());
+        h = ref.height() * height() / std::max(1, was.height());
+      } else if (!spans && !host->frame->property("vantrel_clip").toBool()) {
+        continue;
+      }
       PlaceChild(*host, QRect(x, y, std::max(0, w), std::max(0, h)));
     }
     SendMessageW(hwnd_, WM_SIZE, 0, MAKELONG(event->size().width(), event->size().height()));
@@ -141,6 +177,8 @@ protected:
 
 private:
   HWND hwnd_;
+  bool painting_ = false;
+  QStringList painted_;
 };
 
 class FrameWidget : public QWidget {
@@ -253,8 +291,9 @@ void RelayoutFrame(HWND hwnd) {
     return;
   if (auto *frame = dynamic_cast<FrameWidget *>(host->frame.data())) {
     // The client area keeps its size and the frame grows by the bar; a
-    // page laid over the main window keeps the frame's size instead.
-    if (!host->fullScreen) {
+    // page laid over the main window keeps the frame's size instead (a
+    // dialog page grows by its buttons too: its template is its content).
+    if (!host->fullScreen || host->dialog) {
       QSize client = host->client ? host->client->size() : QSize();
       int barHeight = host->bar ? host->bar->sizeHint().height() : 0;
       SetFrameSize(*host, QSize(client.width(), client.height() + barHeight));
@@ -266,9 +305,9 @@ void RelayoutFrame(HWND hwnd) {
 void SetFrameSize(WindowHost &host, const QSize &size) {
   if (!host.frame)
     return;
-  // A dialog's frame has no resizing border: the person cannot change
-  // its size, the program can.
-  if (host.dialog && !host.child)
+  // A dialog that is no page keeps the size its program gives it; a page
+  // can be made larger than its content (FitDialogToContent).
+  if (host.dialog && !host.child && !host.fullScreen)
     host.frame->setFixedSize(size);
   else
     host.frame->resize(size);
@@ -295,16 +334,19 @@ void SetFrameBar(HWND parent, HWND bar, QWidget *barWidget) {
 
 void MakeFullScreen(HWND hwnd) {
   WindowHost *host = HostFor(hwnd);
-  WindowHost *mainHost = HostFor(MainWindow());
   if (!host)
     return;
-  if (!host->child && host->frame) {
-    // The page takes the main window's size, its bar included, so that it
-    // is never taller than the main window; where it goes is the dialog's
-    // business (centred on its owner).
-    // Without a shown main window (a dialog on its own, or the main window
-    // hidden in the tray) it takes the size a main window would have: its
-    // template was drawn for a whole screen and may be tiny.
+  if (!host->child && host->frame && host->dialog) {
+    // On the desktop a page is a dialog of its own size, not a cover over
+    // the main window: its template's size is its content, and the person
+    // may make it larger (FitDialogToContent sets the least size).
+    host->fullScreen = true;
+    host->frame->setMinimumSize(0, 0);
+    host->frame->setMaximumSize(QWIDGETSIZE_MAX, QWIDGETSIZE_MAX);
+  } else if (!host->child && host->frame) {
+    // Any other window takes the main window's size, its bar included, so
+    // that it is never taller than the main window.
+    WindowHost *mainHost = HostFor(MainWindow());
     host->fullScreen = true;
     QSize size(wincore::kDefaultTopLevelWidth, wincore::kDefaultTopLevelHeight);
     if (mainHost && mainHost != host && mainHost->frame && mainHost->frame->isVisible() &&
@@ -315,6 +357,57 @@ void MakeFullScreen(HWND hwnd) {
       frame->Layout();
   }
   ReportPlacement(hwnd); // the widget's place stands, whatever was recorded before
+}
+
+void FitDialogToContent(HWND hwnd, bool controlsOnly) {
+  WindowHost *host = HostFor(hwnd);
+  if (!host || host->child || !host->frame || !host->client)
+    return;
+  QWidget *frame = host->frame, *client = host->client;
+  // The content: every shown control with the style's margins to the right
+  // and below, the client area the template asked for unless the controls
+  // are all there is, and the button row's own width.
+  QStyle *style = frame->style();
+  QRect children;
+  for (QObject *object : client->children())
+    if (auto *widget = qobject_cast<QWidget *>(object); widget && !widget->isHidden())
+      children |= widget->geometry();
+  QSize content = client->size();
+  if (controlsOnly && !children.isEmpty()) {
+    content = QSize(0, 0);
+    frame->setMinimumSize(0, 0);
+    frame->resize(0, 0); // grown again to the content below
+  }
+  if (!children.isEmpty())
+    content = content.expandedTo(QSize(children.right() + 1 + style->pixelMetric(QStyle::PM_LayoutRightMargin),
+                                       children.bottom() + 1 + style->pixelMetric(QStyle::PM_LayoutBottomMargin)));
+  int barHeight = host->bar ? host->bar->sizeHint().height() : 0;
+  QSize least(content.width(), content.height() + barHeight);
+  if (host->bar)
+    least.setWidth(std::max(least.width(), host->bar->sizeHint().width()));
+  // Within the screen's free area, leaving room for the title bar and
+  // borders the window manager adds (an owner's show how large they are).
+  QSize room(QWIDGETSIZE_MAX, QWIDGETSIZE_MAX);
+  QScreen *screen = frame->screen() ? frame->screen() : QGuiApplication::primaryScreen();
+  if (screen) {
+    QMargins decoration(4, 30, 4, 4);
+    if (QWidget *owner = frame->parentWidget(); owner && owner->isVisible()) {
+      QRect inner = owner->geometry(), whole = owner->frameGeometry();
+      if (whole != inner)
+        decoration = QMargins(inner.left() - whole.left(), inner.top() - whole.top(),
+                              whole.right() - inner.right(), whole.bottom() - inner.bottom());
+    }
+    room = screen->availableGeometry().size().shrunkBy(decoration);
+  }
+  least = least.boundedTo(room);
+  frame->setMinimumSize(least);
+  QSize size = frame->size().expandedTo(least).boundedTo(room);
+  if (host->fullScreen)
+    frame->resize(size);
+  else
+    SetFrameSize(*host, size);
+  if (auto *shown = dynamic_cast<FrameWidget *>(frame))
+    shown->Layout();
 }
 
 void CentreOnOwner(HWND hwnd) {
@@ -403,6 +496,7 @@ void HookCreated(HWND hwnd, const CREATESTRUCTW *cs, void *) {
   if (host->dialog)
     frame->setWindowModality(Qt::WindowModal);
   auto *client = new ClientWidget(hwnd, frame);
+  client->setAccessibleName(title);
   host->frame = frame;
   host->client = client;
   Hosts()[hwnd] = std::move(host);
@@ -479,10 +573,27 @@ bool ClassBackground(HWND hwnd, QColor *color) {
   if (!wincore::WindowClassOf(hwnd, &className, &brush, nullptr))
     return false;
   if (className == kDialogClass) {
-    *color = Qt::white; // the handheld's dialogs are white pages
+    // Dialogs are the desktop's: their background follows its palette.
+    WindowHost *host = HostFor(hwnd);
+    *color = host && host->client ? host->client->palette().color(QPalette::Window)
+                                  : QGuiApplication::palette().color(QPalette::Window);
     return true;
   }
   return BrushColor(brush, color);
+}
+
+bool PaletteBackground(HWND hwnd) {
+  std::u16string className;
+  HBRUSH brush = nullptr;
+  if (!wincore::WindowClassOf(hwnd, &className, &brush, nullptr))
+    return false;
+  return className == kDialogClass || IsSysColorBrush(brush);
+}
+
+void NotePaintedText(HWND hwnd, const QString &text) {
+  WindowHost *host = HostFor(hwnd);
+  if (auto *client = host ? dynamic_cast<ClientWidget *>(host->client.data()) : nullptr)
+    client->NotePainted(text);
 }
 
 BOOL HookMove(HWND hwnd, int x, int y, int width, int height, BOOL repaint, void *) {

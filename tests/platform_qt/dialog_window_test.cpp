@@ -1,5 +1,7 @@
-// Dialogs as desktop windows: a page asked to fill the screen takes the main
-// window's size and no more, its controls keep their template height, the
+// Dialogs as desktop windows: a page asked to fill the screen is its
+// controls' size instead, a person can make it larger but not smaller, its
+// Done is the desktop's Close at the bottom right, its controls keep their
+// template height, the
 // window's close button and Escape are the cancel command, Enter presses
 // the default button, labels take no focus, Tab goes in reading order and a
 // label's mnemonic reaches its control; message boxes without a shown owner
@@ -100,22 +102,25 @@ protected:
   HWND main_ = nullptr;
 };
 
-TEST_F(DialogWindowTest, FullScreenPageHasTheMainWindowSizeAndControlsTheirOwnHeight) {
+TEST_F(DialogWindowTest, FullScreenPageIsItsContentsSizeAndControlsTheirOwnHeight) {
   Open([&](HWND dialog) {
     QWidget *frame = ClientWidget(dialog)->window();
     QWidget *mainFrame = ClientWidget(main_)->window();
-    // The soft-key bar lies inside that size: the page is no taller than
-    // the main window, and it lies centred on it.
-    EXPECT_EQ(frame->size(), mainFrame->size());
+    // Its controls' size, less than the main window's, centred on it.
+    EXPECT_LT(frame->height(), mainFrame->height());
     EXPECT_LE((frame->frameGeometry().center() - mainFrame->frameGeometry().center()).manhattanLength(), 2);
-    // No second close button beside the bar's Done.
+    // One button, the desktop's Close, the default; no second close button.
     const auto buttons = frame->findChildren<QPushButton *>();
     ASSERT_EQ(buttons.size(), 1);
-    EXPECT_EQ(buttons[0]->text(), "Done");
+    EXPECT_EQ(buttons[0]->text().remove(u'&'), "Close");
     EXPECT_TRUE(buttons[0]->isDefault());
-    // A person cannot stretch the page.
-    frame->resize(frame->width() + 100, frame->height() + 100);
-    EXPECT_EQ(frame->size(), mainFrame->size());
+    EXPECT_GT(buttons[0]->mapTo(frame, buttons[0]->rect().bottomRight()).x(), frame->width() * 3 / 4);
+    // A person can stretch the page, not shrink it below its content.
+    const QSize least = frame->size();
+    frame->resize(least + QSize(100, 100));
+    EXPECT_EQ(frame->size(), least + QSize(100, 100));
+    frame->resize(least - QSize(50, 50));
+    EXPECT_EQ(frame->size(), least);
 
     QFontMetrics metrics(frame->font());
     const int unitY = metrics.height();
