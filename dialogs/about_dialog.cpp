@@ -48,6 +48,21 @@ void PaintAboutMore(HWND dialog) {
   EndPaint(dialog, &ps);
 }
 
+// The About page holds its logo at the top and the banner below it.
+void FitAboutPage(HWND dialog) {
+  RECT client = {};
+  GetClientRect(dialog, &client);
+  int width, height;
+  LogoSize(LogoFileName(client.right, u"vtr.bmp", u"vtr_wide.bmp"), &width, &height);
+  WCHAR banner[256];
+  BuildAboutBanner(banner, 256);
+  RECT text = {5, 0, client.right > width + 10 ? client.right - 5 : width + 5, client.bottom};
+  HDC dc = GetDC(dialog);
+  DrawTextW(dc, banner, -1, &text, DT_CALCRECT | DT_WORDBREAK);
+  ReleaseDC(dialog, dc);
+  GrowPage(dialog, width + 10, 5 + height + 10 + (text.bottom - text.top) + 5);
+}
+
 // Done, a lost link (IDOK) or the window closed (IDCANCEL).
 bool IsDone(WPARAM wParam) {
   return LOWORD(wParam) == IDOK || LOWORD(wParam) == IDCANCEL || LOWORD(wParam) == kCommandPageDone;
@@ -72,6 +87,7 @@ INT_PTR AboutDialogProc(HWND dialog, UINT msg, WPARAM wParam, LPARAM) {
   switch (msg) {
   case WM_INITDIALOG:
     InitDialogPage(dialog, kPageFlags, kMenuBarDoneMore);
+    FitAboutPage(dialog);
     AppGlobals.openDialog = dialog;
     return TRUE;
   case WM_COMMAND:
@@ -98,6 +114,14 @@ INT_PTR AboutMoreDialogProc(HWND dialog, UINT msg, WPARAM wParam, LPARAM) {
   switch (msg) {
   case WM_INITDIALOG: {
     InitDialogPage(dialog, kPageFlags, kMenuBarDone);
+    {
+      // The logo above the middle, where the text begins.
+      RECT client = {};
+      GetClientRect(dialog, &client);
+      int width, height;
+      LogoSize(LogoFileName(client.right, u"marlix.bmp", u"marlix_wide.bmp"), &width, &height);
+      GrowPage(dialog, width + 10, 2 * (height + 10));
+    }
     static WCHAR page[kTextPageUnits];
     WCHAR path[MAX_PATH];
     InstallDirPath(path, u"About.txt");

@@ -43,6 +43,31 @@ LPCWSTR LogoFileName(int clientWidth, LPCWSTR narrowName, LPCWSTR wideName) {
   return wideName;
 }
 
+bool LogoSize(LPCWSTR name, int *width, int *height) {
+  *width = *height = 0;
+  WCHAR path[MAX_PATH];
+  InstallDirPath(path, name);
+  HBITMAP picture = SHLoadDIBitmap(path);
+  if (!picture)
+    return false;
+  BITMAP info = {};
+  GetObjectW(picture, 24, &info);
+  DeleteObject(picture);
+  *width = info.bmWidth;
+  *height = info.bmHeight;
+  return true;
+}
+
+void GrowPage(HWND dialog, int width, int height) {
+  RECT client = {}, place = {};
+  GetClientRect(dialog, &client);
+  GetWindowRect(dialog, &place);
+  if (client.right >= width && client.bottom >= height)
+    return;
+  MoveWindow(dialog, place.left, place.top, client.right > width ? client.right : width,
+             client.bottom > height ? client.bottom : height, FALSE);
+}
+
 void DrawLogo(HDC dc, int clientWidth, LPCWSTR name) {
   WCHAR path[MAX_PATH];
   InstallDirPath(path, name);

@@ -28,6 +28,15 @@ HWND CreateTextWindow(HWND dialog, const WCHAR *page, bool lowerHalf);
 // pixels wide and on a Smartphone wider than 300, wideName otherwise.
 LPCWSTR LogoFileName(int clientWidth, LPCWSTR narrowName, LPCWSTR wideName);
 
+// The size of the logo file name of InstallDir into width and height;
+// false, with both 0, when it cannot be loaded.
+bool LogoSize(LPCWSTR name, int *width, int *height);
+
+// Makes the page's client area at least width x height, keeping where it
+// is: a page painted by its procedure shows all of its picture and text.
+// Never makes the page smaller.
+void GrowPage(HWND dialog, int width, int height);
+
 // Loads the logo file name of InstallDir and draws it centred at the top of a
 // client area clientWidth wide (y 5). Draws nothing when it cannot be loaded.
 void DrawLogo(HDC dc, int clientWidth, LPCWSTR name);
