@@ -50,10 +50,10 @@ void PaintAboutMore(HWND dialog) {
 
 // The About page holds its logo at the top and the banner below it.
 void FitAboutPage(HWND dialog) {
+  int width, height;
+  FitLogo(dialog, u"vtr.bmp", u"vtr_wide.bmp", &width, &height);
   RECT client = {};
   GetClientRect(dialog, &client);
-  int width, height;
-  LogoSize(LogoFileName(client.right, u"vtr.bmp", u"vtr_wide.bmp"), &width, &height);
   WCHAR banner[256];
   BuildAboutBanner(banner, 256);
   RECT text = {5, 0, client.right > width + 10 ? client.right - 5 : width + 5, client.bottom};
@@ -116,10 +116,8 @@ INT_PTR AboutMoreDialogProc(HWND dialog, UINT msg, WPARAM wParam, LPARAM) {
     InitDialogPage(dialog, kPageFlags, kMenuBarDone);
     {
       // The logo above the middle, where the text begins.
-      RECT client = {};
-      GetClientRect(dialog, &client);
       int width, height;
-      LogoSize(LogoFileName(client.right, u"marlix.bmp", u"marlix_wide.bmp"), &width, &height);
+      FitLogo(dialog, u"marlix.bmp", u"marlix_wide.bmp", &width, &height);
       GrowPage(dialog, width + 10, 2 * (height + 10));
     }
     static WCHAR page[kTextPageUnits];

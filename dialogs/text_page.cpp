@@ -68,6 +68,15 @@ void GrowPage(HWND dialog, int width, int height) {
              client.bottom > height ? client.bottom : height, FALSE);
 }
 
+void FitLogo(HWND dialog, LPCWSTR narrowName, LPCWSTR wideName, int *width, int *height) {
+  for (int round = 0; round < 2; ++round) {
+    RECT client = {};
+    GetClientRect(dialog, &client);
+    LogoSize(LogoFileName(client.right, narrowName, wideName), width, height);
+    GrowPage(dialog, *width + 10, 0);
+  }
+}
+
 void DrawLogo(HDC dc, int clientWidth, LPCWSTR name) {
   WCHAR path[MAX_PATH];
   InstallDirPath(path, name);

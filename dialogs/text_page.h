@@ -37,6 +37,11 @@ bool LogoSize(LPCWSTR name, int *width, int *height);
 // Never makes the page smaller.
 void GrowPage(HWND dialog, int width, int height);
 
+// Widens the page until the logo LogoFileName picks for its width fits
+// across it (a wider page may pick the wide logo), and gives that logo's
+// size in width and height (0 when it cannot be loaded).
+void FitLogo(HWND dialog, LPCWSTR narrowName, LPCWSTR wideName, int *width, int *height);
+
 // Loads the logo file name of InstallDir and draws it centred at the top of a
 // client area clientWidth wide (y 5). Draws nothing when it cannot be loaded.
 void DrawLogo(HDC dc, int clientWidth, LPCWSTR name);
