@@ -22,7 +22,7 @@ struct Offer {
 Offer gOffer;
 std::vector<std::string> gAsked;
 
-InjectOps MakeOps(const char *name) { return InjectOps{name, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr}; }
+InjectOps MakeOps(const char *name) { return InjectOps{name, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr}; }
 const InjectOps kWayland = MakeOps("wayland");
 const InjectOps kUinput = MakeOps("uinput");
 const InjectOps kXTest = MakeOps("xtest");
