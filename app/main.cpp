@@ -2,6 +2,7 @@
 // toolkit, the resources and the key-injection backend, then the program's
 // life from start-up to its end.
 #include "app/command_line.h"
+#include "app/inject_host.h"
 #include "app/instance.h"
 #include "app/shutdown.h"
 #include "app/startup.h"
@@ -52,6 +53,7 @@ int main(int argc, char **argv) {
     return 1;
   }
   RegisterVantrelResources();
+  InstallInjectHost();
   const char *backend = InjectSelectBackend();
   NKDbgPrintfW(u"Typing keys through %s\r\n", Utf8ToUtf16(backend ? backend : "none").c_str());
   if (options.connect)

@@ -517,7 +517,7 @@ void PortalKeyboard::Failed(const char *what, InjectNotice notice) {
   {
     std::lock_guard<std::mutex> lock(mu_);
     // A newer connection's keys and state are its own.
-    current = linkGen_ == askedGen_;
+    current = linkUp_ && linkGen_ == askedGen_;
     if (current) {
       state_ = PortalState::kIdle;
       queue_.clear();
