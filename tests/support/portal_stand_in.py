@@ -19,8 +19,11 @@ What the person would answer is set through org.vantrel.PortalMock at /:
 
 With --forward-mutter the keys of a started session also go to a session of
 org.gnome.Mutter.RemoteDesktop on the same bus, as the GNOME backend does.
+With --xkb LAYOUT[:VARIANT] the same bus also offers org.freedesktop.locale1
+with that keymap (X11Layout, X11Variant), where a compositor that takes its
+keymap from systemd-localed reads it.
 
-Usage: python3 portal_stand_in.py [--version N] [--forward-mutter]
+Usage: python3 portal_stand_in.py [--version N] [--forward-mutter] [--xkb L:V]
 (on the bus DBUS_SESSION_BUS_ADDRESS names)
 '''
 
@@ -235,6 +238,25 @@ class Portal(dbus.service.Object):
         return dbus.UInt32(len(self.sessions))
 
 
+class Locale1(dbus.service.Object):
+    def __init__(self, bus, layout, variant):
+        super().__init__(bus, '/org/freedesktop/locale1')
+        self.props = {'X11Layout': dbus.String(layout), 'X11Variant': dbus.String(variant),
+                      'X11Model': dbus.String(''), 'X11Options': dbus.String(''),
+                      'Locale': dbus.Array(['LANG=C.UTF-8'], signature='s'),
+                      'VConsoleKeymap': dbus.String(''), 'VConsoleKeymapToggle': dbus.String('')}
+
+    @dbus.service.method(PROPS, in_signature='ss', out_signature='v')
+    def Get(self, interface, name):
+        return self.props[name]
+
+    @dbus.service.method(PROPS, in_signature='s', out_signature='a{sv}')
+    def GetAll(self, interface):
+        if interface != 'org.freedesktop.locale1':
+            return dbus.Dictionary({}, signature='sv')
+        return dbus.Dictionary(self.props, signature='sv')
+
+
 class Mock(dbus.service.Object):
     '''The mock interface at /, passing on to the portal object.'''
 
@@ -267,9 +289,14 @@ def main():
     parser = argparse.ArgumentParser()
     parser.add_argument('--version', type=int, default=1)
     parser.add_argument('--forward-mutter', action='store_true')
+    parser.add_argument('--xkb', default='')
     args = parser.parse_args()
     dbus.mainloop.glib.DBusGMainLoop(set_as_default=True)
     bus = dbus.SessionBus()
+    if args.xkb:
+        layout, _, variant = args.xkb.partition(':')
+        Locale1(bus, layout, variant)
+        locale1 = dbus.service.BusName('org.freedesktop.locale1', bus)  # noqa: F841
     portal = Portal(bus, args.version, args.forward_mutter)
     Mock(bus, portal)
     # The name last: a client that sees it finds every object in place.
