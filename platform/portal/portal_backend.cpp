@@ -98,6 +98,20 @@ bool OffersKeyboard(sd_bus *bus, unsigned *version, std::string &why) {
   return true;
 }
 
+// The unique name that owns the portal now ("" when none).
+std::string PortalOwner(sd_bus *bus) {
+  sd_bus_message *reply = nullptr;
+  const char *owner = nullptr;
+  std::string name;
+  if (sd_bus_call_method(bus, "org.freedesktop.DBus", "/org/freedesktop/DBus",
+                         "org.freedesktop.DBus", "GetNameOwner", nullptr, &reply, "s",
+                         kPortal) >= 0 &&
+      sd_bus_message_read(reply, "s", &owner) >= 0 && owner)
+    name = owner;
+  sd_bus_message_unref(reply);
+  return name;
+}
+
 } // namespace
 
 const InjectOps *PortalInjectOpen(std::string *why) {
@@ -108,10 +122,16 @@ const InjectOps *PortalInjectOpen(std::string *why) {
     sd_bus_flush_close_unref(bus);
     bus = nullptr;
   }
+  const std::string owner = bus ? PortalOwner(bus) : "";
+  if (bus && owner.empty()) {
+    reason = "the portal's owner on the session bus cannot be found";
+    sd_bus_flush_close_unref(bus);
+    bus = nullptr;
+  }
   auto *backend = bus ? new PortalBackend : nullptr;
   if (backend) {
     backend->Plan();
-    if (!backend->keyboard.Start(bus, version, reason)) {
+    if (!backend->keyboard.Start(bus, version, owner, reason)) {
       delete backend;
       backend = nullptr;
     }

@@ -89,7 +89,9 @@ int ReadResults(sd_bus_message *m, Results &out) {
 
 PortalKeyboard::~PortalKeyboard() { Stop(); }
 
-bool PortalKeyboard::Start(sd_bus *bus, unsigned version, std::string &why) {
+bool PortalKeyboard::Start(sd_bus *bus, unsigned version, const std::string &portalOwner,
+                           std::string &why) {
+  owner_ = portalOwner;
   const char *unique = nullptr;
   wake_ = eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK);
   if (wake_ < 0 || sd_bus_get_unique_name(bus, &unique) < 0 || !unique) {
@@ -353,7 +355,18 @@ int PortalKeyboard::ResponseThunk(sd_bus_message *m, void *self, sd_bus_error *)
   return 0;
 }
 
+bool PortalKeyboard::FromPortal(sd_bus_message *m) {
+  const char *sender = sd_bus_message_get_sender(m);
+  if (sender && owner_ == sender)
+    return true;
+  PlatformTrace("inject: portal: a %s signal from %s, not the portal, is ignored",
+                sd_bus_message_get_member(m), sender ? sender : "nobody");
+  return false;
+}
+
 void PortalKeyboard::OnResponse(sd_bus_message *m) {
+  if (!FromPortal(m))
+    return;
   responseSlot_ = sd_bus_slot_unref(responseSlot_);
   const Step step = step_;
   const char *method = StepMethod(static_cast<int>(step));
@@ -420,8 +433,10 @@ void PortalKeyboard::OnResponse(sd_bus_message *m) {
   SendQueued();
 }
 
-int PortalKeyboard::ClosedThunk(sd_bus_message *, void *self, sd_bus_error *) {
-  static_cast<PortalKeyboard *>(self)->OnClosed();
+int PortalKeyboard::ClosedThunk(sd_bus_message *m, void *self, sd_bus_error *) {
+  auto *kbd = static_cast<PortalKeyboard *>(self);
+  if (kbd->FromPortal(m))
+    kbd->OnClosed();
   return 0;
 }
 

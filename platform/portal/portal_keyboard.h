@@ -51,9 +51,12 @@ public:
 
   // Starts the portal's thread on bus (taken: closed when the thread ends).
   // version is the portal's interface version (2 and above: the desktop may
-  // keep the person's consent with a restore token). Returns false, with why
-  // set, when the thread cannot start (bus is then closed).
-  bool Start(sd_bus *bus, unsigned version, std::string &why);
+  // keep the person's consent with a restore token); portalOwner the unique
+  // name owning the portal, the only sender whose Response and Closed
+  // signals are believed (any program of the session may send a signal).
+  // Returns false, with why set, when the thread cannot start (bus is then
+  // closed).
+  bool Start(sd_bus *bus, unsigned version, const std::string &portalOwner, std::string &why);
   // The link connected: a session is asked for (once per connection).
   void LinkUp();
   // The link ended: keys held down are released and the session closed;
@@ -116,6 +119,9 @@ private:
   int wake_ = -1;
   unsigned version_ = 1;
   std::string sender_;     // our unique name as request paths carry it
+  std::string owner_;      // the portal's unique name
+  // Whether m comes from the portal; traces it when not.
+  bool FromPortal(sd_bus_message *m);
   uint64_t askedGen_ = 0;  // the connection a session was asked for
   uint64_t tokens_ = 0;
   Step step_ = Step::kNone;
