@@ -215,12 +215,17 @@ void PortalKeyboard::Serve() {
       break;
     const bool open = step_ != Step::kNone || !sessionPath_.empty();
     // The link ended, or connected anew while the last connection's session
-    // is still open: that session ends first.
-    if (open && (!up || gen != askedGen_)) {
+    // is still open: that session ends first, once the keys typed before
+    // the end have gone out (as answers to earlier keys let them).
+    bool closing = open && (!up || gen != askedGen_);
+    if (closing) {
       SendQueued();
-      CloseSession(true);
+      if (!KeysLeft()) {
+        CloseSession(true);
+        closing = false;
+      }
     }
-    if (up && gen != askedGen_) {
+    if (!closing && up && gen != askedGen_) {
       askedGen_ = gen;
       Open();
     }
@@ -255,8 +260,12 @@ void PortalKeyboard::Serve() {
     }
   }
   // The program is ending (or the bus went): keys still down are released
-  // and the session closed before the connection goes.
+  // and the session closed before the connection goes. Keys the portal has
+  // not yet taken are dropped.
   SendQueued();
+  if (KeysLeft())
+    PlatformTrace("inject: portal: %zu key events not sent: the program is ending",
+                  HeldEvents());
   CloseSession(true);
   sd_bus_flush(bus_);
   sd_bus_flush_close_unref(bus_);
@@ -452,6 +461,8 @@ void PortalKeyboard::OnClosed() {
 
 int PortalKeyboard::KeyReplyThunk(sd_bus_message *m, void *self, sd_bus_error *) {
   auto *kbd = static_cast<PortalKeyboard *>(self);
+  if (kbd->inFlight_ > 0)
+    --kbd->inFlight_;
   if (sd_bus_message_is_method_error(m, nullptr) && !kbd->keyErrorTraced_) {
     kbd->keyErrorTraced_ = true;
     PlatformTrace("inject: portal: NotifyKeyboardKeycode failed: %s",
@@ -474,7 +485,15 @@ void PortalKeyboard::SendKey(uint16_t key, bool down) {
     keyErrorTraced_ = true;
     return;
   }
+  ++inFlight_;
   down_[key] = down;
+}
+
+bool PortalKeyboard::KeysLeft() {
+  if (step_ != Step::kNone || sessionPath_.empty())
+    return false; // nothing can go out through this session
+  std::lock_guard<std::mutex> lock(mu_);
+  return !queue_.empty() && queue_.front().gen == askedGen_;
 }
 
 void PortalKeyboard::SendQueued() {
@@ -485,8 +504,10 @@ void PortalKeyboard::SendQueued() {
     // granted still to go out.
     if (step_ != Step::kNone || sessionPath_.empty())
       return;
-    // Keys of a newer connection wait for that connection's session.
-    while (!queue_.empty() && queue_.front().gen == askedGen_) {
+    // Keys of a newer connection wait for that connection's session; past
+    // kPortalKeysInFlight unanswered calls, keys wait for answers.
+    while (!queue_.empty() && queue_.front().gen == askedGen_ &&
+           inFlight_ + batch.size() < kPortalKeysInFlight) {
       batch.push_back(queue_.front());
       queue_.pop_front();
     }

@@ -33,8 +33,13 @@
 #include <vector>
 
 // Key events held at most while the desktop's answer is pending (a few
-// hundred characters); later ones are dropped, with a trace line.
+// hundred characters), or while the portal is slow to take them; later
+// ones are dropped, with a trace line.
 constexpr size_t kPortalHeldEvents = 4096;
+// Key calls sent and not yet answered, at most: the bus limits the replies
+// a connection may await (a few hundred on some buses), so the rest wait
+// in order for answers to come in.
+constexpr unsigned kPortalKeysInFlight = 32;
 
 enum class PortalState {
   kIdle,    // no session: the link is down, or this connection was refused
@@ -91,6 +96,8 @@ private:
   void CloseSession(bool releaseKeys);
   bool Ask(Step step);
   void SendQueued();
+  // Whether keys of the session's connection still wait to go out.
+  bool KeysLeft();
   void SendKey(uint16_t key, bool down);
   // The session cannot be had: told to the person as notice.
   void Failed(const char *what, InjectNotice notice);
@@ -132,4 +139,5 @@ private:
   sd_bus_slot *closedSlot_ = nullptr;
   std::vector<bool> down_;  // keys sent pressed and not released
   bool keyErrorTraced_ = false;
+  unsigned inFlight_ = 0;   // key calls awaiting their answer
 };
