@@ -187,6 +187,29 @@ TEST_F(PortalTest, ClosedSessionIsToldAndAskedForAtTheNextConnection) {
   EXPECT_EQ(portal.Dialogs(), 2u);
 }
 
+// A slow desktop: keys typed faster than it answers wait in order, a
+// bounded number of calls in flight (the bus refuses a connection more
+// replies to await than its limit), and all arrive, also when the link
+// ends right after them; the session closes after the last.
+TEST_F(PortalTest, KeysWaitForASlowDesktopInOrder) {
+  START_PORTAL(portal);
+  ASSERT_TRUE(portal.SetKeyDelay(5));
+  ASSERT_TRUE(Open());
+  Link(true);
+  ASSERT_EQ(WaitForKeys(portal, 2).size(), 2u); // allowed: the Shift tap went out
+  std::string text;
+  for (int i = 0; i < 100; ++i)
+    text.push_back(static_cast<char>('a' + i % 26));
+  Type(text.c_str());
+  Link(false);
+  const Keys keys = WaitForKeys(portal, 2 + 2 * text.size());
+  ASSERT_EQ(keys.size(), 2 + 2 * text.size());
+  EXPECT_EQ(keys[2], (std::pair<int, unsigned>{KEY_A, 1}));
+  EXPECT_EQ(keys.back(), (std::pair<int, unsigned>{KEY_V, 0}));
+  EXPECT_LE(portal.MaxPendingKeys(), 32u);
+  EXPECT_TRUE(WaitForSessions(portal, 0));
+}
+
 // A version 2 portal keeps the consent: the token it returns is kept, and
 // the next connection is allowed without asking the person again.
 TEST_F(PortalTest, KeptConsentIsNotAskedAgain) {

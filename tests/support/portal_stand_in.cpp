@@ -67,6 +67,13 @@ bool PortalStandIn::CloseSessions() {
          sd_bus_call_method(bus_, kPortal, "/", kMock, "CloseSessions", nullptr, nullptr, "") >= 0;
 }
 
+bool PortalStandIn::SetKeyDelay(unsigned delayMs) {
+  return bus_ && sd_bus_call_method(bus_, kPortal, "/", kMock, "SetKeyDelay", nullptr, nullptr,
+                                    "u", delayMs) >= 0;
+}
+
+unsigned PortalStandIn::MaxPendingKeys() { return Count("MaxPendingKeys"); }
+
 std::vector<std::pair<int, unsigned>> PortalStandIn::Keys() {
   std::vector<std::pair<int, unsigned>> keys;
   sd_bus_message *reply = nullptr;

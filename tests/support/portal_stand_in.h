@@ -30,6 +30,10 @@ public:
   bool SetAnswer(unsigned code, unsigned delayMs);
   // The desktop closes every session.
   bool CloseSessions();
+  // Key calls are answered only after delayMs (a slow desktop).
+  bool SetKeyDelay(unsigned delayMs);
+  // The most key calls that awaited their answer at once.
+  unsigned MaxPendingKeys();
   // The key codes typed so far: (evdev code, 1 pressed / 0 released).
   std::vector<std::pair<int, unsigned>> Keys();
   // How many times the person was asked; sessions open now.

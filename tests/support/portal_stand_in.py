@@ -13,6 +13,8 @@ What the person would answer is set through org.vantrel.PortalMock at /:
   SetAnswer(u code, u delay_ms)  the Start answer (0 allowed, 1 refused,
                                  2 other end) and how long the person takes
   CloseSessions()                the desktop closes every session (Closed)
+  SetKeyDelay(u delay_ms)        key calls are answered only after delay_ms
+  MaxPendingKeys() -> u          the most key calls awaiting an answer at once
   Keys() -> a(iu)                the key codes typed so far, in order
   Dialogs() -> u                 how many times the person was asked
   OpenSessions() -> u            sessions open now
@@ -97,6 +99,9 @@ class Portal(dbus.service.Object):
         self.delay = 0
         self.tokens = set()
         self.issued = 0
+        self.key_delay = 0
+        self.pending = 0
+        self.max_pending = 0
 
     # The answer to a request comes after the call has returned, as the
     # real portal's does.
@@ -198,15 +203,34 @@ class Portal(dbus.service.Object):
         session.mutter.Start()
 
     @dbus.service.method(REMOTE, in_signature='oa{sv}iu', out_signature='',
-                         sender_keyword='sender')
-    def NotifyKeyboardKeycode(self, handle, options, keycode, state, sender=None):
-        session = self.session_of(handle, sender)
+                         sender_keyword='sender', async_callbacks=('done', 'failed'))
+    def NotifyKeyboardKeycode(self, handle, options, keycode, state, sender=None, done=None,
+                              failed=None):
+        try:
+            session = self.session_of(handle, sender)
+        except dbus.DBusException as e:
+            failed(e)
+            return
         if not session.started or not session.types & 1:
-            raise dbus.exceptions.DBusException(
-                'Session not started', name='org.freedesktop.DBus.Error.AccessDenied')
+            failed(dbus.exceptions.DBusException(
+                'Session not started', name='org.freedesktop.DBus.Error.AccessDenied'))
+            return
         self.keys.append((int(keycode), int(state)))
         if session.mutter is not None:
             session.mutter.NotifyKeyboardKeycode(dbus.UInt32(keycode), dbus.Boolean(state != 0))
+        if not self.key_delay:
+            done()
+            return
+        # A slow desktop: the answer comes later, and the calls a client
+        # has sent without waiting pile up.
+        self.pending += 1
+        self.max_pending = max(self.max_pending, self.pending)
+
+        def answer():
+            self.pending -= 1
+            done()
+            return False
+        GLib.timeout_add(self.key_delay, answer)
 
     @dbus.service.method(REMOTE, in_signature='oa{sv}iu', out_signature='',
                          sender_keyword='sender')
@@ -223,6 +247,14 @@ class Portal(dbus.service.Object):
     def CloseSessions(self):
         for session in list(self.sessions.values()):
             self.end(session, signal=True)
+
+    @dbus.service.method(MOCK, in_signature='u', out_signature='')
+    def SetKeyDelay(self, delay_ms):
+        self.key_delay = int(delay_ms)
+
+    @dbus.service.method(MOCK, in_signature='', out_signature='u')
+    def MaxPendingKeys(self):
+        return dbus.UInt32(self.max_pending)
 
     @dbus.service.method(MOCK, in_signature='', out_signature='a(iu)')
     def Keys(self):
@@ -271,6 +303,14 @@ class Mock(dbus.service.Object):
     @dbus.service.method(MOCK, in_signature='', out_signature='')
     def CloseSessions(self):
         self.portal.CloseSessions()
+
+    @dbus.service.method(MOCK, in_signature='u', out_signature='')
+    def SetKeyDelay(self, delay_ms):
+        self.portal.SetKeyDelay(delay_ms)
+
+    @dbus.service.method(MOCK, in_signature='', out_signature='u')
+    def MaxPendingKeys(self):
+        return self.portal.MaxPendingKeys()
 
     @dbus.service.method(MOCK, in_signature='', out_signature='a(iu)')
     def Keys(self):
