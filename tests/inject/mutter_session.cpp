@@ -54,12 +54,7 @@ pid_t Spawn(const std::vector<std::string> &args, const std::vector<std::string>
 } // namespace
 
 MutterSession::~MutterSession() {
-  if (!dir_.empty()) {
-    const pid_t wev = static_cast<pid_t>(atoi(Slurp(dir_ + "/wev.pid").c_str()));
-    if (wev > 1 && Slurp("/proc/" + std::to_string(wev) + "/comm") == "wev\n")
-      kill(wev, SIGKILL);
-  }
-  for (pid_t pid : {mutterPid_, portalPid_, busPid_})
+  for (pid_t pid : {wevPid_, mutterPid_, portalPid_, busPid_})
     if (pid > 0)
       KillChild(pid);
   if (!dir_.empty() && !getenv("KEEP_MUTTER"))
@@ -130,11 +125,10 @@ bool MutterSession::Start(const char *keymap) {
     }
   }
   socket_ = dir_ + "/wayland-0";
-  std::ofstream(dir_ + "/wev.sh") << "echo $$ > " << dir_ << "/wev.pid\n"
-                                  << "exec stdbuf -oL wev > " << dir_ << "/wev.log 2>&1\n";
+  std::ofstream(dir_ + "/wev.sh") << "exec stdbuf -oL wev > " << dir_ << "/wev.log 2>&1\n";
   env = base;
   env.push_back("WAYLAND_DISPLAY=wayland-0");
-  Spawn({"/bin/sh", dir_ + "/wev.sh"}, env, dir_ + "/wev.err", root);
+  wevPid_ = Spawn({"/bin/sh", dir_ + "/wev.sh"}, env, dir_ + "/wev.err", root);
   for (int i = 0; i < 300; ++i) {
     std::this_thread::sleep_for(std::chrono::milliseconds(100));
     if (Slurp(dir_ + "/wev.log").find("activated") != std::string::npos)

@@ -38,7 +38,7 @@ public:
 private:
   bool Fail(const std::string &why);
 
-  pid_t busPid_ = -1, portalPid_ = -1, mutterPid_ = -1;
+  pid_t busPid_ = -1, portalPid_ = -1, mutterPid_ = -1, wevPid_ = -1;
   std::string dir_, bus_, socket_, why_;
   long offset_ = 0;
   std::string partial_;
