@@ -160,6 +160,22 @@ TEST_F(PortalTest, KeysTypedBeforeTheAnswerFollowIt) {
   }
 }
 
+// Any program of the session can send a signal: a refusal sent by another
+// than the portal, on the very request path, changes nothing.
+TEST_F(PortalTest, OnlyThePortalsOwnAnswerCounts) {
+  START_PORTAL(portal);
+  ASSERT_TRUE(portal.SetAnswer(0, 1500));
+  ASSERT_TRUE(Open());
+  Link(true);
+  Type("ab");
+  for (int i = 0; i < 1000 && portal.Dialogs() == 0; ++i)
+    std::this_thread::sleep_for(std::chrono::milliseconds(10));
+  ASSERT_EQ(portal.Dialogs(), 1u);             // Start is waiting for the person
+  ASSERT_TRUE(portal.ForgeResponse("vantrel3", 1)); // the third request is Start
+  EXPECT_EQ(WaitForKeys(portal, kTapThenAb.size()), kTapThenAb);
+  EXPECT_TRUE(Notices().empty());
+}
+
 // The desktop closes the session while connected: the person is told, keys
 // are dropped, and the desktop is asked again only at the next connection.
 TEST_F(PortalTest, ClosedSessionIsToldAndAskedForAtTheNextConnection) {

@@ -74,6 +74,22 @@ bool PortalStandIn::SetKeyDelay(unsigned delayMs) {
 
 unsigned PortalStandIn::MaxPendingKeys() { return Count("MaxPendingKeys"); }
 
+bool PortalStandIn::ForgeResponse(const std::string &token, unsigned code) {
+  sd_bus_message *reply = nullptr;
+  const char *caller = nullptr;
+  std::string path;
+  if (bus_ && sd_bus_call_method(bus_, kPortal, "/", kMock, "Caller", nullptr, &reply, "") >= 0 &&
+      sd_bus_message_read(reply, "s", &caller) >= 0 && caller && *caller) {
+    path = std::string("/org/freedesktop/portal/desktop/request/") + (caller + 1) + "/" + token;
+    for (char &c : path)
+      if (c == '.')
+        c = '_';
+  }
+  sd_bus_message_unref(reply);
+  return !path.empty() && sd_bus_emit_signal(bus_, path.c_str(), "org.freedesktop.portal.Request",
+                                             "Response", "ua{sv}", code, 0) >= 0;
+}
+
 std::vector<std::pair<int, unsigned>> PortalStandIn::Keys() {
   std::vector<std::pair<int, unsigned>> keys;
   sd_bus_message *reply = nullptr;

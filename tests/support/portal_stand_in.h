@@ -34,6 +34,9 @@ public:
   bool SetKeyDelay(unsigned delayMs);
   // The most key calls that awaited their answer at once.
   unsigned MaxPendingKeys();
+  // Another program of the session sends a Response signal with code on the
+  // request the last caller of CreateSession predicts for token.
+  bool ForgeResponse(const std::string &token, unsigned code);
   // The key codes typed so far: (evdev code, 1 pressed / 0 released).
   std::vector<std::pair<int, unsigned>> Keys();
   // How many times the person was asked; sessions open now.

@@ -15,6 +15,7 @@ What the person would answer is set through org.vantrel.PortalMock at /:
   CloseSessions()                the desktop closes every session (Closed)
   SetKeyDelay(u delay_ms)        key calls are answered only after delay_ms
   MaxPendingKeys() -> u          the most key calls awaiting an answer at once
+  Caller() -> s                  the unique name of the last CreateSession's caller
   Keys() -> a(iu)                the key codes typed so far, in order
   Dialogs() -> u                 how many times the person was asked
   OpenSessions() -> u            sessions open now
@@ -100,6 +101,7 @@ class Portal(dbus.service.Object):
         self.tokens = set()
         self.issued = 0
         self.key_delay = 0
+        self.caller = ''
         self.pending = 0
         self.max_pending = 0
 
@@ -153,6 +155,7 @@ class Portal(dbus.service.Object):
         token = str(options.get('session_handle_token', 'vantrel_stand_in'))
         path = '%s/session/%s/%s' % (PORTAL_PATH, sender_part(sender), token)
         self.sessions[path] = Session(self, path, sender)
+        self.caller = sender
         return self.respond(sender, options, 0,
                             lambda: {'session_handle': dbus.String(path)})
 
@@ -256,6 +259,10 @@ class Portal(dbus.service.Object):
     def MaxPendingKeys(self):
         return dbus.UInt32(self.max_pending)
 
+    @dbus.service.method(MOCK, in_signature='', out_signature='s')
+    def Caller(self):
+        return dbus.String(self.caller)
+
     @dbus.service.method(MOCK, in_signature='', out_signature='a(iu)')
     def Keys(self):
         return dbus.Array([dbus.Struct((k, s), signature='iu') for k, s in self.keys],
@@ -311,6 +318,10 @@ class Mock(dbus.service.Object):
     @dbus.service.method(MOCK, in_signature='', out_signature='u')
     def MaxPendingKeys(self):
         return self.portal.MaxPendingKeys()
+
+    @dbus.service.method(MOCK, in_signature='', out_signature='s')
+    def Caller(self):
+        return self.portal.Caller()
 
     @dbus.service.method(MOCK, in_signature='', out_signature='a(iu)')
     def Keys(self):
