@@ -6,7 +6,6 @@
 #include "platform/trace.h"
 
 #include <cerrno>
-#include <chrono>
 #include <cstring>
 #include <linux/input.h>
 #include <poll.h>
@@ -192,13 +191,6 @@ size_t PortalKeyboard::HeldEvents() {
   return queue_.size();
 }
 
-bool PortalKeyboard::WaitSettled(unsigned timeoutMs) {
-  std::unique_lock<std::mutex> lock(mu_);
-  return cv_.wait_for(lock, std::chrono::milliseconds(timeoutMs), [this] {
-    return ended_ || (handled_ == linkGen_ && state_ != PortalState::kAsking);
-  });
-}
-
 void PortalKeyboard::Serve() {
   for (;;) {
     while (sd_bus_process(bus_, nullptr) > 0) {
@@ -230,11 +222,6 @@ void PortalKeyboard::Serve() {
       Open();
     }
     SendQueued();
-    {
-      std::lock_guard<std::mutex> lock(mu_);
-      handled_ = gen;
-      cv_.notify_all();
-    }
     pollfd fds[2] = {{sd_bus_get_fd(bus_), static_cast<short>(sd_bus_get_events(bus_)), 0},
                      {wake_, POLLIN, 0}};
     uint64_t usec = UINT64_MAX;
@@ -275,7 +262,6 @@ void PortalKeyboard::Serve() {
   linkUp_ = false;
   state_ = PortalState::kIdle;
   queue_.clear();
-  cv_.notify_all();
 }
 
 void PortalKeyboard::Open() {
@@ -433,7 +419,6 @@ void PortalKeyboard::OnResponse(sd_bus_message *m) {
     std::lock_guard<std::mutex> lock(mu_);
     if (linkUp_ && linkGen_ == askedGen_)
       state_ = PortalState::kGranted;
-    cv_.notify_all();
   }
   // A desktop without a physical keyboard loses the first key of a new
   // virtual keyboard: a lone Shift, which types nothing, goes first.
@@ -558,7 +543,6 @@ void PortalKeyboard::Failed(const char *what, InjectNotice notice) {
       state_ = PortalState::kIdle;
       queue_.clear();
     }
-    cv_.notify_all();
   }
   if (current)
     InjectTell(notice);

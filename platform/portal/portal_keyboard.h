@@ -23,7 +23,6 @@
 
 #include <systemd/sd-bus.h>
 
-#include <condition_variable>
 #include <cstddef>
 #include <cstdint>
 #include <deque>
@@ -73,13 +72,9 @@ public:
   // Ends the thread (as LinkDown, then joins). Safe to call again.
   void Stop();
 
-  // For tests and traces.
+  // The session's state now; the key events waiting to go out.
   PortalState State();
   size_t HeldEvents();
-  // Waits up to timeoutMs until the thread has acted on the last LinkUp or
-  // LinkDown and the desktop's answer is in (the state is not kAsking).
-  // Returns whether it came to that.
-  bool WaitSettled(unsigned timeoutMs);
 
 private:
   struct Event {
@@ -110,7 +105,6 @@ private:
 
   // Shared with the injecting thread, under mu_.
   std::mutex mu_;
-  std::condition_variable cv_;
   std::deque<Event> queue_;
   bool linkUp_ = false;
   uint64_t linkGen_ = 0;   // connections seen
@@ -118,7 +112,6 @@ private:
   bool ended_ = false;
   bool dropTraced_ = false;
   PortalState state_ = PortalState::kIdle;
-  uint64_t handled_ = 0;   // linkGen_ the thread has acted on
 
   // The thread's own.
   std::thread thread_;
