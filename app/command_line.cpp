@@ -47,12 +47,15 @@ Environment (each optional):
                     (and their serial ports COM10 and up) when BlueZ
                     answers on the system bus
   VANTREL_INJECT    how keys are typed: wayland (the compositor's virtual
-                    keyboard: sway, Hyprland, river), uinput (kernel virtual
-                    keyboard, by the session's layout), xtest (X11), log (one
-                    JSON line per key on stdout) or log:PATH (the same into a
-                    file). Default: the first that works of wayland, uinput,
-                    xtest (X11 sessions only), log. A named one that cannot
-                    work is said on stderr.
+                    keyboard: sway, Hyprland, river), portal (the desktop's
+                    RemoteDesktop portal: GNOME, KDE Plasma; the desktop asks
+                    you to allow it at each connection), uinput (kernel
+                    virtual keyboard, by the session's layout), xtest (X11),
+                    log (one JSON line per key on stdout) or log:PATH (the
+                    same into a file). Default: the first that works of
+                    wayland, portal (Wayland sessions only), uinput, xtest
+                    (X11 sessions only), log. A named one that cannot work is
+                    said on stderr.
   VANTREL_TRACE     where debug trace lines go: stderr or a file path (off
                     when unset)
   VANTREL_PLATFORM  Smartphone selects the small-screen behaviour (status line

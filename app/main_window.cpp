@@ -138,6 +138,9 @@ LRESULT MainWndProc(HWND hwnd, UINT msg, WPARAM wParam, LPARAM lParam) {
     OnStatusTextChanged(hwnd, wParam);
     TrayAfterStatusText(hwnd, wParam);
     return 0;
+  case WM_KEYS_NOT_ALLOWED:
+    OnKeysNotAllowed(hwnd);
+    return 0;
   default:
     return DefWindowProcW(hwnd, msg, wParam, lParam);
   }

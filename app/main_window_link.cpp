@@ -148,6 +148,14 @@ void OnLinkPhase(HWND hwnd, WPARAM buttonState, LPARAM phase) {
     TellKeysCannotReach(hwnd);
 }
 
+void OnKeysNotAllowed(HWND hwnd) {
+  MarkKeysNotAllowed();
+  if (const WCHAR *status = KeysReachShownStatus())
+    SetStatusLine(hwnd, status);
+  InvalidateRect(hwnd, nullptr, TRUE);
+  TellKeysNotAllowed(hwnd);
+}
+
 void OnStatusTextChanged(HWND hwnd, WPARAM buttonState) {
   ApplyButtonState(hwnd, buttonState);
   WCHAR text[256];

@@ -21,6 +21,7 @@
 #include "link/resume_reconnect.h"
 #include "link/suspend_killer.h"
 #include "platform/files.h"
+#include "platform/inject.h"
 #include "platform/power.h"
 #include "platform/serial.h"
 #include "platform/sound.h"
@@ -67,6 +68,8 @@ void ReleaseSuspendKiller() {
   killer->Engage(false);
   delete killer;
   AppGlobals.suspendKiller = nullptr;
+  // The injector's leave to type ends with the connection.
+  InjectLinkChanged(false);
 }
 
 // The keyboard answered: from now on the machine stays awake.
@@ -74,6 +77,8 @@ void EngageSuspendKiller() {
   ReleaseSuspendKiller(); // at most one exists at a time
   AppGlobals.suspendKiller = new SuspendKiller();
   AppGlobals.suspendKiller->Engage(true);
+  // An injector that needs the desktop's leave asks for it now.
+  InjectLinkChanged(true);
 }
 
 // After the status frame: settings, idle time-out, connected notice.

@@ -1,5 +1,6 @@
 // The key plan of a keymap (see key_plan.h).
 #include "platform/uinput/key_plan.h"
+#include "platform/trace.h"
 #include "platform/xtest/vk_keysyms.h"
 
 #include <bit>
@@ -195,4 +196,21 @@ bool PlanForNames(const XkbNames &names, KeyPlan &plan) {
   }
   xkb_context_unref(ctx);
   return keymap != nullptr;
+}
+
+bool PlanSessionLayout(KeyPlan &plan, const char *who) {
+  XkbNames names = HostXkbNames();
+  bool planned = PlanForNames(names, plan);
+  if (!planned) {
+    PlatformTrace("inject: %s: keymap layout=%s variant=%s cannot be compiled; using us", who,
+                  names.layout.c_str(), names.variant.c_str());
+    planned = PlanForNames(XkbNames{"", "", "us", "", "", "us"}, plan);
+  }
+  if (planned)
+    PlatformTrace("inject: %s types by the layout's keys (%zu characters on keys; others "
+                  "through Ctrl+Shift+U)",
+                  who, plan.Chars().size());
+  else
+    PlatformTrace("inject: %s: no XKB keymap can be compiled; typing by US key positions", who);
+  return planned;
 }

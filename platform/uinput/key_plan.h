@@ -59,3 +59,7 @@ private:
 // Compiles the keymap names give (xkbcommon, the system's XKB data) and
 // plans for it. Returns false, plan untouched, when it cannot be compiled.
 bool PlanForNames(const XkbNames &names, KeyPlan &plan);
+// Plans for the layout of the person's session (HostXkbNames); when it
+// cannot be compiled, for the US layout. Returns false when not even that
+// compiles (keys then go by US positions). The trace lines name who.
+bool PlanSessionLayout(KeyPlan &plan, const char *who);

@@ -79,20 +79,7 @@ public:
   // Plans keys and characters for the session's layout; when it cannot be
   // compiled, for the US layout; when not even that, the US positions.
   void PlanLayout() {
-    XkbNames names = HostXkbNames();
-    if (PlanForNames(names, plan_)) {
-      planned_ = true;
-    } else {
-      PlatformTrace("inject: uinput: keymap layout=%s variant=%s cannot be compiled; using us",
-                    names.layout.c_str(), names.variant.c_str());
-      planned_ = PlanForNames(XkbNames{"", "", "us", "", "", "us"}, plan_);
-    }
-    if (planned_)
-      PlatformTrace("inject: uinput types by the layout's keys (%zu characters on keys; others "
-                    "through Ctrl+Shift+U)",
-                    plan_.Chars().size());
-    else
-      PlatformTrace("inject: uinput: no XKB keymap can be compiled; typing by US key positions");
+    planned_ = PlanSessionLayout(plan_, "uinput");
     events_.reserve(256);
   }
 

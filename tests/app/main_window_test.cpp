@@ -3,6 +3,7 @@
 // commands that change settings, Quit, the second launch, painting's
 // choices and the help viewer.
 #include "common/globals.h"
+#include "app/install_dir.h"
 #include "app/instance.h"
 #include "app/keys_reach.h"
 #include "app/main_window.h"
@@ -366,6 +367,48 @@ TEST_F(MainWindowTest, KeysThatReachNoWindowAreToldOnceAndShownWhileConnected) {
   EXPECT_NE(Utf16ToUtf8(message).find("Xwayland"), std::string::npos);
   EXPECT_EQ(KeysReachStatus(InjectReach::kWindows, false, &message), nullptr);
   EXPECT_EQ(message, nullptr);
+}
+
+// Each case names its own next step: the package's user is told the
+// package to install (not a file the package does not ship), and a desktop
+// that refused the leave to type is shown as such, with the request to
+// allow named first, until the connection ends.
+TEST_F(MainWindowTest, KeysThatCannotReachNameTheNextStepForTheCase) {
+  WCHAR savedDir[MAX_PATH];
+  WStrCopyN(savedDir, MAX_PATH, AppGlobals.InstallDir);
+  const std::u16string system = SystemDataDir();
+  ASSERT_FALSE(system.empty());
+  WStrCopyN(AppGlobals.InstallDir, MAX_PATH, (system + u"\\").c_str());
+  const WCHAR *message = nullptr;
+  ASSERT_NE(KeysReachStatus(InjectReach::kNowhere, false, &message), nullptr);
+  std::string text = Utf16ToUtf8(message);
+  EXPECT_NE(text.find("sudo apt install vantrel-uinput"), std::string::npos) << text;
+  EXPECT_EQ(text.find("Vantrel's folder"), std::string::npos) << text;
+  WStrCopyN(AppGlobals.InstallDir, MAX_PATH, savedDir);
+  text = Utf16ToUtf8(KeysNotAllowedMessage());
+  EXPECT_NE(text.find("allow the desktop's request"), std::string::npos) << text;
+  EXPECT_NE(text.find("70-vantrel-uinput.rules"), std::string::npos) << text;
+
+  ResetKeysReach();
+  Start();
+  AppGlobals.isSmartphone = 1;
+  {
+    ScriptedMessageBoxes boxes;
+    Post(WM_LINK_PHASE, 1, 2);
+    Post(WM_KEYS_NOT_ALLOWED, static_cast<WPARAM>(InjectNotice::kConsentRefused), 0);
+    ASSERT_EQ(boxes.Count(), 1u);
+    EXPECT_NE(Utf16ToUtf8(boxes.Shown()[0].text.c_str()).find("allow the desktop's request"),
+              std::string::npos);
+    EXPECT_EQ(Utf16ToUtf8(AppGlobals.statusLine),
+              "Connected, but the desktop does not let Vantrel type");
+    // The next connection asks the desktop again: the usual status.
+    Post(WM_LINK_PHASE, 1, 0);
+    Post(WM_LINK_PHASE, 1, 2);
+    EXPECT_EQ(KeysReachShownStatus(), nullptr);
+    EXPECT_EQ(Utf16ToUtf8(AppGlobals.statusLine), "Connected");
+    Post(WM_LINK_PHASE, 1, 0);
+  }
+  ResetKeysReach();
 }
 
 TEST(MainPicture, ChosenByTheClientWidth) {

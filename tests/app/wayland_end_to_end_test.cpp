@@ -8,6 +8,7 @@
 // caps lock, Backspace), through the Intl English layout file; the text must
 // arrive exactly, whatever the compositor's own keymap.
 #include "app_test_env.h"
+#include "tests/inject/mutter_session.h"
 #include "tests/inject/sway_session.h"
 #include "tests/inject/x_session.h"
 
@@ -144,5 +145,76 @@ TEST_P(WaylandEndToEnd, KeyboardTextArrivesExactlyInAWaylandWindow) {
 }
 
 INSTANTIATE_TEST_SUITE_P(CompositorKeymaps, WaylandEndToEnd, ::testing::Values("us", "de"));
+
+// GNOME's compositor offers no virtual-keyboard protocol: with nothing
+// named, the program chooses the desktop's RemoteDesktop portal by itself
+// (here the stand-in, passing the keys to mutter's own RemoteDesktop), and
+// types by mutter's keymap; characters the keymap lacks go through
+// Ctrl+Shift+U, which the harness reads as GTK does.
+class PortalEndToEnd : public ::testing::TestWithParam<const char *> {};
+
+TEST_P(PortalEndToEnd, KeyboardTextArrivesExactlyThroughTheDesktopPortal) {
+  if (!MutterSession::Available())
+    GTEST_SKIP() << "skipped: mutter, wev, stdbuf, dbus-daemon or python3-dbus is missing";
+  MutterSession mutter;
+  if (!mutter.Start(GetParam()))
+    GTEST_SKIP() << "skipped: headless mutter cannot run here: " << mutter.why();
+
+  ProgramSandbox box;
+  PresetProgramRun(box, u"COM3:");
+  ASSERT_TRUE(AddGreekToW(box.path() + "/opt/Vantrel/Intl English.kcod"));
+  std::vector<std::string> env;
+  for (const std::string &e : ProgramEnvironment(box.path()))
+    if (e.rfind("VANTREL_INJECT=", 0) != 0 && e.rfind("DBUS_", 0) != 0)
+      env.push_back(e);
+  env.push_back("WAYLAND_DISPLAY=" + mutter.socket());
+  env.push_back("XDG_SESSION_TYPE=wayland");
+  env.push_back("DBUS_SESSION_BUS_ADDRESS=" + mutter.bus());
+  env.push_back("DBUS_SYSTEM_BUS_ADDRESS=" + mutter.bus());
+  env.push_back("LANG=C.UTF-8");
+  const std::string trace = box.path() + "/trace.log";
+
+  Child kbd({VANTREL_KBD_EXE, "--port", "COM3", "--devices", box.path() + "/dev", "--log",
+             box.path() + "/kbd.log", "--keys", ScancodeList(kKeys), "--key-interval", "15",
+             "--type-delay", "1000"},
+            env, box.path() + "/kbd.out");
+  ASSERT_TRUE(WaitFor([&] { return fs::exists(box.path() + "/dev/COM3"); }, 10s));
+  Child vantrel({VANTREL_EXE, "--connect"}, env, box.path() + "/vantrel.out");
+  ASSERT_TRUE(WaitFor([&] { return ReadFile(trace).find("Typing keys through") != std::string::npos; },
+                      20s));
+  ASSERT_NE(ReadFile(trace).find("Typing keys through portal"), std::string::npos)
+      << ReadFile(trace);
+  ASSERT_TRUE(WaitFor([&] { return ReadFile(trace).find("Connect button: Disconnect") !=
+                                   std::string::npos; },
+                      20s))
+      << ReadFile(trace);
+
+  const std::u32string want = kText;
+  std::u32string got;
+  size_t raw = 0;
+  auto last = std::chrono::steady_clock::now();
+  while (got != want && std::chrono::steady_clock::now() - last < 10s) {
+    std::this_thread::sleep_for(20ms);
+    const std::u32string &typed = mutter.Typed();
+    if (typed.size() != raw) {
+      raw = typed.size();
+      last = std::chrono::steady_clock::now();
+      got = ApplyBackspaces(typed);
+    }
+  }
+  EXPECT_TRUE(got == want) << "arrived " << got.size() << " of " << want.size()
+                           << " characters; first difference at "
+                           << std::mismatch(got.begin(), got.end(), want.begin(), want.end()).first -
+                                  got.begin();
+
+  Child quit({VANTREL_EXE, "--quit"}, env, box.path() + "/quit.out");
+  EXPECT_EQ(quit.Wait(10s), 0);
+  EXPECT_EQ(vantrel.Wait(15s), 0) << ReadFile(box.path() + "/vantrel.out");
+  // The session ended with the program: its keys were released, and the
+  // trace says the session was closed.
+  EXPECT_NE(ReadFile(trace).find("inject: portal: session"), std::string::npos);
+}
+
+INSTANTIATE_TEST_SUITE_P(DesktopKeymaps, PortalEndToEnd, ::testing::Values("us", "de"));
 
 } // namespace

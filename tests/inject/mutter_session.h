@@ -1,0 +1,50 @@
+// Test harness for typing through the desktop's RemoteDesktop portal into a
+// GNOME compositor: a headless mutter (as the unprivileged user "nobody"
+// when the tests run as root) on a private bus of its own, which serves as
+// its session and its system bus; on that bus the portal stand-in
+// (tests/support/portal_stand_in.py) passes the portal's keyboard calls on
+// to mutter's own RemoteDesktop interface and offers systemd-localed's
+// keymap, which mutter takes when no GNOME Shell sets one. `wev` is the only
+// window. Everything is ended and the folder removed when the object goes
+// (KEEP_MUTTER=1 keeps the folder with wev.log, mutter.log and portal.log).
+#pragma once
+
+#include <string>
+#include <sys/types.h>
+
+class MutterSession {
+public:
+  ~MutterSession();
+  // Whether mutter, wev, stdbuf, dbus-daemon and python3 with dbus are there.
+  static bool Available();
+  // Starts the bus, the stand-ins with the keymap "LAYOUT" or
+  // "LAYOUT:VARIANT", mutter and wev, and waits for wev's window; false
+  // (with why() set) when it cannot run here.
+  bool Start(const char *keymap);
+  // The characters wev received, in order: each key's text, BackSpace as
+  // U+0008, Return as '\n', and a Ctrl+Shift+U entry (its hexadecimal
+  // digits and Space) as the character it names, as GTK and IBus read it.
+  const std::u32string &Typed();
+  // Waits until `count` characters arrived or quietMs passed without any.
+  std::u32string Read(size_t count, int quietMs = 10000);
+  void Clear() { typed_.clear(); }
+
+  // The bus address (for the program's session and system bus), the
+  // compositor's socket (WAYLAND_DISPLAY) and why Start failed.
+  const std::string &bus() const { return bus_; }
+  const std::string &socket() const { return socket_; }
+  const std::string &why() const { return why_; }
+
+private:
+  bool Fail(const std::string &why);
+
+  pid_t busPid_ = -1, portalPid_ = -1, mutterPid_ = -1, wevPid_ = -1;
+  std::string dir_, bus_, socket_, why_;
+  long offset_ = 0;
+  std::string partial_;
+  bool pressed_ = false;
+  bool control_ = false;  // a Control key is down
+  bool entering_ = false; // inside a Ctrl+Shift+U entry
+  std::string hex_;       // its digits so far
+  std::u32string typed_;
+};
