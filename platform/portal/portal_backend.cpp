@@ -12,9 +12,6 @@
 
 namespace {
 
-constexpr char kPortal[] = "org.freedesktop.portal.Desktop";
-constexpr char kPortalPath[] = "/org/freedesktop/portal/desktop";
-constexpr char kRemoteDesktop[] = "org.freedesktop.portal.RemoteDesktop";
 // The portal starts on demand (bus activation): its first answer may take
 // a few seconds.
 constexpr uint64_t kPropertyTimeoutUs = 5'000'000;

@@ -14,9 +14,6 @@
 
 namespace {
 
-constexpr char kPortal[] = "org.freedesktop.portal.Desktop";
-constexpr char kPortalPath[] = "/org/freedesktop/portal/desktop";
-constexpr char kRemoteDesktop[] = "org.freedesktop.portal.RemoteDesktop";
 constexpr char kRequest[] = "org.freedesktop.portal.Request";
 constexpr char kSession[] = "org.freedesktop.portal.Session";
 constexpr uint32_t kKeyboardDevice = 1;

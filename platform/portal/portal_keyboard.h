@@ -28,6 +28,11 @@
 #include <deque>
 #include <mutex>
 #include <string>
+
+// The portal's bus name, object and interface.
+inline constexpr char kPortal[] = "org.freedesktop.portal.Desktop";
+inline constexpr char kPortalPath[] = "/org/freedesktop/portal/desktop";
+inline constexpr char kRemoteDesktop[] = "org.freedesktop.portal.RemoteDesktop";
 #include <thread>
 #include <vector>
 
