@@ -1,6 +1,7 @@
 // The keyboard of a RemoteDesktop portal session (see portal_keyboard.h).
 #include "platform/portal/portal_keyboard.h"
 
+#include "platform/core/counted_thread.h"
 #include "platform/dbus/desktop_bus.h"
 #include "platform/inject.h"
 #include "platform/trace.h"
@@ -105,7 +106,7 @@ bool PortalKeyboard::Start(sd_bus *bus, unsigned version, const std::string &por
   bus_ = bus;
   version_ = version;
   down_.assign(KEY_MAX + 1, false);
-  thread_ = std::thread([this] { Serve(); });
+  thread_ = StartCountedThread([this] { Serve(); });
   return true;
 }
 
