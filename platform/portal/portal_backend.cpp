@@ -23,7 +23,7 @@ public:
 
   void Key(BYTE vk, bool down) override {
     std::lock_guard<std::mutex> lock(mutex_);
-    const unsigned key = planned_ ? plan_.KeyForVk(vk) : UinputKeyForVk(vk);
+    const unsigned key = keys_.KeyForVk(vk);
     if (!key) {
       PlatformTrace("inject: portal has no key for virtual key 0x%02X", vk);
       return;
@@ -36,13 +36,7 @@ public:
   bool Type(const std::vector<uint32_t> &codePoints) override {
     std::lock_guard<std::mutex> lock(mutex_);
     events_.clear();
-    bool any = false;
-    for (uint32_t cp : codePoints) {
-      if (planned_ ? plan_.AppendCharacter(events_, cp) : AppendCharacter(events_, cp))
-        any = true;
-      else
-        PlatformTrace("inject: portal cannot type U+%04X", cp);
-    }
+    const bool any = keys_.AppendCharacters(events_, codePoints);
     keyboard.Send(events_);
     return any && keyboard.State() != PortalState::kIdle;
   }
@@ -57,14 +51,13 @@ public:
   }
 
   void Plan() {
-    planned_ = PlanSessionLayout(plan_, "portal");
+    keys_.Plan();
     events_.reserve(256);
   }
 
 private:
   std::mutex mutex_;
-  KeyPlan plan_;
-  bool planned_ = false;
+  SessionKeys keys_{"portal"};
   std::vector<KeyInputEvent> events_; // reused by every call: no allocation per key
 };
 

@@ -214,3 +214,17 @@ bool PlanSessionLayout(KeyPlan &plan, const char *who) {
     PlatformTrace("inject: %s: no XKB keymap can be compiled; typing by US key positions", who);
   return planned;
 }
+
+unsigned SessionKeys::KeyForVk(BYTE vk) const { return planned_ ? plan_.KeyForVk(vk) : UinputKeyForVk(vk); }
+
+bool SessionKeys::AppendCharacters(std::vector<KeyInputEvent> &out,
+                                   const std::vector<uint32_t> &codePoints) const {
+  bool any = false;
+  for (uint32_t cp : codePoints) {
+    if (planned_ ? plan_.AppendCharacter(out, cp) : AppendCharacter(out, cp))
+      any = true;
+    else
+      PlatformTrace("inject: %s cannot type U+%04X", who_, cp);
+  }
+  return any;
+}

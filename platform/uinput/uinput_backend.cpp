@@ -79,7 +79,7 @@ public:
   // Plans keys and characters for the session's layout; when it cannot be
   // compiled, for the US layout; when not even that, the US positions.
   void PlanLayout() {
-    planned_ = PlanSessionLayout(plan_, "uinput");
+    keys_.Plan();
     events_.reserve(256);
   }
 
@@ -101,7 +101,7 @@ public:
 
   void Key(BYTE vk, bool down) override {
     std::lock_guard<std::mutex> lock(mutex_);
-    unsigned key = planned_ ? plan_.KeyForVk(vk) : UinputKeyForVk(vk);
+    unsigned key = keys_.KeyForVk(vk);
     if (!uidev_)
       return;
     if (!key) {
@@ -121,13 +121,7 @@ public:
     if (!uidev_)
       return false;
     events_.clear();
-    bool any = false;
-    for (uint32_t cp : codePoints) {
-      if (planned_ ? plan_.AppendCharacter(events_, cp) : AppendCharacter(events_, cp))
-        any = true;
-      else
-        PlatformTrace("inject: uinput cannot type U+%04X", cp);
-    }
+    const bool any = keys_.AppendCharacters(events_, codePoints);
     if (!WriteKeyEvents(fd_, events_)) {
       PlatformTrace("inject: uinput write failed: %s", strerror(errno));
       return false;
@@ -141,8 +135,7 @@ private:
   libevdev_uinput *uidev_ = nullptr;
   int fd_ = -1;
   std::bitset<KEY_MAX + 1> held_; // keys pressed through keybd_event, released at close
-  KeyPlan plan_;
-  bool planned_ = false;
+  SessionKeys keys_{"uinput"};
   std::vector<KeyInputEvent> events_; // reused by every call: no allocation per key
 };
 
