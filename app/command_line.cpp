@@ -68,7 +68,8 @@ Settings are kept in the settings database under HKLM\Software\Vantrel; the
 vantrel-reg tool reads and changes them.
 
 Exit status: 0 (also when another Vantrel was already running); 1 for --quit
-when no Vantrel runs; 2 for a mistake on the command line.
+when no Vantrel runs, or when Vantrel's data files are missing (stderr says
+where it looked); 2 for a mistake on the command line.
 )";
 
 } // namespace
