@@ -30,19 +30,20 @@ namespace {
 
 HWND LinkWindow() { return AppGlobals.link ? AppGlobals.link->typingWnd : nullptr; }
 
-// The connection time-out choices: the item, the index stored as
-// "Keyboard Timeout" and the milliseconds given to the link.
+// The connection time-out choices: the item and the index stored as
+// "Keyboard Timeout", which names the milliseconds given to the link
+// (TimeoutChoiceMilliseconds).
 struct TimeoutChoice {
   UINT command;
   int32_t index;
-  int32_t milliseconds;
 };
 constexpr TimeoutChoice kTimeouts[] = {
-    {kCommandTimeout1, 0, 60000},
-    {kCommandTimeout5, 1, 300000},
-    {kCommandTimeout10, 2, 600000},
-    {kCommandTimeoutNever, 3, 0},
+    {kCommandTimeout1, 0},
+    {kCommandTimeout5, 1},
+    {kCommandTimeout10, 2},
+    {kCommandTimeoutNever, 3},
 };
+static_assert(sizeof kTimeouts / sizeof kTimeouts[0] == kTimeoutChoiceCount);
 
 void ChooseTimeout(const TimeoutChoice &choice) {
   SettingsStore::WriteDword(u"Keyboard Timeout", choice.index);
@@ -52,7 +53,7 @@ void ChooseTimeout(const TimeoutChoice &choice) {
     else
       MenuState::Uncheck(other.command);
   }
-  PostMessageW(LinkWindow(), WM_SET_CONNECTION_TIMEOUT, 0, choice.milliseconds);
+  PostMessageW(LinkWindow(), WM_SET_CONNECTION_TIMEOUT, 0, TimeoutChoiceMilliseconds(choice.index));
 }
 
 // Writes or removes the autostart entry; a failure (a read-only config
@@ -78,7 +79,7 @@ void ToggleStartAtLogin(HWND hwnd) {
 
 void ToggleKeyclicks() {
   int32_t value;
-  if (SettingsStore::ReadDword(u"Keyclicks", 1) != 0) {
+  if (SettingsStore::ReadNumber(Settings::kKeyclicks) != 0) {
     value = 0;
     SettingsStore::WriteDword(u"Keyclicks", 0);
     MenuState::Uncheck(kCommandKeyclicks);
@@ -170,6 +171,12 @@ void ShowQuickMenu(HWND hwnd) {
 } // namespace
 
 const char *const kStartAtLoginArguments[2] = {"--connect", "--hidden"};
+
+int32_t CheckedTimeoutMilliseconds() {
+  const int32_t milliseconds =
+      TimeoutChoiceMilliseconds(SettingsStore::ReadNumber(Settings::kKeyboardTimeout));
+  return milliseconds >= 0 ? milliseconds : SettingsStore::ReadNumber(Settings::kConnectionTimeout);
+}
 
 void ShowStartAtLogin() {
   if (AutostartEnabled())

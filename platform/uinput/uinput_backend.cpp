@@ -126,7 +126,7 @@ public:
     if (WriteKeyEvents(fd_, events_))
       held_[key] = down;
     else
-      PlatformTrace("inject: uinput write failed: %s", strerror(errno));
+      PlatformWarning("inject: uinput write failed: %s", strerror(errno));
   }
 
   bool Type(const std::vector<uint32_t> &codePoints) override {
@@ -142,7 +142,7 @@ public:
         PlatformTrace("inject: uinput cannot type U+%04X", cp);
     }
     if (!WriteKeyEvents(fd_, events_)) {
-      PlatformTrace("inject: uinput write failed: %s", strerror(errno));
+      PlatformWarning("inject: uinput write failed: %s", strerror(errno));
       return false;
     }
     return any;

@@ -194,6 +194,42 @@ TEST_F(MainWindowTest, TimeoutChoicesAreStoredCheckedAndSentToTheLink) {
   EXPECT_FALSE(Checked(126));
 }
 
+// The link is given the milliseconds of the item the menu checks, whatever
+// an older run left in "Connection Timeout"; an index that names no item
+// checks nothing and leaves the stored milliseconds in force.
+TEST_F(MainWindowTest, TheLinkRunsWithTheCheckedTimeout) {
+  struct Case {
+    int32_t keyboardTimeout; // -1: missing, as on a fresh installation
+    int32_t connectionTimeout; // -1: missing
+    UINT checked;            // 0: none
+    int32_t milliseconds;
+  };
+  const Case cases[] = {
+      {-1, -1, 126, 300000}, {-1, 180000, 126, 300000}, {0, 0, 125, 60000},
+      {3, 600000, 114, 0},   {7, 45000, 0, 45000},
+  };
+  Start();
+  for (const Case &c : cases) {
+    HKEY key = nullptr;
+    ASSERT_EQ(RegCreateKeyExW(HKEY_LOCAL_MACHINE, u"Software\\Vantrel", 0, nullptr, 0,
+                              KEY_ALL_ACCESS, nullptr, &key, nullptr),
+              ERROR_SUCCESS);
+    RegDeleteValueW(key, u"Keyboard Timeout");
+    RegDeleteValueW(key, u"Connection Timeout");
+    RegCloseKey(key);
+    if (c.keyboardTimeout >= 0)
+      SettingsStore::WriteDword(u"Keyboard Timeout", c.keyboardTimeout);
+    if (c.connectionTimeout >= 0)
+      SettingsStore::WriteDword(u"Connection Timeout", c.connectionTimeout);
+    for (UINT id : {125u, 126u, 113u, 114u})
+      CheckMenuItem(AppGlobals.optionsMenu, id, MF_BYCOMMAND | MF_UNCHECKED);
+    InitOptionsMenu(AppGlobals.optionsMenu);
+    for (UINT id : {125u, 126u, 113u, 114u})
+      EXPECT_EQ(Checked(id), id == c.checked) << c.keyboardTimeout << " " << id;
+    EXPECT_EQ(CheckedTimeoutMilliseconds(), c.milliseconds) << c.keyboardTimeout;
+  }
+}
+
 TEST_F(MainWindowTest, KeyclicksToggleTwiceReturnsToTheStart) {
   Start();
   PumpMessages();
