@@ -91,6 +91,14 @@ void ToggleKeyclicks() {
   PostMessageW(LinkWindow(), WM_SET_KEYCLICKS, 0, value);
 }
 
+void Quit(HWND hwnd) {
+  // Sent, not posted: the link has sent its disconnect packet to the
+  // keyboard before the program starts to close.
+  if (HWND link = LinkWindow())
+    SendMessageW(link, WM_LINK_QUIT, 0, 0);
+  PostMessageW(hwnd, WM_CLOSE, 0, 0);
+}
+
 // The person's language takes effect at once: the UI strings are loaded
 // anew, the option lists labelled from them, and the main window and the
 // tray show them. Dialogs and message boxes read the strings when they show.
@@ -103,8 +111,8 @@ void ApplyLanguage(HWND hwnd) {
 }
 
 // The selection dialog in layout mode (0) or language mode (1). A new
-// layout is loaded only at start-up, so a changed layout ends the program
-// after telling the user; a new language is applied at once.
+// layout is loaded only at start-up, so a changed layout offers to restart
+// the program; a new language is applied at once.
 void ChangeLanguageOrLayout(HWND hwnd, uint8_t mode) {
   WCHAR layoutBefore[kSettingTextUnits];
   WCHAR layoutAfter[kSettingTextUnits];
@@ -121,19 +129,15 @@ void ChangeLanguageOrLayout(HWND hwnd, uint8_t mode) {
     ApplyLanguage(hwnd);
   if (wcscmp(layoutBefore, layoutAfter) == 0)
     return;
-  MessageBoxW(hwnd,
-              u"You have changed the layout selection for your keyboard. This application needs "
-              u"to be re-started.",
-              u"Vantrel Message", MB_OK);
-  PostMessageW(hwnd, WM_CLOSE, 0, 0);
-}
-
-void Quit(HWND hwnd) {
-  // Sent, not posted: the link has sent its disconnect packet to the
-  // keyboard before the program starts to close.
-  if (HWND link = LinkWindow())
-    SendMessageW(link, WM_LINK_QUIT, 0, 0);
-  PostMessageW(hwnd, WM_CLOSE, 0, 0);
+  // The layout is read at start-up: Vantrel restarts itself to use it, as
+  // it ends on Quit (the keyboard told), or uses it from its next start.
+  if (AskWithVerbsW(hwnd,
+                    u"The new keyboard layout is used once Vantrel has restarted. Restart "
+                    u"Vantrel now?",
+                    u"Vantrel Message", MB_ICONQUESTION, u"Restart Now", u"Later") != IDYES)
+    return;
+  RequestRestart();
+  Quit(hwnd);
 }
 
 void ResetComPort(HWND hwnd) {
