@@ -8,6 +8,7 @@
 
 #include <QDialogButtonBox>
 #include <QFileInfo>
+#include <QPalette>
 #include <QPointer>
 #include <QScreen>
 #include <QTextBrowser>
@@ -20,7 +21,7 @@ namespace {
 QPointer<QWidget> gHelpWindow; // the user-interface thread's only
 
 // A window of the desktop's look: the document above, Close at the bottom
-// right, about 80 characters by 30 lines, never larger than the screen.
+// right, about 100 characters by 40 lines, never larger than the screen.
 QWidget *MakeHelpWindow() {
   auto *window = new QWidget(nullptr, Qt::Window);
   window->setAttribute(Qt::WA_DeleteOnClose);
@@ -30,12 +31,18 @@ QWidget *MakeHelpWindow() {
   auto *browser = new QTextBrowser(window);
   browser->setObjectName("vantrel_help_text");
   browser->setOpenExternalLinks(false); // nothing else can open them either
+  // The document gives its text dark colours of its own, as a web page does:
+  // it is shown on a light page as a browser shows it, also in a dark theme.
+  QPalette page = browser->palette();
+  page.setColor(QPalette::Base, Qt::white);
+  page.setColor(QPalette::Text, Qt::black);
+  browser->setPalette(page);
   layout->addWidget(browser);
   auto *buttons = new QDialogButtonBox(QDialogButtonBox::Close, window);
   QObject::connect(buttons, &QDialogButtonBox::rejected, window, &QWidget::close);
   layout->addWidget(buttons);
   const QFontMetrics metrics = browser->fontMetrics();
-  QSize size(metrics.averageCharWidth() * 80, metrics.lineSpacing() * 30);
+  QSize size(metrics.averageCharWidth() * 100, metrics.lineSpacing() * 40);
   if (QScreen *screen = window->screen())
     size = size.boundedTo(screen->availableGeometry().size() * 9 / 10);
   window->resize(size);

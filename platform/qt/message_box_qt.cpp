@@ -3,6 +3,7 @@
 #include "platform/qt/qt_internal.h"
 
 #include <QAbstractButton>
+#include <QIcon>
 #include <QMessageBox>
 
 namespace {
@@ -60,10 +61,15 @@ int Show(HWND owner, LPCWSTR text, LPCWSTR caption, UINT type) {
   WCHAR yesVerb[64];
   WCHAR noVerb[64];
   if ((type & 0x0F) == MB_YESNO && MessageBoxVerbs(text, yesVerb, noVerb, 64)) {
-    if (yesVerb[0])
+    // The style's Yes and No pictures would say yes and no: left out.
+    if (yesVerb[0]) {
       box.button(QMessageBox::Yes)->setText(vqt::ToQString(yesVerb));
-    if (noVerb[0])
+      box.button(QMessageBox::Yes)->setIcon(QIcon());
+    }
+    if (noVerb[0]) {
       box.button(QMessageBox::No)->setText(vqt::ToQString(noVerb));
+      box.button(QMessageBox::No)->setIcon(QIcon());
+    }
   }
   if (type & MB_TOPMOST)
     box.setWindowFlag(Qt::WindowStaysOnTopHint, true);
