@@ -50,11 +50,11 @@ const Setting kScaleYLow = Number(u"scaleYLow", 0, 0, 255);
 
 const Setting *const *All(size_t *count) {
   static const Setting *const kAll[] = {
-      &kLanguage,   &kKeycode,     &kInitialised,   &kLanguages,      &kLayouts,
-      &kComPort,    &kKeyclicks,   &kKeyboardTimeout, &kConnectionTimeout, &kSensitivity,
-      &kKeyRepeatRate, &kKeyRepeatDelay, &kSerialNo, &kFeatureSet,   &kBuildNo,
-      &kConfigTable, &kOriginX,    &kScaleXHigh,    &kScaleXLow,      &kOriginY,
-      &kScaleYHigh, &kScaleYLow,
+      &kLanguage,      &kKeycode,        &kInitialised,     &kLanguages,         &kLayouts,
+      &kComPort,       &kKeyclicks,      &kKeyboardTimeout, &kConnectionTimeout, &kSensitivity,
+      &kKeyRepeatRate, &kKeyRepeatDelay, &kSerialNo,        &kFeatureSet,        &kBuildNo,
+      &kConfigTable,   &kOriginX,        &kScaleXHigh,      &kScaleXLow,         &kOriginY,
+      &kScaleYHigh,    &kScaleYLow,
   };
   *count = sizeof kAll / sizeof kAll[0];
   return kAll;

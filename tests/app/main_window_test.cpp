@@ -201,9 +201,9 @@ TEST_F(MainWindowTest, TimeoutChoicesAreStoredCheckedAndSentToTheLink) {
 // checks nothing and leaves the stored milliseconds in force.
 TEST_F(MainWindowTest, TheLinkRunsWithTheCheckedTimeout) {
   struct Case {
-    int32_t keyboardTimeout; // -1: missing, as on a fresh installation
+    int32_t keyboardTimeout;   // -1: missing, as on a fresh installation
     int32_t connectionTimeout; // -1: missing
-    UINT checked;            // 0: none
+    UINT checked;              // 0: none
     int32_t milliseconds;
   };
   const Case cases[] = {

@@ -124,8 +124,7 @@ TEST(TraceWarnings, FailuresReachStderrAndKeyLinesOnlyTheTrace) {
   const std::string warning = "bluetooth: ConnectProfile dev_00 failed: refused";
   const std::string error = "inject: no way to type keys: they are dropped";
   const std::string key = "Key 0x41 typed";
-  const std::string onStderr =
-      "vantrel: warning: " + warning + "\nvantrel: error: " + error + "\n";
+  const std::string onStderr = "vantrel: warning: " + warning + "\nvantrel: error: " + error + "\n";
   struct Case {
     const char *trace; // VANTREL_TRACE: nullptr unset, "file" a trace file
     std::string stderrText, traceText;

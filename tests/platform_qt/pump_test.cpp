@@ -137,8 +137,8 @@ TEST(EventPump, QuestionsAskedWithVerbsShowThemAndAnswerByThem) {
     poll->start(20);
     std::atomic<int> answer{0};
     auto ask = [&answer] {
-      answer = AskWithVerbsW(nullptr, u"Restart now?", u"Vantrel", MB_ICONQUESTION,
-                             u"Restart Now", u"Later");
+      answer = AskWithVerbsW(nullptr, u"Restart now?", u"Vantrel", MB_ICONQUESTION, u"Restart Now",
+                             u"Later");
     };
     if (c.fromWorker) {
       std::thread worker(ask);
