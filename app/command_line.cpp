@@ -1,7 +1,10 @@
 #include "app/command_line.h"
 
+#include "common/product_info.h"
+
 #include <cstdio>
 #include <cstring>
+#include <string>
 
 namespace {
 
@@ -76,7 +79,11 @@ where it looked); 2 for a mistake on the command line.
 
 const char *HelpText() { return kHelp; }
 
-const char *VersionText() { return "vantrel " VANTREL_VERSION "\n"; }
+const char *VersionText() {
+  static const std::string text = std::string("vantrel ") + ProductVersion() + "\nCopyright " +
+                                  ProductCopyright() + "\nLicence: " + ProductLicence() + "\n";
+  return text.c_str();
+}
 
 int ParseCommandLine(int argc, char **argv, CommandLine &options) {
   for (int i = 1; i < argc; ++i) {

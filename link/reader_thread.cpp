@@ -40,7 +40,6 @@ constexpr int kBlock = 12;
 constexpr DWORD kSoundFlags = SND_RESOURCE | SND_ASYNC | SND_NOWAIT; // 0x42005
 constexpr UINT kErrorBoxSmartphone = MB_ICONEXCLAMATION | MB_SETFOREGROUND; // 0x10030
 constexpr UINT kErrorBoxPocketPc = MB_ICONEXCLAMATION | MB_TOPMOST;        // 0x40030
-constexpr int32_t kDefaultConnectionTimeout = 30000;
 
 // The pauses of the state machine, cut short when the program ends: a pause
 // only spaces out the steps of a link that is going on.
@@ -85,7 +84,7 @@ void EngageSuspendKiller() {
 // Returns false when a disconnect request arrived meanwhile.
 bool CompleteHandshake() {
   SendSettingsAndTypingMode();
-  int32_t timeout = SettingsStore::ReadDword(u"Connection Timeout", kDefaultConnectionTimeout);
+  int32_t timeout = SettingsStore::ReadNumber(Settings::kConnectionTimeout);
   AppGlobals.connectionTimeout.store(timeout);
   HWND wnd = AppGlobals.typingWnd.load();
   if (timeout != 0)

@@ -207,9 +207,7 @@ InjectChoice ChooseInjectBackend(const InjectSession &session, const InjectOpene
     choice.ops = kBackends[kLogRow].open(ctx, why);
   }
   if (!choice.ops) {
-    PlatformTrace("inject: no backend could be opened; keys are dropped");
-    if (namedFailed)
-      fprintf(stderr, "vantrel: no way to type keys: they are dropped\n");
+    PlatformError("inject: no way to type keys: they are dropped (no backend could be opened)");
     return choice;
   }
   choice.logPath = logPath;

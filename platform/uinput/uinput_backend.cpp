@@ -113,7 +113,7 @@ public:
     if (WriteKeyEvents(fd_, events_))
       held_[key] = down;
     else
-      PlatformTrace("inject: uinput write failed: %s", strerror(errno));
+      PlatformWarning("inject: uinput write failed: %s", strerror(errno));
   }
 
   bool Type(const std::vector<uint32_t> &codePoints) override {
@@ -123,7 +123,7 @@ public:
     events_.clear();
     const bool any = keys_.AppendCharacters(events_, codePoints);
     if (!WriteKeyEvents(fd_, events_)) {
-      PlatformTrace("inject: uinput write failed: %s", strerror(errno));
+      PlatformWarning("inject: uinput write failed: %s", strerror(errno));
       return false;
     }
     return any;
