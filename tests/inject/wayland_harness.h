@@ -6,6 +6,7 @@
 #include <functional>
 #include <string>
 #include <sys/types.h>
+#include <utility>
 #include <vector>
 
 // The key lines wev writes to its log, turned into the characters they
