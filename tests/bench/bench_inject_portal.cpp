@@ -11,50 +11,27 @@
 // ratios; prints "skipped" when mutter or wev is missing, and fails only
 // when text was lost or reordered, never on a figure.
 //
-// Both sides keep at most kWindow characters ahead of what wev has shown,
-// so that neither the compositor's queue nor wev's log falls far behind.
+// Both sides keep at most kPace.window characters ahead of what wev has
+// shown, so that neither the compositor's queue nor wev's log falls far
+// behind.
 #include "platform/inject.h"
 #include "platform/portal/portal_backend.h"
+#include "tests/bench/wev_typing.h"
 #include "tests/inject/mutter_session.h"
 #include "tests/inject/x_session.h"
 
-#include <algorithm>
-#include <chrono>
 #include <cstdio>
 #include <cstdlib>
 #include <linux/input-event-codes.h>
 #include <string>
 #include <systemd/sd-bus.h>
-#include <thread>
 #include <vector>
 
 namespace {
 
 constexpr size_t kChars = 1000;
 constexpr int kRuns = 5;
-constexpr size_t kWindow = 128;
-constexpr size_t kChunk = 16;
-
-template <typename Send> bool Paced(MutterSession &mutter, size_t total, Send send) {
-  for (size_t sent = 0; sent < total;) {
-    if (sent >= kWindow && mutter.Read(sent - kWindow, 3000).size() < sent - kWindow)
-      return false;
-    const size_t n = std::min(kChunk, total - sent);
-    if (!send(sent, n))
-      return false;
-    sent += n;
-  }
-  return true;
-}
-
-double Seconds(std::chrono::steady_clock::time_point start) {
-  return std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
-}
-
-double Median(std::vector<double> v) {
-  std::sort(v.begin(), v.end());
-  return v.empty() ? 0 : v[v.size() / 2];
-}
+constexpr wev_typing::Pace kPace = {128, 16};
 
 constexpr uint32_t kLetters[26] = {KEY_A, KEY_B, KEY_C, KEY_D, KEY_E, KEY_F, KEY_G, KEY_H, KEY_I,
                                    KEY_J, KEY_K, KEY_L, KEY_M, KEY_N, KEY_O, KEY_P, KEY_Q, KEY_R,
@@ -119,32 +96,6 @@ private:
   std::string session_;
 };
 
-// Types text through the installed backend kRuns times; the rates in out.
-int TypeRuns(MutterSession &mutter, const std::u32string &text, std::vector<double> &out) {
-  int exactRuns = 0;
-  for (int run = 0; run < kRuns; ++run) {
-    mutter.Clear();
-    auto start = std::chrono::steady_clock::now();
-    Paced(mutter, text.size(), [&](size_t from, size_t n) {
-      for (size_t i = from; i < from + n; ++i) {
-        UINT ch = static_cast<UINT>(text[i]), state = 1;
-        PostKeybdMessage(reinterpret_cast<HWND>(static_cast<intptr_t>(-1)), ch, 1, 1, &state,
-                         &ch);
-      }
-      return true;
-    });
-    const std::u32string got = mutter.Read(text.size(), 3000);
-    const bool exact = got == text;
-    exactRuns += exact;
-    out.push_back(text.size() / Seconds(start));
-    printf("run %2d: %6.0f chars/s %s\n", run + 1, out.back(),
-           exact ? "exact" : "LOST OR OUT OF ORDER");
-    if (!exact)
-      mutter.Read(SIZE_MAX, 500);
-  }
-  return exactRuns;
-}
-
 } // namespace
 
 int main() {
@@ -173,56 +124,38 @@ int main() {
   ops->linkChanged(ops->self, true);
   // Until mutter has set up the new virtual keyboard (the seat has no
   // other), keys go nowhere: an x is typed until one arrives.
+  WevLog &wev = mutter.wev();
   UINT x = 'x', state = 1;
-  for (int i = 0; i < 100 && mutter.Typed().empty(); ++i) {
+  for (int i = 0; i < 100 && wev.Typed().empty(); ++i) {
     PostKeybdMessage(reinterpret_cast<HWND>(static_cast<intptr_t>(-1)), x, 1, 1, &state, &x);
-    mutter.Read(1, 300);
+    wev.Read(1, 300);
   }
-  mutter.Read(SIZE_MAX, 300);
-  if (mutter.Typed().empty()) {
+  wev.Read(SIZE_MAX, 300);
+  if (wev.Typed().empty()) {
     printf("bench_inject_portal: skipped (nothing arrived through the portal)\n");
     ops->close(ops->self);
     return 0;
   }
-  mutter.Clear();
+  wev.Clear();
 
-  const std::u32string mixed = MixedStressText(kChars);
-  std::u32string letters;
-  for (size_t i = 0; i < kChars; ++i)
-    letters.push_back(U'a' + i % 26);
   std::vector<double> mixedRates, letterRates;
-  const int mixedExact = TypeRuns(mutter, mixed, mixedRates);
-  const int lettersExact = TypeRuns(mutter, letters, letterRates);
+  const int mixedExact =
+      wev_typing::TypeRuns(wev, kPace, MixedStressText(kChars), kRuns, mixedRates);
+  const int lettersExact =
+      wev_typing::TypeRuns(wev, kPace, wev_typing::Letters(kChars), kRuns, letterRates);
   InjectSetBackend(nullptr);
   ops->close(ops->self);
 
-  // The first key of a new virtual device is lost where the seat has no
-  // keyboard: a key is tapped until one arrives.
   PlainRemoteDesktop plain;
-  bool ready = plain.Open(mutter.bus());
-  mutter.Read(SIZE_MAX, 300);
-  mutter.Clear();
-  for (int i = 0; ready && i < 300 && mutter.Typed().empty(); ++i) {
-    ready = plain.TapLetters(0, 1);
-    std::this_thread::sleep_for(std::chrono::milliseconds(10));
-  }
-  ready = ready && mutter.Read(SIZE_MAX, 300).size() > 0;
+  const bool ready = plain.Open(mutter.bus());
   std::vector<double> baseline;
-  int baselineExact = 0;
-  for (int run = 0; ready && run < kRuns; ++run) {
-    mutter.Clear();
-    auto start = std::chrono::steady_clock::now();
-    if (!Paced(mutter, kChars, [&](size_t from, size_t n) { return plain.TapLetters(from, n); }))
-      break;
-    const std::u32string got = mutter.Read(kChars, 3000);
-    baselineExact += got == letters;
-    baseline.push_back(got.size() == kChars ? kChars / Seconds(start) : 0);
-    if (got != letters)
-      mutter.Read(SIZE_MAX, 500);
-  }
+  const int baselineExact = wev_typing::BaselineRuns(
+      wev, kPace, kChars, kRuns, ready,
+      [&](size_t from, size_t n) { return plain.TapLetters(from, n); }, baseline);
 
-  const double mixedMedian = Median(mixedRates), letterMedian = Median(letterRates),
-               base = Median(baseline);
+  const double mixedMedian = wev_typing::Median(mixedRates),
+               letterMedian = wev_typing::Median(letterRates),
+               base = wev_typing::Median(baseline);
   printf("portal backend, mixed text, US keymap: median %.0f chars/s, %d of %d runs exact\n",
          mixedMedian, mixedExact, kRuns);
   printf("portal backend, letters:               median %.0f chars/s, %d of %d runs exact\n",

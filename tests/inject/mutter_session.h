@@ -9,6 +9,8 @@
 // (KEEP_MUTTER=1 keeps the folder with wev.log, mutter.log and portal.log).
 #pragma once
 
+#include "tests/inject/wayland_harness.h"
+
 #include <string>
 #include <sys/types.h>
 
@@ -21,13 +23,10 @@ public:
   // "LAYOUT:VARIANT", mutter and wev, and waits for wev's window; false
   // (with why() set) when it cannot run here.
   bool Start(const char *keymap);
-  // The characters wev received, in order: each key's text, BackSpace as
-  // U+0008, Return as '\n', and a Ctrl+Shift+U entry (its hexadecimal
-  // digits and Space) as the character it names, as GTK and IBus read it.
-  const std::u32string &Typed();
-  // Waits until `count` characters arrived or quietMs passed without any.
-  std::u32string Read(size_t count, int quietMs = 10000);
-  void Clear() { typed_.clear(); }
+  // What wev received (Typed, Read, Clear: see wayland_harness.h), a
+  // Ctrl+Shift+U entry read as the character it names, as GTK and IBus
+  // read it.
+  WevLog &wev() { return wev_; }
 
   // The bus address (for the program's session and system bus), the
   // compositor's socket (WAYLAND_DISPLAY) and why Start failed.
@@ -40,11 +39,5 @@ private:
 
   pid_t busPid_ = -1, portalPid_ = -1, mutterPid_ = -1, wevPid_ = -1;
   std::string dir_, bus_, socket_, why_;
-  long offset_ = 0;
-  std::string partial_;
-  bool pressed_ = false;
-  bool control_ = false;  // a Control key is down
-  bool entering_ = false; // inside a Ctrl+Shift+U entry
-  std::string hex_;       // its digits so far
-  std::u32string typed_;
+  WevLog wev_;
 };
