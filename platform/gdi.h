@@ -64,6 +64,17 @@ struct BITMAP {
   LPVOID bmBits; // always null: the pixels stay with the platform
 };
 
+// GetSysColor roles: a document's background and text (COLOR_WINDOW,
+// COLOR_WINDOWTEXT), a window's or dialog's own background (COLOR_BTNFACE),
+// a button's text, a selection and its text, text that is greyed out.
+#define COLOR_WINDOW 5
+#define COLOR_WINDOWTEXT 8
+#define COLOR_HIGHLIGHT 13
+#define COLOR_HIGHLIGHTTEXT 14
+#define COLOR_BTNFACE 15
+#define COLOR_GRAYTEXT 17
+#define COLOR_BTNTEXT 18
+
 // GetStockObject.
 #define WHITE_BRUSH 0
 #define LTGRAY_BRUSH 1
@@ -136,6 +147,12 @@ HGDIOBJ SelectObject(HDC hdc, HGDIOBJ obj);
 BOOL DeleteObject(HGDIOBJ obj);
 // A stock object (never to be released), or null for an unknown index.
 HGDIOBJ GetStockObject(int which);
+// The desktop theme's colour for a role (COLOR_*), read when called, so
+// that what is painted with it follows a light, dark or high-contrast
+// theme. Headless (and for an unknown role): the colours of a light theme.
+// A class background given as (HBRUSH)(role + 1), the Win32 idiom, is
+// filled with the role's colour at each paint.
+COLORREF GetSysColor(int role);
 // Only lfHeight, lfWeight, lfItalic, lfUnderline and lfFaceName are used;
 // the description is copied. Null for a null font.
 HFONT CreateFontIndirectW(const LOGFONTW *font);

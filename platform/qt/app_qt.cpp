@@ -1,6 +1,7 @@
 // Starting the toolkit and attaching it to the window core.
 #include "platform/autostart.h"
 #include "platform/controls.h"
+#include "platform/core/window_toolkit.h"
 #include "platform/qt/qt_internal.h"
 #include "platform/qt_app.h"
 #include "platform/threads.h"
@@ -8,6 +9,7 @@
 #include <QApplication>
 #include <QEvent>
 #include <QMetaObject>
+#include <QWindow>
 
 #include <atomic>
 #include <cstdlib>
@@ -90,6 +92,10 @@ bool VantrelQtInit(int &argc, char **argv) {
   hooks.update = vqt::HookUpdate;
   SetWindowSystemHooks(&hooks);
   SetMessageBoxPresenter(vqt::PresentMessageBox, nullptr);
+  // Whether keys typed now would reach one of the program's own windows.
+  QObject::connect(qApp, &QGuiApplication::focusWindowChanged, qApp,
+                   [](QWindow *window) { wincore::RecordOwnWindowActive(window != nullptr); });
+  wincore::RecordOwnWindowActive(QGuiApplication::focusWindow() != nullptr);
   vqt::ArmPump();
   return true;
 }

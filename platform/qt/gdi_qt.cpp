@@ -13,6 +13,7 @@
 #include <QFontInfo>
 #include <QFontMetrics>
 #include <QGuiApplication>
+#include <QPalette>
 #include <QImage>
 #include <QImageReader>
 #include <QPainter>
@@ -281,6 +282,12 @@ bool ImageOf(HBITMAP h, QImage *out) {
 }
 
 bool BrushColor(HBRUSH h, QColor *color) {
+  // A system colour's role given as a brush, (HBRUSH)(role + 1).
+  const auto value = reinterpret_cast<uintptr_t>(h);
+  if (value >= 1 && value <= COLOR_BTNTEXT + 1) {
+    *color = ColorOf(GetSysColor(static_cast<int>(value) - 1));
+    return true;
+  }
   std::lock_guard<std::mutex> lock(gGdiMutex);
   GdiObject *o = Object(h);
   if (!o || o->kind != GdiKind::Brush || o->nullBrush)
@@ -426,6 +433,33 @@ BOOL DeleteObject(HGDIOBJ obj) {
 }
 
 HGDIOBJ GetStockObject(int which) { return Stock(which); }
+
+COLORREF GetSysColor(int role) {
+  struct Role {
+    int role;
+    QPalette::ColorGroup group;
+    QPalette::ColorRole qt;
+    COLORREF light; // headless
+  };
+  static constexpr Role kRoles[] = {
+      {COLOR_WINDOW, QPalette::Active, QPalette::Base, RGB(255, 255, 255)},
+      {COLOR_WINDOWTEXT, QPalette::Active, QPalette::WindowText, RGB(0, 0, 0)},
+      {COLOR_HIGHLIGHT, QPalette::Active, QPalette::Highlight, RGB(48, 140, 198)},
+      {COLOR_HIGHLIGHTTEXT, QPalette::Active, QPalette::HighlightedText, RGB(255, 255, 255)},
+      {COLOR_BTNFACE, QPalette::Active, QPalette::Window, RGB(239, 239, 239)},
+      {COLOR_GRAYTEXT, QPalette::Disabled, QPalette::WindowText, RGB(128, 128, 128)},
+      {COLOR_BTNTEXT, QPalette::Active, QPalette::ButtonText, RGB(0, 0, 0)},
+  };
+  for (const Role &r : kRoles) {
+    if (r.role != role)
+      continue;
+    if (!HaveGui())
+      return r.light;
+    const QColor c = QGuiApplication::palette().color(r.group, r.qt);
+    return RGB(c.red(), c.green(), c.blue());
+  }
+  return RGB(0, 0, 0);
+}
 
 HFONT CreateFontIndirectW(const LOGFONTW *font) {
   if (!font)

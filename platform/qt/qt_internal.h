@@ -12,6 +12,7 @@
 #include <utility>
 #include <vector>
 
+class QMenu;
 class QPainter;
 class QEventLoop;
 
@@ -82,8 +83,13 @@ void RelayoutFrame(HWND hwnd);
 // Gives a top-level frame its size; a dialog's is fixed at it (no resizing
 // border).
 void SetFrameSize(WindowHost &host, const QSize &size);
-// The soft-key bar of a window (made by SHCreateMenuBar).
+// The soft-key bar of a window (made by SHCreateMenuBar): below the client
+// area, or above it when it is a QMenuBar (an ordinary window's menu bar).
 void SetFrameBar(HWND parent, HWND bar, QWidget *barWidget);
+// Fills qmenu with the items of menu (cleared first; empty for a bad menu);
+// sub-menus ask owner's WM_INITMENUPOPUP and fill themselves as they open.
+// A chosen item's command is written to *chosen, which must outlive qmenu.
+void FillMenu(QMenu *qmenu, HMENU menu, HWND owner, int *chosen);
 // Gives a dialog page the main window's size (its soft-key bar inside it,
 // so never taller than the main window), and tells the core where any
 // window with a widget now is.
