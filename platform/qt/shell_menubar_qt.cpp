@@ -136,13 +136,18 @@ QWidget *MakeMenuBarWidget(HWND bar, HWND parent, const Bar &data) {
         QObject::connect(action, &QAction::triggered, action, [chosen, id] { *chosen = static_cast<int>(id); });
       }
     });
-    // Sub-menus' choices reach the top menu's triggered signal too.
-    QObject::connect(menu, &QMenu::triggered, menu, [bar, parent, chosen] {
-      const int command = *chosen;
-      *chosen = 0;
-      if (command && IsWindow(bar))
-        PostMessageW(parent, WM_COMMAND, static_cast<WPARAM>(static_cast<WORD>(command)), 0);
-    });
+    // Sub-menus' choices reach the top menu's triggered signal too. It is
+    // heard once the item's own handler has noted the command (the menu
+    // hears an item before the handlers connected after it was added).
+    QObject::connect(
+        menu, &QMenu::triggered, menu,
+        [bar, parent, chosen] {
+          const int command = *chosen;
+          *chosen = 0;
+          if (command && IsWindow(bar))
+            PostMessageW(parent, WM_COMMAND, static_cast<WPARAM>(static_cast<WORD>(command)), 0);
+        },
+        Qt::QueuedConnection);
   }
   return menuBar;
 }
