@@ -17,6 +17,7 @@
 #include <cstring>
 #include <fcntl.h>
 #include <filesystem>
+#include <fstream>
 #include <regex>
 #include <functional>
 #include <sys/wait.h>
@@ -264,6 +265,80 @@ TEST(OnX11, ASpaceTypedAfterClickingConnectLeavesTheLinkConnected) {
   EXPECT_EQ(WaitExit(quit, 10s), 0);
   EXPECT_EQ(WaitExit(app, 15s), 0);
   KillChild(kbd);
+}
+
+// A desktop's dark theme, as its settings file gives it to the toolkit.
+constexpr char kDarkTheme[] = "[Colors:Window]\nBackgroundNormal=49,54,59\nForegroundNormal=239,240,241\n"
+                              "[Colors:View]\nBackgroundNormal=35,38,41\nForegroundNormal=239,240,241\n"
+                              "[Colors:Button]\nBackgroundNormal=60,66,72\nForegroundNormal=239,240,241\n"
+                              "[Colors:Selection]\nBackgroundNormal=61,174,233\nForegroundNormal=255,255,255\n";
+
+// The main window on a 1280x800 screen: at scale 2 it lies on the screen
+// whole, its button too; in a dark theme its painted background and texts
+// are the theme's, not white and black.
+TEST(OnX11, MainWindowFitsTheScreenAtScaleTwoAndFollowsADarkTheme) {
+  struct Case {
+    const char *name;
+    std::vector<std::string> env;
+    int scale;
+    bool dark;
+  };
+  const Case cases[] = {
+      {"scale 2", {"QT_SCALE_FACTOR=2"}, 2, false},
+      {"dark", {"XDG_CURRENT_DESKTOP=KDE", "KDE_SESSION_VERSION=5", "QT_QPA_PLATFORMTHEME=kde"}, 1, true},
+  };
+  for (const Case &c : cases) {
+    SCOPED_TRACE(c.name);
+    XvfbServer xvfb;
+    if (!xvfb.Start("1280x800x24"))
+      GTEST_SKIP() << "no Xvfb: " << xvfb.why();
+    ProgramSandbox box;
+    PresetProgramRun(box, u"COM4:");
+    box.MakeFolder("config");
+    {
+      std::ofstream theme(box.path() + "/config/kdeglobals");
+      theme << kDarkTheme;
+    }
+    const std::string trace = box.path() + "/trace.log";
+    std::vector<std::string> env = {
+        "DISPLAY=" + xvfb.display(),          "VANTREL_ROOT=" + box.path(),
+        "VANTREL_REGISTRY=" + box.path() + "/registry.db",
+        "VANTREL_DEVICES=" + box.path() + "/dev", "VANTREL_INJECT=log:" + box.path() + "/inject.log",
+        "VANTREL_TRACE=" + trace,              "XDG_RUNTIME_DIR=" + box.path(),
+        "XDG_CONFIG_HOME=" + box.path() + "/config"};
+    env.insert(env.end(), c.env.begin(), c.env.end());
+    pid_t app = Spawn({VANTREL_EXE}, env);
+    int bx = 0, by = 0, bw = 0, bh = 0;
+    Shot shot;
+    ASSERT_TRUE(WaitFor([&] { return ButtonPlace(ReadFile(trace), &bx, &by, &bw, &bh) &&
+                                     Grab(xvfb.display(), shot); },
+                        20s))
+        << ReadFile(trace);
+    std::this_thread::sleep_for(500ms); // shown and settled
+    ASSERT_TRUE(Grab(xvfb.display(), shot));
+    ASSERT_TRUE(ButtonPlace(ReadFile(trace), &bx, &by, &bw, &bh));
+    // The button's place is in the program's units; the screen's are
+    // scale times as many.
+    bx = bx * c.scale - shot.x, by = by * c.scale - shot.y, bw *= c.scale, bh *= c.scale;
+    EXPECT_TRUE(shot.x >= 0 && shot.y >= 0 && shot.x + shot.width <= 1280 && shot.y + shot.height <= 800)
+        << shot.x << "," << shot.y << " " << shot.width << "x" << shot.height;
+    EXPECT_TRUE(bx >= 0 && by >= 0 && bx + bw <= shot.width && by + bh <= shot.height)
+        << bx << "," << by << " " << bw << "x" << bh;
+    EXPECT_GT(shot.width, 200 * c.scale);
+    if (c.dark) {
+      // The background beside the button, and light text under it.
+      EXPECT_EQ(shot.At(2, by + bh / 2), 0x31363Bu);
+      EXPECT_GT(Count(shot, 0, by + bh + 2, shot.width, shot.height,
+                      [](int r, int g, int b) { return r > 180 && g > 180 && b > 180; }),
+                30);
+      // No black text: nothing darker than the background.
+      EXPECT_EQ(Count(shot, 0, by + bh + 2, shot.width, shot.height,
+                      [](int r, int g, int b) { return r < 40 && g < 40 && b < 40; }),
+                0);
+    }
+    kill(app, SIGTERM);
+    EXPECT_EQ(WaitExit(app, 15s), 0);
+  }
 }
 
 } // namespace

@@ -81,7 +81,7 @@ void KillChild(pid_t pid) {
 
 XvfbServer::~XvfbServer() { KillChild(pid_); }
 
-bool XvfbServer::Start() {
+bool XvfbServer::Start(const char *screen) {
   if (!OnPath("Xvfb")) {
     why_ = "Xvfb is not installed";
     return false;
@@ -98,7 +98,7 @@ bool XvfbServer::Start() {
     std::string fdText = std::to_string(out);
     // -noreset: without it the server goes back to its default keymap
     // whenever its last client leaves (setxkbmap, when it is the only one).
-    execlp("Xvfb", "Xvfb", "-displayfd", fdText.c_str(), "-screen", "0", "1024x768x24",
+    execlp("Xvfb", "Xvfb", "-displayfd", fdText.c_str(), "-screen", "0", screen,
            "-nolisten", "tcp", "-noreset", static_cast<char *>(nullptr));
     _exit(127);
   }

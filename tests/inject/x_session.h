@@ -10,8 +10,9 @@
 class XvfbServer {
 public:
   ~XvfbServer();
-  // Starts Xvfb; false (with why() set) when Xvfb is missing or fails.
-  bool Start();
+  // Starts Xvfb with one screen of the size ("WxHxDEPTH"); false (with why()
+  // set) when Xvfb is missing or fails.
+  bool Start(const char *screen = "1024x768x24");
   const std::string &display() const { return display_; }
   const std::string &why() const { return why_; }
   // Runs `setxkbmap -display D layout [-option option]`; true when the
