@@ -38,16 +38,29 @@ struct Shot {
   uint32_t At(int x, int y) const { return rgb[static_cast<size_t>(y) * width + x]; }
 };
 
+int gXErrors = 0;
+int CountXError(Display *, XErrorEvent *) {
+  ++gXErrors;
+  return 0;
+}
+
+// The picture of the main window; false when there is none, or when the
+// window is not wholly on the screen (X cannot read the part off it).
 bool Grab(const std::string &display, Shot &shot) {
   Display *d = XOpenDisplay(display.c_str());
   if (!d)
     return false;
+  XSetErrorHandler(CountXError);
+  gXErrors = 0;
   Window w = FindViewableWindow(d, DefaultRootWindow(d), "Vantrel");
   XWindowAttributes a;
   bool ok = w && XGetWindowAttributes(d, w, &a);
   if (ok) {
     XImage *image = XGetImage(d, w, 0, 0, a.width, a.height, AllPlanes, ZPixmap);
-    ok = image != nullptr;
+    XSync(d, False);
+    ok = image != nullptr && gXErrors == 0;
+    if (image && !ok)
+      XDestroyImage(image);
     if (ok) {
       Window child;
       XTranslateCoordinates(d, w, DefaultRootWindow(d), 0, 0, &shot.x, &shot.y, &child);
@@ -310,13 +323,18 @@ TEST(OnX11, MainWindowFitsTheScreenAtScaleTwoAndFollowsADarkTheme) {
     pid_t app = Spawn({VANTREL_EXE}, env);
     int bx = 0, by = 0, bw = 0, bh = 0;
     Shot shot;
-    ASSERT_TRUE(WaitFor([&] { return ButtonPlace(ReadFile(trace), &bx, &by, &bw, &bh) &&
-                                     Grab(xvfb.display(), shot); },
-                        20s))
-        << ReadFile(trace);
-    std::this_thread::sleep_for(500ms); // shown and settled
-    ASSERT_TRUE(Grab(xvfb.display(), shot));
-    ASSERT_TRUE(ButtonPlace(ReadFile(trace), &bx, &by, &bw, &bh));
+    // Shown, settled and wholly on the screen (else it cannot be read).
+    const bool shown = WaitFor([&] { return ButtonPlace(ReadFile(trace), &bx, &by, &bw, &bh) &&
+                                            Grab(xvfb.display(), shot); },
+                               20s) &&
+                       (std::this_thread::sleep_for(500ms), Grab(xvfb.display(), shot)) &&
+                       ButtonPlace(ReadFile(trace), &bx, &by, &bw, &bh);
+    if (!shown) {
+      ADD_FAILURE() << "no main window wholly on the screen";
+      kill(app, SIGTERM);
+      WaitExit(app, 15s);
+      continue;
+    }
     // The button's place is in the program's units; the screen's are
     // scale times as many.
     bx = bx * c.scale - shot.x, by = by * c.scale - shot.y, bw *= c.scale, bh *= c.scale;
