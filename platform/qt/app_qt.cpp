@@ -9,6 +9,8 @@
 #include <QApplication>
 #include <QEvent>
 #include <QMetaObject>
+#include <QProxyStyle>
+#include <QStyleFactory>
 #include <QWindow>
 
 #include <atomic>
@@ -28,6 +30,20 @@ bool DisplayAvailable() {
   }
   return false;
 }
+
+// The desktop's style, but for the icons of a menu bar's overflow button:
+// the style reads them from PNG files as each menu bar is made, and reading
+// a file loads every image format plugin to ask whether one would rather
+// read it. The program's menu bar holds one menu and never overflows.
+class WithoutOverflowIcons : public QProxyStyle {
+public:
+  using QProxyStyle::QProxyStyle;
+  QIcon standardIcon(StandardPixmap icon, const QStyleOption *option, const QWidget *widget) const override {
+    if (icon == SP_ToolBarHorizontalExtensionButton || icon == SP_ToolBarVerticalExtensionButton)
+      return QIcon();
+    return QProxyStyle::standardIcon(icon, option, widget);
+  }
+};
 
 } // namespace
 
@@ -72,6 +88,8 @@ bool VantrelQtInit(int &argc, char **argv) {
     auto *app = new QApplication(argc, argv); // lives until the process ends
     app->setQuitOnLastWindowClosed(false); // the program's own loop decides
     QGuiApplication::setDesktopFileName(QString::fromLatin1(kDesktopEntryId));
+    if (QStyle *style = QStyleFactory::create(QApplication::style()->name()))
+      QApplication::setStyle(new WithoutOverflowIcons(style));
   }
   gUiThread = GetCurrentThreadId();
   RegisterControlClasses();
