@@ -1,7 +1,10 @@
 #include "app/command_line.h"
 
+#include "common/product_info.h"
+
 #include <cstdio>
 #include <cstring>
+#include <string>
 
 namespace {
 
@@ -47,12 +50,15 @@ Environment (each optional):
                     (and their serial ports COM10 and up) when BlueZ
                     answers on the system bus
   VANTREL_INJECT    how keys are typed: wayland (the compositor's virtual
-                    keyboard: sway, Hyprland, river), uinput (kernel virtual
-                    keyboard, by the session's layout), xtest (X11), log (one
-                    JSON line per key on stdout) or log:PATH (the same into a
-                    file). Default: the first that works of wayland, uinput,
-                    xtest (X11 sessions only), log. A named one that cannot
-                    work is said on stderr.
+                    keyboard: sway, Hyprland, river), portal (the desktop's
+                    RemoteDesktop portal: GNOME, KDE Plasma; the desktop asks
+                    you to allow it at each connection), uinput (kernel
+                    virtual keyboard, by the session's layout), xtest (X11),
+                    log (one JSON line per key on stdout) or log:PATH (the
+                    same into a file). Default: the first that works of
+                    wayland, portal (Wayland sessions only), uinput, xtest
+                    (X11 sessions only), log. A named one that cannot work is
+                    said on stderr.
   VANTREL_TRACE     where debug trace lines go: stderr or a file path (off
                     when unset)
   VANTREL_PLATFORM  Smartphone selects the small-screen behaviour (status line
@@ -65,14 +71,19 @@ Settings are kept in the settings database under HKLM\Software\Vantrel; the
 vantrel-reg tool reads and changes them.
 
 Exit status: 0 (also when another Vantrel was already running); 1 for --quit
-when no Vantrel runs; 2 for a mistake on the command line.
+when no Vantrel runs, or when Vantrel's data files are missing (stderr says
+where it looked); 2 for a mistake on the command line.
 )";
 
 } // namespace
 
 const char *HelpText() { return kHelp; }
 
-const char *VersionText() { return "vantrel " VANTREL_VERSION "\n"; }
+const char *VersionText() {
+  static const std::string text = std::string("vantrel ") + ProductVersion() + "\nCopyright " +
+                                  ProductCopyright() + "\nLicence: " + ProductLicence() + "\n";
+  return text.c_str();
+}
 
 int ParseCommandLine(int argc, char **argv, CommandLine &options) {
   for (int i = 1; i < argc; ++i) {

@@ -17,5 +17,6 @@ int ParseCommandLine(int argc, char **argv, CommandLine &options);
 
 // The text of --help.
 const char *HelpText();
-// The line --version prints: "vantrel VERSION" and a newline.
+// What --version prints: "vantrel VERSION", then the copyright and the
+// licence, each line ended by a newline. The text is static.
 const char *VersionText();

@@ -1,40 +1,64 @@
 // Telling the person when keys cannot reach their windows (see keys_reach.h).
 #include "app/keys_reach.h"
+#include "app/install_dir.h"
+#include "common/globals.h"
+#include "common/ui_strings.h"
 #include "platform/trace.h"
 
 #include <atomic>
+#include <initializer_list>
+#include <string>
 
 namespace {
 
 // Touched by the UI thread only; atomic so that a painting test may read.
 std::atomic<bool> gTold{false};
 std::atomic<bool> gConnected{false};
+// The desktop refused or ended the leave to type during this connection.
+std::atomic<bool> gNotAllowed{false};
 
+// Used when no language file is loaded (the texts come from it).
 constexpr const WCHAR *kNowhereStatus = u"Connected, but keys cannot reach your windows";
+constexpr const WCHAR *kNotAllowedStatus = u"Connected, but the desktop does not let Vantrel type";
 constexpr const WCHAR *kXwaylandStatus = u"Connected, but keys reach X11 programs only";
 
-constexpr const WCHAR *kNowhereMessage =
-    u"The keyboard is connected, but Vantrel has no way to type into this desktop: "
-    u"the keys you type are not reaching any window.\n\n"
-    u"What to do, any one of:\n"
-    u"- let Vantrel create a virtual keyboard: install the udev rule "
-    u"70-vantrel-uinput.rules from Vantrel's folder as its first lines say (any program of "
-    u"your session can then type into your windows);\n"
-    u"- log into an X11 session (\"GNOME on Xorg\", \"Plasma (X11)\") instead of Wayland;\n"
-    u"- use a Wayland desktop whose compositor offers the virtual-keyboard protocol (sway, "
-    u"Hyprland, river).\n\n"
-    u"Then start Vantrel again.";
 constexpr const WCHAR *kXwaylandMessage =
     u"The keyboard is connected, but Vantrel types through X11 (VANTREL_INJECT=xtest) in a "
     u"Wayland session: only programs running under Xwayland receive the keys, native "
     u"Wayland windows get nothing.\n\n"
     u"What to do, any one of:\n"
-    u"- start Vantrel without VANTREL_INJECT, after installing the udev rule "
-    u"70-vantrel-uinput.rules from Vantrel's folder as its first lines say (any program of "
-    u"your session can then type into your windows);\n"
-    u"- log into an X11 session (\"GNOME on Xorg\", \"Plasma (X11)\") instead of Wayland;\n"
-    u"- on sway, Hyprland or river, start Vantrel without VANTREL_INJECT: it types through "
-    u"the compositor's virtual keyboard.";
+    u"- start Vantrel without VANTREL_INJECT: on GNOME and KDE Plasma it asks the desktop "
+    u"for leave to type, on sway, Hyprland or river it types through the compositor's "
+    u"virtual keyboard;\n"
+    u"- log into an X11 session (\"GNOME on Xorg\", \"Plasma (X11)\") instead of Wayland.";
+
+const WCHAR *Text(int id, const WCHAR *fallback) {
+  const WCHAR *text = UiString(id);
+  return text && *text ? text : fallback;
+}
+
+// Whether this is the system-wide install (the Debian package): its next
+// step is the package that adds the virtual keyboard, not a file to copy.
+bool PackageInstall() {
+  const std::u16string system = SystemDataDir();
+  return !system.empty() && std::u16string(AppGlobals.InstallDir) == system + u"\\";
+}
+
+// why, then the steps as a list. Built on the UI thread; the text stays
+// until the next message is built.
+const WCHAR *Compose(int why, std::initializer_list<int> steps) {
+  static std::u16string text;
+  text = UiString(why);
+  text += u"\n\n";
+  text += UiString(kUiWhatToDo);
+  for (int step : steps) {
+    text += u"\n- ";
+    text += UiString(step);
+  }
+  return text.c_str();
+}
+
+int InstallStep() { return PackageInstall() ? kUiStepInstallPackage : kUiStepInstallRule; }
 
 } // namespace
 
@@ -50,8 +74,9 @@ const WCHAR *KeysReachStatus(InjectReach reach, bool named, const WCHAR **messag
   case InjectReach::kNowhere:
     // The log named on purpose (tests, trying Vantrel out) is no surprise.
     if (!named) {
-      status = kNowhereStatus;
-      text = kNowhereMessage;
+      status = Text(kUiKeysNowhereStatus, kNowhereStatus);
+      if (message)
+        text = Compose(kUiKeysNowhereWhy, {InstallStep(), kUiStepX11Session, kUiStepOtherDesktop});
     }
     break;
   }
@@ -62,9 +87,16 @@ const WCHAR *KeysReachStatus(InjectReach reach, bool named, const WCHAR **messag
 
 const WCHAR *KeysReachOnLinkPhase(long phase, bool *tell) {
   const WCHAR *status = KeysReachStatus(InjectBackendReach(), InjectBackendNamed());
+  // Each connection asks the desktop afresh.
+  if (phase != 2)
+    gNotAllowed = false;
   gConnected = phase == 2;
   *tell = false;
-  if (phase != 2 || !status)
+  if (phase != 2)
+    return nullptr;
+  if (gNotAllowed) // told already, by its own message box
+    return Text(kUiKeysNotAllowedStatus, kNotAllowedStatus);
+  if (!status)
     return nullptr;
   *tell = !gTold.exchange(true);
   return status;
@@ -82,10 +114,24 @@ void TellKeysCannotReach(HWND hwnd) {
 const WCHAR *KeysReachShownStatus() {
   if (!gConnected)
     return nullptr;
+  if (gNotAllowed)
+    return Text(kUiKeysNotAllowedStatus, kNotAllowedStatus);
   return KeysReachStatus(InjectBackendReach(), InjectBackendNamed());
+}
+
+const WCHAR *KeysNotAllowedMessage() {
+  return Compose(kUiKeysNotAllowedWhy, {kUiStepAllowRequest, InstallStep(), kUiStepX11Session});
+}
+
+void MarkKeysNotAllowed() { gNotAllowed = true; }
+
+void TellKeysNotAllowed(HWND hwnd) {
+  NKDbgPrintfW(u"Keys cannot reach the windows: the desktop does not allow typing\r\n");
+  MessageBoxW(hwnd, KeysNotAllowedMessage(), u"Vantrel", MB_OK | MB_ICONEXCLAMATION);
 }
 
 void ResetKeysReach() {
   gTold = false;
   gConnected = false;
+  gNotAllowed = false;
 }

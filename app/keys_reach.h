@@ -1,6 +1,7 @@
 // Telling the person when the keys Vantrel types cannot reach their windows
 // (the injector chosen types into the log, or through X11 in a Wayland
-// session where only Xwayland's programs hear it): while connected, the main
+// session where only Xwayland's programs hear it, or the desktop refused
+// the leave to type): while connected, the main
 // window's status says so, and at the first connection of the run a message
 // box says what to do. An injector the person named on purpose for the log
 // (VANTREL_INJECT=log or log:PATH) is not warned about.
@@ -28,6 +29,16 @@ void TellKeysCannotReach(HWND hwnd);
 // The status line to paint now: while connected and there is something to
 // tell, else nullptr.
 const WCHAR *KeysReachShownStatus();
+
+// The desktop refused or ended the leave to type (the portal's answer,
+// posted as WM_KEYS_NOT_ALLOWED): until the link's next phase other than
+// connected, KeysReachShownStatus says so.
+void MarkKeysNotAllowed();
+// Shows the message box over hwnd that says what happened and what to do
+// (modal: call it last in a message's handling).
+void TellKeysNotAllowed(HWND hwnd);
+// The text of that message box (a string kept until the next message).
+const WCHAR *KeysNotAllowedMessage();
 
 // Tests: forget that the message box was shown.
 void ResetKeysReach();

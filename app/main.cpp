@@ -3,6 +3,7 @@
 // chooses the key-injection backend once the data folder is found) to its
 // end.
 #include "app/command_line.h"
+#include "app/inject_host.h"
 #include "app/instance.h"
 #include "app/shutdown.h"
 #include "app/startup.h"
@@ -51,6 +52,7 @@ int main(int argc, char **argv) {
     return 1;
   }
   RegisterVantrelResources();
+  InstallInjectHost();
   if (options.connect)
     RequestConnectAtStart();
 

@@ -10,10 +10,13 @@
 #include "platform/controls.h"
 #include "platform/gdi.h"
 #include "platform/process.h"
+#include "platform/qt_app.h"
 #include "platform/shell.h"
 #include "platform/threads.h"
 #include "platform/win32.h"
 #include "resources/resource_ids.h"
+
+#include <string>
 
 namespace {
 
@@ -33,6 +36,10 @@ void TellHelpNotShown(HWND hwnd, DWORD why) {
     text = u"The help cannot be shown: the program that opens it could not be started.";
   MessageBoxW(hwnd, text, u"Vantrel Message", MB_OK | MB_ICONEXCLAMATION);
 }
+
+// The help document's device path: Vantrel.htm in InstallDir, the folder
+// the help viewer opens it from.
+std::u16string HelpDocumentPath() { return std::u16string(AppGlobals.InstallDir) + u"Vantrel.htm"; }
 
 // WM_CREATE: the menu bar and its Options menu, the Done button, the
 // connect button (placed by the layout) and the first status line.
@@ -93,8 +100,13 @@ LRESULT MainWndProc(HWND hwnd, UINT msg, WPARAM wParam, LPARAM lParam) {
     return 0;
   case WM_HELP:
     if (!CreateProcessW(u"peghelp", u"file:Vantrel.htm", nullptr, nullptr, FALSE, 0, nullptr,
-                        nullptr, nullptr, nullptr))
-      TellHelpNotShown(hwnd, GetLastError());
+                        nullptr, nullptr, nullptr)) {
+      const DWORD why = GetLastError();
+      // No program of the desktop can open it: Vantrel shows it itself.
+      if (why != ERROR_FILE_NOT_FOUND && ShowHelpWindow(HelpDocumentPath().c_str()))
+        return 0;
+      TellHelpNotShown(hwnd, why);
+    }
     return 0;
   case WM_SYSCOMMAND:
     // The window's close button: with a tray icon the window only hides,
@@ -136,6 +148,9 @@ LRESULT MainWndProc(HWND hwnd, UINT msg, WPARAM wParam, LPARAM lParam) {
   case WM_STATUS_TEXT_CHANGED:
     OnStatusTextChanged(hwnd, wParam);
     TrayAfterStatusText(hwnd, wParam);
+    return 0;
+  case WM_KEYS_NOT_ALLOWED:
+    OnKeysNotAllowed(hwnd);
     return 0;
   default:
     return DefWindowProcW(hwnd, msg, wParam, lParam);

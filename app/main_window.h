@@ -27,6 +27,9 @@ void InitOptionsMenu(HMENU menu);
 // The link's notifications (Part of MainWndProc, exposed for the tests).
 void OnLinkPhase(HWND hwnd, WPARAM buttonState, LPARAM phase);
 void OnStatusTextChanged(HWND hwnd, WPARAM buttonState);
+// WM_KEYS_NOT_ALLOWED: the desktop refused or ended the leave to type; the
+// status says so while connected, and a message box says what to do.
+void OnKeysNotAllowed(HWND hwnd);
 
 // The UI strings were loaded anew (another language): the connect button,
 // the status line and the painted texts show them.

@@ -64,7 +64,7 @@ void InitOptionsMenu(HMENU) {
   MenuState::Enable(110);
   MenuState::Uncheck(110);
 
-  switch (SettingsStore::ReadDword(u"Keyboard Timeout", 1)) {
+  switch (SettingsStore::ReadNumber(Settings::kKeyboardTimeout)) {
   case 0:
     MenuState::Check(125);
     break;
@@ -81,7 +81,7 @@ void InitOptionsMenu(HMENU) {
     break;
   }
 
-  const int32_t keyclicks = SettingsStore::ReadDword(u"Keyclicks", 1);
+  const int32_t keyclicks = SettingsStore::ReadNumber(Settings::kKeyclicks);
   if (keyclicks != 0)
     MenuState::Check(115);
   else
@@ -155,6 +155,14 @@ void OnLinkPhase(HWND hwnd, WPARAM buttonState, LPARAM phase) {
   ConnectRequestOnLinkPhase(static_cast<unsigned>(buttonState), static_cast<long>(phase));
   if (tell)
     TellKeysCannotReach(hwnd);
+}
+
+void OnKeysNotAllowed(HWND hwnd) {
+  MarkKeysNotAllowed();
+  if (const WCHAR *status = KeysReachShownStatus())
+    SetStatusLine(hwnd, status);
+  InvalidateRect(hwnd, nullptr, TRUE);
+  TellKeysNotAllowed(hwnd);
 }
 
 void OnStatusTextChanged(HWND hwnd, WPARAM buttonState) {

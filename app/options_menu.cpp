@@ -30,19 +30,20 @@ namespace {
 
 HWND LinkWindow() { return AppGlobals.link ? AppGlobals.link->typingWnd : nullptr; }
 
-// The connection time-out choices: the item, the index stored as
-// "Keyboard Timeout" and the milliseconds given to the link.
+// The connection time-out choices: the item and the index stored as
+// "Keyboard Timeout", which names the milliseconds given to the link
+// (TimeoutChoiceMilliseconds).
 struct TimeoutChoice {
   UINT command;
   int32_t index;
-  int32_t milliseconds;
 };
 constexpr TimeoutChoice kTimeouts[] = {
-    {kCommandTimeout1, 0, 60000},
-    {kCommandTimeout5, 1, 300000},
-    {kCommandTimeout10, 2, 600000},
-    {kCommandTimeoutNever, 3, 0},
+    {kCommandTimeout1, 0},
+    {kCommandTimeout5, 1},
+    {kCommandTimeout10, 2},
+    {kCommandTimeoutNever, 3},
 };
+static_assert(sizeof kTimeouts / sizeof kTimeouts[0] == kTimeoutChoiceCount);
 
 void ChooseTimeout(const TimeoutChoice &choice) {
   SettingsStore::WriteDword(u"Keyboard Timeout", choice.index);
@@ -52,7 +53,7 @@ void ChooseTimeout(const TimeoutChoice &choice) {
     else
       MenuState::Uncheck(other.command);
   }
-  PostMessageW(LinkWindow(), WM_SET_CONNECTION_TIMEOUT, 0, choice.milliseconds);
+  PostMessageW(LinkWindow(), WM_SET_CONNECTION_TIMEOUT, 0, TimeoutChoiceMilliseconds(choice.index));
 }
 
 // Writes or removes the autostart entry; a failure (a read-only config
@@ -78,7 +79,7 @@ void ToggleStartAtLogin(HWND hwnd) {
 
 void ToggleKeyclicks() {
   int32_t value;
-  if (SettingsStore::ReadDword(u"Keyclicks", 1) != 0) {
+  if (SettingsStore::ReadNumber(Settings::kKeyclicks) != 0) {
     value = 0;
     SettingsStore::WriteDword(u"Keyclicks", 0);
     MenuState::Uncheck(kCommandKeyclicks);
@@ -88,6 +89,14 @@ void ToggleKeyclicks() {
     MenuState::Check(kCommandKeyclicks);
   }
   PostMessageW(LinkWindow(), WM_SET_KEYCLICKS, 0, value);
+}
+
+void Quit(HWND hwnd) {
+  // Sent, not posted: the link has sent its disconnect packet to the
+  // keyboard before the program starts to close.
+  if (HWND link = LinkWindow())
+    SendMessageW(link, WM_LINK_QUIT, 0, 0);
+  PostMessageW(hwnd, WM_CLOSE, 0, 0);
 }
 
 // The person's language takes effect at once: the UI strings are loaded
@@ -102,8 +111,8 @@ void ApplyLanguage(HWND hwnd) {
 }
 
 // The selection dialog in layout mode (0) or language mode (1). A new
-// layout is loaded only at start-up, so a changed layout ends the program
-// after telling the user; a new language is applied at once.
+// layout is loaded only at start-up, so a changed layout offers to restart
+// the program; a new language is applied at once.
 void ChangeLanguageOrLayout(HWND hwnd, uint8_t mode) {
   WCHAR layoutBefore[kSettingTextUnits];
   WCHAR layoutAfter[kSettingTextUnits];
@@ -120,19 +129,15 @@ void ChangeLanguageOrLayout(HWND hwnd, uint8_t mode) {
     ApplyLanguage(hwnd);
   if (wcscmp(layoutBefore, layoutAfter) == 0)
     return;
-  MessageBoxW(hwnd,
-              u"You have changed the layout selection for your keyboard. This application needs "
-              u"to be re-started.",
-              u"Vantrel Message", MB_OK);
-  PostMessageW(hwnd, WM_CLOSE, 0, 0);
-}
-
-void Quit(HWND hwnd) {
-  // Sent, not posted: the link has sent its disconnect packet to the
-  // keyboard before the program starts to close.
-  if (HWND link = LinkWindow())
-    SendMessageW(link, WM_LINK_QUIT, 0, 0);
-  PostMessageW(hwnd, WM_CLOSE, 0, 0);
+  // The layout is read at start-up: Vantrel restarts itself to use it, as
+  // it ends on Quit (the keyboard told), or uses it from its next start.
+  if (AskWithVerbsW(hwnd,
+                    u"The new keyboard layout is used once Vantrel has restarted. Restart "
+                    u"Vantrel now?",
+                    u"Vantrel Message", MB_ICONQUESTION, u"Restart Now", u"Later") != IDYES)
+    return;
+  RequestRestart();
+  Quit(hwnd);
 }
 
 void ResetComPort(HWND hwnd) {
@@ -170,6 +175,12 @@ void ShowQuickMenu(HWND hwnd) {
 } // namespace
 
 const char *const kStartAtLoginArguments[2] = {"--connect", "--hidden"};
+
+int32_t CheckedTimeoutMilliseconds() {
+  const int32_t milliseconds =
+      TimeoutChoiceMilliseconds(SettingsStore::ReadNumber(Settings::kKeyboardTimeout));
+  return milliseconds >= 0 ? milliseconds : SettingsStore::ReadNumber(Settings::kConnectionTimeout);
+}
 
 void ShowStartAtLogin() {
   if (AutostartEnabled())

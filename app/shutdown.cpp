@@ -80,6 +80,8 @@ void DirectQuitSignalsTo(HWND mainWindow) {
 
 void RequestRestart() { gRestartRequested = true; }
 
+bool RestartRequested() { return gRestartRequested; }
+
 bool ShutDownProgram() {
   EndUserInterface();
   gQuitTarget.store(nullptr);

@@ -28,8 +28,10 @@ bool QuitSignalled();
 // The main window exists: quit signals go to it from now on.
 void DirectQuitSignalsTo(HWND mainWindow);
 
-// Reset ComPort: restart the program once it has ended (RunVantrel).
+// Reset ComPort, a new layout: restart the program once it has ended
+// (RunVantrel). RestartRequested tells whether that was asked for.
 void RequestRestart();
+bool RestartRequested();
 
 // After the message loop: no message box or dialog is shown any more, the
 // link is stopped (StopLink) and its reader thread waited for (at most

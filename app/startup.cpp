@@ -2,6 +2,7 @@
 
 #include "app/install_dir.h"
 #include "app/main_window.h"
+#include "app/options_menu.h"
 #include "app/shutdown.h"
 #include "app/tray.h"
 #include "common/globals.h"
@@ -29,7 +30,6 @@
 namespace {
 
 constexpr int kLanguageNameUnits = 256;
-constexpr int32_t kDefaultConnectionTimeoutMs = 180000;
 constexpr UINT kAcceleratorTable = 2;
 
 bool IsUnset(const WCHAR *value) { return value[0] == 0 || wcscmp(value, u"None") == 0; }
@@ -169,9 +169,8 @@ int VantrelStartup(HINSTANCE instance, int showCommand) {
 
   SendMessageW(AppGlobals.mainWindow, WM_INITMENUPOPUP,
                reinterpret_cast<WPARAM>(AppGlobals.optionsMenu), kMenuMain);
-  const int32_t timeout =
-      SettingsStore::ReadDword(u"Connection Timeout", kDefaultConnectionTimeoutMs);
-  PostMessageW(link.typingWnd, WM_SET_CONNECTION_TIMEOUT, 0, timeout);
+  // The link runs with the time-out the menu shows checked.
+  PostMessageW(link.typingWnd, WM_SET_CONNECTION_TIMEOUT, 0, CheckedTimeoutMilliseconds());
 
   MSG msg = {};
   while (GetMessageW(&msg, nullptr, 0, 0)) {

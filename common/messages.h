@@ -38,6 +38,9 @@ enum : UINT {
   WM_STATUS_TEXT_CHANGED = WM_APP + 118,
   // lParam: the character. → key test dialog.
   WM_KEY_TEST_CHAR = WM_APP + 119,
+  // wParam: the InjectNotice. The desktop refused or ended the leave to
+  // type. Injection backend's thread → main window.
+  WM_KEYS_NOT_ALLOWED = WM_APP + 120,
   // wParam: 1 the machine is about to sleep, 0 it has resumed. The
   // platform's sleep watch → TypingWnd.
   WM_MACHINE_SLEEP = WM_APP + 120,

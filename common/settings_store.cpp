@@ -110,6 +110,8 @@ int32_t ReadDword(LPCWSTR name, int32_t defaultValue) {
   return result;
 }
 
+int32_t ReadNumber(const Setting &setting) { return ReadDword(setting.name, setting.defaultValue); }
+
 int WriteDword(LPCWSTR name, int32_t value) {
   HKEY key = nullptr;
   if (!OpenSettingsKey(&key))

@@ -1,4 +1,4 @@
-// The 41 UI strings from the language file, loaded at start-up and again
+// The 51 UI strings from the language file, loaded at start-up and again
 // when the person chooses another language (user interface thread). A
 // string once handed out is never freed or changed: a later load only makes
 // UiString return the new texts.
@@ -6,7 +6,7 @@
 
 #include "platform/wintypes.h"
 
-constexpr int kUiStringCount = 41;
+constexpr int kUiStringCount = 51;
 
 // The UI strings by their line in the language file.
 enum UiStringId : int {
@@ -51,6 +51,18 @@ enum UiStringId : int {
   kUiConnectFailed = 38, // handheld
   kUiConnectFailedPhone = 39, // phone
   kUiFooter = 40,
+  // Keys that cannot reach the person's windows: status lines, the
+  // message's opening and the next steps it offers.
+  kUiKeysNowhereStatus = 41,
+  kUiKeysNotAllowedStatus = 42,
+  kUiKeysNowhereWhy = 43,
+  kUiKeysNotAllowedWhy = 44,
+  kUiWhatToDo = 45,
+  kUiStepAllowRequest = 46,
+  kUiStepInstallPackage = 47, // a system-wide install (the Debian package)
+  kUiStepInstallRule = 48,    // Vantrel run from its own folder
+  kUiStepX11Session = 49,
+  kUiStepOtherDesktop = 50,
 };
 
 // Loads the UI strings from InstallDir + SettingsStore "language", falling

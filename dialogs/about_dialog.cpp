@@ -2,6 +2,7 @@
 #include "dialogs/about_dialog.h"
 
 #include "common/globals.h"
+#include "common/product_info.h"
 #include "common/settings_store.h"
 #include "dialogs/dialog_template.h"
 #include "dialogs/text_page.h"
@@ -11,14 +12,11 @@
 #include "resources/resource_ids.h"
 
 #include <cstdint>
+#include <string>
 
 namespace {
 
 constexpr DWORD kPageFlags = SHIDIF_DONEBUTTON | SHIDIF_SIZEDLGFULLSCREEN;
-
-// The identity numbers are shown as the keyboard sent them: unsigned,
-// lower-case hexadecimal without leading zeros.
-unsigned Identity(LPCWSTR name) { return static_cast<uint32_t>(SettingsStore::ReadDword(name, 0)); }
 
 void PaintAbout(HWND dialog) {
   WCHAR banner[256];
@@ -56,16 +54,19 @@ bool IsDone(WPARAM wParam) {
 } // namespace
 
 void BuildAboutBanner(WCHAR *banner, size_t units) {
-  LPCWSTR platform;
-  if (AppGlobals.isSmartphone == 1)
-    platform = AppGlobals.osMajorVersion == 5 ? u" SP5." : u" SP3.";
+  const uint32_t serial = static_cast<uint32_t>(SettingsStore::ReadNumber(Settings::kSerialNo));
+  const uint32_t build = static_cast<uint32_t>(SettingsStore::ReadNumber(Settings::kBuildNo));
+  const std::u16string program = u"Vantrel " + Utf8ToUtf16(ProductVersion()) + u"\nCopyright " +
+                                 Utf8ToUtf16(ProductCopyright()) + u"\nLicence: " +
+                                 Utf8ToUtf16(ProductLicence());
+  // The keyboard's serial number as eight hexadecimal digits, as it is
+  // printed, and its firmware build as a plain number. A serial number of 0
+  // means that no keyboard has answered yet.
+  if (serial == 0)
+    wnsprintfW(banner, units, u"%s\n\nNo keyboard has been connected yet.", program.c_str());
   else
-    platform = AppGlobals.osMajorVersion == 5 ? u" PDA5." : u" PDA3.";
-  wnsprintfW(banner, units,
-             u"Vantrel v%s0.104\nSerial No 0x%x\nFeature Set 0x%x\nBuildNo 0x%x\n"
-             u"Config Table 0x%x",
-             platform, Identity(u"Serial No"), Identity(u"Feature Set"), Identity(u"Build No"),
-             Identity(u"Config Table"));
+    wnsprintfW(banner, units, u"%s\n\nKeyboard serial number: %08X\nKeyboard firmware: build %u",
+               program.c_str(), serial, build);
 }
 
 INT_PTR AboutDialogProc(HWND dialog, UINT msg, WPARAM wParam, LPARAM) {

@@ -144,7 +144,7 @@ void FillSmartphoneList(HWND dialog, int id, LPCWSTR listName, LPCWSTR valueName
 // above, the installed languages below.
 void InitSmartphone(HWND dialog) {
   InitMenuBar(dialog);
-  if (SettingsStore::ReadDword(u"Initialised", 0) != 1)
+  if (SettingsStore::ReadNumber(Settings::kInitialised) != 1)
     ScanLanguageAndLayoutFiles();
   FillSmartphoneList(dialog, kSelectionLayoutList, u"Layouts", u"keycode");
   FillSmartphoneList(dialog, kSelectionLanguageList, u"Languages", u"language");

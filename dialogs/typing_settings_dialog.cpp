@@ -44,7 +44,7 @@ void StoreAndSend(const SettingList &list, int32_t value) {
   PostMessageW(AppGlobals.typingWnd, list.linkMessage, 0, 0);
 }
 
-void FillList(HWND dialog, SettingList &list, bool sensitivity) {
+void FillList(HWND dialog, SettingList &list) {
   const bool phone = AppGlobals.isSmartphone == 1;
   const int id = phone ? list.listBoxId : list.comboId;
   const UINT add = phone ? LB_ADDSTRING : CB_ADDSTRING;
@@ -53,10 +53,8 @@ void FillList(HWND dialog, SettingList &list, bool sensitivity) {
   // Entry 0 is only the default value, never a choice.
   for (int i = 1; i < list.count; ++i)
     SendDlgItemMessageW(dialog, id, add, 0, reinterpret_cast<LPARAM>(list.choices[i].label));
-  // The Pocket PC reads the sensitivity with default 0 rather than entry 0's
-  // value, as the handheld always did.
-  const int32_t fallback = (sensitivity && !phone) ? 0 : list.choices[0].value;
-  *list.opening = SettingsStore::ReadDword(list.valueName, fallback);
+  // The layout's default, as every reader of these values uses.
+  *list.opening = SettingsStore::ReadDword(list.valueName, list.choices[0].value);
   for (int i = 1; i < list.count; ++i) {
     if (list.choices[i].value == *list.opening) {
       // The whole label: a prefix search would take "Low" for "Lowest".
@@ -72,7 +70,7 @@ void FillList(HWND dialog, SettingList &list, bool sensitivity) {
 void OnInitDialog(HWND dialog) {
   InitDialogPage(dialog, SHIDIF_DONEBUTTON | SHIDIF_SIZEDLGFULLSCREEN, kMenuBarDone);
   for (int i = 0; i < 3; ++i)
-    FillList(dialog, kLists[i], i == 0);
+    FillList(dialog, kLists[i]);
   AppGlobals.openDialog = dialog;
 }
 

@@ -99,7 +99,7 @@ void labelSettingChoices() {
 }
 
 bool loadKeycodeFile(AskForLayoutFn askForLayout) {
-  if (SettingsStore::ReadDword(u"Initialised", 0) != 1) {
+  if (SettingsStore::ReadNumber(Settings::kInitialised) != 1) {
     AppGlobals.selectionMode = 0;
     if (askForLayout)
       askForLayout(AppGlobals.mainWindow);

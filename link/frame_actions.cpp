@@ -24,7 +24,7 @@ uint32_t BigEndian(const uint8_t *p, size_t n) {
 
 void StoreIdentity(const uint8_t *frame) {
   uint32_t serial = BigEndian(frame + 1, 4);
-  if (static_cast<uint32_t>(SettingsStore::ReadDword(u"Serial No", 0)) != serial)
+  if (static_cast<uint32_t>(SettingsStore::ReadNumber(Settings::kSerialNo)) != serial)
     AppGlobals.serialChanged.store(1);
   SettingsStore::WriteDword(u"Serial No", static_cast<int32_t>(serial));
   SettingsStore::WriteDword(u"Feature Set", static_cast<int32_t>(BigEndian(frame + 5, 2)));
@@ -51,7 +51,7 @@ bool KeyclicksOn() {
   uint64_t count = RegistryChangeCount();
   if (count != seen) {
     seen = count;
-    on = SettingsStore::ReadDword(u"Keyclicks", 1) != 0;
+    on = SettingsStore::ReadNumber(Settings::kKeyclicks) != 0;
   }
   return on;
 }

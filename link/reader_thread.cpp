@@ -21,6 +21,7 @@
 #include "link/resume_reconnect.h"
 #include "link/suspend_killer.h"
 #include "platform/files.h"
+#include "platform/inject.h"
 #include "platform/power.h"
 #include "platform/serial.h"
 #include "platform/sound.h"
@@ -39,7 +40,6 @@ constexpr int kBlock = 12;
 constexpr DWORD kSoundFlags = SND_RESOURCE | SND_ASYNC | SND_NOWAIT; // 0x42005
 constexpr UINT kErrorBoxSmartphone = MB_ICONEXCLAMATION | MB_SETFOREGROUND; // 0x10030
 constexpr UINT kErrorBoxPocketPc = MB_ICONEXCLAMATION | MB_TOPMOST;        // 0x40030
-constexpr int32_t kDefaultConnectionTimeout = 30000;
 
 // The pauses of the state machine, cut short when the program ends: a pause
 // only spaces out the steps of a link that is going on.
@@ -67,6 +67,8 @@ void ReleaseSuspendKiller() {
   killer->Engage(false);
   delete killer;
   AppGlobals.suspendKiller = nullptr;
+  // The injector's leave to type ends with the connection.
+  InjectLinkChanged(false);
 }
 
 // The keyboard answered: from now on the machine stays awake.
@@ -74,13 +76,15 @@ void EngageSuspendKiller() {
   ReleaseSuspendKiller(); // at most one exists at a time
   AppGlobals.suspendKiller = new SuspendKiller();
   AppGlobals.suspendKiller->Engage(true);
+  // An injector that needs the desktop's leave asks for it now.
+  InjectLinkChanged(true);
 }
 
 // After the status frame: settings, idle time-out, connected notice.
 // Returns false when a disconnect request arrived meanwhile.
 bool CompleteHandshake() {
   SendSettingsAndTypingMode();
-  int32_t timeout = SettingsStore::ReadDword(u"Connection Timeout", kDefaultConnectionTimeout);
+  int32_t timeout = SettingsStore::ReadNumber(Settings::kConnectionTimeout);
   AppGlobals.connectionTimeout.store(timeout);
   HWND wnd = AppGlobals.typingWnd.load();
   if (timeout != 0)

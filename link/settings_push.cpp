@@ -36,12 +36,12 @@ uint8_t SensitivityAux2(uint8_t sensitivity) { return IsSecondSensitivityChoice(
 
 void PushSettings() {
   uint8_t list[11];
-  list[PARAM_ORIGIN_X] = static_cast<uint8_t>(SettingsStore::ReadDword(u"originX", 0));
-  list[PARAM_SCALE_X_HIGH] = static_cast<uint8_t>(SettingsStore::ReadDword(u"scaleXHigh", 1));
-  list[PARAM_SCALE_X_LOW] = static_cast<uint8_t>(SettingsStore::ReadDword(u"scaleXLow", 0));
-  list[PARAM_ORIGIN_Y] = static_cast<uint8_t>(SettingsStore::ReadDword(u"originY", 0));
-  list[PARAM_SCALE_Y_HIGH] = static_cast<uint8_t>(SettingsStore::ReadDword(u"scaleYHigh", 1));
-  list[PARAM_SCALE_Y_LOW] = static_cast<uint8_t>(SettingsStore::ReadDword(u"scaleYLow", 0));
+  list[PARAM_ORIGIN_X] = static_cast<uint8_t>(SettingsStore::ReadNumber(Settings::kOriginX));
+  list[PARAM_SCALE_X_HIGH] = static_cast<uint8_t>(SettingsStore::ReadNumber(Settings::kScaleXHigh));
+  list[PARAM_SCALE_X_LOW] = static_cast<uint8_t>(SettingsStore::ReadNumber(Settings::kScaleXLow));
+  list[PARAM_ORIGIN_Y] = static_cast<uint8_t>(SettingsStore::ReadNumber(Settings::kOriginY));
+  list[PARAM_SCALE_Y_HIGH] = static_cast<uint8_t>(SettingsStore::ReadNumber(Settings::kScaleYHigh));
+  list[PARAM_SCALE_Y_LOW] = static_cast<uint8_t>(SettingsStore::ReadNumber(Settings::kScaleYLow));
   list[PARAM_SENSITIVITY] = static_cast<uint8_t>(StoredSensitivity());
   // The rate is read before the delay; each lands at its own parameter id.
   list[PARAM_REPEAT_RATE] = static_cast<uint8_t>(

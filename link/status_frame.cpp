@@ -81,7 +81,7 @@ void HandleStatusFrame(const uint8_t *frame) {
     break;
   }
 
-  uint32_t build = static_cast<uint32_t>(SettingsStore::ReadDword(u"Build No", 0));
+  uint32_t build = static_cast<uint32_t>(SettingsStore::ReadNumber(Settings::kBuildNo));
   if (build < kFirstBuildWithReference || AppGlobals.handshakeReference != 0)
     return;
 

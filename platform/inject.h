@@ -1,8 +1,9 @@
 // Key injection: the three calls the key logic uses, and the table of
 // operations that a backend provides. The backend is chosen once at start-up
-// (VANTREL_INJECT: "wayland", "uinput", "xtest", "log", "log:PATH"; by
-// default the first that works of wayland -> uinput -> xtest -> log, xtest
-// only in X11 sessions unless named; see inject/select_chain.h), each
+// (VANTREL_INJECT: "wayland", "portal", "uinput", "xtest", "log",
+// "log:PATH"; by default the first that works of wayland -> portal -> uinput
+// -> xtest -> log, portal and xtest by default only in Wayland and X11
+// sessions respectively; see inject/select_chain.h), each
 // candidate checking that it can work, with a trace line for every choice and
 // failure. Tests install a recording backend of their own.
 //
@@ -21,6 +22,8 @@
 #pragma once
 
 #include "platform/wintypes.h"
+
+#include <string>
 
 #define KEYEVENTF_EXTENDEDKEY 0x0001
 #define KEYEVENTF_KEYUP 0x0002
@@ -118,7 +121,41 @@ struct InjectOps {
   // waits for input (see InjectFlush), so that nothing injected waits with
   // it. Null for a backend that holds nothing back.
   void (*flush)(void *self);
+  // The keyboard's link connected (up) or ended. A backend that must ask the
+  // desktop for leave to type (the portal) asks at each connection and lets
+  // go at its end. Called on the thread that runs the link; never waits for
+  // the person's answer. Null for a backend that needs neither.
+  void (*linkChanged)(void *self, bool up);
 };
+
+// What a backend has to tell the person, beyond the trace: said once, on the
+// backend's own thread, through the program's InjectHost::tell.
+enum class InjectNotice {
+  kConsentRefused, // the person (or the desktop) declined the request to type
+  kSessionClosed,  // the desktop ended the leave to type while connected
+  kPortalFailed,   // the desktop's portal failed to answer the request
+};
+
+// What the program lends its backends: the words for the person, and a
+// place in its settings for a backend's token. Every member may be null.
+struct InjectHost {
+  // Tells the person about notice (called on a backend's thread).
+  void (*tell)(InjectNotice notice);
+  // The portal's restore token kept from an earlier run ("" when none).
+  std::string (*loadToken)();
+  // Keeps the portal's restore token for the next run ("" forgets it).
+  void (*saveToken)(const std::string &token);
+};
+// Installs the host (copied). Before any call, or with null members, a
+// notice goes to stderr and no token is kept.
+void InjectSetHost(const InjectHost &host);
+// The installed host (members null where none).
+InjectHost InjectGetHost();
+// Passes a notice to the host's tell, else writes it to stderr.
+void InjectTell(InjectNotice notice);
+// The link connected (up) or ended: passed to the installed backend's
+// linkChanged. Cheap; never waits for the desktop.
+void InjectLinkChanged(bool up);
 
 // Whose windows the chosen backend's keys reach.
 enum class InjectReach {

@@ -9,7 +9,8 @@
 constexpr unsigned kNotifyTimeoutMs = 1000;
 
 // Asks the service to show `summary` with `body` (UTF-8), urgent ones
-// (critical urgency) kept until dismissed. Returns true when the service
+// (critical urgency) kept until dismissed, in place of the notification
+// shown before (its replaces_id). Returns true when the service
 // took it; false, with a trace line saying why, when there is no session bus
 // or no service, or it refused. Waits at most kNotifyTimeoutMs.
 bool ShowDesktopNotification(const std::string &summary, const std::string &body, bool urgent);

@@ -6,6 +6,8 @@
 // headless (windows are records, message boxes answered by the fallback).
 #pragma once
 
+#include "platform/wintypes.h"
+
 // Creates the application object (argc and argv must outlive it: pass
 // main's own), registers the control classes and installs the window system
 // hooks and the message box presenter. Returns false when the toolkit cannot
@@ -25,3 +27,8 @@ bool VantrelQtOnScreen();
 // thread the program waits for at its end is not held up by this one. Does
 // nothing on other threads or without the toolkit.
 void ServeWaitingCalls();
+// Shows the HTML document at devicePath in Vantrel's own help window (a
+// read-only text browser with a Close button), raised if it is open already.
+// Returns false, showing nothing, without the toolkit or when the document
+// cannot be read. Any thread.
+bool ShowHelpWindow(LPCWSTR devicePath);

@@ -5,10 +5,11 @@
 // ("\r\n" included) are dropped and one "\n" is added. A trace file is
 // created readable by the user alone (mode 0600), or made so, and appended
 // to; a symbolic link, what is not a regular file and another user's file
-// are not used (stderr says so, and tracing stays off). Lines alike but for their numbers are written at most 20 times a
-// second, the rest summed up in a "(repeated K more times, not written)"
-// line (platform/core/trace_repeats.h). Nothing is returned and nothing
-// fails: a line that cannot be written is lost.
+// are not used (stderr says so, and tracing stays off). Lines alike but for
+// their numbers are written at most 20 times a second, the rest summed up in
+// a "(repeated K more times, not written)" line (platform/core/
+// trace_repeats.h). Nothing is returned and nothing fails: a line that cannot
+// be written is lost.
 #pragma once
 
 #include "platform/wintypes.h"
@@ -20,6 +21,16 @@ void NKDbgPrintfW(const WCHAR *fmt, ...);
 // A trace line from the platform layer itself (UTF-8, printf format, cut at
 // 2047 bytes).
 void PlatformTrace(const char *fmt, ...) __attribute__((format(printf, 1, 2)));
+
+// A failure the person should hear of though no trace is on: of Bluetooth,
+// of keeping the machine awake, of typing. Written to stderr as one line
+// "vantrel: warning: TEXT" or "vantrel: error: TEXT" (stderr is the journal
+// when the desktop or systemd started the program), alike lines at most as
+// often as the trace writes them (the flood limit above); and, when the trace
+// is on, as TEXT to the trace too (once only when the trace is stderr).
+// Never give them what the person typed: unlike the trace they are always on.
+void PlatformWarning(const char *fmt, ...) __attribute__((format(printf, 1, 2)));
+void PlatformError(const char *fmt, ...) __attribute__((format(printf, 1, 2)));
 
 // Tests: route trace output into a callback instead (nullptr restores the
 // VANTREL_TRACE destination). The callback receives every whole line (no

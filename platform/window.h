@@ -317,6 +317,16 @@ void SetMessageBoxPresenter(MessageBoxPresenter presenter, void *context);
 // Returns the presenter's answer (IDOK, IDYES, ...); null text or caption
 // count as "". Blocks until answered.
 int MessageBoxW(HWND owner, LPCWSTR text, LPCWSTR caption, UINT type);
+// A question answered by verbs rather than Yes and No: as MessageBoxW with
+// MB_YESNO and the icon given, the Yes and No buttons labelled yesVerb and
+// noVerb ("Restart Now", "Later") where the toolkit shows it; a presenter
+// that knows no verbs shows it as a Yes/No box. Returns IDYES or IDNO.
+int AskWithVerbsW(HWND owner, LPCWSTR text, LPCWSTR caption, UINT icon, LPCWSTR yesVerb,
+                  LPCWSTR noVerb);
+// For presenters: the verbs of the question AskWithVerbsW is asking with
+// this very text (the same pointer), copied into the two buffers of `units`
+// units each (cut to fit). False, buffers untouched, for any other box.
+bool MessageBoxVerbs(LPCWSTR text, WCHAR *yesVerb, WCHAR *noVerb, size_t units);
 // The program is ending: from now on every message box is traced and
 // answered as without a presenter, and no box or dialog is shown any more,
 // also none already on its way to the toolkit (UserInterfaceEnded tells

@@ -9,7 +9,7 @@ packages=(
   libsqlite3-dev sqlite3
   libx11-dev libxtst-dev libxkbcommon-dev x11-xkb-utils xvfb xdotool
   libevdev-dev
-  libwayland-dev sway wev
+  libwayland-dev sway wev mutter
   qt6-base-dev qt6-base-dev-tools libgl-dev fonts-dejavu-core
   libsystemd-dev dbus dbus-x11 python3 python3-dbusmock
   libpulse-dev

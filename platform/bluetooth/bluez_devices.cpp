@@ -242,7 +242,7 @@ LONG BluezRemoveDevice(const BluezDevice &device) {
   std::string why;
   sd_bus *bus = OpenDesktopBus(DesktopBus::System, &why);
   if (!bus) {
-    PlatformTrace("bluetooth: %s not forgotten: %s", device.address.c_str(), why.c_str());
+    PlatformWarning("bluetooth: %s not forgotten: %s", device.address.c_str(), why.c_str());
     return ERROR_GEN_FAILURE;
   }
   sd_bus_error error = SD_BUS_ERROR_NULL;
@@ -265,8 +265,8 @@ LONG BluezRemoveDevice(const BluezDevice &device) {
       result = ERROR_TIMEOUT;
     else
       result = ERROR_GEN_FAILURE;
-    PlatformTrace("bluetooth: RemoveDevice %s failed: %s", device.path.c_str(),
-                  BusErrorText(error, r).c_str());
+    PlatformWarning("bluetooth: RemoveDevice %s failed: %s", device.path.c_str(),
+                    BusErrorText(error, r).c_str());
   } else {
     PlatformTrace("bluetooth: %s (%s) forgotten by BlueZ", device.address.c_str(),
                   device.name.c_str());

@@ -256,8 +256,8 @@ int OnConnectReply(sd_bus_message *m, void *userdata, sd_bus_error *) {
   const sd_bus_error *e = sd_bus_message_get_error(m);
   if (e) {
     std::string text = ConnectFailureText(*e, -sd_bus_message_get_errno(m), req->address);
-    PlatformTrace("bluetooth: ConnectProfile %s failed: %s", req->device.c_str(),
-                  BusErrorText(*e, -sd_bus_message_get_errno(m)).c_str());
+    PlatformWarning("bluetooth: ConnectProfile %s failed: %s", req->device.c_str(),
+                    BusErrorText(*e, -sd_bus_message_get_errno(m)).c_str());
     Finish(req, ERROR_FILE_NOT_FOUND, text);
   } else if (req->fd < 0) {
     PlatformTrace("bluetooth: ConnectProfile %s answered without a stream", req->device.c_str());
@@ -337,14 +337,15 @@ DWORD RegisterProfile(const std::string &owner, std::string *why) {
   if (r < 0 && sd_bus_error_has_name(&error, "org.bluez.Error.AlreadyExists")) {
     PlatformTrace("bluetooth: the serial port profile was registered already");
   } else if (r < 0 && sd_bus_error_has_name(&error, "org.bluez.Error.NotPermitted")) {
-    PlatformTrace("bluetooth: RegisterProfile refused (%s): another program holds the serial port "
-                  "profile",
-                  BusErrorText(error, r).c_str());
+    PlatformWarning(
+        "bluetooth: RegisterProfile refused (%s): another program holds the serial port "
+        "profile",
+        BusErrorText(error, r).c_str());
     *why = "Another program holds Bluetooth serial ports (BlueZ refused the serial port profile): "
            "close it and connect again";
     result = ERROR_ACCESS_DENIED;
   } else if (r < 0) {
-    PlatformTrace("bluetooth: RegisterProfile failed: %s", BusErrorText(error, r).c_str());
+    PlatformWarning("bluetooth: RegisterProfile failed: %s", BusErrorText(error, r).c_str());
     *why = "BlueZ did not take the serial port profile (" + BusErrorText(error, r) + ")";
     result = ERROR_GEN_FAILURE;
   } else {
@@ -490,7 +491,7 @@ std::string EnsureThread() {
       failed = why.empty() ? std::string("the profile object could not be offered (") +
                                  strerror(-r) + ")"
                            : why;
-      PlatformTrace("bluetooth: no serial streams through BlueZ: %s", failed.c_str());
+      PlatformWarning("bluetooth: no serial streams through BlueZ: %s", failed.c_str());
       return;
     }
     std::lock_guard<std::mutex> lock(l.mu);
@@ -524,7 +525,7 @@ int BluezConnectSerial(const BluezDevice &device, DWORD *error, std::string *why
     req->abandoned = true;
     *error = ERROR_TIMEOUT;
     *why = "BlueZ did not answer in time";
-    PlatformTrace("bluetooth: %s: no answer from BlueZ in time", device.address.c_str());
+    PlatformWarning("bluetooth: %s: no answer from BlueZ in time", device.address.c_str());
     return -1;
   }
   *error = req->error;
@@ -543,8 +544,8 @@ int BluezConnectSerial(const BluezDevice &device, DWORD *error, std::string *why
       why->clear();
       return raw;
     }
-    PlatformTrace("bluetooth: %s: no raw RFCOMM socket either: %s", device.address.c_str(),
-                  fallback.c_str());
+    PlatformWarning("bluetooth: %s: no raw RFCOMM socket either: %s", device.address.c_str(),
+                    fallback.c_str());
   }
   return fd;
 }

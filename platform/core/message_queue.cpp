@@ -24,6 +24,18 @@ WindowRecord *FindWindowOrFailLocked(Core &core, HWND hwnd) {
   return w;
 }
 
+bool QueueThreadOrFailLocked(Core &core, HWND hwnd, DWORD *thread) {
+  if (!hwnd) {
+    *thread = GetCurrentThreadId();
+    return true;
+  }
+  WindowRecord *w = FindWindowOrFailLocked(core, hwnd);
+  if (!w)
+    return false;
+  *thread = w->thread;
+  return true;
+}
+
 ThreadQueue &QueueLocked(Core &core, DWORD thread) {
   std::unique_ptr<ThreadQueue> &slot = core.queues[thread];
   if (!slot)
@@ -142,15 +154,9 @@ BOOL PostToThreadLocked(Core &core, std::unique_lock<std::mutex> &lock, DWORD th
 BOOL PostMessageW(HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam) {
   Core &core = TheCore();
   std::unique_lock<std::mutex> lock(core.mutex);
-  DWORD thread;
-  if (hwnd) {
-    WindowRecord *w = FindWindowOrFailLocked(core, hwnd);
-    if (!w)
-      return FALSE;
-    thread = w->thread;
-  } else {
-    thread = GetCurrentThreadId(); // a thread message, as on the handheld
-  }
+  DWORD thread; // a null hwnd posts a thread message, as on the handheld
+  if (!QueueThreadOrFailLocked(core, hwnd, &thread))
+    return FALSE;
   return PostToThreadLocked(core, lock, thread, hwnd, message, wParam, lParam);
 }
 

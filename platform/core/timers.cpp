@@ -127,14 +127,8 @@ BOOL KillTimer(HWND hwnd, UINT_PTR id) {
   Core &core = TheCore();
   std::lock_guard<std::mutex> lock(core.mutex);
   DWORD thread;
-  if (hwnd) {
-    WindowRecord *w = FindWindowOrFailLocked(core, hwnd);
-    if (!w)
-      return FALSE;
-    thread = w->thread;
-  } else {
-    thread = GetCurrentThreadId();
-  }
+  if (!QueueThreadOrFailLocked(core, hwnd, &thread))
+    return FALSE;
   ThreadQueue &queue = QueueLocked(core, thread);
   size_t removed = std::erase_if(
       queue.timers, [&](const Timer &t) { return t.hwnd == Id(hwnd) && t.id == id; });

@@ -1,6 +1,7 @@
 // Debug trace output. The destination is read from VANTREL_TRACE once, on the
 // first trace call; when tracing is off, a call costs one atomic load and
-// nothing is formatted.
+// nothing is formatted. Warnings and errors are formatted always: they go to
+// stderr whether the trace is on or not.
 #include "platform/trace.h"
 #include "platform/core/monotonic_clock.h"
 #include "platform/core/private_paths.h"
@@ -59,15 +60,22 @@ inline bool TraceEnabled() {
   return gEnabled.load(std::memory_order_relaxed);
 }
 
-// Writes text to the trace file, whole: one write per line keeps the lines
-// of several threads (and processes appending to the same file) from
-// interleaving.
-void WriteWhole(std::string text) {
+// Guarded by gTraceMutex, never destroyed: the flood limit of the warnings
+// written to stderr, apart from the trace's.
+TraceRepeats &WarningRepeats() {
+  static auto *repeats = new TraceRepeats;
+  return *repeats;
+}
+
+// Writes text to fd (the trace file or stderr), whole: one write per line
+// keeps the lines of several threads (and processes appending to the same
+// file) from interleaving.
+void WriteWhole(int fd, std::string text) {
   text.push_back('\n');
   const char *p = text.data();
   size_t left = text.size();
   while (left > 0) {
-    ssize_t n = write(gTraceFd, p, left);
+    ssize_t n = write(fd, p, left);
     if (n < 0 && errno == EINTR)
       continue;
     if (n <= 0)
@@ -91,7 +99,27 @@ void EmitLine(std::string line) {
   if (gTraceFd < 0)
     return;
   for (std::string &text : Repeats().Admit(line, MonotonicMicroseconds()))
-    WriteWhole(std::move(text));
+    WriteWhole(gTraceFd, std::move(text));
+}
+
+// A warning or error: to stderr with the severity, and to the trace as a
+// line like any other unless the trace is stderr itself.
+void Report(const char *severity, const char *fmt, va_list ap) {
+  char text[kTraceUnits * 2];
+  vsnprintf(text, sizeof text, fmt, ap);
+  std::string line = text;
+  while (!line.empty() && (line.back() == '\n' || line.back() == '\r'))
+    line.pop_back();
+  const bool traced = TraceEnabled();
+  std::lock_guard<std::mutex> lock(gTraceMutex);
+  if (gSink)
+    gSink(line.c_str(), gSinkContext);
+  else if (traced && gTraceFd >= 0 && gTraceFd != STDERR_FILENO)
+    for (std::string &written : Repeats().Admit(line, MonotonicMicroseconds()))
+      WriteWhole(gTraceFd, std::move(written));
+  const std::string prefix = std::string("vantrel: ") + severity + ": ";
+  for (std::string &written : WarningRepeats().Admit(line, MonotonicMicroseconds()))
+    WriteWhole(STDERR_FILENO, prefix + written);
 }
 
 } // namespace
@@ -116,6 +144,20 @@ void PlatformTrace(const char *fmt, ...) {
   vsnprintf(text, sizeof text, fmt, ap);
   va_end(ap);
   EmitLine(text);
+}
+
+void PlatformWarning(const char *fmt, ...) {
+  va_list ap;
+  va_start(ap, fmt);
+  Report("warning", fmt, ap);
+  va_end(ap);
+}
+
+void PlatformError(const char *fmt, ...) {
+  va_list ap;
+  va_start(ap, fmt);
+  Report("error", fmt, ap);
+  va_end(ap);
 }
 
 void SetTraceSink(TraceSink sink, void *context) {

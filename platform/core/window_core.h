@@ -102,6 +102,10 @@ inline HWND Handle(uintptr_t id) { return reinterpret_cast<HWND>(id); }
 WindowRecord *FindWindowLocked(Core &core, HWND hwnd);
 // The same, setting ERROR_INVALID_WINDOW_HANDLE for an unknown handle.
 WindowRecord *FindWindowOrFailLocked(Core &core, HWND hwnd);
+// With the mutex held: the thread whose queue serves hwnd (the calling
+// thread for a null hwnd: thread messages and thread timers). False, with
+// ERROR_INVALID_WINDOW_HANDLE, for an unknown handle.
+bool QueueThreadOrFailLocked(Core &core, HWND hwnd, DWORD *thread);
 // Locks the core and runs use(core, window) on the live window hwnd names.
 // Returns false, without calling `use`, for an unknown handle; with
 // failUnknown that also sets ERROR_INVALID_WINDOW_HANDLE, as the Win32 calls

@@ -69,3 +69,9 @@ UINT SendInput(UINT count, const INPUT *inputs, int cbSize) {
     return 0;
   return ops->sendInput(ops->self, count, inputs, cbSize);
 }
+
+void InjectLinkChanged(bool up) {
+  const InjectOps *ops = InjectGetBackend();
+  if (ops && ops->linkChanged)
+    ops->linkChanged(ops->self, up);
+}

@@ -41,11 +41,13 @@ void SinkClose(void *self) { static_cast<KeySink *>(self)->Close(); }
 
 void SinkFlush(void *self) { static_cast<KeySink *>(self)->SendHeldBack(); }
 
+void SinkLinkChanged(void *self, bool up) { static_cast<KeySink *>(self)->LinkChanged(up); }
+
 } // namespace
 
 void MakeKeySinkOps(InjectOps &ops, const char *name, KeySink *sink) {
   ops = InjectOps{name, SinkKeybdEvent, SinkPostKeybdMessage, SinkSendInput, sink, SinkClose,
-                  SinkFlush};
+                  SinkFlush, SinkLinkChanged};
 }
 
 std::vector<uint32_t> CodePointsFromUnits(const UINT *units, UINT count) {

@@ -22,6 +22,8 @@ public:
   // The table's flush (see InjectOps::flush): sends a key press held back
   // for its release. A backend that sends every key at once needs none.
   virtual void SendHeldBack() {}
+  // The table's linkChanged (see InjectOps::linkChanged); nothing by default.
+  virtual void LinkChanged(bool) {}
 };
 
 // Fills ops so that its calls, close among them, reach sink (which must

@@ -136,7 +136,7 @@ const InjectOps *LogInjectOpen(const char *path) {
   log->out = out;
   log->ownsFile = owns;
   log->ops = InjectOps{"log", LogKeybdEvent, LogPostKeybdMessage, LogSendInput, log, LogClose,
-                       nullptr};
+                       nullptr, nullptr};
   KeepBackend(log);
   return &log->ops;
 }

@@ -3,6 +3,7 @@
 #include "platform/inject.h"
 #include "platform/inject/log_backend.h"
 #include "platform/inject/select_chain.h"
+#include "platform/portal/portal_backend.h"
 #include "platform/trace.h"
 #include "platform/uinput/uinput_backend.h"
 #if VANTREL_WAYLAND
@@ -44,6 +45,20 @@ const InjectOps *OpenWaylandRow(const SelectContext &ctx, std::string &why) {
   return ctx.openers.wayland(ctx.session, why);
 }
 
+const InjectOps *OpenPortalRow(const SelectContext &ctx, std::string &why) {
+  // The portal asks the person before it types; outside a Wayland session
+  // the X11 way needs no asking.
+  if (!ctx.session.Wayland() && !ctx.named) {
+    why = "this is not a Wayland session (VANTREL_INJECT=portal uses it all the same)";
+    return nullptr;
+  }
+  if (!ctx.openers.portal) {
+    why = "it cannot be opened here";
+    return nullptr;
+  }
+  return ctx.openers.portal(why);
+}
+
 const InjectOps *OpenUinputRow(const SelectContext &ctx, std::string &why) {
   return ctx.openers.uinput(why);
 }
@@ -69,6 +84,7 @@ const InjectOps *OpenLogRow(const SelectContext &ctx, std::string &why) {
 
 constexpr InjectBackend kBackends[] = {
     {"wayland", OpenWaylandRow, ReachesWindows},
+    {"portal", OpenPortalRow, ReachesWindows},
     {"uinput", OpenUinputRow, ReachesWindows},
     {"xtest", OpenXTestRow, XTestReach},
     {"log", OpenLogRow, ReachesNowhere}, // last: it can always write to stdout
@@ -90,6 +106,7 @@ const InjectOps *RealWayland(const InjectSession &session, std::string &why) {
   return nullptr;
 #endif
 }
+const InjectOps *RealPortal(std::string &why) { return PortalInjectOpen(&why); }
 const InjectOps *RealUinput(std::string &why) { return UinputInjectOpen(nullptr, &why); }
 const InjectOps *RealXTest(const char *display, std::string &why) {
   return XTestInjectOpen(display, &why);
@@ -127,7 +144,8 @@ InjectSession InjectSessionFromEnvironment() {
 }
 
 const InjectOpeners &RealInjectOpeners() {
-  static const InjectOpeners openers{RealWayland, RealUinput, RealXTest, RealLog};
+  static const InjectOpeners openers{RealWayland, RealUinput, RealXTest, RealLog,
+                                              RealPortal};
   return openers;
 }
 
@@ -150,7 +168,8 @@ InjectChoice ChooseInjectBackend(const InjectSession &session, const InjectOpene
     if (!request.empty()) {
       PlatformTrace("inject: VANTREL_INJECT=%s is not known; choosing by default", request.c_str());
       fprintf(stderr,
-              "vantrel: VANTREL_INJECT=%s is not known (wayland, uinput, xtest, log, log:PATH); "
+              "vantrel: VANTREL_INJECT=%s is not known (wayland, portal, uinput, xtest, log, "
+              "log:PATH); "
               "choosing by default\n",
               request.c_str());
     }
@@ -188,9 +207,7 @@ InjectChoice ChooseInjectBackend(const InjectSession &session, const InjectOpene
     choice.ops = kBackends[kLogRow].open(ctx, why);
   }
   if (!choice.ops) {
-    PlatformTrace("inject: no backend could be opened; keys are dropped");
-    if (namedFailed)
-      fprintf(stderr, "vantrel: no way to type keys: they are dropped\n");
+    PlatformError("inject: no way to type keys: they are dropped (no backend could be opened)");
     return choice;
   }
   choice.logPath = logPath;

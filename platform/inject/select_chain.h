@@ -5,6 +5,8 @@
 //
 // The backends are one table, in the order of the default choice:
 //   wayland  the compositor's virtual-keyboard protocol (Wayland sessions)
+//   portal   the desktop's RemoteDesktop portal, asking the person's consent
+//            (Wayland sessions unless named; GNOME, KDE Plasma)
 //   uinput   a kernel virtual keyboard (when /dev/uinput is writable)
 //   xtest    X11 (X11 sessions; in a Wayland session only when named, since
 //            it then reaches Xwayland's windows alone)
@@ -38,6 +40,8 @@ struct InjectOpeners {
   const InjectOps *(*xtest)(const char *display, std::string &why);
   // path empty: stdout.
   const InjectOps *(*log)(const std::string &path, std::string &why);
+  // Null: the portal declines.
+  const InjectOps *(*portal)(std::string &why);
 };
 
 // The real backends.

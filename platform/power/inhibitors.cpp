@@ -37,7 +37,8 @@ bool AcquireLogindInhibitor() {
     return true;
   sd_bus *bus = OpenBus(DesktopBus::System);
   if (!bus) {
-    PlatformTrace("power: logind is not available; the machine may sleep while the keyboard is connected");
+    PlatformWarning(
+        "power: logind is not available; the machine may sleep while the keyboard is connected");
     return false;
   }
   sd_bus_error error = SD_BUS_ERROR_NULL;
@@ -54,9 +55,10 @@ bool AcquireLogindInhibitor() {
   if (r >= 0 && sd_bus_message_read(reply, "h", &fd) >= 0 && fd >= 0)
     gInhibitorFd = fcntl(fd, F_DUPFD_CLOEXEC, 3); // the reply owns fd
   if (gInhibitorFd < 0)
-    PlatformTrace("power: logind is not available (%s); the machine may sleep while the keyboard is "
-                  "connected",
-                  error.message ? error.message : strerror(r < 0 ? -r : EBADF));
+    PlatformWarning(
+        "power: logind is not available (%s); the machine may sleep while the keyboard is "
+        "connected",
+        error.message ? error.message : strerror(r < 0 ? -r : EBADF));
   else
     PlatformTrace("power: logind inhibitor held");
   sd_bus_error_free(&error);
@@ -79,7 +81,8 @@ bool AcquireScreensaverInhibit() {
     return true;
   sd_bus *bus = OpenBus(DesktopBus::Session);
   if (!bus) {
-    PlatformTrace("power: no screensaver service; the screen may blank while the keyboard is connected");
+    PlatformWarning(
+        "power: no screensaver service; the screen may blank while the keyboard is connected");
     return false;
   }
   sd_bus_error error = SD_BUS_ERROR_NULL;
@@ -91,9 +94,10 @@ bool AcquireScreensaverInhibit() {
   if (r >= 0)
     r = sd_bus_message_read(reply, "u", &cookie);
   if (r < 0) {
-    PlatformTrace("power: no screensaver service (%s); the screen may blank while the keyboard is "
-                  "connected",
-                  error.message ? error.message : strerror(-r));
+    PlatformWarning(
+        "power: no screensaver service (%s); the screen may blank while the keyboard is "
+        "connected",
+        error.message ? error.message : strerror(-r));
     sd_bus_flush_close_unref(bus);
   } else {
     gSessionBus = bus;

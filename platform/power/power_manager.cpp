@@ -138,7 +138,7 @@ void StartPowerManager() {
   std::call_once(gEventOnce, [] {
     gReloadEvent = CreateEventW(nullptr, FALSE, FALSE, kReloadEvent);
     if (!gReloadEvent)
-      PlatformTrace("power: the reload event could not be created; the power manager is off");
+      PlatformWarning("power: the reload event could not be created; the power manager is off");
   });
   if (!gReloadEvent)
     return;

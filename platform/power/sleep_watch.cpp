@@ -103,7 +103,8 @@ void Listen() {
       why = std::string("the bus refused the signal match (") + strerror(-r) + ")";
   }
   if (!slot) {
-    PlatformTrace("power: %s: a link is not connected again after the machine resumes", why.c_str());
+    PlatformWarning("power: %s: a link is not connected again after the machine resumes",
+                    why.c_str());
   } else {
     PlatformTrace("power: watching logind for sleep and resume");
     for (;;) {
@@ -111,8 +112,8 @@ void Listen() {
       while ((r = sd_bus_process(bus, nullptr)) > 0) {
       }
       if (r < 0) {
-        PlatformTrace("power: the system bus failed (%s): sleep and resume are no longer watched",
-                      strerror(-r));
+        PlatformWarning("power: the system bus failed (%s): sleep and resume are no longer watched",
+                        strerror(-r));
         break;
       }
       if (!WaitForBus(bus))
@@ -136,7 +137,7 @@ void StartSleepWatch(HWND target, UINT message) {
     return;
   w.wake = eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK);
   if (w.wake < 0) {
-    PlatformTrace("power: sleep and resume are not watched (%s)", strerror(errno));
+    PlatformWarning("power: sleep and resume are not watched (%s)", strerror(errno));
     return;
   }
   w.target = target;

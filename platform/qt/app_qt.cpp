@@ -87,7 +87,12 @@ bool VantrelQtInit(int &argc, char **argv) {
       return false;
     auto *app = new QApplication(argc, argv); // lives until the process ends
     app->setQuitOnLastWindowClosed(false); // the program's own loop decides
+    // The desktop entry's id names the windows: it is the Wayland app id
+    // (from the desktop file name) and the class of X11's WM_CLASS (from the
+    // application name), so the desktop finds the entry, its icon and its
+    // name for them (the entry's StartupWMClass).
     QGuiApplication::setDesktopFileName(QString::fromLatin1(kDesktopEntryId));
+    QCoreApplication::setApplicationName(QString::fromLatin1(kDesktopEntryId));
     if (QStyle *style = QStyleFactory::create(QApplication::style()->name()))
       QApplication::setStyle(new WithoutOverflowIcons(style));
   }

@@ -2,6 +2,8 @@
 // a box asked for by another thread is run there while the asker waits.
 #include "platform/qt/qt_internal.h"
 
+#include <QAbstractButton>
+#include <QIcon>
 #include <QMessageBox>
 
 namespace {
@@ -54,6 +56,21 @@ int Show(HWND owner, LPCWSTR text, LPCWSTR caption, UINT type) {
     buttons = QMessageBox::Ok | QMessageBox::Cancel;
   QMessageBox box(icon, vqt::ToQString(caption), vqt::ToQString(text), buttons, parent);
   box.setObjectName("vantrel_message_box");
+  // A question asked with verbs: its buttons say what they do, in the
+  // places and order the style gives Yes and No.
+  WCHAR yesVerb[64];
+  WCHAR noVerb[64];
+  if ((type & 0x0F) == MB_YESNO && MessageBoxVerbs(text, yesVerb, noVerb, 64)) {
+    // The style's Yes and No pictures would say yes and no: left out.
+    if (yesVerb[0]) {
+      box.button(QMessageBox::Yes)->setText(vqt::ToQString(yesVerb));
+      box.button(QMessageBox::Yes)->setIcon(QIcon());
+    }
+    if (noVerb[0]) {
+      box.button(QMessageBox::No)->setText(vqt::ToQString(noVerb));
+      box.button(QMessageBox::No)->setIcon(QIcon());
+    }
+  }
   if (type & MB_TOPMOST)
     box.setWindowFlag(Qt::WindowStaysOnTopHint, true);
   if (type & MB_SETFOREGROUND) {

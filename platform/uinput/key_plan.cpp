@@ -1,5 +1,6 @@
 // The key plan of a keymap (see key_plan.h).
 #include "platform/uinput/key_plan.h"
+#include "platform/trace.h"
 #include "platform/xtest/vk_keysyms.h"
 
 #include <bit>
@@ -195,4 +196,35 @@ bool PlanForNames(const XkbNames &names, KeyPlan &plan) {
   }
   xkb_context_unref(ctx);
   return keymap != nullptr;
+}
+
+bool PlanSessionLayout(KeyPlan &plan, const char *who) {
+  XkbNames names = HostXkbNames();
+  bool planned = PlanForNames(names, plan);
+  if (!planned) {
+    PlatformTrace("inject: %s: keymap layout=%s variant=%s cannot be compiled; using us", who,
+                  names.layout.c_str(), names.variant.c_str());
+    planned = PlanForNames(XkbNames{"", "", "us", "", "", "us"}, plan);
+  }
+  if (planned)
+    PlatformTrace("inject: %s types by the layout's keys (%zu characters on keys; others "
+                  "through Ctrl+Shift+U)",
+                  who, plan.Chars().size());
+  else
+    PlatformTrace("inject: %s: no XKB keymap can be compiled; typing by US key positions", who);
+  return planned;
+}
+
+unsigned SessionKeys::KeyForVk(BYTE vk) const { return planned_ ? plan_.KeyForVk(vk) : UinputKeyForVk(vk); }
+
+bool SessionKeys::AppendCharacters(std::vector<KeyInputEvent> &out,
+                                   const std::vector<uint32_t> &codePoints) const {
+  bool any = false;
+  for (uint32_t cp : codePoints) {
+    if (planned_ ? plan_.AppendCharacter(out, cp) : AppendCharacter(out, cp))
+      any = true;
+    else
+      PlatformTrace("inject: %s cannot type U+%04X", who_, cp);
+  }
+  return any;
 }

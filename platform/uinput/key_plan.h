@@ -59,3 +59,28 @@ private:
 // Compiles the keymap names give (xkbcommon, the system's XKB data) and
 // plans for it. Returns false, plan untouched, when it cannot be compiled.
 bool PlanForNames(const XkbNames &names, KeyPlan &plan);
+// Plans for the layout of the person's session (HostXkbNames); when it
+// cannot be compiled, for the US layout. Returns false when not even that
+// compiles (keys then go by US positions). The trace lines name who.
+bool PlanSessionLayout(KeyPlan &plan, const char *who);
+
+// The keys of the person's session as a backend that sends evdev key events
+// uses them: the session's plan where one compiled, else the US positions.
+// `who` names the backend in trace lines; it must outlive this object.
+class SessionKeys {
+public:
+  explicit SessionKeys(const char *who) : who_(who) {}
+  // Plans for the session's layout (PlanSessionLayout).
+  void Plan() { planned_ = PlanSessionLayout(plan_, who_); }
+  // The evdev key of virtual key vk, 0 when there is none.
+  unsigned KeyForVk(BYTE vk) const;
+  // Appends the events that type codePoints to out; a character that
+  // cannot be typed is left out with a trace line. Returns whether any
+  // could be typed.
+  bool AppendCharacters(std::vector<KeyInputEvent> &out, const std::vector<uint32_t> &codePoints) const;
+
+private:
+  const char *who_;
+  KeyPlan plan_;
+  bool planned_ = false;
+};

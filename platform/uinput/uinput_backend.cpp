@@ -79,20 +79,7 @@ public:
   // Plans keys and characters for the session's layout; when it cannot be
   // compiled, for the US layout; when not even that, the US positions.
   void PlanLayout() {
-    XkbNames names = HostXkbNames();
-    if (PlanForNames(names, plan_)) {
-      planned_ = true;
-    } else {
-      PlatformTrace("inject: uinput: keymap layout=%s variant=%s cannot be compiled; using us",
-                    names.layout.c_str(), names.variant.c_str());
-      planned_ = PlanForNames(XkbNames{"", "", "us", "", "", "us"}, plan_);
-    }
-    if (planned_)
-      PlatformTrace("inject: uinput types by the layout's keys (%zu characters on keys; others "
-                    "through Ctrl+Shift+U)",
-                    plan_.Chars().size());
-    else
-      PlatformTrace("inject: uinput: no XKB keymap can be compiled; typing by US key positions");
+    keys_.Plan();
     events_.reserve(256);
   }
 
@@ -114,7 +101,7 @@ public:
 
   void Key(BYTE vk, bool down) override {
     std::lock_guard<std::mutex> lock(mutex_);
-    unsigned key = planned_ ? plan_.KeyForVk(vk) : UinputKeyForVk(vk);
+    unsigned key = keys_.KeyForVk(vk);
     if (!uidev_)
       return;
     if (!key) {
@@ -126,7 +113,7 @@ public:
     if (WriteKeyEvents(fd_, events_))
       held_[key] = down;
     else
-      PlatformTrace("inject: uinput write failed: %s", strerror(errno));
+      PlatformWarning("inject: uinput write failed: %s", strerror(errno));
   }
 
   bool Type(const std::vector<uint32_t> &codePoints) override {
@@ -134,15 +121,9 @@ public:
     if (!uidev_)
       return false;
     events_.clear();
-    bool any = false;
-    for (uint32_t cp : codePoints) {
-      if (planned_ ? plan_.AppendCharacter(events_, cp) : AppendCharacter(events_, cp))
-        any = true;
-      else
-        PlatformTrace("inject: uinput cannot type U+%04X", cp);
-    }
+    const bool any = keys_.AppendCharacters(events_, codePoints);
     if (!WriteKeyEvents(fd_, events_)) {
-      PlatformTrace("inject: uinput write failed: %s", strerror(errno));
+      PlatformWarning("inject: uinput write failed: %s", strerror(errno));
       return false;
     }
     return any;
@@ -154,8 +135,7 @@ private:
   libevdev_uinput *uidev_ = nullptr;
   int fd_ = -1;
   std::bitset<KEY_MAX + 1> held_; // keys pressed through keybd_event, released at close
-  KeyPlan plan_;
-  bool planned_ = false;
+  SessionKeys keys_{"uinput"};
   std::vector<KeyInputEvent> events_; // reused by every call: no allocation per key
 };
 

@@ -74,7 +74,7 @@ int OnXError(Display *dpy, XErrorEvent *ev) {
   if (dpy == gOurDisplay.load()) {
     char text[128] = "";
     XGetErrorText(dpy, ev->error_code, text, sizeof text);
-    PlatformTrace("inject: X error on request %d.%d: %s", ev->request_code, ev->minor_code, text);
+    PlatformWarning("inject: X error on request %d.%d: %s", ev->request_code, ev->minor_code, text);
     return 0;
   }
   return gPreviousHandler ? gPreviousHandler(dpy, ev) : 0;

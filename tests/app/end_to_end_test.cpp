@@ -167,9 +167,10 @@ TEST_F(EndToEnd, FreshSettingsAreFilledAtStartUp) {
   WCHAR value[kSettingTextUnits];
   SettingsStore::ReadString(u"language", value);
   EXPECT_EQ(std::u16string(value), u"English.lang");
-  // The link is given the default time-out of 180000 ms.
-  EXPECT_TRUE(WaitFor([] { return SettingsStore::ReadDword(u"Connection Timeout", 1) == 180000; },
-                      5s));
+  // The link runs with the time-out of the item the menu checks: "5 min".
+  EXPECT_TRUE(
+      WaitFor([] { return SettingsStore::ReadDword(u"Connection Timeout", 1) == 300000; }, 5s));
+  EXPECT_EQ(SettingsStore::ReadDword(u"Keyboard Timeout", -1), 1);
 }
 
 } // namespace

@@ -3,10 +3,12 @@
 // commands that change settings, Quit, the second launch, painting's
 // choices and the help viewer.
 #include "common/globals.h"
+#include "app/install_dir.h"
 #include "app/instance.h"
 #include "app/keys_reach.h"
 #include "app/main_window.h"
 #include "app/options_menu.h"
+#include "app/shutdown.h"
 #include "common/settings_store.h"
 #include "common/ui_strings.h"
 #include "app_test_env.h"
@@ -27,6 +29,7 @@
 
 #include <QApplication>
 #include <QMessageBox>
+#include <QTextBrowser>
 #include <QTimer>
 #include <gtest/gtest.h>
 
@@ -192,6 +195,42 @@ TEST_F(MainWindowTest, TimeoutChoicesAreStoredCheckedAndSentToTheLink) {
   InitOptionsMenu(AppGlobals.optionsMenu);
   EXPECT_TRUE(Checked(114));
   EXPECT_FALSE(Checked(126));
+}
+
+// The link is given the milliseconds of the item the menu checks, whatever
+// an older run left in "Connection Timeout"; an index that names no item
+// checks nothing and leaves the stored milliseconds in force.
+TEST_F(MainWindowTest, TheLinkRunsWithTheCheckedTimeout) {
+  struct Case {
+    int32_t keyboardTimeout;   // -1: missing, as on a fresh installation
+    int32_t connectionTimeout; // -1: missing
+    UINT checked;              // 0: none
+    int32_t milliseconds;
+  };
+  const Case cases[] = {
+      {-1, -1, 126, 300000}, {-1, 180000, 126, 300000}, {0, 0, 125, 60000},
+      {3, 600000, 114, 0},   {7, 45000, 0, 45000},
+  };
+  Start();
+  for (const Case &c : cases) {
+    HKEY key = nullptr;
+    ASSERT_EQ(RegCreateKeyExW(HKEY_LOCAL_MACHINE, u"Software\\Vantrel", 0, nullptr, 0,
+                              KEY_ALL_ACCESS, nullptr, &key, nullptr),
+              ERROR_SUCCESS);
+    RegDeleteValueW(key, u"Keyboard Timeout");
+    RegDeleteValueW(key, u"Connection Timeout");
+    RegCloseKey(key);
+    if (c.keyboardTimeout >= 0)
+      SettingsStore::WriteDword(u"Keyboard Timeout", c.keyboardTimeout);
+    if (c.connectionTimeout >= 0)
+      SettingsStore::WriteDword(u"Connection Timeout", c.connectionTimeout);
+    for (UINT id : {125u, 126u, 113u, 114u})
+      CheckMenuItem(AppGlobals.optionsMenu, id, MF_BYCOMMAND | MF_UNCHECKED);
+    InitOptionsMenu(AppGlobals.optionsMenu);
+    for (UINT id : {125u, 126u, 113u, 114u})
+      EXPECT_EQ(Checked(id), id == c.checked) << c.keyboardTimeout << " " << id;
+    EXPECT_EQ(CheckedTimeoutMilliseconds(), c.milliseconds) << c.keyboardTimeout;
+  }
 }
 
 TEST_F(MainWindowTest, KeyclicksToggleTwiceReturnsToTheStart) {
@@ -368,6 +407,48 @@ TEST_F(MainWindowTest, KeysThatReachNoWindowAreToldOnceAndShownWhileConnected) {
   EXPECT_EQ(message, nullptr);
 }
 
+// Each case names its own next step: the package's user is told the
+// package to install (not a file the package does not ship), and a desktop
+// that refused the leave to type is shown as such, with the request to
+// allow named first, until the connection ends.
+TEST_F(MainWindowTest, KeysThatCannotReachNameTheNextStepForTheCase) {
+  WCHAR savedDir[MAX_PATH];
+  WStrCopyN(savedDir, MAX_PATH, AppGlobals.InstallDir);
+  const std::u16string system = SystemDataDir();
+  ASSERT_FALSE(system.empty());
+  WStrCopyN(AppGlobals.InstallDir, MAX_PATH, (system + u"\\").c_str());
+  const WCHAR *message = nullptr;
+  ASSERT_NE(KeysReachStatus(InjectReach::kNowhere, false, &message), nullptr);
+  std::string text = Utf16ToUtf8(message);
+  EXPECT_NE(text.find("sudo apt install vantrel-uinput"), std::string::npos) << text;
+  EXPECT_EQ(text.find("Vantrel's folder"), std::string::npos) << text;
+  WStrCopyN(AppGlobals.InstallDir, MAX_PATH, savedDir);
+  text = Utf16ToUtf8(KeysNotAllowedMessage());
+  EXPECT_NE(text.find("allow the desktop's request"), std::string::npos) << text;
+  EXPECT_NE(text.find("70-vantrel-uinput.rules"), std::string::npos) << text;
+
+  ResetKeysReach();
+  Start();
+  AppGlobals.isSmartphone = 1;
+  {
+    ScriptedMessageBoxes boxes;
+    Post(WM_LINK_PHASE, 1, 2);
+    Post(WM_KEYS_NOT_ALLOWED, static_cast<WPARAM>(InjectNotice::kConsentRefused), 0);
+    ASSERT_EQ(boxes.Count(), 1u);
+    EXPECT_NE(Utf16ToUtf8(boxes.Shown()[0].text.c_str()).find("allow the desktop's request"),
+              std::string::npos);
+    EXPECT_EQ(Utf16ToUtf8(AppGlobals.statusLine),
+              "Connected, but the desktop does not let Vantrel type");
+    // The next connection asks the desktop again: the usual status.
+    Post(WM_LINK_PHASE, 1, 0);
+    Post(WM_LINK_PHASE, 1, 2);
+    EXPECT_EQ(KeysReachShownStatus(), nullptr);
+    EXPECT_EQ(Utf16ToUtf8(AppGlobals.statusLine), "Connected");
+    Post(WM_LINK_PHASE, 1, 0);
+  }
+  ResetKeysReach();
+}
+
 TEST(MainPicture, ChosenByTheClientWidth) {
   EXPECT_STREQ(Utf16ToUtf8(MainPictureName(240, false)).c_str(), "vtr.bmp");
   EXPECT_STREQ(Utf16ToUtf8(MainPictureName(241, false)).c_str(), "vtr_wide.bmp");
@@ -422,6 +503,42 @@ TEST_F(MainWindowTest, ANewLanguageIsChosenFromTheMenuAndShownAtOnce) {
   EXPECT_EQ(std::u16string(AppGlobals.SensitivityChoices[1].label), u"Minimal");
 }
 
+// A new layout is read at start-up: the box offers to restart, "Later"
+// keeps the program running with the new layout stored for its next start,
+// "Restart Now" ends it to start again (as Reset ComPort does).
+TEST_F(MainWindowTest, ANewLayoutOffersARestart) {
+  box_.CopyData("UK.kcod", "opt/Vantrel/UK.kcod");
+  Start();
+  PumpMessages();
+  link_->Clear();
+  for (int answer : {IDNO, IDYES}) {
+    SCOPED_TRACE(answer);
+    SettingsStore::WriteString(u"keycode", u"Intl English.kcod");
+    ScriptedMessageBoxes boxes({answer});
+    ASSERT_TRUE(DriveDialog([this] { Command(kCommandLanguage); },
+                            [](HWND dialog) {
+                              for (int i = 0; i < 10; ++i) {
+                                WCHAR text[32] = {};
+                                GetWindowTextW(GetDlgItem(dialog, 500 + i), text, 32);
+                                if (std::u16string(text) == u"UK")
+                                  SendMessageW(dialog, WM_COMMAND, 500 + i, 0);
+                              }
+                              SendMessageW(dialog, WM_COMMAND, 40004, 0);
+                            },
+                            kDriveCloseAfter));
+    WCHAR stored[64];
+    SettingsStore::ReadString(u"keycode", stored);
+    EXPECT_EQ(std::u16string(stored), u"UK.kcod");
+    ASSERT_EQ(boxes.Count(), 1u);
+    EXPECT_EQ(boxes.Shown()[0].type, MB_YESNO | MB_ICONQUESTION);
+    EXPECT_NE(boxes.Shown()[0].text.find(u"Restart Vantrel now?"), std::u16string::npos);
+    EXPECT_EQ(RestartRequested(), answer == IDYES);
+    // Ended as Quit ends it: the keyboard told first, then the window closed.
+    EXPECT_EQ(Sent(WM_LINK_QUIT).size(), answer == IDYES ? 1u : 0u);
+    EXPECT_EQ(PumpMessages(), answer == IDNO);
+  }
+}
+
 TEST_F(MainWindowTest, PaintsWithoutThePicture) {
   Start();
   std::remove((box_.path() + "/opt/Vantrel/vtr.bmp").c_str());
@@ -431,7 +548,7 @@ TEST_F(MainWindowTest, PaintsWithoutThePicture) {
   SUCCEED();
 }
 
-TEST_F(MainWindowTest, HelpOpensTheDocumentOfInstallDirDetached) {
+TEST_F(MainWindowTest, HelpOpensTheDocumentDetachedOrInAWindowOfItsOwn) {
   Start();
   SetHelpFolder(AppGlobals.InstallDir);
   // A stand-in for the desktop's handler that notes what it was given.
@@ -449,14 +566,23 @@ TEST_F(MainWindowTest, HelpOpensTheDocumentOfInstallDirDetached) {
     std::this_thread::sleep_for(std::chrono::milliseconds(300));
     EXPECT_FALSE(std::ifstream(noted).good());
     box_.CopyData("Vantrel.htm", "opt/Vantrel/Vantrel.htm");
-    // No program to open it: told too.
+    // No program to open it: Vantrel shows it in a window of its own.
     setenv("PATH", (box_.path() + "/opt").c_str(), 1);
     Post(WM_HELP, 0, 0);
     setenv("PATH", (bin + ":" + oldPath).c_str(), 1);
-    ASSERT_EQ(boxes.Count(), 2u);
+    ASSERT_EQ(boxes.Count(), 1u);
     EXPECT_NE(boxes.Shown()[0].text.find(u"Vantrel.htm is missing"), std::u16string::npos);
-    EXPECT_NE(boxes.Shown()[1].text.find(u"xdg-open"), std::u16string::npos);
-    EXPECT_EQ(boxes.Shown()[1].owner, main_);
+    EXPECT_EQ(boxes.Shown()[0].owner, main_);
+    QTextBrowser *shown = nullptr;
+    for (QWidget *w : QApplication::topLevelWidgets())
+      if (w->objectName() == "vantrel_help" && w->isVisible())
+        shown = w->findChild<QTextBrowser *>();
+    ASSERT_NE(shown, nullptr);
+    EXPECT_EQ(shown->source().toLocalFile().toStdString(),
+              box_.path() + "/opt/Vantrel/Vantrel.htm");
+    EXPECT_TRUE(shown->isReadOnly());
+    EXPECT_FALSE(shown->toPlainText().isEmpty());
+    shown->window()->close();
   }
 
   Command(kCommandHelp); // posts WM_HELP

@@ -1,8 +1,8 @@
 // Desktop notifications against python3-dbusmock's notification daemon on
 // a private session bus: the main window's link notifications become
 // "connected", "connection lost" and "battery low" notices (a Disconnect
-// asked by the person is no loss), none once the program ends, and no
-// service at all is only a trace.
+// asked by the person is no loss), each in place of the one before, none
+// once the program ends, and no service at all is only a trace.
 #include "app_test_env.h"
 #include "app/instance.h"
 #include "app/main_window.h"
@@ -80,8 +80,9 @@ protected:
     SendMessageW(main_, WM_LINK_PHASE, buttonState, phase);
   }
   // The bodies of the Notify calls the daemon has had, in order: busctl
-  // prints each call's arguments, the body being the fifth.
-  std::vector<std::string> Bodies() {
+  // prints each call's arguments, the body being the fifth; the second, the
+  // id each call replaces, goes to *replaced when given.
+  std::vector<std::string> Bodies(std::vector<unsigned long> *replaced = nullptr) {
     const std::string command = "busctl --address='" + bus_.address +
                                 "' call org.freedesktop.Notifications "
                                 "/org/freedesktop/Notifications org.freedesktop.DBus.Mock "
@@ -100,6 +101,12 @@ protected:
       const size_t summaryEnd = text.find('"', at + mark.size());
       const size_t bodyStart = text.find('"', summaryEnd + 1) + 1;
       bodies.push_back(text.substr(bodyStart, text.find('"', bodyStart) - bodyStart));
+      if (replaced) {
+        const size_t number = text.rfind(" u ", at);
+        replaced->push_back(number == std::string::npos
+                                ? 0
+                                : std::strtoul(text.c_str() + number + 3, nullptr, 10));
+      }
     }
     return bodies;
   }
@@ -133,7 +140,13 @@ TEST_F(DesktopNotifications, ConnectedLostAndBatteryLowAreToldAndADisconnectAske
   Phase(1, 2);
   SendMessageW(main_, WM_COMMAND, kCommandConnectButton, 0); // Disconnect
   Phase(1, 0);
-  EXPECT_EQ(Bodies(), (std::vector<std::string>{connected, low, lost, connected}));
+  std::vector<unsigned long> replaced;
+  EXPECT_EQ(Bodies(&replaced), (std::vector<std::string>{connected, low, lost, connected}));
+  // Each replaces the one before: the service's id of the first.
+  ASSERT_EQ(replaced.size(), 4u);
+  EXPECT_NE(replaced[1], 0u);
+  EXPECT_EQ(replaced[2], replaced[1]);
+  EXPECT_EQ(replaced[3], replaced[1]);
 
   // Once the window has closed, nothing more is told.
   StopTray();

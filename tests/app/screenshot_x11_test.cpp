@@ -1,7 +1,7 @@
 // The real vantrel on its own Xvfb: the main window as drawn in each phase
 // (picture, texts, connect button), the emulated keyboard's sentence
-// arriving in a real X client through xtest, and the box that tells of a
-// missing data folder. Skipped when Xvfb is missing.
+// arriving in a real X client through xtest, the box that tells of a
+// missing data folder, and the window's class. Skipped when Xvfb is missing.
 #include "app_test_env.h"
 #include "find_x_window.h"
 #include "tests/inject/x_session.h"
@@ -357,6 +357,44 @@ TEST(OnX11, MainWindowFitsTheScreenAtScaleTwoAndFollowsADarkTheme) {
     kill(app, SIGTERM);
     EXPECT_EQ(WaitExit(app, 15s), 0);
   }
+}
+
+// The main window's class is the desktop entry's id, so the desktop matches
+// the window to the entry (StartupWMClass), its icon and its name.
+TEST(OnX11, TheWindowsClassIsTheDesktopEntrysId) {
+  XvfbServer xvfb;
+  if (!xvfb.Start())
+    GTEST_SKIP() << "no Xvfb: " << xvfb.why();
+  ProgramSandbox box;
+  PresetProgramRun(box, u"COM4:");
+  const std::vector<std::string> env = {
+      "DISPLAY=" + xvfb.display(), "VANTREL_ROOT=" + box.path(),
+      "VANTREL_REGISTRY=" + box.path() + "/registry.db", "VANTREL_DEVICES=" + box.path() + "/dev",
+      "VANTREL_INJECT=log:" + box.path() + "/inject.log", "XDG_RUNTIME_DIR=" + box.path()};
+  pid_t app = Spawn({VANTREL_EXE}, env);
+  std::string instance, cls;
+  WaitFor(
+      [&] {
+        Display *d = XOpenDisplay(xvfb.display().c_str());
+        if (!d)
+          return false;
+        XClassHint hint = {};
+        Window window = FindViewableWindow(d, DefaultRootWindow(d), "Vantrel");
+        if (window && XGetClassHint(d, window, &hint)) {
+          instance = hint.res_name ? hint.res_name : "";
+          cls = hint.res_class ? hint.res_class : "";
+          XFree(hint.res_name);
+          XFree(hint.res_class);
+        }
+        XCloseDisplay(d);
+        return !cls.empty();
+      },
+      20s);
+  EXPECT_EQ(cls, "org.vantrel.Vantrel");
+  EXPECT_EQ(instance, "vantrel");
+  pid_t quit = Spawn({VANTREL_EXE, "--quit"}, env);
+  EXPECT_EQ(WaitExit(quit, 10s), 0);
+  EXPECT_EQ(WaitExit(app, 15s), 0);
 }
 
 } // namespace

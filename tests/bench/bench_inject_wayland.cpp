@@ -9,12 +9,11 @@
 // or wev is missing, and fails only when text was lost or reordered, never
 // on a figure.
 //
-// Both sides keep at most kWindow characters ahead of what wev has shown:
-// the compositor disconnects a client that falls so far behind that its
-// connection's buffer fills, and wev, writing several lines a key, falls
-// behind an unbounded burst on a busy machine. (The keyboard itself types
-// at a person's pace, far below either rate.)
+// Both sides keep at most kPace.window characters ahead of what wev has
+// shown (see wev_typing.h). (The keyboard itself types at a person's pace,
+// far below either rate.)
 #include "platform/inject.h"
+#include "tests/bench/wev_typing.h"
 #include "tests/inject/sway_session.h"
 #include "tests/inject/x_session.h"
 
@@ -22,7 +21,6 @@
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
-#include <thread>
 #include <vector>
 
 #ifdef VANTREL_WAYLAND
@@ -43,27 +41,7 @@ namespace {
 constexpr size_t kChars = 2000;
 constexpr int kRuns = 10;
 constexpr int kBaselineRuns = 3;
-constexpr size_t kWindow = 256;
-constexpr size_t kChunk = 32;
-
-// Sends `total` characters through send(from, count), kChunk at a time,
-// waiting while more than kWindow of them have not arrived at wev. False
-// when wev stops receiving (nothing for 3 s) or send fails.
-template <typename Send> bool Paced(SwaySession &sway, size_t total, Send send) {
-  for (size_t sent = 0; sent < total;) {
-    if (sent >= kWindow && sway.Read(sent - kWindow, 3000).size() < sent - kWindow)
-      return false;
-    const size_t n = std::min(kChunk, total - sent);
-    if (!send(sent, n))
-      return false;
-    sent += n;
-  }
-  return true;
-}
-
-double Seconds(std::chrono::steady_clock::time_point start) {
-  return std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
-}
+constexpr wev_typing::Pace kPace = {256, 32};
 
 // The plain virtual keyboard: one connection, one keymap (us), key events
 // of the letters' evdev codes and nothing else.
@@ -155,11 +133,6 @@ private:
   zwp_virtual_keyboard_v1 *kbd_ = nullptr;
 };
 
-double Median(std::vector<double> v) {
-  std::sort(v.begin(), v.end());
-  return v.empty() ? 0 : v[v.size() / 2];
-}
-
 } // namespace
 
 int main() {
@@ -182,65 +155,21 @@ int main() {
   }
   InjectSetBackend(ops);
 
-  const std::u32string text = MixedStressText(kChars);
+  WevLog &wev = sway.wev();
   std::vector<double> rates;
-  int exactRuns = 0;
-  for (int run = 0; run < kRuns; ++run) {
-    sway.Clear();
-    auto start = std::chrono::steady_clock::now();
-    Paced(sway, text.size(), [&](size_t from, size_t n) {
-      for (size_t i = from; i < from + n; ++i) {
-        UINT ch = static_cast<UINT>(text[i]), state = 1;
-        PostKeybdMessage(reinterpret_cast<HWND>(static_cast<intptr_t>(-1)), ch, 1, 1, &state,
-                         &ch);
-      }
-      return true;
-    });
-    const std::u32string got = sway.Read(text.size(), 3000);
-    const double seconds = Seconds(start);
-    const bool exact = got == text;
-    exactRuns += exact;
-    rates.push_back(text.size() / seconds);
-    printf("run %2d: %6.0f chars/s %s\n", run + 1, rates.back(),
-           exact ? "exact" : "LOST OR OUT OF ORDER");
-    if (!exact)
-      sway.Read(SIZE_MAX, 500); // what is left, before the next run
-  }
+  const int exactRuns = wev_typing::TypeRuns(wev, kPace, MixedStressText(kChars), kRuns, rates);
   InjectSetBackend(nullptr);
   ops->close(ops->self);
 
-  std::vector<double> baseline;
-  int baselineExact = 0;
-  const std::u32string letters = [] {
-    std::u32string s;
-    for (size_t i = 0; i < kChars; ++i)
-      s.push_back(U'a' + i % 26);
-    return s;
-  }();
-  // One plain keyboard for all baseline runs. Until wev has bound the
-  // keyboard the seat regained with it, keys go nowhere: a key is tapped
-  // until one arrives.
+  // One plain keyboard for all baseline runs.
   PlainKeyboard plain;
-  bool ready = plain.Open(sway.socket());
-  sway.Clear();
-  for (int i = 0; ready && i < 300 && sway.Typed().empty(); ++i) {
-    ready = plain.TapLetters(0, 1);
-    std::this_thread::sleep_for(std::chrono::milliseconds(10));
-  }
-  ready = ready && sway.Read(SIZE_MAX, 300).size() > 0;
-  for (int run = 0; ready && run < kBaselineRuns; ++run) {
-    sway.Clear();
-    auto start = std::chrono::steady_clock::now();
-    if (!Paced(sway, kChars, [&](size_t from, size_t n) { return plain.TapLetters(from, n); }))
-      break;
-    const std::u32string got = sway.Read(kChars, 3000);
-    baselineExact += got == letters;
-    baseline.push_back(got.size() == kChars ? kChars / Seconds(start) : 0);
-    if (got != letters)
-      sway.Read(SIZE_MAX, 500);
-  }
+  const bool ready = plain.Open(sway.socket());
+  std::vector<double> baseline;
+  const int baselineExact = wev_typing::BaselineRuns(
+      wev, kPace, kChars, kBaselineRuns, ready,
+      [&](size_t from, size_t n) { return plain.TapLetters(from, n); }, baseline);
 
-  const double median = Median(rates), base = Median(baseline);
+  const double median = wev_typing::Median(rates), base = wev_typing::Median(baseline);
   std::sort(rates.begin(), rates.end());
   printf("wayland backend, mixed text, German compositor keymap: median %.0f chars/s "
          "(min %.0f, max %.0f), %d of %d runs exact\n",

@@ -112,7 +112,7 @@ int main() {
   AppGlobals.linkSynchronised = 1;
   AppGlobals.KeycodeTable['A'][0] = 'A';
   SettingsStore::WriteDword(u"Keyclicks", 1);
-  InjectOps ops{"bench", &StampKeybdEvent, &StampPost, &StampSendInput, nullptr, nullptr, nullptr};
+  InjectOps ops{"bench", &StampKeybdEvent, &StampPost, &StampSendInput, nullptr, nullptr, nullptr, nullptr};
   InjectSetBackend(&ops);
 
   if (!port.OfferAs(root.File("devices"), 2)) {

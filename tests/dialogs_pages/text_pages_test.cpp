@@ -156,19 +156,28 @@ TEST_F(TextPagesTest, HotTipsRequestWhileOpenShowsThePageAgainAndClosingReturns)
   DestroyWindow(returnTo);
 }
 
-TEST_F(TextPagesTest, AboutBannerShowsPlatformVersionAndIdentityInHex) {
-  AppGlobals.osMajorVersion = 5;
-  SettingsStore::WriteDword(u"Serial No", 4660);
-  SettingsStore::WriteDword(u"Feature Set", 2748);
-  SettingsStore::WriteDword(u"Config Table", -1);
-  WCHAR banner[256];
-  BuildAboutBanner(banner, 256);
-  EXPECT_EQ(Utf16ToUtf8(banner), "Vantrel v PDA5.0.104\nSerial No 0x1234\nFeature Set 0xabc\n"
-                                 "BuildNo 0x0\nConfig Table 0xffffffff");
-  AppGlobals.isSmartphone = 1;
-  AppGlobals.osMajorVersion = 4;
-  BuildAboutBanner(banner, 256);
-  EXPECT_EQ(Utf16ToUtf8(banner).substr(0, 19), "Vantrel v SP3.0.104");
+// The banner speaks of the keyboard in words: its serial number as eight
+// hexadecimal digits and its firmware build as a number, or that none has
+// been connected; the program's version is the build's.
+TEST_F(TextPagesTest, AboutBannerNamesVersionLicenceAndKeyboard) {
+  const std::string head = std::string("Vantrel ") + VANTREL_PROJECT_VERSION +
+                           "\nCopyright The Vantrel developers\nLicence: MIT\n\n";
+  struct Case {
+    int32_t serial, build;
+    const char *keyboard;
+  };
+  const Case cases[] = {
+      {0, 0, "No keyboard has been connected yet."},
+      {0x00A5F301, 104, "Keyboard serial number: 00A5F301\nKeyboard firmware: build 104"},
+      {-1, 0xFFFF, "Keyboard serial number: FFFFFFFF\nKeyboard firmware: build 65535"},
+  };
+  for (const Case &c : cases) {
+    SettingsStore::WriteDword(u"Serial No", c.serial);
+    SettingsStore::WriteDword(u"Build No", c.build);
+    WCHAR banner[256];
+    BuildAboutBanner(banner, 256);
+    EXPECT_EQ(Utf16ToUtf8(banner), head + c.keyboard);
+  }
 }
 
 TEST_F(TextPagesTest, LogoWidthChoice) {

@@ -130,13 +130,13 @@ TEST_F(TypingSettingsTest, AStoredLabelThatBeginsAnEarlierLabelIsSelectedWhole) 
   }));
 }
 
-TEST_F(TypingSettingsTest, MissingSensitivityIsReadAsZeroAndMatchingNothingLeavesNoSelection) {
+TEST_F(TypingSettingsTest, MissingSensitivityIsReadWithTheLayoutDefaultAsTheLinkReadsIt) {
   boxes_->Answer({});
   ASSERT_TRUE(Drive([](HWND dialog) {
-    EXPECT_EQ(SendDlgItemMessageW(dialog, kSensitivity, CB_GETCURSEL, 0, 0), CB_ERR);
+    EXPECT_EQ(SendDlgItemMessageW(dialog, kSensitivity, CB_GETCURSEL, 0, 0), 2); // Medium
     SendMessageW(dialog, WM_COMMAND, kDone, 0);
   }));
-  EXPECT_EQ(SettingsStore::ReadDword(u"SensitivityValue", -1), 0);
+  EXPECT_EQ(SettingsStore::ReadDword(u"SensitivityValue", -1), 3);
 }
 
 TEST_F(TypingSettingsTest, ChoiceIsStoredAndSentAtOnceAndKeptOnYes) {

@@ -30,7 +30,7 @@ void DropKey(void *, BYTE, BYTE, DWORD, DWORD) {}
 BOOL DropPosted(void *, HWND, UINT, UINT, UINT, const UINT *, const UINT *) { return TRUE; }
 UINT DropInput(void *, UINT count, const INPUT *, int) { return count; }
 
-const InjectOps kDropInjector = {"fuzz", &DropKey, &DropPosted, &DropInput, nullptr, nullptr, nullptr};
+const InjectOps kDropInjector = {"fuzz", &DropKey, &DropPosted, &DropInput, nullptr, nullptr, nullptr, nullptr};
 WindowSystemHooks gHooks{};
 
 // The root, on a memory file system when there is one: the settings

@@ -15,6 +15,7 @@ namespace {
 // What the stand-ins offer, and which of them were asked.
 struct Offer {
   bool compositorKeyboard = false;
+  bool portalKeyboard = false; // the session bus offers the RemoteDesktop portal
   bool uinputWritable = false;
   bool xServer = true; // the display in DISPLAY answers
   bool logFile = true;
@@ -22,9 +23,10 @@ struct Offer {
 Offer gOffer;
 std::vector<std::string> gAsked;
 
-InjectOps MakeOps(const char *name) { return InjectOps{name, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr}; }
+InjectOps MakeOps(const char *name) { return InjectOps{name, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr}; }
 const InjectOps kWayland = MakeOps("wayland");
 const InjectOps kUinput = MakeOps("uinput");
+const InjectOps kPortal = MakeOps("portal");
 const InjectOps kXTest = MakeOps("xtest");
 const InjectOps kLog = MakeOps("log");
 
@@ -60,7 +62,15 @@ const InjectOps *FakeLog(const std::string &path, std::string &why) {
   }
   return &kLog;
 }
-const InjectOpeners kFakes{FakeWayland, FakeUinput, FakeXTest, FakeLog};
+const InjectOps *FakePortal(std::string &why) {
+  gAsked.push_back("portal");
+  if (!gOffer.portalKeyboard) {
+    why = "the session bus offers no RemoteDesktop portal";
+    return nullptr;
+  }
+  return &kPortal;
+}
+const InjectOpeners kFakes{FakeWayland, FakeUinput, FakeXTest, FakeLog, FakePortal};
 
 class SelectChainTest : public ::testing::Test {
 protected:
@@ -123,6 +133,23 @@ TEST_F(SelectChainTest, WaylandSessionsNeverFallToXTestUnlessItIsNamed) {
   c = Choose(Wayland());
   EXPECT_EQ(c.ops, &kUinput);
 
+  // GNOME and KDE: no virtual keyboard, but the desktop's portal, which
+  // comes before uinput (no root-installed rule needed).
+  gOffer.portalKeyboard = true;
+  c = Choose(Wayland());
+  EXPECT_EQ(c.ops, &kPortal);
+  EXPECT_EQ(c.reach, InjectReach::kWindows);
+  // In an X11 session it is passed over unless named.
+  gAsked.clear();
+  c = Choose(X11());
+  EXPECT_EQ(c.ops, &kUinput);
+  EXPECT_EQ(gAsked, (std::vector<std::string>{"wayland", "uinput"}));
+  EXPECT_GT(trace_.CountContaining("backend portal declined: this is not a Wayland session"), 0);
+  c = Choose({"portal", ":0", "", "x11"});
+  EXPECT_EQ(c.ops, &kPortal);
+  EXPECT_TRUE(c.named);
+  gOffer.portalKeyboard = false;
+
   // Neither: Xwayland's DISPLAY is there but xtest is passed over, and the
   // log says plainly that nothing reaches a window.
   gOffer.uinputWritable = false;
@@ -130,7 +157,7 @@ TEST_F(SelectChainTest, WaylandSessionsNeverFallToXTestUnlessItIsNamed) {
   c = Choose(Wayland());
   EXPECT_EQ(c.ops, &kLog);
   EXPECT_EQ(c.reach, InjectReach::kNowhere);
-  EXPECT_EQ(gAsked, (std::vector<std::string>{"wayland", "uinput", "log "}));
+  EXPECT_EQ(gAsked, (std::vector<std::string>{"wayland", "portal", "uinput", "log "}));
   EXPECT_GT(trace_.CountContaining("backend xtest declined: this is a Wayland session"), 0);
   EXPECT_GT(trace_.CountContaining("reach no window"), 0);
 

@@ -6,6 +6,8 @@
 // wev.log and sway.log, for a look).
 #pragma once
 
+#include "tests/inject/wayland_harness.h"
+
 #include <string>
 #include <sys/types.h>
 
@@ -20,16 +22,8 @@ public:
   // Waits up to 30 s for wev to have the keyboard's focus (the seat has no
   // keyboard until a virtual keyboard comes).
   bool WaitForKeyboard();
-  // The characters of the keys wev saw pressed so far, in order: each key's
-  // text, BackSpace as U+0008 and Return as '\n'. Reads only what wev wrote
-  // since the last call.
-  const std::u32string &Typed();
-  // Waits until `count` characters arrived or quietMs passed without any;
-  // returns what arrived. Polls every few milliseconds, so that a rate
-  // measured through it is not rounded to a coarse poll.
-  std::u32string Read(size_t count, int quietMs = 10000);
-  // Forgets what arrived so far (the next Read counts from zero).
-  void Clear() { typed_.clear(); }
+  // What wev received (Typed, Read, Clear: see wayland_harness.h).
+  WevLog &wev() { return wev_; }
 
   // The compositor's socket, a full path usable as WAYLAND_DISPLAY.
   const std::string &socket() const { return socket_; }
@@ -41,12 +35,5 @@ private:
 
   pid_t pid_ = -1;
   std::string dir_, socket_, why_;
-  long offset_ = 0;      // bytes of wev.log parsed so far
-  std::string partial_;  // a line of wev.log not yet complete
-  bool pressed_ = false; // the last key line was a press
-  std::u32string typed_;
+  WevLog wev_;
 };
-
-// text with every U+0008 taking back the character before it, as a text
-// field shows what was typed with BackSpace among it.
-std::u32string ApplyBackspaces(const std::u32string &text);

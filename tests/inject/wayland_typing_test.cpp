@@ -70,7 +70,7 @@ TEST_P(WaylandTyping, MixedTextArrivesExactlyWhateverTheCompositorsLayout) {
   ops->keybdEvent(ops->self, 'Q', 0, KEYEVENTF_KEYUP, 0);
   ops->keybdEvent(ops->self, VK_SHIFT, 0, KEYEVENTF_KEYUP, 0);
   text += U"Q";
-  const std::u32string got = sway.Read(text.size());
+  const std::u32string got = sway.wev().Read(text.size());
   EXPECT_EQ(got.size(), text.size());
   EXPECT_TRUE(got == text) << "first difference at "
                            << std::mismatch(got.begin(), got.end(), text.begin(), text.end()).first -

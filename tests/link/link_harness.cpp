@@ -291,7 +291,7 @@ void LinkHarness::UiThread() {
   CreateLinkController(&link_, nullptr, main);
   // As the shell does after creating the link.
   PostMessageW(link_.typingWnd, WM_SET_CONNECTION_TIMEOUT, 0,
-               SettingsStore::ReadDword(u"Connection Timeout", 180000));
+               SettingsStore::ReadNumber(Settings::kConnectionTimeout));
   {
     std::lock_guard<std::mutex> lock(mutex_);
     uiReady_ = true;

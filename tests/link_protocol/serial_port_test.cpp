@@ -276,7 +276,7 @@ void CountFlush(void *) { gFlushes.fetch_add(1); }
 TEST_F(SerialPort, AReadOrWaitAboutToBlockFirstSendsTheKeysTheBackendHoldsBack) {
   HANDLE h = OpenPort();
   const InjectOps *before = InjectGetBackend();
-  InjectOps counting{"counting", nullptr, nullptr, nullptr, nullptr, nullptr, &CountFlush};
+  InjectOps counting{"counting", nullptr, nullptr, nullptr, nullptr, nullptr, &CountFlush, nullptr};
   InjectSetBackend(&counting);
   gFlushes = 0;
   keyboard->Send({0x41});

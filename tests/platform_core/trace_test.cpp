@@ -1,6 +1,6 @@
 // The trace file under a flood of alike lines: a stray byte traced each time
 // it comes must not grow the file without bound, and what was left out is
-// counted.
+// counted. Warnings reach stderr without the trace; key lines never do.
 #include "platform/core/trace_repeats.h"
 #include "platform/trace.h"
 #include "tests/support/temp_root.h"
@@ -8,6 +8,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <regex>
@@ -40,6 +41,19 @@ const bool kIsFloodChild = [] {
       PlatformTrace("serial: stray byte");
   }
   PlatformTrace("closing line");
+  _exit(0);
+}();
+
+constexpr char kWarningMark[] = "VANTREL_TEST_TRACE_WARNING";
+
+// Started again with kWarningMark set: a warning, a key line as the link
+// traces one, and an error, then the end.
+const bool kIsWarningChild = [] {
+  if (!getenv(kWarningMark))
+    return false;
+  PlatformWarning("bluetooth: ConnectProfile %s failed: %s", "dev_00", "refused");
+  NKDbgPrintfW(u"Key 0x%02X typed\r\n", 0x41);
+  PlatformError("inject: no way to type keys: they are dropped");
   _exit(0);
 }();
 
@@ -101,6 +115,47 @@ TEST(TraceFlood, AlikeLinesAreCutToABoundedFileWithTheirCount) {
     if (std::string(c.kind) == "interleaved")
       for (const char *other : {"link: phase connecting", "link: phase connected"})
         EXPECT_EQ(std::count(got.lines.begin(), got.lines.end(), other), 5) << other;
+  }
+}
+
+// Warnings and errors reach stderr, with their severity, whether the trace
+// is on or not; the per-key lines only ever go to the trace.
+TEST(TraceWarnings, FailuresReachStderrAndKeyLinesOnlyTheTrace) {
+  const std::string warning = "bluetooth: ConnectProfile dev_00 failed: refused";
+  const std::string error = "inject: no way to type keys: they are dropped";
+  const std::string key = "Key 0x41 typed";
+  const std::string onStderr = "vantrel: warning: " + warning + "\nvantrel: error: " + error + "\n";
+  struct Case {
+    const char *trace; // VANTREL_TRACE: nullptr unset, "file" a trace file
+    std::string stderrText, traceText;
+  };
+  const Case cases[] = {
+      {nullptr, onStderr, ""},
+      {"file", onStderr, warning + "\n" + key + "\n" + error + "\n"},
+      {"stderr", "vantrel: warning: " + warning + "\n" + key + "\nvantrel: error: " + error + "\n",
+       ""},
+  };
+  for (const Case &c : cases) {
+    SCOPED_TRACE(c.trace ? c.trace : "unset");
+    testsupport::TempRoot root("warn");
+    const std::string err = root.File("stderr.txt");
+    const std::string trace = root.File("trace.log");
+    const pid_t pid = fork();
+    if (pid == 0) {
+      unsetenv("VANTREL_TRACE");
+      if (c.trace)
+        setenv("VANTREL_TRACE", strcmp(c.trace, "file") == 0 ? trace.c_str() : c.trace, 1);
+      setenv(kWarningMark, "1", 1);
+      if (!freopen(err.c_str(), "w", stderr))
+        _exit(126);
+      execl("/proc/self/exe", "test_platform_core", static_cast<char *>(nullptr));
+      _exit(127);
+    }
+    int status = 0;
+    ASSERT_EQ(waitpid(pid, &status, 0), pid);
+    ASSERT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << status;
+    EXPECT_EQ(testsupport::ReadFile(err), c.stderrText);
+    EXPECT_EQ(testsupport::ReadFile(trace), c.traceText);
   }
 }
 

@@ -111,6 +111,63 @@ TEST(EventPump, MessageBoxKeepsDispatchingWorkerMessages) {
   DestroyWindow(hwnd);
 }
 
+// A question asked with verbs shows them on its Yes and No buttons, asked
+// from the UI thread or a worker, and answers as those buttons do; a plain
+// box asked meanwhile keeps Yes and No.
+TEST(EventPump, QuestionsAskedWithVerbsShowThemAndAnswerByThem) {
+  struct Case {
+    QMessageBox::StandardButton click;
+    int answer;
+    bool fromWorker;
+  };
+  const Case cases[] = {{QMessageBox::Yes, IDYES, false}, {QMessageBox::No, IDNO, true}};
+  for (const Case &c : cases) {
+    std::atomic<bool> labelled{false};
+    auto *poll = new QTimer;
+    QObject::connect(poll, &QTimer::timeout, [poll, &c, &labelled] {
+      for (QWidget *w : QApplication::topLevelWidgets())
+        if (auto *box = qobject_cast<QMessageBox *>(w); box && box->isVisible()) {
+          labelled = box->button(QMessageBox::Yes)->text() == "Restart Now" &&
+                     box->button(QMessageBox::No)->text() == "Later";
+          box->button(c.click)->click();
+          poll->deleteLater();
+          return;
+        }
+    });
+    poll->start(20);
+    std::atomic<int> answer{0};
+    auto ask = [&answer] {
+      answer = AskWithVerbsW(nullptr, u"Restart now?", u"Vantrel", MB_ICONQUESTION, u"Restart Now",
+                             u"Later");
+    };
+    if (c.fromWorker) {
+      std::thread worker(ask);
+      while (answer == 0)
+        QCoreApplication::processEvents(QEventLoop::AllEvents, 20);
+      worker.join();
+    } else {
+      ask();
+    }
+    EXPECT_TRUE(labelled) << c.answer;
+    EXPECT_EQ(answer, c.answer);
+  }
+  // Without verbs: Yes and No.
+  std::atomic<bool> plain{false};
+  auto *poll = new QTimer;
+  QObject::connect(poll, &QTimer::timeout, [poll, &plain] {
+    for (QWidget *w : QApplication::topLevelWidgets())
+      if (auto *box = qobject_cast<QMessageBox *>(w); box && box->isVisible()) {
+        plain = box->button(QMessageBox::Yes)->text() != "Restart Now";
+        box->button(QMessageBox::Yes)->click();
+        poll->deleteLater();
+        return;
+      }
+  });
+  poll->start(20);
+  EXPECT_EQ(MessageBoxW(nullptr, u"Restart now?", u"Vantrel", MB_YESNO), IDYES);
+  EXPECT_TRUE(plain);
+}
+
 TEST(EventPump, WorkerMessageBoxIsShownByTheUiThreadAndAnswered) {
   std::atomic<int> answer{0}, ticks{0};
   HWND hwnd = MakeTestWindow([&](HWND h, UINT msg, WPARAM wParam, LPARAM) -> LRESULT {

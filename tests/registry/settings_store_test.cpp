@@ -1,6 +1,7 @@
 // The settings store: defaults written on first read, the 4-byte and
 // 1001-byte limits, and what happens when the key cannot be made.
 #include "common/settings_store.h"
+#include "platform/text.h"
 #include "platform/window.h"
 #include "tests/registry/registry_test_support.h"
 #include "tests/support/scripted_message_boxes.h"
@@ -55,6 +56,38 @@ TEST_F(SettingsStoreTest, TheFirstDefaultWins) {
   EXPECT_EQ(SettingsStore::ReadDword(u"Connection Timeout", 30000), 0);
   SettingsStore::WriteDword(u"Serial No", -2);
   EXPECT_EQ(SettingsStore::ReadDword(u"Serial No", 0), -2);
+}
+
+// Every entry of the settings table, read from an empty key, is created with
+// the table's default and type; a default lies in its own range; and the two
+// values of the connection time-out start on the same menu item.
+TEST_F(SettingsStoreTest, EveryTableEntryIsCreatedWithItsOneDefault) {
+  size_t count = 0;
+  const Setting *const *all = Settings::All(&count);
+  ASSERT_EQ(count, 22u);
+  for (size_t i = 0; i < count; ++i) {
+    const Setting &setting = *all[i];
+    const std::string name = Utf16ToUtf8(setting.name);
+    if (setting.type == SettingType::Text) {
+      WCHAR buffer[kSettingTextUnits];
+      EXPECT_EQ(SettingsStore::ReadString(setting.name, buffer), 0) << name;
+      EXPECT_EQ(ReadStored(kKey, setting.name).type, (DWORD)REG_SZ) << name;
+      continue;
+    }
+    if (setting.defaultFromLayout)
+      continue;
+    EXPECT_EQ(SettingsStore::ReadNumber(setting), setting.defaultValue) << name;
+    StoredValue stored = ReadStored(kKey, setting.name);
+    EXPECT_EQ(stored.type, (DWORD)REG_DWORD) << name;
+    EXPECT_GE(setting.defaultValue, setting.minimum) << name;
+    EXPECT_LE(setting.defaultValue, setting.maximum) << name;
+    for (size_t j = 0; j < i; ++j)
+      EXPECT_NE(std::u16string(all[j]->name), std::u16string(setting.name)) << name;
+  }
+  EXPECT_EQ(SettingsStore::ReadNumber(Settings::kConnectionTimeout),
+            TimeoutChoiceMilliseconds(SettingsStore::ReadNumber(Settings::kKeyboardTimeout)));
+  EXPECT_EQ(TimeoutChoiceMilliseconds(Settings::kKeyboardTimeout.minimum - 1), -1);
+  EXPECT_EQ(TimeoutChoiceMilliseconds(Settings::kKeyboardTimeout.maximum + 1), -1);
 }
 
 TEST_F(SettingsStoreTest, NumberReadsTakeFourBytesOfAnyTypeAndReplaceLongerValues) {

@@ -71,6 +71,12 @@ pid_t StartMock(const std::vector<std::string> &args) {
   return Spawn(all, -1, -1);
 }
 
+pid_t StartPython(const std::vector<std::string> &args) {
+  std::vector<std::string> all = {"/usr/bin/python3"};
+  all.insert(all.end(), args.begin(), args.end());
+  return Spawn(all, -1, -1);
+}
+
 void Stop(pid_t pid) {
   if (pid > 0) {
     kill(pid, SIGTERM);

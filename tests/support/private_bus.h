@@ -22,6 +22,8 @@ bool DbusmockAvailable();
 Daemon StartBus();
 // Starts `python3 -m dbusmock ARGS...`; its pid, or -1.
 pid_t StartMock(const std::vector<std::string> &args);
+// Starts `/usr/bin/python3 ARGS...` (a stand-in script); its pid, or -1.
+pid_t StartPython(const std::vector<std::string> &args);
 // Ends a process started above (SIGTERM) and reaps it. -1 is ignored.
 void Stop(pid_t pid);
 // A client connection to `address`, closed by the caller

@@ -50,7 +50,7 @@ std::string Lines(int count, const std::string &end) {
 std::u16string Str(int n) { return UiString(n); }
 
 TEST_F(UiStringsTest, CrLfLinesGiveTextsWithoutTheCr) {
-  Put("Test.lang", Lines(41, "\r\n"));
+  Put("Test.lang", Lines(kUiStringCount, "\r\n"));
   ASSERT_TRUE(LoadFrom(u"Test.lang"));
   for (int k = 0; k < kUiStringCount; ++k)
     EXPECT_EQ(Str(k), u"T" + Utf8ToUtf16(std::to_string(k)));
@@ -104,14 +104,14 @@ TEST_F(UiStringsTest, FewerFieldsLeaveEmptyStringsAndExtraFieldsAreIgnored) {
     EXPECT_EQ(Str(k), u"") << k;
 
   ResetUiStrings();
-  Put("Long.lang", Lines(45, "\n"));
+  Put("Long.lang", Lines(kUiStringCount + 4, "\n"));
   ASSERT_TRUE(LoadFrom(u"Long.lang"));
-  EXPECT_EQ(Str(40), u"T40");
-  EXPECT_EQ(Str(41), u""); // out of range
+  EXPECT_EQ(Str(kUiStringCount - 1), u"T" + Utf8ToUtf16(std::to_string(kUiStringCount - 1)));
+  EXPECT_EQ(Str(kUiStringCount), u""); // out of range
 }
 
 TEST_F(UiStringsTest, FallsBackToEnglishThenQuits) {
-  Put("English.lang", Lines(41, "\n"));
+  Put("English.lang", Lines(kUiStringCount, "\n"));
   ASSERT_TRUE(LoadFrom(u"None"));
   EXPECT_EQ(Str(5), u"T5");
 
