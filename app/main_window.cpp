@@ -41,8 +41,8 @@ void TellHelpNotShown(HWND hwnd, DWORD why) {
 // the help viewer opens it from.
 std::u16string HelpDocumentPath() { return std::u16string(AppGlobals.InstallDir) + u"Vantrel.htm"; }
 
-// WM_CREATE: the soft-key bar and its Options menu, the Done button, the
-// connect button and the first status line.
+// WM_CREATE: the menu bar and its Options menu, the Done button, the
+// connect button (placed by the layout) and the first status line.
 void OnCreate(HWND hwnd) {
   AppGlobals.menuBar = CreateMenuBar(hwnd, kMenuMain);
 
@@ -61,14 +61,10 @@ void OnCreate(HWND hwnd) {
   SHINITDLGINFO done = {SHIDIM_FLAGS, hwnd, SHIDIF_DONEBUTTON};
   SHInitDialog(&done);
 
-  RECT client = {};
-  GetClientRect(hwnd, &client);
-  const int height = client.bottom - client.top;
-  const int width = client.right - client.left;
-  const int h = height / 6;
-  CreateWindowExW(0, u"BUTTON", UiString(kUiConnect), WS_VISIBLE, 5, 4 * h, width - 10, h, hwnd,
+  CreateWindowExW(0, u"BUTTON", UiString(kUiConnect), WS_VISIBLE, 0, 0, 0, 0, hwnd,
                   reinterpret_cast<HMENU>(static_cast<uintptr_t>(kConnectButtonId)),
                   AppGlobals.hInstance, nullptr);
+  PlaceConnectButton(hwnd);
 
   WStrCopyN(AppGlobals.statusLine, sizeof AppGlobals.statusLine / sizeof(WCHAR),
             UiString(kUiStatusNotConnected));
@@ -94,6 +90,9 @@ LRESULT MainWndProc(HWND hwnd, UINT msg, WPARAM wParam, LPARAM lParam) {
     return 0;
   case WM_PAINT:
     PaintMainWindow(hwnd);
+    return 0;
+  case WM_SIZE:
+    PlaceConnectButton(hwnd);
     return 0;
   case WM_CLOSE:
   case WM_DESTROY:
@@ -181,7 +180,8 @@ bool CreateMainWindow(HINSTANCE instance, int showCommand) {
   cls.hInstance = instance;
   cls.hIcon = LoadIconW(instance, MAKEINTRESOURCEW(kIconApp));
   cls.hCursor = LoadCursorW(nullptr, IDC_ARROW);
-  cls.hbrBackground = GetStockObject(WHITE_BRUSH);
+  // The theme's window background, light or dark.
+  cls.hbrBackground = reinterpret_cast<HBRUSH>(static_cast<uintptr_t>(COLOR_BTNFACE + 1));
   cls.lpszClassName = className;
   if (!RegisterClassW(&cls))
     return false;
@@ -192,13 +192,15 @@ bool CreateMainWindow(HINSTANCE instance, int showCommand) {
     return false;
   AppGlobals.mainWindow = hwnd;
 
-  if (AppGlobals.menuBar) {
-    RECT window = {}, bar = {};
+  // The window's size is its content's (the screen's edge permitting,
+  // which the toolkit sees to).
+  if (HDC hdc = GetDC(hwnd)) {
+    RECT window = {}, client = {};
     GetWindowRect(hwnd, &window);
-    GetWindowRect(AppGlobals.menuBar, &bar);
-    const LONG bottom = window.bottom - (bar.bottom - bar.top);
-    MoveWindow(hwnd, window.left, window.top, window.right - window.left, bottom - window.top,
-               FALSE);
+    GetClientRect(hwnd, &client);
+    const MainLayout layout = LayoutMainWindow(hdc, hwnd, client);
+    ReleaseDC(hwnd, hdc);
+    MoveWindow(hwnd, window.left, window.top, layout.content.cx, layout.content.cy, FALSE);
   }
   ShowWindow(hwnd, showCommand);
   UpdateWindow(hwnd);

@@ -1,8 +1,9 @@
 // The main window: the keyboard picture, two texts, the connect button that
-// shows the link's status, the soft-key bar with the Options menu, and on
+// shows the link's status, the menu bar with the Options menu, and on
 // Smartphone-class devices a painted status line.
 #pragma once
 
+#include "platform/controls.h"
 #include "platform/window.h"
 
 // The connect button's control identifier (also its command).
@@ -36,6 +37,30 @@ void ShowNewLanguage(HWND hwnd);
 
 // Painting (main_window_paint.cpp).
 void PaintMainWindow(HWND hwnd);
+
+// Where the parts of the main window go in a client area (client
+// coordinates): the picture (null when none fits: the texts and the button
+// come first), the welcome text with its font height, the button, the
+// footer and the painted status line, one under the other with the default
+// font's spacing, centred as a block. content is the client size that shows
+// them all with the wide picture (the window's size at the start).
+struct MainLayout {
+  const WCHAR *picture;
+  SIZE pictureSize;
+  RECT pictureRect;
+  RECT welcome;
+  int welcomeHeight;
+  RECT button;
+  RECT footer;
+  RECT status;
+  SIZE content;
+};
+// hdc measures (a paint or GetDC context of hwnd); the button's natural size
+// comes from hwnd's connect button.
+MainLayout LayoutMainWindow(HDC hdc, HWND hwnd, const RECT &client);
+// Moves the connect button to its place in the layout of hwnd's client area
+// (after a resize or a new caption).
+void PlaceConnectButton(HWND hwnd);
 // The picture for a client area whose right edge is clientRight: "vtr.bmp"
 // up to 240 pixels, and on Smartphone-class devices above 300; otherwise
 // "vtr_wide.bmp".

@@ -34,9 +34,18 @@ void ApplyButtonState(HWND hwnd, WPARAM buttonState) {
   }
 }
 
+// The button takes the width its new caption needs; the trace line says
+// where it is on the screen.
 void SetConnectCaption(HWND hwnd, const WCHAR *text) {
-  SetWindowTextW(GetDlgItem(hwnd, kConnectButtonId), text);
+  HWND button = GetDlgItem(hwnd, kConnectButtonId);
+  SetWindowTextW(button, text);
+  PlaceConnectButton(hwnd);
+  RECT at = {};
+  GetWindowRect(button, &at);
   NKDbgPrintfW(u"Connect button: %s\r\n", text);
+  NKDbgPrintfW(u"Connect button at %d,%d %dx%d\r\n", static_cast<int>(at.left),
+               static_cast<int>(at.top), static_cast<int>(at.right - at.left),
+               static_cast<int>(at.bottom - at.top));
 }
 
 // Smartphone-class devices paint the status in the window itself.

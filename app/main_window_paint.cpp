@@ -1,13 +1,17 @@
-// Painting the main window: the keyboard picture at the top, UI string 0
-// in the lower half, UI string 40 at the bottom, each in the largest bold
-// font (up to a cap) that keeps it on one line across the window, and on
-// Smartphone-class devices the status line.
+// Painting and laying out the main window: the keyboard picture at the top,
+// UI string 0 (bold, at least the desktop's default size) under it, the
+// connect button at its natural size, UI string 40 under the button, and
+// the painted status line at the bottom where there is one. Nothing is
+// painted under the button, and the colours are the desktop theme's.
 #include "app/keys_reach.h"
 #include "app/main_window.h"
 #include "common/globals.h"
 #include "common/ui_strings.h"
+#include "platform/controls.h"
 #include "platform/gdi.h"
 #include "platform/win32.h"
+
+#include <algorithm>
 
 namespace {
 
@@ -21,12 +25,45 @@ HFONT MakeFont(int height, int weight) {
   return CreateFontIndirectW(&font);
 }
 
-void DrawFitted(HDC hdc, const WCHAR *text, int height, RECT area) {
-  HFONT font = MakeFont(height, FW_BOLD);
+// The height of text drawn in area's width (wrapped at words) with a font
+// of the height and weight.
+LONG TextHeight(HDC hdc, const WCHAR *text, int height, int weight, LONG width) {
+  HFONT font = MakeFont(height, weight);
   HGDIOBJ old = SelectObject(hdc, font);
-  DrawTextW(hdc, text, -1, &area, DT_CENTER | DT_WORDBREAK);
+  RECT measured = {0, 0, width, 0};
+  DrawTextW(hdc, text, -1, &measured, DT_CALCRECT | DT_CENTER | DT_WORDBREAK);
   SelectObject(hdc, old);
   DeleteObject(font);
+  return measured.bottom - measured.top;
+}
+
+void DrawPart(HDC hdc, const WCHAR *text, int height, int weight, RECT area, UINT format) {
+  HFONT font = MakeFont(height, weight);
+  HGDIOBJ old = SelectObject(hdc, font);
+  DrawTextW(hdc, text, -1, &area, format);
+  SelectObject(hdc, old);
+  DeleteObject(font);
+}
+
+// The size of a picture of InstallDir, 0 x 0 when it cannot be loaded.
+SIZE PictureSize(const WCHAR *name) {
+  WCHAR path[MAX_PATH];
+  wnsprintfW(path, MAX_PATH, u"%s%s", AppGlobals.InstallDir, name);
+  SIZE size = {0, 0};
+  if (HBITMAP picture = SHLoadDIBitmap(path)) {
+    BITMAP info = {};
+    GetObjectW(picture, sizeof info, &info);
+    size = {info.bmWidth, info.bmHeight};
+    DeleteObject(picture);
+  }
+  return size;
+}
+
+// The painted status line, or null when there is none to paint:
+// Smartphone-class devices paint their status; the others paint it only to
+// say that keys cannot reach the windows.
+const WCHAR *PaintedStatus() {
+  return AppGlobals.isSmartphone == 1 ? AppGlobals.statusLine : KeysReachShownStatus();
 }
 
 } // namespace
@@ -58,57 +95,116 @@ int FitTextHeight(HDC hdc, const WCHAR *text, const RECT &area, int cap) {
   return height > cap ? cap : height;
 }
 
+MainLayout LayoutMainWindow(HDC hdc, HWND hwnd, const RECT &client) {
+  MainLayout l = {};
+  // The default font's line height sets the margins and the spacing.
+  const LONG line = std::max<LONG>(1, TextHeight(hdc, u"Ag", 0, FW_NORMAL, 10000));
+  const LONG margin = std::max<LONG>(6, line * 3 / 4);
+  const LONG width = std::max<LONG>(1, client.right - client.left - 2 * margin);
+
+  // The welcome text in bold, up to half again the default size while it
+  // fits on one line, never below the default size (it wraps instead).
+  const WCHAR *welcome = UiString(kUiWelcome);
+  const RECT across = {0, 0, width, 0};
+  l.welcomeHeight = std::max<int>(line, FitTextHeight(hdc, welcome, across, line * 3 / 2));
+  const LONG welcomeH = TextHeight(hdc, welcome, l.welcomeHeight, FW_BOLD, width);
+  const LONG footerH = TextHeight(hdc, UiString(kUiFooter), 0, FW_NORMAL, width);
+  const LONG statusH = PaintedStatus() ? line : 0;
+
+  // The button at its natural size in the desktop's style, wide enough for
+  // "Disconnect" and the like; without the toolkit, an estimate.
+  SIZE ideal = {line * 10, line * 2};
+  SendMessageW(GetDlgItem(hwnd, kConnectButtonId), BCM_GETIDEALSIZE, 0,
+               reinterpret_cast<LPARAM>(&ideal));
+  const LONG buttonW = std::min<LONG>(width, std::max<LONG>(ideal.cx, line * 10));
+  const LONG buttonH = ideal.cy;
+
+  const LONG textPart = welcomeH + margin + buttonH + margin + footerH + (statusH ? margin + statusH : 0);
+  // The picture that fits: the one for the width, else the narrow one,
+  // else none (a small window keeps its texts and button whole).
+  const LONG spareH = client.bottom - client.top - 3 * margin - textPart;
+  l.picture = nullptr;
+  l.pictureSize = {0, 0};
+  for (const WCHAR *name : {MainPictureName(client.right, AppGlobals.isSmartphone == 1), u"vtr.bmp"}) {
+    SIZE size = PictureSize(name);
+    if (size.cx > 0 && size.cx <= width && size.cy <= spareH) {
+      l.picture = name;
+      l.pictureSize = size;
+      break;
+    }
+  }
+  // The whole needs this much; what is left over goes above and below.
+  const LONG wideSize = PictureSize(u"vtr_wide.bmp").cx;
+  l.content.cx = std::max<LONG>({wideSize, buttonW, line * 20}) + 2 * margin;
+  const SIZE widePicture = PictureSize(MainPictureName(l.content.cx, AppGlobals.isSmartphone == 1));
+  l.content.cy = 3 * margin + widePicture.cy + textPart;
+
+  const LONG used = (l.picture ? l.pictureSize.cy + margin : 0) + textPart + 2 * margin;
+  LONG y = client.top + margin + std::max<LONG>(0, (client.bottom - client.top - used) / 2);
+  const LONG left = client.left + margin;
+  const LONG centre = (client.left + client.right) / 2;
+  if (l.picture) {
+    l.pictureRect = {centre - l.pictureSize.cx / 2, y, centre - l.pictureSize.cx / 2 + l.pictureSize.cx,
+                     y + l.pictureSize.cy};
+    y += l.pictureSize.cy + margin;
+  }
+  l.welcome = {left, y, left + width, y + welcomeH};
+  y += welcomeH + margin;
+  l.button = {centre - buttonW / 2, y, centre - buttonW / 2 + buttonW, y + buttonH};
+  y += buttonH + margin;
+  l.footer = {left, y, left + width, y + footerH};
+  y += footerH + margin;
+  l.status = {left, y, left + width, y + statusH};
+  return l;
+}
+
+void PlaceConnectButton(HWND hwnd) {
+  HWND button = GetDlgItem(hwnd, kConnectButtonId);
+  HDC hdc = GetDC(hwnd);
+  if (!button || !hdc) {
+    if (hdc)
+      ReleaseDC(hwnd, hdc);
+    return;
+  }
+  RECT c = {};
+  GetClientRect(hwnd, &c);
+  const MainLayout l = LayoutMainWindow(hdc, hwnd, c);
+  ReleaseDC(hwnd, hdc);
+  MoveWindow(button, l.button.left, l.button.top, l.button.right - l.button.left,
+             l.button.bottom - l.button.top, TRUE);
+}
+
 void PaintMainWindow(HWND hwnd) {
   PAINTSTRUCT ps;
   HDC hdc = BeginPaint(hwnd, &ps);
   if (!hdc)
     return;
-  HDC pictureDc = CreateCompatibleDC(hdc);
   RECT c = {};
   GetClientRect(hwnd, &c);
+  const MainLayout l = LayoutMainWindow(hdc, hwnd, c);
+  NKDbgPrintfW(u"yLine = %d\r\n", static_cast<int>(l.welcome.top));
+  NKDbgPrintfW(u"textWindowHeight = %d\r\n", static_cast<int>(l.welcome.bottom - l.welcome.top));
 
-  WCHAR path[MAX_PATH];
-  wnsprintfW(path, MAX_PATH, u"%s%s", AppGlobals.InstallDir,
-             MainPictureName(c.right, AppGlobals.isSmartphone == 1));
-  // A picture that cannot be loaded is left out and the texts are laid out
-  // as for a picture 0 pixels high.
-  LONG pictureHeight = 0;
-  if (HBITMAP picture = SHLoadDIBitmap(path)) {
-    HGDIOBJ old = SelectObject(pictureDc, picture);
-    BITMAP info = {};
-    GetObjectW(picture, sizeof info, &info);
-    BitBlt(hdc, c.right / 2 - info.bmWidth / 2, c.top + 5, info.bmWidth, info.bmHeight, pictureDc,
-           0, 0, SRCCOPY);
-    SelectObject(pictureDc, old);
-    DeleteObject(picture);
-    pictureHeight = info.bmHeight;
+  if (l.picture) {
+    WCHAR path[MAX_PATH];
+    wnsprintfW(path, MAX_PATH, u"%s%s", AppGlobals.InstallDir, l.picture);
+    if (HBITMAP picture = SHLoadDIBitmap(path)) {
+      HDC pictureDc = CreateCompatibleDC(hdc);
+      HGDIOBJ old = SelectObject(pictureDc, picture);
+      BitBlt(hdc, l.pictureRect.left, l.pictureRect.top, l.pictureSize.cx, l.pictureSize.cy, pictureDc, 0,
+             0, SRCCOPY);
+      SelectObject(pictureDc, old);
+      DeleteObject(picture);
+      DeleteDC(pictureDc);
+    }
   }
 
-  const int yLine = pictureHeight + 25;
-  const int t = (c.bottom - yLine) / 10;
-  NKDbgPrintfW(u"yLine = %d\r\n", yLine);
-  NKDbgPrintfW(u"textWindowHeight = %d\r\n", t);
-
-  const WCHAR *welcome = UiString(kUiWelcome);
-  DrawFitted(hdc, welcome, FitTextHeight(hdc, welcome, c, 3 * t),
-             RECT{c.left, (c.bottom - c.top) / 2, c.right, c.bottom});
-  const WCHAR *footer = UiString(kUiFooter);
-  DrawFitted(hdc, footer, FitTextHeight(hdc, footer, c, 2 * t),
-             RECT{c.left, c.bottom - 5 * t, c.right, c.bottom});
-
-  // Smartphone-class devices paint their status line; the others paint it
-  // only to say that keys cannot reach the windows.
-  const WCHAR *statusLine = AppGlobals.isSmartphone == 1 ? AppGlobals.statusLine
-                                                         : KeysReachShownStatus();
-  if (statusLine) {
-    HFONT font = MakeFont(0, FW_MEDIUM);
-    HGDIOBJ old = SelectObject(hdc, font);
-    RECT line = {c.left, c.bottom - 2 * t, c.right, c.bottom};
-    DrawTextW(hdc, statusLine, -1, &line, DT_CENTER | DT_SINGLELINE);
-    SelectObject(hdc, old);
-    DeleteObject(font);
-  }
-
-  DeleteDC(pictureDc);
+  // The theme's text colour over the theme's background (the class brush).
+  SetTextColor(hdc, GetSysColor(COLOR_WINDOWTEXT));
+  SetBkMode(hdc, TRANSPARENT);
+  DrawPart(hdc, UiString(kUiWelcome), l.welcomeHeight, FW_BOLD, l.welcome, DT_CENTER | DT_WORDBREAK);
+  DrawPart(hdc, UiString(kUiFooter), 0, FW_NORMAL, l.footer, DT_CENTER | DT_WORDBREAK);
+  if (const WCHAR *statusLine = PaintedStatus())
+    DrawPart(hdc, statusLine, 0, FW_MEDIUM, l.status, DT_CENTER | DT_SINGLELINE);
   EndPaint(hwnd, &ps);
 }

@@ -139,6 +139,9 @@ int VantrelStartup(HINSTANCE instance, int showCommand) {
   SetHelpFolder(AppGlobals.InstallDir);
   const char *backend = InjectSelectBackend();
   NKDbgPrintfW(u"Typing keys through %s\r\n", Utf8ToUtf16(backend ? backend : "none").c_str());
+  // Keys typed while one of Vantrel's own windows is active would work its
+  // buttons and boxes (a Space would press Disconnect): they are dropped.
+  InjectGuardOwnWindows(InjectBackendReach() != InjectReach::kNowhere);
 
   SettleLanguage();
   // A quit signal during a message box of the steps so far (a settings

@@ -30,6 +30,14 @@ void RegisterControlClasses();
 #define BM_GETCHECK 0x00F0
 #define BM_SETCHECK 0x00F1
 #define BM_CLICK 0x00F5
+// A push button's natural size in the desktop's style (its caption with the
+// style's margins): lParam is a SIZE filled in; returns TRUE, or FALSE for
+// another control or without the toolkit (the SIZE is left as it was).
+#define BCM_GETIDEALSIZE 0x1601
+struct SIZE {
+  LONG cx;
+  LONG cy;
+};
 #define BST_UNCHECKED 0x0000
 #define BST_CHECKED 0x0001
 #define BN_CLICKED 0

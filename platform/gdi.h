@@ -122,13 +122,16 @@ HDC GetDC(HWND hwnd);
 int ReleaseDC(HWND hwnd, HDC hdc);
 // A memory context: select a bitmap into it and BitBlt from it. DeleteDC
 // (FALSE for a bad context); the bitmap selected stays the caller's.
-// GetSysColor and GetSysColorBrush: the desktop theme's colours.
+// GetSysColor and GetSysColorBrush: the desktop theme's colours. The
+// window's own background (COLOR_WINDOW), its text, a selection and its
+// text, a button's face and text, text that is greyed out.
 #define COLOR_WINDOW 5
 #define COLOR_WINDOWTEXT 8
 #define COLOR_HIGHLIGHT 13
 #define COLOR_HIGHLIGHTTEXT 14
 #define COLOR_BTNFACE 15
 #define COLOR_GRAYTEXT 17
+#define COLOR_BTNTEXT 18
 
 // The theme's colour for a COLOR_ index as it is now (light, dark or high
 // contrast); without a display black text on white. 0 for an unknown index.
@@ -137,6 +140,8 @@ COLORREF GetSysColor(int index);
 // (never to be released, like a stock object); null for an unknown index.
 // A window class with such a background has its painting follow the theme:
 // its contexts start with the theme's text and background colours.
+// A class background given as (HBRUSH)(index + 1), the Win32 idiom, is
+// filled with the index's current colour at each paint too.
 HBRUSH GetSysColorBrush(int index);
 
 HDC CreateCompatibleDC(HDC hdc);

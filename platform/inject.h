@@ -88,7 +88,8 @@ void keybd_event(BYTE vk, BYTE scan, DWORD flags, DWORD extraInfo);
 // PostKeybdMessage: posts characters to window hwnd (-1: the window with the
 // keyboard focus). chars holds count characters; shiftStates holds their key
 // state flags (may be null). Returns TRUE when posted; FALSE when chars is
-// null with count > 0 or no backend is installed.
+// null with count > 0, no backend is installed or the keys were dropped
+// (InjectGuardOwnWindows).
 BOOL PostKeybdMessage(HWND hwnd, UINT vk, UINT keyStateFlags, UINT count, const UINT *shiftStates,
                       const UINT *chars);
 // SendInput: cbSize is the record size the caller passes (28 on the handheld).
@@ -176,6 +177,14 @@ InjectReach InjectBackendReach();
 // Whether the backend InjectSelectBackend chose is the one VANTREL_INJECT
 // named (false before a choice).
 bool InjectBackendNamed();
+// The guard for keys meant for other programs' windows: while it is on and
+// one of the program's own windows is the desktop's active window
+// (OwnWindowActive), key presses (keybd_event without KEYEVENTF_KEYUP,
+// PostKeybdMessage, SendInput) are dropped, with a trace line at the first
+// of each stretch, and releases still go out, so that nothing stays down.
+// The program turns it on for a backend whose keys reach windows; off by
+// default (the log, tests' recorders).
+void InjectGuardOwnWindows(bool on);
 // Installs a backend directly (tests, recording); it stays the caller's,
 // who closes it. The table must outlive its use; nullptr goes back to no
 // backend (calls are dropped).

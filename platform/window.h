@@ -259,6 +259,11 @@ BOOL SetForegroundWindow(HWND hwnd);
 // The window with the keyboard focus, nullptr for none or another
 // application's.
 HWND GetFocus();
+// TRUE while one of the program's own windows (a message box or a menu
+// among them) is the desktop's active window, so that keys typed on the
+// computer now would reach the program itself; FALSE while another
+// program's window is active, and without the toolkit. Any thread.
+BOOL OwnWindowActive();
 // Headless only: sets the focus window and returns the previous one; nullptr
 // (ERROR_INVALID_WINDOW_HANDLE) for an unknown window. WM_SETFOCUS and
 // WM_KILLFOCUS are not sent, and the toolkit's focus is not moved.

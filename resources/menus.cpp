@@ -1,5 +1,5 @@
-// Menu 200: the Options pop-up opened by the left soft key, and a top-level
-// "Quit" item that no soft key shows. "Start at login" and "Language" (the
+// Menu 200: the Options pop-up (the main window's menu, Help and About
+// last as on any desktop), and a top-level "Quit" item that no bar shows. "Start at login" and "Language" (the
 // language of the program's texts; item 121 chooses the keyboard layout) are
 // the desktop's own additions. No item starts checked or greyed: the
 // main window gives them their states when the menu is first opened.
@@ -24,12 +24,13 @@ const MENUITEMRESOURCE kOptionsItems[] = {
     {u"Battery Status", kCommandBattery, 0, nullptr, 0},
     {u"Calibration", kCommandCalibration, 0, nullptr, 0},
     {u"Typing Settings", kCommandTypingSettings, 0, nullptr, 0},
-    {u"About", kCommandAbout, 0, nullptr, 0},
     {u"Hot Tips (alt + esc)", kCommandHotTips, 0, nullptr, 0},
     {u"Keyboard Layout", kCommandLanguage, 0, nullptr, 0},
     {u"Language", kCommandDisplayLanguage, 0, nullptr, 0},
-    {u"Help", kCommandHelp, 0, nullptr, 0},
     {u"Reset Comport", kCommandResetComPort, 0, nullptr, 0},
+    {u"", 0, MF_SEPARATOR, nullptr, 0},
+    {u"Help", kCommandHelp, 0, nullptr, 0},
+    {u"About", kCommandAbout, 0, nullptr, 0},
 };
 
 const MENUITEMRESOURCE kMainItems[] = {

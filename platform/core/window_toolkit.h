@@ -30,6 +30,9 @@ bool RecordedWindowRect(HWND hwnd, RECT *rect);
 // an update was asked for): the window needs no painting until it is
 // invalidated again.
 void WindowPainted(HWND hwnd);
+// Whether one of the toolkit's windows is the desktop's active window now
+// (OwnWindowActive); the toolkit tells each change.
+void RecordOwnWindowActive(bool active);
 
 // The class the window was made from: its name (kept even when the class has
 // been unregistered since), and its background brush and icon (null when

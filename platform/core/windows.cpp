@@ -5,6 +5,8 @@
 #include "platform/text.h"
 #include "platform/threads.h"
 
+#include <atomic>
+
 using namespace wincore;
 
 namespace {
@@ -337,6 +339,14 @@ BOOL SetForegroundWindow(HWND hwnd) {
   }
   return hooks.setForeground ? hooks.setForeground(hwnd, hooks.context) : TRUE;
 }
+
+namespace {
+std::atomic<bool> gOwnWindowActive{false};
+} // namespace
+
+void wincore::RecordOwnWindowActive(bool active) { gOwnWindowActive.store(active); }
+
+BOOL OwnWindowActive() { return gOwnWindowActive.load() ? TRUE : FALSE; }
 
 HWND GetFocus() {
   Core &core = TheCore();

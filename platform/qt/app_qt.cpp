@@ -1,6 +1,7 @@
 // Starting the toolkit and attaching it to the window core.
 #include "platform/autostart.h"
 #include "platform/controls.h"
+#include "platform/core/window_toolkit.h"
 #include "platform/qt/qt_internal.h"
 #include "platform/qt_app.h"
 #include "platform/threads.h"
@@ -8,6 +9,9 @@
 #include <QApplication>
 #include <QEvent>
 #include <QMetaObject>
+#include <QProxyStyle>
+#include <QStyleFactory>
+#include <QWindow>
 
 #include <atomic>
 #include <cstdlib>
@@ -26,6 +30,20 @@ bool DisplayAvailable() {
   }
   return false;
 }
+
+// The desktop's style, but for the icons of a menu bar's overflow button:
+// the style reads them from PNG files as each menu bar is made, and reading
+// a file loads every image format plugin to ask whether one would rather
+// read it. The program's menu bar holds one menu and never overflows.
+class WithoutOverflowIcons : public QProxyStyle {
+public:
+  using QProxyStyle::QProxyStyle;
+  QIcon standardIcon(StandardPixmap icon, const QStyleOption *option, const QWidget *widget) const override {
+    if (icon == SP_ToolBarHorizontalExtensionButton || icon == SP_ToolBarVerticalExtensionButton)
+      return QIcon();
+    return QProxyStyle::standardIcon(icon, option, widget);
+  }
+};
 
 } // namespace
 
@@ -75,6 +93,8 @@ bool VantrelQtInit(int &argc, char **argv) {
     // name for them (the entry's StartupWMClass).
     QGuiApplication::setDesktopFileName(QString::fromLatin1(kDesktopEntryId));
     QCoreApplication::setApplicationName(QString::fromLatin1(kDesktopEntryId));
+    if (QStyle *style = QStyleFactory::create(QApplication::style()->name()))
+      QApplication::setStyle(new WithoutOverflowIcons(style));
   }
   gUiThread = GetCurrentThreadId();
   RegisterControlClasses();
@@ -95,6 +115,10 @@ bool VantrelQtInit(int &argc, char **argv) {
   hooks.update = vqt::HookUpdate;
   SetWindowSystemHooks(&hooks);
   SetMessageBoxPresenter(vqt::PresentMessageBox, nullptr);
+  // Whether keys typed now would reach one of the program's own windows.
+  QObject::connect(qApp, &QGuiApplication::focusWindowChanged, qApp,
+                   [](QWindow *window) { wincore::RecordOwnWindowActive(window != nullptr); });
+  wincore::RecordOwnWindowActive(QGuiApplication::focusWindow() != nullptr);
   vqt::ArmPump();
   return true;
 }

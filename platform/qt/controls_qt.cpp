@@ -188,6 +188,13 @@ void MakeWidget(HWND hwnd, Control &c, QWidget *parent, QRect rect) {
       b = radio;
     } else {
       b = new QPushButton(parent);
+      // A push button of an ordinary window (not a dialog) acts on a click
+      // without taking the keyboard focus: keys typed next, which may come
+      // from a keyboard meant for other windows, never press it. Tab still
+      // reaches it.
+      vqt::WindowHost *owner = vqt::HostFor(vqt::HandleOf(parent));
+      if (owner && !owner->dialog)
+        b->setFocusPolicy(Qt::TabFocus);
     }
     QObject::connect(b, &QAbstractButton::clicked, b, [hwnd] { ButtonClicked(hwnd); });
     w = b;
@@ -347,6 +354,16 @@ LRESULT CALLBACK_ControlProc(HWND hwnd, UINT msg, WPARAM wParam, LPARAM lParam) 
   }
   case BM_GETCHECK:
     return c->type == Type::Button ? c->check : 0;
+  case BCM_GETIDEALSIZE: {
+    auto *size = reinterpret_cast<SIZE *>(lParam);
+    auto *button = qobject_cast<QPushButton *>(c->widget.data());
+    if (!size || !button || !vqt::OnUiThread())
+      return FALSE;
+    const QSize hint = button->sizeHint();
+    size->cx = hint.width();
+    size->cy = hint.height();
+    return TRUE;
+  }
   case BM_SETCHECK:
     if (c->type == Type::Button) {
       c->check = wParam == BST_CHECKED ? BST_CHECKED : BST_UNCHECKED;

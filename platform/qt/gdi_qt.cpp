@@ -13,6 +13,7 @@
 #include <QFontInfo>
 #include <QFontMetrics>
 #include <QGuiApplication>
+#include <QPalette>
 #include <QImage>
 #include <QImageReader>
 #include <QPainter>
@@ -104,8 +105,8 @@ GdiObject *Stock(int which) {
 
 bool HaveGui() { return qobject_cast<QGuiApplication *>(QCoreApplication::instance()) != nullptr; }
 
-constexpr int kSysColors[] = {COLOR_WINDOW,        COLOR_WINDOWTEXT, COLOR_HIGHLIGHT,
-                              COLOR_HIGHLIGHTTEXT, COLOR_BTNFACE,    COLOR_GRAYTEXT};
+constexpr int kSysColors[] = {COLOR_WINDOW,  COLOR_WINDOWTEXT, COLOR_HIGHLIGHT, COLOR_HIGHLIGHTTEXT,
+                              COLOR_BTNFACE, COLOR_GRAYTEXT,   COLOR_BTNTEXT};
 
 bool KnownSysColor(int index) {
   return std::find(std::begin(kSysColors), std::end(kSysColors), index) != std::end(kSysColors);
@@ -296,6 +297,12 @@ bool ImageOf(HBITMAP h, QImage *out) {
 }
 
 bool BrushColor(HBRUSH h, QColor *color) {
+  // A system colour's role given as a brush, (HBRUSH)(role + 1).
+  const auto value = reinterpret_cast<uintptr_t>(h);
+  if (value >= 1 && value <= COLOR_BTNTEXT + 1) {
+    *color = ColorOf(GetSysColor(static_cast<int>(value) - 1));
+    return true;
+  }
   std::lock_guard<std::mutex> lock(gGdiMutex);
   GdiObject *o = Object(h);
   if (!o || o->kind != GdiKind::Brush || o->nullBrush)
@@ -355,6 +362,8 @@ COLORREF GetSysColor(int index) {
     return RefOf(palette.color(QPalette::Button));
   case COLOR_GRAYTEXT:
     return RefOf(palette.color(QPalette::Disabled, QPalette::WindowText));
+  case COLOR_BTNTEXT:
+    return RefOf(palette.color(QPalette::ButtonText));
   default:
     return RefOf(palette.color(QPalette::WindowText));
   }

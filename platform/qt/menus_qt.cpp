@@ -136,6 +136,18 @@ void Fill(QMenu *qmenu, Menu *m, HWND owner, int *chosen) {
 
 } // namespace
 
+namespace vqt {
+
+void FillMenu(QMenu *qmenu, HMENU menu, HWND owner, int *chosen) {
+  std::lock_guard<std::recursive_mutex> lock(gMenusMutex);
+  if (Menu *m = MenuOf(menu))
+    Fill(qmenu, m, owner, chosen);
+  else
+    qmenu->clear();
+}
+
+} // namespace vqt
+
 HMENU LoadMenuW(HINSTANCE inst, LPCWSTR name) {
   HRSRC res = FindResourceW(inst, name, RT_MENU);
   auto *data = static_cast<const MENURESOURCE *>(LockResource(LoadResource(inst, res)));

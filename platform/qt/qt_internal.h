@@ -12,6 +12,7 @@
 #include <utility>
 #include <vector>
 
+class QMenu;
 class QPainter;
 class QEventLoop;
 
@@ -82,8 +83,13 @@ void RelayoutFrame(HWND hwnd);
 // Gives a top-level frame its size; a dialog's is fixed at it (no resizing
 // border).
 void SetFrameSize(WindowHost &host, const QSize &size);
-// The soft-key bar of a window (made by SHCreateMenuBar).
+// The soft-key bar of a window (made by SHCreateMenuBar): below the client
+// area, or above it when it is a QMenuBar (an ordinary window's menu bar).
 void SetFrameBar(HWND parent, HWND bar, QWidget *barWidget);
+// Fills qmenu with the items of menu (cleared first; empty for a bad menu);
+// sub-menus ask owner's WM_INITMENUPOPUP and fill themselves as they open.
+// A chosen item's command is written to *chosen, which must outlive qmenu.
+void FillMenu(QMenu *qmenu, HMENU menu, HWND owner, int *chosen);
 // Makes a dialog a page a person can resize (its template's size is its
 // content); any other window takes the main window's size (its soft-key
 // bar inside it). Tells the core where any window with a widget now is.

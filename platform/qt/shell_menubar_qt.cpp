@@ -1,16 +1,20 @@
 // The soft-key menu bar: a window of its own (so TB_GETBUTTONINFO and
-// SHCMBM_GETMENU reach it), shown as a strip of buttons below the parent's
-// client area. A drop-down button opens its pop-up upwards from the bar; a
-// plain button posts its command to the parent. Under a dialog the strip is
-// the desktop's button row instead: the buttons at the bottom right in the
-// platform's order, the closing button named as the desktop names it.
+// SHCMBM_GETMENU reach it). An ordinary window's bar with a menu is shown as
+// a desktop menu bar above the client area. Under a dialog the bar is the
+// desktop's button row: the buttons at the bottom right in the platform's
+// order, the closing button named as the desktop names it. Any other bar is
+// a strip of buttons below the client area: a drop-down button opens its
+// pop-up upwards from the bar, a plain button posts its command to the parent.
 #include "platform/controls.h"
 #include "platform/qt/qt_internal.h"
 #include "platform/shell.h"
 
+#include <QAction>
 #include <QApplication>
 #include <QDialogButtonBox>
 #include <QHBoxLayout>
+#include <QMenu>
+#include <QMenuBar>
 #include <QPushButton>
 #include <QStyle>
 
@@ -156,9 +160,66 @@ QWidget *MakeDialogButtons(HWND bar, HWND parent, const Bar &data) {
   return strip;
 }
 
+// An ordinary window's bar is a desktop menu bar above its client area:
+// each drop-down button is a menu of the bar, and the plain buttons (Quit)
+// are the last items of the first menu, after a separator. A menu hears
+// WM_INITMENUPOPUP and is filled afresh each time it opens, as a pop-up is.
+QWidget *MakeMenuBarWidget(HWND bar, HWND parent, const Bar &data) {
+  auto *menuBar = new QMenuBar;
+  menuBar->setObjectName("vantrel_menu_bar");
+  menuBar->setNativeMenuBar(false);
+  std::vector<const Button *> plain;
+  for (const Button &b : data.buttons)
+    if (!b.popup)
+      plain.push_back(&b);
+  bool first = true;
+  for (const Button &b : data.buttons) {
+    if (!b.popup)
+      continue;
+    QMenu *menu = menuBar->addMenu(vqt::ToQString(b.caption.c_str()));
+    menu->setObjectName(QStringLiteral("vantrel_menu_%1").arg(b.command));
+    auto chosen = std::make_shared<int>(0);
+    std::vector<std::pair<QString, UINT>> tail;
+    if (first)
+      for (const Button *p : plain)
+        tail.emplace_back(vqt::ToQString(p->caption.c_str()), p->command);
+    first = false;
+    HMENU popup = b.popup;
+    QObject::connect(menu, &QMenu::aboutToShow, menu, [bar, parent, popup, menu, chosen, tail] {
+      if (!IsWindow(bar))
+        return;
+      SendMessageW(parent, WM_INITMENUPOPUP, reinterpret_cast<WPARAM>(popup), 0);
+      vqt::FillMenu(menu, popup, parent, chosen.get());
+      if (!tail.empty())
+        menu->addSeparator();
+      for (const auto &[caption, command] : tail) {
+        QAction *action = menu->addAction(caption);
+        UINT id = command;
+        QObject::connect(action, &QAction::triggered, action, [chosen, id] { *chosen = static_cast<int>(id); });
+      }
+    });
+    // Sub-menus' choices reach the top menu's triggered signal too. It is
+    // heard once the item's own handler has noted the command (the menu
+    // hears an item before the handlers connected after it was added).
+    QObject::connect(
+        menu, &QMenu::triggered, menu,
+        [bar, parent, chosen] {
+          const int command = *chosen;
+          *chosen = 0;
+          if (command && IsWindow(bar))
+            PostMessageW(parent, WM_COMMAND, static_cast<WPARAM>(static_cast<WORD>(command)), 0);
+        },
+        Qt::QueuedConnection);
+  }
+  return menuBar;
+}
+
 QWidget *MakeBarWidget(HWND bar, HWND parent, const Bar &data) {
-  if (vqt::WindowHost *owner = vqt::HostFor(parent); owner && owner->dialog && !owner->child)
+  vqt::WindowHost *host = vqt::HostFor(parent);
+  if (host && host->dialog && !host->child)
     return MakeDialogButtons(bar, parent, data);
+  if (host && !host->dialog && data.menu)
+    return MakeMenuBarWidget(bar, parent, data);
   auto *strip = new QWidget;
   strip->setObjectName("vantrel_menu_bar");
   strip->setAutoFillBackground(true);

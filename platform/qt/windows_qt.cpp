@@ -13,6 +13,7 @@
 #include <QCloseEvent>
 #include <QIcon>
 #include <QKeyEvent>
+#include <QMenuBar>
 #include <QMetaObject>
 #include <QMoveEvent>
 #include <QPainter>
@@ -82,6 +83,32 @@ void PlaceChild(WindowHost &host, const QRect &rect) {
   }
   host.frame->setGeometry(r);
   ReportPlacement(host.hwnd);
+}
+
+// An ordinary top-level window lies on its screen's available area at any
+// scale factor: no larger than it (title bar and borders included, as far
+// as they are known yet), and moved onto it. Dialogs place themselves.
+void KeepOnScreen(WindowHost &host) {
+  if (host.child || host.dialog || !host.frame || !host.frame->isWindow())
+    return;
+  QWidget *frame = host.frame;
+  QScreen *screen = frame->screen() ? frame->screen() : QGuiApplication::primaryScreen();
+  if (!screen)
+    return;
+  const QRect area = screen->availableGeometry();
+  const QRect inner = frame->geometry(), whole = frame->frameGeometry();
+  const QMargins border(inner.left() - whole.left(), inner.top() - whole.top(),
+                        whole.right() - inner.right(), whole.bottom() - inner.bottom());
+  const QSize room = area.size().shrunkBy(border);
+  if (frame->width() > room.width() || frame->height() > room.height())
+    frame->resize(frame->size().boundedTo(room));
+  QRect r(frame->frameGeometry().topLeft(), frame->size().grownBy(border));
+  r.moveRight(std::min(r.right(), area.right()));
+  r.moveBottom(std::min(r.bottom(), area.bottom()));
+  r.moveLeft(std::max(r.left(), area.left()));
+  r.moveTop(std::max(r.top(), area.top()));
+  if (r.topLeft() != frame->frameGeometry().topLeft())
+    frame->move(r.topLeft());
 }
 
 } // namespace
@@ -192,10 +219,12 @@ public:
     if (!host)
       return;
     int barHeight = host->bar ? host->bar->sizeHint().height() : 0;
+    // A menu bar lies above the client area, a soft-key bar below it.
+    const bool onTop = qobject_cast<QMenuBar *>(host->bar.data()) != nullptr;
     if (host->bar)
-      host->bar->setGeometry(0, height() - barHeight, width(), barHeight);
+      host->bar->setGeometry(0, onTop ? 0 : height() - barHeight, width(), barHeight);
     if (host->client)
-      host->client->setGeometry(0, 0, width(), std::max(0, height() - barHeight));
+      host->client->setGeometry(0, onTop ? barHeight : 0, width(), std::max(0, height() - barHeight));
     ReportPlacement(hwnd_);
     if (host->barWindow)
       ReportPlacement(host->barWindow);
@@ -533,8 +562,10 @@ BOOL HookShow(HWND hwnd, int cmd, void *) {
   } else if (cmd == SW_MINIMIZE && !host->child) {
     host->frame->showMinimized();
   } else {
+    KeepOnScreen(*host);
     host->frame->show();
     if (!host->child) {
+      KeepOnScreen(*host); // now with its title bar
       host->frame->raise();
       host->frame->activateWindow();
     }
@@ -616,6 +647,7 @@ BOOL HookMove(HWND hwnd, int x, int y, int width, int height, BOOL repaint, void
         target = host->frame->parentWidget()->mapFromGlobal(target);
       host->frame->move(target);
     }
+    KeepOnScreen(*host);
     if (auto *frame = dynamic_cast<FrameWidget *>(host->frame.data()))
       frame->Layout();
   }

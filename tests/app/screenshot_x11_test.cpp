@@ -10,12 +10,15 @@
 
 #include <X11/Xlib.h>
 #include <X11/Xutil.h>
+#include <X11/extensions/XTest.h>
 
 #include <chrono>
 #include <csignal>
 #include <cstring>
 #include <fcntl.h>
 #include <filesystem>
+#include <fstream>
+#include <regex>
 #include <functional>
 #include <sys/wait.h>
 #include <thread>
@@ -29,22 +32,38 @@ using namespace testsupport;
 namespace {
 
 struct Shot {
+  int x = 0, y = 0; // the window's place on the screen
   int width = 0, height = 0;
   std::vector<uint32_t> rgb; // 0xRRGGBB
   uint32_t At(int x, int y) const { return rgb[static_cast<size_t>(y) * width + x]; }
 };
 
+int gXErrors = 0;
+int CountXError(Display *, XErrorEvent *) {
+  ++gXErrors;
+  return 0;
+}
+
+// The picture of the main window; false when there is none, or when the
+// window is not wholly on the screen (X cannot read the part off it).
 bool Grab(const std::string &display, Shot &shot) {
   Display *d = XOpenDisplay(display.c_str());
   if (!d)
     return false;
+  XSetErrorHandler(CountXError);
+  gXErrors = 0;
   Window w = FindViewableWindow(d, DefaultRootWindow(d), "Vantrel");
   XWindowAttributes a;
   bool ok = w && XGetWindowAttributes(d, w, &a);
   if (ok) {
     XImage *image = XGetImage(d, w, 0, 0, a.width, a.height, AllPlanes, ZPixmap);
-    ok = image != nullptr;
+    XSync(d, False);
+    ok = image != nullptr && gXErrors == 0;
+    if (image && !ok)
+      XDestroyImage(image);
     if (ok) {
+      Window child;
+      XTranslateCoordinates(d, w, DefaultRootWindow(d), 0, 0, &shot.x, &shot.y, &child);
       shot.width = a.width;
       shot.height = a.height;
       shot.rgb.resize(static_cast<size_t>(a.width) * a.height);
@@ -96,6 +115,30 @@ int WaitExit(pid_t pid, std::chrono::milliseconds limit) {
   return -1;
 }
 
+// The last "Connect button at X,Y WxH" line of the trace: where the button
+// is on the screen.
+bool ButtonPlace(const std::string &trace, int *x, int *y, int *w, int *h) {
+  static const std::regex place("Connect button at (-?\\d+),(-?\\d+) (\\d+)x(\\d+)");
+  bool found = false;
+  for (auto it = std::sregex_iterator(trace.begin(), trace.end(), place); it != std::sregex_iterator(); ++it) {
+    *x = std::stoi((*it)[1]), *y = std::stoi((*it)[2]), *w = std::stoi((*it)[3]), *h = std::stoi((*it)[4]);
+    found = true;
+  }
+  return found;
+}
+
+bool ClickAt(const std::string &display, int x, int y) {
+  Display *d = XOpenDisplay(display.c_str());
+  if (!d)
+    return false;
+  XTestFakeMotionEvent(d, -1, x, y, 0);
+  XTestFakeButtonEvent(d, 1, True, 0);
+  XTestFakeButtonEvent(d, 1, False, 0);
+  XSync(d, False);
+  XCloseDisplay(d);
+  return true;
+}
+
 TEST(OnX11, WindowInEachPhaseAndTypingIntoAnXClient) {
   XvfbServer xvfb;
   if (!xvfb.Start())
@@ -121,17 +164,21 @@ TEST(OnX11, WindowInEachPhaseAndTypingIntoAnXClient) {
                       20s));
   std::this_thread::sleep_for(500ms);
   ASSERT_TRUE(Grab(xvfb.display(), idle));
-  const int w = idle.width, h = idle.height, unit = h / 6;
-  // The keyboard picture at the top, centred.
-  EXPECT_GT(Count(idle, w / 4, 5, 3 * w / 4, 100, Fabric), 2000);
-  EXPECT_EQ(Count(idle, 0, h / 2, w, h, Fabric), 0);
-  // Text in the lower half, outside the button.
-  EXPECT_GT(Count(idle, 0, 5 * unit + 2, w, h, Ink), 30);
-  // The button: a filled face with its caption.
-  EXPECT_GT(Count(idle, 10, 4 * unit + 2, w - 10, 5 * unit - 2,
-                  [](int r, int g, int b) { return r < 250 || g < 250 || b < 250; }),
-            (w - 20) * (unit - 4) / 2);
-  EXPECT_GT(Count(idle, 10, 4 * unit, w - 10, 5 * unit, Ink), 10);
+  int bx = 0, by = 0, bw = 0, bh = 0;
+  ASSERT_TRUE(ButtonPlace(ReadFile(trace), &bx, &by, &bw, &bh)) << ReadFile(trace);
+  bx -= idle.x, by -= idle.y;
+  const int w = idle.width, h = idle.height;
+  // The keyboard picture at the top, centred, above the button.
+  EXPECT_GT(Count(idle, w / 4, 0, 3 * w / 4, by, Fabric), 2000);
+  EXPECT_EQ(Count(idle, 0, by, w, h, Fabric), 0);
+  // Text above and below the button, none painted under it.
+  EXPECT_GT(Count(idle, 0, by + bh + 2, w, h, Ink), 30);
+  EXPECT_GT(Count(idle, 0, 0, w, by - 2, Ink), 30);
+  // The button lies in the window, of a desktop size, with its caption.
+  EXPECT_TRUE(bx >= 0 && by >= 0 && bx + bw <= w && by + bh <= h) << bx << "," << by << " " << bw << "x" << bh;
+  EXPECT_LT(bw, w * 3 / 4);
+  EXPECT_LT(bh, 60);
+  EXPECT_GT(Count(idle, bx, by, bx + bw, by + bh, Ink), 10);
 
   // A second launch asks the running one to connect; the emulator starts
   // typing four seconds after the handshake, once the recording client has
@@ -148,11 +195,11 @@ TEST(OnX11, WindowInEachPhaseAndTypingIntoAnXClient) {
   ASSERT_EQ(connected.width, w);
   // The caption changed, the picture did not.
   int changed = 0;
-  for (int y = 4 * unit; y < 5 * unit; ++y)
-    for (int x = 10; x < w - 10; ++x)
+  for (int y = by; y < by + bh; ++y)
+    for (int x = 0; x < w; ++x)
       changed += connected.At(x, y) != idle.At(x, y);
   EXPECT_GT(changed, 20);
-  EXPECT_GT(Count(connected, w / 4, 5, 3 * w / 4, 100, Fabric), 2000);
+  EXPECT_GT(Count(connected, w / 4, 0, 3 * w / 4, by, Fabric), 2000);
 
   Recorder recorder;
   ASSERT_TRUE(recorder.Start(xvfb.display()));
@@ -185,6 +232,131 @@ TEST(OnX11, AMissingDataFolderIsToldInABoxThatAQuitSignalEnds) {
       20s));
   kill(app, SIGTERM);
   EXPECT_EQ(WaitExit(app, 10s), 1);
+}
+
+// The person clicks Connect with the mouse; the keyboard then types a Space
+// while Vantrel's window is still the active one. The Space must not press
+// the button (which would disconnect the keyboard at once): the link stays
+// connected and the trace tells that the keys were dropped.
+TEST(OnX11, ASpaceTypedAfterClickingConnectLeavesTheLinkConnected) {
+  XvfbServer xvfb;
+  if (!xvfb.Start())
+    GTEST_SKIP() << "no Xvfb: " << xvfb.why();
+  ProgramSandbox box;
+  PresetProgramRun(box, u"COM4:");
+  const std::string trace = box.path() + "/trace.log";
+  const std::vector<std::string> env = {
+      "DISPLAY=" + xvfb.display(),          "VANTREL_ROOT=" + box.path(),
+      "VANTREL_REGISTRY=" + box.path() + "/registry.db",
+      "VANTREL_DEVICES=" + box.path() + "/dev", "VANTREL_INJECT=xtest",
+      "VANTREL_TRACE=" + trace,              "XDG_RUNTIME_DIR=" + box.path()};
+  pid_t kbd = Spawn({VANTREL_KBD_EXE, "--port", "COM4", "--devices", box.path() + "/dev", "--type",
+                     "  ", "--type-delay", "1500", "--key-interval", "300"},
+                    env);
+  ASSERT_TRUE(WaitFor([&] { return fs::exists(box.path() + "/dev/COM4"); }, 5s));
+  pid_t app = Spawn({VANTREL_EXE}, env);
+  int x = 0, y = 0, w = 0, h = 0;
+  ASSERT_TRUE(WaitFor([&] { return ReadFile(trace).find("Connect button: Connect") != std::string::npos &&
+                                   ButtonPlace(ReadFile(trace), &x, &y, &w, &h); },
+                      20s))
+      << ReadFile(trace);
+  std::this_thread::sleep_for(500ms); // shown and settled
+  ASSERT_TRUE(ButtonPlace(ReadFile(trace), &x, &y, &w, &h));
+  ASSERT_TRUE(ClickAt(xvfb.display(), x + w / 2, y + h / 2));
+  ASSERT_TRUE(WaitFor([&] { return ReadFile(trace).find("Connect button: Disconnect") != std::string::npos; },
+                      20s))
+      << ReadFile(trace);
+  // Both Spaces come within two seconds of the handshake.
+  EXPECT_TRUE(WaitFor([&] { return ReadFile(trace).find("Keys dropped") != std::string::npos; }, 10s))
+      << ReadFile(trace);
+  std::this_thread::sleep_for(2500ms);
+  const std::string after = ReadFile(trace);
+  const size_t connected = after.find("Connect button: Disconnect");
+  EXPECT_EQ(after.find("Connect button: Connect\n", connected), std::string::npos) << after;
+
+  pid_t quit = Spawn({VANTREL_EXE, "--quit"}, env);
+  EXPECT_EQ(WaitExit(quit, 10s), 0);
+  EXPECT_EQ(WaitExit(app, 15s), 0);
+  KillChild(kbd);
+}
+
+// A desktop's dark theme, as its settings file gives it to the toolkit.
+constexpr char kDarkTheme[] = "[Colors:Window]\nBackgroundNormal=49,54,59\nForegroundNormal=239,240,241\n"
+                              "[Colors:View]\nBackgroundNormal=35,38,41\nForegroundNormal=239,240,241\n"
+                              "[Colors:Button]\nBackgroundNormal=60,66,72\nForegroundNormal=239,240,241\n"
+                              "[Colors:Selection]\nBackgroundNormal=61,174,233\nForegroundNormal=255,255,255\n";
+
+// The main window on a 1280x800 screen: at scale 2 it lies on the screen
+// whole, its button too; in a dark theme its painted background and texts
+// are the theme's, not white and black.
+TEST(OnX11, MainWindowFitsTheScreenAtScaleTwoAndFollowsADarkTheme) {
+  struct Case {
+    const char *name;
+    std::vector<std::string> env;
+    int scale;
+    bool dark;
+  };
+  const Case cases[] = {
+      {"scale 2", {"QT_SCALE_FACTOR=2"}, 2, false},
+      {"dark", {"XDG_CURRENT_DESKTOP=KDE", "KDE_SESSION_VERSION=5", "QT_QPA_PLATFORMTHEME=kde"}, 1, true},
+  };
+  for (const Case &c : cases) {
+    SCOPED_TRACE(c.name);
+    XvfbServer xvfb;
+    if (!xvfb.Start("1280x800x24"))
+      GTEST_SKIP() << "no Xvfb: " << xvfb.why();
+    ProgramSandbox box;
+    PresetProgramRun(box, u"COM4:");
+    box.MakeFolder("config");
+    {
+      std::ofstream theme(box.path() + "/config/kdeglobals");
+      theme << kDarkTheme;
+    }
+    const std::string trace = box.path() + "/trace.log";
+    std::vector<std::string> env = {
+        "DISPLAY=" + xvfb.display(),          "VANTREL_ROOT=" + box.path(),
+        "VANTREL_REGISTRY=" + box.path() + "/registry.db",
+        "VANTREL_DEVICES=" + box.path() + "/dev", "VANTREL_INJECT=log:" + box.path() + "/inject.log",
+        "VANTREL_TRACE=" + trace,              "XDG_RUNTIME_DIR=" + box.path(),
+        "XDG_CONFIG_HOME=" + box.path() + "/config"};
+    env.insert(env.end(), c.env.begin(), c.env.end());
+    pid_t app = Spawn({VANTREL_EXE}, env);
+    int bx = 0, by = 0, bw = 0, bh = 0;
+    Shot shot;
+    // Shown, settled and wholly on the screen (else it cannot be read).
+    const bool shown = WaitFor([&] { return ButtonPlace(ReadFile(trace), &bx, &by, &bw, &bh) &&
+                                            Grab(xvfb.display(), shot); },
+                               20s) &&
+                       (std::this_thread::sleep_for(500ms), Grab(xvfb.display(), shot)) &&
+                       ButtonPlace(ReadFile(trace), &bx, &by, &bw, &bh);
+    if (!shown) {
+      ADD_FAILURE() << "no main window wholly on the screen";
+      kill(app, SIGTERM);
+      WaitExit(app, 15s);
+      continue;
+    }
+    // The button's place is in the program's units; the screen's are
+    // scale times as many.
+    bx = bx * c.scale - shot.x, by = by * c.scale - shot.y, bw *= c.scale, bh *= c.scale;
+    EXPECT_TRUE(shot.x >= 0 && shot.y >= 0 && shot.x + shot.width <= 1280 && shot.y + shot.height <= 800)
+        << shot.x << "," << shot.y << " " << shot.width << "x" << shot.height;
+    EXPECT_TRUE(bx >= 0 && by >= 0 && bx + bw <= shot.width && by + bh <= shot.height)
+        << bx << "," << by << " " << bw << "x" << bh;
+    EXPECT_GT(shot.width, 200 * c.scale);
+    if (c.dark) {
+      // The background beside the button, and light text under it.
+      EXPECT_EQ(shot.At(2, by + bh / 2), 0x31363Bu);
+      EXPECT_GT(Count(shot, 0, by + bh + 2, shot.width, shot.height,
+                      [](int r, int g, int b) { return r > 180 && g > 180 && b > 180; }),
+                30);
+      // No black text: nothing darker than the background.
+      EXPECT_EQ(Count(shot, 0, by + bh + 2, shot.width, shot.height,
+                      [](int r, int g, int b) { return r < 40 && g < 40 && b < 40; }),
+                0);
+    }
+    kill(app, SIGTERM);
+    EXPECT_EQ(WaitExit(app, 15s), 0);
+  }
 }
 
 // The main window's class is the desktop entry's id, so the desktop matches

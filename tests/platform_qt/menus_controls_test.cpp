@@ -10,6 +10,7 @@
 #include <QComboBox>
 #include <QListWidget>
 #include <QMenu>
+#include <QMenuBar>
 #include <QPushButton>
 #include <QTimer>
 #include <gtest/gtest.h>
@@ -148,7 +149,10 @@ TEST(Menus, OnlyItemsThatAreCheckedOrUncheckedShowACheckBox) {
   DestroyWindow(hwnd);
 }
 
-TEST(MenuBar, OptionsButtonExposesAndOpensItsPopupQuitSendsCommand) {
+// An ordinary window's bar is a menu bar above its client area: its
+// drop-down button is a menu filled from the pop-up (after the owner's
+// WM_INITMENUPOPUP), and its plain button (Quit) is that menu's last item.
+TEST(MenuBar, OrdinaryWindowGetsAMenuBarWithTheOptionsAndQuit) {
   RegisterTestResources();
   HMENU initialised = nullptr;
   std::vector<UINT> commands;
@@ -176,28 +180,41 @@ TEST(MenuBar, OptionsButtonExposesAndOpensItsPopupQuitSendsCommand) {
   HMENU whole = reinterpret_cast<HMENU>(SendMessageW(mbi.hwndMB, SHCMBM_GETMENU, 0, 0));
   ASSERT_NE(options, nullptr);
   EXPECT_EQ(options, GetSubMenu(whole, 0));
-  EXPECT_EQ(GetMenuItemID(options, 0), 110u);
-
-  // The bar lies right below the client area.
-  RECT client, bar;
-  GetWindowRect(hwnd, &client);
-  GetWindowRect(mbi.hwndMB, &bar);
-  EXPECT_EQ(bar.top, client.bottom);
 
   Spin(50);
-  QWidget *strip = ClientWidget(mbi.hwndMB);
-  ASSERT_NE(strip, nullptr);
-  auto *left = strip->findChild<QPushButton *>("vantrel_soft_key_0");
-  auto *right = strip->findChild<QPushButton *>("vantrel_soft_key_1");
-  ASSERT_TRUE(left && right);
-  EXPECT_EQ(left->text(), "Options");
-  EXPECT_EQ(right->text(), "Quit");
-  ChooseSoon("Battery Status");
-  QTimer::singleShot(0, left, &QPushButton::click);
-  QTimer::singleShot(400, right, &QPushButton::click);
+  auto *bar = qobject_cast<QMenuBar *>(ClientWidget(mbi.hwndMB));
+  ASSERT_NE(bar, nullptr);
+  // Above the client area, which keeps the size the window was given.
+  QWidget *client = ClientWidget(hwnd);
+  EXPECT_EQ(bar->geometry().bottom() + 1, client->geometry().top());
+  EXPECT_TRUE(bar->findChildren<QPushButton *>().isEmpty());
+  ASSERT_EQ(bar->actions().size(), 1);
+  QMenu *menu = bar->actions()[0]->menu();
+  ASSERT_NE(menu, nullptr);
+  EXPECT_EQ(menu->title(), "Options");
+
+  auto choose = [menu](const QString &text) {
+    QTimer::singleShot(0, menu, [menu, text] {
+      menu->popup(QPoint(0, 0)); // fills it, as a click on the bar does
+      for (QAction *a : menu->actions())
+        if (a->text() == text) {
+          a->trigger();
+          menu->close();
+          return;
+        }
+      ADD_FAILURE() << "no item " << text.toStdString();
+      menu->close();
+    });
+  };
+  choose("Battery Status");
+  QTimer::singleShot(300, menu, [&] { choose("Quit"); });
   EXPECT_TRUE(RunMessageLoop(3000));
   EXPECT_EQ(initialised, options);
   EXPECT_EQ(commands, (std::vector<UINT>{116, 40002}));
+  // Quit comes last, after a separator.
+  ASSERT_GE(menu->actions().size(), 2);
+  EXPECT_TRUE(menu->actions()[menu->actions().size() - 2]->isSeparator());
+  EXPECT_EQ(menu->actions().back()->text(), "Quit");
   DestroyWindow(hwnd);
   EXPECT_FALSE(IsWindow(mbi.hwndMB));
 }
