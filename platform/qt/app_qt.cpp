@@ -116,9 +116,13 @@ bool VantrelQtInit(int &argc, char **argv) {
   SetWindowSystemHooks(&hooks);
   SetMessageBoxPresenter(vqt::PresentMessageBox, nullptr);
   // Whether keys typed now would reach one of the program's own windows.
-  QObject::connect(qApp, &QGuiApplication::focusWindowChanged, qApp,
-                   [](QWindow *window) { wincore::RecordOwnWindowActive(window != nullptr); });
-  wincore::RecordOwnWindowActive(QGuiApplication::focusWindow() != nullptr);
+  // Without a screen (offscreen) the windows are "active" to Qt alone: the
+  // desktop's focus is elsewhere, and the keys go there.
+  if (VantrelQtOnScreen()) {
+    QObject::connect(qApp, &QGuiApplication::focusWindowChanged, qApp,
+                     [](QWindow *window) { wincore::RecordOwnWindowActive(window != nullptr); });
+    wincore::RecordOwnWindowActive(QGuiApplication::focusWindow() != nullptr);
+  }
   vqt::ArmPump();
   return true;
 }
