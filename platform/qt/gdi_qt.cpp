@@ -358,8 +358,8 @@ COLORREF GetSysColor(int index) {
     return RefOf(palette.color(QPalette::Highlight));
   case COLOR_HIGHLIGHTTEXT:
     return RefOf(palette.color(QPalette::HighlightedText));
-  case COLOR_BTNFACE:
-    return RefOf(palette.color(QPalette::Button));
+  case COLOR_BTNFACE: // a window's own face: the main window's background
+    return RefOf(palette.color(QPalette::Window));
   case COLOR_GRAYTEXT:
     return RefOf(palette.color(QPalette::Disabled, QPalette::WindowText));
   case COLOR_BTNTEXT:
