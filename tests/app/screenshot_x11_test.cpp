@@ -115,6 +115,22 @@ int WaitExit(pid_t pid, std::chrono::milliseconds limit) {
   return -1;
 }
 
+// The environment of the program run on xvfb from box: its data, settings,
+// ports and runtime folder in the box, typing through `inject`, tracing
+// into trace (none when empty).
+std::vector<std::string> ProgramEnv(const XvfbServer &xvfb, const ProgramSandbox &box,
+                                    const std::string &inject, const std::string &trace) {
+  std::vector<std::string> env = {"DISPLAY=" + xvfb.display(),
+                                  "VANTREL_ROOT=" + box.path(),
+                                  "VANTREL_REGISTRY=" + box.path() + "/registry.db",
+                                  "VANTREL_DEVICES=" + box.path() + "/dev",
+                                  "VANTREL_INJECT=" + inject,
+                                  "XDG_RUNTIME_DIR=" + box.path()};
+  if (!trace.empty())
+    env.push_back("VANTREL_TRACE=" + trace);
+  return env;
+}
+
 // The last "Connect button at X,Y WxH" line of the trace: where the button
 // is on the screen.
 bool ButtonPlace(const std::string &trace, int *x, int *y, int *w, int *h) {
@@ -146,11 +162,7 @@ TEST(OnX11, WindowInEachPhaseAndTypingIntoAnXClient) {
   ProgramSandbox box;
   PresetProgramRun(box, u"COM4:");
   const std::string trace = box.path() + "/trace.log";
-  const std::vector<std::string> env = {
-      "DISPLAY=" + xvfb.display(),          "VANTREL_ROOT=" + box.path(),
-      "VANTREL_REGISTRY=" + box.path() + "/registry.db",
-      "VANTREL_DEVICES=" + box.path() + "/dev", "VANTREL_INJECT=xtest",
-      "VANTREL_TRACE=" + trace,              "XDG_RUNTIME_DIR=" + box.path()};
+  const std::vector<std::string> env = ProgramEnv(xvfb, box, "xtest", trace);
 
   pid_t kbd = Spawn({VANTREL_KBD_EXE, "--port", "COM4", "--devices", box.path() + "/dev",
                      "--type", "Hello world", "--type-delay", "4000", "--key-interval", "50"},
@@ -245,11 +257,7 @@ TEST(OnX11, ASpaceTypedAfterClickingConnectLeavesTheLinkConnected) {
   ProgramSandbox box;
   PresetProgramRun(box, u"COM4:");
   const std::string trace = box.path() + "/trace.log";
-  const std::vector<std::string> env = {
-      "DISPLAY=" + xvfb.display(),          "VANTREL_ROOT=" + box.path(),
-      "VANTREL_REGISTRY=" + box.path() + "/registry.db",
-      "VANTREL_DEVICES=" + box.path() + "/dev", "VANTREL_INJECT=xtest",
-      "VANTREL_TRACE=" + trace,              "XDG_RUNTIME_DIR=" + box.path()};
+  const std::vector<std::string> env = ProgramEnv(xvfb, box, "xtest", trace);
   pid_t kbd = Spawn({VANTREL_KBD_EXE, "--port", "COM4", "--devices", box.path() + "/dev", "--type",
                      "  ", "--type-delay", "1500", "--key-interval", "300"},
                     env);
@@ -313,12 +321,8 @@ TEST(OnX11, MainWindowFitsTheScreenAtScaleTwoAndFollowsADarkTheme) {
       theme << kDarkTheme;
     }
     const std::string trace = box.path() + "/trace.log";
-    std::vector<std::string> env = {
-        "DISPLAY=" + xvfb.display(),          "VANTREL_ROOT=" + box.path(),
-        "VANTREL_REGISTRY=" + box.path() + "/registry.db",
-        "VANTREL_DEVICES=" + box.path() + "/dev", "VANTREL_INJECT=log:" + box.path() + "/inject.log",
-        "VANTREL_TRACE=" + trace,              "XDG_RUNTIME_DIR=" + box.path(),
-        "XDG_CONFIG_HOME=" + box.path() + "/config"};
+    std::vector<std::string> env = ProgramEnv(xvfb, box, "log:" + box.path() + "/inject.log", trace);
+    env.push_back("XDG_CONFIG_HOME=" + box.path() + "/config");
     env.insert(env.end(), c.env.begin(), c.env.end());
     pid_t app = Spawn({VANTREL_EXE}, env);
     int bx = 0, by = 0, bw = 0, bh = 0;
@@ -367,10 +371,7 @@ TEST(OnX11, TheWindowsClassIsTheDesktopEntrysId) {
     GTEST_SKIP() << "no Xvfb: " << xvfb.why();
   ProgramSandbox box;
   PresetProgramRun(box, u"COM4:");
-  const std::vector<std::string> env = {
-      "DISPLAY=" + xvfb.display(), "VANTREL_ROOT=" + box.path(),
-      "VANTREL_REGISTRY=" + box.path() + "/registry.db", "VANTREL_DEVICES=" + box.path() + "/dev",
-      "VANTREL_INJECT=log:" + box.path() + "/inject.log", "XDG_RUNTIME_DIR=" + box.path()};
+  const std::vector<std::string> env = ProgramEnv(xvfb, box, "log:" + box.path() + "/inject.log", "");
   pid_t app = Spawn({VANTREL_EXE}, env);
   std::string instance, cls;
   WaitFor(
