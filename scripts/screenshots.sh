@@ -47,7 +47,7 @@ stop_all() {
   done
   pids=()
 }
-trap 'stop_all; rm -rf "$work"' EXIT
+trap 'stop_all; [ -n "${VANTREL_SHOTS_KEEP:-}" ] || rm -rf "$work"' EXIT
 trap 'exit 130' INT TERM
 
 # The dark colour scheme as a desktop's settings file gives it to the toolkit.
@@ -65,17 +65,11 @@ BackgroundNormal=61,174,233
 ForegroundNormal=255,255,255'
 
 # The Options menu's items counted upwards from its last one (Quit), so that
-# the count does not depend on the items above. Each opens one window.
-dialogs=(
-  "2 about"
-  "3 help"
-  "5 language"
-  "6 layout-selection"
-  "7 hot-tips"
-  "8 typing-settings"
-  "9 calibration"
-  "10 battery"
-)
+# the count does not depend on the items above. The items that need no
+# keyboard (Language and Keyboard Layout are greyed while one is connected)
+# are opened before connecting, the others after.
+dialogs_disconnected=("2 about" "3 help" "5 language" "6 layout-selection" "7 hot-tips")
+dialogs_connected=("6 typing-settings" "7 calibration" "8 battery")
 
 # Waits up to $2 seconds for the command $1 to succeed.
 wait_for() {
@@ -89,8 +83,38 @@ wait_for() {
 # The program's visible top-level windows, one id a line.
 windows() { xdotool search --onlyvisible --class org.vantrel.Vantrel 2>/dev/null | sort; }
 
+# The windows in the list $1 that were not in the list $2.
+new_windows() { comm -13 <(echo "$2") <(echo "$1") | grep .; }
+
 shoot() { # WINDOW_ID FILE
-  import -window "$1" "$2" 2>/dev/null && echo "  $(basename "$2")"
+  [ -n "$1" ] && timeout 20 import -window "$1" "$2" 2>/dev/null && echo "  $(basename "$2")"
+}
+
+# Opens each Options item of the list $1.. in the window $main and saves
+# what shows as $name-WINDOW.png, with the window's title for a check.
+open_dialogs() {
+  local entry count window before dialog
+  for entry in "$@"; do
+    count=${entry%% *} window=${entry#* }
+    before=$(windows)
+    # The menu bar's first menu (Options) lies at the window's top left.
+    xdotool mousemove --window "$main" $((20 * scale)) $((10 * scale)) click 1
+    sleep 0.5
+    xdotool key --repeat "$count" --delay 80 Up
+    xdotool key Return
+    if wait_for "new_windows \"\$(windows)\" \"$before\"" 8; then
+      sleep 1
+      dialog=$(new_windows "$(windows)" "$before" | tail -1)
+      shoot "$dialog" "$out/$name-$window.png" && echo "    (titled \"$(xdotool getwindowname "$dialog" 2>/dev/null)\")"
+      xdotool key Escape
+      wait_for "! new_windows \"\$(windows)\" \"$before\"" 5 ||
+        { xdotool windowclose "$dialog" 2>/dev/null; sleep 1; }
+    else
+      echo "screenshots: $name: $window did not open" >&2
+      xdotool key Escape Escape
+    fi
+    sleep 0.3
+  done
 }
 
 run_variant() { # NAME SCALE [ENV...]
@@ -108,7 +132,7 @@ run_variant() { # NAME SCALE [ENV...]
     "$reg" --db "$db" set "$key" keycode --sz "Intl English.kcod" >/dev/null &&
     "$reg" --db "$db" set "$key" language --sz "$language" >/dev/null &&
     "$reg" --db "$db" set "$key" COMPORT --sz COM4: >/dev/null &&
-    "$reg" --db "$db" set "$key" "Serial No" --dword 10876673 >/dev/null ||
+    "$reg" --db "$db" set "$key" "Serial No" --dword 10875649 >/dev/null ||
     { echo "screenshots: $name: the settings could not be preset" >&2; return 1; }
 
   # An X server of its own; -displayfd tells which display it took.
@@ -145,35 +169,23 @@ run_variant() { # NAME SCALE [ENV...]
   local main
   main=$(windows | head -1)
   shoot "$main" "$out/$name-main-window.png"
+  open_dialogs "${dialogs_disconnected[@]}"
   env "${env[@]}" "$vantrel" --connect >/dev/null 2>&1
-  wait_for "grep -q 'Connect button: Disconnect' '$box/trace.log'" 20 ||
+  wait_for "grep -q 'TYPING' '$box/trace.log'" 20 ||
     echo "screenshots: $name: the emulated keyboard did not connect" >&2
-  sleep 1
+  sleep 2
+  # A keyboard the program has not seen is offered calibration: that
+  # question is a window of its own too.
+  local question
+  question=$(new_windows "$(windows)" "$main" | tail -1)
+  if [ -n "$question" ]; then
+    shoot "$question" "$out/$name-new-keyboard-question.png"
+    xdotool key Escape
+    sleep 1
+  fi
   shoot "$main" "$out/$name-main-window-connected.png"
+  open_dialogs "${dialogs_connected[@]}"
 
-  local entry count window before
-  for entry in "${dialogs[@]}"; do
-    count=${entry%% *} window=${entry#* }
-    before=$(windows)
-    # The menu bar's first menu (Options) lies at the window's top left.
-    xdotool mousemove --window "$main" $((20 * scale)) $((10 * scale)) click 1
-    sleep 0.5
-    xdotool key --repeat "$count" --delay 80 Up
-    xdotool key Return
-    if wait_for "[ \"\$(windows)\" != \"$before\" ]" 8; then
-      sleep 1
-      local dialog
-      dialog=$(comm -13 <(echo "$before") <(windows) | tail -1)
-      shoot "$dialog" "$out/$name-$window.png"
-      xdotool key Escape
-      wait_for "[ \"\$(windows)\" = \"$before\" ]" 5 ||
-        { xdotool windowclose "$dialog" 2>/dev/null; sleep 1; }
-    else
-      echo "screenshots: $name: $window did not open" >&2
-      xdotool key Escape Escape
-    fi
-    sleep 0.3
-  done
   env "${env[@]}" "$vantrel" --quit >/dev/null 2>&1
   wait "$app" 2>/dev/null
   stop_all
