@@ -55,7 +55,7 @@ if [ -n "${DISPLAY:-}" ] || [ -n "${WAYLAND_DISPLAY:-}" ]; then
     --type "$sentence" --type-delay 4000 &
   pids+=($!)
   echo "Vantrel is starting with an emulated keyboard on $port (sandbox: $sandbox)."
-  echo "Press Connect. Once the button shows Disconnect, click into a text window:"
+  echo "Click Connect. Once the button shows Disconnect, click into a text window:"
   echo "four seconds later the keyboard types: $sentence"
   echo "Quit (in the Options menu) ends Vantrel. Trace: $VANTREL_TRACE"
   "$bin/vantrel"
