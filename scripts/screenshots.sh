@@ -68,8 +68,8 @@ ForegroundNormal=255,255,255'
 # the count does not depend on the items above. The items that need no
 # keyboard (Language and Keyboard Layout are greyed while one is connected)
 # are opened before connecting, the others after.
-dialogs_disconnected=("2 about" "3 help" "5 language" "6 layout-selection" "7 hot-tips")
-dialogs_connected=("6 typing-settings" "7 calibration" "8 battery")
+dialogs_disconnected=("2 about" "3 help" "4 language" "5 layout-selection")
+dialogs_connected=("5 hot-tips" "6 typing-settings" "7 calibration" "8 battery")
 
 # Waits up to $2 seconds for the command $1 to succeed.
 wait_for() {
