@@ -10,7 +10,9 @@
 # files, settings database, devices and runtime folders under a temporary
 # folder; the typed keys go to a log, never to a desktop). It connects, then
 # opens each dialog through the Options menu with xdotool and saves
-# VARIANT-WINDOW.png in OUTDIR. Needs Xvfb, xdotool and ImageMagick's import.
+# VARIANT-WINDOW.png in OUTDIR, WINDOW being the window's title (and
+# options-menu, main-window, main-window-connected). Needs Xvfb, xdotool and
+# ImageMagick's import.
 # Not a test: a window that does not show is reported and skipped.
 set -u
 
@@ -65,11 +67,12 @@ BackgroundNormal=61,174,233
 ForegroundNormal=255,255,255'
 
 # The Options menu's items counted upwards from its last one (Quit), so that
-# the count does not depend on the items above. The items that need no
-# keyboard (Language and Keyboard Layout are greyed while one is connected)
-# are opened before connecting, the others after.
-dialogs_disconnected=("2 about" "3 help" "4 language" "5 layout-selection")
-dialogs_connected=("5 hot-tips" "6 typing-settings" "7 calibration" "8 battery")
+# the count does not depend on the items above. Which are greyed depends on
+# the link: before connecting About, Help, Language and Keyboard Layout;
+# after it Hot Tips, Typing Settings, Calibration and Battery Status. Each
+# window is named by its title (in the variant's language).
+counts_disconnected="2 3 4 5"
+counts_connected="5 6 7 8"
 
 # Waits up to $2 seconds for the command $1 to succeed.
 wait_for() {
@@ -90,27 +93,28 @@ shoot() { # WINDOW_ID FILE
   [ -n "$1" ] && timeout 20 import -window "$1" "$2" 2>/dev/null && echo "  $(basename "$2")"
 }
 
-# Opens each Options item of the list $1.. in the window $main and saves
-# what shows as $name-WINDOW.png, with the window's title for a check.
+# Opens the Options item at each count of the list $1.. in the window
+# $main and saves what shows as $name-TITLE.png, once per title.
 open_dialogs() {
-  local entry count window before dialog
-  for entry in "$@"; do
-    count=${entry%% *} window=${entry#* }
+  local count before dialog title file
+  for count in "$@"; do
     before=$(windows)
     # The menu bar's first menu (Options) lies at the window's top left.
     xdotool mousemove --window "$main" $((20 * scale)) $((10 * scale)) click 1
     sleep 0.5
     xdotool key --repeat "$count" --delay 80 Up
     xdotool key Return
-    if wait_for "new_windows \"\$(windows)\" \"$before\"" 8; then
+    if wait_for "new_windows \"\$(windows)\" \"$before\"" 5; then
       sleep 1
       dialog=$(new_windows "$(windows)" "$before" | tail -1)
-      shoot "$dialog" "$out/$name-$window.png" && echo "    (titled \"$(xdotool getwindowname "$dialog" 2>/dev/null)\")"
+      title=$(xdotool getwindowname "$dialog" 2>/dev/null)
+      title=$(echo "$title" | tr '[:upper:]' '[:lower:]' | sed 's/[^[:alnum:]]\{1,\}/-/g; s/^-//; s/-$//')
+      file=$out/$name-${title:-window-$count}.png
+      [ -e "$file" ] || shoot "$dialog" "$file"
       xdotool key Escape
       wait_for "! new_windows \"\$(windows)\" \"$before\"" 5 ||
         { xdotool windowclose "$dialog" 2>/dev/null; sleep 1; }
     else
-      echo "screenshots: $name: $window did not open" >&2
       xdotool key Escape Escape
     fi
     sleep 0.3
@@ -169,7 +173,16 @@ run_variant() { # NAME SCALE [ENV...]
   local main
   main=$(windows | head -1)
   shoot "$main" "$out/$name-main-window.png"
-  open_dialogs "${dialogs_disconnected[@]}"
+  local before=$(windows) menu
+  xdotool mousemove --window "$main" $((20 * scale)) $((10 * scale)) click 1
+  if wait_for "new_windows \"\$(windows)\" \"$before\"" 5; then
+    sleep 0.5
+    menu=$(new_windows "$(windows)" "$before" | tail -1)
+    shoot "$menu" "$out/$name-options-menu.png"
+  fi
+  xdotool key Escape
+  sleep 0.5
+  open_dialogs $counts_disconnected
   env "${env[@]}" "$vantrel" --connect >/dev/null 2>&1
   wait_for "grep -q 'TYPING' '$box/trace.log'" 20 ||
     echo "screenshots: $name: the emulated keyboard did not connect" >&2
@@ -184,7 +197,7 @@ run_variant() { # NAME SCALE [ENV...]
     sleep 1
   fi
   shoot "$main" "$out/$name-main-window-connected.png"
-  open_dialogs "${dialogs_connected[@]}"
+  open_dialogs $counts_connected
 
   env "${env[@]}" "$vantrel" --quit >/dev/null 2>&1
   wait "$app" 2>/dev/null
