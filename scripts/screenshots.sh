@@ -8,12 +8,12 @@
 # (1280x800), a light window manager when one is installed, an emulated
 # keyboard (vantrel-kbd) and the real vantrel in a sandbox of its own (data
 # files, settings database, devices and runtime folders under a temporary
-# folder; the typed keys go to a log, never to a desktop). It connects, then
-# opens each dialog through the Options menu with xdotool and saves
+# folder; the typed keys go to a log, never to a desktop), connects it and
+# opens each dialog through the Options menu with xdotool, and saves
 # VARIANT-WINDOW.png in OUTDIR, WINDOW being the window's title (and
 # options-menu, main-window, main-window-connected). Needs Xvfb, xdotool and
 # ImageMagick's import.
-# Not a test: a window that does not show is reported and skipped.
+# Not a test: CI does not run it; a window that does not show is left out.
 set -u
 
 here=$(cd "$(dirname "$0")/.." && pwd)
@@ -21,7 +21,7 @@ tree=$here/build
 while getopts "b:h" opt; do
   case $opt in
   b) tree=$OPTARG ;;
-  *) sed -n '2,14p' "$0" | sed 's/^# \{0,1\}//'; exit 2 ;;
+  *) sed -n '2,16p' "$0" | sed 's/^# \{0,1\}//'; exit 2 ;;
   esac
 done
 shift $((OPTIND - 1))
