@@ -5,9 +5,9 @@
 # settings database, device root and devices folder: the user's real
 # settings are never touched.
 #
-# With a display: press Connect in the Vantrel window, watch the button show
+# With a display: click Connect in the Vantrel window, watch the button show
 # the link's progress, then click into a text window: the emulated keyboard
-# types a sentence there. Quit (right soft key) ends Vantrel and the emulator.
+# types a sentence there. Quit (in the Options menu) ends Vantrel and the emulator.
 # Without a display (no DISPLAY, no WAYLAND_DISPLAY): runs headless, connects
 # by itself, prints the status changes and the typed keys, then quits.
 #
@@ -55,9 +55,9 @@ if [ -n "${DISPLAY:-}" ] || [ -n "${WAYLAND_DISPLAY:-}" ]; then
     --type "$sentence" --type-delay 4000 &
   pids+=($!)
   echo "Vantrel is starting with an emulated keyboard on $port (sandbox: $sandbox)."
-  echo "Press Connect. Once the button shows Disconnect, click into a text window:"
+  echo "Click Connect. Once the button shows Disconnect, click into a text window:"
   echo "four seconds later the keyboard types: $sentence"
-  echo "Quit (right soft key) ends Vantrel. Trace: $VANTREL_TRACE"
+  echo "Quit (in the Options menu) ends Vantrel. Trace: $VANTREL_TRACE"
   "$bin/vantrel"
   exit 0
 fi
