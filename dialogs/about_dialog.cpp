@@ -76,9 +76,12 @@ void BuildAboutBanner(WCHAR *banner, size_t units) {
                                  Utf8ToUtf16(ProductLicence());
   // The keyboard's serial number as eight hexadecimal digits, as it is
   // printed, and its firmware build as a plain number. A serial number of 0
-  // means that no keyboard has answered yet.
+  // means that no keyboard has answered yet; a build of 0, that the
+  // keyboard did not tell it.
   if (serial == 0)
     wnsprintfW(banner, units, u"%s\n\nNo keyboard has been connected yet.", program.c_str());
+  else if (build == 0)
+    wnsprintfW(banner, units, u"%s\n\nKeyboard serial number: %08X", program.c_str(), serial);
   else
     wnsprintfW(banner, units, u"%s\n\nKeyboard serial number: %08X\nKeyboard firmware: build %u",
                program.c_str(), serial, build);

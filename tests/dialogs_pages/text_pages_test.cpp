@@ -170,6 +170,7 @@ TEST_F(TextPagesTest, AboutBannerNamesVersionLicenceAndKeyboard) {
       {0, 0, "No keyboard has been connected yet."},
       {0x00A5F301, 104, "Keyboard serial number: 00A5F301\nKeyboard firmware: build 104"},
       {-1, 0xFFFF, "Keyboard serial number: FFFFFFFF\nKeyboard firmware: build 65535"},
+      {0x00A5F301, 0, "Keyboard serial number: 00A5F301"}, // the build not told
   };
   for (const Case &c : cases) {
     SettingsStore::WriteDword(u"Serial No", c.serial);
