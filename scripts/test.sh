@@ -190,10 +190,10 @@ alone asan-tests-apart env "${asan_env[@]}" bash -c 'cd build-asan && \
 # the ThreadSanitizer suite and the packages. (The quits while connected,
 # five sanitized programs at a time, load the machine so much that a
 # connection test of the ThreadSanitizer suite can miss the keyboard's sync
-# pattern: they stay in the stage above. The version tests need the whole
-# build, which this one is not.)
+# pattern: they stay in the stage above. The version tests and the windows
+# on X11 need programs of the whole build, which this one is not.)
 background tsan-tests env "${tsan_env[@]}" bash -c 'cd build-tsan && \
-  ctest -j "$0" --timeout 900 -LE "nosanitize|serial|cli" -E "NOT_BUILT|match_generator"' "$jobs"
+  ctest -j "$0" --timeout 900 -LE "nosanitize|serial|cli|x11" -E "NOT_BUILT|match_generator"' "$jobs"
 # The Debian packages built from the normal tree and checked (lintian,
 # desktop entry, metainfo, manuals), and the packaged vantrel run from a
 # throw-away root against vantrel-kbd.
