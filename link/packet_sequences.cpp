@@ -9,7 +9,13 @@
 #include "platform/threads.h"
 #include "platform/window.h"
 
+#include <atomic>
+
 namespace {
+
+// Whether CALIBRATION_MODE was sent and the keyboard not yet taken out of
+// calibration (set on the UI thread, read by the reader thread).
+std::atomic<bool> gCalibrationModeSent{false};
 
 constexpr DWORD kCalibrationSwitchPauseMs = 200;
 constexpr DWORD kCalibrationEndPauseMs = 1000;
@@ -32,9 +38,11 @@ void SendBeginCalibration() {
   SendPacket(kCalibrationOnPacket);
   Sleep(kCalibrationSwitchPauseMs);
   SendPacket(kCalibrationModePacket);
+  gCalibrationModeSent.store(true);
 }
 
 void SendEndCalibration() {
+  gCalibrationModeSent.store(false);
   SendPacket(kCalibrationOffPacket);
   Sleep(kCalibrationEndPauseMs);
   RestartPollAndHeartbeat();
@@ -42,13 +50,22 @@ void SendEndCalibration() {
 }
 
 void SendCalibrationFailed() {
+  gCalibrationModeSent.store(false);
   SendPacket(kCalibrationOffPacket);
   RestartPollAndHeartbeat();
   SendPacket(kTypingModePacket);
 }
 
 void SendLeaveCalibration() {
+  gCalibrationModeSent.store(false);
   RestartPollAndHeartbeat();
+  SendPacket(kCalibrationOffPacket);
+  SendPacket(kTypingModePacket);
+}
+
+void LeaveCalibrationBeforeDisconnect() {
+  if (!gCalibrationModeSent.exchange(false))
+    return;
   SendPacket(kCalibrationOffPacket);
   SendPacket(kTypingModePacket);
 }

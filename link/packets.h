@@ -80,3 +80,8 @@ void SendBeginCalibration();      // calibration on, 200 ms, CALIBRATION_MODE
 void SendEndCalibration();        // calibration off, 1000 ms, timers 2 and 1, TYPING_MODE
 void SendCalibrationFailed();     // calibration off, timers 2 and 1, TYPING_MODE (marker 0xFE)
 void SendLeaveCalibration();      // timers 2 and 1, calibration off, TYPING_MODE (leaving LinkState 7)
+// A disconnection that comes before the reader thread has entered its
+// calibration loop still takes the keyboard out of calibration mode first:
+// calibration off and TYPING_MODE when CALIBRATION_MODE was the last mode
+// sent, nothing otherwise.
+void LeaveCalibrationBeforeDisconnect();

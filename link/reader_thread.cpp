@@ -206,6 +206,7 @@ void RunDisconnection() {
   // launch's connect request is not taken for one under way).
   AppGlobals.connectRequested.store(0);
   AppGlobals.linkState.store(LINK_IDLE);
+  LeaveCalibrationBeforeDisconnect();
   SendPacket(kDisconnectPacket);
   HWND main = AppGlobals.mainWindow;
   SetForegroundWindow(reinterpret_cast<HWND>(reinterpret_cast<uintptr_t>(main) | 1));

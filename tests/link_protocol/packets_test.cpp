@@ -144,6 +144,28 @@ TEST_F(PacketsOnWire, SensitivitySequenceComparesLikeThePush) {
   EXPECT_EQ(ids, "6=40 9=48 10=50 6=200 9=22 10=24 6=44 9=22 10=24 ");
 }
 
+// A disconnection that overtakes the reader's entry into calibration still
+// takes the keyboard out of calibration mode, once; after a calibration
+// that ended as usual it adds nothing.
+TEST_F(PacketsOnWire, ADisconnectionLeavesACalibrationModeItOvertook) {
+  OpenPort();
+  VirtualClockScope clock(VirtualClock::Auto); // the pauses take no time
+  SendBeginCalibration();
+  LeaveCalibrationBeforeDisconnect();
+  LeaveCalibrationBeforeDisconnect(); // nothing more
+  SendBeginCalibration();
+  SendCalibrationFailed();
+  LeaveCalibrationBeforeDisconnect(); // already left
+  std::vector<Arrival> got = Collect(8, 2000);
+  ASSERT_EQ(got.size(), 8u);
+  std::string kinds;
+  for (auto &a : got)
+    kinds += Hex(a.packet).substr(12, 8) + ", ";
+  // On, mode; off, typing; on, mode; off, typing.
+  EXPECT_EQ(kinds, "01 0E 16, 02 00 00, 01 0E 17, 03 00 00, 01 0E 16, 02 00 00, 01 0E 17, 03 00 00, ");
+  EXPECT_TRUE(keyboard->Received(1, 200).empty()) << "a packet after the last expected one";
+}
+
 TEST_F(PacketsOnWire, TwoThreadsSendingAtOnceNeverMixPackets) {
   OpenPort();
   constexpr int kEach = 3000;
