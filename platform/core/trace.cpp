@@ -85,12 +85,25 @@ void WriteWhole(int fd, std::string text) {
   }
 }
 
-// Writes one line (given without its line end) to the sink, or to the file
-// as the flood limit allows (trace_repeats.h). The sink sees every line:
-// tests count what was traced, not what the file kept.
-void EmitLine(std::string line) {
+// Drops the line end the format strings carry ("\r\n").
+std::string WithoutLineEnd(std::string line) {
   while (!line.empty() && (line.back() == '\n' || line.back() == '\r'))
     line.pop_back();
+  return line;
+}
+
+// Writes line to fd, prefixed, as far as the flood limit `repeats` admits
+// it, with the counts of the lines it held back (trace_repeats.h).
+void WriteAdmitted(TraceRepeats &repeats, int fd, const std::string &line, const std::string &prefix) {
+  for (std::string &text : repeats.Admit(line, MonotonicMicroseconds()))
+    WriteWhole(fd, prefix + text);
+}
+
+// Writes one line (given without its line end) to the sink, or to the file
+// as the flood limit allows. The sink sees every line: tests count what was
+// traced, not what the file kept.
+void EmitLine(std::string text) {
+  const std::string line = WithoutLineEnd(std::move(text));
   std::lock_guard<std::mutex> lock(gTraceMutex);
   if (gSink) {
     gSink(line.c_str(), gSinkContext);
@@ -98,8 +111,7 @@ void EmitLine(std::string line) {
   }
   if (gTraceFd < 0)
     return;
-  for (std::string &text : Repeats().Admit(line, MonotonicMicroseconds()))
-    WriteWhole(gTraceFd, std::move(text));
+  WriteAdmitted(Repeats(), gTraceFd, line, "");
 }
 
 // A warning or error: to stderr with the severity, and to the trace as a
@@ -107,19 +119,14 @@ void EmitLine(std::string line) {
 void Report(const char *severity, const char *fmt, va_list ap) {
   char text[kTraceUnits * 2];
   vsnprintf(text, sizeof text, fmt, ap);
-  std::string line = text;
-  while (!line.empty() && (line.back() == '\n' || line.back() == '\r'))
-    line.pop_back();
+  const std::string line = WithoutLineEnd(text);
   const bool traced = TraceEnabled();
   std::lock_guard<std::mutex> lock(gTraceMutex);
   if (gSink)
     gSink(line.c_str(), gSinkContext);
   else if (traced && gTraceFd >= 0 && gTraceFd != STDERR_FILENO)
-    for (std::string &written : Repeats().Admit(line, MonotonicMicroseconds()))
-      WriteWhole(gTraceFd, std::move(written));
-  const std::string prefix = std::string("vantrel: ") + severity + ": ";
-  for (std::string &written : WarningRepeats().Admit(line, MonotonicMicroseconds()))
-    WriteWhole(STDERR_FILENO, prefix + written);
+    WriteAdmitted(Repeats(), gTraceFd, line, "");
+  WriteAdmitted(WarningRepeats(), STDERR_FILENO, line, std::string("vantrel: ") + severity + ": ");
 }
 
 } // namespace
