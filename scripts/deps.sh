@@ -17,6 +17,7 @@ packages=(
   clang libclang-rt-14-dev lld
   passwd
   dpkg-dev lintian desktop-file-utils appstream groff-base file
+  g++-mingw-w64-x86-64-posix wine64 wine nsis googletest
 )
 
 missing=()

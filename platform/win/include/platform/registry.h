@@ -1,0 +1,43 @@
+// Windows build: the real registry. The program's settings key,
+// HKEY_LOCAL_MACHINE\Software\Vantrel, is kept under
+// HKEY_CURRENT_USER\Software\Vantrel (a desktop program needs no
+// administrator rights). HKEY_LOCAL_MACHINE\Software\Microsoft\Bluetooth
+// (Device and Serial\Ports, named by the device's 12 hex digits, Port =
+// "COMn") is read from what Windows knows of Bluetooth: the paired devices
+// and the serial ports the Bluetooth enumerator made for them (SetupAPI);
+// deleting a device's key there forgets the device (BluetoothRemoveDevice).
+// Every other key is passed on unchanged.
+#pragma once
+
+#include "platform/wintypes.h"
+
+#include <cstddef>
+#include <cstdint>
+#include <string>
+
+LONG VantrelRegCreateKeyExW(HKEY parent, LPCWSTR subKey, DWORD reserved, LPWSTR cls, DWORD options,
+                            REGSAM access, LPSECURITY_ATTRIBUTES security, PHKEY result,
+                            LPDWORD disposition);
+LONG VantrelRegOpenKeyExW(HKEY parent, LPCWSTR subKey, DWORD options, REGSAM access, PHKEY result);
+LONG VantrelRegDeleteKeyW(HKEY key, LPCWSTR subKey);
+#define RegCreateKeyExW VantrelRegCreateKeyExW
+#define RegOpenKeyExW VantrelRegOpenKeyExW
+#define RegDeleteKeyW VantrelRegDeleteKeyW
+
+// Where the program's settings are; the registry has no database file.
+struct RegistryStatus {
+  std::string path;
+  bool inMemory = false;
+  bool refused = false;
+  size_t unsavedChanges = 0;
+  std::string problem;
+};
+RegistryStatus RegistryGetStatus();
+// The settings are the registry's: these do nothing (RegistryFlush: true).
+void RegistryUseDatabase(const std::string &path);
+uint64_t RegistryChangeCount();
+void RegistryConfigureWrites(int waitMs, bool keepUnsaved);
+void RegistryReadOnly(bool readOnly);
+bool RegistryFlush(int waitMs);
+typedef void (*RegistryUnsavedNotifier)(const char *why);
+void RegistrySetUnsavedNotifier(RegistryUnsavedNotifier notifier);

@@ -1,0 +1,16 @@
+// Windows build: the handheld's restart call and the quit requests.
+#pragma once
+
+#include "platform/wintypes.h"
+
+#define IOCTL_HAL_REBOOT 0x0101003Cu
+// Nothing restarts the computer here: FALSE with ERROR_NOT_SUPPORTED.
+BOOL KernelIoControl(DWORD ioControlCode, LPVOID inBuffer, DWORD inSize, LPVOID outBuffer,
+                     DWORD outSize, LPDWORD bytesReturned);
+// Windows has no quit signals; a console's Ctrl+C, close and log-off
+// events call onSignal (on the system's handler thread). The block and
+// unblock do nothing.
+void BlockQuitSignals();
+void UnblockQuitSignals();
+bool StartQuitSignalWatch(void (*onSignal)(int signal, void *context), void *context);
+void StopQuitSignalWatch();

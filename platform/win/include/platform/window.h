@@ -1,0 +1,41 @@
+// Windows build: windows, messages, timers and dialogs are Win32's own.
+// What the program adds: its resources kept in memory (RegisterResource and
+// the lookups that read them), dialogs from its own template tables (made
+// into Win32 templates in memory), and a few words of its own.
+#pragma once
+
+#include "platform/wintypes.h"
+
+// The window that contains hwnd: GetAncestor(GA_ROOT).
+HWND GetTopLevelWindow(HWND hwnd);
+// TRUE when the foreground window belongs to this process.
+BOOL OwnWindowActive();
+// A question with two buttons (MessageBoxW with MB_YESNO: Windows words its
+// buttons itself); returns IDYES or IDNO.
+int AskWithVerbsW(HWND owner, LPCWSTR text, LPCWSTR caption, UINT icon, LPCWSTR yesVerb,
+                  LPCWSTR noVerb);
+// The program's windows are gone for good: later message boxes are not
+// shown (they return IDCANCEL), so that shutting down never waits on one.
+void EndUserInterface();
+bool UserInterfaceEnded();
+int VantrelMessageBoxW(HWND owner, LPCWSTR text, LPCWSTR caption, UINT type);
+#define MessageBoxW VantrelMessageBoxW
+
+// The program's resources, kept in memory by type and number: data must
+// outlive the program (the tables are static). The lookups below read them
+// and then, for a name not there, the executable's own resources.
+struct DLGTEMPLATE;
+void RegisterResource(LPCWSTR type, WORD id, const void *data, DWORD size);
+HRSRC VantrelFindResourceW(HINSTANCE inst, LPCWSTR name, LPCWSTR type);
+HGLOBAL VantrelLoadResource(HINSTANCE inst, HRSRC res);
+DWORD VantrelSizeofResource(HINSTANCE inst, HRSRC res);
+const void *VantrelLockResource(HGLOBAL res);
+#define FindResourceW VantrelFindResourceW
+#define LoadResource VantrelLoadResource
+#define SizeofResource VantrelSizeofResource
+#define LockResource VantrelLockResource
+// Makes the program's template into Win32's in memory and runs the dialog
+// with the real DialogBoxIndirectParamW; -1 when the template cannot be
+// made.
+INT_PTR DialogBoxIndirectParamW(HINSTANCE inst, const DLGTEMPLATE *tmpl, HWND owner, DLGPROC proc,
+                                LPARAM param);
