@@ -45,6 +45,9 @@
 #define _UNICODE
 #endif
 
+// stralign.h's inline helpers call the C library with wchar_t text: the
+// program does not use them.
+#define __STRALIGN_H_
 #define wchar_t char16_t
 #define DLGTEMPLATE Win32DlgTemplate
 #include <windows.h>

@@ -20,9 +20,11 @@ LONG VantrelRegCreateKeyExW(HKEY parent, LPCWSTR subKey, DWORD reserved, LPWSTR 
                             LPDWORD disposition);
 LONG VantrelRegOpenKeyExW(HKEY parent, LPCWSTR subKey, DWORD options, REGSAM access, PHKEY result);
 LONG VantrelRegDeleteKeyW(HKEY key, LPCWSTR subKey);
+LONG VantrelRegCloseKey(HKEY key);
 #define RegCreateKeyExW VantrelRegCreateKeyExW
 #define RegOpenKeyExW VantrelRegOpenKeyExW
 #define RegDeleteKeyW VantrelRegDeleteKeyW
+#define RegCloseKey VantrelRegCloseKey
 
 // Where the program's settings are; the registry has no database file.
 struct RegistryStatus {

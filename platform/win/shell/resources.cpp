@@ -1,0 +1,248 @@
+// The program's resources on Windows: its tables live in memory
+// (RegisterResource), so the lookups read them there; the menus, the menu
+// bar and the dialogs are made from them with Win32's own calls.
+#include "platform/window.h"
+
+#include "platform/menus.h"
+#include "platform/resource_formats.h"
+#include "platform/shell.h"
+#include "platform/text.h"
+#include "platform/trace.h"
+#include "platform/win/shell/dialog_bytes.h"
+
+#include <map>
+#include <memory>
+#include <mutex>
+#include <string>
+#include <vector>
+
+#include "platform/win/core/real_calls.h"
+
+namespace {
+
+struct Resource {
+  const void *data;
+  DWORD size;
+};
+
+std::mutex gResourcesMutex;
+std::map<std::pair<std::u16string, WORD>, Resource> gResources;
+
+// A type as a key: "#5" for MAKEINTRESOURCEW(5), else the name.
+std::u16string TypeKey(LPCWSTR type) {
+  if (IS_INTRESOURCE(type)) {
+    WCHAR text[8];
+    wnsprintfW(text, 8, u"#%u", static_cast<unsigned>(reinterpret_cast<uintptr_t>(type)));
+    return text;
+  }
+  return type;
+}
+
+const Resource *Lookup(LPCWSTR type, WORD id) {
+  std::lock_guard<std::mutex> lock(gResourcesMutex);
+  auto it = gResources.find({TypeKey(type), id});
+  return it == gResources.end() ? nullptr : &it->second;
+}
+
+template <typename T> const T *Table(LPCWSTR type, LPCWSTR name) {
+  if (!IS_INTRESOURCE(name))
+    return nullptr;
+  const Resource *r = Lookup(type, static_cast<WORD>(reinterpret_cast<uintptr_t>(name)));
+  return r && r->size >= sizeof(T) ? static_cast<const T *>(r->data) : nullptr;
+}
+
+void AppendItems(HMENU menu, const MENUITEMRESOURCE *items, UINT count) {
+  for (UINT i = 0; items && i < count; ++i) {
+    const MENUITEMRESOURCE &item = items[i];
+    if (item.children) {
+      HMENU popup = CreatePopupMenu();
+      AppendItems(popup, item.children, item.childCount);
+      AppendMenuW(menu, MF_POPUP | (item.flags & MF_GRAYED), reinterpret_cast<UINT_PTR>(popup),
+                  item.text);
+    } else if (item.flags & MF_SEPARATOR) {
+      AppendMenuW(menu, MF_SEPARATOR, 0, nullptr);
+    } else {
+      AppendMenuW(menu, MF_STRING | (item.flags & (MF_GRAYED | MF_CHECKED)), item.id, item.text);
+    }
+  }
+}
+
+// The menu bar's own window: it answers what the logic asks a bar.
+struct Bar {
+  std::vector<MENUBARBUTTON> buttons;
+  std::vector<HMENU> popups; // per button, null for a command
+  HMENU menu = nullptr;      // the menu resource's pop-ups (the bar's menu)
+};
+
+LRESULT CALLBACK BarProc(HWND hwnd, UINT msg, WPARAM wParam, LPARAM lParam) {
+  auto *bar = reinterpret_cast<Bar *>(GetWindowLongPtrW(hwnd, GWLP_USERDATA));
+  switch (msg) {
+  case TB_GETBUTTONINFO: {
+    auto *info = reinterpret_cast<TBBUTTONINFOW *>(lParam);
+    if (!bar || !info)
+      return -1;
+    int index = -1;
+    if (info->dwMask & TBIF_BYINDEX) {
+      if (wParam < bar->buttons.size())
+        index = static_cast<int>(wParam);
+    } else {
+      for (size_t i = 0; i < bar->buttons.size(); ++i)
+        if (bar->buttons[i].command == wParam)
+          index = static_cast<int>(i);
+    }
+    if (index < 0)
+      return -1;
+    const MENUBARBUTTON &b = bar->buttons[index];
+    if (info->dwMask & TBIF_COMMAND)
+      info->idCommand = static_cast<int>(b.command);
+    if (info->dwMask & TBIF_STATE)
+      info->fsState = b.state;
+    if (info->dwMask & TBIF_STYLE)
+      info->fsStyle = b.style;
+    if (info->dwMask & TBIF_LPARAM)
+      info->lParam = reinterpret_cast<DWORD_PTR>(bar->popups[index]);
+    return index;
+  }
+  case SHCMBM_GETMENU:
+    return bar ? reinterpret_cast<LRESULT>(bar->menu) : 0;
+  case SHCMBM_GETSUBMENU:
+    if (bar)
+      for (size_t i = 0; i < bar->buttons.size(); ++i)
+        if (bar->buttons[i].command == static_cast<UINT>(lParam))
+          return reinterpret_cast<LRESULT>(bar->popups[i]);
+    return 0;
+  case WM_NCDESTROY:
+    delete bar;
+    SetWindowLongPtrW(hwnd, GWLP_USERDATA, 0);
+    break;
+  }
+  return DefWindowProcW(hwnd, msg, wParam, lParam);
+}
+
+bool RegisterBarClass() {
+  static const bool registered = [] {
+    WNDCLASSW cls = {};
+    cls.lpfnWndProc = BarProc;
+    cls.hInstance = GetModuleHandleW(nullptr);
+    cls.lpszClassName = u"VantrelMenuBar";
+    return RegisterClassW(&cls) != 0;
+  }();
+  return registered;
+}
+
+} // namespace
+
+void RegisterResource(LPCWSTR type, WORD id, const void *data, DWORD size) {
+  if (!type || !data)
+    return;
+  std::lock_guard<std::mutex> lock(gResourcesMutex);
+  gResources[{TypeKey(type), id}] = Resource{data, size};
+}
+
+HRSRC VantrelFindResourceW(HINSTANCE inst, LPCWSTR name, LPCWSTR type) {
+  if (IS_INTRESOURCE(name))
+    if (const Resource *r = Lookup(type, static_cast<WORD>(reinterpret_cast<uintptr_t>(name))))
+      return reinterpret_cast<HRSRC>(const_cast<Resource *>(r));
+  SetLastError(ERROR_RESOURCE_NAME_NOT_FOUND);
+  (void)inst;
+  return nullptr;
+}
+
+HGLOBAL VantrelLoadResource(HINSTANCE, HRSRC res) { return reinterpret_cast<HGLOBAL>(res); }
+
+DWORD VantrelSizeofResource(HINSTANCE, HRSRC res) {
+  return res ? reinterpret_cast<const Resource *>(res)->size : 0;
+}
+
+const void *VantrelLockResource(HGLOBAL res) {
+  return res ? reinterpret_cast<const Resource *>(res)->data : nullptr;
+}
+
+int VantrelLoadStringW(HINSTANCE inst, UINT id, LPWSTR buffer, int max) {
+  const STRINGRESOURCE *s = Table<STRINGRESOURCE>(RT_STRING, MAKEINTRESOURCEW(id));
+  if (!s || !s->text) {
+    if (buffer && max > 0)
+      buffer[0] = 0;
+    (void)inst;
+    return 0;
+  }
+  if (!buffer || max <= 0)
+    return 0;
+  WStrCopyN(buffer, static_cast<size_t>(max), s->text);
+  return static_cast<int>(wcslen(buffer));
+}
+
+HICON VantrelLoadIconW(HINSTANCE inst, LPCWSTR name) {
+  if (const IMAGERESOURCE *image = Table<IMAGERESOURCE>(RT_ICON, name)) {
+    // A .ico file: the image that suits the standard size, from its
+    // directory.
+    auto *bytes = const_cast<BYTE *>(image->bytes);
+    int offset = LookupIconIdFromDirectoryEx(bytes, TRUE, 0, 0, LR_DEFAULTCOLOR);
+    if (offset > 0 && static_cast<DWORD>(offset) < image->size) {
+      HICON icon = CreateIconFromResourceEx(bytes + offset, image->size - offset, TRUE, 0x00030000,
+                                            0, 0, LR_DEFAULTCOLOR);
+      if (icon)
+        return icon;
+    }
+  }
+  (void)inst;
+  return ::LoadIconW(nullptr, IDI_APPLICATION);
+}
+
+HMENU VantrelLoadMenuW(HINSTANCE, LPCWSTR name) {
+  const MENURESOURCE *table = Table<MENURESOURCE>(RT_MENU, name);
+  if (!table)
+    return nullptr;
+  HMENU menu = CreateMenu();
+  AppendItems(menu, table->items, table->count);
+  return menu;
+}
+
+BOOL SHCreateMenuBar(SHMENUBARINFO *info) {
+  if (!info || !info->hwndParent || !RegisterBarClass())
+    return FALSE;
+  const MENUBARRESOURCE *table =
+      Table<MENUBARRESOURCE>(RT_MENUBAR, MAKEINTRESOURCEW(info->nToolBarId));
+  if (!table)
+    return FALSE;
+  auto bar = std::make_unique<Bar>();
+  bar->menu = table->menuId ? VantrelLoadMenuW(nullptr, MAKEINTRESOURCEW(table->menuId)) : nullptr;
+  HMENU strip = CreateMenu();
+  for (UINT i = 0; i < table->buttonCount; ++i) {
+    const MENUBARBUTTON &b = table->buttons[i];
+    bar->buttons.push_back(b);
+    WCHAR caption[64] = {};
+    if (!b.captionId || VantrelLoadStringW(nullptr, b.captionId, caption, 64) == 0)
+      WStrCopyN(caption, 64, b.caption ? b.caption : u"");
+    HMENU popup = b.popupIndex >= 0 && bar->menu ? GetSubMenu(bar->menu, b.popupIndex) : nullptr;
+    bar->popups.push_back(popup);
+    const UINT grey = (b.state & TBSTATE_ENABLED) ? 0 : MF_GRAYED;
+    if (popup)
+      AppendMenuW(strip, MF_POPUP | grey, reinterpret_cast<UINT_PTR>(popup), caption);
+    else
+      AppendMenuW(strip, MF_STRING | grey, b.command, caption);
+  }
+  HWND window = CreateWindowExW(0, u"VantrelMenuBar", u"", WS_CHILD, 0, 0, 0, 0, info->hwndParent,
+                                nullptr, GetModuleHandleW(nullptr), nullptr);
+  if (!window) {
+    DestroyMenu(strip);
+    return FALSE;
+  }
+  SetWindowLongPtrW(window, GWLP_USERDATA, reinterpret_cast<LONG_PTR>(bar.release()));
+  // The pop-ups now belong to the strip, which the parent window destroys.
+  SetMenu(info->hwndParent, strip);
+  DrawMenuBar(info->hwndParent);
+  info->hwndMB = window;
+  return TRUE;
+}
+
+INT_PTR DialogBoxIndirectParamW(HINSTANCE inst, const DLGTEMPLATE *tmpl, HWND owner, DLGPROC proc,
+                                LPARAM param) {
+  if (!tmpl)
+    return -1;
+  std::vector<WORD> bytes = Win32DialogBytes(*tmpl);
+  (void)inst;
+  return ::DialogBoxIndirectParamW(GetModuleHandleW(nullptr),
+                                   reinterpret_cast<const Win32DlgTemplate *>(bytes.data()), owner,
+                                   proc, param);
+}
