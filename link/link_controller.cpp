@@ -304,9 +304,10 @@ int CreateLinkController(LinkController *link, HINSTANCE instance, HWND parent) 
   // The window is never shown, so its rectangle only mirrors the parent's
   // client area; the platform offers no client rectangle query headless.
   RECT rect{0, 0, 0, 0};
+  // Not a child: for an owned window the menu argument is a menu handle,
+  // which must be null (Win32 refuses the window for any other value).
   HWND hwnd = CreateWindowExW(0, kClassName, nullptr, WS_DISABLED, rect.left, rect.top, rect.right,
-                              rect.bottom, parent, reinterpret_cast<HMENU>(intptr_t{-1}), instance,
-                              link);
+                              rect.bottom, parent, nullptr, instance, link);
   if (!hwnd)
     return -1;
   if (link)

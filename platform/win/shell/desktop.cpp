@@ -84,9 +84,26 @@ HBITMAP SHLoadDIBitmap(LPCWSTR path) {
 std::string HostPathFor(LPCWSTR path) { return Utf16ToUtf8(path ? path : u""); }
 
 // No toolkit: Win32 is the window system, the calling thread the one that
-// owns the windows.
+// owns the windows. The program looks for its data in a folder named
+// Vantrel below its device root: installed, that is its own folder, so the
+// root is the folder above it (C:\Program Files). Run from elsewhere, the
+// current folder stays the root.
 bool VantrelQtInit(int &, char **) {
   RegisterControlClasses();
+  WCHAR path[MAX_PATH * 2] = {};
+  const DWORD n = GetModuleFileNameW(nullptr, path, MAX_PATH * 2);
+  if (n > 0 && n < MAX_PATH * 2) {
+    WCHAR *slash = const_cast<WCHAR *>(wcsrchr(path, u'\\'));
+    if (slash) {
+      *slash = 0;
+      WCHAR *folder = const_cast<WCHAR *>(wcsrchr(path, u'\\'));
+      if (folder && _wcsicmp(folder + 1, u"Vantrel") == 0) {
+        *folder = 0;
+        SetCurrentDirectoryW(path);
+        PlatformTrace("data: the device root is %s", Utf16ToUtf8(path).c_str());
+      }
+    }
+  }
   return true;
 }
 bool VantrelQtActive() { return true; }

@@ -45,7 +45,12 @@ bool SingleInstanceClaimNamed(const char *name, const char *request) {
   if (gMutex)
     return true;
   const std::u16string mutexName = u"Local\\Vantrel." + Utf8ToUtf16(name);
+  // Only a mutex that existed sets the last error: clear it first.
+  SetLastError(ERROR_SUCCESS);
   HANDLE mutex = CreateMutexW(nullptr, TRUE, mutexName.c_str());
+  PlatformTrace("instance: mutex %s: %s", Utf16ToUtf8(mutexName).c_str(),
+                !mutex ? "not made" : GetLastError() == ERROR_ALREADY_EXISTS ? "held by another"
+                                                                              : "ours");
   if (mutex && GetLastError() != ERROR_ALREADY_EXISTS) {
     gMutex = mutex;
     WNDCLASSW cls = {};
