@@ -56,3 +56,4 @@ set_source_files_properties(${CMAKE_SOURCE_DIR}/tools/vantrel-reg/main.cpp PROPE
   COMPILE_DEFINITIONS "VANTREL_VERSION=\"${PROJECT_VERSION}\"")
 
 add_subdirectory(${CMAKE_SOURCE_DIR}/packaging/windows ${CMAKE_BINARY_DIR}/packaging-windows)
+include(${CMAKE_SOURCE_DIR}/tests/windows/windows_tests.cmake)

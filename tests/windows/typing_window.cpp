@@ -1,8 +1,9 @@
 // A window of another program for the Windows end-to-end test: it takes
-// the foreground and writes every character it receives (WM_CHAR, UTF-16
-// joined into UTF-8; Backspace as "\b", Enter as "\n") to the file named
-// by its argument, flushed at once. It ends on WM_CLOSE or after the
-// number of seconds in its second argument (default 120).
+// the foreground and keeps the text it is typed (WM_CHAR: UTF-16 joined,
+// Enter a line end, Backspace taking back the last character), written
+// whole in UTF-8 to the file named by its first argument after every
+// change. It ends on WM_CLOSE or after the number of seconds in its second
+// argument (default 120).
 #include <windows.h>
 
 #include <cstdio>
@@ -11,10 +12,32 @@
 
 namespace {
 
-FILE *gOut = nullptr;
+void Put(FILE *out, unsigned cp);
+
+const char *gPath = nullptr;
+std::u32string gText;
 wchar_t gHigh = 0;
 
+void Save() {
+  FILE *out = fopen(gPath, "wb");
+  if (!out)
+    return;
+  for (char32_t cp : gText)
+    Put(out, cp);
+  fclose(out);
+}
+
 void Write(unsigned cp) {
+  if (cp == 8) {
+    if (!gText.empty())
+      gText.pop_back();
+  } else {
+    gText.push_back(cp);
+  }
+  Save();
+}
+
+void Put(FILE *out, unsigned cp) {
   char bytes[4];
   int n = 0;
   if (cp < 0x80) {
@@ -32,8 +55,7 @@ void Write(unsigned cp) {
     bytes[n++] = static_cast<char>(0x80 | ((cp >> 6) & 0x3F));
     bytes[n++] = static_cast<char>(0x80 | (cp & 0x3F));
   }
-  fwrite(bytes, 1, n, gOut);
-  fflush(gOut);
+  fwrite(bytes, 1, n, out);
 }
 
 LRESULT CALLBACK Proc(HWND hwnd, UINT msg, WPARAM wParam, LPARAM lParam) {
@@ -68,9 +90,8 @@ LRESULT CALLBACK Proc(HWND hwnd, UINT msg, WPARAM wParam, LPARAM lParam) {
 int main(int argc, char **argv) {
   if (argc < 2)
     return 2;
-  gOut = fopen(argv[1], "wb");
-  if (!gOut)
-    return 2;
+  gPath = argv[1];
+  Save();
   const int seconds = argc > 2 ? atoi(argv[2]) : 120;
   WNDCLASSW cls = {};
   cls.lpfnWndProc = Proc;
@@ -90,6 +111,5 @@ int main(int argc, char **argv) {
     TranslateMessage(&msg);
     DispatchMessageW(&msg);
   }
-  fclose(gOut);
   return 0;
 }

@@ -19,6 +19,7 @@
 #undef keybd_event
 #undef SendInput
 #undef MessageBoxW
+#undef FindWindowW
 #undef FindResourceW
 #undef LoadResource
 #undef SizeofResource

@@ -42,6 +42,32 @@ BOOL WINAPI ConsoleHandler(DWORD event) {
 
 HWND GetTopLevelWindow(HWND hwnd) { return hwnd ? GetAncestor(hwnd, GA_ROOT) : nullptr; }
 
+HWND VantrelFindWindowW(LPCWSTR className, LPCWSTR title) {
+  struct Search {
+    LPCWSTR className, title;
+    HWND found;
+  } search = {className, title, nullptr};
+  // EnumWindows lists the top-level windows from the top of the z-order;
+  // the last match is the oldest one near enough, and any will do.
+  EnumWindows(
+      [](HWND hwnd, LPARAM context) -> BOOL {
+        auto *s = reinterpret_cast<Search *>(context);
+        DWORD process = 0;
+        GetWindowThreadProcessId(hwnd, &process);
+        if (process != GetCurrentProcessId())
+          return TRUE;
+        WCHAR text[256];
+        if (s->className && (!GetClassNameW(hwnd, text, 256) || _wcsicmp(text, s->className) != 0))
+          return TRUE;
+        if (s->title && (GetWindowTextW(hwnd, text, 256) < 0 || wcscmp(text, s->title) != 0))
+          return TRUE;
+        s->found = hwnd;
+        return TRUE;
+      },
+      reinterpret_cast<LPARAM>(&search));
+  return search.found;
+}
+
 BOOL OwnWindowActive() {
   HWND foreground = GetForegroundWindow();
   DWORD process = 0;

@@ -8,6 +8,12 @@
 
 // The window that contains hwnd: GetAncestor(GA_ROOT).
 HWND GetTopLevelWindow(HWND hwnd);
+// Finds a top-level window of this process by class name and/or title
+// (null matches any), the oldest of several; never another program's
+// window, so that a second instance hands its launch to the first through
+// the instance claim (platform/single_instance.h) instead of stopping here.
+HWND VantrelFindWindowW(LPCWSTR className, LPCWSTR title);
+#define FindWindowW VantrelFindWindowW
 // TRUE when the foreground window belongs to this process.
 BOOL OwnWindowActive();
 // A question with two buttons (MessageBoxW with MB_YESNO: Windows words its

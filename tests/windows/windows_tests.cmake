@@ -1,0 +1,21 @@
+# The Windows build's own tests, run under Wine by scripts/test-windows.sh
+# (label windows): googletest from its source (/usr/src/googletest, or
+# VANTREL_GTEST_SOURCE), the Windows platform's own calls against the real
+# Win32 API, and the window of another program that the end-to-end test
+# types into.
+set(VANTREL_GTEST_SOURCE /usr/src/googletest CACHE PATH "googletest's source folder")
+if(EXISTS ${VANTREL_GTEST_SOURCE}/CMakeLists.txt)
+  set(INSTALL_GTEST OFF CACHE BOOL "" FORCE)
+  set(BUILD_GMOCK OFF CACHE BOOL "" FORCE)
+  add_subdirectory(${VANTREL_GTEST_SOURCE} ${CMAKE_BINARY_DIR}/googletest EXCLUDE_FROM_ALL)
+  add_executable(test_windows ${CMAKE_CURRENT_LIST_DIR}/windows_platform_test.cpp
+    ${CMAKE_CURRENT_LIST_DIR}/windows_link_test.cpp)
+  target_link_libraries(test_windows PRIVATE vantrel_link vantrel_resources vantrel_platform
+    gtest gtest_main)
+else()
+  message(STATUS "googletest's source missing: no test_windows")
+endif()
+
+# Built plainly against Win32, as another program would be.
+add_executable(typing_window ${CMAKE_CURRENT_LIST_DIR}/typing_window.cpp)
+set_target_properties(typing_window PROPERTIES INCLUDE_DIRECTORIES "")
