@@ -2,8 +2,9 @@
 # Installs what the tests need, builds, and runs every test: the normal
 # build's tests, the tests again in the build with AddressSanitizer and
 # UndefinedBehaviorSanitizer, the link's tests with ThreadSanitizer, a short
-# fuzzing run of every parser of outside data (a failure fails the run), then
-# the benchmarks (which report figures and never fail the run).
+# fuzzing run of every parser of outside data (a failure fails the run), the
+# Windows build under Wine (scripts/test-windows.sh), then the benchmarks
+# (which report figures and never fail the run).
 #
 # The test suites mostly wait (on the emulated keyboard, the X server, the
 # program starting and ending), so each suite runs while the next build
@@ -208,6 +209,10 @@ finish tsan-tests
 finish package
 alone tsan-tests-apart env "${tsan_env[@]}" bash -c 'cd build-tsan && \
   ctest -j "$0" --timeout 900 -L serial -LE nosanitize -E "NOT_BUILT|match_generator"' "$jobs"
+
+# The Windows build under Wine (skipped, with a word, without mingw-w64 or
+# Wine): its unit tests, the installer and the program typing end to end.
+alone windows scripts/test-windows.sh build
 
 if [ -x scripts/bench.sh ]; then
   say "benchmarks"

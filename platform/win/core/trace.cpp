@@ -55,8 +55,10 @@ void OpenDestination() {
     // The user's own profile folders keep the file the user's alone; no
     // other user is given any access to it here.
     const std::u16string path = Utf8ToUtf16(where);
-    gFile = ::CreateFileW(path.c_str(), FILE_APPEND_DATA, FILE_SHARE_READ, nullptr, OPEN_ALWAYS,
-                          FILE_ATTRIBUTE_NORMAL, nullptr);
+    // Shared for writing: a second launch of the program appends its own
+    // lines (whole lines: every write appends at the end).
+    gFile = ::CreateFileW(path.c_str(), FILE_APPEND_DATA, FILE_SHARE_READ | FILE_SHARE_WRITE,
+                          nullptr, OPEN_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
     if (gFile == INVALID_HANDLE_VALUE) {
       fprintf(stderr, "vantrel: trace file %s not used: error %lu\n", where, GetLastError());
       return;

@@ -20,6 +20,11 @@ namespace {
 
 constexpr WCHAR kSettingsRoot[] = u"Software\\Vantrel";
 constexpr WCHAR kBluetoothRoot[] = u"Software\\Microsoft\\Bluetooth";
+// The handheld's power time-outs, which the program saves, zeroes and
+// restores while connected: Windows has no such key, so it is the
+// program's own (made by StartPowerManager), under its settings.
+constexpr WCHAR kTimeoutsRoot[] = u"System\\CurrentControlSet\\Control\\Power\\Timeouts";
+constexpr WCHAR kTimeoutsView[] = u"Software\\Vantrel\\Power\\Timeouts";
 
 std::mutex gDeviceKeysMutex;
 std::set<HKEY> gDeviceKeys; // open handles of the view's Device key
@@ -51,9 +56,17 @@ HKEY Mapped(HKEY parent, LPCWSTR subKey, std::u16string *path, bool *device) {
   *path = subKey ? subKey : u"";
   if (parent != HKEY_LOCAL_MACHINE)
     return parent;
+  // The handheld took a path from the root with a leading backslash.
+  while (subKey && *subKey == u'\\')
+    ++subKey;
+  *path = subKey ? subKey : u"";
   std::u16string rest;
   if (Below(subKey, kSettingsRoot, nullptr))
     return HKEY_CURRENT_USER;
+  if (Below(subKey, kTimeoutsRoot, &rest)) {
+    *path = std::u16string(kTimeoutsView) + (rest.empty() ? u"" : u"\\" + rest);
+    return HKEY_CURRENT_USER;
+  }
   if (Below(subKey, kBluetoothRoot, &rest)) {
     RefreshBluetoothView();
     *path = std::u16string(kBluetoothViewKey) + (rest.empty() ? u"" : u"\\" + rest);

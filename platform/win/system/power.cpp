@@ -5,6 +5,7 @@
 // machine sleep again.
 #include "platform/power.h"
 
+#include "platform/registry.h"
 #include "platform/trace.h"
 
 #include <condition_variable>
@@ -42,10 +43,28 @@ void Holder() {
 
 } // namespace
 
+// The handheld's time-out key, which the link saves and zeroes while
+// connected, is the power manager's own: a first run finds it missing.
+void CreateTimeoutKey() {
+  static const WCHAR *const kNames[3] = {u"BattUserIdle", u"BattSystemIdle", u"BattSuspend"};
+  static const DWORD kDefaults[3] = {60, 180, 300};
+  HKEY key = nullptr;
+  DWORD disposition = 0;
+  if (RegCreateKeyExW(HKEY_LOCAL_MACHINE, u"System\\CurrentControlSet\\Control\\Power\\Timeouts", 0,
+                      nullptr, 0, KEY_ALL_ACCESS, nullptr, &key, &disposition) != ERROR_SUCCESS)
+    return;
+  if (disposition == REG_CREATED_NEW_KEY)
+    for (int i = 0; i < 3; ++i)
+      RegSetValueExW(key, kNames[i], 0, REG_DWORD, reinterpret_cast<const BYTE *>(&kDefaults[i]),
+                     sizeof(DWORD));
+  RegCloseKey(key);
+}
+
 void StartPowerManager() {
   std::lock_guard<std::mutex> lock(gMutex);
   if (gRunning)
     return;
+  CreateTimeoutKey();
   gStopping = false;
   gRunning = true;
   gThread = std::thread(Holder);
