@@ -210,9 +210,30 @@ BOOL VantrelGetVersionExW(OSVERSIONINFOW *info) {
   return ::GetVersionExW(info);
 }
 
-BOOL KernelIoControl(DWORD, LPVOID, DWORD, LPVOID, DWORD, LPDWORD) {
-  SetLastError(ERROR_NOT_SUPPORTED);
-  return FALSE;
+BOOL KernelIoControl(DWORD ioControlCode, LPVOID, DWORD, LPVOID, DWORD, LPDWORD) {
+  if (ioControlCode != IOCTL_HAL_REBOOT) {
+    SetLastError(ERROR_NOT_SUPPORTED);
+    return FALSE;
+  }
+  // The program starts again: a fresh process of its own image with the
+  // same command line, then this one ends.
+  WCHAR image[MAX_PATH * 2] = {};
+  const DWORD n = GetModuleFileNameW(nullptr, image, MAX_PATH * 2);
+  std::u16string line = GetCommandLineW();
+  STARTUPINFOW start = {};
+  start.cb = sizeof start;
+  PROCESS_INFORMATION info = {};
+  PlatformTrace("restart: starting %s again", Utf16ToUtf8(image).c_str());
+  if (n == 0 || n >= MAX_PATH * 2 ||
+      !::CreateProcessW(image, line.data(), nullptr, nullptr, FALSE, 0, nullptr, nullptr, &start,
+                        &info)) {
+    PlatformTrace("restart: failed (error %lu)", GetLastError());
+    return FALSE;
+  }
+  ::CloseHandle(info.hThread);
+  ::CloseHandle(info.hProcess);
+  fflush(nullptr);
+  ExitProcess(0);
 }
 
 void BlockQuitSignals() {}

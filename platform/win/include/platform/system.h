@@ -4,7 +4,10 @@
 #include "platform/wintypes.h"
 
 #define IOCTL_HAL_REBOOT 0x0101003Cu
-// Nothing restarts the computer here: FALSE with ERROR_NOT_SUPPORTED.
+// IOCTL_HAL_REBOOT restarts the program: a new process of its own image with
+// the same command line, then this one ends (no return). FALSE when the new
+// process cannot be started (the program goes on running), and for any
+// other request (ERROR_NOT_SUPPORTED).
 BOOL KernelIoControl(DWORD ioControlCode, LPVOID inBuffer, DWORD inSize, LPVOID outBuffer,
                      DWORD outSize, LPDWORD bytesReturned);
 // Windows has no quit signals; a console's Ctrl+C, close and log-off
