@@ -60,6 +60,43 @@ foreach(layer IN LISTS layers)
   endforeach()
 endforeach()
 
+# Inside platform/: the Windows platform (platform/win/) stands beside the
+# other backends' folders, never on them. It includes the public platform
+# headers (platform/*.h, which on Windows are its own, from
+# platform/win/include), its own folder and the system-free helpers it
+# shares (platform/core/trace_repeats.h, utf8_decode.h); no other folder
+# includes platform/win/, and the Win32 headers appear only there (and in
+# tests/windows, whose window is a plain Win32 program of its own).
+set(win32_headers "windows\\.h" "setupapi\\.h" "bluetoothapis\\.h" "mmsystem\\.h"
+  "shellapi\\.h" "commctrl\\.h" "devguid\\.h")
+list(JOIN win32_headers "|" win32_regex)
+set(win_shared "platform/core/trace_repeats\\.h|platform/core/utf8_decode\\.h")
+file(GLOB_RECURSE all_sources "${SOURCE_DIR}/*.h" "${SOURCE_DIR}/*.cpp" "${SOURCE_DIR}/*.inc")
+list(FILTER all_sources EXCLUDE REGEX "/build[^/]*/")
+foreach(source IN LISTS all_sources)
+  file(RELATIVE_PATH shown "${SOURCE_DIR}" "${source}")
+  set(in_win OFF)
+  if(shown MATCHES "^platform/win/")
+    set(in_win ON)
+  endif()
+  file(STRINGS "${source}" includes REGEX "^[ \t]*#[ \t]*include[ \t]*[\"<]")
+  foreach(line IN LISTS includes)
+    if(line MATCHES "#[ \t]*include[ \t]*\"(platform/[^\"]*)\"")
+      set(target "${CMAKE_MATCH_1}")
+      if(in_win AND NOT target MATCHES "^platform/(win/|[A-Za-z0-9_]+\\.h$)"
+         AND NOT target MATCHES "^(${win_shared})$")
+        string(APPEND faults "  ${shown}: platform/win/ must not include ${target}\n")
+      elseif(NOT in_win AND target MATCHES "^platform/win/"
+             AND NOT shown MATCHES "^tests/windows/")
+        string(APPEND faults "  ${shown}: only platform/win/ includes ${target}\n")
+      endif()
+    elseif(line MATCHES "#[ \t]*include[ \t]*<(${win32_regex})>"
+           AND NOT in_win AND NOT shown MATCHES "^tests/windows/")
+      string(APPEND faults "  ${shown}: only platform/win/ includes ${line}\n")
+    endif()
+  endforeach()
+endforeach()
+
 if(faults)
   message(FATAL_ERROR "Folder layering broken:\n${faults}"
     "See cmake/check_layers.cmake for which folder may include which.")
