@@ -250,4 +250,3 @@ void StopQuitSignalWatch() {
   gOnQuit = nullptr;
 }
 
-bool ShowDesktopNotification(const std::string &, const std::string &, bool) { return false; }

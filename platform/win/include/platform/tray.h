@@ -1,4 +1,5 @@
-// Windows build: the notification area's icon (Shell_NotifyIconW).
+// Windows build: the notification area's icon (Shell_NotifyIconW). The
+// mark is told by the tooltip only; the icon is the owner window's.
 //
 // The desktop's system tray: one icon of the program's, marked with the
 // link's state, with a tooltip and a menu whose choices post WM_COMMAND to
