@@ -20,6 +20,7 @@
 #undef SendInput
 #undef MessageBoxW
 #undef FindWindowW
+#undef SetForegroundWindow
 #undef FindResourceW
 #undef LoadResource
 #undef SizeofResource

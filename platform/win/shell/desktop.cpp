@@ -68,6 +68,11 @@ HWND VantrelFindWindowW(LPCWSTR className, LPCWSTR title) {
   return search.found;
 }
 
+BOOL VantrelSetForegroundWindow(HWND hwnd) {
+  return ::SetForegroundWindow(
+      reinterpret_cast<HWND>(reinterpret_cast<uintptr_t>(hwnd) & ~uintptr_t{1}));
+}
+
 BOOL OwnWindowActive() {
   HWND foreground = GetForegroundWindow();
   DWORD process = 0;

@@ -70,6 +70,11 @@ bool SingleInstanceClaimNamed(const char *name, const char *request) {
   for (int attempt = 0; attempt < 50; ++attempt) {
     HWND first = FindWindowExW(HWND_MESSAGE, nullptr, u"VantrelInstance", windowName.c_str());
     if (first) {
+      // The launch the person made may hand the foreground on: the first
+      // instance brings its window forward when asked to show it.
+      DWORD firstProcess = 0;
+      GetWindowThreadProcessId(first, &firstProcess);
+      AllowSetForegroundWindow(firstProcess);
       COPYDATASTRUCT data = {1, static_cast<DWORD>(strlen(request)),
                              const_cast<char *>(request)};
       DWORD_PTR result = 0;

@@ -14,6 +14,10 @@ HWND GetTopLevelWindow(HWND hwnd);
 // the instance claim (platform/single_instance.h) instead of stopping here.
 HWND VantrelFindWindowW(LPCWSTR className, LPCWSTR title);
 #define FindWindowW VantrelFindWindowW
+// Win32's, taking the handheld's form too: the lowest bit of the handle set
+// (bring the owned windows along, as a desktop does anyway).
+BOOL VantrelSetForegroundWindow(HWND hwnd);
+#define SetForegroundWindow VantrelSetForegroundWindow
 // TRUE when the foreground window belongs to this process.
 BOOL OwnWindowActive();
 // A question with two buttons (MessageBoxW with MB_YESNO: Windows words its
