@@ -151,6 +151,10 @@ TEST(WindowsRegistry, ProgramSettingsAreTheUsersOwn) {
   ASSERT_EQ(RegSetValueExW(key, u"Answer", 0, REG_DWORD, reinterpret_cast<const BYTE *>(&value),
                            sizeof value),
             ERROR_SUCCESS);
+  HKEY child = nullptr;
+  ASSERT_EQ(RegCreateKeyExW(key, u"Child", 0, nullptr, 0, KEY_ALL_ACCESS, nullptr, &child, nullptr),
+            ERROR_SUCCESS);
+  RegCloseKey(child);
   RegCloseKey(key);
   DWORD read = 0, size = sizeof read;
   EXPECT_EQ(RegGetValueW(HKEY_CURRENT_USER, kKey, u"Answer", RRF_RT_REG_DWORD, nullptr, &read,
@@ -165,6 +169,8 @@ TEST(WindowsRegistry, ProgramSettingsAreTheUsersOwn) {
   EXPECT_EQ(RegOpenKeyExW(HKEY_CURRENT_USER, u"Software\\Microsoft\\Bluetooth", 0, KEY_READ,
                           &other),
             ERROR_FILE_NOT_FOUND);
+  // Deleted with what is below it.
+  EXPECT_EQ(RegDeleteKeyW(HKEY_LOCAL_MACHINE, u""), ERROR_INVALID_PARAMETER);
   EXPECT_EQ(RegDeleteKeyW(HKEY_LOCAL_MACHINE, kKey), ERROR_SUCCESS);
   EXPECT_EQ(RegOpenKeyExW(HKEY_CURRENT_USER, kKey, 0, KEY_READ, &other), ERROR_FILE_NOT_FOUND);
 }

@@ -130,7 +130,14 @@ LONG VantrelRegDeleteKeyW(HKEY key, LPCWSTR subKey) {
     if (rc != ERROR_SUCCESS)
       return rc;
   }
-  return ::RegDeleteKeyW(root, path.c_str());
+  if (!subKey || !*subKey)
+    return ERROR_INVALID_PARAMETER; // a key never deletes itself
+  // The key goes with everything below it, as the program means it.
+  LONG rc = RegDeleteTreeW(root, path.c_str());
+  if (rc != ERROR_SUCCESS)
+    return rc;
+  rc = ::RegDeleteKeyW(root, path.c_str());
+  return rc == ERROR_FILE_NOT_FOUND ? ERROR_SUCCESS : rc;
 }
 
 RegistryStatus RegistryGetStatus() {

@@ -6,7 +6,8 @@
 // "COMn") is read from what Windows knows of Bluetooth: the paired devices
 // and the serial ports the Bluetooth enumerator made for them (SetupAPI);
 // deleting a device's key there forgets the device (BluetoothRemoveDevice).
-// Every other key is passed on unchanged.
+// Every other key is passed on unchanged. RegDeleteKeyW deletes the subkey
+// with everything below it (ERROR_INVALID_PARAMETER for an empty subKey).
 #pragma once
 
 #include "platform/wintypes.h"
