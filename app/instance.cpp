@@ -12,6 +12,7 @@
 #include <cstdlib>
 #include <cstring>
 #include <string>
+#include <unistd.h>
 
 namespace {
 
@@ -34,9 +35,9 @@ std::string InstanceName() {
   for (const char *p = db; *p; ++p)
     hash = (hash ^ static_cast<unsigned char>(*p)) * 1099511628211ull;
   char name[64];
-  // The platform keeps it apart per user (the user's private runtime
-  // folder, the user's session), so the name needs no user of its own.
-  snprintf(name, sizeof name, "vantrel-instance-%016llx", static_cast<unsigned long long>(hash));
+  // The platform keeps it in the user's private runtime folder.
+  snprintf(name, sizeof name, "vantrel-instance-%u-%016llx", static_cast<unsigned>(getuid()),
+           static_cast<unsigned long long>(hash));
   return name;
 }
 

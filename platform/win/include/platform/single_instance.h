@@ -8,6 +8,10 @@
 // event loop on the user-interface thread).
 #pragma once
 
+// Windows has no user numbers; instance names carry 0 (the session's own
+// namespace keeps users apart).
+inline unsigned getuid() { return 0; }
+
 // Requests a second launch can hand over.
 #define SINGLE_INSTANCE_SHOW "show"
 #define SINGLE_INSTANCE_CONNECT "connect"
