@@ -2,7 +2,8 @@
 # The Windows build, tested under Wine on a private X server:
 #   scripts/test-windows.sh [LINUX_BUILD]
 # builds build-windows/ (the programs, the installer, the tests), runs the
-# Windows unit tests, then end to end: the installer installs silently into
+# Windows unit tests (the Windows platform's own, and the key logic's tests
+# on it), then end to end: the installer installs silently into
 # a fresh private Wine prefix, vantrel-reg.exe presets the settings, the
 # emulated keyboard's pseudo-terminal (vantrel-kbd of LINUX_BUILD, default
 # build) is the prefix's COM3, a window of another program has the
@@ -80,6 +81,10 @@ winpath() { echo "Z:${1//\//\\}"; }
 
 echo "windows: unit tests"
 wine "$win/test_windows.exe" || fail "test_windows.exe"
+# The key logic's tests take a whole drive as their device root.
+mkdir "$box/drive-v"
+ln -s "$box/drive-v" "$WINEPREFIX/dosdevices/v:"
+VANTREL_TEST_DRIVE=V: wine "$win/test_keys_windows.exe" || fail "test_keys_windows.exe"
 
 echo "windows: installing $setup"
 wine "$setup" /S || fail "the installer ended with an error"

@@ -84,29 +84,6 @@ TEST(WindowsTyping, CharactersBecomeKeysOrThemselvesAndNothingStaysDown) {
   }
 }
 
-// The key logic's own meaning of its calls: a press without a key-up is a
-// whole press, and its "silent" flag is never read as Win32's
-// KEYEVENTF_UNICODE of the same bit.
-std::vector<std::string> gCalls;
-void RecKeybd(void *, BYTE vk, BYTE, DWORD flags, DWORD) {
-  gCalls.push_back("keybd " + std::to_string(vk) + " " + std::to_string(flags));
-}
-BOOL RecPost(void *, HWND, UINT, UINT, UINT, const UINT *, const UINT *) { return TRUE; }
-UINT RecSend(void *, UINT count, const INPUT *, int) { return count; }
-const InjectOps kRecorder = {"recorder", RecKeybd, RecPost, RecSend, nullptr, nullptr, nullptr,
-                             nullptr};
-
-TEST(WindowsTyping, SilentFlagIsDroppedBeforeTheBackend) {
-  gCalls.clear();
-  InjectSetBackend(&kRecorder);
-  keybd_event(0x41, 0, KEYEVENTF_SILENT, 1);
-  keybd_event(0x41, 0, KEYEVENTF_KEYUP | KEYEVENTF_SILENT, 0);
-  InjectSetBackend(nullptr);
-  ASSERT_EQ(gCalls.size(), 2u);
-  EXPECT_EQ(gCalls[0], "keybd 65 0");
-  EXPECT_EQ(gCalls[1], "keybd 65 2");
-}
-
 const DLGITEMTEMPLATEW kItems[] = {
     {u"STATIC", u"Pick one:", 100, SS_LEFT, 0, 4, 4, 100, 10},
     {u"BUTTON", u"\u00c9tape", 101, BS_PUSHBUTTON | WS_TABSTOP, 0, 4, 20, 60, 14},

@@ -19,3 +19,18 @@ endif()
 # Built plainly against Win32, as another program would be.
 add_executable(typing_window ${CMAKE_CURRENT_LIST_DIR}/typing_window.cpp)
 set_target_properties(typing_window PROPERTIES INCLUDE_DIRECTORIES "")
+
+# The key logic's own tests, unchanged, on the Windows platform: the
+# sandbox is the Windows one (windows_sandbox.cpp).
+if(TARGET gtest)
+  add_executable(test_keys_windows
+    ${CMAKE_SOURCE_DIR}/tests/keys/test_scenarios.cpp
+    ${CMAKE_SOURCE_DIR}/tests/keys/test_keycode_file.cpp
+    ${CMAKE_SOURCE_DIR}/tests/keys/test_alt_shortcuts.cpp
+    ${CMAKE_SOURCE_DIR}/tests/keys/test_layout_typing.cpp
+    ${CMAKE_SOURCE_DIR}/tests/support/scripted_message_boxes.cpp
+    ${CMAKE_CURRENT_LIST_DIR}/windows_sandbox.cpp)
+  target_compile_definitions(test_keys_windows PRIVATE VANTREL_SOURCE_DIR="${CMAKE_SOURCE_DIR}")
+  target_link_libraries(test_keys_windows PRIVATE vantrel_keys vantrel_common vantrel_platform
+    gtest gtest_main)
+endif()

@@ -48,6 +48,9 @@ KeyboardLayoutQuery ForegroundLayout() {
   return query;
 }
 
+// Only KEYEVENTF_KEYUP is read: the logic's KEYEVENTF_SILENT (the
+// handheld's "no click") has the bit of Win32's KEYEVENTF_UNICODE, and the
+// key goes as its virtual key whatever that bit says.
 void SiKeybd(void *, BYTE vk, BYTE, DWORD flags, DWORD) {
   std::vector<INPUT> records;
   AppendKey(records, vk, (flags & KEYEVENTF_KEYUP) == 0);
@@ -135,9 +138,7 @@ void VantrelKeybdEvent(BYTE vk, BYTE scan, DWORD flags, DWORD extraInfo) {
   const InjectOps *ops = gBackend.load();
   if (!ops || Dropped((flags & KEYEVENTF_KEYUP) == 0))
     return;
-  // KEYEVENTF_SILENT is the handheld's "no click"; its bit is Win32's
-  // KEYEVENTF_UNICODE, so it never goes further.
-  ops->keybdEvent(ops->self, vk, scan, flags & ~static_cast<DWORD>(KEYEVENTF_SILENT), extraInfo);
+  ops->keybdEvent(ops->self, vk, scan, flags, extraInfo);
 }
 
 BOOL PostKeybdMessage(HWND hwnd, UINT vk, UINT keyStateFlags, UINT count, const UINT *shiftStates,

@@ -81,7 +81,31 @@ BOOL OwnWindowActive() {
   return foreground && process == GetCurrentProcessId();
 }
 
+std::atomic<MessageBoxPresenter> gPresenter{nullptr};
+std::atomic<void *> gPresenterContext{nullptr};
+
+void SetMessageBoxPresenter(MessageBoxPresenter presenter, void *context) {
+  gPresenterContext.store(context);
+  gPresenter.store(presenter);
+}
+
+bool PumpThreadMessages(int *exitCode) {
+  MSG msg;
+  while (PeekMessageW(&msg, nullptr, 0, 0, PM_REMOVE)) {
+    if (msg.message == WM_QUIT) {
+      if (exitCode)
+        *exitCode = static_cast<int>(msg.wParam);
+      return false;
+    }
+    TranslateMessage(&msg);
+    DispatchMessageW(&msg);
+  }
+  return true;
+}
+
 int VantrelMessageBoxW(HWND owner, LPCWSTR text, LPCWSTR caption, UINT type) {
+  if (MessageBoxPresenter presenter = gPresenter.load())
+    return presenter(owner, text, caption, type, gPresenterContext.load());
   if (gUserInterfaceEnded.load()) {
     PlatformTrace("message box not shown, the program is ending: %s",
                   Utf16ToUtf8(text ? text : u"").c_str());

@@ -2,8 +2,9 @@
 // SendInput. The three calls keep the meaning the key logic gives them (see
 // the other build's platform/inject.h), which differs from Win32's:
 // - keybd_event: a press or release of virtual key vk; modifiers act on the
-//   keys that follow. KEYEVENTF_SILENT (the handheld's "no click") is
-//   dropped, never read as Win32's KEYEVENTF_UNICODE of the same value.
+//   keys that follow. KEYEVENTF_SILENT (the handheld's "no click") reaches
+//   the backend as the logic gave it; the SendInput backend never reads it
+//   as Win32's KEYEVENTF_UNICODE of the same value.
 // - PostKeybdMessage: types chars[0..count) into the foreground window:
 //   with the virtual key the foreground thread's layout has for the
 //   character (VkKeyScanExW), else as the character itself

@@ -29,6 +29,14 @@ int AskWithVerbsW(HWND owner, LPCWSTR text, LPCWSTR caption, UINT icon, LPCWSTR 
 void EndUserInterface();
 bool UserInterfaceEnded();
 int VantrelMessageBoxW(HWND owner, LPCWSTR text, LPCWSTR caption, UINT type);
+// Tests answer the message boxes themselves: a presenter set here is asked
+// instead of Win32's MessageBoxW (null: Win32's again).
+typedef int (*MessageBoxPresenter)(HWND owner, LPCWSTR text, LPCWSTR caption, UINT type,
+                                   void *context);
+void SetMessageBoxPresenter(MessageBoxPresenter presenter, void *context);
+// Dispatches every message of the calling thread's queue without blocking;
+// false once WM_QUIT has been taken (its exit code in *exitCode).
+bool PumpThreadMessages(int *exitCode);
 #define MessageBoxW VantrelMessageBoxW
 
 // The program's resources, kept in memory by type and number: data must
