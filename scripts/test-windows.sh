@@ -78,6 +78,17 @@ export DISPLAY=:$(head -n1 "$box/display")
 export WINEPREFIX=$box/prefix WINEARCH=win64 WINEDEBUG=-all WINEDLLOVERRIDES="mscoree,mshtml="
 wine wineboot -i >/dev/null 2>&1 || fail "wineboot -i"
 winpath() { echo "Z:${1//\//\\}"; }
+# The running vantrel.exe of this test's prefix (not another run's), if any.
+program_pid() {
+  local p
+  for p in $(pgrep -f 'Vantrel.vantrel\.exe$' || true); do
+    if tr '\0' '\n' <"/proc/$p/environ" 2>/dev/null | grep -qx "WINEPREFIX=$WINEPREFIX"; then
+      echo "$p"
+      return 0
+    fi
+  done
+  return 1
+}
 
 echo "windows: unit tests"
 wine "$win/test_windows.exe" || fail "test_windows.exe"
@@ -150,7 +161,7 @@ echo "windows: the text arrived exactly"
 
 # Idle while connected: the CPU the program's process takes (in % of one
 # core), counted from its user and system ticks over 10 s.
-pid=$(pgrep -f 'Vantrel.vantrel\.exe$' | head -n1 || true)
+pid=$(program_pid || true)
 if [ -n "$pid" ]; then
   ticks() { awk '{print $14 + $15}' "/proc/$1/stat"; }
   hz=$(getconf CLK_TCK)
@@ -161,7 +172,8 @@ if [ -n "$pid" ]; then
 fi
 
 wine "$program" --quit >>"$box/vantrel.out" 2>&1 || fail "--quit found no running Vantrel"
-wait_for 30 bash -c '! pgrep -f "Vantrel.vantrel\.exe$" >/dev/null' || fail "--quit did not end it"
+program_gone() { ! program_pid >/dev/null; }
+wait_for 30 program_gone || fail "--quit did not end it"
 grep -q '"event": *"close"' "$box/kbd.log" || fail "the port was not closed"
 grep -q 'power: the system is kept awake' "$box/trace.log" || fail "no power request while connected"
 tail -n 30 "$box/trace.log" | grep -q 'power: the system may sleep' ||
@@ -170,9 +182,9 @@ echo "windows: --quit ended it, the port closed, the power request released"
 
 # A setting written before the program is killed is there after it.
 (cd "$box" && exec wine "$program") >>"$box/vantrel.out" 2>&1 &
-wait_for 60 bash -c 'pgrep -f "Vantrel.vantrel\.exe$" >/dev/null' || fail "no second start"
+wait_for 60 program_pid >/dev/null || fail "no second start"
 reg set "$key" KeptAcrossKill --dword 7 || fail "vantrel-reg set while running"
-pkill -KILL -f 'Vantrel.vantrel\.exe$' || true
+kill -KILL "$(program_pid)" || fail "the program to kill was not found"
 wineserver -k
 [ "$(reg get "$key" KeptAcrossKill | tr -d "\r" | cut -f3)" = 7 ] || fail "a setting was lost with a kill"
 [ "$(reg get "$key" keycode | tr -d "\r" | cut -f3)" = "Intl English.kcod" ] || fail "a setting was lost with a kill"
