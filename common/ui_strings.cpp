@@ -1,4 +1,4 @@
-// The UI strings: the 41 texts of the language file.
+// The UI strings: the kUiStringCount texts of the language file.
 //
 // The file is read once, at most 10000 bytes. It is a run of fields split by
 // runs of ';' and LF (leading ones skipped; CR belongs to its field). Field
@@ -20,7 +20,7 @@
 namespace {
 
 constexpr DWORD kLanguageFileBytes = 10000;
-constexpr int kFieldCount = 2 * kUiStringCount - 1; // fields 0..80
+constexpr int kFieldCount = 2 * kUiStringCount - 1; // texts and notes between them
 // Room for InstallDir and a setting text side by side, so the path is never cut.
 constexpr size_t kPathUnits = MAX_PATH + kSettingTextUnits;
 

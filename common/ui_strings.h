@@ -1,4 +1,4 @@
-// The 51 UI strings from the language file, loaded at start-up and again
+// The UI strings from the language file, loaded at start-up and again
 // when the person chooses another language (user interface thread). A
 // string once handed out is never freed or changed: a later load only makes
 // UiString return the new texts.
@@ -6,7 +6,7 @@
 
 #include "platform/wintypes.h"
 
-constexpr int kUiStringCount = 51;
+constexpr int kUiStringCount = 59;
 
 // The UI strings by their line in the language file.
 enum UiStringId : int {
@@ -63,6 +63,15 @@ enum UiStringId : int {
   kUiStepInstallRule = 48,    // Vantrel run from its own folder
   kUiStepX11Session = 49,
   kUiStepOtherDesktop = 50,
+  // Verbs that answer the questions (button captions).
+  kUiVerbCalibrate = 51,
+  kUiVerbNotNow = 52,
+  kUiVerbReset = 53,
+  kUiVerbKeepCurrent = 54,
+  kUiVerbTryAgain = 55,
+  kUiVerbCancel = 56,
+  kUiVerbKeep = 57,
+  kUiVerbDiscard = 58,
 };
 
 // Loads the UI strings from InstallDir + SettingsStore "language", falling
@@ -70,7 +79,7 @@ enum UiStringId : int {
 // file opens, posts the quit request and returns false.
 bool LoadUiStrings();
 
-// UI string n (0..40). Never null: "" before loading or for a missing field.
+// UI string n (0..kUiStringCount - 1). Never null: "" before loading or for a missing field.
 const WCHAR *UiString(int n);
 
 // Tests: frees the loaded strings and goes back to the state before loading;
