@@ -16,7 +16,6 @@
 #include "platform/power.h"
 #include "platform/process.h"
 #include "platform/qt_app.h"
-#include "platform/resource_formats.h"
 #include "platform/shell.h"
 #include "platform/system_info.h"
 #include "platform/text.h"
@@ -133,9 +132,6 @@ bool FindDataFolder() {
 
 int VantrelStartup(HINSTANCE instance, int showCommand) {
   AppGlobals.hInstance = instance;
-  // The resources' texts are shown in the language of the UI strings once
-  // those are loaded, in English before.
-  SetResourceTextLookup(UiResourceText);
   // Nothing of the program's work starts before its files are known to be
   // there: without them it cannot show a word.
   if (!FindDataFolder())

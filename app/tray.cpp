@@ -37,7 +37,7 @@ void ShowTrayState() {
   std::vector<TrayMenuItem> menu;
   for (const TrayMenuEntry &entry : TrayMenu(gState, texts))
     menu.push_back({entry.command, entry.text, entry.enabled});
-  TrayIconUpdate(mark, TrayTooltip(gState), menu);
+  TrayIconUpdate(mark, TrayTooltip(gState, UiText(kUiTrayBattery, u"Battery")), menu);
 }
 
 // The notices' texts come from the language file.

@@ -138,7 +138,8 @@ enum UiStringId : int {
 };
 
 // Loads the UI strings from InstallDir + SettingsStore "language", falling
-// back to InstallDir + "English.lang". Returns true when loaded; when neither
+// back to InstallDir + "English.lang", and makes UiResourceText the
+// platform's resource text lookup. Returns true when loaded; when neither
 // file opens, posts the quit request and returns false.
 bool LoadUiStrings();
 
@@ -154,7 +155,6 @@ const WCHAR *UiText(int n, const WCHAR *english);
 // window title, a label, a button), given as the resource holds it in
 // English: the UI string that translates it, or nullptr when there is none
 // or the language file left it out (the resource's own text is shown).
-// Handed to the platform as its resource text lookup.
 const WCHAR *UiResourceText(const WCHAR *text);
 
 // The locale of the language last loaded ("de", "fr", "es", "en"), by its

@@ -18,6 +18,7 @@
 #include "platform/inject.h"
 #include "platform/menus.h"
 #include "platform/process.h"
+#include "platform/qt_app.h"
 #include "platform/qt/qt_internal.h"
 #include "platform/registry.h"
 #include "platform/text.h"
@@ -28,7 +29,11 @@
 #include "tests/support/toolkit.h"
 
 #include <QApplication>
+#include <QDialogButtonBox>
+#include <QMenu>
+#include <QMenuBar>
 #include <QMessageBox>
+#include <QPushButton>
 #include <QTextBrowser>
 #include <QTimer>
 #include <gtest/gtest.h>
@@ -501,6 +506,44 @@ TEST_F(MainWindowTest, ANewLanguageIsChosenFromTheMenuAndShownAtOnce) {
   EXPECT_EQ(std::u16string(stored), u"Deutsch.lang");
   EXPECT_EQ(Caption(), "Verbinden");
   EXPECT_EQ(std::u16string(AppGlobals.SensitivityChoices[1].label), u"Minimal");
+
+  // The rest of the program's words follow, through the real widgets: the
+  // menu bar's menu and its items, a window's title, the toolkit's own
+  // Close button and a button of the program's beside it.
+  struct BackToEnglish {
+    ~BackToEnglish() { SetToolkitLanguage("en"); }
+  } backToEnglish;
+  auto *menuBar = vqt::HostFor(main_)->frame->findChild<QMenuBar *>("vantrel_menu_bar");
+  ASSERT_NE(menuBar, nullptr);
+  ASSERT_FALSE(menuBar->actions().isEmpty());
+  EXPECT_EQ(menuBar->actions()[0]->text(), "Optionen");
+  QMenu *options = menuBar->actions()[0]->menu();
+  ASSERT_NE(options, nullptr);
+  emit options->aboutToShow();
+  QStringList items;
+  for (QAction *action : options->actions())
+    items << action->text();
+  for (const char *item : {"Tastaturbelegung", "Sprache", "Kurztipps (Tastatur: Alt+Esc)",
+                           "Hilfe", "\u00dcber Vantrel", "Beenden"})
+    EXPECT_TRUE(items.contains(QString::fromUtf8(item))) << item << "\n"
+                                                         << items.join('|').toStdString();
+  ASSERT_TRUE(DriveDialog([this] { Command(kCommandAbout); },
+                          [](HWND dialog) {
+                            WCHAR title[64] = {};
+                            GetWindowTextW(dialog, title, 64);
+                            EXPECT_EQ(std::u16string(title), u"\u00dcber Vantrel");
+                            auto *buttons = vqt::HostFor(dialog)->frame->findChild<QDialogButtonBox *>(
+                                "vantrel_dialog_buttons");
+                            ASSERT_NE(buttons, nullptr);
+                            QPushButton *close = buttons->button(QDialogButtonBox::Close);
+                            ASSERT_NE(close, nullptr);
+                            EXPECT_EQ(close->text().remove('&'), QString::fromUtf8("Schlie\u00dfen"));
+                            QStringList texts;
+                            for (QAbstractButton *b : buttons->buttons())
+                              texts << b->text();
+                            EXPECT_TRUE(texts.contains("Mehr")) << texts.join('|').toStdString();
+                          },
+                          kDriveCloseAfter));
 }
 
 // A new layout is read at start-up: the box offers to restart, "Later"
