@@ -10,7 +10,7 @@ packages=(
   libx11-dev libxtst-dev libxkbcommon-dev x11-xkb-utils xvfb xdotool
   libevdev-dev
   libwayland-dev sway wev mutter
-  qt6-base-dev qt6-base-dev-tools libgl-dev fonts-dejavu-core
+  qt6-base-dev qt6-base-dev-tools libgl-dev fonts-dejavu-core qt6-translations-l10n
   libsystemd-dev dbus dbus-x11 python3 python3-dbusmock
   libpulse-dev
   xauth
