@@ -62,7 +62,7 @@ void HandleStatusFrame(const uint8_t *frame) {
     ForgetResumeReconnect();
     AppGlobals.linkState.store(LINK_DISCONNECTING);
     MessageBoxW(AppGlobals.mainWindow, UiText(kUiKeyboardAskedToDisconnect, u"App requested disconnect"),
-                u"Vantrel", MB_OK);
+                UiText(kUiConnectionTitle, u"Message"), MB_OK);
     break;
   case 2:
     ShowStatusText(UiString(kUiKeyboardAskedToDisconnect));
@@ -72,8 +72,8 @@ void HandleStatusFrame(const uint8_t *frame) {
     break;
   case 4:
     MessageBoxW(AppGlobals.mainWindow,
-                UiText(kUiUnexpectedStatus, u"status 0x04 You should not see this"), u"Vantrel",
-                MB_OK);
+                UiText(kUiUnexpectedStatus, u"status 0x04 You should not see this"),
+                UiText(kUiConnectionTitle, u"Message"), MB_OK);
     break;
   case 8:
     ShowStatusText(UiString(kUiKeyboardEndedConnection));
