@@ -28,8 +28,9 @@ void TellHelpNotShown(HWND hwnd, DWORD why) {
   const WCHAR *text;
   if (why == ERROR_NO_ASSOCIATION)
     text = UiText(kUiHelpNoViewer,
-                  u"The help cannot be shown: no program to open it was found. Vantrel opens its "
-                  u"help with xdg-open. Please install it (Debian package xdg-utils) and try again.");
+                  u"The help cannot be shown: no program to open it was found. Vantrel opens "
+                  u"its help with xdg-open. Please install it (Debian package xdg-utils) and "
+                  u"try again.");
   else if (why == ERROR_FILE_NOT_FOUND)
     text = UiText(kUiHelpMissing, u"The help cannot be shown: its document Vantrel.htm is missing "
                                   u"from Vantrel's installation.");

@@ -74,7 +74,8 @@ void ToggleStartAtLogin(HWND hwnd) {
   ShowStartAtLogin();
   if (!done) {
     const std::u16string text =
-        std::u16string(UiText(kUiStartAtLoginFailed, u"Vantrel could not change its start at login:")) +
+        std::u16string(UiText(kUiStartAtLoginFailed,
+                              u"Vantrel could not change its start at login:")) +
         u" " + Utf8ToUtf16(why);
     MessageBoxW(hwnd, text.c_str(), u"Vantrel", MB_OK | MB_ICONEXCLAMATION);
   }

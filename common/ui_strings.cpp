@@ -1,8 +1,9 @@
 // The UI strings: the kUiStringCount texts of the language file.
 //
-// The file is read once, at most kLanguageFileReadLimit bytes. It is a run of fields split by
-// runs of ';' and LF (leading ones skipped; CR belongs to its field). Field
-// 2k is UI string k; the odd fields are the translators' notes and dropped.
+// The file is read once, at most kLanguageFileReadLimit bytes. It is a run of
+// fields split by runs of ';' and LF (leading ones skipped; CR belongs to its
+// field). Field 2k is UI string k; the odd fields are the translators' notes
+// and dropped.
 #include "common/ui_strings.h"
 
 #include "common/globals.h"

@@ -61,7 +61,8 @@ void HandleStatusFrame(const uint8_t *frame) {
   case 1:
     ForgetResumeReconnect();
     AppGlobals.linkState.store(LINK_DISCONNECTING);
-    MessageBoxW(AppGlobals.mainWindow, UiText(kUiKeyboardAskedToDisconnect, u"App requested disconnect"),
+    MessageBoxW(AppGlobals.mainWindow,
+                UiText(kUiKeyboardAskedToDisconnect, u"App requested disconnect"),
                 UiText(kUiConnectionTitle, u"Message"), MB_OK);
     break;
   case 2:
