@@ -6,7 +6,7 @@
 
 #include "platform/wintypes.h"
 
-constexpr int kUiStringCount = 116;
+constexpr int kUiStringCount = 118;
 
 // Only this many bytes of a language file are read; the rest is ignored.
 // The shipped files stay well below it (a test checks each one).
@@ -135,6 +135,8 @@ enum UiStringId : int {
   kUiKeysXwaylandStatus = 113,
   kUiKeysXwaylandWhy = 114,
   kUiStepNoInjectSetting = 115,
+  kUiAppRequestedDisconnect = 116, // the keyboard's status code 1
+  kUiStatusMessageTitle = 117,     // caption of the status code 1 and 4 boxes
 };
 
 // Loads the UI strings from InstallDir + SettingsStore "language", falling

@@ -62,8 +62,8 @@ void HandleStatusFrame(const uint8_t *frame) {
     ForgetResumeReconnect();
     AppGlobals.linkState.store(LINK_DISCONNECTING);
     MessageBoxW(AppGlobals.mainWindow,
-                UiText(kUiKeyboardAskedToDisconnect, u"App requested disconnect"),
-                UiText(kUiConnectionTitle, u"Message"), MB_OK);
+                UiText(kUiAppRequestedDisconnect, u"App requested disconnect"),
+                UiText(kUiStatusMessageTitle, u"Message"), MB_OK);
     break;
   case 2:
     ShowStatusText(UiString(kUiKeyboardAskedToDisconnect));
@@ -74,7 +74,7 @@ void HandleStatusFrame(const uint8_t *frame) {
   case 4:
     MessageBoxW(AppGlobals.mainWindow,
                 UiText(kUiUnexpectedStatus, u"status 0x04 You should not see this"),
-                UiText(kUiConnectionTitle, u"Message"), MB_OK);
+                UiText(kUiStatusMessageTitle, u"Message"), MB_OK);
     break;
   case 8:
     ShowStatusText(UiString(kUiKeyboardEndedConnection));
