@@ -34,6 +34,9 @@ namespace {
 struct Shot {
   int x = 0, y = 0; // the window's place on the screen
   int width = 0, height = 0;
+  // The outermost window around it (the window manager's frame, or the
+  // window itself without one), on the screen.
+  int frameX = 0, frameY = 0, frameWidth = 0, frameHeight = 0;
   std::vector<uint32_t> rgb; // 0xRRGGBB
   uint32_t At(int x, int y) const { return rgb[static_cast<size_t>(y) * width + x]; }
 };
@@ -64,6 +67,19 @@ bool Grab(const std::string &display, Shot &shot) {
     if (ok) {
       Window child;
       XTranslateCoordinates(d, w, DefaultRootWindow(d), 0, 0, &shot.x, &shot.y, &child);
+      Window frame = w, root = 0, parent = 0, *children = nullptr;
+      unsigned count = 0;
+      while (XQueryTree(d, frame, &root, &parent, &children, &count) && parent != root) {
+        if (children)
+          XFree(children);
+        children = nullptr;
+        frame = parent;
+      }
+      if (children)
+        XFree(children);
+      XWindowAttributes f;
+      XGetWindowAttributes(d, frame, &f);
+      shot.frameX = f.x, shot.frameY = f.y, shot.frameWidth = f.width, shot.frameHeight = f.height;
       shot.width = a.width;
       shot.height = a.height;
       shot.rgb.resize(static_cast<size_t>(a.width) * a.height);
@@ -254,6 +270,9 @@ TEST(OnX11, ASpaceTypedAfterClickingConnectLeavesTheLinkConnected) {
   XvfbServer xvfb;
   if (!xvfb.Start())
     GTEST_SKIP() << "no Xvfb: " << xvfb.why();
+  // As on a desktop: the window manager activates the window clicked.
+  if (!xvfb.StartWindowManager())
+    GTEST_SKIP() << xvfb.why();
   ProgramSandbox box;
   PresetProgramRun(box, u"COM4:");
   const std::string trace = box.path() + "/trace.log";
@@ -313,6 +332,9 @@ TEST(OnX11, MainWindowFitsTheScreenAtScaleTwoAndFollowsADarkTheme) {
     XvfbServer xvfb;
     if (!xvfb.Start("1280x800x24"))
       GTEST_SKIP() << "no Xvfb: " << xvfb.why();
+    // The window manager's frame and panel-free screen, as a desktop has.
+    if (!xvfb.StartWindowManager())
+      GTEST_SKIP() << xvfb.why();
     ProgramSandbox box;
     PresetProgramRun(box, u"COM4:");
     box.MakeFolder("config");
@@ -344,6 +366,11 @@ TEST(OnX11, MainWindowFitsTheScreenAtScaleTwoAndFollowsADarkTheme) {
     bx = bx * c.scale - shot.x, by = by * c.scale - shot.y, bw *= c.scale, bh *= c.scale;
     EXPECT_TRUE(shot.x >= 0 && shot.y >= 0 && shot.x + shot.width <= 1280 && shot.y + shot.height <= 800)
         << shot.x << "," << shot.y << " " << shot.width << "x" << shot.height;
+    // Its frame too, title bar and borders.
+    EXPECT_TRUE(shot.frameX >= 0 && shot.frameY >= 0 && shot.frameX + shot.frameWidth <= 1280 &&
+                shot.frameY + shot.frameHeight <= 800)
+        << "frame " << shot.frameX << "," << shot.frameY << " " << shot.frameWidth << "x"
+        << shot.frameHeight;
     EXPECT_TRUE(bx >= 0 && by >= 0 && bx + bw <= shot.width && by + bh <= shot.height)
         << bx << "," << by << " " << bw << "x" << bh;
     EXPECT_GT(shot.width, 200 * c.scale);
