@@ -3,6 +3,7 @@
 // arriving in a real X client through xtest, the box that tells of a
 // missing data folder, and the window's class. Skipped when Xvfb is missing.
 #include "app_test_env.h"
+#include "common/settings_store.h"
 #include "find_x_window.h"
 #include "tests/inject/x_session.h"
 
@@ -388,6 +389,37 @@ TEST(OnX11, MainWindowFitsTheScreenAtScaleTwoAndFollowsADarkTheme) {
     kill(app, SIGTERM);
     EXPECT_EQ(WaitExit(app, 15s), 0);
   }
+}
+
+// A fresh installation (nothing stored, not even the language) under a
+// window manager: once the window shows, the time-out the Options menu
+// checks ("Keyboard Timeout" 1, "5 min") is the one the link runs with.
+TEST(OnX11, OnAFreshInstallationTheTimeoutMenuAndTheLinkAgree) {
+  XvfbServer xvfb;
+  if (!xvfb.Start())
+    GTEST_SKIP() << "no Xvfb: " << xvfb.why();
+  if (!xvfb.StartWindowManager())
+    GTEST_SKIP() << xvfb.why();
+  ProgramSandbox box;
+  for (const char *name : {"English.lang", "Intl English.kcod", "vtr.bmp", "vtr_wide.bmp"})
+    box.CopyData(name, std::string("opt/Vantrel/") + name);
+  box.MakeFolder("dev");
+  const std::string trace = box.path() + "/trace.log";
+  std::vector<std::string> env = ProgramEnv(xvfb, box, "log:" + box.path() + "/inject.log", trace);
+  env.push_back("LC_ALL=en_US.UTF-8");
+  pid_t app = Spawn({VANTREL_EXE}, env);
+  Shot shot;
+  ASSERT_TRUE(WaitFor([&] { return ReadFile(trace).find("Connect button: Connect") != std::string::npos &&
+                                   Grab(xvfb.display(), shot); },
+                      20s))
+      << ReadFile(trace);
+  EXPECT_NE(ReadFile(trace).find("No language detected"), std::string::npos);
+  EXPECT_TRUE(WaitFor([] { return SettingsStore::ReadDword(u"Connection Timeout", -1) == 300000; }, 10s))
+      << SettingsStore::ReadDword(u"Connection Timeout", -1);
+  EXPECT_EQ(SettingsStore::ReadDword(u"Keyboard Timeout", -1), 1);
+  pid_t quit = Spawn({VANTREL_EXE, "--quit"}, env);
+  EXPECT_EQ(WaitExit(quit, 10s), 0);
+  EXPECT_EQ(WaitExit(app, 15s), 0);
 }
 
 // The main window's class is the desktop entry's id, so the desktop matches
