@@ -1,4 +1,4 @@
-// The 51 UI strings from the language file, loaded at start-up and again
+// The 52 UI strings from the language file, loaded at start-up and again
 // when the person chooses another language (user interface thread). A
 // string once handed out is never freed or changed: a later load only makes
 // UiString return the new texts.
@@ -6,7 +6,7 @@
 
 #include "platform/wintypes.h"
 
-constexpr int kUiStringCount = 51;
+constexpr int kUiStringCount = 52;
 
 // The UI strings by their line in the language file.
 enum UiStringId : int {
@@ -63,6 +63,9 @@ enum UiStringId : int {
   kUiStepInstallRule = 48,    // Vantrel run from its own folder
   kUiStepX11Session = 49,
   kUiStepOtherDesktop = 50,
+  // Status line: keys typed while one of Vantrel's own windows is active
+  // are dropped.
+  kUiKeysKeptFromOwnWindows = 51,
 };
 
 // Loads the UI strings from InstallDir + SettingsStore "language", falling
