@@ -56,6 +56,22 @@ void SetStatusLine(HWND hwnd, const WCHAR *text) {
   InvalidateRect(hwnd, nullptr, TRUE);
 }
 
+// What keeps keys from the windows, shown for the link's phase: the status
+// line, and the connect button's place when the painted status comes or
+// goes (it takes a line of the layout). Returns true when the message box
+// that says what to do is due (TellKeysCannotReach).
+bool ShowKeysReach(HWND hwnd, long phase) {
+  const bool wasShown = KeysReachShownStatus() != nullptr;
+  bool tell = false;
+  if (const WCHAR *unreached = KeysReachOnLinkPhase(phase, &tell))
+    SetStatusLine(hwnd, unreached);
+  if (wasShown != (KeysReachShownStatus() != nullptr)) {
+    PlaceConnectButton(hwnd);
+    InvalidateRect(hwnd, nullptr, TRUE);
+  }
+  return tell;
+}
+
 } // namespace
 
 void InitOptionsMenu(HMENU) {
@@ -143,18 +159,39 @@ void OnLinkPhase(HWND hwnd, WPARAM buttonState, LPARAM phase) {
   // Keys that cannot reach the person's windows are never typed into
   // nowhere silently: the status says so while connected (painted on every
   // kind of device), and the first connection explains what to do.
-  const bool wasShown = KeysReachShownStatus() != nullptr;
-  bool tell = false;
-  const WCHAR *unreached = KeysReachOnLinkPhase(static_cast<long>(phase), &tell);
-  if (unreached)
-    SetStatusLine(hwnd, unreached);
-  if (wasShown != (KeysReachShownStatus() != nullptr))
-    InvalidateRect(hwnd, nullptr, TRUE);
+  const bool tell = ShowKeysReach(hwnd, static_cast<long>(phase));
   if (AppGlobals.isSmartphone == 1)
     UpdateWindow(hwnd);
   ConnectRequestOnLinkPhase(static_cast<unsigned>(buttonState), static_cast<long>(phase));
   if (tell)
     TellKeysCannotReach(hwnd);
+}
+
+void OnKeysBackendChosen(HWND hwnd) {
+  // Before the choice every backend counts as reaching the windows; a link
+  // connected meanwhile learns now whether that holds.
+  if (!KeysReachConnected())
+    return;
+  if (ShowKeysReach(hwnd, 2))
+    TellKeysCannotReach(hwnd);
+}
+
+void OnKeysKeptFromOwnWindows(HWND hwnd, WPARAM kept) {
+  // The key test hears the keyboard itself; what is dropped meanwhile is
+  // only the Ctrl of a shortcut, which it does not test.
+  if (kept != 0 && AppGlobals.keyTestDialog.load() != nullptr)
+    return;
+  const WCHAR *before = KeysReachShownStatus();
+  MarkKeysKeptFromOwnWindows(kept != 0);
+  const WCHAR *now = KeysReachShownStatus();
+  if (now == before)
+    return;
+  if (now)
+    NKDbgPrintfW(u"Status: %s\r\n", now);
+  SetStatusLine(hwnd, now ? now : UiString(kUiStatusConnected));
+  if ((before != nullptr) != (now != nullptr))
+    PlaceConnectButton(hwnd);
+  InvalidateRect(hwnd, nullptr, TRUE);
 }
 
 void OnKeysNotAllowed(HWND hwnd) {

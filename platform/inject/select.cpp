@@ -2,6 +2,7 @@
 // the walk along it, and the process-wide choice made from the environment.
 #include "platform/inject.h"
 #include "platform/inject/log_backend.h"
+#include "platform/core/counted_thread.h"
 #include "platform/inject/select_chain.h"
 #include "platform/portal/portal_backend.h"
 #include "platform/trace.h"
@@ -16,6 +17,7 @@
 #include <mutex>
 #include <string>
 #include <string_view>
+#include <thread>
 
 namespace {
 
@@ -125,7 +127,21 @@ const InjectOps *gChosen = nullptr;
 InjectReach gReach = InjectReach::kWindows;
 bool gNamed = false;
 
+// The thread of InjectSelectBackendInBackground while one is under way or
+// not yet joined.
+std::mutex gChooserMutex;
+std::thread gChooser;
+
 void ShutdownAtExit() { InjectShutdown(); }
+
+// Ends the process's injection at its normal exit (once registered). Called
+// with gInjectMutex held.
+void ShutdownAtExitOnce() {
+  if (!gAtExitSet) {
+    gAtExitSet = true;
+    atexit(ShutdownAtExit);
+  }
+}
 
 std::string Env(const char *name) {
   const char *v = getenv(name);
@@ -233,12 +249,39 @@ const char *InjectSelectBackend() {
   gNamed = choice.named;
   if (!gChosen)
     return "none";
-  InjectSetBackend(gChosen);
-  if (!gAtExitSet) {
-    gAtExitSet = true;
-    atexit(ShutdownAtExit);
-  }
+  InjectInstallChosen(gChosen);
+  ShutdownAtExitOnce();
   return gChosen->name;
+}
+
+void InjectSelectBackendInBackground(void (*chosen)(const char *name)) {
+  std::lock_guard<std::mutex> lock(gChooserMutex);
+  if (gChooser.joinable())
+    return;
+  {
+    // A thread still running at exit would end the process badly: the
+    // exit's handler waits for it.
+    std::lock_guard<std::mutex> injectLock(gInjectMutex);
+    ShutdownAtExitOnce();
+  }
+  InjectNoteChoosing(true);
+  PlatformTrace("inject: choosing the way to type keys beside the start-up");
+  gChooser = StartCountedThread([chosen] {
+    const char *name = InjectSelectBackend();
+    InjectNoteChoosing(false);
+    if (chosen)
+      chosen(name);
+  });
+}
+
+void InjectWaitForBackend() {
+  std::thread chooser;
+  {
+    std::lock_guard<std::mutex> lock(gChooserMutex);
+    chooser = std::move(gChooser);
+  }
+  if (chooser.joinable())
+    chooser.join();
 }
 
 InjectReach InjectBackendReach() {
@@ -252,6 +295,8 @@ bool InjectBackendNamed() {
 }
 
 void InjectShutdown() {
+  // A choice under way installs its backend first; then it is closed here.
+  InjectWaitForBackend();
   std::lock_guard<std::mutex> lock(gInjectMutex);
   gSelected = false; // a later InjectSelectBackend chooses afresh
   gReach = InjectReach::kWindows;

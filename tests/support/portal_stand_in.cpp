@@ -72,6 +72,11 @@ bool PortalStandIn::SetKeyDelay(unsigned delayMs) {
                                     "u", delayMs) >= 0;
 }
 
+bool PortalStandIn::HoldProperties(bool hold) {
+  return bus_ && sd_bus_call_method(bus_, kPortal, "/", kMock, "HoldProperties", nullptr, nullptr,
+                                    "b", static_cast<int>(hold)) >= 0;
+}
+
 unsigned PortalStandIn::MaxPendingKeys() { return Count("MaxPendingKeys"); }
 
 bool PortalStandIn::ForgeResponse(const std::string &token, unsigned code) {
