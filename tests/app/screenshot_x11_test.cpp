@@ -148,13 +148,19 @@ std::vector<std::string> ProgramEnv(const XvfbServer &xvfb, const ProgramSandbox
   return env;
 }
 
-// The last "Connect button at X,Y WxH" line of the trace: where the button
-// is on the screen.
-bool ButtonPlace(const std::string &trace, int *x, int *y, int *w, int *h) {
-  static const std::regex place("Connect button at (-?\\d+),(-?\\d+) (\\d+)x(\\d+)");
+// The last "Connect button at X,Y WxH in the client area of CWxCH" line of
+// the trace: where the button is in shot's window, in the screen's pixels
+// (scale times the program's units). The client area is the window's lower
+// part, under the menu bar.
+bool ButtonPlace(const std::string &trace, const Shot &shot, int scale, int *x, int *y, int *w,
+                 int *h) {
+  static const std::regex place(
+      "Connect button at (-?\\d+),(-?\\d+) (\\d+)x(\\d+) in the client area of (\\d+)x(\\d+)");
   bool found = false;
   for (auto it = std::sregex_iterator(trace.begin(), trace.end(), place); it != std::sregex_iterator(); ++it) {
-    *x = std::stoi((*it)[1]), *y = std::stoi((*it)[2]), *w = std::stoi((*it)[3]), *h = std::stoi((*it)[4]);
+    const int menuBar = shot.height - std::stoi((*it)[6]) * scale;
+    *x = std::stoi((*it)[1]) * scale, *y = std::stoi((*it)[2]) * scale + menuBar;
+    *w = std::stoi((*it)[3]) * scale, *h = std::stoi((*it)[4]) * scale;
     found = true;
   }
   return found;
@@ -194,8 +200,7 @@ TEST(OnX11, WindowInEachPhaseAndTypingIntoAnXClient) {
   std::this_thread::sleep_for(500ms);
   ASSERT_TRUE(Grab(xvfb.display(), idle));
   int bx = 0, by = 0, bw = 0, bh = 0;
-  ASSERT_TRUE(ButtonPlace(ReadFile(trace), &bx, &by, &bw, &bh)) << ReadFile(trace);
-  bx -= idle.x, by -= idle.y;
+  ASSERT_TRUE(ButtonPlace(ReadFile(trace), idle, 1, &bx, &by, &bw, &bh)) << ReadFile(trace);
   const int w = idle.width, h = idle.height;
   // The keyboard picture at the top, centred, above the button.
   EXPECT_GT(Count(idle, w / 4, 0, 3 * w / 4, by, Fabric), 2000);
@@ -266,7 +271,8 @@ TEST(OnX11, AMissingDataFolderIsToldInABoxThatAQuitSignalEnds) {
 // The person clicks Connect with the mouse; the keyboard then types a Space
 // while Vantrel's window is still the active one. The Space must not press
 // the button (which would disconnect the keyboard at once): the link stays
-// connected and the trace tells that the keys were dropped.
+// connected, the trace tells that the keys were dropped and the window's
+// status says so.
 TEST(OnX11, ASpaceTypedAfterClickingConnectLeavesTheLinkConnected) {
   XvfbServer xvfb;
   if (!xvfb.Start())
@@ -284,18 +290,25 @@ TEST(OnX11, ASpaceTypedAfterClickingConnectLeavesTheLinkConnected) {
   ASSERT_TRUE(WaitFor([&] { return fs::exists(box.path() + "/dev/COM4"); }, 5s));
   pid_t app = Spawn({VANTREL_EXE}, env);
   int x = 0, y = 0, w = 0, h = 0;
+  Shot placed; // where the window manager put the window
   ASSERT_TRUE(WaitFor([&] { return ReadFile(trace).find("Connect button: Connect") != std::string::npos &&
-                                   ButtonPlace(ReadFile(trace), &x, &y, &w, &h); },
+                                   Grab(xvfb.display(), placed); },
                       20s))
       << ReadFile(trace);
   std::this_thread::sleep_for(500ms); // shown and settled
-  ASSERT_TRUE(ButtonPlace(ReadFile(trace), &x, &y, &w, &h));
-  ASSERT_TRUE(ClickAt(xvfb.display(), x + w / 2, y + h / 2));
+  ASSERT_TRUE(Grab(xvfb.display(), placed));
+  ASSERT_TRUE(ButtonPlace(ReadFile(trace), placed, 1, &x, &y, &w, &h)) << ReadFile(trace);
+  ASSERT_TRUE(ClickAt(xvfb.display(), placed.x + x + w / 2, placed.y + y + h / 2));
   ASSERT_TRUE(WaitFor([&] { return ReadFile(trace).find("Connect button: Disconnect") != std::string::npos; },
                       20s))
       << ReadFile(trace);
-  // Both Spaces come within two seconds of the handshake.
+  // Both Spaces come within two seconds of the handshake; the window's
+  // status tells the person why nothing was typed.
   EXPECT_TRUE(WaitFor([&] { return ReadFile(trace).find("Keys dropped") != std::string::npos; }, 10s))
+      << ReadFile(trace);
+  EXPECT_TRUE(WaitFor([&] { return ReadFile(trace).find("Status: Keys are not typed into Vantrel's own windows") !=
+                                   std::string::npos; },
+                      10s))
       << ReadFile(trace);
   std::this_thread::sleep_for(2500ms);
   const std::string after = ReadFile(trace);
@@ -351,20 +364,17 @@ TEST(OnX11, MainWindowFitsTheScreenAtScaleTwoAndFollowsADarkTheme) {
     int bx = 0, by = 0, bw = 0, bh = 0;
     Shot shot;
     // Shown, settled and wholly on the screen (else it cannot be read).
-    const bool shown = WaitFor([&] { return ButtonPlace(ReadFile(trace), &bx, &by, &bw, &bh) &&
-                                            Grab(xvfb.display(), shot); },
+    const bool shown = WaitFor([&] { return Grab(xvfb.display(), shot) &&
+                                            ButtonPlace(ReadFile(trace), shot, c.scale, &bx, &by, &bw, &bh); },
                                20s) &&
                        (std::this_thread::sleep_for(500ms), Grab(xvfb.display(), shot)) &&
-                       ButtonPlace(ReadFile(trace), &bx, &by, &bw, &bh);
+                       ButtonPlace(ReadFile(trace), shot, c.scale, &bx, &by, &bw, &bh);
     if (!shown) {
       ADD_FAILURE() << "no main window wholly on the screen";
       kill(app, SIGTERM);
       WaitExit(app, 15s);
       continue;
     }
-    // The button's place is in the program's units; the screen's are
-    // scale times as many.
-    bx = bx * c.scale - shot.x, by = by * c.scale - shot.y, bw *= c.scale, bh *= c.scale;
     EXPECT_TRUE(shot.x >= 0 && shot.y >= 0 && shot.x + shot.width <= 1280 && shot.y + shot.height <= 800)
         << shot.x << "," << shot.y << " " << shot.width << "x" << shot.height;
     // Its frame too, title bar and borders.
