@@ -8,12 +8,17 @@
 #include "platform/text.h"
 #include "platform/trace.h"
 
+#include <atomic>
 #include <cstdio>
 #include <string>
 
 namespace {
 
 constexpr const WCHAR *kTokenName = u"PortalRestoreToken";
+
+// The main window once it exists, for the chooser's thread, which may run
+// while the window is being made (AppGlobals.mainWindow is the UI thread's).
+std::atomic<HWND> gMainWindow{nullptr};
 
 // On a backend's thread: the main window tells the person. Before it
 // exists (or without one) stderr does.
@@ -54,13 +59,16 @@ void BackendChosen(const char *name) {
   // Keys that reach no window need no guard.
   InjectGuardOwnWindows(InjectBackendReach() != InjectReach::kNowhere);
   // A link connected before the choice shows what keeps keys from the
-  // windows now.
-  PostToWindow(AppGlobals.mainWindow, WM_KEYS_BACKEND_CHOSEN);
+  // windows now. Without a window yet there is no link either: it starts
+  // after the window and finds the choice made.
+  PostToWindow(gMainWindow.load(), WM_KEYS_BACKEND_CHOSEN);
 }
 
 } // namespace
 
 void InstallInjectHost() { InjectSetHost(InjectHost{Tell, LoadToken, SaveToken, KeysKept}); }
+
+void InjectHostWindowMade(HWND mainWindow) { gMainWindow.store(mainWindow); }
 
 void StartChoosingInjectBackend() {
   InjectGuardOwnWindows(true);

@@ -155,6 +155,7 @@ int VantrelStartup(HINSTANCE instance, int showCommand) {
   if (QuitSignalled() || !CreateMainWindow(instance, showCommand))
     return 0;
   DirectQuitSignalsTo(AppGlobals.mainWindow);
+  InjectHostWindowMade(AppGlobals.mainWindow);
   StartTray(AppGlobals.mainWindow);
   HACCEL accelerators = LoadAcceleratorsW(instance, MAKEINTRESOURCEW(kAcceleratorTable));
   DetectPlatform();
