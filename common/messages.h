@@ -1,4 +1,4 @@
-// The private window messages of the link, WM_APP+100 to WM_APP+120. They
+// The private window messages of the link, WM_APP+100 to WM_APP+122. They
 // carry the user interface's requests to the link controller window
 // (TypingWnd) and the link's notifications to the main window and dialogs.
 // wParam and lParam are 0 unless a message says otherwise.

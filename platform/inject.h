@@ -193,11 +193,12 @@ void InjectSelectBackendInBackground(void (*chosen)(const char *name));
 // called from chosen.
 void InjectWaitForBackend();
 // Whose windows the backend InjectSelectBackend chose reaches: kNowhere when
-// it chose none; kWindows before a choice and after InjectShutdown (a
-// backend installed with InjectSetBackend is its installer's business).
+// it chose none; kWindows before a choice (also while one is under way) and
+// after InjectShutdown (a backend installed with InjectSetBackend is its
+// installer's business). Never waits for a choice under way.
 InjectReach InjectBackendReach();
 // Whether the backend InjectSelectBackend chose is the one VANTREL_INJECT
-// named (false before a choice).
+// named (false before a choice). Never waits for a choice under way.
 bool InjectBackendNamed();
 // The guard for keys meant for other programs' windows: while it is on and
 // one of the program's own windows is the desktop's active window

@@ -12,6 +12,7 @@
 #endif
 #include "platform/xtest/xtest_backend.h"
 
+#include <atomic>
 #include <cstdio>
 #include <cstdlib>
 #include <mutex>
@@ -124,8 +125,10 @@ std::mutex gInjectMutex;
 bool gSelected = false;
 bool gAtExitSet = false;
 const InjectOps *gChosen = nullptr;
-InjectReach gReach = InjectReach::kWindows;
-bool gNamed = false;
+// Written under gInjectMutex, read without it: the window asks for them
+// while a slow choice holds the mutex, and must not wait for the choice.
+std::atomic<InjectReach> gReach{InjectReach::kWindows};
+std::atomic<bool> gNamed{false};
 
 // The thread of InjectSelectBackendInBackground while one is under way or
 // not yet joined.
@@ -284,15 +287,10 @@ void InjectWaitForBackend() {
     chooser.join();
 }
 
-InjectReach InjectBackendReach() {
-  std::lock_guard<std::mutex> lock(gInjectMutex);
-  return gReach;
-}
+InjectReach InjectBackendReach() { return gReach.load(); }
 
-bool InjectBackendNamed() {
-  std::lock_guard<std::mutex> lock(gInjectMutex);
-  return gSelected && gNamed;
-}
+// gNamed is set only with a choice and cleared with it.
+bool InjectBackendNamed() { return gNamed.load(); }
 
 void InjectShutdown() {
   // A choice under way installs its backend first; then it is closed here.

@@ -164,6 +164,15 @@ TEST_F(Dispatch, ABackendChosenWhileTheLinkIsUpHearsOfIt) {
   keybd_event('B', 0, 0, 0);
   EXPECT_EQ(trace.CountContaining("Keys dropped: the way to type them is still being chosen"), 1);
   EXPECT_EQ(InjectGetBackend(), nullptr);
+  // The window asks what the keys reach while the choice waits for the
+  // portal: it hears at once (had it waited, the portal's time-out would
+  // have ended the choice without it).
+  bool reading = false;
+  for (int i = 0; i < 500 && !(reading = portal.HeldReads() > 0); ++i)
+    std::this_thread::sleep_for(std::chrono::milliseconds(20));
+  ASSERT_TRUE(reading);
+  EXPECT_EQ(InjectBackendReach(), InjectReach::kWindows);
+  EXPECT_FALSE(InjectBackendNamed());
   {
     std::lock_guard<std::mutex> lock(gMutex);
     EXPECT_TRUE(gChosen.empty());

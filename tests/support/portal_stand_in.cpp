@@ -79,6 +79,8 @@ bool PortalStandIn::HoldProperties(bool hold) {
 
 unsigned PortalStandIn::MaxPendingKeys() { return Count("MaxPendingKeys"); }
 
+unsigned PortalStandIn::HeldReads() { return Count("HeldReads"); }
+
 bool PortalStandIn::ForgeResponse(const std::string &token, unsigned code) {
   sd_bus_message *reply = nullptr;
   const char *caller = nullptr;

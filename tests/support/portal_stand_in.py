@@ -16,6 +16,7 @@ What the person would answer is set through org.vantrel.PortalMock at /:
   SetKeyDelay(u delay_ms)        key calls are answered only after delay_ms
   HoldProperties(b hold)         while held, property reads are answered only
                                  when released (a portal slow to start)
+  HeldReads() -> u               property reads waiting for the release
   MaxPendingKeys() -> u          the most key calls awaiting an answer at once
   Caller() -> s                  the unique name of the last CreateSession's caller
   Keys() -> a(iu)                the key codes typed so far, in order
@@ -172,6 +173,10 @@ class Portal(dbus.service.Object):
                          async_callbacks=('done', 'failed'))
     def GetAll(self, interface, done=None, failed=None):
         self.answer_properties(lambda: done(self.properties(interface)))
+
+    @dbus.service.method(MOCK, in_signature='', out_signature='u')
+    def HeldReads(self):
+        return dbus.UInt32(len(self.held))
 
     @dbus.service.method(MOCK, in_signature='b', out_signature='')
     def HoldProperties(self, hold):
@@ -353,6 +358,10 @@ class Mock(dbus.service.Object):
     @dbus.service.method(MOCK, in_signature='b', out_signature='')
     def HoldProperties(self, hold):
         self.portal.HoldProperties(hold)
+
+    @dbus.service.method(MOCK, in_signature='', out_signature='u')
+    def HeldReads(self):
+        return self.portal.HeldReads()
 
     @dbus.service.method(MOCK, in_signature='', out_signature='s')
     def Caller(self):
