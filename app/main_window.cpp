@@ -155,6 +155,12 @@ LRESULT MainWndProc(HWND hwnd, UINT msg, WPARAM wParam, LPARAM lParam) {
   case WM_KEYS_NOT_ALLOWED:
     OnKeysNotAllowed(hwnd);
     return 0;
+  case WM_KEYS_BACKEND_CHOSEN:
+    OnKeysBackendChosen(hwnd);
+    return 0;
+  case WM_KEYS_KEPT_FROM_OWN_WINDOWS:
+    OnKeysKeptFromOwnWindows(hwnd, wParam);
+    return 0;
   default:
     return DefWindowProcW(hwnd, msg, wParam, lParam);
   }

@@ -6,7 +6,7 @@
 
 #include "platform/wintypes.h"
 
-constexpr int kUiStringCount = 118;
+constexpr int kUiStringCount = 119;
 
 // Only this many bytes of a language file are read; the rest is ignored.
 // The shipped files stay well below it (a test checks each one).
@@ -137,6 +137,9 @@ enum UiStringId : int {
   kUiStepNoInjectSetting = 115,
   kUiAppRequestedDisconnect = 116, // the keyboard's status code 1
   kUiStatusMessageTitle = 117,     // caption of the status code 1 and 4 boxes
+  // Status line: keys typed while one of Vantrel's own windows is active
+  // are dropped.
+  kUiKeysKeptFromOwnWindows = 118,
 };
 
 // Loads the UI strings from InstallDir + SettingsStore "language", falling
