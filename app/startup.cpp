@@ -1,5 +1,6 @@
 #include "app/startup.h"
 
+#include "app/inject_host.h"
 #include "app/install_dir.h"
 #include "app/main_window.h"
 #include "app/options_menu.h"
@@ -12,7 +13,6 @@
 #include "dialogs/selection_dialog.h"
 #include "link/link_controller.h"
 #include "platform/files.h"
-#include "platform/inject.h"
 #include "platform/power.h"
 #include "platform/process.h"
 #include "platform/qt_app.h"
@@ -137,11 +137,10 @@ int VantrelStartup(HINSTANCE instance, int showCommand) {
   if (!FindDataFolder())
     return kCannotStartExitCode;
   SetHelpFolder(AppGlobals.InstallDir);
-  const char *backend = InjectSelectBackend();
-  NKDbgPrintfW(u"Typing keys through %s\r\n", Utf8ToUtf16(backend ? backend : "none").c_str());
-  // Keys typed while one of Vantrel's own windows is active would work its
-  // buttons and boxes (a Space would press Disconnect): they are dropped.
-  InjectGuardOwnWindows(InjectBackendReach() != InjectReach::kNowhere);
+  // The way to type keys is chosen beside the rest of the start-up: the
+  // desktop's portal starts on demand and may take seconds to answer, and
+  // the window is not to wait for it (nor is connecting).
+  StartChoosingInjectBackend();
 
   SettleLanguage();
   // A quit signal during a message box of the steps so far (a settings
@@ -152,10 +151,12 @@ int VantrelStartup(HINSTANCE instance, int showCommand) {
     TellCannotStart("its language files cannot be read from " + HostPathFor(AppGlobals.InstallDir));
     return kCannotStartExitCode;
   }
+  SetToolkitLanguage(UiLanguageLocale());
   CheckTestMode();
   if (QuitSignalled() || !CreateMainWindow(instance, showCommand))
     return 0;
   DirectQuitSignalsTo(AppGlobals.mainWindow);
+  InjectHostWindowMade(AppGlobals.mainWindow);
   StartTray(AppGlobals.mainWindow);
   HACCEL accelerators = LoadAcceleratorsW(instance, MAKEINTRESOURCEW(kAcceleratorTable));
   DetectPlatform();

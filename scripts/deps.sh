@@ -7,10 +7,10 @@ packages=(
   build-essential cmake pkg-config ninja-build libtsan2
   libgtest-dev libgmock-dev
   libsqlite3-dev sqlite3
-  libx11-dev libxtst-dev libxkbcommon-dev x11-xkb-utils xvfb xdotool
+  libx11-dev libxtst-dev libxkbcommon-dev x11-xkb-utils xvfb xdotool openbox
   libevdev-dev
   libwayland-dev sway wev mutter
-  qt6-base-dev qt6-base-dev-tools libgl-dev fonts-dejavu-core
+  qt6-base-dev qt6-base-dev-tools libgl-dev fonts-dejavu-core qt6-translations-l10n
   libsystemd-dev dbus dbus-x11 python3 python3-dbusmock
   libpulse-dev
   xauth

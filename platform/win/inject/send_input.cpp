@@ -125,11 +125,21 @@ const InjectOps kLogOps = {"log", LogKeybd, LogPost, LogSendInput, nullptr, LogC
 
 // Keys meant for other programs are not typed into the program's own
 // windows (releases still go, so nothing stays down).
+std::atomic<bool> gKeeping{false}; // a stretch of dropped presses is under way
+
 bool Dropped(bool press) {
-  if (!press || !gGuard.load() || !OwnWindowActive())
+  if (!press)
     return false;
-  PlatformTrace("inject: a key press dropped: the program's own window is active");
-  return true;
+  const bool drop = gGuard.load() && OwnWindowActive();
+  const bool wasKeeping = gKeeping.exchange(drop);
+  if (drop && !wasKeeping)
+    PlatformTrace("inject: a key press dropped: the program's own window is active");
+  if (drop || wasKeeping) {
+    InjectHost host = InjectGetHost();
+    if (host.keysKept)
+      host.keysKept(drop);
+  }
+  return drop;
 }
 
 } // namespace
@@ -211,6 +221,14 @@ const char *InjectSelectBackend() {
   gBackend.store(gSelected);
   return gSelected->name;
 }
+
+void InjectSelectBackendInBackground(void (*chosen)(const char *name)) {
+  const char *name = InjectSelectBackend();
+  if (chosen)
+    chosen(name);
+}
+
+void InjectWaitForBackend() {}
 
 InjectReach InjectBackendReach() {
   if (!gSelected)

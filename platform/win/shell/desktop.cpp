@@ -17,6 +17,7 @@
 #include "platform/window.h"
 
 #include <atomic>
+#include <cstring>
 #include <mutex>
 #include <string>
 
@@ -164,6 +165,14 @@ bool VantrelQtInit(int &, char **) {
 bool VantrelQtActive() { return true; }
 bool VantrelQtOnScreen() { return true; }
 void ServeWaitingCalls() {}
+
+bool SetToolkitLanguage(const char *locale) {
+  const bool english = locale && strncmp(locale, "en", 2) == 0;
+  if (!english)
+    PlatformTrace("language: Windows words its own buttons in the system's language, not %s",
+                  locale ? locale : "(none)");
+  return english;
+}
 
 bool ShowHelpWindow(LPCWSTR devicePath) {
   if (!devicePath)

@@ -34,7 +34,7 @@ std::vector<WORD> Win32DialogBytes(const DLGTEMPLATE &tmpl) {
   out.push_back(static_cast<WORD>(tmpl.cy));
   out.push_back(0); // no menu
   out.push_back(0); // the dialog class
-  PutText(out, tmpl.caption);
+  PutText(out, ResourceText(tmpl.caption));
   out.push_back(tmpl.pointSize ? tmpl.pointSize : 8);
   PutText(out, tmpl.fontName && *tmpl.fontName ? tmpl.fontName : u"MS Shell Dlg");
   for (UINT i = 0; i < count; ++i) {
@@ -48,7 +48,7 @@ std::vector<WORD> Win32DialogBytes(const DLGTEMPLATE &tmpl) {
     out.push_back(static_cast<WORD>(item.cy));
     out.push_back(static_cast<WORD>(item.id));
     PutText(out, item.className);
-    PutText(out, item.text);
+    PutText(out, ResourceText(item.text));
     out.push_back(0); // no creation data
   }
   return out;

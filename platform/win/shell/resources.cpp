@@ -10,6 +10,7 @@
 #include "platform/trace.h"
 #include "platform/win/shell/dialog_bytes.h"
 
+#include <atomic>
 #include <map>
 #include <memory>
 #include <mutex>
@@ -25,6 +26,7 @@ struct Resource {
   DWORD size;
 };
 
+std::atomic<ResourceTextLookup> gTextLookup{nullptr};
 std::mutex gResourcesMutex;
 std::map<std::pair<std::u16string, WORD>, Resource> gResources;
 
@@ -58,11 +60,12 @@ void AppendItems(HMENU menu, const MENUITEMRESOURCE *items, UINT count) {
       HMENU popup = CreatePopupMenu();
       AppendItems(popup, item.children, item.childCount);
       AppendMenuW(menu, MF_POPUP | (item.flags & MF_GRAYED), reinterpret_cast<UINT_PTR>(popup),
-                  item.text);
+                  ResourceText(item.text));
     } else if (item.flags & MF_SEPARATOR) {
       AppendMenuW(menu, MF_SEPARATOR, 0, nullptr);
     } else {
-      AppendMenuW(menu, MF_STRING | (item.flags & (MF_GRAYED | MF_CHECKED)), item.id, item.text);
+      AppendMenuW(menu, MF_STRING | (item.flags & (MF_GRAYED | MF_CHECKED)), item.id,
+                  ResourceText(item.text));
     }
   }
 }
@@ -131,6 +134,16 @@ bool RegisterBarClass() {
 }
 
 } // namespace
+
+void SetResourceTextLookup(ResourceTextLookup lookup) { gTextLookup.store(lookup); }
+
+LPCWSTR ResourceText(LPCWSTR text) {
+  ResourceTextLookup lookup = gTextLookup.load();
+  if (!text || !lookup)
+    return text;
+  LPCWSTR shown = lookup(text);
+  return shown ? shown : text;
+}
 
 void RegisterResource(LPCWSTR type, WORD id, const void *data, DWORD size) {
   if (!type || !data)
@@ -214,6 +227,8 @@ BOOL SHCreateMenuBar(SHMENUBARINFO *info) {
     WCHAR caption[64] = {};
     if (!b.captionId || VantrelLoadStringW(nullptr, b.captionId, caption, 64) == 0)
       WStrCopyN(caption, 64, b.caption ? b.caption : u"");
+    if (const WCHAR *shown = ResourceText(caption); shown != caption)
+      WStrCopyN(caption, 64, shown);
     HMENU popup = b.popupIndex >= 0 && bar->menu ? GetSubMenu(bar->menu, b.popupIndex) : nullptr;
     bar->popups.push_back(popup);
     const UINT grey = (b.state & TBSTATE_ENABLED) ? 0 : MF_GRAYED;

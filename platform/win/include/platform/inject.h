@@ -75,6 +75,11 @@ struct InjectHost {
   std::string (*loadToken)();
   // Keeps the portal's restore token for the next run ("" forgets it).
   void (*saveToken)(const std::string &token);
+  // The guard (InjectGuardOwnWindows) dropped a key press (kept true: at
+  // every press it drops), or a press goes out again after such a stretch
+  // (kept false: once, at its first press). Called on the injecting thread,
+  // before the key goes out; must not wait.
+  void (*keysKept)(bool kept);
 };
 // Installs the host (copied). Before any call, or with null members, a
 // notice goes to stderr and no token is kept.
@@ -100,6 +105,12 @@ enum class InjectReach {
 // again (keeps the first choice until InjectShutdown). The chosen backend is
 // owned by the selection and closed by InjectShutdown.
 const char *InjectSelectBackend();
+// The same choice for a caller that must not wait for it. Choosing here
+// never waits on a desktop service, so it is made before this returns and
+// chosen (may be null) is called on the calling thread with the name.
+void InjectSelectBackendInBackground(void (*chosen)(const char *name));
+// Nothing is ever under way here: returns at once.
+void InjectWaitForBackend();
 // Whose windows the backend InjectSelectBackend chose reaches: kNowhere when
 // it chose none; kWindows before a choice and after InjectShutdown (a
 // backend installed with InjectSetBackend is its installer's business).

@@ -32,6 +32,10 @@ bool VantrelQtOnScreen();
 // thread the program waits for at its end is not held up by this one. Does
 // nothing on other threads or without the toolkit.
 void ServeWaitingCalls();
+// Windows words its own buttons (Yes, No, OK, Cancel) in the system's
+// language: nothing to load. Returns true for the system's own language
+// ("en" only as far as the program can tell), false otherwise.
+bool SetToolkitLanguage(const char *locale);
 // Shows the HTML document at devicePath in Vantrel's own help window (a
 // read-only text browser with a Close button), raised if it is open already.
 // Returns false, showing nothing, without the toolkit or when the document

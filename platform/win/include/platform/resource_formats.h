@@ -17,6 +17,19 @@
 
 #include "platform/window.h"
 
+// The resources hold their texts in English. The program may give a lookup
+// that answers, for such a text, the text to show in the person's language
+// (nullptr: show the resource's own). Menu items, dialog titles and
+// control texts and menu bar captions of the resources pass through it
+// when they are made; LoadStringW gives the resource's own text. One lookup
+// for the process, set on the user-interface thread before windows are
+// made.
+using ResourceTextLookup = const WCHAR *(*)(const WCHAR *text);
+void SetResourceTextLookup(ResourceTextLookup lookup);
+// The text to show for the resource text text: the lookup's answer, or text
+// itself (null only when text is null).
+LPCWSTR ResourceText(LPCWSTR text);
+
 #define RT_MENUBAR u"SHMENUBAR"
 
 // One menu item. An item with children is a pop-up (its id is not used);
