@@ -1,4 +1,4 @@
-// The private window messages of the link, WM_APP+100 to WM_APP+120. They
+// The private window messages of the link, WM_APP+100 to WM_APP+121. They
 // carry the user interface's requests to the link controller window
 // (TypingWnd) and the link's notifications to the main window and dialogs.
 // wParam and lParam are 0 unless a message says otherwise.
@@ -44,6 +44,10 @@ enum : UINT {
   // wParam: 1 the machine is about to sleep, 0 it has resumed. The
   // platform's sleep watch → TypingWnd.
   WM_MACHINE_SLEEP = WM_APP + 120,
+  // A status frame changed what the battery's charge is read from
+  // (batteryLevel, or the thresholds rescaled by the first frame). Reader
+  // thread → main window.
+  WM_BATTERY_REPORTED = WM_APP + 121,
 };
 
 // Posts a notice to a window the link knows of. A window that does not

@@ -9,6 +9,7 @@
 #include "common/ui_strings.h"
 #include "link/packets.h"
 #include "link/resume_reconnect.h"
+#include "platform/registry.h"
 #include "platform/window.h"
 
 namespace {
@@ -54,8 +55,31 @@ void RescaleBatteryThresholds(uint8_t reference) {
   }
 }
 
+namespace {
+
+// Build No, read again only when a stored value may have changed: the
+// keyboard reports its status every few seconds, and the number changes
+// only with an identity frame (or another program's write).
+uint32_t BuildNumber() {
+  thread_local uint64_t seen = 0;
+  thread_local uint32_t build = 0;
+  uint64_t count = RegistryChangeCount();
+  if (count != seen) {
+    seen = count;
+    build = static_cast<uint32_t>(SettingsStore::ReadNumber(Settings::kBuildNo));
+  }
+  return build;
+}
+
+} // namespace
+
 void HandleStatusFrame(const uint8_t *frame) {
-  AppGlobals.batteryLevel.store(static_cast<float>(frame[1]));
+  // What shows the battery follows the reports: the window hears of a
+  // report only when its level differs from the one before, so a keyboard
+  // reporting the same charge wakes nothing.
+  const float level = static_cast<float>(frame[1]);
+  if (AppGlobals.batteryLevel.exchange(level) != level)
+    PostToWindow(AppGlobals.mainWindow, WM_BATTERY_REPORTED);
 
   switch (frame[2]) {
   case 1:
@@ -81,7 +105,7 @@ void HandleStatusFrame(const uint8_t *frame) {
     break;
   }
 
-  uint32_t build = static_cast<uint32_t>(SettingsStore::ReadNumber(Settings::kBuildNo));
+  uint32_t build = BuildNumber();
   if (build < kFirstBuildWithReference || AppGlobals.handshakeReference != 0)
     return;
 
@@ -91,4 +115,5 @@ void HandleStatusFrame(const uint8_t *frame) {
   BuildSetParameter(packet, PARAM_REFERENCE, HandshakeParameterValue(reference));
   SendPacket(packet);
   RescaleBatteryThresholds(AppGlobals.handshakeReference);
+  PostToWindow(AppGlobals.mainWindow, WM_BATTERY_REPORTED);
 }

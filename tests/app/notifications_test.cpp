@@ -127,14 +127,14 @@ TEST_F(DesktopNotifications, ConnectedLostAndBatteryLowAreToldAndADisconnectAske
   const std::string lost = Utf16ToUtf8(UiString(kUiKeyboardDisconnected));
 
   Phase(1, 2);
-  // A battery report below every "normal" threshold, heard on the window's
-  // one-second timer; told once however often it is seen.
+  // A battery report below every "normal" threshold, as the link reports
+  // it; told once however often it is reported.
   const float thresholds[5] = {200, 180, 160, 140, 100};
   for (int i = 0; i < 5; ++i)
     AppGlobals.batteryThreshold[i] = thresholds[i];
   AppGlobals.batteryLevel = 120.0f;
-  SendMessageW(main_, WM_TIMER, kSipTimer, 0);
-  SendMessageW(main_, WM_TIMER, kSipTimer, 0);
+  SendMessageW(main_, WM_BATTERY_REPORTED, 0, 0);
+  SendMessageW(main_, WM_BATTERY_REPORTED, 0, 0);
   Phase(1, 0); // the link went without the person asking
 
   Phase(1, 2);
