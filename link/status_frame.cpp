@@ -71,15 +71,27 @@ uint32_t BuildNumber() {
   return build;
 }
 
+// Steps 3 to 6 of a status frame: the handshake parameter and the threshold
+// rescaling, once a run for keyboards of build 9095 and later. Returns true
+// when the thresholds were rescaled.
+bool SendReferenceOnce(const uint8_t *frame) {
+  uint32_t build = BuildNumber();
+  if (build < kFirstBuildWithReference || AppGlobals.handshakeReference != 0)
+    return false;
+  uint8_t reference = frame[3];
+  AppGlobals.handshakeReference = reference;
+  CommandPacket packet;
+  BuildSetParameter(packet, PARAM_REFERENCE, HandshakeParameterValue(reference));
+  SendPacket(packet);
+  RescaleBatteryThresholds(AppGlobals.handshakeReference);
+  return true;
+}
+
 } // namespace
 
 void HandleStatusFrame(const uint8_t *frame) {
-  // What shows the battery follows the reports: the window hears of a
-  // report only when its level differs from the one before, so a keyboard
-  // reporting the same charge wakes nothing.
   const float level = static_cast<float>(frame[1]);
-  if (AppGlobals.batteryLevel.exchange(level) != level)
-    PostToWindow(AppGlobals.mainWindow, WM_BATTERY_REPORTED);
+  bool newCharge = AppGlobals.batteryLevel.exchange(level) != level;
 
   switch (frame[2]) {
   case 1:
@@ -105,15 +117,12 @@ void HandleStatusFrame(const uint8_t *frame) {
     break;
   }
 
-  uint32_t build = BuildNumber();
-  if (build < kFirstBuildWithReference || AppGlobals.handshakeReference != 0)
-    return;
-
-  uint8_t reference = frame[3];
-  AppGlobals.handshakeReference = reference;
-  CommandPacket packet;
-  BuildSetParameter(packet, PARAM_REFERENCE, HandshakeParameterValue(reference));
-  SendPacket(packet);
-  RescaleBatteryThresholds(AppGlobals.handshakeReference);
-  PostToWindow(AppGlobals.mainWindow, WM_BATTERY_REPORTED);
+  if (SendReferenceOnce(frame))
+    newCharge = true;
+  // What shows the battery follows the reports: the window hears of one
+  // only when the charge read from it may differ from the one before (a
+  // new level, or rescaled thresholds), so a keyboard that reports the same
+  // charge every few seconds wakes nothing.
+  if (newCharge)
+    PostToWindow(AppGlobals.mainWindow, WM_BATTERY_REPORTED);
 }
