@@ -19,7 +19,7 @@
 #include "tests/inject/x_session.h"
 #include "tests/support/pty_port.h"
 
-#include <atomic>
+#include <cerrno>
 #include <chrono>
 #include <condition_variable>
 #include <cstdio>
@@ -45,8 +45,11 @@ constexpr int kRounds = 2;
 constexpr double kGoal = 1.5;
 
 // The context switches of every thread of pid so far (-1: gone); with
-// perThread, each thread's count by its name is added to it.
-long long Switches(pid_t pid, std::map<std::string, long long> *perThread = nullptr) {
+// perThread, each thread's count by its name is added to it. voluntaryOnly:
+// only the switches where a thread went to sleep (a wake-up each), not those
+// where a busy machine took the processor from it.
+long long Switches(pid_t pid, std::map<std::string, long long> *perThread = nullptr,
+                   bool voluntaryOnly = false) {
   std::string dir = "/proc/" + std::to_string(pid) + "/task";
   DIR *d = opendir(dir.c_str());
   if (!d)
@@ -62,7 +65,7 @@ long long Switches(pid_t pid, std::map<std::string, long long> *perThread = null
       if (line.rfind("Name:", 0) == 0)
         name = line.substr(line.find_first_not_of(" \t", 5));
       if (line.rfind("voluntary_ctxt_switches:", 0) == 0 ||
-          line.rfind("nonvoluntary_ctxt_switches:", 0) == 0)
+          (!voluntaryOnly && line.rfind("nonvoluntary_ctxt_switches:", 0) == 0))
         n += std::stoll(line.substr(line.find(':') + 1));
     }
     total += n;
@@ -181,16 +184,20 @@ int main(int argc, char **argv) {
   std::this_thread::sleep_for(3s);
   printf("bench_idle: wake-ups a second of the whole process, connected and idle (xtest, "
          "keyboard heartbeat 1/s)\n");
-  double appSum = 0, fwdSum = 0, seconds = 0;
+  double appSum = 0, fwdSum = 0, appSleeps = 0, fwdSleeps = 0, seconds = 0;
   std::map<std::string, long long> threadsFirst, threadsLast;
   for (int round = 0; round < kRounds; ++round) {
     std::map<std::string, long long> threads0, threads1;
     long long app0 = Switches(vantrel.pid(), &threads0), fwd0 = Switches(forwarder.pid()),
               bare0 = Switches(window.pid());
+    long long appV0 = Switches(vantrel.pid(), nullptr, true),
+              fwdV0 = Switches(forwarder.pid(), nullptr, true);
     auto start = std::chrono::steady_clock::now();
     std::this_thread::sleep_for(kRound);
     long long app1 = Switches(vantrel.pid(), &threads1), fwd1 = Switches(forwarder.pid()),
               bare1 = Switches(window.pid());
+    long long appV1 = Switches(vantrel.pid(), nullptr, true),
+              fwdV1 = Switches(forwarder.pid(), nullptr, true);
     double s = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
     if (app0 < 0 || app1 < 0 || fwd0 < 0 || fwd1 < 0 || bare0 < 0 || bare1 < 0) {
       printf("bench_idle: skipped (a process ended early)\n");
@@ -202,6 +209,8 @@ int main(int argc, char **argv) {
            round + 1, s, app, fwd, fwd > 0 ? app / fwd : 0.0, base);
     appSum += app1 - app0;
     fwdSum += fwd1 - fwd0;
+    appSleeps += appV1 - appV0;
+    fwdSleeps += fwdV1 - fwdV0;
     seconds += s;
     if (round == 0)
       threadsFirst = threads0;
@@ -211,6 +220,8 @@ int main(int argc, char **argv) {
   printf("  vantrel, connected and idle   %5.2f /s   baseline forwarder %5.2f /s   ratio %.2f   "
          "(goal <= %.1f /s: %s)\n",
          app, fwd, fwd > 0 ? app / fwd : 0.0, kGoal, app <= kGoal ? "met" : "NOT met");
+  printf("  of which the threads went to sleep (voluntary)   vantrel %5.2f /s   forwarder %5.2f /s\n",
+         appSleeps / seconds, fwdSleeps / seconds);
   for (const auto &[name, n] : threadsLast) {
     long long woke = n - threadsFirst[name];
     if (woke > 0)
