@@ -108,7 +108,7 @@ public:
       // when it asked for as much; the rest waits for the next call.
       uint8_t chunk[sizeof input_];
       const bool direct = n - got >= sizeof chunk;
-      ssize_t r = ::read(fd_, direct ? out + got : chunk, sizeof chunk);
+      ssize_t r = direct ? ::read(fd_, out + got, n - got) : ::read(fd_, chunk, sizeof chunk);
       if (r > 0 && direct) {
         got += static_cast<DWORD>(r);
         lastByte = ComClock::now();
