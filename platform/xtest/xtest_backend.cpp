@@ -297,6 +297,13 @@ public:
     Flush();
   }
 
+  // The link ended: what is queued goes out now, not at the next
+  // connection's first wait for input.
+  void LinkChanged(bool up) override {
+    if (!up)
+      SendHeldBack();
+  }
+
 private:
   // A key press is not flushed on its own: its release, which nearly always
   // follows at once, sends both in one write (a write and a read fewer per
