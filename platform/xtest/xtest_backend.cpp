@@ -349,7 +349,10 @@ private:
   // character not typed (the caller refreshes its view of the keymap and
   // carries on there).
   size_t SendSegment(size_t first) {
-    if (LevelFiveLendable() && NeedsLend(first)) {
+    if (LevelFiveLendable() && LendsAhead(first) > pool_.size()) {
+      // More characters to lend than whole keycodes: levels will be needed,
+      // and eight a keycode hold more than four. Lent before anything else,
+      // as it changes the type of every keycode lent after it.
       LendLevelFive();
       Refresh();
     }
@@ -390,12 +393,16 @@ private:
     return first + typed;
   }
 
-  // Whether a character from queued_[first] on needs a keycode lent.
-  bool NeedsLend(size_t first) const {
+  // How many different keysyms the characters from queued_[first] on need
+  // lent (none is lent when this is asked).
+  size_t LendsAhead(size_t first) const {
+    std::vector<unsigned long> keysyms;
     for (size_t i = first; i < queued_.size(); ++i)
-      if (!index_.FindChar(queued_[i]) && KeysymForChar(queued_[i]))
-        return true;
-    return false;
+      if (!index_.FindChar(queued_[i]))
+        if (unsigned long ks = KeysymForChar(queued_[i]))
+          keysyms.push_back(ks);
+    std::sort(keysyms.begin(), keysyms.end());
+    return static_cast<size_t>(std::unique(keysyms.begin(), keysyms.end()) - keysyms.begin());
   }
 
   // Plans one character: the host's key for it, or the lent keycode that
@@ -975,7 +982,8 @@ private:
     }
   }
 
-  // Whether a level-5 key is to be lent before the next character: lent
+  // Whether a level-5 key may be lent before the next batch (it is, when the
+  // batch has more characters to lend than there are spare keycodes): lent
   // keycodes carry four levels now, the keymap has an eight-level type that
   // reads levels 5-8 with the num lock modifier (see ReloadKeymap), nothing
   // is lent yet (so that every lent keycode takes the eight-level type from
