@@ -192,6 +192,8 @@ int main() {
 
   // Cold: rest, a new window of a new client takes the focus, the burst.
   auto coldRun = [&](bool xdotool, size_t batch, Series &into) {
+    // xdotool rests too: it would otherwise find our lent keycodes still
+    // carrying the characters it has to type.
     std::this_thread::sleep_for(kRest);
     recorder = std::make_unique<Recorder>();
     if (!recorder->Start(server.display()))
