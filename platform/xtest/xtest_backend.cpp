@@ -279,8 +279,8 @@ public:
       if (queued_.size() >= kMaxQueued)
         SendQueued();
     }
-    if (!queued_.empty())
-      HoldBackPress();
+    if (any)
+      HoldBackPress(); // queued, or sent but left in Xlib's buffer: the flush sends it
     return any;
   }
 
