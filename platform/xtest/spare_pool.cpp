@@ -72,6 +72,18 @@ int SparePool::FindWhole(int64_t nowUs) const {
     const SpareSlot &s = slots_[i];
     if (s.pins > 0 || s.lastUseUs + settle > nowUs)
       continue;
+    // A keycode whose levels carry several keysyms is not taken whole: that
+    // would drop them all, each to be lent again when next typed.
+    unsigned long carried = 0;
+    bool several = false;
+    for (const SparePart &p : s.part) {
+      if (p.lower == 0)
+        continue;
+      several |= carried != 0 && p.lower != carried;
+      carried = p.lower;
+    }
+    if (several)
+      continue;
     if (best < 0 || s.lastUseUs < slots_[best].lastUseUs)
       best = static_cast<int>(i);
   }

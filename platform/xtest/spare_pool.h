@@ -119,9 +119,10 @@ public:
   Lease Find(unsigned long lower, unsigned long upper, int64_t nowUs, bool keyLend,
              unsigned usable = ~0u) const;
   // A slot to be lent whole to one character keysym (on every part) at
-  // nowUs: not held down, and no key event went to it, on any level, for the
-  // settle time and the backlog; the one used longest ago. -1 when there is
-  // none: the pool is short, and characters go onto single parts (Find).
+  // nowUs: not held down, carrying one keysym at most, and no key event went
+  // to it, on any level, for the settle time and the backlog; the one used
+  // longest ago. -1 when there is none: the pool is short, and characters go
+  // onto single parts (Find).
   int FindWhole(int64_t nowUs) const;
 
   // Records the keysyms on the part, changed at nowUs (one keymap change; see

@@ -94,9 +94,9 @@ TEST(SparePool, FourPartKeysHoldFourKeysymsAndEachLevelSettlesOnItsOwn) {
 }
 
 // A character is lent a whole keycode (its keysym on every level) while one
-// has settled; when none has, FindWhole says so and the character takes a
-// single level, which leaves the levels that were read on that keycode as
-// they are.
+// has settled that carries one keysym at most; when none has, FindWhole says
+// so and the character takes a single level, which leaves the levels that
+// were read on that keycode as they are.
 TEST(SparePool, WholeKeycodesGoFirstAndSingleLevelsOnlyWhenThePoolRunsShort) {
   SparePool pool(kSettle);
   pool.SetCharParts(4);
@@ -133,12 +133,15 @@ TEST(SparePool, WholeKeycodesGoFirstAndSingleLevelsOnlyWhenThePoolRunsShort) {
   EXPECT_EQ(pool.slot(third.slot).part[0].lower, third.slot == a ? 1u : 2u)
       << "the level typed keeps its keysym";
 
-  // A held key is never rewritten; once the other has settled it is taken
-  // whole again, the one used longest ago first.
-  pool.Pin(a);
-  EXPECT_EQ(pool.FindWhole(1001 + 10 * kSettle), b);
-  pool.Unpin(a);
-  EXPECT_EQ(pool.FindWhole(1001 + 10 * kSettle), a);
+  // Once settled, the keycode that carries one keysym is taken whole again;
+  // the one that carries two is not (both would have to be lent again), nor
+  // is a held key.
+  const int single = third.slot == a ? b : a;
+  const int64_t later = 1001 + 10 * kSettle;
+  EXPECT_EQ(pool.FindWhole(later), single);
+  pool.Pin(single);
+  EXPECT_EQ(pool.FindWhole(later), -1);
+  pool.Unpin(single);
 }
 
 // Eight levels a keycode: sixteen keysyms fit on two keycodes. Which levels
