@@ -125,10 +125,11 @@ LRESULT MainWndProc(HWND hwnd, UINT msg, WPARAM wParam, LPARAM lParam) {
       return 0;
     return DefWindowProcW(hwnd, msg, wParam, lParam);
   case WM_TIMER:
-    if (wParam == kSipTimer) {
+    if (wParam == kSipTimer)
       SHSipPreference(GetFocus(), SIP_DOWN);
-      TrayTick();
-    }
+    return 0;
+  case WM_BATTERY_REPORTED:
+    TrayAfterBatteryReport();
     return 0;
   case WM_INITMENUPOPUP:
     if (AppGlobals.optionsMenuPending == 1) {

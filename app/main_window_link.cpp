@@ -13,6 +13,7 @@
 #include "link/port_discovery.h"
 #include "platform/controls.h"
 #include "platform/gdi.h"
+#include "platform/shell.h"
 #include "platform/win32.h"
 
 namespace {
@@ -156,7 +157,11 @@ void OnLinkPhase(HWND hwnd, WPARAM buttonState, LPARAM phase) {
     MenuState::Enable(120);
     MenuState::Grey(146);
     MenuState::Grey(121);
-    SetTimer(hwnd, kSipTimer, kSipTimerPeriodMs, nullptr);
+    // The timer only asks for the software input panel to stay lowered:
+    // where the platform has none, it would wake the program every second
+    // for nothing, so it runs only where there is a panel to lower.
+    if (HasSoftwareInputPanel())
+      SetTimer(hwnd, kSipTimer, kSipTimerPeriodMs, nullptr);
     break;
   default:
     break;

@@ -153,6 +153,9 @@ TEST_F(MainWindowTest, MenuAndButtonFollowAConnectAndADisconnect) {
   EXPECT_TRUE(Greyed(121));
   EXPECT_TRUE(Greyed(146));
   EXPECT_EQ(AppGlobals.testMode.load(), 0); // the key test ran once
+  // No software input panel to keep lowered: no timer wakes the window
+  // while connected.
+  EXPECT_FALSE(KillTimer(main_, kSipTimer));
 
   // A second WM_INITMENUPOPUP changes nothing.
   SendMessageW(main_, WM_INITMENUPOPUP, reinterpret_cast<WPARAM>(AppGlobals.optionsMenu), 200);

@@ -17,6 +17,7 @@
 #include "platform/window.h"
 
 #include <atomic>
+#include <malloc.h>
 #include <cstring>
 #include <mutex>
 #include <string>
@@ -129,6 +130,13 @@ void RegisterControlClasses() {
 
 BOOL SHInitDialog(SHINITDLGINFO *info) { return info && info->hDlg ? TRUE : FALSE; }
 BOOL SHSipPreference(HWND, SIPSTATE) { return TRUE; }
+bool HasSoftwareInputPanel() { return false; }
+
+void ReleaseFreedMemory() {
+  _heapmin();
+  SetProcessWorkingSetSize(GetCurrentProcess(), static_cast<SIZE_T>(-1),
+                           static_cast<SIZE_T>(-1));
+}
 
 HBITMAP SHLoadDIBitmap(LPCWSTR path) {
   if (!path)

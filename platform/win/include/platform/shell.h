@@ -70,6 +70,8 @@ BOOL SHInitDialog(SHINITDLGINFO *info);
 enum SIPSTATE { SIP_UNCHANGED = 0, SIP_UP = 1, SIP_DOWN = 2, SIP_FORCEDOWN = 3 };
 // No input panel on a desktop: TRUE.
 BOOL SHSipPreference(HWND hwnd, SIPSTATE state);
+// A desktop with a physical keyboard has no input panel: false.
+bool HasSoftwareInputPanel();
 
 // The string table entry id from the program's table (then the
 // executable's); as Win32's LoadStringW otherwise.

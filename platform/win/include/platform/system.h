@@ -17,3 +17,8 @@ void BlockQuitSignals();
 void UnblockQuitSignals();
 bool StartQuitSignalWatch(void (*onSignal)(int signal, void *context), void *context);
 void StopQuitSignalWatch();
+
+// Hands the memory the program has freed back to the system (the C
+// runtime's heap compacted, the working set trimmed) after a burst of work
+// that will not come again soon. Any thread.
+void ReleaseFreedMemory();
