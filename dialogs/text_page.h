@@ -18,10 +18,11 @@ int ReadTextPage(LPCWSTR path, WCHAR *page);
 // InstallDir followed by name, cut to fit path (MAX_PATH units).
 void InstallDirPath(WCHAR *path, LPCWSTR name);
 
-// Creates the static window that shows page on dialog: measured to the text
-// over the client area, at the top (lowerHalf false) or in the lower half of
-// the client area. Returns the window, or null when it could not be made;
-// the same is kept in the dialog's DWL_USER slot.
+// Creates the static window that shows page on dialog, a text area that
+// scrolls: over the whole client area (lowerHalf false; the page first grows
+// towards a reading size for the text) or its lower half, with a margin.
+// Returns the window, or null when it could not be made; the same is kept
+// in the dialog's DWL_USER slot.
 HWND CreateTextWindow(HWND dialog, const WCHAR *page, bool lowerHalf);
 
 // The logo file for a page of the given client width: narrowName up to 240

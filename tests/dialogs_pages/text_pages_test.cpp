@@ -8,12 +8,21 @@
 #include "dialogs/text_page.h"
 #include "platform/controls.h"
 #include "platform/gdi.h"
+#include "platform/qt/qt_internal.h"
 #include "platform/text.h"
 #include "tests/support/dialog_driver.h"
 #include "tests/support/sandbox.h"
 #include "tests/support/toolkit.h"
 
 #include <gtest/gtest.h>
+
+#include <QAbstractScrollArea>
+#include <QApplication>
+#include <QLabel>
+#include <QPlainTextEdit>
+#include <QScrollArea>
+#include <QScrollBar>
+#include <QTextBlock>
 
 #include <fstream>
 #include <sstream>
@@ -115,6 +124,71 @@ TEST_F(TextPagesTest, HelpPageShowsItsFileAndAMissingFileGivesAnEmptyPage) {
                           [](HWND dialog) { SendMessageW(dialog, WM_COMMAND, IDOK, 0); },
                           kDriveCloseAfter));
   EXPECT_EQ(Page(AppGlobals.helpPagePath), std::u16string(255, u'x'));
+}
+
+// Whether the end of the text the page's text window shows can be brought
+// into view: scrolled to its end, the last line lies wholly inside the
+// visible part of the window, and the window wholly inside the page. A
+// person sees that there is more by the window's scroll bar.
+bool EndOfTextReachable(HWND dialog) {
+  HWND text = reinterpret_cast<HWND>(GetWindowLongW(dialog, DWL_USER));
+  vqt::WindowHost *host = vqt::HostFor(text);
+  QWidget *client = vqt::ClientOf(dialog);
+  if (!host || !host->frame || !client)
+    return false;
+  QWidget *window = host->frame;
+  if (!client->rect().contains(window->geometry()))
+    return false;
+  auto *scroll = qobject_cast<QAbstractScrollArea *>(window);
+  if (!scroll)
+    return false;
+  // More text than shows: the scroll bar says so, and can be dragged.
+  QScrollBar *bar = scroll->verticalScrollBar();
+  if (bar->maximum() > 0 && !bar->isVisible())
+    return false;
+  bar->setValue(bar->maximum());
+  QApplication::processEvents();
+  const QRect seen = scroll->viewport()->rect();
+  if (auto *area = qobject_cast<QPlainTextEdit *>(window)) {
+    QTextCursor end(area->document());
+    end.movePosition(QTextCursor::End);
+    const QRect last = area->cursorRect(end);
+    return seen.contains(last);
+  }
+  if (auto *area = qobject_cast<QScrollArea *>(window); area && area->widget()) {
+    QLabel *label = qobject_cast<QLabel *>(area->widget());
+    const QRect shown(label->mapTo(area->viewport(), QPoint(0, 0)),
+                      QSize(label->width(), label->heightForWidth(label->width())));
+    return seen.contains(shown.bottomLeft());
+  }
+  return false;
+}
+
+// A hot tips text far longer than any screen: all of it can be read.
+TEST_F(TextPagesTest, ALongTextCanBeReadToItsLastLine) {
+  std::string tips;
+  for (int i = 1; tips.size() < 14000; ++i)
+    tips += "Tip " + std::to_string(i) + ": hold Alt and press a letter to reach the menu item it names.\n";
+  tips += "The last tip.";
+  Put("PDA_Hottips.txt", tips);
+  bool reachable = false;
+  EXPECT_TRUE(DriveDialog([&] { OpenHotTipsDialog(main_, nullptr); },
+                          [&](HWND dialog) { reachable = EndOfTextReachable(dialog); },
+                          {.settleMs = 150, .closeAfterScript = true}));
+  EXPECT_TRUE(reachable);
+  // The shipped tips, and a text a little longer than the page opens with.
+  box_.CopyData("PDA_Hottips.txt", "opt/Vantrel/PDA_Hottips.txt");
+  reachable = false;
+  EXPECT_TRUE(DriveDialog([&] { OpenHotTipsDialog(main_, nullptr); },
+                          [&](HWND dialog) { reachable = EndOfTextReachable(dialog); },
+                          {.settleMs = 150, .closeAfterScript = true}));
+  EXPECT_TRUE(reachable);
+  Put("PDA_Hottips.txt", tips.substr(tips.size() - 1500));
+  reachable = false;
+  EXPECT_TRUE(DriveDialog([&] { OpenHotTipsDialog(main_, nullptr); },
+                          [&](HWND dialog) { reachable = EndOfTextReachable(dialog); },
+                          {.settleMs = 150, .closeAfterScript = true}));
+  EXPECT_TRUE(reachable);
 }
 
 TEST_F(TextPagesTest, HotTipsRequestWhileOpenShowsThePageAgainAndClosingReturns) {
