@@ -22,16 +22,6 @@ constexpr const WCHAR *kNowhereStatus = u"Connected, but keys cannot reach your 
 constexpr const WCHAR *kNotAllowedStatus = u"Connected, but the desktop does not let Vantrel type";
 constexpr const WCHAR *kXwaylandStatus = u"Connected, but keys reach X11 programs only";
 
-constexpr const WCHAR *kXwaylandMessage =
-    u"The keyboard is connected, but Vantrel types through X11 (VANTREL_INJECT=xtest) in a "
-    u"Wayland session: only programs running under Xwayland receive the keys, native "
-    u"Wayland windows get nothing.\n\n"
-    u"What to do, any one of:\n"
-    u"- start Vantrel without VANTREL_INJECT: on GNOME and KDE Plasma it asks the desktop "
-    u"for leave to type, on sway, Hyprland or river it types through the compositor's "
-    u"virtual keyboard;\n"
-    u"- log into an X11 session (\"GNOME on Xorg\", \"Plasma (X11)\") instead of Wayland.";
-
 const WCHAR *Text(int id, const WCHAR *fallback) {
   const WCHAR *text = UiString(id);
   return text && *text ? text : fallback;
@@ -44,17 +34,43 @@ bool PackageInstall() {
   return !system.empty() && std::u16string(AppGlobals.InstallDir) == system + u"\\";
 }
 
+// The message of kXwaylandOnly when no language file is loaded.
+constexpr const WCHAR *kXwaylandWhy =
+    u"The keyboard is connected, but Vantrel types through X11 (VANTREL_INJECT=xtest) in a "
+    u"Wayland session: only programs running under Xwayland receive the keys, native "
+    u"Wayland windows get nothing.";
+constexpr const WCHAR *kNoInjectSettingStep =
+    u"start Vantrel without VANTREL_INJECT: on GNOME and KDE Plasma it asks the desktop for "
+    u"leave to type, on sway, Hyprland or river it types through the compositor's virtual "
+    u"keyboard";
+constexpr const WCHAR *kX11SessionStep =
+    u"log into an X11 session (\"GNOME on Xorg\", \"Plasma (X11)\") instead of Wayland";
+
 // why, then the steps as a list. Built on the UI thread; the text stays
 // until the next message is built.
 const WCHAR *Compose(int why, std::initializer_list<int> steps) {
   static std::u16string text;
   text = UiString(why);
   text += u"\n\n";
-  text += UiString(kUiWhatToDo);
+  text += UiText(kUiWhatToDo, u"What to do, any one of:");
   for (int step : steps) {
     text += u"\n- ";
     text += UiString(step);
   }
+  return text.c_str();
+}
+
+// The same for kXwaylandOnly, whose texts may be missing from an older
+// language file.
+const WCHAR *ComposeXwayland() {
+  static std::u16string text;
+  text = UiText(kUiKeysXwaylandWhy, kXwaylandWhy);
+  text += u"\n\n";
+  text += UiText(kUiWhatToDo, u"What to do, any one of:");
+  text += u"\n- ";
+  text += UiText(kUiStepNoInjectSetting, kNoInjectSettingStep);
+  text += u"\n- ";
+  text += UiText(kUiStepX11Session, kX11SessionStep);
   return text.c_str();
 }
 
@@ -68,8 +84,9 @@ const WCHAR *KeysReachStatus(InjectReach reach, bool named, const WCHAR **messag
   case InjectReach::kWindows:
     break;
   case InjectReach::kXwaylandOnly:
-    status = kXwaylandStatus;
-    text = kXwaylandMessage;
+    status = Text(kUiKeysXwaylandStatus, kXwaylandStatus);
+    if (message)
+      text = ComposeXwayland();
     break;
   case InjectReach::kNowhere:
     // The log named on purpose (tests, trying Vantrel out) is no surprise.

@@ -27,14 +27,16 @@ constexpr int kTitleUnits = 100;
 void TellHelpNotShown(HWND hwnd, DWORD why) {
   const WCHAR *text;
   if (why == ERROR_NO_ASSOCIATION)
-    text = u"The help cannot be shown: no program to open it was found. Vantrel opens its help "
-           u"with xdg-open; please install it (Debian package xdg-utils) and try again.";
+    text = UiText(kUiHelpNoViewer,
+                  u"The help cannot be shown: no program to open it was found. Vantrel opens its "
+                  u"help with xdg-open. Please install it (Debian package xdg-utils) and try again.");
   else if (why == ERROR_FILE_NOT_FOUND)
-    text = u"The help cannot be shown: its document Vantrel.htm is missing from Vantrel's "
-           u"installation.";
+    text = UiText(kUiHelpMissing, u"The help cannot be shown: its document Vantrel.htm is missing "
+                                  u"from Vantrel's installation.");
   else
-    text = u"The help cannot be shown: the program that opens it could not be started.";
-  MessageBoxW(hwnd, text, u"Vantrel Message", MB_OK | MB_ICONEXCLAMATION);
+    text = UiText(kUiHelpNotStarted,
+                  u"The help cannot be shown: the program that opens it could not be started.");
+  MessageBoxW(hwnd, text, u"Vantrel", MB_OK | MB_ICONEXCLAMATION);
 }
 
 // The help document's device path: Vantrel.htm in InstallDir, the folder

@@ -22,6 +22,7 @@
 #include "platform/autostart.h"
 #include "platform/gdi.h"
 #include "platform/menus.h"
+#include "platform/qt_app.h"
 #include "platform/system.h"
 #include "platform/text.h"
 #include "platform/win32.h"
@@ -72,8 +73,9 @@ void ToggleStartAtLogin(HWND hwnd) {
   ShowStartAtLogin();
   if (!done) {
     const std::u16string text =
-        u"Vantrel could not change its start at login: " + Utf8ToUtf16(why);
-    MessageBoxW(hwnd, text.c_str(), u"Vantrel Message", MB_OK | MB_ICONEXCLAMATION);
+        std::u16string(UiText(kUiStartAtLoginFailed, u"Vantrel could not change its start at login:")) +
+        u" " + Utf8ToUtf16(why);
+    MessageBoxW(hwnd, text.c_str(), u"Vantrel", MB_OK | MB_ICONEXCLAMATION);
   }
 }
 
@@ -100,11 +102,13 @@ void Quit(HWND hwnd) {
 }
 
 // The person's language takes effect at once: the UI strings are loaded
-// anew, the option lists labelled from them, and the main window and the
-// tray show them. Dialogs and message boxes read the strings when they show.
+// anew, the option lists labelled from them, the toolkit's own buttons
+// translated, and the menu bar, the main window and the tray show them.
+// Dialogs, menus and message boxes read the strings when they show.
 void ApplyLanguage(HWND hwnd) {
   if (!LoadUiStrings())
     return; // neither the file nor English could be read: the program ends
+  SetToolkitLanguage(UiLanguageLocale());
   labelSettingChoices();
   ShowNewLanguage(hwnd);
   TrayAfterLanguageChange();
@@ -132,19 +136,22 @@ void ChangeLanguageOrLayout(HWND hwnd, uint8_t mode) {
   // The layout is read at start-up: Vantrel restarts itself to use it, as
   // it ends on Quit (the keyboard told), or uses it from its next start.
   if (AskWithVerbsW(hwnd,
-                    u"The new keyboard layout is used once Vantrel has restarted. Restart "
-                    u"Vantrel now?",
-                    u"Vantrel Message", MB_ICONQUESTION, u"Restart Now", u"Later") != IDYES)
+                    UiText(kUiAskRestartForLayout, u"The new keyboard layout is used once Vantrel "
+                                                   u"has restarted. Restart Vantrel now?"),
+                    u"Vantrel", MB_ICONQUESTION, UiText(kUiVerbRestartNow, u"Restart Now"),
+                    UiText(kUiVerbLater, u"Later")) != IDYES)
     return;
   RequestRestart();
   Quit(hwnd);
 }
 
 void ResetComPort(HWND hwnd) {
-  const int answer = MessageBoxW(hwnd,
-                                 u"Continuing will delete your Bluetooth partnership with your "
-                                 u"keyboard, and reset your device. Press Yes to continue.",
-                                 u"WIreless Keyboard", MB_YESNO | MB_ICONQUESTION);
+  const int answer = MessageBoxW(
+      hwnd,
+      UiText(kUiAskForgetKeyboard,
+             u"This removes the Bluetooth pairing of your keyboard with this computer and restarts "
+             u"Vantrel. You then pair the keyboard again. Continue?"),
+      u"Vantrel", MB_YESNO | MB_ICONQUESTION);
   if (answer != IDYES)
     return;
   ForgetKeyboard();

@@ -16,6 +16,7 @@
 #include "platform/power.h"
 #include "platform/process.h"
 #include "platform/qt_app.h"
+#include "platform/resource_formats.h"
 #include "platform/shell.h"
 #include "platform/system_info.h"
 #include "platform/text.h"
@@ -132,6 +133,9 @@ bool FindDataFolder() {
 
 int VantrelStartup(HINSTANCE instance, int showCommand) {
   AppGlobals.hInstance = instance;
+  // The resources' texts are shown in the language of the UI strings once
+  // those are loaded, in English before.
+  SetResourceTextLookup(UiResourceText);
   // Nothing of the program's work starts before its files are known to be
   // there: without them it cannot show a word.
   if (!FindDataFolder())
@@ -152,6 +156,7 @@ int VantrelStartup(HINSTANCE instance, int showCommand) {
     TellCannotStart("its language files cannot be read from " + HostPathFor(AppGlobals.InstallDir));
     return kCannotStartExitCode;
   }
+  SetToolkitLanguage(UiLanguageLocale());
   CheckTestMode();
   if (QuitSignalled() || !CreateMainWindow(instance, showCommand))
     return 0;

@@ -24,13 +24,6 @@ std::u16string ConnectCaption(HWND mainWindow) {
   return text;
 }
 
-std::u16string StringResource(UINT id, const char16_t *fallback) {
-  WCHAR text[100] = {};
-  if (LoadStringW(AppGlobals.hInstance, id, text, 100) <= 0)
-    return fallback;
-  return text;
-}
-
 void ShowTrayState() {
   if (!TrayIconShown())
     return;
@@ -40,7 +33,7 @@ void ShowTrayState() {
   else if (gState.phase == TrayPhase::Busy)
     mark = TrayIconMark::Amber;
   const TrayTexts texts = {UiString(kUiConnect), UiString(kUiConnecting), UiString(kUiDisconnect),
-                           u"Show", StringResource(kStringQuit, u"Quit")};
+                           UiText(kUiTrayShow, u"Show"), UiText(kUiMenuQuit, u"Quit")};
   std::vector<TrayMenuItem> menu;
   for (const TrayMenuEntry &entry : TrayMenu(gState, texts))
     menu.push_back({entry.command, entry.text, entry.enabled});

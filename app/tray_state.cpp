@@ -1,4 +1,5 @@
 #include "app/tray_state.h"
+#include "common/ui_strings.h"
 
 #include "resources/resource_ids.h"
 
@@ -71,7 +72,7 @@ std::u16string TrayTooltip(const TrayState &state) {
       digits.insert(digits.begin(), static_cast<char16_t>(u'0' + n % 10));
       n /= 10;
     } while (n > 0);
-    tip += u"\nBattery " + digits + u"%";
+    tip += u"\n" + std::u16string(UiText(kUiTrayBattery, u"Battery")) + u" " + digits + u"%";
   }
   return tip;
 }

@@ -1,6 +1,6 @@
-// The UI strings: the 41 texts of the language file.
+// The UI strings: the kUiStringCount texts of the language file.
 //
-// The file is read once, at most 10000 bytes. It is a run of fields split by
+// The file is read once, at most kLanguageFileReadLimit bytes. It is a run of fields split by
 // runs of ';' and LF (leading ones skipped; CR belongs to its field). Field
 // 2k is UI string k; the odd fields are the translators' notes and dropped.
 #include "common/ui_strings.h"
@@ -19,8 +19,8 @@
 
 namespace {
 
-constexpr DWORD kLanguageFileBytes = 10000;
-constexpr int kFieldCount = 2 * kUiStringCount - 1; // fields 0..80
+constexpr DWORD kLanguageFileBytes = kLanguageFileReadLimit;
+constexpr int kFieldCount = 2 * kUiStringCount - 1; // texts and notes between them
 // Room for InstallDir and a setting text side by side, so the path is never cut.
 constexpr size_t kPathUnits = MAX_PATH + kSettingTextUnits;
 
@@ -32,6 +32,71 @@ std::atomic<WCHAR *> gUiStrings[kUiStringCount] = {};
 // Strings an earlier load handed out, kept for readers that may still hold
 // them (a language is changed rarely, so they stay few). UI thread only.
 std::vector<WCHAR *> gRetired;
+
+// The language files that ship with Vantrel and the locale of each, for
+// the toolkit's translation of its own texts.
+struct LanguageLocale {
+  const WCHAR *file;
+  const char *locale;
+};
+constexpr LanguageLocale kLanguageLocales[] = {
+    {u"English.lang", "en"},
+    {u"Deutsch.lang", "de"},
+    {u"Fran\u00e7ais.lang", "fr"},
+    {u"Espa\u00f1ol.lang", "es"},
+};
+const char *gLocale = "en"; // UI thread only
+
+const char *LocaleOfFile(const WCHAR *file) {
+  for (const LanguageLocale &l : kLanguageLocales)
+    if (_wcsicmp(file, l.file) == 0)
+      return l.locale;
+  return "en";
+}
+
+// The resources' English texts and the UI string that translates each. Two
+// resource texts may share one string (a menu item and the title of the
+// window it opens).
+struct ResourceText {
+  const WCHAR *english;
+  int id;
+};
+constexpr ResourceText kResourceTexts[] = {
+    {u"Options", kUiMenuOptions},
+    {u"Quit", kUiMenuQuit},
+    {u"Connected?", kUiMenuConnected},
+    {u"Connection Timeout", kUiMenuConnectionTimeout},
+    {u"1 min", kUiMenuTimeout1},
+    {u"5 min", kUiMenuTimeout5},
+    {u"10 min", kUiMenuTimeout10},
+    {u"Never", kUiMenuTimeoutNever},
+    {u"Keyclicks?", kUiMenuKeyclicks},
+    {u"Start at login", kUiMenuStartAtLogin},
+    {u"Battery Status", kUiMenuBatteryStatus},
+    {u"Calibration", kUiCalibrationTitle},
+    {u"Typing Settings", kUiMenuTypingSettings},
+    {u"Settings", kUiTypingSettingsTitle},
+    {u"Hot Tips (keyboard: Alt+Esc)", kUiMenuHotTips},
+    {u"Hot Tips", kUiTitleHotTips},
+    {u"Keyboard Layout", kUiMenuKeyboardLayout},
+    {u"Language", kUiMenuLanguage},
+    {u"Reset Comport", kUiMenuResetComport},
+    {u"Reset ComPort", kUiMenuResetComport},
+    {u"Help", kUiMenuHelp},
+    {u"About", kUiMenuAbout},
+    {u"About More", kUiTitleAboutMore},
+    {u"More", kUiButtonMore},
+    {u"Done", kUiButtonDone},
+    {u"Cancel", kUiVerbCancel},
+    {u"Key Test", kUiTitleKeyTest},
+    {u"Layout and Language", kUiTitleLayoutAndLanguage},
+    {u"Keyboard layout", kUiLabelKeyboardLayout},
+    {u"&Sensitivity", kUiLabelSensitivity},
+    {u"Key Repeat &Rate", kUiLabelRepeatRate},
+    {u"Key Repeat &Delay", kUiLabelRepeatDelay},
+    {u"&Test", kUiLabelTest},
+    {u"Vantrel Help", kUiTitleHelpWindow},
+};
 
 bool IsDelimiter(char c) { return c == ';' || c == '\n'; }
 
@@ -72,7 +137,8 @@ bool LoadUiStrings() {
     }
   }
 
-  char buffer[kLanguageFileBytes];
+  std::vector<char> bytes(kLanguageFileBytes); // too large for the stack
+  char *buffer = bytes.data();
   DWORD length = 0;
   ReadFile(file, buffer, kLanguageFileBytes, &length, nullptr); // a short read uses what came
   CloseHandle(file);
@@ -104,6 +170,8 @@ bool LoadUiStrings() {
     if (WCHAR *before = gUiStrings[k].exchange(loaded[k], std::memory_order_acq_rel))
       gRetired.push_back(before);
   }
+  // The file that opened: the setting's, or English after the fallback.
+  gLocale = LocaleOfFile(path + wcslen(AppGlobals.InstallDir));
   return true;
 }
 
@@ -114,7 +182,27 @@ const WCHAR *UiString(int n) {
   return text ? text : kEmptyText;
 }
 
+const WCHAR *UiText(int n, const WCHAR *english) {
+  const WCHAR *text = UiString(n);
+  return *text ? text : english;
+}
+
+const WCHAR *UiResourceText(const WCHAR *text) {
+  if (!text)
+    return nullptr;
+  for (const ResourceText &r : kResourceTexts) {
+    if (wcscmp(text, r.english) == 0) {
+      const WCHAR *translated = UiString(r.id);
+      return *translated ? translated : nullptr;
+    }
+  }
+  return nullptr;
+}
+
+const char *UiLanguageLocale() { return gLocale; }
+
 void ResetUiStrings() {
+  gLocale = "en";
   for (std::atomic<WCHAR *> &text : gUiStrings)
     delete[] text.exchange(nullptr);
   for (WCHAR *text : gRetired)

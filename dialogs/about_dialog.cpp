@@ -4,6 +4,7 @@
 #include "common/globals.h"
 #include "common/product_info.h"
 #include "common/settings_store.h"
+#include "common/ui_strings.h"
 #include "dialogs/dialog_template.h"
 #include "dialogs/text_page.h"
 #include "platform/gdi.h"
@@ -72,19 +73,22 @@ void BuildAboutBanner(WCHAR *banner, size_t units) {
   const uint32_t serial = static_cast<uint32_t>(SettingsStore::ReadNumber(Settings::kSerialNo));
   const uint32_t build = static_cast<uint32_t>(SettingsStore::ReadNumber(Settings::kBuildNo));
   const std::u16string program = u"Vantrel " + Utf8ToUtf16(ProductVersion()) + u"\nCopyright " +
-                                 Utf8ToUtf16(ProductCopyright()) + u"\nLicence: " +
+                                 Utf8ToUtf16(ProductCopyright()) + u"\n" +
+                                 UiText(kUiAboutLicence, u"Licence:") + u" " +
                                  Utf8ToUtf16(ProductLicence());
+  const WCHAR *serialLabel = UiText(kUiAboutSerial, u"Keyboard serial number:");
   // The keyboard's serial number as eight hexadecimal digits, as it is
   // printed, and its firmware build as a plain number. A serial number of 0
   // means that no keyboard has answered yet; a build of 0, that the
   // keyboard did not tell it.
   if (serial == 0)
-    wnsprintfW(banner, units, u"%s\n\nNo keyboard has been connected yet.", program.c_str());
+    wnsprintfW(banner, units, u"%s\n\n%s", program.c_str(),
+               UiText(kUiAboutNoKeyboard, u"No keyboard has been connected yet."));
   else if (build == 0)
-    wnsprintfW(banner, units, u"%s\n\nKeyboard serial number: %08X", program.c_str(), serial);
+    wnsprintfW(banner, units, u"%s\n\n%s %08X", program.c_str(), serialLabel, serial);
   else
-    wnsprintfW(banner, units, u"%s\n\nKeyboard serial number: %08X\nKeyboard firmware: build %u",
-               program.c_str(), serial, build);
+    wnsprintfW(banner, units, u"%s\n\n%s %08X\n%s %u", program.c_str(), serialLabel, serial,
+               UiText(kUiAboutFirmware, u"Keyboard firmware: build"), build);
 }
 
 INT_PTR AboutDialogProc(HWND dialog, UINT msg, WPARAM wParam, LPARAM) {

@@ -2,6 +2,7 @@
 
 #include "common/globals.h"
 #include "common/messages.h"
+#include "common/ui_strings.h"
 #include "dialogs/dialog_template.h"
 #include "platform/files.h"
 #include "platform/gdi.h"
@@ -49,7 +50,8 @@ void OnTestChar(HWND dialog, LPARAM lParam) {
     AppGlobals.keyTestPosition = static_cast<int8_t>(AppGlobals.keyTestPosition + 1);
   } else {
     gTellingWrongKey = true;
-    MessageBoxW(dialog, u"Incorrect character pressed, try again", u"Vantrel", MB_OK);
+    MessageBoxW(dialog, UiText(kUiKeyTestWrongKey, u"Incorrect character pressed, try again"),
+                u"Vantrel", MB_OK);
     gTellingWrongKey = false;
   }
   InvalidateRect(dialog, nullptr, TRUE);
@@ -59,12 +61,12 @@ void OnTestChar(HWND dialog, LPARAM lParam) {
 void PaintKeyTest(HWND dialog) {
   WCHAR text[128];
   if (AppGlobals.keyTestCompleted == 1) {
-    WStrCopyN(text, 128, u"Test completed, Press Done to continue.");
+    WStrCopyN(text, 128, UiText(kUiKeyTestCompleted, u"Test completed, Press Done to continue."));
   } else {
     WCHAR name[kNameChars + 1];
     mbstowcs(name, AppGlobals.keyTestEntries[AppGlobals.keyTestPosition].name, kNameChars);
     name[kNameChars] = 0;
-    wnsprintfW(text, 128, u"Please press the %s key", name);
+    wnsprintfW(text, 128, u"%s %s", UiText(kUiKeyTestPress, u"Please press this key:"), name);
   }
 
   PAINTSTRUCT ps;
@@ -87,7 +89,8 @@ void ForgetKeyTest(HWND dialog) {
 
 void runKeyTest(HWND owner) {
   if (!loadKeyTestList()) {
-    MessageBoxW(AppGlobals.mainWindow, u"Failed to open keycode.txt", u"Mirvok", MB_OK);
+    MessageBoxW(AppGlobals.mainWindow, UiText(kUiKeyTestNoList, u"Failed to open keycode.txt"),
+                u"Vantrel", MB_OK);
     return;
   }
   RunDialogTemplate(kDialogKeyTest, owner, KeyTestDialogProc);
@@ -109,8 +112,9 @@ INT_PTR KeyTestDialogProc(HWND dialog, UINT msg, WPARAM wParam, LPARAM lParam) {
     // Closing the window (IDCANCEL) is Done, with the same question.
     if (LOWORD(wParam) == IDOK || LOWORD(wParam) == IDCANCEL || LOWORD(wParam) == kCommandPageDone) {
       if (AppGlobals.keyTestCompleted == 0 &&
-          MessageBoxW(dialog, u"Test not completed. Do you want to quit.", u"Vantrel",
-                      MB_YESNO) == IDNO)
+          MessageBoxW(dialog,
+                      UiText(kUiKeyTestAskQuit, u"Test not completed. Do you want to quit."),
+                      u"Vantrel", MB_YESNO) == IDNO)
         return FALSE;
       ForgetKeyTest(dialog);
       EndDialog(dialog, 0);

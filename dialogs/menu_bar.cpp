@@ -1,6 +1,7 @@
 #include "dialogs/menu_bar.h"
 
 #include "common/globals.h"
+#include "common/ui_strings.h"
 #include "platform/shell.h"
 #include "platform/win32.h"
 
@@ -14,7 +15,8 @@ HWND CreateMenuBar(HWND window, UINT barId) {
   info.nBmpId = 0;
   info.cBmpImages = 0;
   if (!SHCreateMenuBar(&info)) {
-    MessageBoxW(AppGlobals.mainWindow, u"SHCreateMenuBar Failed", u"Error", MB_OK);
+    MessageBoxW(AppGlobals.mainWindow, UiText(kUiMenuBarFailed, u"SHCreateMenuBar Failed"),
+                u"Vantrel", MB_OK);
     return nullptr;
   }
   return info.hwndMB;

@@ -5,8 +5,10 @@
 
 #include "common/globals.h"
 #include "common/settings_store.h"
+#include "common/ui_strings.h"
 #include "dialogs/dialog_template.h"
 #include "platform/controls.h"
+#include "platform/resource_formats.h"
 #include "platform/files.h"
 #include "platform/gdi.h"
 #include "platform/shell.h"
@@ -90,7 +92,7 @@ void InitPocketPc(HWND dialog) {
   const int row = (client.bottom - client.top) / 8;
   InitMenuBar(dialog);
   // One template serves both modes: the caption says which list it is.
-  SetWindowTextW(dialog, AppGlobals.selectionMode == 1 ? u"Language" : u"Keyboard Layout");
+  SetWindowTextW(dialog, ResourceText(AppGlobals.selectionMode == 1 ? u"Language" : u"Keyboard Layout"));
 
   WCHAR current[kSettingTextUnits];
   ReadCurrentName(current);
@@ -157,8 +159,9 @@ void Paint(HWND dialog) {
   RECT client = {};
   GetClientRect(dialog, &client);
   DrawTextW(dc,
-            AppGlobals.selectionMode == 1 ? u"Please select your language"
-                                          : u"Please select your keyboard layout",
+            AppGlobals.selectionMode == 1
+                ? UiText(kUiChooseLanguage, u"Please select your language")
+                : UiText(kUiChooseLayout, u"Please select your keyboard layout"),
             -1, &client, DT_CENTER | DT_WORDBREAK);
   EndPaint(dialog, &ps);
 }

@@ -128,7 +128,7 @@ bool loadKeycodeFile(AskForLayoutFn askForLayout) {
                        nullptr);
   }
   if (file == INVALID_HANDLE_VALUE) {
-    MessageBoxW(AppGlobals.mainWindow, path, u"Failed to open", MB_OK);
+    MessageBoxW(AppGlobals.mainWindow, path, UiText(kUiLayoutFileFailed, u"Failed to open"), MB_OK);
     return false;
   }
 

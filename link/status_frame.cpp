@@ -61,7 +61,8 @@ void HandleStatusFrame(const uint8_t *frame) {
   case 1:
     ForgetResumeReconnect();
     AppGlobals.linkState.store(LINK_DISCONNECTING);
-    MessageBoxW(AppGlobals.mainWindow, u"App requested disconnect", u"Message", MB_OK);
+    MessageBoxW(AppGlobals.mainWindow, UiText(kUiKeyboardAskedToDisconnect, u"App requested disconnect"),
+                u"Vantrel", MB_OK);
     break;
   case 2:
     ShowStatusText(UiString(kUiKeyboardAskedToDisconnect));
@@ -70,7 +71,9 @@ void HandleStatusFrame(const uint8_t *frame) {
     AppGlobals.linkState.store(LINK_DISCONNECTING);
     break;
   case 4:
-    MessageBoxW(AppGlobals.mainWindow, u"status 0x04 You should not see this", u"Message", MB_OK);
+    MessageBoxW(AppGlobals.mainWindow,
+                UiText(kUiUnexpectedStatus, u"status 0x04 You should not see this"), u"Vantrel",
+                MB_OK);
     break;
   case 8:
     ShowStatusText(UiString(kUiKeyboardEndedConnection));

@@ -27,6 +27,15 @@ bool VantrelQtOnScreen();
 // thread the program waits for at its end is not held up by this one. Does
 // nothing on other threads or without the toolkit.
 void ServeWaitingCalls();
+// Qt's own texts (the standard buttons Yes, No, OK, Cancel and Close, the
+// edit menus of text fields) in the language of locale ("de", "fr", "es";
+// "en" is the toolkit's own): loads the toolkit's translation from its
+// translations folder in place of the one before, then tells every open
+// window that the language changed, so that menu bars name their menus
+// anew. A missing translation leaves those texts in English, with a trace
+// line. Returns true when the texts are in that language. User-interface
+// thread; false without the toolkit.
+bool SetToolkitLanguage(const char *locale);
 // Shows the HTML document at devicePath in Vantrel's own help window (a
 // read-only text browser with a Close button), raised if it is open already.
 // Returns false, showing nothing, without the toolkit or when the document

@@ -14,6 +14,18 @@
 
 #include "platform/window.h"
 
+// The resources hold their texts in English. The program may give a lookup
+// that answers, for such a text, the text to show in the person's language
+// (nullptr: show the resource's own). Menu items, window titles, control
+// texts and soft-key captions of the resources pass through it each time
+// they are shown; LoadStringW gives the resource's own text. One lookup for
+// the process, set on the user-interface thread before windows are made.
+using ResourceTextLookup = const WCHAR *(*)(const WCHAR *text);
+void SetResourceTextLookup(ResourceTextLookup lookup);
+// The text to show for the resource text text: the lookup's answer, or text
+// itself (null only when text is null).
+LPCWSTR ResourceText(LPCWSTR text);
+
 #define RT_ACCELERATOR MAKEINTRESOURCEW(9)
 #define RT_RCDATA MAKEINTRESOURCEW(10)
 #define RT_GROUP_ICON MAKEINTRESOURCEW(14)

@@ -29,8 +29,7 @@ const DLGTEMPLATE kSelectionSmartphone{kPageStyle, 0, u"Layout and Language", kF
 
 // The text pages: no controls; their text windows are made at run time.
 const DLGTEMPLATE kHelp{kPageStyle, 0, u"Help", kFont, 8, 0, 0, 156, 145, nullptr, 0};
-const DLGTEMPLATE kHotTips{kPageStyle, 0, u"Hot Tip (alt + esc)", kFont, 8, 0, 0, 156, 145,
-                           nullptr, 0};
+const DLGTEMPLATE kHotTips{kPageStyle, 0, u"Hot Tips", kFont, 8, 0, 0, 156, 145, nullptr, 0};
 const DLGTEMPLATE kAbout{kPageStyle, 0, u"About", kFont, 8, 0, 0, 162, 110, nullptr, 0};
 const DLGTEMPLATE kAboutMore{kPageStyle, 0, u"About More", kFont, 8, 0, 0, 111, 145, nullptr, 0};
 

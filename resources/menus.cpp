@@ -1,3 +1,6 @@
+// The texts are English; each is shown in the person's language through
+// the UI string that translates it (UiResourceText).
+//
 // Menu 200: the Options pop-up (the main window's menu, Help and About
 // last as on any desktop), and a top-level "Quit" item that no bar shows. "Start at login" and "Language" (the
 // language of the program's texts; item 121 chooses the keyboard layout) are
@@ -24,7 +27,7 @@ const MENUITEMRESOURCE kOptionsItems[] = {
     {u"Battery Status", kCommandBattery, 0, nullptr, 0},
     {u"Calibration", kCommandCalibration, 0, nullptr, 0},
     {u"Typing Settings", kCommandTypingSettings, 0, nullptr, 0},
-    {u"Hot Tips (alt + esc)", kCommandHotTips, 0, nullptr, 0},
+    {u"Hot Tips (keyboard: Alt+Esc)", kCommandHotTips, 0, nullptr, 0},
     {u"Keyboard Layout", kCommandLanguage, 0, nullptr, 0},
     {u"Language", kCommandDisplayLanguage, 0, nullptr, 0},
     {u"Reset Comport", kCommandResetComPort, 0, nullptr, 0},

@@ -1,6 +1,6 @@
-// The string table. The user-facing texts of the program come from the
-// language file; these few belong to the program itself and are not
-// translated: its name and the soft-key captions.
+// The string table: the program's name and the soft-key captions, in
+// English; the menu bar shows the captions in the person's language
+// through the UI strings that translate them (UiResourceText).
 #include "platform/resource_formats.h"
 #include "resources/resources.h"
 

@@ -1,8 +1,10 @@
 // The program's resources, registered at start-up. Entries are never
 // removed, so the handles given out stay valid for the whole process.
+#include "platform/resource_formats.h"
 #include "platform/text.h"
 #include "platform/window.h"
 
+#include <atomic>
 #include <map>
 #include <mutex>
 #include <string>
@@ -13,6 +15,8 @@ struct Resource {
   const void *data;
   DWORD size;
 };
+
+std::atomic<ResourceTextLookup> gTextLookup{nullptr};
 
 std::mutex gResourceMutex;
 std::map<std::u16string, Resource> gResources; // std::map: nodes never move
@@ -63,4 +67,14 @@ const void *LockResource(HGLOBAL res) {
     return nullptr;
   std::lock_guard<std::mutex> lock(gResourceMutex);
   return static_cast<Resource *>(res)->data;
+}
+
+void SetResourceTextLookup(ResourceTextLookup lookup) { gTextLookup.store(lookup); }
+
+LPCWSTR ResourceText(LPCWSTR text) {
+  ResourceTextLookup lookup = gTextLookup.load();
+  if (!text || !lookup)
+    return text;
+  const WCHAR *shown = lookup(text);
+  return shown ? shown : text;
 }

@@ -5,13 +5,17 @@
 #include "platform/qt/qt_internal.h"
 #include "platform/qt_app.h"
 #include "platform/threads.h"
+#include "platform/trace.h"
 
 #include <QApplication>
 #include <QEvent>
+#include <QLibraryInfo>
+#include <QLocale>
 #include <QMetaObject>
 #include <QProxyStyle>
 #include <QStyleOptionButton>
 #include <QStyleFactory>
+#include <QTranslator>
 #include <QWindow>
 
 #include <atomic>
@@ -20,6 +24,7 @@
 namespace {
 
 std::atomic<DWORD> gUiThread{0};
+QTranslator *gToolkitTranslation = nullptr; // installed; user-interface thread only
 
 // Without a display Qt would abort the process; the headless mode is the
 // better answer, so look before starting.
@@ -155,4 +160,37 @@ bool VantrelQtInit(int &argc, char **argv) {
   }
   vqt::ArmPump();
   return true;
+}
+
+bool SetToolkitLanguage(const char *locale) {
+  if (!VantrelQtActive() || !vqt::OnUiThread())
+    return false;
+  const QString name = QString::fromLatin1(locale && *locale ? locale : "en");
+  if (gToolkitTranslation) {
+    QCoreApplication::removeTranslator(gToolkitTranslation);
+    delete gToolkitTranslation;
+    gToolkitTranslation = nullptr;
+  }
+  bool inLanguage = name == QLatin1String("en");
+  if (!inLanguage) {
+    const QString folder = QLibraryInfo::path(QLibraryInfo::TranslationsPath);
+    auto *translation = new QTranslator;
+    if (translation->load(QLocale(name), QStringLiteral("qtbase"), QStringLiteral("_"), folder)) {
+      QCoreApplication::installTranslator(translation);
+      gToolkitTranslation = translation;
+      inLanguage = true;
+      PlatformTrace("Toolkit texts: %s", translation->filePath().toUtf8().constData());
+    } else {
+      delete translation;
+      PlatformTrace("Toolkit texts: no qtbase_%s.qm in %s (package qt6-translations-l10n); "
+                    "its standard buttons stay in English",
+                    name.toUtf8().constData(), folder.toUtf8().constData());
+    }
+  }
+  // Installing a translation only posts the news; the open windows hear it
+  // now, whether or not a translation changed.
+  QEvent change(QEvent::LanguageChange);
+  for (QWidget *window : QApplication::topLevelWidgets())
+    QCoreApplication::sendEvent(window, &change);
+  return inLanguage;
 }

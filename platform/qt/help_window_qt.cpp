@@ -4,6 +4,7 @@
 #include "platform/files.h"
 #include "platform/qt/qt_internal.h"
 #include "platform/qt_app.h"
+#include "platform/resource_formats.h"
 #include "platform/trace.h"
 
 #include <QDialogButtonBox>
@@ -63,7 +64,7 @@ QWidget *MakeHelpWindow() {
   auto *window = new QWidget(nullptr, Qt::Window);
   window->setAttribute(Qt::WA_DeleteOnClose);
   window->setObjectName("vantrel_help");
-  window->setWindowTitle(QStringLiteral("Vantrel Help"));
+  window->setWindowTitle(vqt::ToQString(ResourceText(u"Vantrel Help")));
   auto *layout = new QVBoxLayout(window);
   auto *browser = new PaletteBrowser(window);
   browser->setObjectName("vantrel_help_text");

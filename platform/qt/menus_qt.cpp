@@ -109,7 +109,7 @@ void Fill(QMenu *qmenu, Menu *m, HWND owner, int *chosen) {
     return;
   for (size_t pos = 0; pos < m->items.size(); ++pos) {
     const Item &item = m->items[pos];
-    QString text = vqt::ToQString(item.text.c_str());
+    QString text = vqt::ToQString(ResourceText(item.text.c_str()));
     if (item.flags & MF_SEPARATOR) {
       qmenu->addSeparator();
     } else if (item.popup) {

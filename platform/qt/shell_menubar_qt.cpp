@@ -7,11 +7,13 @@
 // pop-up upwards from the bar, a plain button posts its command to the parent.
 #include "platform/controls.h"
 #include "platform/qt/qt_internal.h"
+#include "platform/resource_formats.h"
 #include "platform/shell.h"
 
 #include <QAction>
 #include <QApplication>
 #include <QDialogButtonBox>
+#include <QEvent>
 #include <QHBoxLayout>
 #include <QMenu>
 #include <QMenuBar>
@@ -48,6 +50,30 @@ std::shared_ptr<Bar> BarOf(HWND hwnd) {
 }
 
 constexpr int kHeadlessBarHeight = 26;
+
+// A caption as shown now: the resource's text in the person's language.
+QString Shown(const std::u16string &caption) { return vqt::ToQString(ResourceText(caption.c_str())); }
+
+// The resource's own text of a menu bar's menu, kept on its title action so
+// that a change of language can name the menu anew.
+constexpr char kCaptionProperty[] = "vantrel_caption";
+
+// Names the menu bar's menus anew when the language changes (the items are
+// named each time a menu opens).
+class MenuTitles : public QObject {
+public:
+  using QObject::QObject;
+  bool eventFilter(QObject *watched, QEvent *event) override {
+    if (event->type() == QEvent::LanguageChange)
+      if (auto *menuBar = qobject_cast<QMenuBar *>(watched))
+        for (QAction *action : menuBar->actions()) {
+          const QVariant caption = action->property(kCaptionProperty);
+          if (caption.isValid())
+            action->setText(Shown(caption.toString().toStdU16String()));
+        }
+    return false;
+  }
+};
 
 LRESULT BarProc(HWND hwnd, UINT msg, WPARAM wParam, LPARAM lParam) {
   std::shared_ptr<Bar> bar = BarOf(hwnd);
@@ -151,7 +177,7 @@ QWidget *MakeDialogButtons(HWND bar, HWND parent, const Bar &data) {
       button->setDefault(true);
       closerGiven = true;
     } else {
-      button = box->addButton(vqt::ToQString(b.caption.c_str()), QDialogButtonBox::ActionRole);
+      button = box->addButton(Shown(b.caption), QDialogButtonBox::ActionRole);
     }
     button->setObjectName(QStringLiteral("vantrel_soft_key_%1").arg(i));
     button->setEnabled(b.state & TBSTATE_ENABLED);
@@ -176,13 +202,14 @@ QWidget *MakeMenuBarWidget(HWND bar, HWND parent, const Bar &data) {
   for (const Button &b : data.buttons) {
     if (!b.popup)
       continue;
-    QMenu *menu = menuBar->addMenu(vqt::ToQString(b.caption.c_str()));
+    QMenu *menu = menuBar->addMenu(Shown(b.caption));
     menu->setObjectName(QStringLiteral("vantrel_menu_%1").arg(b.command));
+    menu->menuAction()->setProperty(kCaptionProperty, vqt::ToQString(b.caption.c_str()));
     auto chosen = std::make_shared<int>(0);
-    std::vector<std::pair<QString, UINT>> tail;
+    std::vector<std::pair<std::u16string, UINT>> tail;
     if (first)
       for (const Button *p : plain)
-        tail.emplace_back(vqt::ToQString(p->caption.c_str()), p->command);
+        tail.emplace_back(p->caption, p->command);
     first = false;
     HMENU popup = b.popup;
     QObject::connect(menu, &QMenu::aboutToShow, menu, [bar, parent, popup, menu, chosen, tail] {
@@ -193,7 +220,7 @@ QWidget *MakeMenuBarWidget(HWND bar, HWND parent, const Bar &data) {
       if (!tail.empty())
         menu->addSeparator();
       for (const auto &[caption, command] : tail) {
-        QAction *action = menu->addAction(caption);
+        QAction *action = menu->addAction(Shown(caption));
         UINT id = command;
         QObject::connect(action, &QAction::triggered, action, [chosen, id] { *chosen = static_cast<int>(id); });
       }
@@ -211,6 +238,7 @@ QWidget *MakeMenuBarWidget(HWND bar, HWND parent, const Bar &data) {
         },
         Qt::QueuedConnection);
   }
+  menuBar->installEventFilter(new MenuTitles(menuBar));
   return menuBar;
 }
 
@@ -227,7 +255,7 @@ QWidget *MakeBarWidget(HWND bar, HWND parent, const Bar &data) {
   layout->setContentsMargins(2, 2, 2, 2);
   for (size_t i = 0; i < data.buttons.size() && i < 2; ++i) {
     const Button &b = data.buttons[i];
-    auto *button = new QPushButton(vqt::ToQString(b.caption.c_str()), strip);
+    auto *button = new QPushButton(Shown(b.caption), strip);
     button->setObjectName(QStringLiteral("vantrel_soft_key_%1").arg(i));
     button->setEnabled(b.state & TBSTATE_ENABLED);
     if (i == 1 && data.buttons.size() > 1)

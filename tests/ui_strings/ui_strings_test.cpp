@@ -3,9 +3,12 @@
 #include "common/globals.h"
 #include "common/settings_store.h"
 #include "common/ui_strings.h"
+#include "platform/menus.h"
 #include "platform/registry.h"
+#include "platform/resource_formats.h"
 #include "platform/text.h"
 #include "platform/window.h"
+#include "resources/resources.h"
 #include "tests/support/sandbox.h"
 
 #include <gtest/gtest.h>
@@ -15,6 +18,7 @@
 #include <filesystem>
 #include <fstream>
 #include <string>
+#include <vector>
 
 namespace fs = std::filesystem;
 
@@ -75,24 +79,24 @@ TEST_F(UiStringsTest, EightBitTextIsConverted) {
 }
 
 // Fields 0..79 with field 79 padded so that field 80, "LAST", ends exactly at
-// byte 10000.
-std::string UpToByte10000() {
+// the read limit.
+std::string UpToTheLimit() {
   std::string head = Lines(40, "\n");
   head.pop_back();
-  std::string text = head + std::string(10000 - head.size() - 5, 'p') + "\nLAST";
-  EXPECT_EQ(text.size(), 10000u);
+  std::string text = head + std::string(kLanguageFileReadLimit - head.size() - 5, 'p') + "\nLAST";
+  EXPECT_EQ(text.size(), kLanguageFileReadLimit);
   return text;
 }
 
-TEST_F(UiStringsTest, OnlyTheFirst10000BytesCount) {
-  Put("Exact.lang", UpToByte10000());
+TEST_F(UiStringsTest, OnlyTheBytesUpToTheLimitCount) {
+  Put("Exact.lang", UpToTheLimit());
   ASSERT_TRUE(LoadFrom(u"Exact.lang"));
-  EXPECT_EQ(Str(40), u"LAST"); // a file of exactly 10000 bytes is read whole
+  EXPECT_EQ(Str(40), u"LAST"); // a file as long as the limit is read whole
 
   ResetUiStrings();
-  Put("Longer.lang", UpToByte10000() + "MORE;note\n");
+  Put("Longer.lang", UpToTheLimit() + "MORE;note\n");
   ASSERT_TRUE(LoadFrom(u"Longer.lang"));
-  EXPECT_EQ(Str(40), u"LAST"); // the bytes after 10000 never reach a string
+  EXPECT_EQ(Str(40), u"LAST"); // the bytes after the limit never reach a string
   EXPECT_EQ(Str(0), u"T0");
 }
 
@@ -125,19 +129,41 @@ TEST_F(UiStringsTest, FallsBackToEnglishThenQuits) {
   EXPECT_EQ(msg.wParam, 0u);
 }
 
-// The shipped files: every text present, labels fit their 10-unit fields,
+// The shipped files: every text present and read (the file lies within the
+// read limit), translated (the same as in English only for the program's
+// name and for words the language shares), labels fit their 10-unit fields,
 // status texts are safe as format strings.
 TEST_F(UiStringsTest, ShippedLanguageFilesAreComplete) {
-  for (const char *name :
-       {"English.lang", "Deutsch.lang", "Fran\xC3\xA7" "ais.lang", "Espa\xC3\xB1ol.lang"}) {
+  std::vector<std::u16string> english;
+  const struct {
+    const char *name;
+    std::vector<int> sameAsEnglish;
+  } files[] = {
+      {"English.lang", {}},
+      {"Deutsch.lang", {kUiAppName, kUiConnectionTitle}},
+      {"Fran\xC3\xA7" "ais.lang",
+       {kUiAppName, kUiConnectionTitle, kUiLevelLong, kUiMenuOptions, kUiMenuTimeout1,
+        kUiMenuTimeout5, kUiMenuTimeout10}},
+      {"Espa\xC3\xB1ol.lang",
+       {kUiAppName, kUiConnectionTitle, kUiMenuTimeout1, kUiMenuTimeout5, kUiMenuTimeout10}},
+  };
+  for (const auto &file : files) {
+    const char *name = file.name;
     SCOPED_TRACE(name);
-    fs::copy_file(fs::path(VANTREL_SOURCE_DIR) / "data" / name,
-                  fs::path(root_) / "Vantrel" / name, fs::copy_options::overwrite_existing);
+    const fs::path shipped = fs::path(VANTREL_SOURCE_DIR) / "data" / name;
+    EXPECT_LE(fs::file_size(shipped), kLanguageFileReadLimit);
+    fs::copy_file(shipped, fs::path(root_) / "Vantrel" / name, fs::copy_options::overwrite_existing);
     ResetUiStrings();
     ASSERT_TRUE(LoadFrom(Utf8ToUtf16(name)));
     for (int k = 0; k < kUiStringCount; ++k) {
       std::u16string text = Str(k);
       EXPECT_FALSE(text.empty()) << k;
+      if (english.size() < static_cast<size_t>(kUiStringCount)) {
+        english.push_back(text);
+      } else if (std::find(file.sameAsEnglish.begin(), file.sameAsEnglish.end(), k) ==
+                 file.sameAsEnglish.end()) {
+        EXPECT_NE(text, english[k]) << k << " is left in English";
+      }
       EXPECT_EQ(text.find(u'\r'), std::u16string::npos) << k;
       EXPECT_EQ(text.find(u'\ufffd'), std::u16string::npos) << k;
       if (k >= 29 && k <= 36) {
@@ -158,6 +184,66 @@ TEST_F(UiStringsTest, ShippedLanguageFilesAreComplete) {
       EXPECT_EQ(std::count(line.begin(), line.end(), ';'), 1) << line;
     EXPECT_EQ(lines, kUiStringCount);
   }
+}
+
+// Every text a person reads in the program's resources (menus, soft keys,
+// window titles, labels) is translated once a language file is loaded, and
+// an older file without the newer strings leaves the resources' English.
+TEST_F(UiStringsTest, EveryResourceTextHasItsUiString) {
+  RegisterVantrelResources();
+  std::vector<const WCHAR *> texts;
+  auto walk = [&texts](auto &&self, const MENUITEMRESOURCE *items, UINT count) -> void {
+    for (UINT i = 0; items && i < count; ++i) {
+      if (!(items[i].flags & MF_SEPARATOR))
+        texts.push_back(items[i].text);
+      self(self, items[i].children, items[i].childCount);
+    }
+  };
+  auto find = [](WORD id, LPCWSTR type) {
+    return LockResource(LoadResource(nullptr, FindResourceW(nullptr, MAKEINTRESOURCEW(id), type)));
+  };
+  const auto *menu = static_cast<const MENURESOURCE *>(find(kMenuMain, RT_MENU));
+  ASSERT_NE(menu, nullptr);
+  walk(walk, menu->items, menu->count);
+  for (WORD id : {kMenuMain, kMenuBarDone, kMenuBarDoneMore}) {
+    const auto *bar = static_cast<const MENUBARRESOURCE *>(find(id, RT_MENUBAR));
+    ASSERT_NE(bar, nullptr) << id;
+    for (UINT i = 0; i < bar->buttonCount; ++i)
+      texts.push_back(bar->buttons[i].caption);
+  }
+  for (WORD id : {kStringQuit, kStringOptions, kStringDone, kStringMore})
+    texts.push_back(static_cast<const STRINGRESOURCE *>(find(id, RT_STRING))->text);
+  for (WORD id : {kDialogAbout, kDialogBattery, kDialogKeyTest, kDialogHotTips, kDialogCalibration,
+                  kDialogHelp, kDialogTypingSettings, kDialogAboutMore, kDialogSelectionSmartphone,
+                  kDialogSelection, kDialogTypingSettingsSmartphone}) {
+    const auto *dialog = static_cast<const DLGTEMPLATE *>(find(id, RT_DIALOG));
+    ASSERT_NE(dialog, nullptr) << id;
+    texts.push_back(dialog->caption);
+    for (UINT i = 0; i < dialog->itemCount; ++i)
+      if (dialog->items[i].text)
+        texts.push_back(dialog->items[i].text);
+  }
+
+  fs::copy_file(fs::path(VANTREL_SOURCE_DIR) / "data" / "Deutsch.lang",
+                fs::path(root_) / "Vantrel" / "Deutsch.lang");
+  ASSERT_TRUE(LoadFrom(u"Deutsch.lang"));
+  EXPECT_STREQ(UiLanguageLocale(), "de");
+  for (const WCHAR *text : texts) {
+    const WCHAR *shown = UiResourceText(text);
+    ASSERT_NE(shown, nullptr) << Utf16ToUtf8(text);
+    EXPECT_NE(std::u16string(shown), std::u16string(text)) << Utf16ToUtf8(text);
+  }
+  EXPECT_EQ(std::u16string(UiResourceText(u"Battery Status")), u"Akkustand");
+  EXPECT_EQ(UiResourceText(u"Vantrel"), nullptr); // the name is no resource text to translate
+
+  // A file of the older, shorter kind: what it lacks stays in English.
+  ResetUiStrings();
+  Put("Old.lang", Lines(51, "\n"));
+  ASSERT_TRUE(LoadFrom(u"Old.lang"));
+  EXPECT_STREQ(UiLanguageLocale(), "en");
+  EXPECT_EQ(UiResourceText(u"Battery Status"), nullptr);
+  EXPECT_EQ(std::u16string(UiText(kUiMenuQuit, u"Quit")), u"Quit");
+  EXPECT_EQ(std::u16string(UiText(kUiLevelLow, u"Low")), u"T30");
 }
 
 } // namespace
