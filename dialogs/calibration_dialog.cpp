@@ -21,7 +21,6 @@
 
 namespace {
 
-constexpr UINT kQuestion = MB_YESNO | MB_ICONQUESTION;
 constexpr int kWidePictureAbove = 240; // client widths above this use the "_wide" pictures
 constexpr int kPictureTop = 30;
 
@@ -69,8 +68,8 @@ void CancelCalibration(HWND dialog) {
 // them now when connected, otherwise with the settings of the next
 // connection.
 void OfferReset(HWND dialog) {
-  if (MessageBoxW(dialog, UiString(kUiAskResetCalibration), UiString(kUiCalibrationTitle),
-                  kQuestion) == IDYES) {
+  if (AskWithVerbsW(dialog, UiString(kUiAskResetCalibration), UiString(kUiCalibrationTitle),
+                    MB_ICONQUESTION, UiString(kUiVerbReset), UiString(kUiVerbKeepCurrent)) == IDYES) {
     SettingsStore::WriteDword(u"originX", 0);
     SettingsStore::WriteDword(u"scaleXHigh", 1);
     SettingsStore::WriteDword(u"scaleXLow", 0);
@@ -87,8 +86,8 @@ void OfferReset(HWND dialog) {
 
 INT_PTR OnInitDialog(HWND dialog) {
   InitDialogPage(dialog, SHIDIF_DONEBUTTON | SHIDIF_SIZEDLGFULLSCREEN, kMenuBarDone);
-  if (MessageBoxW(dialog, UiString(kUiAskCalibrate), UiString(kUiCalibrationTitle), kQuestion) ==
-      IDNO) {
+  if (AskWithVerbsW(dialog, UiString(kUiAskCalibrate), UiString(kUiCalibrationTitle),
+                    MB_ICONQUESTION, UiString(kUiVerbCalibrate), UiString(kUiVerbNotNow)) == IDNO) {
     OfferReset(dialog);
     return FALSE;
   }
@@ -123,8 +122,9 @@ void OnCalibrationResult(HWND dialog) {
 void OnCalibrationFailed(HWND dialog) {
   if (!Calibrating(dialog))
     return;
-  const int answer = MessageBoxW(dialog, UiString(kUiAskRetryCalibration),
-                                 UiString(kUiCalibrationTitle), kQuestion);
+  const int answer =
+      AskWithVerbsW(dialog, UiString(kUiAskRetryCalibration), UiString(kUiCalibrationTitle),
+                    MB_ICONQUESTION, UiString(kUiVerbTryAgain), UiString(kUiVerbCancel));
   // While the question was up the dialog may have been closed (Done, or the
   // keyboard disconnected): a retry then has nobody to show it.
   if (!Calibrating(dialog))

@@ -160,6 +160,8 @@ TEST_F(TypingSettingsTest, ChoiceIsStoredAndSentAtOnceAndKeptOnYes) {
   EXPECT_EQ(boxes_->Shown()[0].text, std::u16string(UiString(19)));
   EXPECT_EQ(boxes_->Shown()[0].caption, std::u16string(UiString(10)));
   EXPECT_EQ(boxes_->Shown()[0].type, MB_YESNO | MB_ICONQUESTION);
+  EXPECT_EQ(boxes_->Shown()[0].yesVerb, std::u16string(UiString(kUiVerbKeep)));
+  EXPECT_EQ(boxes_->Shown()[0].noVerb, std::u16string(UiString(kUiVerbDiscard)));
   EXPECT_EQ(SettingsStore::ReadDword(u"SensitivityValue", -1), 4);
   EXPECT_EQ(SettingsStore::ReadDword(u"KeyRepeatRateValue", -1), 30);
   EXPECT_EQ(AppGlobals.settingsChanged, 0);
