@@ -99,6 +99,12 @@ void GrowPage(HWND dialog, int width, int height) {
              client.bottom > height ? client.bottom : height, FALSE);
 }
 
+void SizePage(HWND dialog, int width, int height) {
+  RECT place = {};
+  GetWindowRect(dialog, &place);
+  MoveWindow(dialog, place.left, place.top, width, height, FALSE);
+}
+
 void FitLogo(HWND dialog, LPCWSTR narrowName, LPCWSTR wideName, int *width, int *height) {
   for (int round = 0; round < 2; ++round) {
     RECT client = {};

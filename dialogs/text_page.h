@@ -38,6 +38,9 @@ bool LogoSize(LPCWSTR name, int *width, int *height);
 // Never makes the page smaller.
 void GrowPage(HWND dialog, int width, int height);
 
+// Makes the page's client area width x height, keeping where it is.
+void SizePage(HWND dialog, int width, int height);
+
 // Widens the page until the logo LogoFileName picks for its width fits
 // across it (a wider page may pick the wide logo), and gives that logo's
 // size in width and height (0 when it cannot be loaded).
