@@ -22,7 +22,8 @@
 namespace {
 
 constexpr int kWidePictureAbove = 240; // client widths above this use the "_wide" pictures
-constexpr int kPictureTop = 30;
+constexpr int kPictureTop = 30; // below a one-line instruction
+constexpr int kTextMargin = 5;
 
 HWND TypingWindow() { return AppGlobals.typingWnd.load(); }
 
@@ -150,8 +151,15 @@ void PaintStep(HWND dialog, HDC hdc) {
   RECT client = {};
   GetClientRect(dialog, &client);
   const int width = client.right;
-  RECT textRect = {0, 0, width, client.bottom};
+  // The instruction wraps at the page's width, a margin from its sides; the
+  // picture sits below it, lower than usual when the text takes more lines
+  // than the picture's place leaves room for.
+  RECT textRect = {kTextMargin, 0, width - kTextMargin, client.bottom};
+  RECT measured = textRect;
+  DrawTextW(hdc, UiString(instruction), -1, &measured, DT_CALCRECT | DT_WORDBREAK);
   DrawTextW(hdc, UiString(instruction), -1, &textRect, DT_WORDBREAK);
+  const int pictureTop =
+      measured.bottom + kTextMargin > kPictureTop ? measured.bottom + kTextMargin : kPictureTop;
 
   WCHAR path[MAX_PATH + 32];
   wnsprintfW(path, sizeof path / sizeof path[0], u"%s%s", AppGlobals.InstallDir,
@@ -163,7 +171,7 @@ void PaintStep(HWND dialog, HDC hdc) {
   SelectObject(memory, picture);
   BITMAP info = {};
   GetObjectW(picture, 24, &info);
-  BitBlt(hdc, width / 2 - info.bmWidth / 2, kPictureTop, info.bmWidth, info.bmHeight, memory, 0, 0,
+  BitBlt(hdc, width / 2 - info.bmWidth / 2, pictureTop, info.bmWidth, info.bmHeight, memory, 0, 0,
          SRCCOPY);
   DeleteDC(memory);
   DeleteObject(picture);

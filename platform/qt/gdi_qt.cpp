@@ -682,8 +682,9 @@ int DrawTextW(HDC hdc, LPCWSTR text, int count, RECT *rect, UINT format) {
 
 namespace {
 
-// A picture drawn on a window that follows the theme sits on the window's
-// own background: the white around it (white pixels joined to its edges)
+// A picture drawn while a window paints sits on the window's own
+// background (its class brush; the theme's for dialogs and for a brush of a
+// system colour): the white around it (white pixels joined to its edges)
 // takes the background colour, so that in a dark or coloured theme it shows
 // as the shape it draws, not as a white block. The pixels that blend the
 // shape's outline into that white are blended into the background instead.
@@ -769,7 +770,7 @@ BOOL BitBlt(HDC dest, int x, int y, int width, int height, HDC src, int srcX, in
   if (image.isNull())
     return FALSE;
   QColor background;
-  if (to->themed && to->kind == DcKind::Paint && vqt::ClassBackground(to->hwnd, &background))
+  if (to->kind == DcKind::Paint && to->hwnd && vqt::ClassBackground(to->hwnd, &background))
     image = OnBackground(image, background);
   Paint(to, [&](QPainter &p) { p.drawImage(QPoint(x, y), image, QRect(srcX, srcY, width, height)); });
   return TRUE;
