@@ -100,6 +100,13 @@ TEST_F(CalibrationPaint, PictureSizeFollowsTheClientWidth) {
   EXPECT_NE(QColor(wide.pixel(89, wideTop + 5)), QColor(Qt::blue));
   EXPECT_TRUE(TextAbove(wide, wideTop, 90));
 
+  // 100 pixels: the instruction takes three lines or more, and the picture
+  // (from x = 50 - 20 = 30) goes below them.
+  QImage slim = Paint(1, 100);
+  const int slimTop = TopOf(slim, 30, Qt::red);
+  ASSERT_GE(slimTop, 30);
+  EXPECT_TRUE(TextAbove(slim, slimTop, 30)) << "the instruction runs into the picture";
+
   // Odd widths: each half is truncated, 301 / 2 - 61 / 2 = 150 - 30 = 120.
   QImage odd = Paint(2, 301);
   const int oddTop = TopOf(odd, 120, Qt::blue);
