@@ -68,6 +68,8 @@ ForegroundNormal=239,240,241
 [Colors:View]
 BackgroundNormal=35,38,41
 ForegroundNormal=239,240,241
+ForegroundLink=41,128,185
+ForegroundVisited=127,140,141
 [Colors:Button]
 BackgroundNormal=60,66,72
 ForegroundNormal=239,240,241
@@ -124,10 +126,11 @@ menus() { windows_of MENU; }
 # The windows in the list $1 that were not in the list $2.
 new_windows() { comm -13 <(echo "$2" | sort) <(echo "$1" | sort) | grep .; }
 
-# A window's title as a file name: lower case, words joined by dashes.
+# A window's title as a file name: ASCII letters (accents dropped) and
+# digits in lower case, words joined by dashes.
 slug() {
-  xdotool getwindowname "$1" 2>/dev/null | tr '[:upper:]' '[:lower:]' |
-    sed 's/[^[:alnum:]]\{1,\}/-/g; s/^-//; s/-$//'
+  xdotool getwindowname "$1" 2>/dev/null | iconv -f UTF-8 -t ASCII//TRANSLIT 2>/dev/null |
+    tr '[:upper:]' '[:lower:]' | LC_ALL=C sed 's/[^a-z0-9]\{1,\}/-/g; s/^-//; s/-$//'
 }
 
 shoot() { # WINDOW_ID FILE
@@ -306,14 +309,32 @@ run_variant() { # NAME SCALE [ENV...]
     [ -n "$question" ] && [ -n "$test" ] && break
     sleep 0.5
   done
-  sleep 1
+  sleep 2
   if [ -n "$question" ]; then
+    xdotool windowraise "$question" 2>/dev/null
+    sleep 0.5
     shoot "$question" "$out/$name-new-keyboard-question.png"
-    press_in_box "$question" Escape
-    gone "$question" 5 || echo "screenshots: $name: the new keyboard question stayed" >&2
   fi
+  [ -n "$test" ] && shoot "$test" "$out/$name-key-test.png"
+  # The key test may hold the question back until it closes: then the test
+  # is left first (its own question, whether to quit, answered with its
+  # first answer), and the keyboard's question after it.
+  local box
+  for _ in 1 2 3; do
+    if [ -n "$question" ]; then
+      press_in_box "$question" Escape
+      gone "$question" 3 && question=
+    fi
+    if [ -n "$question" ] && [ -n "$test" ]; then
+      press_in "$test" Escape
+      sleep 1
+      box=$(new_windows "$(windows)" "$main" | grep -v "^$test\$" | grep -v "^$question\$" | tail -1)
+      [ -n "$box" ] && press_in_box "$box" Return
+      gone "$test" 3 && test=
+    fi
+    [ -z "$question" ] && break
+  done
   if [ -n "$test" ]; then
-    shoot "$test" "$out/$name-key-test.png"
     keep=$main close_window "$test"
   fi
   [ -z "$(new_windows "$(windows)" "$main")" ] ||
