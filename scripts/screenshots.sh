@@ -82,8 +82,10 @@ ForegroundNormal=255,255,255'
 # items. Before connecting the enabled ones above Quit are About, Help,
 # Language and Keyboard Layout; after it About, Help, Language, Hot Tips,
 # Typing Settings, Calibration and Battery Status (Keyboard Layout and Reset
-# Comport are greyed). Calibration asks first; it has a step of its own.
+# Comport are greyed). Calibration asks first; it has a step of its own;
+# About has About More behind its More button.
 counts_disconnected="2 3 4 5"
+count_about=2
 counts_connected="5 6 8"
 count_calibration=7
 
@@ -179,6 +181,25 @@ close_window() {
   sleep 0.3
 }
 
+# Opens About More from the About page $1 with its More button (left of
+# Close at the bottom right) and saves it as $name-TITLE.png.
+open_more() {
+  local about=$1 before geometry width height more
+  before=$(windows)
+  geometry=$(xdotool getwindowgeometry "$about" 2>/dev/null | sed -n 's/.*Geometry: //p')
+  width=${geometry%x*} height=${geometry#*x}
+  [ -n "$width" ] || return
+  xdotool mousemove --window "$about" $((width - 130 * scale)) $((height - 18 * scale)) click 1
+  if wait_for "new_windows \"\$(windows)\" \"$before\"" 5; then
+    sleep 1
+    more=$(new_windows "$(windows)" "$before" | head -1)
+    shoot "$more" "$out/$name-$(slug "$more").png"
+    keep=$before close_window "$more"
+  else
+    echo "screenshots: $name: About More did not open" >&2
+  fi
+}
+
 # Opens the Options item at each count of the list $1.. and saves the
 # window it opens as $name-TITLE.png.
 open_dialogs() {
@@ -198,6 +219,7 @@ open_dialogs() {
       dialog=$(new_windows "$(windows)" "$before" | head -1)
       file=$out/$name-$(slug "$dialog").png
       [ -e "$file" ] || shoot "$dialog" "$file"
+      [ "$count" = "$count_about" ] && open_more "$dialog"
       keep=$before close_window "$dialog"
     else
       echo "screenshots: $name: Options item $count opened no window" >&2
@@ -315,10 +337,10 @@ run_variant() { # NAME SCALE [ENV...]
     sleep 0.5
     shoot "$question" "$out/$name-new-keyboard-question.png"
   fi
-  [ -n "$test" ] && shoot "$test" "$out/$name-key-test.png"
   # The key test may hold the question back until it closes: then the test
   # is left first (its own question, whether to quit, answered with its
-  # first answer), and the keyboard's question after it.
+  # first answer), and the keyboard's question after it. The test's picture
+  # is taken with the question gone where it can be.
   local box
   for _ in 1 2 3; do
     if [ -n "$question" ]; then
@@ -326,6 +348,7 @@ run_variant() { # NAME SCALE [ENV...]
       gone "$question" 3 && question=
     fi
     if [ -n "$question" ] && [ -n "$test" ]; then
+      shoot "$test" "$out/$name-key-test.png"
       press_in "$test" Escape
       sleep 1
       box=$(new_windows "$(windows)" "$main" | grep -v "^$test\$" | grep -v "^$question\$" | tail -1)
@@ -335,6 +358,8 @@ run_variant() { # NAME SCALE [ENV...]
     [ -z "$question" ] && break
   done
   if [ -n "$test" ]; then
+    sleep 1
+    shoot "$test" "$out/$name-key-test.png"
     keep=$main close_window "$test"
   fi
   [ -z "$(new_windows "$(windows)" "$main")" ] ||
