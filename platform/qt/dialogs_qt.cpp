@@ -203,10 +203,10 @@ void ArrangeKeyboard(HWND dialog, bool setFocus) {
         place == label && window &&
         (label->width() < label->minimumSizeHint().width() ||
          label->heightForWidth(label->width()) > label->height())) {
+      // One line, not wrapped, kept at least that wide as the dialog is
+      // fitted and resized.
       label->setWordWrap(false);
       const int oneLine = std::max(label->sizeHint().width(), label->width());
-      label->setWordWrap(true);
-      // Kept at least that wide as the dialog is fitted and resized.
       label->setMinimumWidth(oneLine);
       MoveWindow(window, label->x(), label->y(), oneLine, label->height(), TRUE);
     }

@@ -285,6 +285,15 @@ TEST_F(TypingSettingsTest, LabelsShowWholeInEveryLanguage) {
         ++labels;
         EXPECT_LE(label->heightForWidth(label->width()), label->height()) << label->text().toStdString();
         EXPECT_TRUE(client->rect().contains(label->geometry())) << label->text().toStdString();
+        // Painted whole: its ink reaches as far right as its text is wide.
+        const QImage shown = label->grab().toImage();
+        int right = -1;
+        for (int x = 0; x < shown.width(); ++x)
+          for (int y = 0; y < shown.height(); ++y)
+            if (qGray(shown.pixel(x, y)) < 128)
+              right = x;
+        const QString plain = QString(label->text()).remove(QLatin1Char('&'));
+        EXPECT_GE(right + 4, label->fontMetrics().horizontalAdvance(plain)) << label->text().toStdString();
       }
       SendMessageW(dialog, WM_COMMAND, kDone, 0);
     }));
