@@ -13,10 +13,13 @@
 # with xdotool, before connecting those that need no keyboard and after
 # connecting the others, and saves VARIANT-WINDOW.png in OUTDIR, WINDOW
 # being the window's title (and options-menu, main-window,
-# main-window-connected, new-keyboard-question, key-test). Windows are told
-# apart by their type and title, never by which came last: the menus are not
-# taken for dialogs. Needs Xvfb, openbox, xdotool, xprop, xwininfo and
-# ImageMagick's import (scripts/deps.sh installs them).
+# main-window-connected, key-test, calibration-question and
+# new-keyboard-question). A key test list makes the first connection run
+# the key test; a second emulated keyboard with a new serial number is then
+# offered calibration. Windows are told apart by their type and title,
+# never by which came last: the menus are not taken for dialogs. Needs
+# Xvfb, openbox, xdotool, xprop, xwininfo and ImageMagick's import
+# (scripts/deps.sh installs them).
 # Not a test: CI does not run it; a window that does not show is reported
 # and left out.
 set -u
@@ -253,6 +256,34 @@ calibrate() {
   fi
 }
 
+# A keyboard the program has not seen: the emulated keyboard goes (the
+# program says so in a box, answered), another one with a new serial number
+# comes and is connected, and the program offers to calibrate it (answered
+# Not Now).
+new_keyboard() {
+  local before question
+  kill "$kbd_pid" 2>/dev/null && wait "$kbd_pid" 2>/dev/null
+  if wait_for "[ -n \"\$(new_windows \"\$(windows)\" $main)\" ]" 30; then
+    sleep 1
+    press_in_box "$(new_windows "$(windows)" "$main" | head -1)" Return
+  fi
+  wait_for "[ -z \"\$(new_windows \"\$(windows)\" $main)\" ]" 5
+  env "${env[@]}" "$kbd" "${kbd_args[@]}" --serial 0x00B0C0DE >>"$box/kbd.log" 2>&1 &
+  kbd_pid=$!
+  pids+=("$kbd_pid")
+  wait_for "[ -e '$box/dev/COM4' ]" 10
+  env "${env[@]}" "$vantrel" --connect >/dev/null 2>&1
+  if wait_for "[ -n \"\$(new_windows \"\$(windows)\" $main)\" ]" 30; then
+    sleep 2
+    question=$(new_windows "$(windows)" "$main" | head -1)
+    shoot "$question" "$out/$name-new-keyboard-question.png"
+    press_in_box "$question" Escape
+    gone "$question" 5 || echo "screenshots: $name: the new keyboard question stayed" >&2
+  else
+    echo "screenshots: $name: no new keyboard question" >&2
+  fi
+}
+
 run_variant() { # NAME SCALE [ENV...]
   local name=$1 scale=$2
   shift 2
@@ -269,7 +300,8 @@ run_variant() { # NAME SCALE [ENV...]
   "$reg" --db "$db" set "$key" Initialised --dword 1 >/dev/null &&
     "$reg" --db "$db" set "$key" keycode --sz "Intl English.kcod" >/dev/null &&
     "$reg" --db "$db" set "$key" language --sz "$language" >/dev/null &&
-    "$reg" --db "$db" set "$key" COMPORT --sz COM4: >/dev/null ||
+    "$reg" --db "$db" set "$key" COMPORT --sz COM4: >/dev/null &&
+    "$reg" --db "$db" set "$key" "Serial No" --dword 10875649 >/dev/null ||
     { echo "screenshots: $name: the settings could not be preset" >&2; return 1; }
 
   # An X server of its own; -displayfd tells which display it took.
@@ -286,8 +318,12 @@ run_variant() { # NAME SCALE [ENV...]
   local env=(VANTREL_ROOT="$box" VANTREL_REGISTRY="$db" VANTREL_DEVICES="$box/dev"
     VANTREL_INJECT="log:$box/inject.log" VANTREL_TRACE="$box/trace.log"
     XDG_RUNTIME_DIR="$box/run" XDG_CONFIG_HOME="$box/config" LANG=C.UTF-8 "$@")
-  env "${env[@]}" "$kbd" --port COM4 --devices "$box/dev" --calibration-step 3000 >"$box/kbd.log" 2>&1 &
-  pids+=($!)
+  # The emulated keyboard is the one the settings know (its serial number is
+  # preset): the first connection runs the key test and asks nothing.
+  local kbd_args=(--port COM4 --devices "$box/dev" --calibration-step 3000)
+  env "${env[@]}" "$kbd" "${kbd_args[@]}" >"$box/kbd.log" 2>&1 &
+  local kbd_pid=$!
+  pids+=("$kbd_pid")
   wait_for "[ -e '$box/dev/COM4' ]" 10 || echo "screenshots: $name: the emulated keyboard did not start" >&2
   env "${env[@]}" "$vantrel" >"$box/vantrel.log" 2>&1 &
   local app=$!
@@ -314,59 +350,25 @@ run_variant() { # NAME SCALE [ENV...]
   # The status poll begins once the keyboard is connected.
   wait_for "grep -q 'Request System data' '$box/trace.log'" 20 ||
     echo "screenshots: $name: the emulated keyboard did not connect" >&2
-  # A keyboard the program has not seen is offered calibration (a question
-  # with the main window's title), and the key test list runs the key test
-  # (a page of its own); either may show first. The question is answered
-  # Not Now (Escape); the key test is left (Escape, then its question's
-  # first answer, quit).
-  local question= test= id
-  for _ in $(seq 30); do
-    for id in $(new_windows "$(windows)" "$main"); do
-      if [ "$(slug "$id")" = "$(slug "$main")" ]; then
-        [ -n "$question" ] || question=$id
-      else
-        [ -n "$test" ] || test=$id
-      fi
-    done
-    [ -n "$question" ] && [ -n "$test" ] && break
-    sleep 0.5
-  done
-  sleep 2
-  if [ -n "$question" ]; then
-    xdotool windowraise "$question" 2>/dev/null
-    sleep 0.5
-    shoot "$question" "$out/$name-new-keyboard-question.png"
-  fi
-  # The key test may hold the question back until it closes: then the test
-  # is left first (its own question, whether to quit, answered with its
-  # first answer), and the keyboard's question after it. The test's picture
-  # is taken with the question gone where it can be.
-  local box
-  for _ in 1 2 3; do
-    if [ -n "$question" ]; then
-      press_in_box "$question" Escape
-      gone "$question" 3 && question=
-    fi
-    if [ -n "$question" ] && [ -n "$test" ]; then
-      shoot "$test" "$out/$name-key-test.png"
-      press_in "$test" Escape
-      sleep 1
-      box=$(new_windows "$(windows)" "$main" | grep -v "^$test\$" | grep -v "^$question\$" | tail -1)
-      [ -n "$box" ] && press_in_box "$box" Return
-      gone "$test" 3 && test=
-    fi
-    [ -z "$question" ] && break
-  done
+  # The key test list runs the key test: it is left with Escape and its
+  # question's first answer (quit).
+  local test= id
+  wait_for "[ -n \"\$(new_windows \"\$(windows)\" $main)\" ]" 15 &&
+    test=$(new_windows "$(windows)" "$main" | head -1)
   if [ -n "$test" ]; then
-    sleep 1
+    sleep 2
     shoot "$test" "$out/$name-key-test.png"
     keep=$main close_window "$test"
+  else
+    echo "screenshots: $name: no key test" >&2
   fi
-  [ -z "$(new_windows "$(windows)" "$main")" ] ||
+  wait_for "[ -z \"\$(new_windows \"\$(windows)\" $main)\" ]" 5 ||
     echo "screenshots: $name: a window is still open after connecting" >&2
+  sleep 1
   shoot "$main" "$out/$name-main-window-connected.png"
   open_dialogs $counts_connected
   calibrate
+  new_keyboard
 
   env "${env[@]}" "$vantrel" --quit >/dev/null 2>&1
   wait "$app" 2>/dev/null
