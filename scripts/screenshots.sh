@@ -32,7 +32,7 @@ while getopts "b:v:h" opt; do
   case $opt in
   b) tree=$OPTARG ;;
   v) variants=$OPTARG ;;
-  *) sed -n '2,22p' "$0" | sed 's/^# \{0,1\}//'; exit 2 ;;
+  *) sed -n '2,24p' "$0" | sed 's/^# \{0,1\}//'; exit 2 ;;
   esac
 done
 shift $((OPTIND - 1))
