@@ -26,13 +26,13 @@ Options:
               (the tray icon's Show brings it); without a system tray the
               window shows as usual. "Start at login" in the Options menu
               starts Vantrel with --connect --hidden.
-  --quit      ask the running Vantrel to quit as its Quit soft key does
-              (the keyboard is disconnected first); starts nothing
+  --quit      ask the running Vantrel to quit as Quit in its Options menu
+              does (the keyboard is disconnected first); starts nothing
   --help      show this text and end
   --version   show the version and end
 
 Environment (each optional):
-  VANTREL_ROOT      the device root (default /). The data files (language and
+  VANTREL_ROOT      the root folder (default /). The data files (language and
                     layout files, pictures, help) are read from usr/share/vantrel
                     below it when that folder exists (the package's place),
                     else from a folder named Vantrel found below it,
@@ -63,7 +63,7 @@ Environment (each optional):
                     when unset)
   VANTREL_PLATFORM  Smartphone selects the small-screen behaviour (status line
                     painted in the window); anything else, or unset, the
-                    handheld one
+                    usual window
 
 Without a display, set QT_QPA_PLATFORM=offscreen to run with no window shown.
 

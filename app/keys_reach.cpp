@@ -16,11 +16,15 @@ std::atomic<bool> gTold{false};
 std::atomic<bool> gConnected{false};
 // The desktop refused or ended the leave to type during this connection.
 std::atomic<bool> gNotAllowed{false};
+// Presses are being dropped: one of Vantrel's own windows is active.
+std::atomic<bool> gKeptFromOwnWindows{false};
 
 // Used when no language file is loaded (the texts come from it).
 constexpr const WCHAR *kNowhereStatus = u"Connected, but keys cannot reach your windows";
 constexpr const WCHAR *kNotAllowedStatus = u"Connected, but the desktop does not let Vantrel type";
 constexpr const WCHAR *kXwaylandStatus = u"Connected, but keys reach X11 programs only";
+constexpr const WCHAR *kKeptFromOwnWindowsStatus =
+    u"Keys are not typed into Vantrel's own windows: click the window you want to type in.";
 
 const WCHAR *Text(int id, const WCHAR *fallback) {
   const WCHAR *text = UiString(id);
@@ -107,6 +111,7 @@ const WCHAR *KeysReachOnLinkPhase(long phase, bool *tell) {
   // Each connection asks the desktop afresh.
   if (phase != 2)
     gNotAllowed = false;
+  gKeptFromOwnWindows = false;
   gConnected = phase == 2;
   *tell = false;
   if (phase != 2)
@@ -131,6 +136,9 @@ void TellKeysCannotReach(HWND hwnd) {
 const WCHAR *KeysReachShownStatus() {
   if (!gConnected)
     return nullptr;
+  // The most pressing: the person is typing at this moment.
+  if (gKeptFromOwnWindows)
+    return Text(kUiKeysKeptFromOwnWindows, kKeptFromOwnWindowsStatus);
   if (gNotAllowed)
     return Text(kUiKeysNotAllowedStatus, kNotAllowedStatus);
   return KeysReachStatus(InjectBackendReach(), InjectBackendNamed());
@@ -147,8 +155,13 @@ void TellKeysNotAllowed(HWND hwnd) {
   MessageBoxW(hwnd, KeysNotAllowedMessage(), u"Vantrel", MB_OK | MB_ICONEXCLAMATION);
 }
 
+void MarkKeysKeptFromOwnWindows(bool kept) { gKeptFromOwnWindows = kept; }
+
+bool KeysReachConnected() { return gConnected; }
+
 void ResetKeysReach() {
   gTold = false;
   gConnected = false;
   gNotAllowed = false;
+  gKeptFromOwnWindows = false;
 }

@@ -40,5 +40,14 @@ void TellKeysNotAllowed(HWND hwnd);
 // The text of that message box (a string kept until the next message).
 const WCHAR *KeysNotAllowedMessage();
 
+// Keys typed while one of the program's own windows is active are dropped
+// (kept true) or go out again (false): while connected, KeysReachShownStatus
+// says so, before anything else it has to say, until keys go out again or
+// the link's phase changes (KeysReachOnLinkPhase).
+void MarkKeysKeptFromOwnWindows(bool kept);
+
+// Whether the last phase KeysReachOnLinkPhase heard was connected.
+bool KeysReachConnected();
+
 // Tests: forget that the message box was shown.
 void ResetKeysReach();

@@ -1,7 +1,7 @@
 // The program's entry point: the command line, the quit signals, the desktop
 // toolkit and the resources, then the program's life from start-up (which
-// chooses the key-injection backend once the data folder is found) to its
-// end.
+// starts choosing the key-injection backend once the data folder is found)
+// to its end.
 #include "app/command_line.h"
 #include "app/inject_host.h"
 #include "app/instance.h"

@@ -28,8 +28,9 @@ void TellHelpNotShown(HWND hwnd, DWORD why) {
   const WCHAR *text;
   if (why == ERROR_NO_ASSOCIATION)
     text = UiText(kUiHelpNoViewer,
-                  u"The help cannot be shown: no program to open it was found. Vantrel opens its "
-                  u"help with xdg-open. Please install it (Debian package xdg-utils) and try again.");
+                  u"The help cannot be shown: no program to open it was found. Vantrel opens "
+                  u"its help with xdg-open. Please install it (Debian package xdg-utils) and "
+                  u"try again.");
   else if (why == ERROR_FILE_NOT_FOUND)
     text = UiText(kUiHelpMissing, u"The help cannot be shown: its document Vantrel.htm is missing "
                                   u"from Vantrel's installation.");
@@ -124,10 +125,11 @@ LRESULT MainWndProc(HWND hwnd, UINT msg, WPARAM wParam, LPARAM lParam) {
       return 0;
     return DefWindowProcW(hwnd, msg, wParam, lParam);
   case WM_TIMER:
-    if (wParam == kSipTimer) {
+    if (wParam == kSipTimer)
       SHSipPreference(GetFocus(), SIP_DOWN);
-      TrayTick();
-    }
+    return 0;
+  case WM_BATTERY_REPORTED:
+    TrayAfterBatteryReport();
     return 0;
   case WM_INITMENUPOPUP:
     if (AppGlobals.optionsMenuPending == 1) {
@@ -153,6 +155,12 @@ LRESULT MainWndProc(HWND hwnd, UINT msg, WPARAM wParam, LPARAM lParam) {
     return 0;
   case WM_KEYS_NOT_ALLOWED:
     OnKeysNotAllowed(hwnd);
+    return 0;
+  case WM_KEYS_BACKEND_CHOSEN:
+    OnKeysBackendChosen(hwnd);
+    return 0;
+  case WM_KEYS_KEPT_FROM_OWN_WINDOWS:
+    OnKeysKeptFromOwnWindows(hwnd, wParam);
     return 0;
   default:
     return DefWindowProcW(hwnd, msg, wParam, lParam);

@@ -30,6 +30,14 @@ void OnStatusTextChanged(HWND hwnd, WPARAM buttonState);
 // WM_KEYS_NOT_ALLOWED: the desktop refused or ended the leave to type; the
 // status says so while connected, and a message box says what to do.
 void OnKeysNotAllowed(HWND hwnd);
+// WM_KEYS_BACKEND_CHOSEN: while connected, the status and the message that
+// say what keeps keys from the windows follow the backend now chosen.
+void OnKeysBackendChosen(HWND hwnd);
+// WM_KEYS_KEPT_FROM_OWN_WINDOWS: while connected, the painted status says
+// that keys are not typed into Vantrel's own windows, from the first press
+// dropped (kept 1) until keys go out again (kept 0) or the link's phase
+// changes. The key test, which hears the keyboard itself, shows no word.
+void OnKeysKeptFromOwnWindows(HWND hwnd, WPARAM kept);
 
 // The UI strings were loaded anew (another language): the connect button,
 // the status line and the painted texts show them.

@@ -13,6 +13,7 @@
 #include "link/port_discovery.h"
 #include "platform/controls.h"
 #include "platform/gdi.h"
+#include "platform/shell.h"
 #include "platform/win32.h"
 
 namespace {
@@ -35,17 +36,22 @@ void ApplyButtonState(HWND hwnd, WPARAM buttonState) {
 }
 
 // The button takes the width its new caption needs; the trace line says
-// where it is on the screen.
+// where it is in the client area, and that area's size (a window manager
+// may move the window after the line is written, so a place on the screen
+// would not hold).
 void SetConnectCaption(HWND hwnd, const WCHAR *text) {
   HWND button = GetDlgItem(hwnd, kConnectButtonId);
   SetWindowTextW(button, text);
   PlaceConnectButton(hwnd);
-  RECT at = {};
+  RECT at = {}, client = {};
   GetWindowRect(button, &at);
+  GetWindowRect(hwnd, &client);
   NKDbgPrintfW(u"Connect button: %s\r\n", text);
-  NKDbgPrintfW(u"Connect button at %d,%d %dx%d\r\n", static_cast<int>(at.left),
-               static_cast<int>(at.top), static_cast<int>(at.right - at.left),
-               static_cast<int>(at.bottom - at.top));
+  NKDbgPrintfW(u"Connect button at %d,%d %dx%d in the client area of %dx%d\r\n",
+               static_cast<int>(at.left - client.left), static_cast<int>(at.top - client.top),
+               static_cast<int>(at.right - at.left), static_cast<int>(at.bottom - at.top),
+               static_cast<int>(client.right - client.left),
+               static_cast<int>(client.bottom - client.top));
 }
 
 // Smartphone-class devices paint the status in the window itself.
@@ -54,6 +60,22 @@ void SetStatusLine(HWND hwnd, const WCHAR *text) {
     return;
   WStrCopyN(AppGlobals.statusLine, sizeof AppGlobals.statusLine / sizeof(WCHAR), text);
   InvalidateRect(hwnd, nullptr, TRUE);
+}
+
+// What keeps keys from the windows, shown for the link's phase: the status
+// line, and the connect button's place when the painted status comes or
+// goes (it takes a line of the layout). Returns true when the message box
+// that says what to do is due (TellKeysCannotReach).
+bool ShowKeysReach(HWND hwnd, long phase) {
+  const bool wasShown = KeysReachShownStatus() != nullptr;
+  bool tell = false;
+  if (const WCHAR *unreached = KeysReachOnLinkPhase(phase, &tell))
+    SetStatusLine(hwnd, unreached);
+  if (wasShown != (KeysReachShownStatus() != nullptr)) {
+    PlaceConnectButton(hwnd);
+    InvalidateRect(hwnd, nullptr, TRUE);
+  }
+  return tell;
 }
 
 } // namespace
@@ -135,7 +157,11 @@ void OnLinkPhase(HWND hwnd, WPARAM buttonState, LPARAM phase) {
     MenuState::Enable(120);
     MenuState::Grey(146);
     MenuState::Grey(121);
-    SetTimer(hwnd, kSipTimer, kSipTimerPeriodMs, nullptr);
+    // The timer only asks for the software input panel to stay lowered:
+    // where the platform has none, it would wake the program every second
+    // for nothing, so it runs only where there is a panel to lower.
+    if (HasSoftwareInputPanel())
+      SetTimer(hwnd, kSipTimer, kSipTimerPeriodMs, nullptr);
     break;
   default:
     break;
@@ -143,18 +169,39 @@ void OnLinkPhase(HWND hwnd, WPARAM buttonState, LPARAM phase) {
   // Keys that cannot reach the person's windows are never typed into
   // nowhere silently: the status says so while connected (painted on every
   // kind of device), and the first connection explains what to do.
-  const bool wasShown = KeysReachShownStatus() != nullptr;
-  bool tell = false;
-  const WCHAR *unreached = KeysReachOnLinkPhase(static_cast<long>(phase), &tell);
-  if (unreached)
-    SetStatusLine(hwnd, unreached);
-  if (wasShown != (KeysReachShownStatus() != nullptr))
-    InvalidateRect(hwnd, nullptr, TRUE);
+  const bool tell = ShowKeysReach(hwnd, static_cast<long>(phase));
   if (AppGlobals.isSmartphone == 1)
     UpdateWindow(hwnd);
   ConnectRequestOnLinkPhase(static_cast<unsigned>(buttonState), static_cast<long>(phase));
   if (tell)
     TellKeysCannotReach(hwnd);
+}
+
+void OnKeysBackendChosen(HWND hwnd) {
+  // Before the choice every backend counts as reaching the windows; a link
+  // connected meanwhile learns now whether that holds.
+  if (!KeysReachConnected())
+    return;
+  if (ShowKeysReach(hwnd, 2))
+    TellKeysCannotReach(hwnd);
+}
+
+void OnKeysKeptFromOwnWindows(HWND hwnd, WPARAM kept) {
+  // The key test hears the keyboard itself; what is dropped meanwhile is
+  // only the Ctrl of a shortcut, which it does not test.
+  if (kept != 0 && AppGlobals.keyTestDialog.load() != nullptr)
+    return;
+  const WCHAR *before = KeysReachShownStatus();
+  MarkKeysKeptFromOwnWindows(kept != 0);
+  const WCHAR *now = KeysReachShownStatus();
+  if (now == before)
+    return;
+  if (now)
+    NKDbgPrintfW(u"Status: %s\r\n", now);
+  SetStatusLine(hwnd, now ? now : UiString(kUiStatusConnected));
+  if ((before != nullptr) != (now != nullptr))
+    PlaceConnectButton(hwnd);
+  InvalidateRect(hwnd, nullptr, TRUE);
 }
 
 void OnKeysNotAllowed(HWND hwnd) {

@@ -15,6 +15,7 @@
 #include "dialogs/help_page.h"
 #include "dialogs/hot_tips_dialog.h"
 #include "dialogs/selection_dialog.h"
+#include "dialogs/text_page.h"
 #include "dialogs/typing_settings_dialog.h"
 #include "keys/keycode_table.h"
 #include "link/link_controller.h"
@@ -73,7 +74,8 @@ void ToggleStartAtLogin(HWND hwnd) {
   ShowStartAtLogin();
   if (!done) {
     const std::u16string text =
-        std::u16string(UiText(kUiStartAtLoginFailed, u"Vantrel could not change its start at login:")) +
+        std::u16string(UiText(kUiStartAtLoginFailed,
+                              u"Vantrel could not change its start at login:")) +
         u" " + Utf8ToUtf16(why);
     MessageBoxW(hwnd, text.c_str(), u"Vantrel", MB_OK | MB_ICONEXCLAMATION);
   }
@@ -164,7 +166,7 @@ void ResetComPort(HWND hwnd) {
 
 void OpenHelpText(HWND hwnd, const WCHAR *file) {
   WCHAR path[MAX_PATH];
-  wnsprintfW(path, MAX_PATH, u"%s%s", AppGlobals.InstallDir, file);
+  LanguageTextPath(path, file);
   OpenHelpPage(hwnd, path);
 }
 

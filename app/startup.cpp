@@ -1,5 +1,6 @@
 #include "app/startup.h"
 
+#include "app/inject_host.h"
 #include "app/install_dir.h"
 #include "app/main_window.h"
 #include "app/options_menu.h"
@@ -12,11 +13,9 @@
 #include "dialogs/selection_dialog.h"
 #include "link/link_controller.h"
 #include "platform/files.h"
-#include "platform/inject.h"
 #include "platform/power.h"
 #include "platform/process.h"
 #include "platform/qt_app.h"
-#include "platform/resource_formats.h"
 #include "platform/shell.h"
 #include "platform/system_info.h"
 #include "platform/text.h"
@@ -133,19 +132,15 @@ bool FindDataFolder() {
 
 int VantrelStartup(HINSTANCE instance, int showCommand) {
   AppGlobals.hInstance = instance;
-  // The resources' texts are shown in the language of the UI strings once
-  // those are loaded, in English before.
-  SetResourceTextLookup(UiResourceText);
   // Nothing of the program's work starts before its files are known to be
   // there: without them it cannot show a word.
   if (!FindDataFolder())
     return kCannotStartExitCode;
   SetHelpFolder(AppGlobals.InstallDir);
-  const char *backend = InjectSelectBackend();
-  NKDbgPrintfW(u"Typing keys through %s\r\n", Utf8ToUtf16(backend ? backend : "none").c_str());
-  // Keys typed while one of Vantrel's own windows is active would work its
-  // buttons and boxes (a Space would press Disconnect): they are dropped.
-  InjectGuardOwnWindows(InjectBackendReach() != InjectReach::kNowhere);
+  // The way to type keys is chosen beside the rest of the start-up: the
+  // desktop's portal starts on demand and may take seconds to answer, and
+  // the window is not to wait for it (nor is connecting).
+  StartChoosingInjectBackend();
 
   SettleLanguage();
   // A quit signal during a message box of the steps so far (a settings
@@ -161,6 +156,7 @@ int VantrelStartup(HINSTANCE instance, int showCommand) {
   if (QuitSignalled() || !CreateMainWindow(instance, showCommand))
     return 0;
   DirectQuitSignalsTo(AppGlobals.mainWindow);
+  InjectHostWindowMade(AppGlobals.mainWindow);
   StartTray(AppGlobals.mainWindow);
   HACCEL accelerators = LoadAcceleratorsW(instance, MAKEINTRESOURCEW(kAcceleratorTable));
   DetectPlatform();

@@ -9,8 +9,9 @@
 constexpr int kCannotStartExitCode = 1;
 
 // The whole start-up sequence and the message loop: finds the data folder
-// (FindDataFolder; nothing else has started when it is missing), chooses the
-// key injection backend (InjectSelectBackend), settles the language on a
+// (FindDataFolder; nothing else has started when it is missing), starts
+// choosing the key injection backend beside the rest of the start-up
+// (StartChoosingInjectBackend), settles the language on a
 // first run, loads the UI strings, notes test mode, creates the main window
 // (or hands over to a running instance), detects the platform, creates the
 // link controller (which starts the reader thread), initialises the Options

@@ -37,7 +37,7 @@ void ShowTrayState() {
   std::vector<TrayMenuItem> menu;
   for (const TrayMenuEntry &entry : TrayMenu(gState, texts))
     menu.push_back({entry.command, entry.text, entry.enabled});
-  TrayIconUpdate(mark, TrayTooltip(gState), menu);
+  TrayIconUpdate(mark, TrayTooltip(gState, UiText(kUiTrayBattery, u"Battery")), menu);
 }
 
 // The notices' texts come from the language file.
@@ -84,6 +84,10 @@ void TrayAfterLinkPhase(HWND mainWindow, WPARAM buttonState, LPARAM phase) {
                                             static_cast<long>(phase), ConnectCaption(mainWindow));
   ShowTrayState();
   Tell(notice);
+  // The handshake's status frame came before the connection was told; a
+  // level the same as the last connection's is not reported again.
+  if (phase == 2)
+    TrayAfterBatteryReport();
 }
 
 void TrayAfterStatusText(HWND mainWindow, WPARAM buttonState) {
@@ -103,7 +107,7 @@ void TrayBeforeCommand(UINT command) {
   }
 }
 
-void TrayTick() {
+void TrayAfterBatteryReport() {
   // The level is 0 until the keyboard's first status report.
   const float level = AppGlobals.batteryLevel.load();
   if (!(level > 0.0f))

@@ -26,9 +26,10 @@ void TrayAfterLanguageChange();
 // person's own ends of the connection, not losses to tell.
 void TrayBeforeCommand(UINT command);
 
-// Every second while connected: the battery's charge once the keyboard has
-// reported it, and a notice when it runs low.
-void TrayTick();
+// A status frame changed the battery's reading (WM_BATTERY_REPORTED), and
+// on connecting: the battery's charge once the keyboard has reported it,
+// and a notice when it runs low.
+void TrayAfterBatteryReport();
 
 // The window closes and the program ends: the icon goes and nothing more is
 // told.

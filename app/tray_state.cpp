@@ -1,5 +1,4 @@
 #include "app/tray_state.h"
-#include "common/ui_strings.h"
 
 #include "resources/resource_ids.h"
 
@@ -61,7 +60,7 @@ TrayNotice TrayOnBattery(TrayState &state, int percent, bool low) {
   return TrayNotice::BatteryLow;
 }
 
-std::u16string TrayTooltip(const TrayState &state) {
+std::u16string TrayTooltip(const TrayState &state, const std::u16string &battery) {
   std::u16string tip = u"Vantrel";
   if (!state.caption.empty())
     tip += u"\n" + state.caption;
@@ -72,7 +71,7 @@ std::u16string TrayTooltip(const TrayState &state) {
       digits.insert(digits.begin(), static_cast<char16_t>(u'0' + n % 10));
       n /= 10;
     } while (n > 0);
-    tip += u"\n" + std::u16string(UiText(kUiTrayBattery, u"Battery")) + u" " + digits + u"%";
+    tip += u"\n" + battery + u" " + digits + u"%";
   }
   return tip;
 }

@@ -54,5 +54,5 @@ struct TrayMenuEntry {
 std::vector<TrayMenuEntry> TrayMenu(const TrayState &state, const TrayTexts &texts);
 
 // The tooltip: the program's name, the connect button's text and, once
-// known, the battery's charge ("Battery 80%").
-std::u16string TrayTooltip(const TrayState &state);
+// known, the battery's charge after the word battery ("Battery 80%").
+std::u16string TrayTooltip(const TrayState &state, const std::u16string &battery = u"Battery");

@@ -1,4 +1,4 @@
-// The private window messages of the link, WM_APP+100 to WM_APP+120. They
+// The private window messages of the link, WM_APP+100 to WM_APP+124. They
 // carry the user interface's requests to the link controller window
 // (TypingWnd) and the link's notifications to the main window and dialogs.
 // wParam and lParam are 0 unless a message says otherwise.
@@ -43,7 +43,17 @@ enum : UINT {
   WM_KEYS_NOT_ALLOWED = WM_APP + 120,
   // wParam: 1 the machine is about to sleep, 0 it has resumed. The
   // platform's sleep watch → TypingWnd.
-  WM_MACHINE_SLEEP = WM_APP + 120,
+  WM_MACHINE_SLEEP = WM_APP + 124,
+  // The way to type keys has been chosen (after the window was made).
+  // Injection's chooser thread → main window.
+  WM_KEYS_BACKEND_CHOSEN = WM_APP + 121,
+  // wParam: 1 a key press was dropped because one of the program's own
+  // windows is active, 0 keys go out again. Reader thread → main window.
+  WM_KEYS_KEPT_FROM_OWN_WINDOWS = WM_APP + 122,
+  // A status frame changed what the battery's charge is read from
+  // (batteryLevel, or the thresholds rescaled by the first frame). Reader
+  // thread → main window.
+  WM_BATTERY_REPORTED = WM_APP + 123,
 };
 
 // Posts a notice to a window the link knows of. A window that does not

@@ -1,13 +1,15 @@
 // The UI strings: the kUiStringCount texts of the language file.
 //
-// The file is read once, at most kLanguageFileReadLimit bytes. It is a run of fields split by
-// runs of ';' and LF (leading ones skipped; CR belongs to its field). Field
-// 2k is UI string k; the odd fields are the translators' notes and dropped.
+// The file is read once, at most kLanguageFileReadLimit bytes. It is a run of
+// fields split by runs of ';' and LF (leading ones skipped; CR belongs to its
+// field). Field 2k is UI string k; the odd fields are the translators' notes
+// and dropped.
 #include "common/ui_strings.h"
 
 #include "common/globals.h"
 #include "common/settings_store.h"
 #include "platform/files.h"
+#include "platform/resource_formats.h"
 #include "platform/text.h"
 #include "platform/threads.h"
 #include "platform/trace.h"
@@ -57,11 +59,11 @@ const char *LocaleOfFile(const WCHAR *file) {
 // The resources' English texts and the UI string that translates each. Two
 // resource texts may share one string (a menu item and the title of the
 // window it opens).
-struct ResourceText {
+struct ResourceTranslation {
   const WCHAR *english;
   int id;
 };
-constexpr ResourceText kResourceTexts[] = {
+constexpr ResourceTranslation kResourceTexts[] = {
     {u"Options", kUiMenuOptions},
     {u"Quit", kUiMenuQuit},
     {u"Connected?", kUiMenuConnected},
@@ -172,6 +174,8 @@ bool LoadUiStrings() {
   }
   // The file that opened: the setting's, or English after the fallback.
   gLocale = LocaleOfFile(path + wcslen(AppGlobals.InstallDir));
+  // From now on the resources' texts are shown through the strings.
+  SetResourceTextLookup(UiResourceText);
   return true;
 }
 
@@ -190,7 +194,7 @@ const WCHAR *UiText(int n, const WCHAR *english) {
 const WCHAR *UiResourceText(const WCHAR *text) {
   if (!text)
     return nullptr;
-  for (const ResourceText &r : kResourceTexts) {
+  for (const ResourceTranslation &r : kResourceTexts) {
     if (wcscmp(text, r.english) == 0) {
       const WCHAR *translated = UiString(r.id);
       return *translated ? translated : nullptr;

@@ -6,7 +6,7 @@
 
 #include "platform/wintypes.h"
 
-constexpr int kUiStringCount = 116;
+constexpr int kUiStringCount = 119;
 
 // Only this many bytes of a language file are read; the rest is ignored.
 // The shipped files stay well below it (a test checks each one).
@@ -135,10 +135,16 @@ enum UiStringId : int {
   kUiKeysXwaylandStatus = 113,
   kUiKeysXwaylandWhy = 114,
   kUiStepNoInjectSetting = 115,
+  kUiAppRequestedDisconnect = 116, // the keyboard's status code 1
+  kUiStatusMessageTitle = 117,     // caption of the status code 1 and 4 boxes
+  // Status line: keys typed while one of Vantrel's own windows is active
+  // are dropped.
+  kUiKeysKeptFromOwnWindows = 118,
 };
 
 // Loads the UI strings from InstallDir + SettingsStore "language", falling
-// back to InstallDir + "English.lang". Returns true when loaded; when neither
+// back to InstallDir + "English.lang", and makes UiResourceText the
+// platform's resource text lookup. Returns true when loaded; when neither
 // file opens, posts the quit request and returns false.
 bool LoadUiStrings();
 
@@ -154,7 +160,6 @@ const WCHAR *UiText(int n, const WCHAR *english);
 // window title, a label, a button), given as the resource holds it in
 // English: the UI string that translates it, or nullptr when there is none
 // or the language file left it out (the resource's own text is shown).
-// Handed to the platform as its resource text lookup.
 const WCHAR *UiResourceText(const WCHAR *text);
 
 // The locale of the language last loaded ("de", "fr", "es", "en"), by its

@@ -134,7 +134,7 @@ INT_PTR AboutMoreDialogProc(HWND dialog, UINT msg, WPARAM wParam, LPARAM) {
     }
     static WCHAR page[kTextPageUnits];
     WCHAR path[MAX_PATH];
-    InstallDirPath(path, u"About.txt");
+    LanguageTextPath(path, u"About.txt");
     ReadTextPage(path, page);
     CreateTextWindow(dialog, page, true);
     AppGlobals.openDialog = dialog;

@@ -24,7 +24,7 @@ INT_PTR HotTipsDialogProc(HWND dialog, UINT msg, WPARAM wParam, LPARAM) {
     InitDialogPage(dialog, SHIDIF_DONEBUTTON | SHIDIF_SIZEDLGFULLSCREEN, kMenuBarDone);
     static WCHAR page[kTextPageUnits];
     WCHAR path[MAX_PATH];
-    InstallDirPath(path, u"PDA_Hottips.txt");
+    LanguageTextPath(path, u"PDA_Hottips.txt");
     ReadTextPage(path, page);
     if (CreateTextWindow(dialog, page, false)) {
       AppGlobals.openDialog = dialog;

@@ -90,7 +90,7 @@ void ForgetKeyTest(HWND dialog) {
 void runKeyTest(HWND owner) {
   if (!loadKeyTestList()) {
     MessageBoxW(AppGlobals.mainWindow, UiText(kUiKeyTestNoList, u"Failed to open keycode.txt"),
-                u"Vantrel", MB_OK);
+                u"Mirvok", MB_OK);
     return;
   }
   RunDialogTemplate(kDialogKeyTest, owner, KeyTestDialogProc);

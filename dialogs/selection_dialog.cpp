@@ -92,7 +92,8 @@ void InitPocketPc(HWND dialog) {
   const int row = (client.bottom - client.top) / 8;
   InitMenuBar(dialog);
   // One template serves both modes: the caption says which list it is.
-  SetWindowTextW(dialog, ResourceText(AppGlobals.selectionMode == 1 ? u"Language" : u"Keyboard Layout"));
+  SetWindowTextW(dialog, ResourceText(AppGlobals.selectionMode == 1 ? u"Language"
+                                                                    : u"Keyboard Layout"));
 
   WCHAR current[kSettingTextUnits];
   ReadCurrentName(current);

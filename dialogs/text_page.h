@@ -18,6 +18,12 @@ int ReadTextPage(LPCWSTR path, WCHAR *page);
 // InstallDir followed by name, cut to fit path (MAX_PATH units).
 void InstallDirPath(WCHAR *path, LPCWSTR name);
 
+// The text file name in the person's language, into path (MAX_PATH units):
+// InstallDir, the folder of the loaded language (its locale, "de\\" for
+// German) and name when that file exists; else InstallDir and name, the
+// English text every installation holds.
+void LanguageTextPath(WCHAR *path, LPCWSTR name);
+
 // Creates the static window that shows page on dialog, a text area that
 // scrolls: over the whole client area (lowerHalf false; the page first grows
 // towards a reading size for the text) or its lower half, with a margin.

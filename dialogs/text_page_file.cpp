@@ -3,6 +3,7 @@
 #include "dialogs/text_page.h"
 
 #include "common/globals.h"
+#include "common/ui_strings.h"
 #include "platform/files.h"
 #include "platform/text.h"
 #include "platform/threads.h"
@@ -29,4 +30,17 @@ int ReadTextPage(LPCWSTR path, WCHAR *page) {
 
 void InstallDirPath(WCHAR *path, LPCWSTR name) {
   wnsprintfW(path, MAX_PATH, u"%s%s", AppGlobals.InstallDir, name);
+}
+
+void LanguageTextPath(WCHAR *path, LPCWSTR name) {
+  const char *locale = UiLanguageLocale();
+  if (strcmp(locale, "en") != 0) {
+    WCHAR folder[8] = {};
+    for (size_t i = 0; locale[i] && i < 7; ++i)
+      folder[i] = static_cast<WCHAR>(locale[i]);
+    wnsprintfW(path, MAX_PATH, u"%s%s\\%s", AppGlobals.InstallDir, folder, name);
+    if (GetFileAttributesW(path) != INVALID_FILE_ATTRIBUTES)
+      return;
+  }
+  InstallDirPath(path, name);
 }

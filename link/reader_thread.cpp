@@ -25,6 +25,7 @@
 #include "platform/power.h"
 #include "platform/serial.h"
 #include "platform/sound.h"
+#include "platform/system.h"
 #include "platform/text.h"
 #include "platform/threads.h"
 #include "platform/trace.h"
@@ -92,6 +93,9 @@ bool CompleteHandshake() {
   PostToWindow(AppGlobals.mainWindow, WM_LINK_PHASE, 1, 2);
   PlaySoundW(MAKEINTRESOURCEW(kSoundConnected), AppGlobals.hInstance, kSoundFlags);
   PostToWindow(wnd, WM_START_STATUS_POLL);
+  // The start-up and the connection are done: what they freed goes back to
+  // the system instead of staying with the program while it waits for keys.
+  ReleaseFreedMemory();
   return AdvanceLinkState(LINK_HANDSHAKE, LINK_TYPING);
 }
 

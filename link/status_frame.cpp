@@ -9,6 +9,7 @@
 #include "common/ui_strings.h"
 #include "link/packets.h"
 #include "link/resume_reconnect.h"
+#include "platform/registry.h"
 #include "platform/window.h"
 
 namespace {
@@ -54,15 +55,51 @@ void RescaleBatteryThresholds(uint8_t reference) {
   }
 }
 
+namespace {
+
+// Build No, read again only when a stored value may have changed: the
+// keyboard reports its status every few seconds, and the number changes
+// only with an identity frame (or another program's write).
+uint32_t BuildNumber() {
+  thread_local uint64_t seen = 0;
+  thread_local uint32_t build = 0;
+  uint64_t count = RegistryChangeCount();
+  if (count != seen) {
+    seen = count;
+    build = static_cast<uint32_t>(SettingsStore::ReadNumber(Settings::kBuildNo));
+  }
+  return build;
+}
+
+// Steps 3 to 6 of a status frame: the handshake parameter and the threshold
+// rescaling, once a run for keyboards of build 9095 and later. Returns true
+// when the thresholds were rescaled.
+bool SendReferenceOnce(const uint8_t *frame) {
+  uint32_t build = BuildNumber();
+  if (build < kFirstBuildWithReference || AppGlobals.handshakeReference != 0)
+    return false;
+  uint8_t reference = frame[3];
+  AppGlobals.handshakeReference = reference;
+  CommandPacket packet;
+  BuildSetParameter(packet, PARAM_REFERENCE, HandshakeParameterValue(reference));
+  SendPacket(packet);
+  RescaleBatteryThresholds(AppGlobals.handshakeReference);
+  return true;
+}
+
+} // namespace
+
 void HandleStatusFrame(const uint8_t *frame) {
-  AppGlobals.batteryLevel.store(static_cast<float>(frame[1]));
+  const float level = static_cast<float>(frame[1]);
+  bool newCharge = AppGlobals.batteryLevel.exchange(level) != level;
 
   switch (frame[2]) {
   case 1:
     ForgetResumeReconnect();
     AppGlobals.linkState.store(LINK_DISCONNECTING);
-    MessageBoxW(AppGlobals.mainWindow, UiText(kUiKeyboardAskedToDisconnect, u"App requested disconnect"),
-                u"Vantrel", MB_OK);
+    MessageBoxW(AppGlobals.mainWindow,
+                UiText(kUiAppRequestedDisconnect, u"App requested disconnect"),
+                UiText(kUiStatusMessageTitle, u"Message"), MB_OK);
     break;
   case 2:
     ShowStatusText(UiString(kUiKeyboardAskedToDisconnect));
@@ -72,8 +109,8 @@ void HandleStatusFrame(const uint8_t *frame) {
     break;
   case 4:
     MessageBoxW(AppGlobals.mainWindow,
-                UiText(kUiUnexpectedStatus, u"status 0x04 You should not see this"), u"Vantrel",
-                MB_OK);
+                UiText(kUiUnexpectedStatus, u"status 0x04 You should not see this"),
+                UiText(kUiStatusMessageTitle, u"Message"), MB_OK);
     break;
   case 8:
     ShowStatusText(UiString(kUiKeyboardEndedConnection));
@@ -84,14 +121,12 @@ void HandleStatusFrame(const uint8_t *frame) {
     break;
   }
 
-  uint32_t build = static_cast<uint32_t>(SettingsStore::ReadNumber(Settings::kBuildNo));
-  if (build < kFirstBuildWithReference || AppGlobals.handshakeReference != 0)
-    return;
-
-  uint8_t reference = frame[3];
-  AppGlobals.handshakeReference = reference;
-  CommandPacket packet;
-  BuildSetParameter(packet, PARAM_REFERENCE, HandshakeParameterValue(reference));
-  SendPacket(packet);
-  RescaleBatteryThresholds(AppGlobals.handshakeReference);
+  if (SendReferenceOnce(frame))
+    newCharge = true;
+  // What shows the battery follows the reports: the window hears of one
+  // only when the charge read from it may differ from the one before (a
+  // new level, or rescaled thresholds), so a keyboard that reports the same
+  // charge every few seconds wakes nothing.
+  if (newCharge)
+    PostToWindow(AppGlobals.mainWindow, WM_BATTERY_REPORTED);
 }

@@ -145,6 +145,11 @@ struct InjectHost {
   std::string (*loadToken)();
   // Keeps the portal's restore token for the next run ("" forgets it).
   void (*saveToken)(const std::string &token);
+  // The guard (InjectGuardOwnWindows) dropped a key press (kept true: at
+  // every press it drops), or a press goes out again after such a stretch
+  // (kept false: once, at its first press). Called on the injecting thread,
+  // before the key goes out; must not wait.
+  void (*keysKept)(bool kept);
 };
 // Installs the host (copied). Before any call, or with null members, a
 // notice goes to stderr and no token is kept.
@@ -167,21 +172,40 @@ enum class InjectReach {
 // Chooses the backend from VANTREL_INJECT as described above and installs
 // it. Returns the name of the backend chosen (a static string), "none" when
 // not even the log could be opened (calls are then dropped). Safe to call
-// again (keeps the first choice until InjectShutdown). The chosen backend is
-// owned by the selection and closed by InjectShutdown.
+// again (keeps the first choice until InjectShutdown); while a choice of
+// InjectSelectBackendInBackground is under way, waits for it. The chosen
+// backend is owned by the selection and closed by InjectShutdown. A backend
+// installed while the link is up (InjectLinkChanged) hears linkChanged(true)
+// at once.
 const char *InjectSelectBackend();
+// Makes the same choice on a thread of its own and returns at once: a
+// desktop service started on demand (the portal) may take seconds to answer,
+// and the program's window is not to wait for it. Until the backend is
+// installed, key presses are dropped, with a trace line at the first of
+// them; a link that comes up meanwhile is passed on to the backend once it
+// is installed. chosen (may be null) is called on that thread with the
+// name InjectSelectBackend returned, after the backend is installed. Does
+// nothing while a choice is under way. InjectShutdown (or
+// InjectWaitForBackend) ends the thread.
+void InjectSelectBackendInBackground(void (*chosen)(const char *name));
+// Waits until a choice started by InjectSelectBackendInBackground is made
+// and its thread has ended (at once when none is under way). Not to be
+// called from chosen.
+void InjectWaitForBackend();
 // Whose windows the backend InjectSelectBackend chose reaches: kNowhere when
-// it chose none; kWindows before a choice and after InjectShutdown (a
-// backend installed with InjectSetBackend is its installer's business).
+// it chose none; kWindows before a choice (also while one is under way) and
+// after InjectShutdown (a backend installed with InjectSetBackend is its
+// installer's business). Never waits for a choice under way.
 InjectReach InjectBackendReach();
 // Whether the backend InjectSelectBackend chose is the one VANTREL_INJECT
-// named (false before a choice).
+// named (false before a choice). Never waits for a choice under way.
 bool InjectBackendNamed();
 // The guard for keys meant for other programs' windows: while it is on and
 // one of the program's own windows is the desktop's active window
 // (OwnWindowActive), key presses (keybd_event without KEYEVENTF_KEYUP,
 // PostKeybdMessage, SendInput) are dropped, with a trace line at the first
-// of each stretch, and releases still go out, so that nothing stays down.
+// of each stretch and the host's keysKept told of each, and releases still
+// go out, so that nothing stays down.
 // The program turns it on for a backend whose keys reach windows; off by
 // default (the log, tests' recorders).
 void InjectGuardOwnWindows(bool on);
@@ -192,7 +216,8 @@ void InjectSetBackend(const InjectOps *ops);
 // The table installed now, or nullptr.
 const InjectOps *InjectGetBackend();
 // Ends injection by the backend InjectSelectBackend chose, through its close
-// operation, and uninstalls it. Later calls are dropped until
-// InjectSelectBackend chooses again. Safe to call more than once; also run at
-// normal process exit.
+// operation, and uninstalls it, after waiting for a choice still under way
+// (InjectWaitForBackend). Later calls are dropped until InjectSelectBackend
+// chooses again. Safe to call more than once; also run at normal process
+// exit.
 void InjectShutdown();

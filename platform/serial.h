@@ -6,8 +6,10 @@
 // - ReadFile returns TRUE with the bytes that arrived within the read
 //   time-outs, possibly none (*read = 0 on a time-out is success).
 // - Hang-up (the far side went away: an RFCOMM link dropped, the other end
-//   of a pseudo-terminal closed): the bytes a read has already taken in are
-//   delivered (that read returns TRUE with them); after that every read
+//   of a pseudo-terminal closed): the bytes the port has already taken in
+//   are delivered (the port takes in what the device holds, beyond what a
+//   read asks for, for the next reads; a read returns TRUE with them); after
+//   that every read
 //   fails at once with ERROR_READ_FAULT (*read = 0) instead of waiting out
 //   its time-outs, and every write fails with ERROR_WRITE_FAULT. Bytes still
 //   waiting in the device's input queue when it hangs up are discarded by

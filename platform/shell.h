@@ -88,6 +88,10 @@ BOOL SHInitDialog(SHINITDLGINFO *info);
 // where there is one; otherwise nothing happens. Always TRUE.
 enum SIPSTATE { SIP_UNCHANGED = 0, SIP_UP = 1, SIP_DOWN = 2, SIP_FORCEDOWN = 3 };
 BOOL SHSipPreference(HWND hwnd, SIPSTATE state);
+// Whether there is a software input panel for SHSipPreference to lower: the
+// toolkit's own on-screen keyboard is in use. A desktop with a physical
+// keyboard has none (false).
+bool HasSoftwareInputPanel();
 
 // Copies string table entry id into buffer (at most max - 1 units and a
 // terminator); returns the units copied, 0 when the entry does not exist.

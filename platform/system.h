@@ -33,3 +33,11 @@ bool StartQuitSignalWatch(void (*onSignal)(int signal, void *context), void *con
 // Ends the watcher thread and joins it. Quit signals that arrive later stay
 // blocked until the process ends.
 void StopQuitSignalWatch();
+
+// Hands the memory the program has freed back to the system, in every
+// thread's heap, where the C library keeps it for later use otherwise, and
+// from then on gives large blocks pages of their own that go back as soon as
+// they are freed. For a moment after a burst of work that will not come
+// again soon (start-up and connecting); it takes a few milliseconds. Any
+// thread.
+void ReleaseFreedMemory();

@@ -15,14 +15,15 @@ constexpr DWORD kList = WS_CHILD | WS_VISIBLE | WS_VSCROLL | WS_TABSTOP | CBS_DR
 // Controls in template order; combo boxes 1013 sensitivity, 1014 repeat
 // rate, 1015 repeat delay; 1012 is a free field to try the settings in.
 // Each label's marked letter (Alt and the letter) goes to the list or field
-// under it.
+// under it. The labels span the page: their texts are translated, and
+// longer in some languages.
 const DLGITEMTEMPLATEW kTypingSettingsItems[] = {
-    {u"STATIC", u"&Sensitivity", -1, kLabel, 0, 7, 6, 75, 8},
-    {u"STATIC", u"Key Repeat &Rate", -1, kLabel, 0, 7, 34, 75, 8},
+    {u"STATIC", u"&Sensitivity", -1, kLabel, 0, 7, 6, 142, 8},
+    {u"STATIC", u"Key Repeat &Rate", -1, kLabel, 0, 7, 34, 142, 8},
     {u"COMBOBOX", nullptr, 1014, kList, 0, 7, 45, 90, 40},
-    {u"STATIC", u"Key Repeat &Delay", -1, kLabel, 0, 7, 62, 75, 8},
+    {u"STATIC", u"Key Repeat &Delay", -1, kLabel, 0, 7, 62, 142, 8},
     {u"COMBOBOX", nullptr, 1015, kList, 0, 7, 73, 90, 42},
-    {u"STATIC", u"&Test", -1, kLabel, 0, 7, 89, 15, 8},
+    {u"STATIC", u"&Test", -1, kLabel, 0, 7, 89, 142, 8},
     {u"EDIT", nullptr, 1012, WS_CHILD | WS_VISIBLE | WS_BORDER | WS_TABSTOP | ES_AUTOHSCROLL, 0, 7,
      97, 125, 34},
     {u"COMBOBOX", nullptr, 1013, kList, 0, 7, 17, 90, 39},

@@ -7,14 +7,14 @@ packages=(
   build-essential cmake pkg-config ninja-build libtsan2
   libgtest-dev libgmock-dev
   libsqlite3-dev sqlite3
-  libx11-dev libxtst-dev libxkbcommon-dev x11-xkb-utils xvfb xdotool
+  libx11-dev libxtst-dev libxkbcommon-dev x11-xkb-utils xvfb xdotool openbox
   libevdev-dev
   libwayland-dev sway wev mutter
-  qt6-base-dev qt6-base-dev-tools libgl-dev fonts-dejavu-core
+  qt6-base-dev qt6-base-dev-tools libgl-dev fonts-dejavu-core qt6-translations-l10n
   libsystemd-dev dbus dbus-x11 python3 python3-dbusmock
   libpulse-dev
   xauth
-  openbox x11-utils imagemagick
+  x11-utils imagemagick
   clang libclang-rt-14-dev lld
   passwd
   dpkg-dev lintian desktop-file-utils appstream groff-base file

@@ -1,4 +1,5 @@
 // Message boxes, answered by the presenter the toolkit or a test installed.
+#include "platform/inject.h"
 #include "platform/text.h"
 #include "platform/trace.h"
 #include "platform/window.h"
@@ -53,8 +54,14 @@ int MessageBoxW(HWND owner, LPCWSTR text, LPCWSTR caption, UINT type) {
     presenter = gPresenter;
     context = gPresenterContext;
   }
-  if (presenter && !gClosed.load())
+  if (presenter && !gClosed.load()) {
+    // The box waits for the person, as a wait for input does: what the
+    // injection backend holds back for that goes out first, so that keys
+    // typed before a box of the typing thread arrive before it, where they
+    // were typed.
+    InjectFlush();
     return presenter(owner, text, caption, type, context);
+  }
   // Nobody to ask: the box is noted in the trace and given the cautious
   // answer, "No" to a question.
   int answer = (type & 0x0F) == MB_YESNO ? IDNO : IDOK;

@@ -2,6 +2,7 @@
 // the walk along it, and the process-wide choice made from the environment.
 #include "platform/inject.h"
 #include "platform/inject/log_backend.h"
+#include "platform/core/counted_thread.h"
 #include "platform/inject/select_chain.h"
 #include "platform/portal/portal_backend.h"
 #include "platform/trace.h"
@@ -11,11 +12,13 @@
 #endif
 #include "platform/xtest/xtest_backend.h"
 
+#include <atomic>
 #include <cstdio>
 #include <cstdlib>
 #include <mutex>
 #include <string>
 #include <string_view>
+#include <thread>
 
 namespace {
 
@@ -122,10 +125,26 @@ std::mutex gInjectMutex;
 bool gSelected = false;
 bool gAtExitSet = false;
 const InjectOps *gChosen = nullptr;
-InjectReach gReach = InjectReach::kWindows;
-bool gNamed = false;
+// Written under gInjectMutex, read without it: the window asks for them
+// while a slow choice holds the mutex, and must not wait for the choice.
+std::atomic<InjectReach> gReach{InjectReach::kWindows};
+std::atomic<bool> gNamed{false};
+
+// The thread of InjectSelectBackendInBackground while one is under way or
+// not yet joined.
+std::mutex gChooserMutex;
+std::thread gChooser;
 
 void ShutdownAtExit() { InjectShutdown(); }
+
+// Ends the process's injection at its normal exit (once registered). Called
+// with gInjectMutex held.
+void ShutdownAtExitOnce() {
+  if (!gAtExitSet) {
+    gAtExitSet = true;
+    atexit(ShutdownAtExit);
+  }
+}
 
 std::string Env(const char *name) {
   const char *v = getenv(name);
@@ -233,25 +252,49 @@ const char *InjectSelectBackend() {
   gNamed = choice.named;
   if (!gChosen)
     return "none";
-  InjectSetBackend(gChosen);
-  if (!gAtExitSet) {
-    gAtExitSet = true;
-    atexit(ShutdownAtExit);
-  }
+  InjectInstallChosen(gChosen);
+  ShutdownAtExitOnce();
   return gChosen->name;
 }
 
-InjectReach InjectBackendReach() {
-  std::lock_guard<std::mutex> lock(gInjectMutex);
-  return gReach;
+void InjectSelectBackendInBackground(void (*chosen)(const char *name)) {
+  std::lock_guard<std::mutex> lock(gChooserMutex);
+  if (gChooser.joinable())
+    return;
+  {
+    // A thread still running at exit would end the process badly: the
+    // exit's handler waits for it.
+    std::lock_guard<std::mutex> injectLock(gInjectMutex);
+    ShutdownAtExitOnce();
+  }
+  InjectNoteChoosing(true);
+  PlatformTrace("inject: choosing the way to type keys beside the start-up");
+  gChooser = StartCountedThread([chosen] {
+    const char *name = InjectSelectBackend();
+    InjectNoteChoosing(false);
+    if (chosen)
+      chosen(name);
+  });
 }
 
-bool InjectBackendNamed() {
-  std::lock_guard<std::mutex> lock(gInjectMutex);
-  return gSelected && gNamed;
+void InjectWaitForBackend() {
+  std::thread chooser;
+  {
+    std::lock_guard<std::mutex> lock(gChooserMutex);
+    chooser = std::move(gChooser);
+  }
+  if (chooser.joinable())
+    chooser.join();
 }
+
+InjectReach InjectBackendReach() { return gReach.load(); }
+
+// gNamed is set only with a choice and cleared with it.
+bool InjectBackendNamed() { return gNamed.load(); }
 
 void InjectShutdown() {
+  // A choice under way installs its backend first; then it is closed here.
+  InjectWaitForBackend();
   std::lock_guard<std::mutex> lock(gInjectMutex);
   gSelected = false; // a later InjectSelectBackend chooses afresh
   gReach = InjectReach::kWindows;

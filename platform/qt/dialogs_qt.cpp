@@ -248,9 +248,9 @@ INT_PTR RunDialog(HINSTANCE inst, const DLGTEMPLATE *tmpl, HWND owner, DLGPROC p
   auto px = [&](int du, bool horizontal) { return horizontal ? du * unitX / 4 : du * unitY / 8; };
   DialogCreate create{proc};
   DWORD style = tmpl->style & ~static_cast<DWORD>(WS_VISIBLE | WS_CHILD);
-  HWND dialog = CreateWindowExW(tmpl->exStyle, vqt::kDialogClass, ResourceText(tmpl->caption), style, px(tmpl->x, true),
-                                px(tmpl->y, false), px(tmpl->cx, true), px(tmpl->cy, false), owner, nullptr,
-                                inst, &create);
+  HWND dialog = CreateWindowExW(tmpl->exStyle, vqt::kDialogClass, ResourceText(tmpl->caption), style,
+                                px(tmpl->x, true), px(tmpl->y, false), px(tmpl->cx, true),
+                                px(tmpl->cy, false), owner, nullptr, inst, &create);
   if (!dialog)
     return -1;
   if (vqt::WindowHost *host = vqt::HostFor(dialog); host && host->frame)
@@ -260,8 +260,9 @@ INT_PTR RunDialog(HINSTANCE inst, const DLGTEMPLATE *tmpl, HWND owner, DLGPROC p
     const DLGITEMTEMPLATEW &item = tmpl->items[i];
     if (!item.className || IS_INTRESOURCE(item.className))
       continue;
-    HWND control = CreateWindowExW(item.exStyle, item.className, ResourceText(item.text), item.style | WS_CHILD,
-                                   px(item.x, true), px(item.y, false), px(item.cx, true), px(item.cy, false),
+    HWND control = CreateWindowExW(item.exStyle, item.className, ResourceText(item.text),
+                                   item.style | WS_CHILD, px(item.x, true), px(item.y, false),
+                                   px(item.cx, true), px(item.cy, false),
                                    dialog, reinterpret_cast<HMENU>(static_cast<intptr_t>(item.id)), inst, nullptr);
     // The procedure is told the first control a person can tab to.
     if (control && !first && (item.style & WS_TABSTOP) && !(item.style & WS_DISABLED))

@@ -46,6 +46,12 @@ BOOL SHSipPreference(HWND, SIPSTATE state) {
   return TRUE;
 }
 
+bool HasSoftwareInputPanel() {
+  // The toolkit shows an on-screen keyboard only through its virtual
+  // keyboard input module; a desktop input method has no panel to lower.
+  return qgetenv("QT_IM_MODULE").startsWith("qtvirtualkeyboard");
+}
+
 int LoadStringW(HINSTANCE inst, UINT id, LPWSTR buffer, int max) {
   if (!buffer || max <= 0)
     return 0;

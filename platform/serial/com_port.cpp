@@ -2,9 +2,14 @@
 // pseudo-terminal) in raw mode, opened exclusively, non-blocking, or a
 // stream socket to a Bluetooth device that BlueZ connected (its virtual
 // port, COM10 and up; no termios there). Every read and write waits with
-// ppoll() for exactly the time its COMMTIMEOUTS allow. A byte that arrives wakes the waiting read at once; a port whose
-// other side went away (hang-up, EIO) makes reads and writes fail instead of
-// blocking or spinning; closing the handle wakes any call still waiting.
+// ppoll() for exactly the time its COMMTIMEOUTS allow. A byte that arrives
+// wakes the waiting read at once; a port whose other side went away
+// (hang-up, EIO) makes reads and writes fail instead of blocking or
+// spinning; closing the handle wakes any call still waiting.
+// The device is read a buffer at a time, whatever a call asks for: the
+// bytes beyond what it asked for wait in the port's own input buffer for the
+// next call (as they would have waited in the device), so a caller reading
+// one byte at a time makes one system call per burst, not one per byte.
 // A read or WaitCommEvent about to wait first sends the injected keys the
 // injection backend holds back (InjectFlush): the thread that reads the
 // keyboard is the one that types, and nothing it typed waits with it.
@@ -20,6 +25,7 @@
 #include "platform/serial/com_wait.h"
 #include "platform/trace.h"
 
+#include <algorithm>
 #include <atomic>
 #include <cerrno>
 #include <cstring>
@@ -91,12 +97,30 @@ public:
     ComClock::time_point lastByte{};
     bool hungUp = false;
     while (got < n) {
-      ssize_t r = ::read(fd_, out + got, n - got);
-      if (r > 0) {
+      if (DWORD taken = TakeBuffered(out + got, n - got)) {
+        got += taken;
+        lastByte = ComClock::now();
+        if (plan.returnOnFirstData)
+          break;
+        continue;
+      }
+      // As much as the device holds, straight into the caller's buffer
+      // when it asked for as much; the rest waits for the next call.
+      uint8_t chunk[sizeof input_];
+      const bool direct = n - got >= sizeof chunk;
+      ssize_t r = direct ? ::read(fd_, out + got, n - got) : ::read(fd_, chunk, sizeof chunk);
+      if (r > 0 && direct) {
         got += static_cast<DWORD>(r);
         lastByte = ComClock::now();
         if (plan.returnOnFirstData)
           break;
+        continue;
+      }
+      if (r > 0) {
+        std::lock_guard<std::mutex> lock(inputMutex_);
+        memcpy(input_, chunk, static_cast<size_t>(r));
+        inputStart_ = 0;
+        inputEnd_ = static_cast<size_t>(r);
         continue;
       }
       if (r < 0 && errno == EINTR)
@@ -159,6 +183,10 @@ public:
     if (wakeFd_ >= 0 && ::write(wakeFd_, &one, sizeof one) < 0) {
       // An eventfd write only fails on counter overflow; the waiters are awake.
     }
+    closing_.store(true);
+    if (eventFd_ >= 0 && ::write(eventFd_, &one, sizeof one) < 0) {
+      // As above: a wake is pending already.
+    }
     std::unique_lock<std::shared_mutex> exclusive(useMutex_);
     Shut();
   }
@@ -173,6 +201,11 @@ public:
     int pending = 0;
     if (ioctl(fd_, FIONREAD, &pending) != 0)
       pending = 0;
+    {
+      std::lock_guard<std::mutex> lock(inputMutex_);
+      pending += static_cast<int>(inputEnd_ - inputStart_);
+      inputStart_ = inputEnd_ = 0;
+    }
     if (tcflush(fd_, TCIFLUSH) != 0) {
       if (errno != EIO) // a tty that hung up has dropped its input itself
         PlatformTrace("serial: COM%d: pending input not discarded: %s", index_, strerror(errno));
@@ -193,18 +226,24 @@ public:
       return Fail(ERROR_GEN_FAILURE);
     if ((mask_.load() & EV_RXCHAR) == 0)
       return Fail(ERROR_INVALID_PARAMETER);
+    if (HasBuffered()) {
+      *mask = EV_RXCHAR; // read in by an earlier call: nothing to wait for
+      return TRUE;
+    }
     InjectFlush();
     for (;;) {
-      pollfd fds[3] = {{fd_, POLLIN, 0}, {wakeFd_, POLLIN, 0}, {eventFd_, POLLIN, 0}};
-      int r = ppoll(fds, 3, nullptr, nullptr);
+      // The close and SetCommMask both signal eventFd_; closing_ tells
+      // them apart.
+      pollfd fds[2] = {{fd_, POLLIN, 0}, {eventFd_, POLLIN, 0}};
+      int r = ppoll(fds, 2, nullptr, nullptr);
       if (r < 0) {
         if (errno == EINTR)
           continue;
         return Fail(ERROR_GEN_FAILURE);
       }
-      if (fds[1].revents)
-        return Fail(ERROR_INVALID_HANDLE); // the handle is being closed
-      if (fds[2].revents) {
+      if (fds[1].revents) {
+        if (closing_.load())
+          return Fail(ERROR_INVALID_HANDLE); // the handle is being closed
         uint64_t count;
         if (::read(eventFd_, &count, sizeof count) < 0) {
           // Another wait took the wake first: this one ends all the same.
@@ -244,6 +283,20 @@ public:
   }
 
 private:
+  // Moves up to n bytes of the input read in earlier into out; returns how
+  // many.
+  DWORD TakeBuffered(uint8_t *out, DWORD n) {
+    std::lock_guard<std::mutex> lock(inputMutex_);
+    size_t take = std::min<size_t>(n, inputEnd_ - inputStart_);
+    memcpy(out, input_ + inputStart_, take);
+    inputStart_ += take;
+    return static_cast<DWORD>(take);
+  }
+  bool HasBuffered() {
+    std::lock_guard<std::mutex> lock(inputMutex_);
+    return inputEnd_ > inputStart_;
+  }
+
   static BOOL Fail(DWORD error) {
     SetLastError(error);
     return FALSE;
@@ -288,9 +341,17 @@ private:
   dev_t dev_;
   bool canRead_, canWrite_;
   bool stream_;
-  // Ends a WaitCommEvent (SetCommMask): unlike wakeFd_, it leaves reads be.
+  // Ends a WaitCommEvent (SetCommMask, and the close with closing_ set):
+  // unlike wakeFd_, it leaves reads be.
   int eventFd_;
+  std::atomic<bool> closing_{false};
   std::atomic<DWORD> mask_{0};
+  // What the device gave beyond what a read asked for, in
+  // input_[inputStart_, inputEnd_); handed out before the device is read
+  // again.
+  std::mutex inputMutex_;
+  uint8_t input_[256];
+  size_t inputStart_ = 0, inputEnd_ = 0;
   std::shared_mutex useMutex_;
   std::mutex timeoutMutex_;
   COMMTIMEOUTS timeouts_{}; // all zero: reads and writes wait without limit

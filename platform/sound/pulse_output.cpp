@@ -6,17 +6,19 @@
 // are bits in one atomic word, set by PlaySoundW and taken by the thread,
 // which pa_mainloop_wakeup interrupts. The client library is loaded by that
 // thread (pulse_library.h), so nothing of it is mapped before the first
-// sound. Without the library or a server the thread says so in one trace
-// line and ends; requests are dropped from then on.
+// sound, and only once a server's socket answers (sound_server.h): the
+// library and its decoders cannot be unloaded again, so a run without a
+// sound server never maps them. Without the library or a server the thread
+// says so in one trace line and ends; requests are dropped from then on.
 #include "platform/sound/sound_output.h"
 
 #include "platform/core/counted_thread.h"
 #include "platform/sound/pulse_library.h"
+#include "platform/sound/sound_server.h"
 
 #include "platform/sound.h"
 #include "platform/trace.h"
 #include "platform/window.h"
-
 
 #include <atomic>
 #include <chrono>
@@ -143,6 +145,11 @@ void Run() {
 
 void RunOutput() {
   std::string why;
+  if (!SoundServerMayAnswer(&why)) {
+    why = "no sound server answers at " + why;
+    GoSilent(why.c_str());
+    return;
+  }
   gPulse = LoadPulseLibrary(kPulseSoname, &why);
   if (!gPulse) {
     GoSilent(why.c_str());

@@ -65,8 +65,33 @@ SparePool::Lease SparePool::Find(unsigned long lower, unsigned long upper, int64
   return lease;
 }
 
+int SparePool::FindWhole(int64_t nowUs) const {
+  const int64_t settle = settleUs_ + BacklogUs(nowUs);
+  int best = -1;
+  for (size_t i = 0; i < slots_.size(); ++i) {
+    const SpareSlot &s = slots_[i];
+    if (s.pins > 0 || s.lastUseUs + settle > nowUs)
+      continue;
+    // A keycode whose levels carry several keysyms is not taken whole: that
+    // would drop them all, each to be lent again when next typed.
+    unsigned long carried = 0;
+    bool several = false;
+    for (const SparePart &p : s.part) {
+      if (p.lower == 0)
+        continue;
+      several |= carried != 0 && p.lower != carried;
+      carried = p.lower;
+    }
+    if (several)
+      continue;
+    if (best < 0 || s.lastUseUs < slots_[best].lastUseUs)
+      best = static_cast<int>(i);
+  }
+  return best;
+}
+
 void SparePool::Assign(int slot, int part, unsigned long lower, unsigned long upper, bool keyLend,
-                       int64_t nowUs, int64_t extraCostUs) {
+                       int64_t nowUs, int64_t extraCostUs, bool whole) {
   NoteChange(nowUs, extraCostUs);
   SpareSlot &s = slots_[slot];
   if (keyLend || s.keyLend) {
@@ -79,6 +104,10 @@ void SparePool::Assign(int slot, int part, unsigned long lower, unsigned long up
   s.keyLend = keyLend;
   s.part[part].lower = lower;
   s.part[part].upper = upper;
+  for (int p = 0; whole && !keyLend && p < charParts_; ++p) {
+    s.part[p].lower = lower;
+    s.part[p].upper = upper;
+  }
 }
 
 void SparePool::ClearAll() {

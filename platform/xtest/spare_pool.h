@@ -8,9 +8,11 @@
 // a keysym already lent stays lent (typing it again needs no change at all).
 //
 // Where the keymap has a level-3 key and a four-level key type that reads
-// every level exactly, a keycode lent for characters carries four keysyms,
-// one on each level (part p on level p), reached with Shift and the level-3
-// modifier; where it also has a level-5 key and an eight-level type that
+// every level exactly, a keycode lent for characters is first lent whole: the
+// one keysym on every level, so that it types with no modifier pressed (a
+// modifier press costs every client a state notice). Only when no whole
+// keycode is free does a keycode carry four keysyms, one on each level (part
+// p on level p), reached with Shift and the level-3 modifier; where it also has a level-5 key and an eight-level type that
 // reads every level exactly, eight, reached with Shift and the level-3 and
 // level-5 modifiers. Replacing one level leaves the others and the key type
 // as they are, so a key event on another level reads the same under the old
@@ -116,13 +118,20 @@ public:
   // locked modifiers make unreadable is neither found nor taken).
   Lease Find(unsigned long lower, unsigned long upper, int64_t nowUs, bool keyLend,
              unsigned usable = ~0u) const;
+  // A slot to be lent whole to one character keysym (on every part) at
+  // nowUs: not held down, carrying one keysym at most, and no key event went
+  // to it, on any level, for the settle time and the backlog; the one used
+  // longest ago. -1 when there is none: the pool is short, and characters go
+  // onto single parts (Find).
+  int FindWhole(int64_t nowUs) const;
 
   // Records the keysyms on the part, changed at nowUs (one keymap change; see
   // NoteChange). A key lend, or a lend onto a key lent as a key, rewrites the
   // whole key: the other parts are dropped. A character lend leaves the key
   // with as many levels as the pool has parts: parts beyond are dropped.
+  // whole: the keysym goes on every part of a character key (FindWhole).
   void Assign(int slot, int part, unsigned long lower, unsigned long upper, bool keyLend,
-              int64_t nowUs, int64_t extraCostUs = 0);
+              int64_t nowUs, int64_t extraCostUs = 0, bool whole = false);
   // A keymap change made at nowUs, for the clients' backlog: the change cost,
   // plus extraCostUs where the caller has reason to think clients are slower
   // (a busy server).

@@ -50,6 +50,12 @@ constexpr int64_t kChangeCostUs = 3 * 1000;
 constexpr int64_t kRoundTripCost = 4;
 // Lent keycodes are given back after this long without typing.
 constexpr int64_t kIdleRestoreUs = 2000 * 1000;
+// Characters typed wait, unsent, until the injecting thread is about to wait
+// for input, a key comes, or this many are queued: the keymap changes a batch
+// needs go to the server together, with one round trip for all of them, and
+// before any of the batch's keys (a burst that reaches a client new to the
+// focus then needs no wait for it to settle; see FocusSettledAtUs).
+constexpr size_t kMaxQueued = 512;
 
 
 // The XTEST calls go to libXtst as loaded at the first open (see
@@ -175,6 +181,7 @@ public:
     if (idle_.joinable())
       idle_.join();
     std::lock_guard<std::mutex> lock(mutex_);
+    SendQueued();
     for (Held &h : held_) {
       if (h.keycode)
         XTestFakeKeyEvent(dpy_, h.keycode, False, CurrentTime);
@@ -195,6 +202,7 @@ public:
     if (!dpy_)
       return;
     lastActivityUs_ = MonotonicMicroseconds();
+    SendQueued(); // characters typed before the key go before it
     Held &held = held_[vk];
     if (!down) {
       if (held.keycode) {
@@ -232,7 +240,7 @@ public:
     if (!kc && (syms.modifier || !syms.shifted))
       kc = index_.FindAnywhere(syms.base);
     if (!kc && !syms.modifier) {
-      slot = Lend(syms.base, syms.shifted, true).slot;
+      slot = LendForKey(syms.base, syms.shifted).slot;
       if (slot >= 0)
         kc = pool_.slot(slot).keycode;
     }
@@ -252,6 +260,8 @@ public:
     }
   }
 
+  // Queues the characters (see kMaxQueued); they go out, in order, before
+  // anything typed after them. False when none of them can be typed at all.
   bool Type(const std::vector<uint32_t> &codePoints) override {
     std::lock_guard<std::mutex> lock(mutex_);
     if (!dpy_)
@@ -259,24 +269,39 @@ public:
     lastActivityUs_ = MonotonicMicroseconds();
     bool any = false;
     for (uint32_t cp : codePoints) {
-      Refresh();
-      if (TypeOne(cp == 10 ? 13 : cp))
-        any = true;
-      else
+      const uint32_t c = cp == 10 ? 13 : cp;
+      if (!KeysymForChar(c) && !index_.FindChar(c)) {
         PlatformTrace("inject: xtest cannot type U+%04X", cp);
+        continue;
+      }
+      any = true;
+      queued_.push_back(c);
+      if (queued_.size() >= kMaxQueued)
+        SendQueued();
     }
-    Flush();
+    if (any)
+      HoldBackPress(); // queued, or sent but left in Xlib's buffer: the flush sends it
     return any;
   }
 
-  // Sends a key press held back for its release (see HoldBackPress). Cheap
-  // when there is none: the caller runs it before every wait for input.
+  // Sends the characters queued and a key press held back for its release
+  // (see HoldBackPress). Cheap when there is nothing: the caller runs it
+  // before every wait for input.
   void SendHeldBack() override {
     if (!pressHeldBack_.load(std::memory_order_relaxed))
       return;
     std::lock_guard<std::mutex> lock(mutex_);
-    if (dpy_)
-      Flush();
+    if (!dpy_)
+      return;
+    SendQueued();
+    Flush();
+  }
+
+  // The link ended: what is queued goes out now, not at the next
+  // connection's first wait for input.
+  void LinkChanged(bool up) override {
+    if (!up)
+      SendHeldBack();
   }
 
 private:
@@ -297,55 +322,192 @@ private:
     int slot = -1;
   };
 
-  bool TypeOne(uint32_t cp) {
-    if (const KeyChoice *choice = index_.FindChar(cp)) {
-      Tap(choice->keycode, choice->mods);
-      return true;
+  // A character to type as planned: the key, the modifiers pressed around
+  // it, and the lent part it reads (slot -1: a key of the host's keymap;
+  // keycode 0: not typable).
+  struct PlannedKey {
+    uint32_t cp = 0;
+    unsigned keycode = 0, mods = 0;
+    int slot = -1, part = 0;
+  };
+  enum class Planned { Key, Skip, Stop };
+
+  // Types the queued characters, in order, and empties the queue. Under
+  // mutex_; what it sends is left in Xlib's buffer for the caller's flush.
+  void SendQueued() {
+    size_t next = 0;
+    while (next < queued_.size()) {
+      Refresh();
+      next = SendSegment(next);
     }
-    unsigned long ks = KeysymForChar(cp);
-    if (!ks)
-      return false;
-    if (LevelFiveLendable())
+    queued_.clear();
+  }
+
+  // Plans queued_[first...] as far as it can without a wait, sends the
+  // keymap changes those characters need together and completes them with
+  // one round trip, then types them. Returns the index of the first
+  // character not typed (the caller refreshes its view of the keymap and
+  // carries on there).
+  size_t SendSegment(size_t first) {
+    if (LevelFiveLendable() && LendsAhead(first) > pool_.size()) {
+      // More characters to lend than whole keycodes: levels will be needed,
+      // and eight a keycode hold more than four. Lent before anything else,
+      // as it changes the type of every keycode lent after it.
       LendLevelFive();
-    if (pool_.charParts() > 1) {
-      // The keysym alone on one level of a four- or eight-level key: the
-      // modifiers that make a client read that level, given the host's
-      // locked modifiers (caps lock, num lock) as the key type treats them.
-      // Only that level is looked at, so that the key event is counted on
-      // the level read.
-      SparePool::Lease lease = Lend(ks, 0, false);
-      if (lease.slot < 0)
-        return false;
-      std::vector<unsigned long> only(lending_.numLevels, 0);
-      only[lease.part] = ks;
-      long m = ModsToRead(lending_, only, ks, index_.lockedMods(), levelMods_);
-      if (m < 0) {
-        PlatformTrace("inject: no modifiers type keysym 0x%lX with locked modifiers 0x%X", ks,
-                      index_.lockedMods());
-        return false;
-      }
-      Tap(pool_.slot(lease.slot).keycode, static_cast<unsigned>(m));
-      pool_.Use(lease.slot, lease.part, MonotonicMicroseconds());
-      return true;
+      Refresh();
     }
-    KeySym lower = ks, upper = ks;
-    XConvertCase(ks, &lower, &upper);
-    bool pair = lower != upper && (ks == lower || ks == upper);
-    SparePool::Lease lease = pair ? Lend(lower, upper, false) : Lend(ks, 0, false);
-    if (lease.slot < 0)
-      return false;
-    unsigned mods = 0;
-    if (pair) {
+    plan_.clear();
+    int64_t now = MonotonicMicroseconds();
+    bool changed = false;
+    int64_t sent = 0;
+    size_t end = first;
+    for (; end < queued_.size(); ++end) {
+      PlannedKey key;
+      key.cp = queued_[end];
+      Planned p = PlanChar(key, now, changed, sent);
+      if (p == Planned::Stop)
+        break;
+      plan_.push_back(key);
+    }
+    if (changed) {
+      // Once the server has taken the changes, their notices are queued for
+      // every client ahead of any key event that follows.
+      XSync(dpy_, False);
+      const int64_t synced = MonotonicMicroseconds();
+      pool_.NoteChange(synced, kRoundTripCost * (synced - sent));
+      WakeIdle(); // something is lent now: the idle thread gives it back in time
+    }
+    size_t typed = 0;
+    while (typed < plan_.size()) {
+      const PlannedKey &k = plan_[typed++];
+      if (!k.keycode) {
+        PlatformTrace("inject: xtest cannot type U+%04X", k.cp);
+        continue;
+      }
+      Tap(k.keycode, k.mods);
+      if (k.slot >= 0)
+        pool_.Use(k.slot, k.part, lastKeyUs_);
+      if (stateStale_)
+        break; // the locked modifiers may have changed: plan the rest afresh
+    }
+    return first + typed;
+  }
+
+  // How many different keysyms the characters from queued_[first] on need
+  // lent (none is lent when this is asked).
+  size_t LendsAhead(size_t first) const {
+    std::vector<unsigned long> keysyms;
+    for (size_t i = first; i < queued_.size(); ++i)
+      if (!index_.FindChar(queued_[i]))
+        if (unsigned long ks = KeysymForChar(queued_[i]))
+          keysyms.push_back(ks);
+    std::sort(keysyms.begin(), keysyms.end());
+    return static_cast<size_t>(std::unique(keysyms.begin(), keysyms.end()) - keysyms.begin());
+  }
+
+  // Plans one character: the host's key for it, or the lent keycode that
+  // carries it, lending one (the change requested, not yet completed) when
+  // none does. Stop when the lend would have to wait for a level to settle
+  // while characters planned before it are not yet typed (the wait would
+  // hold them back, and the level replaced may be one of theirs).
+  Planned PlanChar(PlannedKey &key, int64_t &now, bool &changed, int64_t &sent) {
+    if (const KeyChoice *choice = index_.FindChar(key.cp)) {
+      key.keycode = choice->keycode;
+      key.mods = choice->mods;
+      return Planned::Key;
+    }
+    const unsigned long ks = KeysymForChar(key.cp);
+    if (!ks)
+      return Planned::Skip;
+    const bool levels = pool_.charParts() > 1;
+    unsigned long lower = ks, upper = 0;
+    if (!levels) {
+      // Two-level keys: a letter is lent with its other case, as a pair.
+      KeySym l = ks, u = ks;
+      XConvertCase(ks, &l, &u);
+      if (l != u && (ks == l || ks == u)) {
+        lower = l;
+        upper = u;
+      }
+    }
+    const unsigned usable = levels ? UsableParts() : 1u;
+    SparePool::Lease lease = pool_.Find(lower, upper, now, false, usable);
+    if (lease.slot < 0) {
+      PlatformTrace("inject: no spare keycode free for keysym 0x%lX", lower);
+      return Planned::Skip;
+    }
+    if (lease.remap) {
+      // A whole keycode while one is free: the character then types with no
+      // modifier. Levels of their own only when the pool runs short.
+      const int whole = levels ? pool_.FindWhole(now) : -1;
+      if (whole >= 0) {
+        lease.slot = whole;
+        lease.part = 0;
+      } else {
+        int64_t readyAt = lease.readyAtUs;
+        const unsigned kc = pool_.slot(lease.slot).keycode;
+        if (levels && explicitType_[kc] != lendingType_) {
+          // The key is given the lending type first, which rewrites all of it.
+          readyAt = std::max(readyAt, pool_.slot(lease.slot).lastUseUs + kLentSettleUs +
+                                          pool_.BacklogUs(now));
+        }
+        if (readyAt > now) {
+          if (!plan_.empty())
+            return Planned::Stop;
+          // Every spare was used within the settle time: wait for the one
+          // that settles first rather than risk a client misreading it.
+          Flush();
+          std::this_thread::sleep_for(std::chrono::microseconds(readyAt - now));
+          now = MonotonicMicroseconds();
+        }
+      }
+      if (!changed) {
+        WaitForFocusToSettle();
+        now = MonotonicMicroseconds();
+        sent = now;
+        changed = true;
+      }
+      if (!RequestLend(lease.slot, lease.part, lower, upper, false, whole >= 0, now))
+        return Planned::Skip;
+    }
+    key.slot = lease.slot;
+    key.keycode = pool_.slot(lease.slot).keycode;
+    if (!levels) {
       // A lent letter has the alphabetic key type: caps lock gives the
       // capital, and Shift with caps lock gives the small letter again.
-      bool wantUpper = ks == upper;
-      bool capsOn = (index_.lockedMods() & LockMask) != 0;
-      if (wantUpper != capsOn)
-        mods = ShiftMask;
+      if (upper) {
+        const bool wantUpper = ks == upper;
+        const bool capsOn = (index_.lockedMods() & LockMask) != 0;
+        key.mods = wantUpper != capsOn ? ShiftMask : 0;
+      }
+    } else {
+      // Of the levels that carry the keysym, the one read with the fewest
+      // modifiers pressed, given the host's locked modifiers (caps lock, num
+      // lock) as the key type treats them. Only that level is looked at, so
+      // that the key event is counted on the level read.
+      long best = -1;
+      const SpareSlot &slot = pool_.slot(lease.slot);
+      for (int p = 0; p < pool_.charParts(); ++p) {
+        if (!((usable >> p) & 1) || slot.part[p].lower != ks)
+          continue;
+        std::vector<unsigned long> only(lending_.numLevels, 0);
+        only[p] = ks;
+        long m = ModsToRead(lending_, only, ks, index_.lockedMods(), levelMods_);
+        if (m >= 0 && (best < 0 || __builtin_popcountl(m) < __builtin_popcountl(best))) {
+          best = m;
+          key.part = p;
+        }
+      }
+      if (best < 0) {
+        PlatformTrace("inject: no modifiers type keysym 0x%lX with locked modifiers 0x%X", ks,
+                      index_.lockedMods());
+        key.keycode = 0;
+        return Planned::Skip;
+      }
+      key.mods = static_cast<unsigned>(best);
     }
-    Tap(pool_.slot(lease.slot).keycode, mods);
-    pool_.Use(lease.slot, lease.part, MonotonicMicroseconds());
-    return true;
+    pool_.Use(key.slot, key.part, now); // planned: no other lend of the batch takes it
+    return Planned::Key;
   }
 
   // Presses and releases keycode inside the modifiers in mods.
@@ -375,35 +537,46 @@ private:
       lentLevel5UseUs_ = lastKeyUs_;
   }
 
-  // Lends a spare keycode (or one level of one) to the keysym pair (upper 0:
-  // the keysym alone) and returns where it is; slot -1 when there is none to
-  // lend.
-  // keyLend: for a virtual key, which is pressed without the level-3 modifier.
-  SparePool::Lease Lend(unsigned long lower, unsigned long upper, bool keyLend) {
-    SparePool::Lease lease =
-        pool_.Find(lower, upper, MonotonicMicroseconds(), keyLend, keyLend ? 1u : UsableParts());
+  // Lends a spare keycode to a virtual key's keysym pair (upper 0: the
+  // keysym alone), as an ordinary two-level key pressed without the level-3
+  // modifier, and returns where it is; slot -1 when there is none to lend.
+  SparePool::Lease LendForKey(unsigned long lower, unsigned long upper) {
+    SparePool::Lease lease = pool_.Find(lower, upper, MonotonicMicroseconds(), true, 1u);
     if (lease.slot < 0) {
       PlatformTrace("inject: no spare keycode free for keysym 0x%lX", lower);
       return lease;
     }
     if (!lease.remap)
       return lease;
-    unsigned kc = pool_.slot(lease.slot).keycode;
-    bool onePart = keyLend || pool_.charParts() == 1;
-    int64_t readyAt = lease.readyAtUs;
-    if (!onePart && explicitType_[kc] != lendingType_) {
-      // The key is given the lending type first, which rewrites all of it.
-      readyAt = std::max(readyAt, pool_.slot(lease.slot).lastUseUs + kLentSettleUs +
-                                      pool_.BacklogUs(MonotonicMicroseconds()));
-    }
-    int64_t wait = std::max(readyAt, FocusSettledAtUs()) - MonotonicMicroseconds();
+    int64_t wait = lease.readyAtUs - MonotonicMicroseconds();
     if (wait > 0) {
       // Every spare was used within the settle time: wait for the one that
-      // settles first rather than risk a client misreading it. Or the
-      // focused client may still be starting to follow keymap changes.
+      // settles first rather than risk a client misreading it.
       Flush();
       std::this_thread::sleep_for(std::chrono::microseconds(wait));
     }
+    WaitForFocusToSettle();
+    const int64_t sent = MonotonicMicroseconds();
+    if (!RequestLend(lease.slot, lease.part, lower, upper, true, false, sent)) {
+      lease.slot = -1;
+      return lease;
+    }
+    XSync(dpy_, False);
+    const int64_t synced = MonotonicMicroseconds();
+    pool_.NoteChange(synced, kRoundTripCost * (synced - sent));
+    WakeIdle();
+    return lease;
+  }
+
+  // Requests the keymap change that lends the part (whole: every part) of
+  // the slot to the keysym pair, and records it in the pool. The request
+  // waits in Xlib's buffer: the caller completes it with a round trip before
+  // a key goes to the keycode. False, with a trace line, when it cannot be
+  // made.
+  bool RequestLend(int slot, int part, unsigned long lower, unsigned long upper, bool keyLend,
+                   bool whole, int64_t nowUs) {
+    const unsigned kc = pool_.slot(slot).keycode;
+    const bool onePart = keyLend || pool_.charParts() == 1;
     ++remaps_;
     if (onePart) {
       // An ordinary key: the server gives it the type its keysyms call for
@@ -412,29 +585,37 @@ private:
       DropExplicitType(kc);
       XChangeKeyboardMapping(dpy_, static_cast<int>(kc), upper ? 2 : 1, syms, 1);
     } else {
-      // A four- or eight-level key with the keysym on its level and the
-      // other levels kept as they are, so that a key event typed on another
-      // level before the change reads the same under either mapping.
-      SpareSlot next = pool_.slot(lease.slot);
-      next.part[lease.part].lower = lower;
-      next.part[lease.part].upper = 0;
+      // A four- or eight-level key with the keysym on its level (or on all
+      // of them) and the other levels kept as they are, so that a key event
+      // typed on another level before the change reads the same under
+      // either mapping.
+      SpareSlot next = pool_.slot(slot);
+      for (int p = 0; p < pool_.charParts(); ++p) {
+        if (p == part || whole) {
+          next.part[p].lower = lower;
+          next.part[p].upper = 0;
+        }
+      }
       if (explicitType_[kc] != lendingType_)
-        pool_.NoteChange(MonotonicMicroseconds()); // the type is set by a change of its own
+        pool_.NoteChange(nowUs); // the type is set by a change of its own
       if (!SetLendingKey(kc, LevelSyms(next, pool_.charParts()))) {
         PlatformTrace("inject: keycode %u could not be given keysym 0x%lX", kc, lower);
-        lease.slot = -1;
-        return lease;
+        return false;
       }
     }
-    // Once the server has taken the change, the change notice is queued for
-    // every client ahead of any key event that follows.
-    int64_t sent = MonotonicMicroseconds();
-    XSync(dpy_, False);
-    int64_t synced = MonotonicMicroseconds();
-    pool_.Assign(lease.slot, lease.part, lower, onePart ? upper : 0, keyLend, synced,
-                 kRoundTripCost * (synced - sent));
-    WakeIdle(); // something is lent now: the idle thread gives it back in time
-    return lease;
+    pool_.Assign(slot, part, lower, onePart ? upper : 0, keyLend, nowUs, 0, whole);
+    return true;
+  }
+
+  // Before a keymap change: waits, when the focus may be on a client that
+  // is only starting to follow keymap changes (see FocusSettledAtUs), with
+  // what was typed before sent.
+  void WaitForFocusToSettle() {
+    int64_t wait = FocusSettledAtUs() - MonotonicMicroseconds();
+    if (wait > 0) {
+      Flush();
+      std::this_thread::sleep_for(std::chrono::microseconds(wait));
+    }
   }
 
   // When a keymap change may be made without a client missing its notice.
@@ -801,7 +982,8 @@ private:
     }
   }
 
-  // Whether a level-5 key is to be lent before the next character: lent
+  // Whether a level-5 key may be lent before the next batch (it is, when the
+  // batch has more characters to lend than there are spare keycodes): lent
   // keycodes carry four levels now, the keymap has an eight-level type that
   // reads levels 5-8 with the num lock modifier (see ReloadKeymap), nothing
   // is lent yet (so that every lent keycode takes the eight-level type from
@@ -827,12 +1009,7 @@ private:
   // that serves lending, the key is given back and lent keycodes keep four
   // levels.
   void LendLevelFive() {
-    int64_t wait = FocusSettledAtUs() - MonotonicMicroseconds();
-    if (wait > 0) {
-      // As for a lend: a focused client may be starting to follow changes.
-      Flush();
-      std::this_thread::sleep_for(std::chrono::microseconds(wait));
-    }
+    WaitForFocusToSettle(); // as for a lend
     const unsigned kc = pool_.slot(static_cast<int>(pool_.size()) - 1).keycode;
     const unsigned mods = numLockMask_;
     bool sent = false;
@@ -1034,9 +1211,12 @@ private:
   unsigned lentLevel5Keycode_ = 0, lentLevel5Mod_ = 0;
   int64_t lentLevel5UseUs_ = INT64_MIN / 2;
   Held held_[256];
+  std::vector<uint32_t> queued_;  // characters typed, not yet sent (see kMaxQueued)
+  std::vector<PlannedKey> plan_; // the batch being sent (reused)
   unsigned long remaps_ = 0; // keymap changes that lent a keycode, traced at close
-  // A key press waits unflushed for its release (read without the lock by
-  // SendHeldBack; set and cleared by the injecting thread under it).
+  // A key press waits unflushed for its release, or characters wait in the
+  // queue (read without the lock by SendHeldBack; set and cleared by the
+  // injecting thread under it).
   std::atomic<bool> pressHeldBack_{false};
 };
 

@@ -5,10 +5,15 @@
 // A character becomes the key and Shift / level-3 combination that types it
 // under the host's current lock state (a caps lock the host has on is
 // respected); a character no key carries is typed on a spare keycode lent to
-// it for the time (see spare_pool.h for how the lending avoids the race with
-// clients that have not yet read a keymap change). Lent keycodes are given
-// back after two seconds without typing and at close (a thread that sleeps
-// until then, and not at all while nothing is lent). The keymap is read
+// it for the time, the whole keycode while spares last, so that it types with
+// no modifier pressed (see spare_pool.h for how the lending avoids the race
+// with clients that have not yet read a keymap change). Characters are
+// queued and sent in batches, when the injecting thread is about to wait for
+// input (InjectFlush), when a key comes, or when the link ends: the keymap
+// changes a batch needs go out together, completed by one round trip, before
+// its first key, and the batch's keys go out in one write. Lent keycodes are
+// given back after two seconds without typing and at close (a thread that
+// sleeps until then, and not at all while nothing is lent). The keymap is read
 // again whenever another client changes it; the group and the locked
 // modifiers are followed from the server's XKB state notices, so a key costs
 // no round trip to the server (only after a key of ours that may lock a

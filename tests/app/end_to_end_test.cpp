@@ -4,6 +4,7 @@
 // button (its trace lines), heartbeat loss, a second launch and Quit.
 #include "common/settings_store.h"
 #include "app_test_env.h"
+#include "tests/support/portal_stand_in.h"
 
 #include <gtest/gtest.h>
 
@@ -148,6 +149,32 @@ TEST_F(EndToEnd, QuitWhileConnectedSendsTheDisconnectPacket) {
                       5s));
   const std::string log = ReadFile(box_.path() + "/kbd.log");
   EXPECT_NE(log.find("\"name\":\"DISCONNECT\""), std::string::npos) << log;
+}
+
+// The desktop's portal starts on demand and may be slow to answer: the
+// window is made before the way to type keys is chosen, and once the
+// portal answers it is chosen and types what the keyboard sends.
+TEST_F(EndToEnd, TheWindowDoesNotWaitForASlowPortal) {
+  testbus::PortalStandIn portal;
+  if (!portal.Ready())
+    GTEST_SKIP() << portal.Problem();
+  ASSERT_TRUE(portal.HoldProperties(true));
+  ASSERT_TRUE(portal.SetAnswer(0, 0));
+  env_.push_back("VANTREL_INJECT=portal");
+  env_.push_back("XKB_DEFAULT_LAYOUT=us");
+  auto kbd = StartKeyboard({"--type", "hello hello", "--type-delay", "2000", "--key-interval", "50"});
+  auto vantrel = StartVantrel({"--connect"});
+  ASSERT_TRUE(TraceHas("Connect button:", 20s)) << Trace();
+  // Held, the portal has not answered: the choice is still under way.
+  EXPECT_EQ(Trace().find("Typing keys through"), std::string::npos) << Trace();
+  ASSERT_TRUE(portal.HoldProperties(false));
+  ASSERT_TRUE(TraceHas("Typing keys through portal", 20s)) << Trace();
+  ASSERT_TRUE(TraceHas("Connect button: Disconnect", 20s)) << Trace();
+  EXPECT_TRUE(WaitFor([&] { return portal.Keys().size() >= 4; }, 20s)) << Trace();
+  EXPECT_EQ(portal.Dialogs(), 1u);
+  auto quit = StartVantrel({"--quit"}, "quit.out");
+  EXPECT_EQ(quit->Wait(10s), 0);
+  EXPECT_EQ(vantrel->Wait(15s), 0);
 }
 
 TEST_F(EndToEnd, QuitWithNothingRunningStartsNothing) {

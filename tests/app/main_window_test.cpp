@@ -18,6 +18,7 @@
 #include "platform/inject.h"
 #include "platform/menus.h"
 #include "platform/process.h"
+#include "platform/qt_app.h"
 #include "platform/qt/qt_internal.h"
 #include "platform/registry.h"
 #include "platform/text.h"
@@ -28,7 +29,11 @@
 #include "tests/support/toolkit.h"
 
 #include <QApplication>
+#include <QDialogButtonBox>
+#include <QMenu>
+#include <QMenuBar>
 #include <QMessageBox>
+#include <QPushButton>
 #include <QTextBrowser>
 #include <QTimer>
 #include <gtest/gtest.h>
@@ -148,6 +153,9 @@ TEST_F(MainWindowTest, MenuAndButtonFollowAConnectAndADisconnect) {
   EXPECT_TRUE(Greyed(121));
   EXPECT_TRUE(Greyed(146));
   EXPECT_EQ(AppGlobals.testMode.load(), 0); // the key test ran once
+  // No software input panel to keep lowered: no timer wakes the window
+  // while connected.
+  EXPECT_FALSE(KillTimer(main_, kSipTimer));
 
   // A second WM_INITMENUPOPUP changes nothing.
   SendMessageW(main_, WM_INITMENUPOPUP, reinterpret_cast<WPARAM>(AppGlobals.optionsMenu), 200);
@@ -449,6 +457,68 @@ TEST_F(MainWindowTest, KeysThatCannotReachNameTheNextStepForTheCase) {
   ResetKeysReach();
 }
 
+// Keys dropped because one of Vantrel's own windows is active: while
+// connected the status says so from the first press dropped until keys go
+// out again or the link's phase changes, the button making room for the
+// painted line; the key test, which hears the keyboard itself, shows no
+// word for the shortcut keys it lets drop.
+TEST_F(MainWindowTest, KeysKeptFromOwnWindowsAreToldUntilKeysGoOutAgain) {
+  ResetKeysReach();
+  AppGlobals.isSmartphone = 0;
+  Start();
+  const std::string word = Utf16ToUtf8(UiString(kUiKeysKeptFromOwnWindows));
+  ASSERT_NE(word.find("Vantrel's own windows"), std::string::npos) << word;
+  auto shown = [] {
+    const WCHAR *status = KeysReachShownStatus();
+    return status ? Utf16ToUtf8(status) : std::string();
+  };
+  auto buttonTop = [this] {
+    RECT r = {};
+    GetWindowRect(Button(), &r);
+    return r.top;
+  };
+  Post(WM_KEYS_KEPT_FROM_OWN_WINDOWS, 1, 0); // not connected: nothing to say
+  EXPECT_EQ(shown(), "");
+  Post(WM_LINK_PHASE, 1, 2);
+  const LONG top = buttonTop();
+  struct Step {
+    UINT msg;
+    WPARAM wParam;
+    LPARAM lParam;
+    bool keyTestOpen;
+    bool wordShown;
+  };
+  const Step steps[] = {
+      {WM_KEYS_KEPT_FROM_OWN_WINDOWS, 1, 0, false, true},
+      {WM_KEYS_KEPT_FROM_OWN_WINDOWS, 1, 0, false, true},
+      {WM_KEYS_KEPT_FROM_OWN_WINDOWS, 0, 0, false, false},
+      {WM_KEYS_KEPT_FROM_OWN_WINDOWS, 1, 0, true, false},
+      {WM_KEYS_KEPT_FROM_OWN_WINDOWS, 1, 0, false, true},
+      {WM_LINK_PHASE, 1, 0, false, false},
+      {WM_LINK_PHASE, 1, 2, false, false},
+  };
+  for (size_t i = 0; i < sizeof steps / sizeof steps[0]; ++i) {
+    const Step &step = steps[i];
+    SCOPED_TRACE(i);
+    AppGlobals.keyTestDialog = step.keyTestOpen ? main_ : nullptr;
+    Post(step.msg, step.wParam, step.lParam);
+    AppGlobals.keyTestDialog = nullptr;
+    EXPECT_EQ(shown(), step.wordShown ? word : "");
+    if (step.msg == WM_KEYS_KEPT_FROM_OWN_WINDOWS) {
+      EXPECT_EQ(buttonTop() != top, step.wordShown) << "the button keeps its place under the line";
+    }
+  }
+  // A small screen's status line shows the word and then the usual status.
+  AppGlobals.isSmartphone = 1;
+  Post(WM_KEYS_KEPT_FROM_OWN_WINDOWS, 1, 0);
+  EXPECT_EQ(Utf16ToUtf8(AppGlobals.statusLine), word.substr(0, 99));
+  Post(WM_KEYS_KEPT_FROM_OWN_WINDOWS, 0, 0);
+  EXPECT_EQ(Utf16ToUtf8(AppGlobals.statusLine), "Connected");
+  AppGlobals.isSmartphone = 0;
+  Post(WM_LINK_PHASE, 1, 0);
+  ResetKeysReach();
+}
+
 TEST(MainPicture, ChosenByTheClientWidth) {
   EXPECT_STREQ(Utf16ToUtf8(MainPictureName(240, false)).c_str(), "vtr.bmp");
   EXPECT_STREQ(Utf16ToUtf8(MainPictureName(241, false)).c_str(), "vtr_wide.bmp");
@@ -501,6 +571,44 @@ TEST_F(MainWindowTest, ANewLanguageIsChosenFromTheMenuAndShownAtOnce) {
   EXPECT_EQ(std::u16string(stored), u"Deutsch.lang");
   EXPECT_EQ(Caption(), "Verbinden");
   EXPECT_EQ(std::u16string(AppGlobals.SensitivityChoices[1].label), u"Minimal");
+
+  // The rest of the program's words follow, through the real widgets: the
+  // menu bar's menu and its items, a window's title, the toolkit's own
+  // Close button and a button of the program's beside it.
+  struct BackToEnglish {
+    ~BackToEnglish() { SetToolkitLanguage("en"); }
+  } backToEnglish;
+  auto *menuBar = vqt::HostFor(main_)->frame->findChild<QMenuBar *>("vantrel_menu_bar");
+  ASSERT_NE(menuBar, nullptr);
+  ASSERT_FALSE(menuBar->actions().isEmpty());
+  EXPECT_EQ(menuBar->actions()[0]->text(), "Optionen");
+  QMenu *options = menuBar->actions()[0]->menu();
+  ASSERT_NE(options, nullptr);
+  emit options->aboutToShow();
+  QStringList items;
+  for (QAction *action : options->actions())
+    items << action->text();
+  for (const char *item : {"Tastaturbelegung", "Sprache", "Kurztipps (Tastatur: Alt+Esc)",
+                           "Hilfe", "\u00dcber Vantrel", "Beenden"})
+    EXPECT_TRUE(items.contains(QString::fromUtf8(item))) << item << "\n"
+                                                         << items.join('|').toStdString();
+  ASSERT_TRUE(DriveDialog([this] { Command(kCommandAbout); },
+                          [](HWND dialog) {
+                            WCHAR title[64] = {};
+                            GetWindowTextW(dialog, title, 64);
+                            EXPECT_EQ(std::u16string(title), u"\u00dcber Vantrel");
+                            auto *buttons = vqt::HostFor(dialog)->frame->findChild<QDialogButtonBox *>(
+                                "vantrel_dialog_buttons");
+                            ASSERT_NE(buttons, nullptr);
+                            QPushButton *close = buttons->button(QDialogButtonBox::Close);
+                            ASSERT_NE(close, nullptr);
+                            EXPECT_EQ(close->text().remove('&'), QString::fromUtf8("Schlie\u00dfen"));
+                            QStringList texts;
+                            for (QAbstractButton *b : buttons->buttons())
+                              texts << b->text();
+                            EXPECT_TRUE(texts.contains("Mehr")) << texts.join('|').toStdString();
+                          },
+                          kDriveCloseAfter));
 }
 
 // A new layout is read at start-up: the box offers to restart, "Later"

@@ -3,6 +3,7 @@
 // arriving in a real X client through xtest, the box that tells of a
 // missing data folder, and the window's class. Skipped when Xvfb is missing.
 #include "app_test_env.h"
+#include "common/settings_store.h"
 #include "find_x_window.h"
 #include "tests/inject/x_session.h"
 
@@ -34,6 +35,9 @@ namespace {
 struct Shot {
   int x = 0, y = 0; // the window's place on the screen
   int width = 0, height = 0;
+  // The outermost window around it (the window manager's frame, or the
+  // window itself without one), on the screen.
+  int frameX = 0, frameY = 0, frameWidth = 0, frameHeight = 0;
   std::vector<uint32_t> rgb; // 0xRRGGBB
   uint32_t At(int x, int y) const { return rgb[static_cast<size_t>(y) * width + x]; }
 };
@@ -64,6 +68,19 @@ bool Grab(const std::string &display, Shot &shot) {
     if (ok) {
       Window child;
       XTranslateCoordinates(d, w, DefaultRootWindow(d), 0, 0, &shot.x, &shot.y, &child);
+      Window frame = w, root = 0, parent = 0, *children = nullptr;
+      unsigned count = 0;
+      while (XQueryTree(d, frame, &root, &parent, &children, &count) && parent != root) {
+        if (children)
+          XFree(children);
+        children = nullptr;
+        frame = parent;
+      }
+      if (children)
+        XFree(children);
+      XWindowAttributes f;
+      XGetWindowAttributes(d, frame, &f);
+      shot.frameX = f.x, shot.frameY = f.y, shot.frameWidth = f.width, shot.frameHeight = f.height;
       shot.width = a.width;
       shot.height = a.height;
       shot.rgb.resize(static_cast<size_t>(a.width) * a.height);
@@ -131,13 +148,19 @@ std::vector<std::string> ProgramEnv(const XvfbServer &xvfb, const ProgramSandbox
   return env;
 }
 
-// The last "Connect button at X,Y WxH" line of the trace: where the button
-// is on the screen.
-bool ButtonPlace(const std::string &trace, int *x, int *y, int *w, int *h) {
-  static const std::regex place("Connect button at (-?\\d+),(-?\\d+) (\\d+)x(\\d+)");
+// The last "Connect button at X,Y WxH in the client area of CWxCH" line of
+// the trace: where the button is in shot's window, in the screen's pixels
+// (scale times the program's units). The client area is the window's lower
+// part, under the menu bar.
+bool ButtonPlace(const std::string &trace, const Shot &shot, int scale, int *x, int *y, int *w,
+                 int *h) {
+  static const std::regex place(
+      "Connect button at (-?\\d+),(-?\\d+) (\\d+)x(\\d+) in the client area of (\\d+)x(\\d+)");
   bool found = false;
   for (auto it = std::sregex_iterator(trace.begin(), trace.end(), place); it != std::sregex_iterator(); ++it) {
-    *x = std::stoi((*it)[1]), *y = std::stoi((*it)[2]), *w = std::stoi((*it)[3]), *h = std::stoi((*it)[4]);
+    const int menuBar = shot.height - std::stoi((*it)[6]) * scale;
+    *x = std::stoi((*it)[1]) * scale, *y = std::stoi((*it)[2]) * scale + menuBar;
+    *w = std::stoi((*it)[3]) * scale, *h = std::stoi((*it)[4]) * scale;
     found = true;
   }
   return found;
@@ -177,8 +200,7 @@ TEST(OnX11, WindowInEachPhaseAndTypingIntoAnXClient) {
   std::this_thread::sleep_for(500ms);
   ASSERT_TRUE(Grab(xvfb.display(), idle));
   int bx = 0, by = 0, bw = 0, bh = 0;
-  ASSERT_TRUE(ButtonPlace(ReadFile(trace), &bx, &by, &bw, &bh)) << ReadFile(trace);
-  bx -= idle.x, by -= idle.y;
+  ASSERT_TRUE(ButtonPlace(ReadFile(trace), idle, 1, &bx, &by, &bw, &bh)) << ReadFile(trace);
   const int w = idle.width, h = idle.height;
   // The keyboard picture at the top, centred, above the button.
   EXPECT_GT(Count(idle, w / 4, 0, 3 * w / 4, by, Fabric), 2000);
@@ -249,11 +271,15 @@ TEST(OnX11, AMissingDataFolderIsToldInABoxThatAQuitSignalEnds) {
 // The person clicks Connect with the mouse; the keyboard then types a Space
 // while Vantrel's window is still the active one. The Space must not press
 // the button (which would disconnect the keyboard at once): the link stays
-// connected and the trace tells that the keys were dropped.
+// connected, the trace tells that the keys were dropped and the window's
+// status says so.
 TEST(OnX11, ASpaceTypedAfterClickingConnectLeavesTheLinkConnected) {
   XvfbServer xvfb;
   if (!xvfb.Start())
     GTEST_SKIP() << "no Xvfb: " << xvfb.why();
+  // As on a desktop: the window manager activates the window clicked.
+  if (!xvfb.StartWindowManager())
+    GTEST_SKIP() << xvfb.why();
   ProgramSandbox box;
   PresetProgramRun(box, u"COM4:");
   const std::string trace = box.path() + "/trace.log";
@@ -264,18 +290,25 @@ TEST(OnX11, ASpaceTypedAfterClickingConnectLeavesTheLinkConnected) {
   ASSERT_TRUE(WaitFor([&] { return fs::exists(box.path() + "/dev/COM4"); }, 5s));
   pid_t app = Spawn({VANTREL_EXE}, env);
   int x = 0, y = 0, w = 0, h = 0;
+  Shot placed; // where the window manager put the window
   ASSERT_TRUE(WaitFor([&] { return ReadFile(trace).find("Connect button: Connect") != std::string::npos &&
-                                   ButtonPlace(ReadFile(trace), &x, &y, &w, &h); },
+                                   Grab(xvfb.display(), placed); },
                       20s))
       << ReadFile(trace);
   std::this_thread::sleep_for(500ms); // shown and settled
-  ASSERT_TRUE(ButtonPlace(ReadFile(trace), &x, &y, &w, &h));
-  ASSERT_TRUE(ClickAt(xvfb.display(), x + w / 2, y + h / 2));
+  ASSERT_TRUE(Grab(xvfb.display(), placed));
+  ASSERT_TRUE(ButtonPlace(ReadFile(trace), placed, 1, &x, &y, &w, &h)) << ReadFile(trace);
+  ASSERT_TRUE(ClickAt(xvfb.display(), placed.x + x + w / 2, placed.y + y + h / 2));
   ASSERT_TRUE(WaitFor([&] { return ReadFile(trace).find("Connect button: Disconnect") != std::string::npos; },
                       20s))
       << ReadFile(trace);
-  // Both Spaces come within two seconds of the handshake.
+  // Both Spaces come within two seconds of the handshake; the window's
+  // status tells the person why nothing was typed.
   EXPECT_TRUE(WaitFor([&] { return ReadFile(trace).find("Keys dropped") != std::string::npos; }, 10s))
+      << ReadFile(trace);
+  EXPECT_TRUE(WaitFor([&] { return ReadFile(trace).find("Status: Keys are not typed into Vantrel's own windows") !=
+                                   std::string::npos; },
+                      10s))
       << ReadFile(trace);
   std::this_thread::sleep_for(2500ms);
   const std::string after = ReadFile(trace);
@@ -313,6 +346,9 @@ TEST(OnX11, MainWindowFitsTheScreenAtScaleTwoAndFollowsADarkTheme) {
     XvfbServer xvfb;
     if (!xvfb.Start("1280x800x24"))
       GTEST_SKIP() << "no Xvfb: " << xvfb.why();
+    // The window manager's frame and panel-free screen, as a desktop has.
+    if (!xvfb.StartWindowManager())
+      GTEST_SKIP() << xvfb.why();
     ProgramSandbox box;
     PresetProgramRun(box, u"COM4:");
     box.MakeFolder("config");
@@ -328,22 +364,24 @@ TEST(OnX11, MainWindowFitsTheScreenAtScaleTwoAndFollowsADarkTheme) {
     int bx = 0, by = 0, bw = 0, bh = 0;
     Shot shot;
     // Shown, settled and wholly on the screen (else it cannot be read).
-    const bool shown = WaitFor([&] { return ButtonPlace(ReadFile(trace), &bx, &by, &bw, &bh) &&
-                                            Grab(xvfb.display(), shot); },
+    const bool shown = WaitFor([&] { return Grab(xvfb.display(), shot) &&
+                                            ButtonPlace(ReadFile(trace), shot, c.scale, &bx, &by, &bw, &bh); },
                                20s) &&
                        (std::this_thread::sleep_for(500ms), Grab(xvfb.display(), shot)) &&
-                       ButtonPlace(ReadFile(trace), &bx, &by, &bw, &bh);
+                       ButtonPlace(ReadFile(trace), shot, c.scale, &bx, &by, &bw, &bh);
     if (!shown) {
       ADD_FAILURE() << "no main window wholly on the screen";
       kill(app, SIGTERM);
       WaitExit(app, 15s);
       continue;
     }
-    // The button's place is in the program's units; the screen's are
-    // scale times as many.
-    bx = bx * c.scale - shot.x, by = by * c.scale - shot.y, bw *= c.scale, bh *= c.scale;
     EXPECT_TRUE(shot.x >= 0 && shot.y >= 0 && shot.x + shot.width <= 1280 && shot.y + shot.height <= 800)
         << shot.x << "," << shot.y << " " << shot.width << "x" << shot.height;
+    // Its frame too, title bar and borders.
+    EXPECT_TRUE(shot.frameX >= 0 && shot.frameY >= 0 && shot.frameX + shot.frameWidth <= 1280 &&
+                shot.frameY + shot.frameHeight <= 800)
+        << "frame " << shot.frameX << "," << shot.frameY << " " << shot.frameWidth << "x"
+        << shot.frameHeight;
     EXPECT_TRUE(bx >= 0 && by >= 0 && bx + bw <= shot.width && by + bh <= shot.height)
         << bx << "," << by << " " << bw << "x" << bh;
     EXPECT_GT(shot.width, 200 * c.scale);
@@ -361,6 +399,37 @@ TEST(OnX11, MainWindowFitsTheScreenAtScaleTwoAndFollowsADarkTheme) {
     kill(app, SIGTERM);
     EXPECT_EQ(WaitExit(app, 15s), 0);
   }
+}
+
+// A fresh installation (nothing stored, not even the language) under a
+// window manager: once the window shows, the time-out the Options menu
+// checks ("Keyboard Timeout" 1, "5 min") is the one the link runs with.
+TEST(OnX11, OnAFreshInstallationTheTimeoutMenuAndTheLinkAgree) {
+  XvfbServer xvfb;
+  if (!xvfb.Start())
+    GTEST_SKIP() << "no Xvfb: " << xvfb.why();
+  if (!xvfb.StartWindowManager())
+    GTEST_SKIP() << xvfb.why();
+  ProgramSandbox box;
+  for (const char *name : {"English.lang", "Intl English.kcod", "vtr.bmp", "vtr_wide.bmp"})
+    box.CopyData(name, std::string("opt/Vantrel/") + name);
+  box.MakeFolder("dev");
+  const std::string trace = box.path() + "/trace.log";
+  std::vector<std::string> env = ProgramEnv(xvfb, box, "log:" + box.path() + "/inject.log", trace);
+  env.push_back("LC_ALL=en_US.UTF-8");
+  pid_t app = Spawn({VANTREL_EXE}, env);
+  Shot shot;
+  ASSERT_TRUE(WaitFor([&] { return ReadFile(trace).find("Connect button: Connect") != std::string::npos &&
+                                   Grab(xvfb.display(), shot); },
+                      20s))
+      << ReadFile(trace);
+  EXPECT_NE(ReadFile(trace).find("No language detected"), std::string::npos);
+  EXPECT_TRUE(WaitFor([] { return SettingsStore::ReadDword(u"Connection Timeout", -1) == 300000; }, 10s))
+      << SettingsStore::ReadDword(u"Connection Timeout", -1);
+  EXPECT_EQ(SettingsStore::ReadDword(u"Keyboard Timeout", -1), 1);
+  pid_t quit = Spawn({VANTREL_EXE, "--quit"}, env);
+  EXPECT_EQ(WaitExit(quit, 10s), 0);
+  EXPECT_EQ(WaitExit(app, 15s), 0);
 }
 
 // The main window's class is the desktop entry's id, so the desktop matches

@@ -2,6 +2,7 @@
 // logos, and the hot tips page's guard against a second opening.
 #include "common/globals.h"
 #include "common/settings_store.h"
+#include "common/ui_strings.h"
 #include "dialogs/about_dialog.h"
 #include "dialogs/help_page.h"
 #include "dialogs/hot_tips_dialog.h"
@@ -35,6 +36,7 @@
 #include <map>
 #include <sstream>
 #include <string>
+#include <tuple>
 #include <vector>
 
 using namespace testsupport;
@@ -238,6 +240,37 @@ TEST_F(TextPagesTest, HotTipsRequestWhileOpenShowsThePageAgainAndClosingReturns)
   DestroyWindow(returnTo);
 }
 
+// The pages' texts in the person's language: the language's folder holds
+// them under the English names; a text it lacks is shown in English.
+TEST_F(TextPagesTest, TextsAreReadInTheLanguageChosenAndInEnglishWhereItHasNone) {
+  Put("English.lang", "Hello;note\n");
+  Put("Deutsch.lang", "Hallo;note\n");
+  Put("PDA_Hottips.txt", "English tips");
+  Put("About.txt", "English about");
+  box_.MakeFolder("opt/Vantrel/de");
+  Put("de/PDA_Hottips.txt", "Deutsche Tipps");
+  WCHAR path[MAX_PATH];
+  for (const auto &[language, tips, about] :
+       {std::tuple{u"Deutsch.lang", "Deutsche Tipps", "English about"},
+        std::tuple{u"English.lang", "English tips", "English about"}}) {
+    SCOPED_TRACE(Utf16ToUtf8(language));
+    SettingsStore::WriteString(u"language", language);
+    ASSERT_TRUE(LoadUiStrings());
+    LanguageTextPath(path, u"About.txt");
+    ReadTextPage(path, page_);
+    EXPECT_EQ(Utf16ToUtf8(page_), about);
+    std::string shown;
+    EXPECT_TRUE(DriveDialog([&] { OpenHotTipsDialog(nullptr, nullptr); },
+                            [&](HWND dialog) {
+                              shown = ShownText(dialog);
+                              SendMessageW(dialog, WM_COMMAND, IDOK, 0);
+                            },
+                            kDriveCloseAfter));
+    EXPECT_EQ(shown, tips);
+  }
+  ResetUiStrings();
+}
+
 // The banner speaks of the keyboard in words: its serial number as eight
 // hexadecimal digits and its firmware build as a number, or that none has
 // been connected; the program's version is the build's.
@@ -404,15 +437,18 @@ TEST_F(TextPagesTest, InADarkThemePagesPicturesAndChoicesFollowThePalette) {
 }
 
 TEST(ShippedPages, TextsFitTheirPageAndPicturesLoad) {
-  for (const char *name : {"GeneralHelp.txt", "ConnectivityHelp.txt", "OptionsHelp.txt",
-                           "PDA_Hottips.txt", "About.txt"}) {
-    std::ifstream in(std::string(VANTREL_SOURCE_DIR) + "/data/" + name, std::ios::binary);
-    std::stringstream content;
-    content << in.rdbuf();
-    EXPECT_GT(content.str().size(), 100u) << name;
-    EXPECT_LT(content.str().size(), 15000u) << name;
-    EXPECT_EQ(content.str().find('\0'), std::string::npos) << name;
-  }
+  // English beside the program, each other language in its own folder.
+  for (const char *folder : {"", "de/", "fr/", "es/"})
+    for (const char *name : {"GeneralHelp.txt", "ConnectivityHelp.txt", "OptionsHelp.txt",
+                             "PDA_Hottips.txt", "About.txt"}) {
+      std::ifstream in(std::string(VANTREL_SOURCE_DIR) + "/data/" + folder + name,
+                       std::ios::binary);
+      std::stringstream content;
+      content << in.rdbuf();
+      EXPECT_GT(content.str().size(), 100u) << folder << name;
+      EXPECT_LT(content.str().size(), 15000u) << folder << name;
+      EXPECT_EQ(content.str().find('\0'), std::string::npos) << folder << name;
+    }
   for (const char *name : {"marlix.bmp", "marlix_wide.bmp"}) {
     std::ifstream in(std::string(VANTREL_SOURCE_DIR) + "/data/" + name, std::ios::binary);
     char magic[2] = {};

@@ -5,7 +5,8 @@
 // at the bottom right, readable in a dark theme, named for assistive
 // technology), and the keyboard is driven with xdotool: Tab order,
 // mnemonics, arrow keys in a choice, Escape and Enter. The same program runs
-// again at a scale factor of 2. Skipped when Xvfb or xdotool is missing.
+// again at a scale factor of 2. Skipped when Xvfb, openbox (the window
+// manager) or xdotool is missing.
 #include "common/globals.h"
 #include "common/messages.h"
 #include "common/settings_store.h"
@@ -533,6 +534,9 @@ int main(int argc, char **argv) {
   auto *xvfb = new XvfbServer;
   if (!xvfb->Start("1280x800x24")) {
     gWhyNot = "no Xvfb: " + xvfb->why();
+  } else if (!xvfb->StartWindowManager()) {
+    // Framed, placed and activated by a window manager, as on a desktop.
+    gWhyNot = xvfb->why();
   } else {
     setenv("DISPLAY", xvfb->display().c_str(), 1);
     setenv("QT_QPA_PLATFORM", "xcb", 1);

@@ -59,7 +59,7 @@ protected:
       gNotices.clear();
       gToken.clear();
     }
-    InjectSetHost(InjectHost{RecordNotice, LoadToken, SaveToken});
+    InjectSetHost(InjectHost{RecordNotice, LoadToken, SaveToken, nullptr});
   }
   void TearDown() override {
     if (ops_ && ops_->close)

@@ -93,6 +93,57 @@ TEST(SparePool, FourPartKeysHoldFourKeysymsAndEachLevelSettlesOnItsOwn) {
   EXPECT_EQ(next.readyAtUs, t + 1 + kSettle);
 }
 
+// A character is lent a whole keycode (its keysym on every level) while one
+// has settled that carries one keysym at most; when none has, FindWhole says
+// so and the character takes a single level, which leaves the levels that
+// were read on that keycode as they are.
+TEST(SparePool, WholeKeycodesGoFirstAndSingleLevelsOnlyWhenThePoolRunsShort) {
+  SparePool pool(kSettle);
+  pool.SetCharParts(4);
+  pool.SetKeycodes({200, 201}, KeepAll);
+  auto lendWhole = [&](unsigned long ks, int64_t now) {
+    int slot = pool.FindWhole(now);
+    if (slot >= 0) {
+      pool.Assign(slot, 0, ks, 0, false, now, 0, true);
+      pool.Use(slot, 0, now);
+    }
+    return slot;
+  };
+  const int a = lendWhole(1, 1000);
+  const int b = lendWhole(2, 1001);
+  ASSERT_GE(a, 0);
+  ASSERT_GE(b, 0);
+  EXPECT_NE(a, b);
+  for (int p = 0; p < 4; ++p)
+    EXPECT_EQ(pool.slot(a).part[p].lower, 1u) << "part " << p;
+  // Found where it is, at level 1, without a change.
+  SparePool::Lease found = pool.Find(1, 0, 1500, false);
+  EXPECT_EQ(found.slot, a);
+  EXPECT_EQ(found.part, 0);
+  EXPECT_FALSE(found.remap);
+
+  // Both keycodes typed within the settle time: no whole keycode; a third
+  // keysym goes onto a level not read, at once.
+  EXPECT_EQ(pool.FindWhole(2000), -1);
+  SparePool::Lease third = pool.Find(3, 0, 2000, false);
+  ASSERT_GE(third.slot, 0);
+  EXPECT_NE(third.part, 0);
+  EXPECT_LE(third.readyAtUs, 2000);
+  pool.Assign(third.slot, third.part, 3, 0, false, 2000);
+  EXPECT_EQ(pool.slot(third.slot).part[0].lower, third.slot == a ? 1u : 2u)
+      << "the level typed keeps its keysym";
+
+  // Once settled, the keycode that carries one keysym is taken whole again;
+  // the one that carries two is not (both would have to be lent again), nor
+  // is a held key.
+  const int single = third.slot == a ? b : a;
+  const int64_t later = 1001 + 10 * kSettle;
+  EXPECT_EQ(pool.FindWhole(later), single);
+  pool.Pin(single);
+  EXPECT_EQ(pool.FindWhole(later), -1);
+  pool.Unpin(single);
+}
+
 // Eight levels a keycode: sixteen keysyms fit on two keycodes. Which levels
 // can be read depends on the host's locked modifiers (num lock makes the
 // lower four unreadable on some types): a keysym on a level not usable now

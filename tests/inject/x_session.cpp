@@ -79,7 +79,10 @@ void KillChild(pid_t pid) {
   waitpid(pid, nullptr, 0);
 }
 
-XvfbServer::~XvfbServer() { KillChild(pid_); }
+XvfbServer::~XvfbServer() {
+  KillChild(wm_);
+  KillChild(pid_);
+}
 
 bool XvfbServer::Start(const char *screen) {
   if (!OnPath("Xvfb")) {
@@ -135,6 +138,54 @@ bool XvfbServer::SetLayout(const char *layout, const char *option) const {
   // setxkbmap succeeds even when the server drops the keymap again: check
   // that the server now names the layout as its own.
   return ServerLayout() == layout;
+}
+
+bool XvfbServer::StartWindowManager() {
+  if (!OnPath("openbox")) {
+    why_ = "openbox (the tests' window manager) is not installed";
+    return false;
+  }
+  wm_ = fork();
+  if (wm_ == 0) {
+    QuietStdio();
+    int devnull = open("/dev/null", O_WRONLY);
+    if (devnull >= 0)
+      dup2(devnull, STDOUT_FILENO); // its notices about menus
+    setenv("DISPLAY", display_.c_str(), 1);
+    execlp("openbox", "openbox", "--sm-disable", static_cast<char *>(nullptr));
+    _exit(127);
+  }
+  // A window manager that manages the screen names its check window on the
+  // root window (_NET_SUPPORTING_WM_CHECK).
+  Display *dpy = XOpenDisplay(display_.c_str());
+  bool managing = false;
+  for (int i = 0; dpy && i < 300 && !managing; ++i) {
+    Atom check = XInternAtom(dpy, "_NET_SUPPORTING_WM_CHECK", False);
+    Atom type;
+    int format;
+    unsigned long count = 0, after = 0;
+    unsigned char *data = nullptr;
+    managing = XGetWindowProperty(dpy, DefaultRootWindow(dpy), check, 0, 1, False, XA_WINDOW,
+                                  &type, &format, &count, &after, &data) == Success &&
+               count == 1;
+    if (data)
+      XFree(data);
+    if (!managing) {
+      if (waitpid(wm_, nullptr, WNOHANG) == wm_) {
+        wm_ = -1;
+        break;
+      }
+      usleep(50000);
+    }
+  }
+  if (dpy)
+    XCloseDisplay(dpy);
+  if (!managing) {
+    why_ = "openbox did not manage the screen";
+    KillChild(wm_);
+    wm_ = -1;
+  }
+  return managing;
 }
 
 std::string XvfbServer::ServerLayout() const {

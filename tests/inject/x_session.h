@@ -20,9 +20,15 @@ public:
   bool SetLayout(const char *layout, const char *option = nullptr) const;
   // The layout the server names as its own ("" when it cannot be read).
   std::string ServerLayout() const;
+  // Starts a window manager (openbox) on the server, as a desktop has one:
+  // windows get frames, are placed and activated by it. Returns once it
+  // manages the screen; false (with why() set) when openbox is missing or
+  // does not take the screen. It ends before the server.
+  bool StartWindowManager();
 
 private:
   pid_t pid_ = -1;
+  pid_t wm_ = -1;
   std::string display_, why_;
 };
 

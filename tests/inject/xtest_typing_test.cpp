@@ -7,6 +7,7 @@
 
 #include <gtest/gtest.h>
 
+#include <X11/XKBlib.h>
 #include <X11/Xlib.h>
 #include <X11/keysym.h>
 #include <xkbcommon/xkbcommon.h>
@@ -36,9 +37,12 @@ void Post(char32_t c) {
   PostKeybdMessage(reinterpret_cast<HWND>(static_cast<intptr_t>(-1)), ch, 1, 1, &state, &ch);
 }
 
+// Posts the characters, then flushes as the injecting thread does before it
+// waits for input: the backend sends characters in batches.
 void PostText(const std::u32string &text) {
   for (char32_t c : text)
     Post(c);
+  InjectFlush();
 }
 
 void Press(BYTE vk) { keybd_event(vk, 0, KEYEVENTF_SILENT, 1); }
@@ -124,6 +128,7 @@ protected:
   }
   // Expects exactly `want` to arrive, and nothing more soon after.
   void ExpectReceived(const std::u32string &want) {
+    InjectFlush();
     std::u32string got = recorder_.Read(want.size());
     EXPECT_EQ(Show(got), Show(want));
     std::u32string extra = recorder_.Read(1, 200);
@@ -321,9 +326,12 @@ TEST_F(XTestTyping, CharacterLentRightAfterANewClientsFirstKeyArrives) {
     ASSERT_TRUE(server_.SetLayout(layouts[round % 2]));
     auto fresh = std::make_unique<Recorder>();
     ASSERT_TRUE(fresh->Start(server_.display())) << "recording client did not start";
+    // Two batches, as when the bytes arrive apart: the plain key goes out
+    // before the keymap change.
     std::u32string text = U"a";
     text += lent[round];
-    PostText(text);
+    PostText(text.substr(0, 1));
+    PostText(text.substr(1));
     std::u32string got = fresh->Read(text.size(), 2000);
     EXPECT_EQ(Show(got), Show(text));
   }
@@ -343,7 +351,6 @@ TEST_F(XTestTyping, LentKeycodesCarryEightLevelsReadExactlyWithNumLockAndCapsLoc
   ExpectReceived(small);
   Carried carried = CarriedAtWidth(server_.display(), small, 8);
   EXPECT_EQ(carried.keysyms, small.size()) << "each letter on a level of an eight-level key";
-  EXPECT_EQ(carried.keycodes, small.size() / 8) << "eight letters a keycode";
 
   Tap(kVkNumLock);
   PostText(both);
@@ -369,7 +376,7 @@ TEST_F(XTestTyping, TheKeymapsOwnLevelFiveKeyGivesEightLevels) {
   ExpectReceived(small);
   Carried carried = CarriedAtWidth(server_.display(), small, 8);
   EXPECT_EQ(carried.keysyms, small.size());
-  EXPECT_EQ(carried.keycodes, small.size() / 8) << "every spare keycode lent for characters";
+  EXPECT_GT(carried.keycodes, small.size() / 8) << "a whole keycode a letter while spares last";
   Tap(VK_CAPITAL);
   PostText(both);
   Tap(VK_CAPITAL);
@@ -436,11 +443,59 @@ TEST_F(XTestTyping, WithoutANumLockModifierLentKeycodesKeepFourLevels) {
   EXPECT_EQ(CarriedAtWidth(server_.display(), small, 8).keysyms, 0u);
   Carried carried = CarriedAtWidth(server_.display(), small, 4);
   EXPECT_EQ(carried.keysyms, small.size());
-  EXPECT_EQ(carried.keycodes, small.size() / 4);
+  EXPECT_GT(carried.keycodes, small.size() / 4) << "a whole keycode a letter while spares last";
   InjectSetBackend(nullptr);
   ops_->close(ops_->self);
   ops_ = nullptr;
   EXPECT_EQ(KeymapFingerprint(server_.display()), before);
+}
+
+// While spare keycodes last, a character no key carries is lent a whole
+// keycode, the keysym on every level, and typed with no modifier pressed: no
+// client is sent a modifier state notice for it (each is a wake-up of every X
+// client). Typed in one batch and one character a batch, with caps lock off
+// and on.
+TEST_F(XTestTyping, CharactersLentWholeKeycodesTypeWithoutModifierPresses) {
+  ASSERT_TRUE(server_.SetLayout("de"));
+  OpenBackend();
+  Display *watcher = XOpenDisplay(server_.display().c_str());
+  ASSERT_NE(watcher, nullptr);
+  XkbSelectEventDetails(watcher, XkbUseCoreKbd, XkbStateNotify, XkbAllStateComponentsMask,
+                        XkbAllStateComponentsMask);
+  XSync(watcher, False);
+  int xkbEvent = 0, opcode = 0, error = 0, major = XkbMajorVersion, minor = XkbMinorVersion;
+  ASSERT_TRUE(XkbQueryExtension(watcher, &opcode, &xkbEvent, &error, &major, &minor));
+  auto stateNotices = [&] {
+    XSync(watcher, False);
+    int n = 0;
+    while (XPending(watcher)) {
+      XEvent ev;
+      XNextEvent(watcher, &ev);
+      n += ev.type == xkbEvent;
+    }
+    return n;
+  };
+  const std::u32string small = U"жщψфЖДλ", batch = small + U"Ψ";
+  PostText(batch);
+  for (char32_t c : small)
+    PostText(std::u32string(1, c));
+  ExpectReceived(batch + small);
+  EXPECT_EQ(stateNotices(), 0) << "modifiers pressed around lent characters";
+  for (const std::vector<unsigned long> &levels : GroupOneLevels(server_.display())) {
+    for (char32_t c : batch) {
+      unsigned long ks = xkb_utf32_to_keysym(c);
+      if (!levels.empty() && levels[0] == ks)
+        EXPECT_EQ(std::set<unsigned long>(levels.begin(), levels.end()).size(), 1u)
+            << "keysym 0x" << std::hex << ks << " alone on its keycode";
+    }
+  }
+  Tap(VK_CAPITAL); // the host's caps lock on: two notices (locked, then not pressed)
+  stateNotices();
+  PostText(small);
+  ExpectReceived(small);
+  EXPECT_EQ(stateNotices(), 0) << "modifiers pressed around lent characters under caps lock";
+  Tap(VK_CAPITAL);
+  XCloseDisplay(watcher);
 }
 
 TEST_F(XTestTyping, StressTwoThousandMixedCharactersUnderGermanKeymapArriveExactly) {

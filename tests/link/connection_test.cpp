@@ -11,6 +11,8 @@
 
 #include <gmock/gmock.h>
 
+#include <algorithm>
+
 namespace linktest {
 namespace {
 
@@ -163,6 +165,12 @@ TEST(Connection, HandshakeTypingPollAndDisconnect) {
         texts.push_back(n.text);
     ASSERT_EQ(texts.size(), 3u);
     EXPECT_EQ(texts.back(), Ui(23));
+    // Both status frames carry the same charge: the window hears of the
+    // first only.
+    const std::vector<Note> notes = h.Notes();
+    EXPECT_EQ(std::count_if(notes.begin(), notes.end(),
+                            [](const Note &n) { return n.msg == WM_BATTERY_REPORTED; }),
+              1);
     EXPECT_THAT(h.Traces(), Contains("Opening COM3:"));
 
     // Everything typed reached the injector, once and in order.

@@ -251,6 +251,7 @@ LRESULT LinkHarness::MainProc(HWND hwnd, UINT msg, WPARAM wParam, LPARAM lParam)
   case WM_CALIBRATION_STEP:
   case WM_CALIBRATION_RESULT:
   case WM_CALIBRATION_FAILED:
+  case WM_BATTERY_REPORTED:
   case WM_COMMAND: {
     Note n{msg, wParam, lParam, "", static_cast<double>(static_cast<DWORD>(h->postedAt_ - h->startTick_))};
     if (msg == WM_STATUS_TEXT_CHANGED) {

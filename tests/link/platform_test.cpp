@@ -2,6 +2,7 @@
 // server, and the self-restart that stands in for a device reboot.
 #include "platform/sound.h"
 #include "platform/sound/pulse_library.h"
+#include "platform/sound/sound_server.h"
 #include "platform/system.h"
 #include "resources/resources.h"
 #include "tests/link/link_harness.h"
@@ -12,7 +13,12 @@
 #include <chrono>
 #include <fstream>
 #include <iterator>
+#include <cstring>
+#include <sys/socket.h>
+#include <sys/stat.h>
+#include <sys/un.h>
 #include <sys/wait.h>
+#include <unistd.h>
 
 namespace linktest {
 namespace {
@@ -75,6 +81,63 @@ TEST(Sounds, PlayingWithoutAServerIsSilentQuickAndTraced) {
   for (const std::string &t : lines)
     told += t.rfind("sound: no audio output", 0) == 0;
   EXPECT_EQ(told, 1);
+}
+
+// The sound library is loaded only where a server may answer: a socket that
+// listens, named as the library would look for it, or an address only the
+// library can try. Nothing listening anywhere it would look: not loaded.
+TEST(Sounds, TheLibraryIsLoadedOnlyWhereAServerMayAnswer) {
+  if (access("/var/run/pulse/native", F_OK) == 0)
+    GTEST_SKIP() << "a system-wide sound server answers here whatever the case";
+  TempRoot root;
+  const std::string listening = root.path() + "/native", absent = root.path() + "/absent";
+  int server = socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0);
+  ASSERT_GE(server, 0);
+  sockaddr_un address{};
+  address.sun_family = AF_UNIX;
+  memcpy(address.sun_path, listening.c_str(), listening.size() + 1);
+  ASSERT_EQ(bind(server, reinterpret_cast<sockaddr *>(&address), sizeof address), 0);
+  ASSERT_EQ(listen(server, 4), 0);
+  ASSERT_EQ(mkdir((root.path() + "/pulse").c_str(), 0700), 0);
+  ASSERT_EQ(symlink(listening.c_str(), (root.path() + "/pulse/native").c_str()), 0);
+
+  const char *const saved[] = {"PULSE_SERVER", "PULSE_RUNTIME_PATH", "XDG_RUNTIME_DIR"};
+  std::vector<std::pair<std::string, bool>> before;
+  for (const char *name : saved)
+    before.push_back({getenv(name) ? getenv(name) : "", getenv(name) != nullptr});
+  struct Case {
+    const char *server, *runtime, *xdg;
+    bool mayAnswer;
+  };
+  const std::string unixListening = "unix:" + listening, unixAbsent = "unix:" + absent;
+  const std::string machineListening = "{0123abcd}unix:" + listening;
+  const std::string both = unixAbsent + " " + listening;
+  const Case cases[] = {
+      {unixListening.c_str(), nullptr, nullptr, true},
+      {listening.c_str(), nullptr, nullptr, true},
+      {machineListening.c_str(), nullptr, nullptr, true},
+      {both.c_str(), nullptr, nullptr, true},
+      {unixAbsent.c_str(), nullptr, nullptr, false},
+      {"tcp:localhost:4713", nullptr, nullptr, true},
+      {nullptr, nullptr, root.path().c_str(), true},   // XDG_RUNTIME_DIR/pulse/native
+      {nullptr, root.path().c_str(), nullptr, true},   // PULSE_RUNTIME_PATH/native
+      {nullptr, absent.c_str(), root.path().c_str(), false},
+      {nullptr, nullptr, nullptr, true}, // below the home folder: the library looks
+  };
+  for (const Case &c : cases) {
+    SCOPED_TRACE(std::string(c.server ? c.server : "-") + " " + (c.runtime ? c.runtime : "-") +
+                 " " + (c.xdg ? c.xdg : "-"));
+    const char *values[] = {c.server, c.runtime, c.xdg};
+    for (int i = 0; i < 3; ++i)
+      values[i] ? setenv(saved[i], values[i], 1) : unsetenv(saved[i]);
+    std::string tried;
+    EXPECT_EQ(SoundServerMayAnswer(&tried), c.mayAnswer) << tried;
+    if (!c.mayAnswer)
+      EXPECT_NE(tried.find(absent), std::string::npos) << tried;
+  }
+  for (int i = 0; i < 3; ++i)
+    before[i].second ? setenv(saved[i], before[i].first.c_str(), 1) : unsetenv(saved[i]);
+  close(server);
 }
 
 // The sound library is found by name at the first sound: every function the

@@ -221,6 +221,57 @@ TEST_F(Receive, AStatusFrameWithAnyCodeIsTakenOnlyInTheHandshake) {
   EXPECT_FLOAT_EQ(AppGlobals.batteryLevel.load(), 0.0f);
 }
 
+// The typing loop reads a block of one byte at a time; the port takes in
+// what has arrived ahead of it. A burst so taken in (keys, a status frame
+// whose bytes straddle two of the port's reads, a stray status marker among
+// keys, heartbeats) decodes exactly as the same bytes read as asked for.
+TEST_F(Receive, ABurstThePortTakesInAheadDecodesAsReadWhenAskedFor) {
+  constexpr uint8_t kLast = 0x7F; // ends the stream: no other byte is one
+  Bytes stream;
+  for (int i = 0; i < 252; ++i)
+    stream.push_back(static_cast<uint8_t>(0x41 + i % 26));
+  for (uint8_t b : ParseHex("0A B4 00 A8 00 00 42 FA 0A 55 10 43 FA 44"))
+    stream.push_back(b);
+  for (int i = 0; i < 60; ++i)
+    stream.push_back(static_cast<uint8_t>(0x30 + i % 10));
+  stream.push_back(kLast);
+
+  struct Outcome {
+    std::vector<int> markers, scancodes;
+    float battery = 0;
+  };
+  auto decode = [&](auto receive) {
+    AppGlobals.linkSynchronised = 1;
+    AppGlobals.linkState.store(LINK_TYPING);
+    AppGlobals.batteryLevel.store(0);
+    Outcome out;
+    for (int call = 0; call < 1000 && (out.scancodes.empty() || out.scancodes.back() != kLast);
+         ++call) {
+      if (int marker = receive(); marker != RX_NOTHING)
+        out.markers.push_back(marker);
+      for (int code : TakeScancodes())
+        out.scancodes.push_back(code);
+    }
+    out.battery = AppGlobals.batteryLevel.load();
+    return out;
+  };
+
+  // Every byte there at once: each read gets exactly what it asks for.
+  BufferSource source({stream});
+  const Outcome want = decode([&] { return ReceiveBlock(source, 1).marker; });
+  ASSERT_FALSE(want.scancodes.empty());
+  ASSERT_EQ(want.scancodes.back(), kLast);
+  EXPECT_THAT(want.markers, ElementsAre(RX_STATUS, RX_HEARTBEAT, RX_HEARTBEAT));
+
+  OpenPort();
+  keyboard->Send(stream);
+  const Outcome got = decode([] { return ReceiveBlock(1).marker; });
+  EXPECT_EQ(got.markers, want.markers);
+  EXPECT_EQ(got.scancodes, want.scancodes);
+  EXPECT_FLOAT_EQ(got.battery, 180.0f);
+  EXPECT_FLOAT_EQ(want.battery, 180.0f);
+}
+
 TEST_F(Receive, AHungUpPortIsLostAndNoPortIsNot) {
   OpenPort();
   AppGlobals.linkSynchronised = 1;

@@ -9,6 +9,7 @@
 #include "platform/inject.h"
 
 #include <atomic>
+#include <cstdio>
 #include <ctime>
 #include <fcntl.h>
 #include <sys/ioctl.h>
@@ -327,6 +328,72 @@ TEST_F(SerialPort, BytesReceivedWhileClosedStayUntilPurged) {
   EXPECT_EQ(CountTrace("serial: COM3: discarded 4 bytes of input"), 1);
   EXPECT_FALSE(PurgeComm(reinterpret_cast<HANDLE>(uintptr_t{0x7777}), PURGE_RXCLEAR));
   EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_INVALID_HANDLE));
+  close(holder);
+}
+
+// The read calls this thread has made so far (/proc/thread-self/io).
+long ReadCalls() {
+  FILE *f = fopen("/proc/thread-self/io", "r");
+  long n = -1;
+  char line[128];
+  while (f && fgets(line, sizeof line, f))
+    if (sscanf(line, "syscr: %ld", &n) == 1)
+      break;
+  if (f)
+    fclose(f);
+  return n;
+}
+
+// The reader takes keys a byte at a time: a burst that waits on the device
+// is taken in with a read or two, handed out in order, answered by
+// WaitCommEvent at once while some is left, and dropped whole by PurgeComm.
+TEST_F(SerialPort, ABurstReadAByteAtATimeCostsAFewReadsAndKeepsItsOrder) {
+  int holder = open(keyboard->slave().c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK);
+  ASSERT_GE(holder, 0);
+  HANDLE h = OpenPort();
+  ASSERT_TRUE(SetCommMask(h, EV_RXCHAR));
+  DWORD events = 99;
+  EXPECT_TRUE(WaitCommEvent(h, &events, nullptr)); // the wake made before the wait
+  Bytes burst;
+  for (int i = 0; i < 300; ++i)
+    burst.push_back(static_cast<uint8_t>(i * 7));
+  keyboard->Send(burst);
+  int pending = 0;
+  for (int i = 0; i < 1000 && pending < 300; ++i) {
+    usleep(2000);
+    ioctl(holder, FIONREAD, &pending);
+  }
+  ASSERT_EQ(pending, 300);
+  const long before = ReadCalls();
+  ASSERT_GE(before, 0);
+  for (int i = 0; i < 300; ++i) {
+    EXPECT_TRUE(WaitCommEvent(h, &events, nullptr));
+    EXPECT_EQ(events, EV_RXCHAR) << "byte " << i;
+    uint8_t b = 0;
+    DWORD got = 0;
+    ASSERT_TRUE(ReadFile(h, &b, 1, &got, nullptr));
+    ASSERT_EQ(got, 1u) << "byte " << i;
+    ASSERT_EQ(b, burst[i]) << "byte " << i;
+  }
+  EXPECT_LE(ReadCalls() - before, 4) << "one read per byte";
+
+  // Taken in ahead and then purged: gone, and what comes after is read.
+  keyboard->Send({1, 2, 3, 4, 5, 6, 7, 8, 9, 10});
+  uint8_t buf[12] = {};
+  DWORD got = 0;
+  pending = 0;
+  for (int i = 0; i < 1000 && pending < 10; ++i) {
+    usleep(2000);
+    ioctl(holder, FIONREAD, &pending);
+  }
+  ASSERT_TRUE(ReadFile(h, buf, 1, &got, nullptr));
+  ASSERT_EQ(got, 1u);
+  EXPECT_EQ(buf[0], 1);
+  EXPECT_TRUE(PurgeComm(h, PURGE_RXCLEAR));
+  keyboard->Send({0x43});
+  ASSERT_TRUE(ReadFile(h, buf, 12, &got, nullptr));
+  ASSERT_EQ(got, 1u);
+  EXPECT_EQ(buf[0], 0x43);
   close(holder);
 }
 

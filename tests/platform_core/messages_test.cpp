@@ -1,6 +1,7 @@
 // The window and message core: creation, destruction, posting and sending
 // across threads, timers, message boxes, resources.
 #include "platform/clock.h"
+#include "platform/inject.h"
 #include "platform/threads.h"
 #include "platform/trace.h"
 #include "platform/window.h"
@@ -358,6 +359,27 @@ TEST(MessageBoxes, DefaultAnswersAndPresenter) {
   EXPECT_EQ(MessageBoxW(nullptr, u"Calibrate?", u"Vantrel", MB_YESNO), IDYES);
   EXPECT_EQ(shown, u"Calibrate?");
   SetMessageBoxPresenter(nullptr, nullptr);
+}
+
+// Characters the injection backend holds back (it sends them when the
+// typing thread is about to wait for input) go out before a box of that
+// thread waits for the person, not when it is closed.
+TEST(MessageBoxes, KeysHeldBackForTheNextWaitGoOutBeforeTheBox) {
+  static int flushes = 0;
+  static int flushesWhenAsked = -1;
+  InjectOps ops{"held back", nullptr, nullptr, nullptr, nullptr, nullptr,
+                [](void *) { ++flushes; }, nullptr};
+  InjectSetBackend(&ops);
+  SetMessageBoxPresenter(
+      [](HWND, LPCWSTR, LPCWSTR, UINT, void *) {
+        flushesWhenAsked = flushes;
+        return IDOK;
+      },
+      nullptr);
+  MessageBoxW(nullptr, u"App requested disconnect", u"Vantrel", MB_OK);
+  SetMessageBoxPresenter(nullptr, nullptr);
+  InjectSetBackend(nullptr);
+  EXPECT_EQ(flushesWhenAsked, 1);
 }
 
 TEST(Resources, AbsentIsNullRegisteredIsFound) {

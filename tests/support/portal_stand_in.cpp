@@ -72,7 +72,14 @@ bool PortalStandIn::SetKeyDelay(unsigned delayMs) {
                                     "u", delayMs) >= 0;
 }
 
+bool PortalStandIn::HoldProperties(bool hold) {
+  return bus_ && sd_bus_call_method(bus_, kPortal, "/", kMock, "HoldProperties", nullptr, nullptr,
+                                    "b", static_cast<int>(hold)) >= 0;
+}
+
 unsigned PortalStandIn::MaxPendingKeys() { return Count("MaxPendingKeys"); }
+
+unsigned PortalStandIn::HeldReads() { return Count("HeldReads"); }
 
 bool PortalStandIn::ForgeResponse(const std::string &token, unsigned code) {
   sd_bus_message *reply = nullptr;

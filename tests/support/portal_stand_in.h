@@ -32,6 +32,11 @@ public:
   bool CloseSessions();
   // Key calls are answered only after delayMs (a slow desktop).
   bool SetKeyDelay(unsigned delayMs);
+  // While held, reads of the portal's properties get their answer only
+  // when released (a portal that is slow to start).
+  bool HoldProperties(bool hold);
+  // Property reads waiting for the release.
+  unsigned HeldReads();
   // The most key calls that awaited their answer at once.
   unsigned MaxPendingKeys();
   // Another program of the session sends a Response signal with code on the

@@ -14,6 +14,9 @@ What the person would answer is set through org.vantrel.PortalMock at /:
                                  2 other end) and how long the person takes
   CloseSessions()                the desktop closes every session (Closed)
   SetKeyDelay(u delay_ms)        key calls are answered only after delay_ms
+  HoldProperties(b hold)         while held, property reads are answered only
+                                 when released (a portal slow to start)
+  HeldReads() -> u               property reads waiting for the release
   MaxPendingKeys() -> u          the most key calls awaiting an answer at once
   Caller() -> s                  the unique name of the last CreateSession's caller
   Keys() -> a(iu)                the key codes typed so far, in order
@@ -104,6 +107,8 @@ class Portal(dbus.service.Object):
         self.caller = ''
         self.pending = 0
         self.max_pending = 0
+        self.hold = False
+        self.held = []
 
     # The answer to a request comes after the call has returned, as the
     # real portal's does.
@@ -139,16 +144,47 @@ class Portal(dbus.service.Object):
                 'No such session', name='org.freedesktop.portal.Error.NotFound')
         return session
 
-    @dbus.service.method(PROPS, in_signature='ss', out_signature='v')
-    def Get(self, interface, name):
-        return self.GetAll(interface)[name]
-
-    @dbus.service.method(PROPS, in_signature='s', out_signature='a{sv}')
-    def GetAll(self, interface):
+    def properties(self, interface):
         if interface != REMOTE:
             return dbus.Dictionary({}, signature='sv')
         return dbus.Dictionary({'AvailableDeviceTypes': dbus.UInt32(7),
                                 'version': dbus.UInt32(self.version)}, signature='sv')
+
+    # While held, the answers wait (a portal that is slow to start).
+    def answer_properties(self, answer):
+        if self.hold:
+            self.held.append(answer)
+        else:
+            answer()
+
+    @dbus.service.method(PROPS, in_signature='ss', out_signature='v',
+                         async_callbacks=('done', 'failed'))
+    def Get(self, interface, name, done=None, failed=None):
+        def answer():
+            props = self.properties(interface)
+            if name in props:
+                done(props[name])
+            else:
+                failed(dbus.exceptions.DBusException(
+                    'No such property', name='org.freedesktop.DBus.Error.InvalidArgs'))
+        self.answer_properties(answer)
+
+    @dbus.service.method(PROPS, in_signature='s', out_signature='a{sv}',
+                         async_callbacks=('done', 'failed'))
+    def GetAll(self, interface, done=None, failed=None):
+        self.answer_properties(lambda: done(self.properties(interface)))
+
+    @dbus.service.method(MOCK, in_signature='', out_signature='u')
+    def HeldReads(self):
+        return dbus.UInt32(len(self.held))
+
+    @dbus.service.method(MOCK, in_signature='b', out_signature='')
+    def HoldProperties(self, hold):
+        self.hold = bool(hold)
+        if not self.hold:
+            held, self.held = self.held, []
+            for answer in held:
+                answer()
 
     @dbus.service.method(REMOTE, in_signature='a{sv}', out_signature='o', sender_keyword='sender')
     def CreateSession(self, options, sender=None):
@@ -318,6 +354,14 @@ class Mock(dbus.service.Object):
     @dbus.service.method(MOCK, in_signature='', out_signature='u')
     def MaxPendingKeys(self):
         return self.portal.MaxPendingKeys()
+
+    @dbus.service.method(MOCK, in_signature='b', out_signature='')
+    def HoldProperties(self, hold):
+        self.portal.HoldProperties(hold)
+
+    @dbus.service.method(MOCK, in_signature='', out_signature='u')
+    def HeldReads(self):
+        return self.portal.HeldReads()
 
     @dbus.service.method(MOCK, in_signature='', out_signature='s')
     def Caller(self):

@@ -27,7 +27,9 @@ follows calibration, and after the handshake types the keys asked for. It
 keeps running when Vantrel closes the port and serves the next connection.
 Every packet received is logged as one JSON object a line, with its time
 (t_ms since start) and whether its checksum holds; opening, closing and the
-frames sent are logged too ("event": "packet", "open", "close", "sent").
+frames sent are logged too ("event": "packet", "open", "close", "sent"). The
+keys of a session also carry mono_ms, the time of their write on the system's
+monotonic clock.
 
 Port and log:
   --port COMn            port to offer, COM0 .. COM9 (required)
