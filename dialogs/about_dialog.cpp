@@ -47,7 +47,9 @@ void PaintAboutMore(HWND dialog) {
   EndPaint(dialog, &ps);
 }
 
-// The About page holds its logo at the top and the banner below it.
+// The About page holds its logo at the top and the banner right below it:
+// the page is as tall as the two, with no empty band between them (its
+// template's height is no measure of its content).
 void FitAboutPage(HWND dialog) {
   int width, height;
   FitLogo(dialog, u"vtr.bmp", u"vtr_wide.bmp", &width, &height);
@@ -59,7 +61,9 @@ void FitAboutPage(HWND dialog) {
   HDC dc = GetDC(dialog);
   DrawTextW(dc, banner, -1, &text, DT_CALCRECT | DT_WORDBREAK);
   ReleaseDC(dialog, dc);
-  GrowPage(dialog, width + 10, 5 + height + 10 + (text.bottom - text.top) + 5);
+  const int logoBand = height > 0 ? 5 + height + 10 : 5;
+  SizePage(dialog, client.right > width + 10 ? client.right : width + 10,
+           logoBand + (text.bottom - text.top) + 5);
 }
 
 // Done, a lost link (IDOK) or the window closed (IDCANCEL).

@@ -21,9 +21,9 @@
 
 namespace {
 
-constexpr UINT kQuestion = MB_YESNO | MB_ICONQUESTION;
 constexpr int kWidePictureAbove = 240; // client widths above this use the "_wide" pictures
-constexpr int kPictureTop = 30;
+constexpr int kPictureTop = 30; // below a one-line instruction
+constexpr int kTextMargin = 5;
 
 HWND TypingWindow() { return AppGlobals.typingWnd.load(); }
 
@@ -69,8 +69,8 @@ void CancelCalibration(HWND dialog) {
 // them now when connected, otherwise with the settings of the next
 // connection.
 void OfferReset(HWND dialog) {
-  if (MessageBoxW(dialog, UiString(kUiAskResetCalibration), UiString(kUiCalibrationTitle),
-                  kQuestion) == IDYES) {
+  if (AskWithVerbsW(dialog, UiString(kUiAskResetCalibration), UiString(kUiCalibrationTitle),
+                    MB_ICONQUESTION, UiString(kUiVerbReset), UiString(kUiVerbKeepCurrent)) == IDYES) {
     SettingsStore::WriteDword(u"originX", 0);
     SettingsStore::WriteDword(u"scaleXHigh", 1);
     SettingsStore::WriteDword(u"scaleXLow", 0);
@@ -87,8 +87,8 @@ void OfferReset(HWND dialog) {
 
 INT_PTR OnInitDialog(HWND dialog) {
   InitDialogPage(dialog, SHIDIF_DONEBUTTON | SHIDIF_SIZEDLGFULLSCREEN, kMenuBarDone);
-  if (MessageBoxW(dialog, UiString(kUiAskCalibrate), UiString(kUiCalibrationTitle), kQuestion) ==
-      IDNO) {
+  if (AskWithVerbsW(dialog, UiString(kUiAskCalibrate), UiString(kUiCalibrationTitle),
+                    MB_ICONQUESTION, UiString(kUiVerbCalibrate), UiString(kUiVerbNotNow)) == IDNO) {
     OfferReset(dialog);
     return FALSE;
   }
@@ -123,8 +123,9 @@ void OnCalibrationResult(HWND dialog) {
 void OnCalibrationFailed(HWND dialog) {
   if (!Calibrating(dialog))
     return;
-  const int answer = MessageBoxW(dialog, UiString(kUiAskRetryCalibration),
-                                 UiString(kUiCalibrationTitle), kQuestion);
+  const int answer =
+      AskWithVerbsW(dialog, UiString(kUiAskRetryCalibration), UiString(kUiCalibrationTitle),
+                    MB_ICONQUESTION, UiString(kUiVerbTryAgain), UiString(kUiVerbCancel));
   // While the question was up the dialog may have been closed (Done, or the
   // keyboard disconnected): a retry then has nobody to show it.
   if (!Calibrating(dialog))
@@ -150,8 +151,15 @@ void PaintStep(HWND dialog, HDC hdc) {
   RECT client = {};
   GetClientRect(dialog, &client);
   const int width = client.right;
-  RECT textRect = {0, 0, width, client.bottom};
+  // The instruction wraps at the page's width, a margin from its sides; the
+  // picture sits below it, lower than usual when the text takes more lines
+  // than the picture's place leaves room for.
+  RECT textRect = {kTextMargin, 0, width - kTextMargin, client.bottom};
+  RECT measured = textRect;
+  DrawTextW(hdc, UiString(instruction), -1, &measured, DT_CALCRECT | DT_WORDBREAK);
   DrawTextW(hdc, UiString(instruction), -1, &textRect, DT_WORDBREAK);
+  const int pictureTop =
+      measured.bottom + kTextMargin > kPictureTop ? measured.bottom + kTextMargin : kPictureTop;
 
   WCHAR path[MAX_PATH + 32];
   wnsprintfW(path, sizeof path / sizeof path[0], u"%s%s", AppGlobals.InstallDir,
@@ -163,7 +171,7 @@ void PaintStep(HWND dialog, HDC hdc) {
   SelectObject(memory, picture);
   BITMAP info = {};
   GetObjectW(picture, 24, &info);
-  BitBlt(hdc, width / 2 - info.bmWidth / 2, kPictureTop, info.bmWidth, info.bmHeight, memory, 0, 0,
+  BitBlt(hdc, width / 2 - info.bmWidth / 2, pictureTop, info.bmWidth, info.bmHeight, memory, 0, 0,
          SRCCOPY);
   DeleteDC(memory);
   DeleteObject(picture);

@@ -13,24 +13,55 @@
 namespace {
 
 // A static control's style bit the pages have always used; the platform
-// shows the text as a plain left-aligned static.
+// shows such a static as a read-only text area that scrolls.
 constexpr DWORD kTextWindowStyle = WS_VISIBLE | WS_TABSTOP | 0x4;
+
+// Text reads best some 70 characters wide and a page of it no taller than
+// about 30 lines: a page of text grows towards that (the platform keeps it
+// on the screen), and whatever does not fit scrolls.
+constexpr int kReadingColumns = 70;
+constexpr int kReadingLines = 30;
+// Between the text area and the page's edges.
+constexpr int kTextMargin = 5;
+// Room for the text area's frame and scroll bar beside the text.
+constexpr int kTextAreaChrome = 30;
 
 } // namespace
 
 HWND CreateTextWindow(HWND dialog, const WCHAR *page, bool lowerHalf) {
+  HDC dc = GetDC(dialog);
+  // The alphabet once gives the width of an average character and the
+  // height of a line.
+  static const WCHAR kAlphabet[] = u"abcdefghijklmnopqrstuvwxyzABCDEFGHIJKLMNOPQRSTUVWXYZ";
+  RECT sample = {0, 0, 0x7FFF, 0x7FFF};
+  DrawTextW(dc, kAlphabet, -1, &sample, DT_CALCRECT);
+  const int lineHeight = sample.bottom > 0 ? sample.bottom : 16;
+  if (!lowerHalf) {
+    // The page grows to a reading width and to the text's height, at most
+    // a reading height. About More's text sits under its logo, in a page
+    // the logo has sized.
+    RECT client = {};
+    GetClientRect(dialog, &client);
+    const int width = sample.right * kReadingColumns / 52 + kTextAreaChrome + 2 * kTextMargin;
+    RECT text = {0, 0, (width > client.right ? width : client.right) - kTextAreaChrome - 2 * kTextMargin,
+                 0x7FFF};
+    DrawTextW(dc, page, -1, &text, DT_CALCRECT | DT_WORDBREAK);
+    int height = text.bottom + kTextAreaChrome + 2 * kTextMargin;
+    if (height > kReadingLines * lineHeight)
+      height = kReadingLines * lineHeight;
+    GrowPage(dialog, width, height);
+  }
+  ReleaseDC(dialog, dc);
+  // The text area fills the page (its lower half for About More), with a
+  // margin, and follows the page as the person resizes it.
   RECT client = {};
   GetClientRect(dialog, &client);
-  const int width = client.right - client.left;
-  const int height = client.bottom - client.top;
-  RECT text = {5, 0, width - 5, height};
-  HDC dc = GetDC(dialog);
-  DrawTextW(dc, page, -1, &text, DT_CALCRECT | DT_WORDBREAK);
-  ReleaseDC(dialog, dc);
-  const int y = lowerHalf ? height / 2 : 0;
-  const int h = lowerHalf ? height / 2 + 10 : text.bottom - text.top;
-  HWND window = CreateWindowExW(0, u"static", nullptr, kTextWindowStyle, 0, y, text.right, h,
-                                dialog, nullptr, AppGlobals.hInstance, nullptr);
+  const int y = lowerHalf ? client.bottom / 2 : kTextMargin;
+  const int width = client.right - 2 * kTextMargin;
+  const int height = client.bottom - kTextMargin - y;
+  HWND window = CreateWindowExW(0, u"static", nullptr, kTextWindowStyle, kTextMargin, y,
+                                width > 0 ? width : 0, height > 0 ? height : 0, dialog, nullptr,
+                                AppGlobals.hInstance, nullptr);
   if (window)
     SetWindowTextW(window, page);
   SetWindowLongW(dialog, DWL_USER, reinterpret_cast<LONG_PTR>(window));
@@ -66,6 +97,12 @@ void GrowPage(HWND dialog, int width, int height) {
     return;
   MoveWindow(dialog, place.left, place.top, client.right > width ? client.right : width,
              client.bottom > height ? client.bottom : height, FALSE);
+}
+
+void SizePage(HWND dialog, int width, int height) {
+  RECT place = {};
+  GetWindowRect(dialog, &place);
+  MoveWindow(dialog, place.left, place.top, width, height, FALSE);
 }
 
 void FitLogo(HWND dialog, LPCWSTR narrowName, LPCWSTR wideName, int *width, int *height) {

@@ -24,10 +24,11 @@ void InstallDirPath(WCHAR *path, LPCWSTR name);
 // English text every installation holds.
 void LanguageTextPath(WCHAR *path, LPCWSTR name);
 
-// Creates the static window that shows page on dialog: measured to the text
-// over the client area, at the top (lowerHalf false) or in the lower half of
-// the client area. Returns the window, or null when it could not be made;
-// the same is kept in the dialog's DWL_USER slot.
+// Creates the static window that shows page on dialog, a text area that
+// scrolls: over the whole client area (lowerHalf false; the page first grows
+// towards a reading size for the text) or its lower half, with a margin.
+// Returns the window, or null when it could not be made; the same is kept
+// in the dialog's DWL_USER slot.
 HWND CreateTextWindow(HWND dialog, const WCHAR *page, bool lowerHalf);
 
 // The logo file for a page of the given client width: narrowName up to 240
@@ -42,6 +43,9 @@ bool LogoSize(LPCWSTR name, int *width, int *height);
 // is: a page painted by its procedure shows all of its picture and text.
 // Never makes the page smaller.
 void GrowPage(HWND dialog, int width, int height);
+
+// Makes the page's client area width x height, keeping where it is.
+void SizePage(HWND dialog, int width, int height);
 
 // Widens the page until the logo LogoFileName picks for its width fits
 // across it (a wider page may pick the wide logo), and gives that logo's

@@ -122,8 +122,9 @@ void OnListCommand(HWND dialog, int id, int code) {
 void OnDone(HWND dialog) {
   if (AppGlobals.settingsChanged == 1) {
     AppGlobals.settingsChanged = 0;
-    const int answer = MessageBoxW(dialog, UiString(kUiAskKeepTypingSettings),
-                                   UiString(kUiTypingSettingsTitle), MB_YESNO | MB_ICONQUESTION);
+    const int answer =
+        AskWithVerbsW(dialog, UiString(kUiAskKeepTypingSettings), UiString(kUiTypingSettingsTitle),
+                      MB_ICONQUESTION, UiString(kUiVerbKeep), UiString(kUiVerbDiscard));
     if (answer != IDYES) {
       // Every value goes back and is sent again, changed or not. The link
       // controller sends the three requests 200 ms apart, so the keyboard

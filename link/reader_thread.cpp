@@ -111,8 +111,9 @@ void AskForCalibration() {
   HWND wnd = AppGlobals.typingWnd.load();
   KillTimer(wnd, kHeartbeatTimer);
   KillTimer(wnd, kConnectionTimeoutTimer);
-  int answer = MessageBoxW(AppGlobals.mainWindow, UiString(kUiAskCalibrateNewKeyboard),
-                           UiString(kUiConnectionTitle), MB_YESNO | MB_ICONQUESTION);
+  int answer = AskWithVerbsW(AppGlobals.mainWindow, UiString(kUiAskCalibrateNewKeyboard),
+                             UiString(kUiConnectionTitle), MB_ICONQUESTION, UiString(kUiVerbCalibrate),
+                             UiString(kUiVerbNotNow));
   if (AppGlobals.linkState.load() == LINK_TYPING) {
     SetTimer(wnd, kHeartbeatTimer, kHeartbeatPeriodMs, nullptr);
     const int32_t timeout = AppGlobals.connectionTimeout.load();

@@ -14,6 +14,7 @@ packages=(
   libsystemd-dev dbus dbus-x11 python3 python3-dbusmock
   libpulse-dev
   xauth
+  x11-utils imagemagick
   clang libclang-rt-14-dev lld
   passwd
   dpkg-dev lintian desktop-file-utils appstream groff-base file

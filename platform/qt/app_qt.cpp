@@ -13,6 +13,7 @@
 #include <QLocale>
 #include <QMetaObject>
 #include <QProxyStyle>
+#include <QStyleOptionButton>
 #include <QStyleFactory>
 #include <QTranslator>
 #include <QWindow>
@@ -36,17 +37,46 @@ bool DisplayAvailable() {
   return false;
 }
 
-// The desktop's style, but for the icons of a menu bar's overflow button:
-// the style reads them from PNG files as each menu bar is made, and reading
-// a file loads every image format plugin to ask whether one would rather
-// read it. The program's menu bar holds one menu and never overflows.
-class WithoutOverflowIcons : public QProxyStyle {
+// The desktop's style, with two changes.
+// - No icons on a menu bar's overflow button: the style reads them from PNG
+//   files as each menu bar is made, and reading a file loads every image
+//   format plugin to ask whether one would rather read it. The program's
+//   menu bar holds one menu and never overflows.
+// - Radio buttons' and check boxes' rims that show in a dark theme: the
+//   style draws the rim a shade darker than the window, which on a dark
+//   window is as dark as the box's own fill, so an unchecked choice all but
+//   vanishes. On a dark window the rim is drawn half way between the
+//   window's colour and its text's instead.
+class DesktopStyle : public QProxyStyle {
 public:
   using QProxyStyle::QProxyStyle;
   QIcon standardIcon(StandardPixmap icon, const QStyleOption *option, const QWidget *widget) const override {
     if (icon == SP_ToolBarHorizontalExtensionButton || icon == SP_ToolBarVerticalExtensionButton)
       return QIcon();
     return QProxyStyle::standardIcon(icon, option, widget);
+  }
+  void drawPrimitive(PrimitiveElement element, const QStyleOption *option, QPainter *painter,
+                     const QWidget *widget) const override {
+    if ((element == PE_IndicatorRadioButton || element == PE_IndicatorCheckBox) && option &&
+        option->palette.color(QPalette::Window).lightness() < 128) {
+      if (auto *button = qstyleoption_cast<const QStyleOptionButton *>(option)) {
+        QStyleOptionButton visible = *button;
+        visible.palette.setColor(QPalette::Window, VisibleRimBase(option->palette));
+        QProxyStyle::drawPrimitive(element, &visible, painter, widget);
+        return;
+      }
+    }
+    QProxyStyle::drawPrimitive(element, option, painter, widget);
+  }
+
+private:
+  // The style draws the rim in a darker shade of the window colour: the
+  // colour whose darker shade is half way between window and text.
+  static QColor VisibleRimBase(const QPalette &palette) {
+    const QColor window = palette.color(QPalette::Window), text = palette.color(QPalette::WindowText);
+    const QColor rim((window.red() + text.red()) / 2, (window.green() + text.green()) / 2,
+                     (window.blue() + text.blue()) / 2);
+    return rim.lighter(150);
   }
 };
 
@@ -99,7 +129,7 @@ bool VantrelQtInit(int &argc, char **argv) {
     QGuiApplication::setDesktopFileName(QString::fromLatin1(kDesktopEntryId));
     QCoreApplication::setApplicationName(QString::fromLatin1(kDesktopEntryId));
     if (QStyle *style = QStyleFactory::create(QApplication::style()->name()))
-      QApplication::setStyle(new WithoutOverflowIcons(style));
+      QApplication::setStyle(new DesktopStyle(style));
   }
   gUiThread = GetCurrentThreadId();
   RegisterControlClasses();

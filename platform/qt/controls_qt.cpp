@@ -15,7 +15,6 @@
 #include <QPlainTextEdit>
 #include <QPushButton>
 #include <QRadioButton>
-#include <QScrollArea>
 
 #include <cstring>
 #include <memory>
@@ -133,7 +132,10 @@ void Show(Control &c) {
     }
     break;
   case Type::Static:
-    if (c.label) {
+    if (auto *area = qobject_cast<QPlainTextEdit *>(c.widget)) {
+      if (area->toPlainText() != text)
+        area->setPlainText(text);
+    } else if (c.label) {
       QImage image;
       if ((c.style & 0x1F) == SS_BITMAP && vqt::ImageOf(c.image, &image))
         c.label->setPixmap(QPixmap::fromImage(image));
@@ -254,36 +256,37 @@ void MakeWidget(HWND hwnd, Control &c, QWidget *parent, QRect rect) {
     break;
   }
   case Type::Static: {
-    auto *label = new QLabel;
+    if ((c.style & WS_TABSTOP) && (c.style & 0x1F) != SS_BITMAP) {
+      // A page of text (help, tips): a read-only text area of the
+      // desktop's look, which wraps at its width, scrolls what does not fit
+      // with a scroll bar a person sees, and takes the focus so the
+      // keyboard scrolls it too. Its text can be selected and copied.
+      auto *area = new QPlainTextEdit(parent);
+      area->setReadOnly(true);
+      area->setLineWrapMode(QPlainTextEdit::WidgetWidth);
+      area->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
+      area->setVerticalScrollBarPolicy(Qt::ScrollBarAsNeeded);
+      area->setTextInteractionFlags(Qt::TextSelectableByMouse | Qt::TextSelectableByKeyboard);
+      area->setFocusPolicy(Qt::StrongFocus);
+      // Kept inside the page, which it fills as the page grows.
+      area->setProperty("vantrel_clip", true);
+      w = area;
+      break;
+    }
+    auto *label = new QLabel(parent);
     label->setAlignment((c.style & 0x1F) == SS_CENTER  ? Qt::AlignHCenter | Qt::AlignTop
                         : (c.style & 0x1F) == SS_RIGHT ? Qt::AlignRight | Qt::AlignTop
                                                        : Qt::AlignLeft | Qt::AlignTop);
-    if ((c.style & 0x1F) == SS_BITMAP) {
-      label->setParent(parent);
-      w = label;
-    } else if (!(c.style & WS_TABSTOP)) {
+    if ((c.style & 0x1F) != SS_BITMAP) {
       // A label: no focus of its own, its mnemonic names the next control.
       // It sits beside that control, where the accessibility layer finds
       // it as the control's label.
-      label->setParent(parent);
       label->setWordWrap(true);
       label->setTextFormat(Qt::PlainText);
       if (!(c.style & SS_NOPREFIX))
         label->setProperty("vantrel_mnemonic", true);
-      w = label;
-    } else {
-      // Text pages may be longer than the page: the static scrolls.
-      label->setWordWrap(true);
-      label->setTextFormat(Qt::PlainText);
-      auto *scroll = new QScrollArea(parent);
-      scroll->setFrameShape(QFrame::NoFrame);
-      scroll->setWidgetResizable(true);
-      scroll->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
-      scroll->setWidget(label);
-      scroll->setProperty("vantrel_clip", true);
-      scroll->setStyleSheet(QStringLiteral("background: transparent"));
-      w = scroll;
     }
+    w = label;
     c.label = label;
     break;
   }

@@ -196,11 +196,20 @@ void ArrangeKeyboard(HWND dialog, bool setFocus) {
     } else {
       label->setText(WithoutMnemonic(label->text()));
     }
-    // A label narrower than its longest word would cut it: it is widened
-    // (its text is final now).
-    if (HWND window = vqt::HandleOf(place); place == label && window &&
-                                             label->width() < label->minimumSizeHint().width())
-      MoveWindow(window, label->x(), label->y(), label->minimumSizeHint().width(), label->height(), TRUE);
+    // A label too narrow for its text at its height (a translation longer
+    // than the template's words) would be cut: it is widened to hold the
+    // text on one line (its text is final now); the dialog grows to it.
+    if (HWND window = vqt::HandleOf(place);
+        place == label && window &&
+        (label->width() < label->minimumSizeHint().width() ||
+         label->heightForWidth(label->width()) > label->height())) {
+      // One line, not wrapped, kept at least that wide as the dialog is
+      // fitted and resized.
+      label->setWordWrap(false);
+      const int oneLine = std::max(label->sizeHint().width(), label->width());
+      label->setMinimumWidth(oneLine);
+      MoveWindow(window, label->x(), label->y(), oneLine, label->height(), TRUE);
+    }
   }
   GroupRadioButtons(chain);
   if (host->bar)

@@ -20,10 +20,12 @@
 #include <QPalette>
 
 #include <algorithm>
+#include <cstdlib>
 #include <cstring>
 #include <iterator>
 #include <mutex>
 #include <unordered_set>
+#include <vector>
 
 namespace {
 
@@ -678,6 +680,87 @@ int DrawTextW(HDC hdc, LPCWSTR text, int count, RECT *rect, UINT format) {
   return extent.height();
 }
 
+namespace {
+
+// A picture drawn while a window paints sits on the window's own
+// background (its class brush; the theme's for dialogs and for a brush of a
+// system colour): the white around it (white pixels joined to its edges)
+// takes the background colour, so that in a dark or coloured theme it shows
+// as the shape it draws, not as a white block. The pixels that blend the
+// shape's outline into that white are blended into the background instead.
+// White inside the shape (a key's face, a letter's hole) stays white.
+QImage OnBackground(const QImage &picture, const QColor &background) {
+  constexpr QRgb kWhite = 0xFFFFFFu;
+  QImage image = picture.convertToFormat(QImage::Format_RGB32);
+  const int w = image.width(), h = image.height();
+  if (w <= 0 || h <= 0 || (background.rgb() & 0xFFFFFFu) == kWhite)
+    return image;
+  auto white = [&image](int x, int y) { return (image.pixel(x, y) & 0xFFFFFFu) == kWhite; };
+  std::vector<uint8_t> outside(static_cast<size_t>(w) * h, 0);
+  std::vector<QPoint> todo;
+  auto reach = [&](int x, int y) {
+    if (x < 0 || y < 0 || x >= w || y >= h || outside[static_cast<size_t>(y) * w + x] || !white(x, y))
+      return;
+    outside[static_cast<size_t>(y) * w + x] = 1;
+    todo.push_back(QPoint(x, y));
+  };
+  for (int x = 0; x < w; ++x) {
+    reach(x, 0);
+    reach(x, h - 1);
+  }
+  for (int y = 0; y < h; ++y) {
+    reach(0, y);
+    reach(w - 1, y);
+  }
+  while (!todo.empty()) {
+    const QPoint p = todo.back();
+    todo.pop_back();
+    reach(p.x() + 1, p.y());
+    reach(p.x() - 1, p.y());
+    reach(p.x(), p.y() + 1);
+    reach(p.x(), p.y() - 1);
+  }
+  auto isOutside = [&](int x, int y) {
+    return x >= 0 && y >= 0 && x < w && y < h && outside[static_cast<size_t>(y) * w + x];
+  };
+  auto darkness = [](QRgb c) { return 765 - qRed(c) - qGreen(c) - qBlue(c); };
+  QImage result = image;
+  const QRgb fill = background.rgb();
+  for (int y = 0; y < h; ++y) {
+    for (int x = 0; x < w; ++x) {
+      if (isOutside(x, y)) {
+        result.setPixel(x, y, fill);
+        continue;
+      }
+      // A pixel of the shape beside the white around it: taken as the
+      // darkest colour near it, partly covering white; that part now
+      // covers the background.
+      bool border = false;
+      for (int dy = -1; dy <= 1 && !border; ++dy)
+        for (int dx = -1; dx <= 1 && !border; ++dx)
+          border = isOutside(x + dx, y + dy);
+      if (!border)
+        continue;
+      const QRgb own = image.pixel(x, y);
+      QRgb shape = own;
+      for (int dy = -2; dy <= 2; ++dy)
+        for (int dx = -2; dx <= 2; ++dx)
+          if (x + dx >= 0 && y + dy >= 0 && x + dx < w && y + dy < h && !isOutside(x + dx, y + dy) &&
+              darkness(image.pixel(x + dx, y + dy)) > darkness(shape))
+            shape = image.pixel(x + dx, y + dy);
+      if (darkness(shape) < 48)
+        continue;
+      const double cover = std::clamp(static_cast<double>(darkness(own)) / darkness(shape), 0.0, 1.0);
+      auto mix = [cover](int a, int b) { return static_cast<int>(a * cover + b * (1 - cover) + 0.5); };
+      result.setPixel(x, y, qRgb(mix(qRed(shape), qRed(fill)), mix(qGreen(shape), qGreen(fill)),
+                                 mix(qBlue(shape), qBlue(fill))));
+    }
+  }
+  return result;
+}
+
+} // namespace
+
 BOOL BitBlt(HDC dest, int x, int y, int width, int height, HDC src, int srcX, int srcY, DWORD rop) {
   Dc *to = DcOf(dest);
   Dc *from = DcOf(src);
@@ -686,6 +769,9 @@ BOOL BitBlt(HDC dest, int x, int y, int width, int height, HDC src, int srcX, in
   QImage image = SelectionOf(from).bitmap;
   if (image.isNull())
     return FALSE;
+  QColor background;
+  if (to->kind == DcKind::Paint && to->hwnd && vqt::ClassBackground(to->hwnd, &background))
+    image = OnBackground(image, background);
   Paint(to, [&](QPainter &p) { p.drawImage(QPoint(x, y), image, QRect(srcX, srcY, width, height)); });
   return TRUE;
 }

@@ -168,7 +168,7 @@ protected:
     // resize handling, which may make or destroy windows: work from a list,
     // not the live table.
     // On a dialog page only what spans the page's width widens with it,
-    // and a scrolling text is clipped to the new height again.
+    // and a scrolling text follows the page's height.
     std::vector<HWND> children;
     WindowHost *self = HostFor(hwnd_);
     bool page = self && self->dialog;
@@ -194,7 +194,13 @@ protected:
       if (!page) {
         y = ref.y() * height() / std::max(1, was.height());
         h = ref.height() * height() / std::max(1, was.height());
-      } else if (!spans && !host->frame->property("vantrel_clip").toBool()) {
+      } else if (host->frame->property("vantrel_clip").toBool()) {
+        // A text area that reaches down to the page's bottom margin keeps
+        // that margin: it grows and shrinks with the page.
+        const int bottomMargin = was.height() - ref.bottom() - 1;
+        if (bottomMargin >= 0 && bottomMargin <= was.height() / 8)
+          h = height() - y - bottomMargin;
+      } else if (!spans) {
         continue;
       }
       PlaceChild(*host, QRect(x, y, std::max(0, w), std::max(0, h)));

@@ -42,6 +42,17 @@ protected:
     EXPECT_EQ(box.text, UiString(uiString)) << "box " << index;
     EXPECT_EQ(box.caption, UiString(11)) << "box " << index;
     EXPECT_EQ(box.type, type) << "box " << index;
+    // Each question is answered by what its buttons do.
+    const struct {
+      int question, yes, no;
+    } kVerbs[] = {{kUiAskCalibrate, kUiVerbCalibrate, kUiVerbNotNow},
+                  {kUiAskResetCalibration, kUiVerbReset, kUiVerbKeepCurrent},
+                  {kUiAskRetryCalibration, kUiVerbTryAgain, kUiVerbCancel}};
+    for (const auto &verbs : kVerbs)
+      if (verbs.question == uiString) {
+        EXPECT_EQ(box.yesVerb, UiString(verbs.yes)) << "box " << index;
+        EXPECT_EQ(box.noVerb, UiString(verbs.no)) << "box " << index;
+      }
   }
   // The dialog is no longer recorded anywhere the link posts to.
   void ExpectForgotten() const {

@@ -1,6 +1,7 @@
 // What the dialog paints for each step: the instruction at the top, the
-// step's picture (the wide one on clients wider than 240 pixels) centred at
-// y = 30, nothing for steps outside 1 to 3. Painted into a window of a
+// step's picture (the wide one on clients wider than 240 pixels) centred
+// below it, at y = 30 or lower when the instruction takes more room, nothing
+// for steps outside 1 to 3. Painted into a window of a
 // chosen client size through the dialog's own procedure.
 #include "calibration_test_env.h"
 #include "common/globals.h"
@@ -56,32 +57,62 @@ protected:
     return false;
   }
 
+  // The first row, from y = 30 down, where column x shows colour.
+  static int TopOf(const QImage &image, int x, QColor colour) {
+    for (int y = 30; y < image.height(); ++y)
+      if (QColor(image.pixel(x, y)) == colour)
+        return y;
+    return -1;
+  }
+  // Whether the instruction's text stays above the picture, which starts
+  // at row top and column left: no ink beside the picture in its rows.
+  static bool TextAbove(const QImage &image, int top, int left) {
+    for (int y = top; y < top + 20 && y < image.height(); ++y)
+      for (int x = 0; x < left - 1; ++x)
+        if (qGray(image.pixel(x, y)) < 128)
+          return false;
+    return true;
+  }
+
   CalibrationSandbox box_;
   HWND window_ = nullptr;
 };
 
 TEST_F(CalibrationPaint, PictureSizeFollowsTheClientWidth) {
-  // 240 pixels: the narrow picture, 40 wide, from x = 120 - 20 = 100.
+  // 240 pixels: the narrow picture, 40 wide, from x = 120 - 20 = 100, below
+  // the instruction (two lines at this width).
   QImage narrow = Paint(1, 240);
   ASSERT_EQ(narrow.width(), 240);
-  EXPECT_EQ(QColor(narrow.pixel(100, 30)), QColor(Qt::red));
-  EXPECT_EQ(QColor(narrow.pixel(139, 49)), QColor(Qt::red));
-  EXPECT_NE(QColor(narrow.pixel(99, 35)), QColor(Qt::red));
-  EXPECT_NE(QColor(narrow.pixel(140, 35)), QColor(Qt::red));
-  EXPECT_NE(QColor(narrow.pixel(110, 29)), QColor(Qt::red));
-  EXPECT_TRUE(InkIn(narrow, 0, 30)) << "the instruction is drawn above the picture";
+  const int top = TopOf(narrow, 100, Qt::red);
+  ASSERT_GE(top, 30);
+  EXPECT_EQ(QColor(narrow.pixel(139, top + 19)), QColor(Qt::red));
+  EXPECT_NE(QColor(narrow.pixel(99, top + 5)), QColor(Qt::red));
+  EXPECT_NE(QColor(narrow.pixel(140, top + 5)), QColor(Qt::red));
+  EXPECT_NE(QColor(narrow.pixel(110, top - 1)), QColor(Qt::red));
+  EXPECT_TRUE(InkIn(narrow, 0, top)) << "the instruction is drawn above the picture";
+  EXPECT_TRUE(TextAbove(narrow, top, 100)) << "the instruction runs into the picture";
 
   // 241 pixels: the wide picture, 60 wide, from x = 120 - 30 = 90.
   QImage wide = Paint(1, 241);
-  EXPECT_EQ(QColor(wide.pixel(90, 30)), QColor(Qt::blue));
-  EXPECT_EQ(QColor(wide.pixel(149, 30)), QColor(Qt::blue));
-  EXPECT_NE(QColor(wide.pixel(89, 35)), QColor(Qt::blue));
+  const int wideTop = TopOf(wide, 90, Qt::blue);
+  ASSERT_GE(wideTop, 30);
+  EXPECT_EQ(QColor(wide.pixel(149, wideTop)), QColor(Qt::blue));
+  EXPECT_NE(QColor(wide.pixel(89, wideTop + 5)), QColor(Qt::blue));
+  EXPECT_TRUE(TextAbove(wide, wideTop, 90));
+
+  // 100 pixels: the instruction takes three lines or more, and the picture
+  // (from x = 50 - 20 = 30) goes below them.
+  QImage slim = Paint(1, 100);
+  const int slimTop = TopOf(slim, 30, Qt::red);
+  ASSERT_GE(slimTop, 30);
+  EXPECT_TRUE(TextAbove(slim, slimTop, 30)) << "the instruction runs into the picture";
 
   // Odd widths: each half is truncated, 301 / 2 - 61 / 2 = 150 - 30 = 120.
   QImage odd = Paint(2, 301);
-  EXPECT_EQ(QColor(odd.pixel(120, 30)), QColor(Qt::blue));
-  EXPECT_NE(QColor(odd.pixel(119, 30)), QColor(Qt::blue));
-  EXPECT_EQ(QColor(odd.pixel(180, 30)), QColor(Qt::blue));
+  const int oddTop = TopOf(odd, 120, Qt::blue);
+  ASSERT_GE(oddTop, 30);
+  EXPECT_NE(QColor(odd.pixel(119, oddTop)), QColor(Qt::blue));
+  EXPECT_EQ(QColor(odd.pixel(180, oddTop)), QColor(Qt::blue));
 }
 
 TEST_F(CalibrationPaint, OnlyStepsOneToThreeShowAnything) {

@@ -163,7 +163,8 @@ const std::vector<BoxRecord> &MessageBoxes() {
   const std::vector<ShownBox> shown = gBoxes->Shown();
   for (size_t i = 0; i < shown.size(); ++i)
     gBoxRecords.push_back({shown[i].text, shown[i].caption, shown[i].type, shown[i].owner,
-                           i < gLinkMessagesBeforeBox.size() ? gLinkMessagesBeforeBox[i] : 0});
+                           i < gLinkMessagesBeforeBox.size() ? gLinkMessagesBeforeBox[i] : 0,
+                           shown[i].yesVerb, shown[i].noVerb});
   return gBoxRecords;
 }
 

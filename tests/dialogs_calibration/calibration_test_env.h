@@ -30,6 +30,7 @@ struct BoxRecord {
   UINT type;
   HWND owner;
   size_t linkMessagesBefore; // how many link messages had arrived when it showed
+  std::u16string yesVerb, noVerb; // a question's answers (empty for Yes and No)
 };
 
 // Starts the toolkit, readies the sandbox (InstallDir "opt\Vantrel\" with

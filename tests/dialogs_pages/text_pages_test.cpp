@@ -6,9 +6,12 @@
 #include "dialogs/about_dialog.h"
 #include "dialogs/help_page.h"
 #include "dialogs/hot_tips_dialog.h"
+#include "dialogs/selection_dialog.h"
 #include "dialogs/text_page.h"
 #include "platform/controls.h"
 #include "platform/gdi.h"
+#include "platform/qt/qt_internal.h"
+#include "platform/qt_app.h"
 #include "platform/text.h"
 #include "tests/support/dialog_driver.h"
 #include "tests/support/sandbox.h"
@@ -16,7 +19,21 @@
 
 #include <gtest/gtest.h>
 
+#include <QAbstractScrollArea>
+#include <QApplication>
+#include <QLabel>
+#include <QPlainTextEdit>
+#include <QRadioButton>
+#include <QStyle>
+#include <QStyleOptionButton>
+#include <QTextBrowser>
+#include <QScrollArea>
+#include <QScrollBar>
+#include <QTextBlock>
+
+#include <algorithm>
 #include <fstream>
+#include <map>
 #include <sstream>
 #include <string>
 #include <tuple>
@@ -117,6 +134,71 @@ TEST_F(TextPagesTest, HelpPageShowsItsFileAndAMissingFileGivesAnEmptyPage) {
                           [](HWND dialog) { SendMessageW(dialog, WM_COMMAND, IDOK, 0); },
                           kDriveCloseAfter));
   EXPECT_EQ(Page(AppGlobals.helpPagePath), std::u16string(255, u'x'));
+}
+
+// Whether the end of the text the page's text window shows can be brought
+// into view: scrolled to its end, the last line lies wholly inside the
+// visible part of the window, and the window wholly inside the page. A
+// person sees that there is more by the window's scroll bar.
+bool EndOfTextReachable(HWND dialog) {
+  HWND text = reinterpret_cast<HWND>(GetWindowLongW(dialog, DWL_USER));
+  vqt::WindowHost *host = vqt::HostFor(text);
+  QWidget *client = vqt::ClientOf(dialog);
+  if (!host || !host->frame || !client)
+    return false;
+  QWidget *window = host->frame;
+  if (!client->rect().contains(window->geometry()))
+    return false;
+  auto *scroll = qobject_cast<QAbstractScrollArea *>(window);
+  if (!scroll)
+    return false;
+  // More text than shows: the scroll bar says so, and can be dragged.
+  QScrollBar *bar = scroll->verticalScrollBar();
+  if (bar->maximum() > 0 && !bar->isVisible())
+    return false;
+  bar->setValue(bar->maximum());
+  QApplication::processEvents();
+  const QRect seen = scroll->viewport()->rect();
+  if (auto *area = qobject_cast<QPlainTextEdit *>(window)) {
+    QTextCursor end(area->document());
+    end.movePosition(QTextCursor::End);
+    const QRect last = area->cursorRect(end);
+    return seen.contains(last);
+  }
+  if (auto *area = qobject_cast<QScrollArea *>(window); area && area->widget()) {
+    QLabel *label = qobject_cast<QLabel *>(area->widget());
+    const QRect shown(label->mapTo(area->viewport(), QPoint(0, 0)),
+                      QSize(label->width(), label->heightForWidth(label->width())));
+    return seen.contains(shown.bottomLeft());
+  }
+  return false;
+}
+
+// A hot tips text far longer than any screen: all of it can be read.
+TEST_F(TextPagesTest, ALongTextCanBeReadToItsLastLine) {
+  std::string tips;
+  for (int i = 1; tips.size() < 14000; ++i)
+    tips += "Tip " + std::to_string(i) + ": hold Alt and press a letter to reach the menu item it names.\n";
+  tips += "The last tip.";
+  Put("PDA_Hottips.txt", tips);
+  bool reachable = false;
+  EXPECT_TRUE(DriveDialog([&] { OpenHotTipsDialog(main_, nullptr); },
+                          [&](HWND dialog) { reachable = EndOfTextReachable(dialog); },
+                          {.settleMs = 150, .closeAfterScript = true}));
+  EXPECT_TRUE(reachable);
+  // The shipped tips, and a text a little longer than the page opens with.
+  box_.CopyData("PDA_Hottips.txt", "opt/Vantrel/PDA_Hottips.txt");
+  reachable = false;
+  EXPECT_TRUE(DriveDialog([&] { OpenHotTipsDialog(main_, nullptr); },
+                          [&](HWND dialog) { reachable = EndOfTextReachable(dialog); },
+                          {.settleMs = 150, .closeAfterScript = true}));
+  EXPECT_TRUE(reachable);
+  Put("PDA_Hottips.txt", tips.substr(tips.size() - 1500));
+  reachable = false;
+  EXPECT_TRUE(DriveDialog([&] { OpenHotTipsDialog(main_, nullptr); },
+                          [&](HWND dialog) { reachable = EndOfTextReachable(dialog); },
+                          {.settleMs = 150, .closeAfterScript = true}));
+  EXPECT_TRUE(reachable);
 }
 
 TEST_F(TextPagesTest, HotTipsRequestWhileOpenShowsThePageAgainAndClosingReturns) {
@@ -248,6 +330,110 @@ TEST_F(TextPagesTest, AboutMoreOpensFromAboutAndHandsTheOpenPageBack) {
   EXPECT_NE(more, nullptr);
   EXPECT_NE(about, more);
   EXPECT_NE(moreText.find("Vantrel"), std::string::npos);
+}
+
+// A dark theme of the desktop (its text light, its pages dark).
+QPalette DarkPalette() {
+  QPalette dark;
+  dark.setColor(QPalette::Window, QColor(49, 54, 59));
+  dark.setColor(QPalette::WindowText, QColor(239, 240, 241));
+  dark.setColor(QPalette::Base, QColor(35, 38, 41));
+  dark.setColor(QPalette::AlternateBase, QColor(45, 49, 53));
+  dark.setColor(QPalette::Text, QColor(239, 240, 241));
+  dark.setColor(QPalette::Button, QColor(60, 66, 72));
+  dark.setColor(QPalette::ButtonText, QColor(239, 240, 241));
+  dark.setColor(QPalette::Highlight, QColor(61, 174, 233));
+  dark.setColor(QPalette::HighlightedText, Qt::white);
+  dark.setColor(QPalette::Link, QColor(41, 128, 185));
+  return dark;
+}
+
+// The colour most pixels of an image have.
+QRgb Dominant(const QImage &image) {
+  std::map<QRgb, int> count;
+  for (int y = 0; y < image.height(); ++y)
+    for (int x = 0; x < image.width(); ++x)
+      ++count[image.pixel(x, y) & 0xFFFFFFu];
+  return std::max_element(count.begin(), count.end(),
+                          [](auto &a, auto &b) { return a.second < b.second; })
+      ->first;
+}
+
+// The largest difference in lightness from `from` among an image's pixels.
+int MostDistinct(const QImage &image, const QColor &from) {
+  int most = 0;
+  for (int y = 0; y < image.height(); ++y)
+    for (int x = 0; x < image.width(); ++x)
+      most = std::max(most, std::abs(QColor(image.pixel(x, y)).lightness() - from.lightness()));
+  return most;
+}
+
+// In a dark theme the pages, the help window and the pictures are dark
+// too: a picture's white surround takes the page's colour (its shape keeps
+// its own), the help document the theme's text and link colours, and an unchecked choice's
+// circle still shows.
+TEST_F(TextPagesTest, InADarkThemePagesPicturesAndChoicesFollowThePalette) {
+  const QPalette light = QApplication::palette();
+  const QPalette dark = DarkPalette();
+  QApplication::setPalette(dark);
+  const QRgb window = dark.color(QPalette::Window).rgb() & 0xFFFFFFu;
+  for (const char *name : {"vtr.bmp", "vtr_wide.bmp"})
+    box_.CopyData(name, std::string("opt/Vantrel/") + name);
+  int logoWidth = 0, logoHeight = 0;
+  QImage about;
+  EXPECT_TRUE(DriveDialog([&] { OpenAboutDialog(main_); },
+                          [&](HWND dialog) {
+                            RECT client = {};
+                            GetClientRect(dialog, &client);
+                            LogoSize(LogoFileName(client.right, u"vtr.bmp", u"vtr_wide.bmp"), &logoWidth,
+                                     &logoHeight);
+                            about = vqt::ClientOf(dialog)->grab().toImage();
+                          },
+                          {.settleMs = 150, .closeAfterScript = true}));
+  ASSERT_GT(logoWidth, 20);
+  const int left = about.width() / 2 - logoWidth / 2;
+  // The logo's corner lies outside its rounded shape; its middle inside.
+  EXPECT_EQ(about.pixel(left, 5) & 0xFFFFFFu, window);
+  EXPECT_EQ(about.pixel(left + logoWidth - 1, 5 + logoHeight - 1) & 0xFFFFFFu, window);
+  EXPECT_NE(about.pixel(left + logoWidth / 2, 5 + logoHeight / 2) & 0xFFFFFFu, window);
+  EXPECT_EQ(Dominant(about), window);
+
+  box_.CopyData("Vantrel.htm", "opt/Vantrel/Vantrel.htm");
+  ASSERT_TRUE(ShowHelpWindow(u"opt\\Vantrel\\Vantrel.htm"));
+  QTextBrowser *browser = nullptr;
+  for (QWidget *top : QApplication::topLevelWidgets())
+    if (top->objectName() == "vantrel_help" && top->isVisible())
+      browser = top->findChild<QTextBrowser *>("vantrel_help_text");
+  ASSERT_NE(browser, nullptr);
+  QApplication::processEvents();
+  EXPECT_EQ(Dominant(browser->viewport()->grab().toImage()), dark.color(QPalette::Base).rgb() & 0xFFFFFFu);
+  for (QTextBlock block = browser->document()->begin(); block.isValid(); block = block.next())
+    for (auto it = block.begin(); !it.atEnd(); ++it)
+      if (const QTextCharFormat format = it.fragment().charFormat();
+          format.hasProperty(QTextFormat::ForegroundBrush)) // else the palette's text colour
+        EXPECT_EQ(format.foreground().color().rgb() & 0xFFFFFFu,
+                  (!format.anchorHref().isEmpty() ? dark.color(QPalette::Link) : dark.color(QPalette::Text)).rgb() &
+                      0xFFFFFFu)
+            << it.fragment().text().toStdString();
+  browser->window()->close();
+
+  box_.Put("opt/Vantrel/US.kcod", "x");
+  box_.Put("opt/Vantrel/UK.kcod", "x");
+  int rim = 0;
+  EXPECT_TRUE(DriveDialog([&] { OpenSelectionDialog(main_); },
+                          [&](HWND dialog) {
+                            for (QRadioButton *radio : vqt::ClientOf(dialog)->findChildren<QRadioButton *>())
+                              if (!radio->isChecked()) {
+                                QStyleOptionButton option;
+                                option.initFrom(radio);
+                                const QRect circle =
+                                    radio->style()->subElementRect(QStyle::SE_RadioButtonIndicator, &option, radio);
+                                rim = MostDistinct(radio->grab(circle).toImage(), dark.color(QPalette::Window));
+                              }
+                          },
+                          {.settleMs = 150, .closeAfterScript = true}));
+  EXPECT_GE(rim, 60);
+  QApplication::setPalette(light);
 }
 
 TEST(ShippedPages, TextsFitTheirPageAndPicturesLoad) {

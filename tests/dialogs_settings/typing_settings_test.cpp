@@ -1,5 +1,6 @@
 // The typing settings dialog: what its lists show, what each choice stores
-// and sends to the link, and the keep-or-restore question on Done.
+// and sends to the link, the keep-or-restore question on Done, and its
+// labels whole in every language.
 #include "common/globals.h"
 #include "common/messages.h"
 #include "common/settings_store.h"
@@ -7,6 +8,8 @@
 #include "dialogs/typing_settings_dialog.h"
 #include "platform/controls.h"
 #include "platform/text.h"
+#include "platform/qt/qt_internal.h"
+#include "platform/resource_formats.h"
 #include "tests/support/dialog_driver.h"
 #include "tests/support/sandbox.h"
 #include "tests/support/scripted_message_boxes.h"
@@ -16,6 +19,8 @@
 
 #include <qnamespace.h>
 #include <gtest/gtest.h>
+
+#include <QLabel>
 
 #include <chrono>
 
@@ -160,6 +165,8 @@ TEST_F(TypingSettingsTest, ChoiceIsStoredAndSentAtOnceAndKeptOnYes) {
   EXPECT_EQ(boxes_->Shown()[0].text, std::u16string(UiString(19)));
   EXPECT_EQ(boxes_->Shown()[0].caption, std::u16string(UiString(10)));
   EXPECT_EQ(boxes_->Shown()[0].type, MB_YESNO | MB_ICONQUESTION);
+  EXPECT_EQ(boxes_->Shown()[0].yesVerb, std::u16string(UiString(kUiVerbKeep)));
+  EXPECT_EQ(boxes_->Shown()[0].noVerb, std::u16string(UiString(kUiVerbDiscard)));
   EXPECT_EQ(SettingsStore::ReadDword(u"SensitivityValue", -1), 4);
   EXPECT_EQ(SettingsStore::ReadDword(u"KeyRepeatRateValue", -1), 30);
   EXPECT_EQ(AppGlobals.settingsChanged, 0);
@@ -257,6 +264,42 @@ TEST_F(TypingSettingsTest, SmartphoneUsesListBoxesAndReadsTheSensitivityDefaultF
   EXPECT_EQ(AppGlobals.openingSensitivity, 3);
   EXPECT_EQ(SettingsStore::ReadDword(u"KeyRepeatDelayValue", -1), 250);
   EXPECT_EQ(Sent(), (std::vector<UINT>{WM_SET_KEY_REPEAT_DELAY}));
+}
+
+// Every language's labels show whole: a label longer than the template's
+// words widens (and the dialog with it) instead of being cut.
+TEST_F(TypingSettingsTest, LabelsShowWholeInEveryLanguage) {
+  for (const char16_t *language : {u"English.lang", u"Deutsch.lang", u"Fran\u00e7ais.lang", u"Espa\u00f1ol.lang"}) {
+    const std::string file = Utf16ToUtf8(language);
+    SCOPED_TRACE(file);
+    box_.CopyData(file, "opt/Vantrel/" + file);
+    SettingsStore::WriteString(u"language", language);
+    ASSERT_TRUE(LoadUiStrings());
+    // The templates' texts in the language, as at start-up.
+    SetResourceTextLookup(UiResourceText);
+    int labels = 0;
+    EXPECT_TRUE(Drive([&](HWND dialog) {
+      QWidget *client = vqt::ClientOf(dialog);
+      ASSERT_NE(client, nullptr);
+      for (QLabel *label : client->findChildren<QLabel *>()) {
+        ++labels;
+        EXPECT_LE(label->heightForWidth(label->width()), label->height()) << label->text().toStdString();
+        EXPECT_TRUE(client->rect().contains(label->geometry())) << label->text().toStdString();
+        // Painted whole: its ink reaches as far right as its text is wide.
+        const QImage shown = label->grab().toImage();
+        int right = -1;
+        for (int x = 0; x < shown.width(); ++x)
+          for (int y = 0; y < shown.height(); ++y)
+            if (qGray(shown.pixel(x, y)) < 128)
+              right = x;
+        const QString plain = QString(label->text()).remove(QLatin1Char('&'));
+        EXPECT_GE(right + 4, label->fontMetrics().horizontalAdvance(plain)) << label->text().toStdString();
+      }
+      SendMessageW(dialog, WM_COMMAND, kDone, 0);
+    }));
+    EXPECT_EQ(labels, 4);
+  }
+  SetResourceTextLookup(nullptr);
 }
 
 } // namespace

@@ -323,6 +323,8 @@ TEST(Connection, NewKeyboardIsOfferedCalibrationThroughThePrivateMessages) {
     EXPECT_EQ(question.text, Ui(8));
     EXPECT_EQ(question.caption, Ui(9));
     EXPECT_EQ(question.flags, MB_YESNO | MB_ICONQUESTION);
+    EXPECT_EQ(question.yesVerb, Ui(kUiVerbCalibrate));
+    EXPECT_EQ(question.noVerb, Ui(kUiVerbNotNow));
     ASSERT_TRUE(h.WaitForLinkState(LINK_CALIBRATING, 3000));
     ASSERT_TRUE(WaitForNote(h, WM_CALIBRATE, 3000));
 

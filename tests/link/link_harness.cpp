@@ -400,7 +400,9 @@ int LinkHarness::BoxesHeld() {
 int LinkHarness::Present(HWND owner, LPCWSTR text, LPCWSTR caption, UINT type, void *self) {
   auto *h = static_cast<LinkHarness *>(self);
   std::unique_lock<std::mutex> lock(h->mutex_);
-  h->boxes_.push_back(Box{owner, Narrow(text), Narrow(caption), type, h->Now()});
+  WCHAR yesVerb[64] = {}, noVerb[64] = {};
+  MessageBoxVerbs(text, yesVerb, noVerb, 64);
+  h->boxes_.push_back(Box{owner, Narrow(text), Narrow(caption), type, h->Now(), Narrow(yesVerb), Narrow(noVerb)});
   h->changed_.notify_all();
   int answer = (type & 0x0F) == MB_YESNO ? IDNO : IDOK;
   if (h->holdBoxes_) {

@@ -65,6 +65,7 @@ struct Box {
   std::string text, caption;
   UINT flags;
   double ms;
+  std::string yesVerb, noVerb; // a question's answers (empty for Yes and No)
 };
 
 struct Packet {

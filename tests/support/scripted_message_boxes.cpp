@@ -54,7 +54,9 @@ int ScriptedMessageBoxes::Present(HWND owner, LPCWSTR text, LPCWSTR caption, UIN
   {
     std::lock_guard<std::mutex> lock(self->mutex_);
     index = self->shown_.size();
-    self->shown_.push_back({owner, text ? text : u"", caption ? caption : u"", type});
+    WCHAR yesVerb[64] = {}, noVerb[64] = {};
+    MessageBoxVerbs(text, yesVerb, noVerb, 64);
+    self->shown_.push_back({owner, text ? text : u"", caption ? caption : u"", type, yesVerb, noVerb});
     if (!self->answers_.empty()) {
       answer = self->answers_.front();
       self->answers_.pop_front();

@@ -24,6 +24,9 @@ struct ShownBox {
   std::u16string text;
   std::u16string caption;
   UINT type;
+  // The verbs of a question asked with them (AskWithVerbsW); else empty.
+  std::u16string yesVerb;
+  std::u16string noVerb;
 };
 
 class ScriptedMessageBoxes {

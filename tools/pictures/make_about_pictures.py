@@ -2,9 +2,12 @@
 """Draws the logo of the About More page: data/marlix.bmp (200x90, for narrow
 screens) and data/marlix_wide.bmp (400x160), 24-bit BMP.
 
-The logo is a round badge of woven threads, warp and weft passing over and
-under each other as in the keyboard's fabric, beside the name VANTREL with a
-stitched line beneath it. It reuses the canvas, the letter font and the BMP
+The logo is a fabric label like the keyboard's body: a round badge of woven
+threads, warp and weft passing over and under each other, beside the name
+VANTREL in light letters with a stitched line beneath it. Like the keyboard
+pictures it is a shape on a white ground, so that it reads on a light and a
+dark page alike (the program draws the white around it in the page's
+colour). It reuses the canvas, the letter font and the BMP
 writer of make_pictures.py, so both pictures share one look. Python standard
 library only; the output is the same on every run.
 
@@ -16,8 +19,8 @@ import sys
 
 sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
 
-from make_pictures import (ACCENT, FABRIC, FABRIC_DARK, ROOT, SEAM, SS, WHITE,  # noqa: E402
-                           Canvas, write_bmp)
+from make_pictures import (ACCENT, FABRIC, FABRIC_DARK, KEY, KEY_SHADOW, ROOT, SEAM, SS,  # noqa: E402
+                           WHITE, Canvas, write_bmp)
 
 WARP = (92, 124, 160)   # threads running down
 WEFT = (236, 160, 64)   # threads running across, the orange of the mode keys
@@ -25,8 +28,8 @@ WEFT = (236, 160, 64)   # threads running across, the orange of the mode keys
 
 def badge(c, cx, cy, radius, threads):
     """A disc of `threads` warp and weft threads woven one over, one under,
-    ringed by a fabric border with a stitched seam."""
-    c.rounded_rect(cx - radius, cy - radius, cx + radius, cy + radius, radius, FABRIC)
+    ringed by a darker fabric border with a stitched seam."""
+    c.rounded_rect(cx - radius, cy - radius, cx + radius, cy + radius, radius, FABRIC_DARK)
     inner = radius * 0.78
     pitch = 2 * inner / threads
     r2 = (inner * SS) ** 2
@@ -55,16 +58,24 @@ def badge(c, cx, cy, radius, threads):
 
 def logo(width, height):
     c = Canvas(width, height, WHITE)
-    radius = height * 0.4
+    m = max(2, width // 80)
+    corner = height * 0.2
+    c.rounded_rect(m + 1, m + 2, width - m + 1, height - m + 2, corner, KEY_SHADOW)
+    c.rounded_rect(m, m, width - m, height - m, corner, FABRIC)
+    c.weave(m, m, width - m, height - m, corner, FABRIC_DARK, 4)
+    inset = max(3, width // 60)
+    c.seam(m + inset, m + inset, width - m - inset, height - m - inset, corner * 0.7, SEAM,
+           max(2, width // 110))
+    radius = height * 0.3
     cx, cy = height * 0.5, height * 0.5
     badge(c, cx, cy, radius, 6)
     word = "VANTREL"
-    left = height + width * 0.02
-    room = width - left - width * 0.04
+    left = height * 0.9
+    room = width - left - height * 0.25
     pitch = room / len(word)
-    scale = min(pitch * 0.8 / 5, height * 0.35 / 7)
+    scale = min(pitch * 0.8 / 5, height * 0.3 / 7)
     for i, ch in enumerate(word):
-        c.glyph(ch, left + pitch * (i + 0.5), cy - height * 0.06, scale, FABRIC)
+        c.glyph(ch, left + pitch * (i + 0.5), cy - height * 0.06, scale, KEY)
     line_y = cy + scale * 3.5 + height * 0.06
     dash = max(2, round(pitch / 4))
     x = left + pitch * 0.1
