@@ -35,23 +35,12 @@ void ApplyButtonState(HWND hwnd, WPARAM buttonState) {
   }
 }
 
-// The button takes the width its new caption needs; the trace line says
-// where it is in the client area, and that area's size (a window manager
-// may move the window after the line is written, so a place on the screen
-// would not hold).
+// The button takes the width its new caption needs (PlaceConnectButton
+// traces where it now is).
 void SetConnectCaption(HWND hwnd, const WCHAR *text) {
-  HWND button = GetDlgItem(hwnd, kConnectButtonId);
-  SetWindowTextW(button, text);
+  SetWindowTextW(GetDlgItem(hwnd, kConnectButtonId), text);
   PlaceConnectButton(hwnd);
-  RECT at = {}, client = {};
-  GetWindowRect(button, &at);
-  GetWindowRect(hwnd, &client);
   NKDbgPrintfW(u"Connect button: %s\r\n", text);
-  NKDbgPrintfW(u"Connect button at %d,%d %dx%d in the client area of %dx%d\r\n",
-               static_cast<int>(at.left - client.left), static_cast<int>(at.top - client.top),
-               static_cast<int>(at.right - at.left), static_cast<int>(at.bottom - at.top),
-               static_cast<int>(client.right - client.left),
-               static_cast<int>(client.bottom - client.top));
 }
 
 // Smartphone-class devices paint the status in the window itself.

@@ -172,6 +172,14 @@ void PlaceConnectButton(HWND hwnd) {
   ReleaseDC(hwnd, hdc);
   MoveWindow(button, l.button.left, l.button.top, l.button.right - l.button.left,
              l.button.bottom - l.button.top, TRUE);
+  // Where the button is within the client area, and that area's size, each
+  // time it is placed (a caption, a resize): a window manager may move or
+  // resize the window at any time, so a place on the screen would not hold.
+  NKDbgPrintfW(u"Connect button at %d,%d %dx%d in the client area of %dx%d\r\n",
+               static_cast<int>(l.button.left), static_cast<int>(l.button.top),
+               static_cast<int>(l.button.right - l.button.left),
+               static_cast<int>(l.button.bottom - l.button.top), static_cast<int>(c.right - c.left),
+               static_cast<int>(c.bottom - c.top));
 }
 
 void PaintMainWindow(HWND hwnd) {
