@@ -180,6 +180,20 @@ tail -n 30 "$box/trace.log" | grep -q 'power: the system may sleep' ||
   fail "the power request was not released at the end"
 echo "windows: --quit ended it, the port closed, the power request released"
 
+# An export with no key is the program's settings alone: not the rest of
+# HKEY_LOCAL_MACHINE, nor the Bluetooth view and the power time-outs' copy
+# that the program keeps beside its settings.
+reg export >"$box/export.txt" 2>&1 || fail "vantrel-reg export: $(cat "$box/export.txt")"
+tr -d '\r' <"$box/export.txt" | grep '^\[' >"$box/export-keys.txt" || true
+[ "$(head -n1 "$box/export-keys.txt")" = "[$key]" ] &&
+  ! grep -qvF "[$key" "$box/export-keys.txt" &&
+  ! grep -qiF -e "[$key\Bluetooth" -e "[$key\Power" "$box/export-keys.txt" &&
+  grep -q '^keycode' "$box/export.txt" || {
+  head -n 20 "$box/export-keys.txt"
+  fail "vantrel-reg export is not the settings alone"
+}
+echo "windows: vantrel-reg export gives the settings alone"
+
 # A setting written before the program is killed is there after it.
 (cd "$box" && exec wine "$program") >>"$box/vantrel.out" 2>&1 &
 wait_for 60 program_pid >/dev/null || fail "no second start"
