@@ -19,6 +19,9 @@ endif()
 # Built plainly against Win32, as another program would be.
 add_executable(typing_window ${CMAKE_CURRENT_LIST_DIR}/typing_window.cpp)
 set_target_properties(typing_window PROPERTIES INCLUDE_DIRECTORIES "")
+# The typing benchmark's baseline: the port's letters typed with SendInput.
+add_executable(com_forwarder ${CMAKE_CURRENT_LIST_DIR}/com_forwarder.cpp)
+set_target_properties(com_forwarder PROPERTIES INCLUDE_DIRECTORIES "")
 
 # The key logic's own tests, unchanged, on the Windows platform: the
 # sandbox is the Windows one (windows_sandbox.cpp).
