@@ -12,7 +12,8 @@
 #        └─ (all of the above)
 #   tools ─ common, platform
 #
-# platform/ includes nothing of the program's own.
+# platform/ includes nothing of the program's own. Inside platform/, the
+# Windows platform and the key injection backends stand apart (see below).
 # Run by every build (target check_layers) and by ctest (test layering).
 cmake_minimum_required(VERSION 3.25)
 

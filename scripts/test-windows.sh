@@ -96,6 +96,7 @@ wine "$win/test_windows.exe" || fail "test_windows.exe"
 mkdir "$box/drive-v"
 ln -s "$box/drive-v" "$WINEPREFIX/dosdevices/v:"
 VANTREL_TEST_DRIVE=V: wine "$win/test_keys_windows.exe" || fail "test_keys_windows.exe"
+VANTREL_TEST_DRIVE=V: wine "$win/test_ui_strings_windows.exe" || fail "test_ui_strings_windows.exe"
 
 echo "windows: installing $setup"
 wine "$setup" /S || fail "the installer ended with an error"
@@ -203,4 +204,87 @@ wineserver -k
 [ "$(reg get "$key" KeptAcrossKill | tr -d "\r" | cut -f3)" = 7 ] || fail "a setting was lost with a kill"
 [ "$(reg get "$key" keycode | tr -d "\r" | cut -f3)" = "Intl English.kcod" ] || fail "a setting was lost with a kill"
 echo "windows: settings kept across a kill"
+
+# The typing benchmark (it never fails the test): the time from the emulated
+# keyboard's write of a key to its WM_CHAR in the window, for the installed
+# program and, as the baseline in the same run, for com_forwarder.exe (the
+# port's letters typed with one SendInput each), over the same letters at the
+# same pace. The keyboard stamps its writes on the monotonic clock, the
+# window its WM_CHARs on the system time: the offset between the two is read
+# here, at once.
+echo "windows: benchmark"
+# A fresh server, started by the program below (whose output is its log).
+wineserver -k 2>/dev/null || true
+bench_count=60
+bench_keys=$(python3 -c "print(','.join(str(65 + i % 26) for i in range(int('$bench_count'))))")
+# bench_port NAME: a fresh emulated keyboard on COM3 that types the letters.
+bench_port() {
+  [ -n "$kbd_pid" ] && kill "$kbd_pid" 2>/dev/null && wait "$kbd_pid" 2>/dev/null || true
+  rm -f "$box/dev/COM3"
+  "$kbd" --port COM3 --devices "$box/dev" --log "$box/$1.kbd" --keys "$bench_keys" \
+    --key-interval 50 --type-delay 800 >/dev/null 2>&1 &
+  kbd_pid=$!
+  wait_for 20 test -L "$box/dev/COM3" || return 1
+  ln -sfn "$(readlink "$box/dev/COM3")" "$WINEPREFIX/dosdevices/com3"
+}
+# bench_window NAME: the window that stamps what it is typed, in the foreground.
+bench_window() {
+  (cd "$box" && exec wine "$win/typing_window.exe" "$(winpath "$box/$1.txt")" 120 \
+    "$(winpath "$box/$1.times")") >"$box/$1.window" 2>&1 &
+  wait_for 30 grep -q ready "$box/$1.window"
+}
+typed_all() { [ "$(wc -l <"$box/$1.times" 2>/dev/null || echo 0)" -ge "$bench_count" ]; }
+clock_offset() {
+  python3 -c 'import time; print(time.clock_gettime(time.CLOCK_REALTIME) * 1e3 - time.clock_gettime(time.CLOCK_MONOTONIC) * 1e3)'
+}
+bench_program() {
+  bench_port program || return 1
+  VANTREL_TRACE=$(winpath "$box/bench-trace.log")
+  (cd "$box" && exec wine "$program") >>"$box/vantrel.out" 2>&1 &
+  wait_for 60 program_pid >/dev/null || return 1
+  wait_for 60 grep -q 'instance: mutex .*: ours' "$box/bench-trace.log" || return 1
+  bench_window program || return 1
+  wine "$program" --connect >>"$box/vantrel.out" 2>&1 || true
+  wait_for 90 typed_all program
+  local ok=$?
+  wine "$program" --quit >>"$box/vantrel.out" 2>&1 || true
+  wait_for 30 program_gone || true
+  return $ok
+}
+bench_forwarder() {
+  bench_port forwarder || return 1
+  bench_window forwarder || return 1
+  (cd "$box" && exec wine "$win/com_forwarder.exe" COM3 60) >"$box/forwarder.out" 2>&1 &
+  local pid=$!
+  wait_for 90 typed_all forwarder
+  local ok=$?
+  kill "$pid" 2>/dev/null || true
+  return $ok
+}
+offset=$(clock_offset)
+if bench_program && bench_forwarder; then
+  python3 - "$box" "$offset" "$bench_count" <<'PY' || echo "windows: benchmark: no figures"
+import json, statistics, sys
+box, offset, count = sys.argv[1], float(sys.argv[2]), int(sys.argv[3])
+def latencies(name):
+    writes = []
+    for line in open(f"{box}/{name}.kbd"):
+        try:
+            e = json.loads(line)
+        except ValueError:
+            continue
+        if e.get("event") == "sent" and e.get("what") == "key" and "mono_ms" in e:
+            writes.append(e["mono_ms"] + offset)
+    arrivals = [int(l.split()[0]) / 1e4 - 11644473600000.0 for l in open(f"{box}/{name}.times") if l.strip()]
+    n = min(len(writes), len(arrivals), count)
+    return [arrivals[i] - writes[i] for i in range(n)]
+program, forwarder = latencies("program"), latencies("forwarder")
+mp, mf = statistics.median(program), statistics.median(forwarder)
+ratio = f"{mp / mf:.2f}" if mf > 0 else "-"
+print(f"windows: per key, write to WM_CHAR (medians of {len(program)} and {len(forwarder)}): "
+      f"vantrel.exe {mp:.2f} ms, forwarder {mf:.2f} ms; ratio {ratio}")
+PY
+else
+  echo "windows: benchmark: a run did not complete, no figures"
+fi
 echo "windows: passed"

@@ -1,10 +1,11 @@
 // The least a program can do to type the keyboard's letters on Windows, as
 // the baseline of the typing benchmark: it opens the port named by its
-// first argument, asks for the keyboard's identity (which starts its keys),
-// and types every letter key it reads as that letter with one SendInput
-// (KEYEVENTF_UNICODE, down and up). Frames and markers are skipped by their
-// lengths; no settings, no layout, no threads. Ends after the number of
-// seconds in its second argument (default 60) or when the port fails.
+// first argument, asks for the keyboard's identity and status (which starts
+// its keys), and types every letter key it reads as that letter with one
+// SendInput (KEYEVENTF_UNICODE, down and up). Frames and markers are skipped
+// by their lengths; no settings, no layout, no threads. Ends after the
+// number of seconds in its second argument (default 60) or when the port
+// fails.
 #include <windows.h>
 
 #include <cstdio>
@@ -40,22 +41,30 @@ int main(int argc, char **argv) {
   // A read returns as soon as a byte is there, or after a second.
   COMMTIMEOUTS timeouts = {MAXDWORD, MAXDWORD, 1000, 0, 1000};
   SetCommTimeouts(port, &timeouts);
-  const BYTE handshake[12] = {0, 0, 0, 0, 5, 0, 0, 0, 0, 0, 0, 5};
+  // The handshake and one status request: the keyboard types once both are
+  // answered.
+  const BYTE requests[24] = {0, 0, 0, 0, 5,  0, 0, 0, 0, 0, 0, 5,
+                             0, 0, 0, 0, 10, 0, 0, 0, 0, 0, 0, 10};
   DWORD n = 0;
-  WriteFile(port, handshake, sizeof handshake, &n, nullptr);
+  WriteFile(port, requests, sizeof requests, &n, nullptr);
   printf("ready\n");
   fflush(stdout);
 
   const ULONGLONG end = GetTickCount64() + seconds * 1000ull;
-  int skip = 0; // bytes of a frame still to pass over
+  int skip = 0;       // bytes of a frame still to pass over
+  bool sync = false;  // the byte before was the sync pattern's first
   BYTE buffer[256];
   while (GetTickCount64() < end) {
     if (!ReadFile(port, buffer, sizeof buffer, &n, nullptr))
       break;
     for (DWORD i = 0; i < n; ++i) {
       const BYTE b = buffer[i];
+      const bool afterSync = sync;
+      sync = b == 0xA5;
       if (skip > 0) {
         --skip;
+      } else if (afterSync && b == 0x5A) {
+        // the sync pattern's second byte, not the key Z
       } else if (b == 0xF9) {
         skip = 11; // identity frame
       } else if (b == 0x0A) {
