@@ -226,7 +226,7 @@ bench_port() {
   [ -n "$kbd_pid" ] && kill "$kbd_pid" 2>/dev/null && wait "$kbd_pid" 2>/dev/null || true
   rm -f "$box/dev/COM3"
   "$kbd" --port COM3 --devices "$box/dev" --log "$box/$1.kbd" --keys "$bench_keys" \
-    --key-interval 50 --type-delay 800 >/dev/null 2>&1 &
+    --session "type:$bench_count" --key-interval 50 --type-delay 800 >/dev/null 2>&1 &
   kbd_pid=$!
   wait_for 20 test -L "$box/dev/COM3" || return 1
   ln -sfn "$(readlink "$box/dev/COM3")" "$WINEPREFIX/dosdevices/com3"

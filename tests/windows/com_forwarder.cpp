@@ -1,11 +1,11 @@
 // The least a program can do to type the keyboard's letters on Windows, as
 // the baseline of the typing benchmark: it opens the port named by its
-// first argument, asks for the keyboard's identity and status (which starts
-// its keys), and types every letter key it reads as that letter with one
-// SendInput (KEYEVENTF_UNICODE, down and up). Frames and markers are skipped
-// by their lengths; no settings, no layout, no threads. Ends after the
-// number of seconds in its second argument (default 60) or when the port
-// fails.
+// first argument, asks for the keyboard's identity and status and for
+// typing mode (which starts its keys), and types every letter key it reads
+// as that letter with one SendInput (KEYEVENTF_UNICODE, down and up).
+// Frames and markers are skipped by their lengths; no settings, no layout,
+// no threads. Ends after the number of seconds in its second argument
+// (default 60) or when the port fails.
 #include <windows.h>
 
 #include <cstdio>
@@ -41,10 +41,11 @@ int main(int argc, char **argv) {
   // A read returns as soon as a byte is there, or after a second.
   COMMTIMEOUTS timeouts = {MAXDWORD, MAXDWORD, 1000, 0, 1000};
   SetCommTimeouts(port, &timeouts);
-  // The handshake and one status request: the keyboard types once both are
-  // answered.
-  const BYTE requests[24] = {0, 0, 0, 0, 5,  0, 0, 0, 0, 0, 0, 5,
-                             0, 0, 0, 0, 10, 0, 0, 0, 0, 0, 0, 10};
+  // The handshake, one status request and typing mode: the keyboard types
+  // once all three have come.
+  const BYTE requests[36] = {0, 0, 0, 0, 5,  0, 0, 0, 0, 0, 0, 5,
+                             0, 0, 0, 0, 10, 0, 0, 0, 0, 0, 0, 10,
+                             0, 0, 0, 0, 3,  0, 0, 0, 0, 0, 0, 3};
   DWORD n = 0;
   WriteFile(port, requests, sizeof requests, &n, nullptr);
   printf("ready\n");
