@@ -38,8 +38,9 @@ int main(int argc, char **argv) {
     printf("cannot open %s: %lu\n", name.c_str(), GetLastError());
     return 1;
   }
-  // A read returns as soon as a byte is there, or after a second.
-  COMMTIMEOUTS timeouts = {MAXDWORD, MAXDWORD, 1000, 0, 1000};
+  // A read of one byte returns as soon as it is there, or after a second:
+  // Wine does not end a longer read at the first byte on a pseudo-terminal.
+  COMMTIMEOUTS timeouts = {0, 0, 1000, 0, 1000};
   SetCommTimeouts(port, &timeouts);
   // The handshake, one status request and typing mode: the keyboard types
   // once all three have come.
@@ -54,9 +55,9 @@ int main(int argc, char **argv) {
   const ULONGLONG end = GetTickCount64() + seconds * 1000ull;
   int skip = 0;       // bytes of a frame still to pass over
   bool sync = false;  // the byte before was the sync pattern's first
-  BYTE buffer[256];
+  BYTE buffer[1];
   while (GetTickCount64() < end) {
-    if (!ReadFile(port, buffer, sizeof buffer, &n, nullptr))
+    if (!ReadFile(port, buffer, 1, &n, nullptr))
       break;
     for (DWORD i = 0; i < n; ++i) {
       const BYTE b = buffer[i];
