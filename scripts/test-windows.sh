@@ -2,17 +2,20 @@
 # The Windows build, tested under Wine on a private X server:
 #   scripts/test-windows.sh [LINUX_BUILD]
 # builds build-windows/ (the programs, the installer, the tests), runs the
-# Windows unit tests (the Windows platform's own, and the key logic's tests
-# on it), then end to end: the installer installs silently into
-# a fresh private Wine prefix, vantrel-reg.exe presets the settings, the
+# Windows unit tests (the Windows platform's own, and the key logic's and
+# interface texts' tests on it), then end to end: the installer installs
+# silently into a fresh private Wine prefix, vantrel-reg.exe presets the settings, the
 # emulated keyboard's pseudo-terminal (vantrel-kbd of LINUX_BUILD, default
 # build) is the prefix's COM3, a window of another program has the
 # foreground, and the installed vantrel.exe, asked to connect by a second
 # launch, types the keyboard's keys through "Intl English.kcod" into that
 # window: the text must arrive exactly. It reports the connected program's
 # idle CPU, then --quit must end it with the port closed and the machine
-# allowed to sleep, and settings written before a kill must be there after
-# it. Skipped, with a word, where mingw-w64, Wine, NSIS or Xvfb is missing.
+# allowed to sleep, vantrel-reg export must give the settings alone, and
+# settings written before a kill must be there after it. Last, a benchmark
+# that never fails: the time from a key's write to its WM_CHAR, against a
+# minimal forwarder's. Skipped, with a word, where mingw-w64, Wine, NSIS or
+# Xvfb is missing.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 root=$PWD
