@@ -12,7 +12,8 @@
 #        └─ (all of the above)
 #   tools ─ common, platform
 #
-# platform/ includes nothing of the program's own.
+# platform/ includes nothing of the program's own. Inside platform/, the
+# Windows platform and the key injection backends stand apart (see below).
 # Run by every build (target check_layers) and by ctest (test layering).
 cmake_minimum_required(VERSION 3.25)
 
@@ -72,9 +73,11 @@ set(win32_headers "windows\\.h" "setupapi\\.h" "bluetoothapis\\.h" "mmsystem\\.h
 list(JOIN win32_headers "|" win32_regex)
 set(win_shared "platform/core/trace_repeats\\.h|platform/core/utf8_decode\\.h")
 file(GLOB_RECURSE all_sources "${SOURCE_DIR}/*.h" "${SOURCE_DIR}/*.cpp" "${SOURCE_DIR}/*.inc")
-list(FILTER all_sources EXCLUDE REGEX "/build[^/]*/")
 foreach(source IN LISTS all_sources)
   file(RELATIVE_PATH shown "${SOURCE_DIR}" "${source}")
+  if(shown MATCHES "^build[^/]*/")
+    continue()  # build trees inside the repository (their own path may hold "build")
+  endif()
   set(in_win OFF)
   if(shown MATCHES "^platform/win/")
     set(in_win ON)
@@ -93,6 +96,44 @@ foreach(source IN LISTS all_sources)
     elseif(line MATCHES "#[ \t]*include[ \t]*<(${win32_regex})>"
            AND NOT in_win AND NOT shown MATCHES "^tests/windows/")
       string(APPEND faults "  ${shown}: only platform/win/ includes ${line}\n")
+    endif()
+  endforeach()
+endforeach()
+
+# Key injection inside platform/: platform/inject/ is the interface (the
+# calls, the table of operations, the host that runs them, the choice's
+# session); each backend folder (inject_backends) implements it and knows
+# only the interface, the shared key maps (platform/keymaps/) and the system-
+# free core. One chooser (platform/inject_choice/) includes the backends.
+# So: a backend never includes another backend or the chooser; nothing but
+# the chooser and the tests includes a backend; no folder includes the
+# chooser. The Windows backend lives in platform/win/inject and is held to
+# the same rule through the folder platform/win.
+set(inject_backends xtest wayland uinput portal log win)
+list(JOIN inject_backends "|" backends_regex)
+file(GLOB_RECURSE platform_sources "${SOURCE_DIR}/platform/*.h" "${SOURCE_DIR}/platform/*.cpp"
+     "${SOURCE_DIR}/platform/*.inc")
+foreach(source IN LISTS platform_sources)
+  file(RELATIVE_PATH shown "${SOURCE_DIR}" "${source}")
+  string(REGEX REPLACE "^platform/([^/]+)/.*" "\\1" from "${shown}")
+  if(from STREQUAL shown)
+    set(from "")  # a public header at platform/'s top
+  endif()
+  file(STRINGS "${source}" includes REGEX "^[ \t]*#[ \t]*include[ \t]*[\"<]")
+  foreach(line IN LISTS includes)
+    if(NOT line MATCHES "#[ \t]*include[ \t]*\"platform/([A-Za-z0-9_-]+)/")
+      continue()
+    endif()
+    set(to "${CMAKE_MATCH_1}")
+    if(to STREQUAL from)
+      continue()
+    endif()
+    if(to STREQUAL "inject_choice")
+      string(APPEND faults "  ${shown}: only the build links the injection chooser; nothing includes it (${line})\n")
+    elseif(to MATCHES "^(${backends_regex})$" AND from MATCHES "^(${backends_regex})$")
+      string(APPEND faults "  ${shown}: injection backends never include one another (${line})\n")
+    elseif(to MATCHES "^(${backends_regex})$" AND NOT from STREQUAL "inject_choice")
+      string(APPEND faults "  ${shown}: only platform/inject_choice/ includes an injection backend (${line})\n")
     endif()
   endforeach()
 endforeach()

@@ -6,7 +6,7 @@
 #include "platform/inject/key_sink.h"
 #include "platform/portal/portal_keyboard.h"
 #include "platform/trace.h"
-#include "platform/uinput/key_plan.h"
+#include "platform/keymaps/key_plan.h"
 
 #include <mutex>
 

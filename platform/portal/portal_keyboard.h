@@ -19,7 +19,7 @@
 #pragma once
 
 #include "platform/inject.h"
-#include "platform/uinput/key_events.h"
+#include "platform/keymaps/key_events.h"
 
 #include <systemd/sd-bus.h>
 

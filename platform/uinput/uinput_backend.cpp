@@ -5,9 +5,9 @@
 #include "platform/inject/key_sink.h"
 #include "platform/trace.h"
 #include "platform/uinput/evdev_library.h"
-#include "platform/uinput/host_layout.h"
-#include "platform/uinput/key_events.h"
-#include "platform/uinput/key_plan.h"
+#include "platform/keymaps/host_layout.h"
+#include "platform/keymaps/key_events.h"
+#include "platform/keymaps/key_plan.h"
 
 #include <bitset>
 #include <cerrno>

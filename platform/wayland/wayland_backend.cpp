@@ -4,8 +4,8 @@
 #include "platform/inject/kept_backends.h"
 #include "platform/inject/key_sink.h"
 #include "platform/trace.h"
-#include "platform/uinput/key_events.h"
-#include "platform/xtest/vk_keysyms.h"
+#include "platform/keymaps/key_events.h"
+#include "platform/keymaps/vk_keysyms.h"
 
 // The client library is loaded when the backend opens: its calls first, then
 // the protocol stubs that use them.

@@ -10,7 +10,7 @@
 #include "platform/xtest/keymap_reading.h"
 #include "platform/xtest/level_type.h"
 #include "platform/xtest/spare_pool.h"
-#include "platform/xtest/vk_keysyms.h"
+#include "platform/keymaps/vk_keysyms.h"
 #include "platform/xtest/xtest_library.h"
 
 #include <X11/XKBlib.h>

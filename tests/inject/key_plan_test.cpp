@@ -4,10 +4,10 @@
 // asked for. Also where the layout names come from, and, where this machine
 // has a writable /dev/uinput, the events the real device delivers.
 #include "platform/inject.h"
-#include "platform/uinput/desktop_layout.h"
+#include "platform/keymaps/desktop_layout.h"
 #include "platform/uinput/evdev_library.h"
-#include "platform/uinput/host_layout.h"
-#include "platform/uinput/key_plan.h"
+#include "platform/keymaps/host_layout.h"
+#include "platform/keymaps/key_plan.h"
 #include "platform/uinput/uinput_backend.h"
 
 #include <gtest/gtest.h>

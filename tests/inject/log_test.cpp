@@ -1,7 +1,7 @@
 // The log backend's JSON lines, and the choice of backend from
 // VANTREL_INJECT with its fallbacks and trace lines.
 #include "platform/inject.h"
-#include "platform/inject/log_backend.h"
+#include "platform/log/log_backend.h"
 #include "platform/trace.h"
 #include "tests/support/temp_root.h"
 #include "tests/support/trace_lines.h"

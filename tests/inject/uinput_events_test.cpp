@@ -1,7 +1,7 @@
 // The input events the uinput backend writes, read back from a pipe standing
 // in for the virtual keyboard's device.
 #include "platform/inject.h"
-#include "platform/uinput/key_events.h"
+#include "platform/keymaps/key_events.h"
 #include "platform/uinput/uinput_backend.h"
 
 #include <gtest/gtest.h>

@@ -3,6 +3,7 @@
 #include "tools/vantrel-reg/commands.h"
 
 #include "platform/registry.h"
+#include "platform/registry_export.h"
 #include "platform/text.h"
 #include "tools/vantrel-reg/value_format.h"
 
@@ -183,10 +184,13 @@ int ExportKey(HKEY handle, const std::string &shown) {
   if (rc != ERROR_SUCCESS)
     return StoreFailure("reading the subkeys", rc);
   for (const std::u16string &name : names) {
+    const std::string childShown = shown + "\\" + PrintableText(name);
+    if (RegistryExportLeavesOut(childShown))
+      continue; // another tree's copy kept among the settings
     HKEY child = nullptr;
     if (RegOpenKeyExW(handle, name.c_str(), 0, KEY_READ, &child) != ERROR_SUCCESS)
       continue; // deleted meanwhile
-    int status = ExportKey(child, shown + "\\" + PrintableText(name));
+    int status = ExportKey(child, childShown);
     RegCloseKey(child);
     if (status != kExitOk)
       return status;

@@ -1,6 +1,7 @@
 // vantrel-reg: reads and changes the settings store of Vantrel from the
 // command line, safely while the program runs.
 #include "platform/registry.h"
+#include "platform/registry_export.h"
 #include "tools/vantrel-reg/commands.h"
 
 #include <cstdio>
@@ -23,7 +24,7 @@ const char kHelp[] =
     "  set KEY NAME --sz TEXT       write a text (creates KEY)\n"
     "  delete KEY NAME              delete one value\n"
     "  delete KEY                   delete KEY with everything below it\n"
-    "  export [KEY]                 the whole tree below KEY (default HKLM)\n"
+    "  export [KEY]                 the whole tree below KEY (default: the settings)\n"
     "\n"
     "KEY is written HKLM\\Software\\Vantrel (or HKEY_LOCAL_MACHINE\\...); quote it\n"
     "in the shell. Names compare without regard to case.\n"
@@ -67,7 +68,7 @@ int RunDelete(const std::vector<std::string> &a) {
   return CommandDelete(a[1], a.size() == 3 ? &a[2] : nullptr);
 }
 int RunExport(const std::vector<std::string> &a) {
-  return CommandExport(a.size() == 2 ? a[1] : "HKLM");
+  return CommandExport(a.size() == 2 ? a[1] : kRegistryExportRoot);
 }
 
 // The command named by the arguments, or null for a usage error.

@@ -5,6 +5,7 @@
 // ("Bluetooth", gone at log-off), made again from what Windows knows each
 // time the program opens it (platform/win/registry/bluetooth_view.cpp).
 #include "platform/registry.h"
+#include "platform/registry_export.h"
 
 #include "platform/text.h"
 #include "platform/trace.h"
@@ -25,6 +26,7 @@ constexpr WCHAR kBluetoothRoot[] = u"Software\\Microsoft\\Bluetooth";
 // program's own (made by StartPowerManager), under its settings.
 constexpr WCHAR kTimeoutsRoot[] = u"System\\CurrentControlSet\\Control\\Power\\Timeouts";
 constexpr WCHAR kTimeoutsView[] = u"Software\\Vantrel\\Power\\Timeouts";
+constexpr WCHAR kTimeoutsViewParent[] = u"Software\\Vantrel\\Power";
 
 std::mutex gDeviceKeysMutex;
 std::set<HKEY> gDeviceKeys; // open handles of the view's Device key
@@ -155,3 +157,12 @@ void RegistryConfigureWrites(int, bool) {}
 void RegistryReadOnly(bool) {}
 bool RegistryFlush(int) { return true; }
 void RegistrySetUnsavedNotifier(RegistryUnsavedNotifier) {}
+
+bool RegistryExportLeavesOut(const std::string &path) {
+  std::u16string wide = Utf8ToUtf16(path);
+  std::u16string sub;
+  if (!Below(wide.c_str(), u"HKLM", &sub) || sub.empty())
+    return false;
+  return Below(sub.c_str(), kBluetoothViewKey, nullptr) ||
+         Below(sub.c_str(), kTimeoutsViewParent, nullptr);
+}

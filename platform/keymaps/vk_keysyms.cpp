@@ -1,5 +1,5 @@
 // Virtual keys as X keysyms (see vk_keysyms.h).
-#include "platform/xtest/vk_keysyms.h"
+#include "platform/keymaps/vk_keysyms.h"
 
 #include <X11/keysym.h>
 

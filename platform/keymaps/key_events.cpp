@@ -1,5 +1,5 @@
 // The input events that type keys and characters (see key_events.h).
-#include "platform/uinput/key_events.h"
+#include "platform/keymaps/key_events.h"
 
 #include <cerrno>
 #include <cstring>

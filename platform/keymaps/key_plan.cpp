@@ -1,7 +1,7 @@
 // The key plan of a keymap (see key_plan.h).
-#include "platform/uinput/key_plan.h"
+#include "platform/keymaps/key_plan.h"
 #include "platform/trace.h"
-#include "platform/xtest/vk_keysyms.h"
+#include "platform/keymaps/vk_keysyms.h"
 
 #include <bit>
 #include <linux/input.h>

@@ -1,5 +1,5 @@
 // The layout of the desktop's own settings (see desktop_layout.h).
-#include "platform/uinput/desktop_layout.h"
+#include "platform/keymaps/desktop_layout.h"
 
 #include <algorithm>
 #include <cerrno>

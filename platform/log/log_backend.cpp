@@ -1,5 +1,5 @@
 // The `log` injection backend (see log_backend.h).
-#include "platform/inject/log_backend.h"
+#include "platform/log/log_backend.h"
 
 #include "platform/core/private_paths.h"
 #include "platform/inject/kept_backends.h"

@@ -1,6 +1,6 @@
 // The session's keyboard layout names (see host_layout.h).
-#include "platform/uinput/host_layout.h"
-#include "platform/uinput/desktop_layout.h"
+#include "platform/keymaps/host_layout.h"
+#include "platform/keymaps/desktop_layout.h"
 #include "platform/trace.h"
 
 #include <cstdlib>

@@ -9,7 +9,7 @@
 // the uinput backend types by one layout.
 #pragma once
 
-#include "platform/uinput/host_layout.h"
+#include "platform/keymaps/host_layout.h"
 
 #include <string>
 

@@ -1,12 +1,12 @@
 // Which key, with which modifier keys held, types each character and virtual
-// key on a given XKB keymap: the plan the uinput backend types by, worked out
-// once per keymap so that typing a key only looks it up. Keys are evdev codes
-// (KEY_* of linux/input-event-codes.h), as the virtual keyboard sends them;
-// the keymap's first layout (group) is the one planned for.
+// key on a given XKB keymap: the plan the uinput and portal backends type by,
+// worked out once per keymap so that typing a key only looks it up. Keys are
+// evdev codes (KEY_* of linux/input-event-codes.h), as the virtual keyboard
+// sends them; the keymap's first layout (group) is the one planned for.
 #pragma once
 
-#include "platform/uinput/host_layout.h"
-#include "platform/uinput/key_events.h"
+#include "platform/keymaps/host_layout.h"
+#include "platform/keymaps/key_events.h"
 #include "platform/wintypes.h"
 
 #include <cstdint>

@@ -1,9 +1,12 @@
-// Choosing the injection backend (see select_chain.h): the table of backends,
-// the walk along it, and the process-wide choice made from the environment.
-#include "platform/inject.h"
-#include "platform/inject/log_backend.h"
+// Choosing the injection backend (see inject/select_chain.h): the table of
+// backends, the walk along it, and the process-wide choice made from the
+// environment. The one file that includes the backends: they know only the
+// injection interface (platform/inject/) and the key maps they share
+// (platform/keymaps/), never one another.
 #include "platform/core/counted_thread.h"
+#include "platform/inject.h"
 #include "platform/inject/select_chain.h"
+#include "platform/log/log_backend.h"
 #include "platform/portal/portal_backend.h"
 #include "platform/trace.h"
 #include "platform/uinput/uinput_backend.h"
