@@ -8,7 +8,7 @@
 
 namespace {
 
-std::string Env(const char *name) {
+std::string XkbVariable(const char *name) {
   const char *v = getenv(name);
   return v ? v : "";
 }
@@ -35,11 +35,11 @@ bool ReadProperty(sd_bus *bus, const char *name, std::string &out, std::string &
 
 XkbNames XkbNamesFromEnvironment() {
   XkbNames names;
-  names.rules = Env("XKB_DEFAULT_RULES");
-  names.model = Env("XKB_DEFAULT_MODEL");
-  names.layout = Env("XKB_DEFAULT_LAYOUT");
-  names.variant = Env("XKB_DEFAULT_VARIANT");
-  names.options = Env("XKB_DEFAULT_OPTIONS");
+  names.rules = XkbVariable("XKB_DEFAULT_RULES");
+  names.model = XkbVariable("XKB_DEFAULT_MODEL");
+  names.layout = XkbVariable("XKB_DEFAULT_LAYOUT");
+  names.variant = XkbVariable("XKB_DEFAULT_VARIANT");
+  names.options = XkbVariable("XKB_DEFAULT_OPTIONS");
   names.source = "environment";
   return names;
 }
