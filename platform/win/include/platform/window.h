@@ -24,6 +24,10 @@ BOOL OwnWindowActive();
 // buttons itself); returns IDYES or IDNO.
 int AskWithVerbsW(HWND owner, LPCWSTR text, LPCWSTR caption, UINT icon, LPCWSTR yesVerb,
                   LPCWSTR noVerb);
+// For presenters: the verbs of the question AskWithVerbsW is asking with
+// this very text (the same pointer), copied into the two buffers of `units`
+// units each (cut to fit). False, buffers untouched, for any other box.
+bool MessageBoxVerbs(LPCWSTR text, WCHAR *yesVerb, WCHAR *noVerb, size_t units);
 // The program's windows are gone for good: later message boxes are not
 // shown (they return IDCANCEL), so that shutting down never waits on one.
 void EndUserInterface();
