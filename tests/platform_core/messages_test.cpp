@@ -203,6 +203,7 @@ TEST_F(MessagesTest, TimerRestartedFromAnotherThreadFiresOnceAfterTheNewPeriod) 
 // still takes the timer once, at the new deadline. A restart that brings
 // the deadline nearer wakes it.
 std::atomic<int> gWakes{0};
+std::atomic<DWORD> gToolkitThread{0};
 void CountWake(DWORD, void *) { ++gWakes; }
 
 TEST_F(MessagesTest, RestartingATimerLaterWakesNoThreadBringingItNearerDoes) {
@@ -226,6 +227,49 @@ TEST_F(MessagesTest, RestartingATimerLaterWakesNoThreadBringingItNearerDoes) {
   PumpUntil([&] { return Count(WM_TIMER) > 0; });
   EXPECT_EQ(Count(WM_TIMER), 1u);
   KillTimer(hwnd, 4);
+  DestroyWindow(hwnd);
+}
+
+// A toolkit that keeps the thread's next deadline in a timer of its own is
+// told every change and re-arms it: a timer restarted from other threads,
+// nearer or later, or killed, wakes the thread for nothing, and the old
+// deadline is gone, so the thread wakes once, when the timer is due.
+std::atomic<int> gToolkitDueMs{-2};
+bool KeepToolkitTimer(DWORD thread, int dueMs, void *) {
+  if (thread != gToolkitThread)
+    return false; // not the toolkit's thread
+  gToolkitDueMs = dueMs;
+  return true;
+}
+
+TEST_F(MessagesTest, AToolkitTimerFollowsRestartsAndKillsWithoutWakes) {
+  HWND hwnd = Make();
+  gToolkitThread = GetCurrentThreadId();
+  WindowSystemHooks hooks{};
+  hooks.wake = &CountWake;
+  hooks.timerDue = &KeepToolkitTimer;
+  SetWindowSystemHooks(&hooks);
+  gWakes = 0;
+  SetTimer(hwnd, 4, 300, nullptr);
+  EXPECT_GT(gToolkitDueMs.load(), 200);
+  EXPECT_LE(gToolkitDueMs.load(), 300);
+  std::thread([hwnd] { SetTimer(hwnd, 4, 10000, nullptr); }).join();
+  EXPECT_GT(gToolkitDueMs.load(), 9000) << "the old deadline was left armed";
+  std::thread([hwnd] { SetTimer(hwnd, 4, 50, nullptr); }).join();
+  EXPECT_LE(gToolkitDueMs.load(), 50);
+  std::thread([hwnd] { KillTimer(hwnd, 4); }).join();
+  EXPECT_EQ(gToolkitDueMs.load(), -1) << "a killed timer left its deadline armed";
+  EXPECT_EQ(gWakes.load(), 0) << "the thread was woken though its toolkit timer was re-armed";
+  // Another thread's timer is not the toolkit's: its thread is woken.
+  std::thread([] {
+    UINT_PTR id = SetTimer(nullptr, 0, 10000, nullptr);
+    KillTimer(nullptr, id);
+  }).join();
+  EXPECT_EQ(gWakes.load(), 1);
+  EXPECT_EQ(gToolkitDueMs.load(), -1);
+  ReportNextTimerDue();
+  EXPECT_EQ(gToolkitDueMs.load(), -1);
+  SetWindowSystemHooks(nullptr);
   DestroyWindow(hwnd);
 }
 
