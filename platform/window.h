@@ -399,7 +399,10 @@ struct WindowSystemHooks {
   // The toolkit re-arms the wait it keeps for that thread's timers without
   // waking the thread, so that a timer restarted or killed leaves no wake-up
   // at its old deadline, and returns true; false when it keeps no timer for
-  // that thread, which SetTimer then wakes as without the hook. Unlike the
+  // that thread, which SetTimer then wakes as without the hook. A deadline
+  // that only moved later is told once the one the toolkit holds is nearer
+  // than half the way to it, so timers restarted at every key cost a re-arm
+  // now and then, not one a key. Unlike the
   // others it is called with the core's lock held, so that calls from
   // several threads arrive in the order of their changes: it must return
   // promptly and not call back into the core.

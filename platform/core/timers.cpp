@@ -61,17 +61,31 @@ bool NextDeadlineLocked(const ThreadQueue &queue, HWND filter, Clock::time_point
 
 // With the mutex held: tells the toolkit the thread's next deadline, when
 // it keeps a timer of its own for it. False when it does not (the thread
-// then has to be woken to see a change).
-bool ReportTimerDueLocked(Core &core, DWORD thread, const ThreadQueue &queue) {
+// then has to be woken to see a change). A deadline that only moved later
+// is told once the one the toolkit holds is nearer than half the way to
+// it: a timer restarted at every key or heartbeat then costs a re-arm now
+// and then instead of one per restart, and the toolkit's timer never goes
+// off before the deadline while the restarts keep coming. `always` tells
+// it whatever the change (a timer killed, the toolkit starting to wait).
+bool ReportTimerDueLocked(Core &core, DWORD thread, ThreadQueue &queue, bool always) {
   if (!core.hooks.timerDue)
     return false;
   Clock::time_point due;
+  bool any = NextDeadlineLocked(queue, nullptr, &due);
+  Clock::time_point now = ClockNow();
+  if (!always && any && queue.toolkitArmed && due >= queue.toolkitDue &&
+      (queue.toolkitDue - now) * 2 > due - now)
+    return true; // toolkitArmed: the hook took this thread's deadline before
   int ms = -1;
-  if (NextDeadlineLocked(queue, nullptr, &due)) {
-    auto left = std::chrono::ceil<std::chrono::milliseconds>(due - ClockNow()).count();
+  if (any) {
+    auto left = std::chrono::ceil<std::chrono::milliseconds>(due - now).count();
     ms = left < 0 ? 0 : left > 0x7FFFFFFF ? 0x7FFFFFFF : static_cast<int>(left);
   }
-  return core.hooks.timerDue(thread, ms, core.hooks.context);
+  if (!core.hooks.timerDue(thread, ms, core.hooks.context))
+    return false;
+  queue.toolkitDue = due;
+  queue.toolkitArmed = any;
+  return true;
 }
 
 void WakeTimerWaits() {
@@ -132,7 +146,7 @@ UINT_PTR SetTimer(HWND hwnd, UINT_PTR id, UINT milliseconds, TIMERPROC proc) {
   // deadline at the latest, finds the timer not yet due and waits again. A
   // timer restarted at every key (the link's keep-alive timers) so costs
   // its thread no wake-up per key.
-  if (ReportTimerDueLocked(core, thread, queue) || later)
+  if (ReportTimerDueLocked(core, thread, queue, false) || later)
     return id;
   queue.cv.notify_all();
   Wake wake = WakeFor(core, thread);
@@ -151,7 +165,7 @@ BOOL KillTimer(HWND hwnd, UINT_PTR id) {
   size_t removed = std::erase_if(
       queue.timers, [&](const Timer &t) { return t.hwnd == Id(hwnd) && t.id == id; });
   if (removed)
-    ReportTimerDueLocked(core, thread, queue); // its deadline wakes no one
+    ReportTimerDueLocked(core, thread, queue, true); // its deadline wakes no one
   return removed ? TRUE : FALSE;
 }
 
@@ -171,5 +185,5 @@ void ReportNextTimerDue() {
   Core &core = TheCore();
   std::lock_guard<std::mutex> lock(core.mutex);
   DWORD me = GetCurrentThreadId();
-  ReportTimerDueLocked(core, me, QueueLocked(core, me));
+  ReportTimerDueLocked(core, me, QueueLocked(core, me), true);
 }

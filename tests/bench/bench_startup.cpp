@@ -230,6 +230,14 @@ Sample Measure(const std::vector<std::string> &args, const std::vector<std::stri
       s.hwmKb = VmHwmKb(pid);
       s.rssKb = StatusKb(pid, "VmRSS:");
       s.libraries = MappedLibraries(pid);
+      // VANTREL_BENCH_SMAPS=DIR keeps each program's map of memory there
+      // (named after the program and its pid), to see what is resident.
+      if (const char *dir = getenv("VANTREL_BENCH_SMAPS")) {
+        std::ifstream in("/proc/" + std::to_string(pid) + "/smaps");
+        std::ofstream(std::string(dir) + "/" + fs::path(args[0]).filename().string() + "." +
+                      std::to_string(pid))
+            << in.rdbuf();
+      }
       break;
     }
     if (waitpid(pid, nullptr, WNOHANG) == pid) {
