@@ -473,7 +473,7 @@ void Report(const char *where, const Figures &f) {
          "(peak %6.1f MB)   (median of %zu)\n",
          where, f.connAppRssKb / 1024, f.connAppHwmKb / 1024, f.connBaseRssKb / 1024,
          f.connBaseHwmKb / 1024, f.connRuns);
-  printf("  %-9s connected: ratio resident memory %.2f (goal <= 1.10) %s, peak %.2f\n", where,
+  printf("  %-9s connected: ratio resident memory %.3f (goal <= 1.10) %s, peak %.2f\n", where,
          resident, resident <= 1.10 ? "met" : "NOT met", peak);
   std::string extra;
   for (const std::string &name : f.connExtraLibraries)
