@@ -20,6 +20,8 @@
 #include <functional>
 #include <vector>
 
+#include <fcntl.h>
+#include <pthread.h>
 #include <sys/timerfd.h>
 #include <unistd.h>
 
@@ -32,6 +34,7 @@ public:
   Pump() {
     fd = timerfd_create(CLOCK_MONOTONIC, TFD_NONBLOCK | TFD_CLOEXEC);
     if (fd >= 0) {
+      pthread_atfork(nullptr, nullptr, &GiveChildItsOwnTimer);
       notifier = new QSocketNotifier(fd, QSocketNotifier::Read, this);
       QObject::connect(notifier, &QSocketNotifier::activated, this, [this] {
         uint64_t expiries;
@@ -82,6 +85,11 @@ public:
     }
     timerfd_settime(fd, 0, &spec, nullptr);
   }
+  // A process forked without exec (the tests run the program so) shares
+  // the descriptor's timer with its parent: each would re-arm and read the
+  // other's. The child's descriptor number is given a timer of its own,
+  // unarmed until the pump arms it before its next wait.
+  static void GiveChildItsOwnTimer();
   int fd = -1;
   QSocketNotifier *notifier = nullptr;
   QTimer timer;
@@ -89,6 +97,16 @@ public:
 };
 
 Pump *gPump = nullptr;
+
+void Pump::GiveChildItsOwnTimer() {
+  if (!gPump || gPump->fd < 0)
+    return;
+  int own = timerfd_create(CLOCK_MONOTONIC, TFD_NONBLOCK | TFD_CLOEXEC);
+  if (own < 0)
+    return;
+  dup3(own, gPump->fd, O_CLOEXEC);
+  close(own);
+}
 int gModalDepth = 0;
 int gWaitDepth = -1; // modal depth at which GetMessageW waits; -1: not waiting
 bool gQuitPending = false;
