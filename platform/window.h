@@ -394,6 +394,19 @@ struct WindowSystemHooks {
   // UpdateWindow: returns TRUE when a widget shows the window (having
   // repainted it if it is visible), FALSE to let the core send WM_PAINT.
   BOOL (*update)(HWND hwnd, void *context);
+  // Optional. The earliest timer deadline of thread `threadId` changed:
+  // dueMs milliseconds from now (0: due already), -1 when it has no timer.
+  // The toolkit re-arms the wait it keeps for that thread's timers without
+  // waking the thread, so that a timer restarted or killed leaves no wake-up
+  // at its old deadline, and returns true; false when it keeps no timer for
+  // that thread, which SetTimer then wakes as without the hook. A deadline
+  // that only moved later is told once the one the toolkit holds is nearer
+  // than half the way to it, so timers restarted at every key cost a re-arm
+  // now and then, not one a key. Unlike the
+  // others it is called with the core's lock held, so that calls from
+  // several threads arrive in the order of their changes: it must return
+  // promptly and not call back into the core.
+  bool (*timerDue)(DWORD threadId, int dueMs, void *context);
 };
 // Copies the table (null: detach). The hooks are called without the core's
 // lock held, on whichever thread made the call that needs them.
@@ -404,3 +417,6 @@ void SetWindowSystemHooks(const WindowSystemHooks *hooks);
 bool PumpThreadMessages(int *exitCode);
 // Milliseconds until the calling thread's next timer is due (-1: none).
 int NextTimerDueMs();
+// Calls the timerDue hook (when set) with the calling thread's next timer,
+// as a toolkit does when it starts waiting.
+void ReportNextTimerDue();

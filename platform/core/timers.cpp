@@ -59,6 +59,35 @@ bool NextDeadlineLocked(const ThreadQueue &queue, HWND filter, Clock::time_point
   return any;
 }
 
+// With the mutex held: tells the toolkit the thread's next deadline, when
+// it keeps a timer of its own for it. False when it does not (the thread
+// then has to be woken to see a change). A deadline that only moved later
+// is told once the one the toolkit holds is nearer than half the way to
+// it: a timer restarted at every key or heartbeat then costs a re-arm now
+// and then instead of one per restart, and the toolkit's timer never goes
+// off before the deadline while the restarts keep coming. `always` tells
+// it whatever the change (a timer killed, the toolkit starting to wait).
+bool ReportTimerDueLocked(Core &core, DWORD thread, ThreadQueue &queue, bool always) {
+  if (!core.hooks.timerDue)
+    return false;
+  Clock::time_point due;
+  bool any = NextDeadlineLocked(queue, nullptr, &due);
+  Clock::time_point now = ClockNow();
+  if (!always && any && queue.toolkitArmed && due >= queue.toolkitDue &&
+      (queue.toolkitDue - now) * 2 > due - now)
+    return true; // toolkitArmed: the hook took this thread's deadline before
+  int ms = -1;
+  if (any) {
+    auto left = std::chrono::ceil<std::chrono::milliseconds>(due - now).count();
+    ms = left < 0 ? 0 : left > 0x7FFFFFFF ? 0x7FFFFFFF : static_cast<int>(left);
+  }
+  if (!core.hooks.timerDue(thread, ms, core.hooks.context))
+    return false;
+  queue.toolkitDue = due;
+  queue.toolkitArmed = any;
+  return true;
+}
+
 void WakeTimerWaits() {
   Core &core = TheCore();
   std::vector<Wake> wakes;
@@ -99,23 +128,26 @@ UINT_PTR SetTimer(HWND hwnd, UINT_PTR id, UINT milliseconds, TIMERPROC proc) {
   for (Timer &t : queue.timers)
     if (t.hwnd == Id(hwnd) && t.id == id)
       existing = &t;
+  bool later = false;
   if (existing) {
-    // Setting a running timer again restarts it with the new period. When
-    // that only moves its deadline later, the thread is not woken: it
-    // wakes at the old deadline at the latest, finds the timer not yet due
-    // and waits again for the new one. A timer restarted at every key (the
-    // link's keep-alive timers) so costs its thread no wake-up per key.
-    bool later = due >= existing->due;
+    // Setting a running timer again restarts it with the new period.
+    later = due >= existing->due;
     existing->period = period;
     existing->due = due;
     existing->proc = proc;
-    if (later)
-      return id;
   } else {
     if (!hwnd)
       id = ++core.nextThreadTimer; // a thread timer gets a fresh id
     queue.timers.push_back(Timer{Id(hwnd), id, period, due, proc});
   }
+  // A toolkit that keeps the thread's timer re-arms it without a wake-up,
+  // and the old deadline is gone. Without one, a restart that only moves
+  // the deadline later does not wake the thread either: it wakes at the old
+  // deadline at the latest, finds the timer not yet due and waits again. A
+  // timer restarted at every key (the link's keep-alive timers) so costs
+  // its thread no wake-up per key.
+  if (ReportTimerDueLocked(core, thread, queue, false) || later)
+    return id;
   queue.cv.notify_all();
   Wake wake = WakeFor(core, thread);
   lock.unlock();
@@ -132,6 +164,8 @@ BOOL KillTimer(HWND hwnd, UINT_PTR id) {
   ThreadQueue &queue = QueueLocked(core, thread);
   size_t removed = std::erase_if(
       queue.timers, [&](const Timer &t) { return t.hwnd == Id(hwnd) && t.id == id; });
+  if (removed)
+    ReportTimerDueLocked(core, thread, queue, true); // its deadline wakes no one
   return removed ? TRUE : FALSE;
 }
 
@@ -145,4 +179,11 @@ int NextTimerDueMs() {
   if (left < 0)
     return 0;
   return left > 0x7FFFFFFF ? 0x7FFFFFFF : static_cast<int>(left);
+}
+
+void ReportNextTimerDue() {
+  Core &core = TheCore();
+  std::lock_guard<std::mutex> lock(core.mutex);
+  DWORD me = GetCurrentThreadId();
+  ReportTimerDueLocked(core, me, QueueLocked(core, me), true);
 }

@@ -70,6 +70,10 @@ struct ThreadQueue {
   bool overflowing = false; // a post was refused; traced once until it drains
   std::deque<SentMessage *> sent;
   std::vector<Timer> timers;
+  // The deadline last given to the toolkit's timerDue hook, which keeps it
+  // in a timer of its own (toolkitArmed false: none given, or none left).
+  Clock::time_point toolkitDue{};
+  bool toolkitArmed = false;
   bool quit = false;
   int quitCode = 0;
   std::condition_variable cv; // only the owning thread waits on it

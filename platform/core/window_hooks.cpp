@@ -7,6 +7,8 @@ void SetWindowSystemHooks(const WindowSystemHooks *hooks) {
   Core &core = TheCore();
   std::lock_guard<std::mutex> lock(core.mutex);
   core.hooks = hooks ? *hooks : WindowSystemHooks{};
+  for (auto &[thread, queue] : core.queues)
+    queue->toolkitArmed = false; // a new toolkit holds no deadline yet
 }
 
 INT_PTR DialogBoxIndirectParamW(HINSTANCE inst, const DLGTEMPLATE *tmpl, HWND owner, DLGPROC proc,

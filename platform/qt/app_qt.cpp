@@ -148,6 +148,7 @@ bool VantrelQtInit(int &argc, char **argv) {
   hooks.move = vqt::HookMove;
   hooks.invalidate = vqt::HookInvalidate;
   hooks.update = vqt::HookUpdate;
+  hooks.timerDue = vqt::TimerDueHook;
   SetWindowSystemHooks(&hooks);
   SetMessageBoxPresenter(vqt::PresentMessageBox, nullptr);
   // Whether keys typed now would reach one of the program's own windows.

@@ -1,19 +1,29 @@
 // The user-interface thread's message queue inside Qt's event loop. Other
 // threads (and the UI thread itself) wake the loop by posting one coalesced
-// Qt event; a single-shot QTimer is armed for the thread's next Win32 timer.
+// Qt event. The thread's next Win32 timer is kept in a timer descriptor that
+// the loop watches: SetTimer and KillTimer re-arm it from any thread without
+// waking the loop, so a timer restarted (the keep-alive timers, at every
+// heartbeat) or killed leaves no wake-up at its old deadline.
 // Who takes the messages depends on the innermost loop: when it is
 // GetMessageW's own wait, GetMessageW takes them and the program dispatches
 // them; inside a modal loop of this layer the pump dispatches them.
 #include "platform/qt/qt_internal.h"
 #include "platform/threads.h"
+#include "platform/trace.h"
 
 #include <QCoreApplication>
 #include <QEvent>
+#include <QSocketNotifier>
 #include <QTimer>
 
 #include <atomic>
 #include <functional>
 #include <vector>
+
+#include <fcntl.h>
+#include <pthread.h>
+#include <sys/timerfd.h>
+#include <unistd.h>
 
 namespace {
 
@@ -22,11 +32,26 @@ const QEvent::Type kPumpEvent = static_cast<QEvent::Type>(QEvent::User + 0x5A1);
 class Pump : public QObject {
 public:
   Pump() {
-    timer.setSingleShot(true);
-    // A coarse timer may fire a little before the Win32 timer is due; the
-    // pump would find nothing to do and wake again a moment later.
-    timer.setTimerType(Qt::PreciseTimer);
-    QObject::connect(&timer, &QTimer::timeout, this, [this] { Run(); });
+    fd = timerfd_create(CLOCK_MONOTONIC, TFD_NONBLOCK | TFD_CLOEXEC);
+    if (fd >= 0) {
+      pthread_atfork(nullptr, nullptr, &GiveChildItsOwnTimer);
+      notifier = new QSocketNotifier(fd, QSocketNotifier::Read, this);
+      QObject::connect(notifier, &QSocketNotifier::activated, this, [this] {
+        uint64_t expiries;
+        [[maybe_unused]] ssize_t n = read(fd, &expiries, sizeof expiries); // clears it
+        Run();
+      });
+    } else {
+      // Without a timer descriptor a Qt timer serves, re-armed only by the
+      // pump itself: a restarted timer then wakes the thread at its old
+      // deadline, which finds nothing due and waits again.
+      NKDbgPrintfW(u"Event pump: no timer descriptor, Win32 timers on a Qt timer\r\n");
+      timer.setSingleShot(true);
+      // A coarse timer may fire a little before the Win32 timer is due; the
+      // pump would find nothing to do and wake again a moment later.
+      timer.setTimerType(Qt::PreciseTimer);
+      QObject::connect(&timer, &QTimer::timeout, this, [this] { Run(); });
+    }
   }
   bool event(QEvent *e) override {
     if (e->type() != kPumpEvent)
@@ -37,17 +62,51 @@ public:
   }
   void Run();
   void ArmTimer() {
+    if (fd >= 0) {
+      ReportNextTimerDue(); // arrives in SetTimerDue under the core's lock
+      return;
+    }
     int due = NextTimerDueMs();
     if (due < 0)
       timer.stop();
     else
       timer.start(due);
   }
+  // Any thread, under the core's lock: the descriptor expires dueMs from
+  // now (at once for 0), or never for -1. Re-arming it does not wake the
+  // loop that watches it.
+  void SetTimerDue(int dueMs) {
+    itimerspec spec{};
+    if (dueMs >= 0) {
+      spec.it_value.tv_sec = dueMs / 1000;
+      spec.it_value.tv_nsec = (dueMs % 1000) * 1000000L;
+      if (dueMs == 0)
+        spec.it_value.tv_nsec = 1; // all zeros would disarm it
+    }
+    timerfd_settime(fd, 0, &spec, nullptr);
+  }
+  // A process forked without exec (the tests run the program so) shares
+  // the descriptor's timer with its parent: each would re-arm and read the
+  // other's. The child's descriptor number is given a timer of its own,
+  // unarmed until the pump arms it before its next wait.
+  static void GiveChildItsOwnTimer();
+  int fd = -1;
+  QSocketNotifier *notifier = nullptr;
   QTimer timer;
   std::atomic<bool> pending{false};
 };
 
 Pump *gPump = nullptr;
+
+void Pump::GiveChildItsOwnTimer() {
+  if (!gPump || gPump->fd < 0)
+    return;
+  int own = timerfd_create(CLOCK_MONOTONIC, TFD_NONBLOCK | TFD_CLOEXEC);
+  if (own < 0)
+    return;
+  dup3(own, gPump->fd, O_CLOEXEC);
+  close(own);
+}
 int gModalDepth = 0;
 int gWaitDepth = -1; // modal depth at which GetMessageW waits; -1: not waiting
 bool gQuitPending = false;
@@ -116,6 +175,13 @@ void InstallEventPump() {
 QObject *PumpObject() { return gPump; }
 
 void (*WakeHook())(DWORD, void *) { return &Wake; }
+
+bool TimerDueHook(DWORD thread, int dueMs, void *) {
+  if (!gPump || gPump->fd < 0 || thread != UiThread())
+    return false;
+  gPump->SetTimerDue(dueMs);
+  return true;
+}
 
 bool WaitInToolkit(void *) {
   if (!gPump || !OnUiThread())

@@ -49,6 +49,10 @@ void ArmPump(); // schedules a pump on the user-interface thread
 void InstallEventPump();
 QObject *PumpObject();
 void (*WakeHook())(DWORD, void *);
+// The timerDue hook: re-arms the pump's timer for the UI thread's next
+// Win32 timer; false for other threads, or when the pump has no timer
+// descriptor.
+bool TimerDueHook(DWORD thread, int dueMs, void *context);
 bool WaitInToolkit(void *context); // the GetMessageW wait hook
 
 // The widgets of one window. For a child window frame == client; a

@@ -17,6 +17,10 @@
 #include <X11/Xlib.h>
 #include <X11/Xutil.h>
 #include <X11/keysym.h>
+
+// libX11's call for sending its output buffer without reading (declared in
+// its header for extension writers, Xlibint.h, whose macros are kept out).
+extern "C" void _XSend(Display *dpy, const char *data, long size);
 #include <xkbcommon/xkbcommon.h>
 
 #include <algorithm>
@@ -312,8 +316,14 @@ private:
   // goes out then, and anything else sent meanwhile takes it along.
   void HoldBackPress() { pressHeldBack_.store(true, std::memory_order_relaxed); }
   // Sends what Xlib holds, a press held back among it. Under mutex_.
+  // XFlush would also try to read the connection (two failed reads on a
+  // connection with nothing to read, at every key); only the write is
+  // wanted here: what comes in is looked for with one poll when it matters
+  // (NoticesWaiting).
   void Flush() {
-    XFlush(dpy_);
+    XLockDisplay(dpy_); // what XFlush takes around it (a no-op unless Xlib is threaded)
+    _XSend(dpy_, nullptr, 0);
+    XUnlockDisplay(dpy_);
     pressHeldBack_.store(false, std::memory_order_relaxed);
   }
 
@@ -788,9 +798,9 @@ private:
     }
   }
 
-  // Whether notices wait to be read. Every flush has read what had come in
-  // by then; whatever came since is looked for with one poll of the
-  // connection, cheaper than Xlib's read attempts.
+  // Whether notices wait to be read: those Xlib has read already, or any
+  // waiting on the connection, looked for with one poll of it, cheaper
+  // than Xlib's read attempts.
   bool NoticesWaiting() {
     if (XEventsQueued(dpy_, QueuedAlready) > 0)
       return true;

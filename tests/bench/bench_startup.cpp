@@ -230,6 +230,14 @@ Sample Measure(const std::vector<std::string> &args, const std::vector<std::stri
       s.hwmKb = VmHwmKb(pid);
       s.rssKb = StatusKb(pid, "VmRSS:");
       s.libraries = MappedLibraries(pid);
+      // VANTREL_BENCH_SMAPS=DIR keeps each program's map of memory there
+      // (named after the program and its pid), to see what is resident.
+      if (const char *dir = getenv("VANTREL_BENCH_SMAPS")) {
+        std::ifstream in("/proc/" + std::to_string(pid) + "/smaps");
+        std::ofstream(std::string(dir) + "/" + fs::path(args[0]).filename().string() + "." +
+                      std::to_string(pid))
+            << in.rdbuf();
+      }
       break;
     }
     if (waitpid(pid, nullptr, WNOHANG) == pid) {
@@ -465,7 +473,7 @@ void Report(const char *where, const Figures &f) {
          "(peak %6.1f MB)   (median of %zu)\n",
          where, f.connAppRssKb / 1024, f.connAppHwmKb / 1024, f.connBaseRssKb / 1024,
          f.connBaseHwmKb / 1024, f.connRuns);
-  printf("  %-9s connected: ratio resident memory %.2f (goal <= 1.10) %s, peak %.2f\n", where,
+  printf("  %-9s connected: ratio resident memory %.3f (goal <= 1.10) %s, peak %.2f\n", where,
          resident, resident <= 1.10 ? "met" : "NOT met", peak);
   std::string extra;
   for (const std::string &name : f.connExtraLibraries)

@@ -203,6 +203,7 @@ TEST_F(MessagesTest, TimerRestartedFromAnotherThreadFiresOnceAfterTheNewPeriod) 
 // still takes the timer once, at the new deadline. A restart that brings
 // the deadline nearer wakes it.
 std::atomic<int> gWakes{0};
+std::atomic<DWORD> gToolkitThread{0};
 void CountWake(DWORD, void *) { ++gWakes; }
 
 TEST_F(MessagesTest, RestartingATimerLaterWakesNoThreadBringingItNearerDoes) {
@@ -226,6 +227,59 @@ TEST_F(MessagesTest, RestartingATimerLaterWakesNoThreadBringingItNearerDoes) {
   PumpUntil([&] { return Count(WM_TIMER) > 0; });
   EXPECT_EQ(Count(WM_TIMER), 1u);
   KillTimer(hwnd, 4);
+  DestroyWindow(hwnd);
+}
+
+// A toolkit that keeps the thread's next deadline in a timer of its own is
+// told the changes and re-arms it: a timer restarted from other threads,
+// nearer or later, or killed, wakes the thread for nothing, and the deadline
+// the toolkit holds is never the old one once it is near: restarts at every
+// key re-arm it now and then, not at each.
+std::atomic<int> gToolkitDueMs{-2}, gToolkitReports{0};
+bool KeepToolkitTimer(DWORD thread, int dueMs, void *) {
+  if (thread != gToolkitThread)
+    return false; // not the toolkit's thread
+  gToolkitDueMs = dueMs;
+  ++gToolkitReports;
+  return true;
+}
+
+TEST_F(MessagesTest, AToolkitTimerFollowsRestartsAndKillsWithoutWakes) {
+  VirtualClockScope clock(VirtualClock::Manual);
+  HWND hwnd = Make();
+  gToolkitThread = GetCurrentThreadId();
+  WindowSystemHooks hooks{};
+  hooks.wake = &CountWake;
+  hooks.timerDue = &KeepToolkitTimer;
+  SetWindowSystemHooks(&hooks);
+  gWakes = 0;
+  gToolkitReports = 0;
+  SetTimer(hwnd, 4, 10000, nullptr);
+  EXPECT_EQ(gToolkitDueMs.load(), 10000);
+  std::thread([hwnd] {
+    for (int i = 0; i < 100; ++i)
+      SetTimer(hwnd, 4, 10000, nullptr);
+  }).join();
+  EXPECT_EQ(gToolkitReports.load(), 1) << "restarts re-armed the toolkit's timer at each";
+  // Restarted once the held deadline is less than half the way off: the
+  // toolkit holds the new one, and the old one goes off for no one.
+  AdvanceVirtualClock(6000);
+  gWakes = 0; // the clock's step wakes every waiting thread
+  std::thread([hwnd] { SetTimer(hwnd, 4, 10000, nullptr); }).join();
+  EXPECT_EQ(gToolkitDueMs.load(), 10000) << "the old deadline was left armed";
+  std::thread([hwnd] { SetTimer(hwnd, 4, 50, nullptr); }).join();
+  EXPECT_EQ(gToolkitDueMs.load(), 50);
+  std::thread([hwnd] { KillTimer(hwnd, 4); }).join();
+  EXPECT_EQ(gToolkitDueMs.load(), -1) << "a killed timer left its deadline armed";
+  EXPECT_EQ(gWakes.load(), 0) << "the thread was woken though its toolkit timer was re-armed";
+  // Another thread's timer is not the toolkit's: its thread is woken.
+  std::thread([] {
+    UINT_PTR id = SetTimer(nullptr, 0, 10000, nullptr);
+    KillTimer(nullptr, id);
+  }).join();
+  EXPECT_EQ(gWakes.load(), 1);
+  EXPECT_EQ(gToolkitDueMs.load(), -1);
+  SetWindowSystemHooks(nullptr);
   DestroyWindow(hwnd);
 }
 

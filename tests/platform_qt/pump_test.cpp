@@ -2,6 +2,7 @@
 // waits: in GetMessageW, in a modal dialog, in a message box; and a message
 // box asked for by a worker is answered while the UI thread keeps running.
 #include "platform/resource_formats.h"
+#include "platform/threads.h"
 #include "tests/support/toolkit.h"
 
 #include <QApplication>
@@ -11,6 +12,8 @@
 #include <gtest/gtest.h>
 
 #include <atomic>
+#include <fstream>
+#include <string>
 #include <thread>
 
 using namespace testsupport;
@@ -53,6 +56,49 @@ TEST(EventPump, WorkerPostsAndTimersArriveWhileGetMessageWaits) {
   worker.join();
   EXPECT_EQ(posted, 50);
   EXPECT_EQ(ticks, 3);
+  DestroyWindow(hwnd);
+}
+
+// The times the calling thread went to sleep so far.
+long SleepsOfThisThread() {
+  std::ifstream status("/proc/thread-self/status");
+  std::string line;
+  while (std::getline(status, line))
+    if (line.rfind("voluntary_ctxt_switches:", 0) == 0)
+      return std::stol(line.substr(24));
+  return -1;
+}
+
+// A timer restarted again and again from another thread (the link's
+// keep-alive timers, at every key and heartbeat) wakes the waiting loop
+// once, when it is due at last: neither the restarts nor the deadlines they
+// replaced wake it.
+TEST(EventPump, ATimerRestartedFromAnotherThreadWakesTheLoopOnlyWhenDue) {
+  std::atomic<int> ticks{0};
+  HWND hwnd = MakeTestWindow([&](HWND h, UINT msg, WPARAM wParam, LPARAM) -> LRESULT {
+    if (msg == WM_TIMER && wParam == 7) {
+      ++ticks;
+      KillTimer(h, 7);
+      PostQuitMessage(0);
+    }
+    return -2;
+  });
+  Spin(200); // the window's first paint and whatever it sets off
+  SetTimer(hwnd, 7, 300, nullptr);
+  std::thread worker([hwnd] {
+    for (int i = 0; i < 8; ++i) {
+      Sleep(100);
+      SetTimer(hwnd, 7, 300, nullptr); // due 300 ms later again
+    }
+  });
+  const long before = SleepsOfThisThread();
+  EXPECT_TRUE(RunMessageLoop(5000));
+  const long slept = SleepsOfThisThread() - before;
+  worker.join();
+  EXPECT_EQ(ticks, 1);
+  // The one wake for the timer, and some slack for a busy machine; each
+  // old deadline that went off would add one (some eight in all).
+  EXPECT_LE(slept, 3) << "the loop woke at deadlines the restarts had replaced";
   DestroyWindow(hwnd);
 }
 

@@ -3,6 +3,7 @@
 #include "tests/registry/registry_test_support.h"
 
 #include <cstring>
+#include <sqlite3.h>
 
 namespace {
 
@@ -194,3 +195,16 @@ TEST_F(RegistryApiTest, DeletingAKeyTakesItsTreeAndNothingElse) {
 }
 
 } // namespace
+
+// The settings take a few pages of the database: the open store (the file's
+// connection and the in-memory copy) holds memory for those, not a bulk
+// of page cache set aside for each connection up front, which stays
+// resident for as long as the program runs.
+TEST_F(RegistryApiTest, TheOpenStoreHoldsLittleMemory) {
+  HKEY key = Create(u"\\Software\\Vantrel");
+  for (DWORD i = 0; i < 20; ++i)
+    SetDword(key, (u"Value " + std::u16string(1, static_cast<char16_t>(u'A' + i))).c_str(), i);
+  RegCloseKey(key);
+  EXPECT_EQ(ReadStored(u"\\Software\\Vantrel", u"Value B").bytes.size(), 4u);
+  EXPECT_LT(sqlite3_memory_used(), 100 * 1024) << "bytes held by SQLite";
+}
