@@ -1,6 +1,10 @@
 // Starting at login: the desktop's autostart entry, a desktop entry file in
 // the user's autostart folder ($XDG_CONFIG_HOME/autostart, else
-// ~/.config/autostart) that the session starts at login.
+// ~/.config/autostart) that the session starts at login. On Windows it is the
+// value "Vantrel" of the user's Run key
+// (HKEY_CURRENT_USER\Software\Microsoft\Windows\CurrentVersion\Run):
+// AutostartEntryPath names that value, DesktopExecValue gives the command
+// line stored there (the program's quoted path and its arguments).
 #pragma once
 
 #include <string>

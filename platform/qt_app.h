@@ -4,6 +4,12 @@
 // widgets, and message boxes and dialogs asked for by other threads are shown
 // on it while the asking thread waits. Without this call everything runs
 // headless (windows are records, message boxes answered by the fallback).
+// On Windows there is no toolkit to start, Win32 being the window system:
+// VantrelQtInit registers the common controls and returns true, the calling
+// thread being the user-interface thread; ShowHelpWindow opens the page with
+// the default browser (ShellExecuteW); SetToolkitLanguage loads nothing, as
+// Windows words its own buttons in the system's language, and is true for
+// "en" only.
 #pragma once
 
 #include "platform/wintypes.h"

@@ -20,15 +20,19 @@
 // texts and soft-key captions of the resources pass through it each time
 // they are shown; LoadStringW gives the resource's own text. One lookup for
 // the process, set on the user-interface thread before windows are made.
+// On Windows the texts pass through it once, when the menus and dialogs
+// are made.
 using ResourceTextLookup = const WCHAR *(*)(const WCHAR *text);
 void SetResourceTextLookup(ResourceTextLookup lookup);
 // The text to show for the resource text text: the lookup's answer, or text
 // itself (null only when text is null).
 LPCWSTR ResourceText(LPCWSTR text);
 
+#ifndef _WIN32 // Win32's own on Windows
 #define RT_ACCELERATOR MAKEINTRESOURCEW(9)
 #define RT_RCDATA MAKEINTRESOURCEW(10)
 #define RT_GROUP_ICON MAKEINTRESOURCEW(14)
+#endif
 #define RT_MENUBAR u"SHMENUBAR"
 
 // One menu item. An item with children is a pop-up (its id is not used);
@@ -48,11 +52,13 @@ struct MENURESOURCE {
   UINT count;
 };
 
-// Menu bar button styles and states.
+// Menu bar button styles and states (the common controls' own on Windows).
+#ifndef TBSTATE_ENABLED
 #define TBSTATE_ENABLED 0x04
 #define TBSTYLE_BUTTON 0x0000
 #define TBSTYLE_DROPDOWN 0x0008
 #define TBSTYLE_AUTOSIZE 0x0010
+#endif
 
 // One soft key. A button with popupIndex >= 0 opens pop-up number
 // popupIndex of the bar's menu resource; otherwise pressing it posts
@@ -83,10 +89,12 @@ struct DLGITEMTEMPLATEW {
   short x, y, cx, cy;
 };
 
-// Dialog styles.
+// Dialog styles (Win32's own on Windows).
+#ifndef _WIN32
 #define DS_SETFONT 0x40L
 #define DS_MODALFRAME 0x80L
 #define DS_CENTER 0x0800L
+#endif
 
 // A dialog template (the type DialogBoxIndirectParamW takes). Dialog units
 // become pixels through the average character width and the height of the

@@ -13,6 +13,8 @@
 // ends its threads first: they do not survive the restart. Returns FALSE
 // when the restart could not be made (the program goes on running), and for
 // any other request (GetLastError ERROR_NOT_SUPPORTED). No buffers are used.
+// On Windows the fresh start is a new process of the program's own image
+// with the same command line, and then this one ends.
 BOOL KernelIoControl(DWORD ioControlCode, LPVOID inBuffer, DWORD inSize, LPVOID outBuffer,
                      DWORD outSize, LPDWORD bytesReturned);
 
@@ -21,6 +23,9 @@ BOOL KernelIoControl(DWORD ioControlCode, LPVOID inBuffer, DWORD inSize, LPVOID 
 // BlockQuitSignals: call first thing in main, before any thread starts, so
 // that every thread inherits the mask and no signal interrupts or ends the
 // program on the spot.
+// Windows has no quit signals: a console's Ctrl+C, close and log-off events
+// call onSignal (on the system's handler thread); the block and unblock do
+// nothing there.
 void BlockQuitSignals();
 // Lets the quit signals through again on the calling thread: for a child
 // process just before it runs another program.
@@ -39,5 +44,6 @@ void StopQuitSignalWatch();
 // from then on gives large blocks pages of their own that go back as soon as
 // they are freed. For a moment after a burst of work that will not come
 // again soon (start-up and connecting); it takes a few milliseconds. Any
-// thread.
+// thread. On Windows: the C runtime's heap compacted, the working set
+// trimmed.
 void ReleaseFreedMemory();

@@ -2,6 +2,8 @@
 // (char16_t) so that code written for the handheld's wide strings reads the
 // same here. wchar_t is 32-bit on Linux, so the C library's own wide
 // functions cannot be used on WCHAR text.
+// On Windows, WCHAR is char16_t too, and these stand beside the C library's
+// wchar_t ones.
 //
 // The C runtime's helpers behave as there: arguments must be valid
 // terminated strings (null is not checked), destinations are the caller's
@@ -43,8 +45,11 @@ WCHAR *WStrCopyN(WCHAR *dst, size_t cch, const WCHAR *src);
 // result is known to be shorter); returns the number of units written
 // without the terminator. A null %s prints "(null)"; a null dst or format
 // writes nothing and returns 0.
+// On Windows <windows.h> declares these two, as Win32's own.
+#ifndef _WIN32
 int wsprintfW(WCHAR *dst, const WCHAR *fmt, ...);
 int wvsprintfW(WCHAR *dst, const WCHAR *fmt, va_list ap);
+#endif
 // The same with an explicit capacity in units (including the terminator);
 // output is cut to fit and always terminated when cch > 0.
 int wnsprintfW(WCHAR *dst, size_t cch, const WCHAR *fmt, ...);

@@ -10,9 +10,20 @@
 // a "(repeated K more times, not written)" line (platform/core/
 // trace_repeats.h). Nothing is returned and nothing fails: a line that cannot
 // be written is lost.
+// On Windows VANTREL_TRACE may also be "debugger" (OutputDebugStringW); a
+// trace file there is appended to as it is, the user's profile folders
+// keeping it the user's own, and warnings are not flood-limited.
 #pragma once
 
 #include "platform/wintypes.h"
+
+// The printf format check: mingw's compiler takes "printf" for the
+// Microsoft runtime's formats, so the Windows build names the C99 ones.
+#ifdef _WIN32
+#define VANTREL_PRINTF_FORMAT gnu_printf
+#else
+#define VANTREL_PRINTF_FORMAT printf
+#endif
 
 // Formats into at most 1024 units (longer text is cut). Unlike the handheld,
 // the text goes to VANTREL_TRACE rather than a debugger.
@@ -20,7 +31,7 @@ void NKDbgPrintfW(const WCHAR *fmt, ...);
 
 // A trace line from the platform layer itself (UTF-8, printf format, cut at
 // 2047 bytes).
-void PlatformTrace(const char *fmt, ...) __attribute__((format(printf, 1, 2)));
+void PlatformTrace(const char *fmt, ...) __attribute__((format(VANTREL_PRINTF_FORMAT, 1, 2)));
 
 // A failure the person should hear of though no trace is on: of Bluetooth,
 // of keeping the machine awake, of typing. Written to stderr as one line
@@ -29,8 +40,8 @@ void PlatformTrace(const char *fmt, ...) __attribute__((format(printf, 1, 2)));
 // often as the trace writes them (the flood limit above); and, when the trace
 // is on, as TEXT to the trace too (once only when the trace is stderr).
 // Never give them what the person typed: unlike the trace they are always on.
-void PlatformWarning(const char *fmt, ...) __attribute__((format(printf, 1, 2)));
-void PlatformError(const char *fmt, ...) __attribute__((format(printf, 1, 2)));
+void PlatformWarning(const char *fmt, ...) __attribute__((format(VANTREL_PRINTF_FORMAT, 1, 2)));
+void PlatformError(const char *fmt, ...) __attribute__((format(VANTREL_PRINTF_FORMAT, 1, 2)));
 
 // Tests: route trace output into a callback instead (nullptr restores the
 // VANTREL_TRACE destination). The callback receives every whole line (no

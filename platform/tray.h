@@ -1,6 +1,8 @@
 // The desktop's system tray: one icon of the program's, marked with the
 // link's state, with a tooltip and a menu whose choices post WM_COMMAND to
 // a window of the program's. Calls are made on the user-interface thread.
+// On Windows the icon is the notification area's (Shell_NotifyIconW): the
+// mark is told by the tooltip only, the icon being the owner window's.
 #pragma once
 
 #include "platform/wintypes.h"

@@ -17,7 +17,9 @@ add_library(vantrel_platform STATIC ${WIN_PLATFORM_SOURCES}
   ${CMAKE_SOURCE_DIR}/platform/core/utf_convert.cpp
   ${CMAKE_SOURCE_DIR}/platform/core/utf8_decode.cpp
   ${CMAKE_SOURCE_DIR}/platform/core/mbstowcs.cpp
-  ${CMAKE_SOURCE_DIR}/platform/core/trace_repeats.cpp)
+  ${CMAKE_SOURCE_DIR}/platform/core/trace_repeats.cpp
+  # So are the questions asked with verbs: they go through MessageBoxW.
+  ${CMAKE_SOURCE_DIR}/platform/core/message_verbs.cpp)
 target_link_libraries(vantrel_platform PUBLIC setupapi bthprops winmm shlwapi comctl32 shell32
   user32 gdi32 advapi32 ntdll)
 

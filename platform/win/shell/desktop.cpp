@@ -21,7 +21,6 @@
 #include <cstring>
 #include <mutex>
 #include <string>
-#include <vector>
 
 #include "platform/win/core/real_calls.h"
 
@@ -115,61 +114,6 @@ int VantrelMessageBoxW(HWND owner, LPCWSTR text, LPCWSTR caption, UINT type) {
     return IDCANCEL;
   }
   return ::MessageBoxW(owner, text, caption, type);
-}
-
-namespace {
-
-// The verbs of the questions being asked, by their text's pointer, for a
-// presenter that shows them (tests); Windows' own box words its buttons.
-struct AskedVerbs {
-  LPCWSTR text;
-  std::u16string yes, no;
-};
-std::mutex gVerbsMutex;
-std::vector<AskedVerbs> gVerbs;
-
-void CopyVerb(WCHAR *out, const std::u16string &verb, size_t units) {
-  const size_t n = verb.size() < units - 1 ? verb.size() : units - 1;
-  memcpy(out, verb.data(), n * sizeof(WCHAR));
-  out[n] = 0;
-}
-
-} // namespace
-
-int AskWithVerbsW(HWND owner, LPCWSTR text, LPCWSTR caption, UINT icon, LPCWSTR yesVerb,
-                  LPCWSTR noVerb) {
-  static const WCHAR kEmpty[] = {0};
-  if (!text)
-    text = kEmpty;
-  {
-    std::lock_guard<std::mutex> lock(gVerbsMutex);
-    gVerbs.push_back({text, yesVerb ? yesVerb : u"", noVerb ? noVerb : u""});
-  }
-  const int answer = VantrelMessageBoxW(owner, text, caption, MB_YESNO | icon);
-  {
-    std::lock_guard<std::mutex> lock(gVerbsMutex);
-    for (auto it = gVerbs.end(); it != gVerbs.begin();) {
-      if ((--it)->text == text) {
-        gVerbs.erase(it);
-        break;
-      }
-    }
-  }
-  return answer == IDYES ? IDYES : IDNO;
-}
-
-bool MessageBoxVerbs(LPCWSTR text, WCHAR *yesVerb, WCHAR *noVerb, size_t units) {
-  if (!text || units == 0)
-    return false;
-  std::lock_guard<std::mutex> lock(gVerbsMutex);
-  for (auto it = gVerbs.rbegin(); it != gVerbs.rend(); ++it) {
-    if (it->text == text) {
-      CopyVerb(yesVerb, it->yes, units);
-      CopyVerb(noVerb, it->no, units);
-      return true;
-    }
-  }
-  return false;
 }
 
 void EndUserInterface() { gUserInterfaceEnded.store(true); }

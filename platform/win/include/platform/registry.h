@@ -12,10 +12,6 @@
 
 #include "platform/wintypes.h"
 
-#include <cstddef>
-#include <cstdint>
-#include <string>
-
 LONG VantrelRegCreateKeyExW(HKEY parent, LPCWSTR subKey, DWORD reserved, LPWSTR cls, DWORD options,
                             REGSAM access, LPSECURITY_ATTRIBUTES security, PHKEY result,
                             LPDWORD disposition);
@@ -27,20 +23,4 @@ LONG VantrelRegCloseKey(HKEY key);
 #define RegDeleteKeyW VantrelRegDeleteKeyW
 #define RegCloseKey VantrelRegCloseKey
 
-// Where the program's settings are; the registry has no database file.
-struct RegistryStatus {
-  std::string path;
-  bool inMemory = false;
-  bool refused = false;
-  size_t unsavedChanges = 0;
-  std::string problem;
-};
-RegistryStatus RegistryGetStatus();
-// The settings are the registry's: these do nothing (RegistryFlush: true).
-void RegistryUseDatabase(const std::string &path);
-uint64_t RegistryChangeCount();
-void RegistryConfigureWrites(int waitMs, bool keepUnsaved);
-void RegistryReadOnly(bool readOnly);
-bool RegistryFlush(int waitMs);
-typedef void (*RegistryUnsavedNotifier)(const char *why);
-void RegistrySetUnsavedNotifier(RegistryUnsavedNotifier notifier);
+#include "platform/registry_status.h"
