@@ -217,6 +217,10 @@ alone windows scripts/test-windows.sh build
 if [ -x scripts/bench.sh ]; then
   say "benchmarks"
   scripts/bench.sh build || echo "benchmarks: some did not run (see above)"
+  # The Windows typing path's figures, measured under Wine by its stage.
+  echo "== windows (under Wine)"
+  grep -h '^windows: \(idle CPU\|per key\)' "$logs/windows.log" 2>/dev/null ||
+    echo "windows: no figures (the stage was skipped or did not reach them)"
 fi
 
 say "done"
