@@ -110,13 +110,15 @@ constexpr WCHAR kRememberedKeyPath[] = u"Software\\Vantrel\\SuspendKiller";
 const WCHAR *const kTimeoutNames[4] = {u"BattUserIdle", u"BattSystemIdle", u"BattSuspend",
                                        u"Engaged"};
 
-std::vector<int> ReadNumbers(const WCHAR *path, int count) {
+// Reads without writing anything: SettingsStore's readers store the default
+// of a missing value, which would race with the program writing it.
+std::vector<int> ReadNumbers(const WCHAR *path, const WCHAR *const *names, int count) {
   std::vector<int> out;
   HKEY key = nullptr;
   const bool open = RegOpenKeyExW(HKEY_LOCAL_MACHINE, path, 0, KEY_READ, &key) == ERROR_SUCCESS;
   for (int i = 0; i < count; ++i) {
     DWORD v = 0, size = 4, type = 0;
-    out.push_back(open && RegQueryValueExW(key, kTimeoutNames[i], nullptr, &type,
+    out.push_back(open && RegQueryValueExW(key, names[i], nullptr, &type,
                                            reinterpret_cast<BYTE *>(&v), &size) == ERROR_SUCCESS
                       ? static_cast<int>(v)
                       : -1);
@@ -140,8 +142,9 @@ void WriteNumbers(const WCHAR *path, const std::vector<int> &values) {
 
 } // namespace
 
-std::vector<int> PowerTimeouts() { return ReadNumbers(kTimeoutsKey, 3); }
-std::vector<int> RememberedTimeouts() { return ReadNumbers(kRememberedKeyPath, 4); }
+std::vector<int> PowerTimeouts() { return ReadNumbers(kTimeoutsKey, kTimeoutNames, 3); }
+std::vector<int> RememberedTimeouts() { return ReadNumbers(kRememberedKeyPath, kTimeoutNames, 4); }
+int StoredSetting(const WCHAR *name) { return ReadNumbers(u"Software\\Vantrel", &name, 1)[0]; }
 void SetPowerTimeouts(const std::vector<int> &values) { WriteNumbers(kTimeoutsKey, values); }
 void SetRememberedTimeouts(const std::vector<int> &values) {
   WriteNumbers(kRememberedKeyPath, values);

@@ -62,6 +62,9 @@ std::vector<int> PowerTimeouts();
 std::vector<int> RememberedTimeouts();
 void SetPowerTimeouts(const std::vector<int> &values);
 void SetRememberedTimeouts(const std::vector<int> &valuesAndEngaged);
+// A stored setting's number, -1 when missing, read without storing a
+// default (so a test polling it cannot race the program's own write).
+int StoredSetting(const WCHAR *name);
 
 // The environment of a sandboxed run of the real program in `root` (as
 // PresetProgramRun readied it): its own settings, devices folder ("dev"),

@@ -195,9 +195,9 @@ TEST_F(EndToEnd, FreshSettingsAreFilledAtStartUp) {
   SettingsStore::ReadString(u"language", value);
   EXPECT_EQ(std::u16string(value), u"English.lang");
   // The link runs with the time-out of the item the menu checks: "5 min".
-  EXPECT_TRUE(
-      WaitFor([] { return SettingsStore::ReadDword(u"Connection Timeout", 1) == 300000; }, 5s));
-  EXPECT_EQ(SettingsStore::ReadDword(u"Keyboard Timeout", -1), 1);
+  EXPECT_TRUE(WaitFor([] { return StoredSetting(u"Connection Timeout") == 300000; }, 10s))
+      << StoredSetting(u"Connection Timeout");
+  EXPECT_EQ(StoredSetting(u"Keyboard Timeout"), 1);
 }
 
 } // namespace

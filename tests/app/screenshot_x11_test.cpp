@@ -424,9 +424,9 @@ TEST(OnX11, OnAFreshInstallationTheTimeoutMenuAndTheLinkAgree) {
                       20s))
       << ReadFile(trace);
   EXPECT_NE(ReadFile(trace).find("No language detected"), std::string::npos);
-  EXPECT_TRUE(WaitFor([] { return SettingsStore::ReadDword(u"Connection Timeout", -1) == 300000; }, 10s))
-      << SettingsStore::ReadDword(u"Connection Timeout", -1);
-  EXPECT_EQ(SettingsStore::ReadDword(u"Keyboard Timeout", -1), 1);
+  EXPECT_TRUE(WaitFor([] { return StoredSetting(u"Connection Timeout") == 300000; }, 10s))
+      << StoredSetting(u"Connection Timeout");
+  EXPECT_EQ(StoredSetting(u"Keyboard Timeout"), 1);
   pid_t quit = Spawn({VANTREL_EXE, "--quit"}, env);
   EXPECT_EQ(WaitExit(quit, 10s), 0);
   EXPECT_EQ(WaitExit(app, 15s), 0);
