@@ -148,6 +148,13 @@ public:
     slots_[slot].lastUseUs = nowUs;
     slots_[slot].part[part].lastUseUs = nowUs;
   }
+  // A key planned for the batch being put together, not sent yet: its part
+  // (and its keycode, for a whole lend) counts as in use however long the
+  // batch takes to plan, and is never settled, so that no later lend of the
+  // same batch replaces it. Use gives the time it was typed (or, for a key
+  // left untyped, the time the plan was given up) and ends the reservation.
+  static constexpr int64_t kReservedUs = INT64_MAX / 4;
+  void Reserve(int slot, int part) { Use(slot, part, kReservedUs); }
   void Pin(int slot) { ++slots_[slot].pins; }
   void Unpin(int slot) {
     if (slots_[slot].pins > 0)

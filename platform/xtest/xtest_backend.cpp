@@ -400,6 +400,11 @@ private:
       if (stateStale_)
         break; // the locked modifiers may have changed: plan the rest afresh
     }
+    // Keys planned but not typed are planned again from scratch: their
+    // reservations end as if typed now, so that their levels settle as usual.
+    for (size_t i = typed; i < plan_.size(); ++i)
+      if (plan_[i].slot >= 0)
+        pool_.Use(plan_[i].slot, plan_[i].part, lastKeyUs_);
     return first + typed;
   }
 
@@ -516,7 +521,7 @@ private:
       }
       key.mods = static_cast<unsigned>(best);
     }
-    pool_.Use(key.slot, key.part, now); // planned: no other lend of the batch takes it
+    pool_.Reserve(key.slot, key.part); // no other lend of the batch takes it
     return Planned::Key;
   }
 

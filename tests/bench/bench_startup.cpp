@@ -114,6 +114,7 @@ int main(int argc, char **argv) {
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <deque>
 #include <fcntl.h>
 #include <filesystem>
 #include <fstream>
@@ -136,6 +137,7 @@ struct Sample {
   long hwmKb = -1;
   long rssKb = -1;
   std::set<std::string> libraries; // shared objects mapped at the sample
+  std::string why;                  // no figure: how the program ended, its last words
 };
 
 // A "Vm...:" figure of /proc/PID/status in kB; -1 when missing.
@@ -162,13 +164,16 @@ std::set<std::string> MappedLibraries(pid_t pid) {
   return names;
 }
 
-pid_t Spawn(const std::vector<std::string> &args, const std::vector<std::string> &env) {
+// errors: where the program's error output goes (kept to say why a run
+// gave no figures).
+pid_t Spawn(const std::vector<std::string> &args, const std::vector<std::string> &env,
+            const std::string &errors = "/dev/null") {
   fflush(stdout); // the child's freopen would print what is buffered again
   pid_t pid = fork();
   if (pid == 0) {
     for (const std::string &e : env)
       putenv(const_cast<char *>(e.c_str()));
-    if (!freopen("/dev/null", "w", stdout) || !freopen("/dev/null", "w", stderr))
+    if (!freopen("/dev/null", "w", stdout) || !freopen(errors.c_str(), "w", stderr))
       _exit(126);
     std::vector<char *> argv;
     for (const std::string &a : args)
@@ -220,8 +225,9 @@ Sample Measure(const std::vector<std::string> &args, const std::vector<std::stri
                int settleMs = 100) {
   const int notify = inotify_init1(IN_CLOEXEC | IN_NONBLOCK);
   inotify_add_watch(notify, watched.c_str(), IN_MODIFY | IN_CLOSE_WRITE | IN_CREATE);
+  const std::string errors = "/tmp/vantrel-bench-" + std::to_string(getpid()) + ".err";
   const auto start = Clock::now();
-  pid_t pid = Spawn(args, env);
+  pid_t pid = Spawn(args, env, errors);
   Sample s;
   while (Clock::now() - start < std::chrono::seconds(30)) {
     if (painted()) {
@@ -256,6 +262,21 @@ Sample Measure(const std::vector<std::string> &args, const std::vector<std::stri
     kill(pid, SIGKILL);
     waitpid(pid, nullptr, 0);
   }
+  if (s.ms < 0) {
+    // Why it never got there: the last lines of what it said.
+    std::ifstream in(errors);
+    std::deque<std::string> last;
+    for (std::string line; std::getline(in, line);) {
+      last.push_back(line);
+      if (last.size() > 4)
+        last.pop_front();
+    }
+    s.why = fs::path(args[0]).filename().string() + (pid < 0 ? " ended" : " timed out");
+    for (const std::string &line : last)
+      s.why += "\n      " + line.substr(0, 160);
+  }
+  std::error_code ignored;
+  fs::remove(errors, ignored);
   return s;
 }
 
@@ -309,6 +330,7 @@ struct Figures {
   double connAppRssKb = -1, connBaseRssKb = -1, connAppHwmKb = -1, connBaseHwmKb = -1;
   size_t connRuns = 0, connTries = 0, connConnected = 0;
   std::vector<std::string> connExtraLibraries;
+  std::string why; // the last run without a figure, told when there are none
 };
 
 // Starts vantrel-kbd offering COM3 in devices; returns its pid once the
@@ -381,6 +403,9 @@ Figures MeasureBoth(const std::string &qpa, const std::string &display) {
     fs::remove(trace);
     TraceWatch painting(trace, "yLine = ");
     Sample a = Measure({vantrel}, appEnv, root, [&] { return painting.Seen(); });
+    for (const Sample *failed : {&b, &a})
+      if (failed->ms < 0)
+        f.why = failed->why;
     if (i == 0)
       continue; // warm-up: file cache and font cache
     ++f.tries;
@@ -426,6 +451,9 @@ Figures MeasureBoth(const std::string &qpa, const std::string &display) {
     Sample a = Measure({vantrel, "--connect"}, connectEnv, root, [&] { return connected.Seen(); },
                        kSettleMs);
     StopKeyboard(keyboard);
+    for (const Sample *failed : {&b, &a})
+      if (failed->ms < 0)
+        f.why = failed->why;
     f.connConnected += a.ms >= 0;
     if (a.ms >= 0 && b.ms >= 0 && f.connExtraLibraries.empty())
       for (const std::string &name : a.libraries)
@@ -452,6 +480,8 @@ void Report(const char *where, const Figures &f) {
   if (f.runs == 0) {
     printf("  %-9s no figures: vantrel painted in %zu of %zu runs, the plain window in %zu\n", where,
            f.appPainted, f.tries, f.basePainted);
+    if (!f.why.empty())
+      printf("    last: %s\n", f.why.c_str());
   } else {
     const double time = f.appMs / f.baseMs, memory = f.appKb / f.baseKb;
     printf("  %-9s vantrel  %6.1f ms %6.1f MB   plain window %6.1f ms %6.1f MB   (median of %zu)\n",
@@ -466,6 +496,8 @@ void Report(const char *where, const Figures &f) {
   if (f.connRuns == 0) {
     printf("  %-9s connected: no figures (vantrel connected in %zu of %zu runs)\n", where,
            f.connConnected, f.connTries);
+    if (!f.why.empty())
+      printf("    last: %s\n", f.why.c_str());
     return;
   }
   const double resident = f.connAppRssKb / f.connBaseRssKb, peak = f.connAppHwmKb / f.connBaseHwmKb;

@@ -144,6 +144,29 @@ TEST(SparePool, WholeKeycodesGoFirstAndSingleLevelsOnlyWhenThePoolRunsShort) {
   pool.Unpin(single);
 }
 
+// A batch is planned before any of it is sent, and planning may wait (for a
+// new focus to settle): a key planned earlier in the batch keeps its keycode
+// however long that takes, whole or level, until it is typed.
+TEST(SparePool, AKeyPlannedForTheBatchIsNotReplacedBeforeItIsTyped) {
+  SparePool pool(kSettle);
+  pool.SetCharParts(4);
+  pool.SetKeycodes({200}, KeepAll);
+  const int slot = pool.FindWhole(0);
+  ASSERT_EQ(slot, 0);
+  pool.Assign(slot, 0, 1, 0, false, 0, 0, true);
+  pool.Use(slot, 0, 0);
+  pool.Reserve(slot, 1); // planned on level 2 (caps lock on), not sent yet
+  const int64_t later = 100 * kSettle;
+  EXPECT_EQ(pool.FindWhole(later), -1) << "the keycode is not taken whole from under the plan";
+  SparePool::Lease other = pool.Find(2, 0, later, false);
+  ASSERT_EQ(other.slot, slot);
+  EXPECT_NE(other.part, 1) << "nor the level planned";
+  EXPECT_LE(other.readyAtUs, later);
+  // Typed: the level settles from the time of its key as any other.
+  pool.Use(slot, 1, later);
+  EXPECT_EQ(pool.FindWhole(later + kSettle), slot);
+}
+
 // Eight levels a keycode: sixteen keysyms fit on two keycodes. Which levels
 // can be read depends on the host's locked modifiers (num lock makes the
 // lower four unreadable on some types): a keysym on a level not usable now
