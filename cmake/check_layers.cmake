@@ -65,13 +65,17 @@ endforeach()
 # other backends' folders, never on them. It includes the public platform
 # headers (platform/*.h, which on Windows are its own, from
 # platform/win/include), its own folder and the system-free helpers it
-# shares (platform/core/trace_repeats.h, utf8_decode.h); no other folder
+# shares (platform/core/utf8_decode.h, the trace's place for its lines
+# platform/core/trace_output.h, the menu bar's answers
+# platform/core/menu_bar_answers.h, and the injection chooser's word to the
+# calls platform/inject/chosen.h); no other folder
 # includes platform/win/, and the Win32 headers appear only there (and in
 # tests/windows, whose window is a plain Win32 program of its own).
 set(win32_headers "windows\\.h" "setupapi\\.h" "bluetoothapis\\.h" "mmsystem\\.h"
   "shellapi\\.h" "commctrl\\.h" "devguid\\.h")
 list(JOIN win32_headers "|" win32_regex)
-set(win_shared "platform/core/trace_repeats\\.h|platform/core/utf8_decode\\.h")
+set(win_shared
+  "platform/core/(trace_output|utf8_decode|menu_bar_answers)\\.h|platform/inject/chosen\\.h")
 file(GLOB_RECURSE all_sources "${SOURCE_DIR}/*.h" "${SOURCE_DIR}/*.cpp" "${SOURCE_DIR}/*.inc")
 foreach(source IN LISTS all_sources)
   file(RELATIVE_PATH shown "${SOURCE_DIR}" "${source}")

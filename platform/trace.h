@@ -10,9 +10,9 @@
 // a "(repeated K more times, not written)" line (platform/core/
 // trace_repeats.h). Nothing is returned and nothing fails: a line that cannot
 // be written is lost.
-// On Windows VANTREL_TRACE may also be "debugger" (OutputDebugStringW); a
-// trace file there is appended to as it is, the user's profile folders
-// keeping it the user's own, and warnings are not flood-limited.
+// On Windows VANTREL_TRACE may also be "debugger" (OutputDebugStringW), and
+// a trace file there is appended to as it is, the user's profile folders
+// keeping it the user's own.
 #pragma once
 
 #include "platform/wintypes.h"

@@ -1,22 +1,20 @@
 // Debug trace output. The destination is read from VANTREL_TRACE once, on the
 // first trace call; when tracing is off, a call costs one atomic load and
 // nothing is formatted. Warnings and errors are formatted always: they go to
-// stderr whether the trace is on or not.
+// stderr whether the trace is on or not. The same code on every platform:
+// where the lines go is the build's own (trace_output.h).
 #include "platform/trace.h"
 #include "platform/core/monotonic_clock.h"
-#include "platform/core/private_paths.h"
+#include "platform/core/trace_output.h"
 #include "platform/core/trace_repeats.h"
 #include "platform/text.h"
 
 #include <atomic>
-#include <cerrno>
 #include <cstdarg>
 #include <cstdio>
 #include <cstdlib>
-#include <cstring>
 #include <mutex>
 #include <string>
-#include <unistd.h>
 
 namespace {
 
@@ -24,7 +22,7 @@ constexpr size_t kTraceUnits = 1024; // as wsprintfW: longer lines are cut
 
 std::mutex gTraceMutex;
 std::once_flag gTraceOnce;
-int gTraceFd = -1;            // destination file, -1 when none
+bool gOpen = false;           // the destination is open; guarded by gTraceMutex
 
 TraceSink gSink = nullptr;    // guarded by gTraceMutex
 void *gSinkContext = nullptr; // guarded by gTraceMutex
@@ -42,16 +40,8 @@ void OpenDestination() {
   if (!where || !*where)
     return;
   std::lock_guard<std::mutex> lock(gTraceMutex);
-  if (strcmp(where, "stderr") == 0) {
-    gTraceFd = STDERR_FILENO;
-  } else {
-    // The trace holds every key typed: a file of the user's alone.
-    std::string why;
-    gTraceFd = OpenPrivateAppend(where, &why);
-    if (gTraceFd < 0)
-      fprintf(stderr, "vantrel: trace file %s not used: %s\n", where, why.c_str());
-  }
-  if (gTraceFd >= 0)
+  gOpen = TraceOutputOpen(where);
+  if (gOpen)
     gEnabled.store(true, std::memory_order_relaxed);
 }
 
@@ -67,24 +57,6 @@ TraceRepeats &WarningRepeats() {
   return *repeats;
 }
 
-// Writes text to fd (the trace file or stderr), whole: one write per line
-// keeps the lines of several threads (and processes appending to the same
-// file) from interleaving.
-void WriteWhole(int fd, std::string text) {
-  text.push_back('\n');
-  const char *p = text.data();
-  size_t left = text.size();
-  while (left > 0) {
-    ssize_t n = write(fd, p, left);
-    if (n < 0 && errno == EINTR)
-      continue;
-    if (n <= 0)
-      break;
-    p += n;
-    left -= static_cast<size_t>(n);
-  }
-}
-
 // Drops the line end the format strings carry ("\r\n").
 std::string WithoutLineEnd(std::string line) {
   while (!line.empty() && (line.back() == '\n' || line.back() == '\r'))
@@ -92,16 +64,17 @@ std::string WithoutLineEnd(std::string line) {
   return line;
 }
 
-// Writes line to fd, prefixed, as far as the flood limit `repeats` admits
-// it, with the counts of the lines it held back (trace_repeats.h).
-void WriteAdmitted(TraceRepeats &repeats, int fd, const std::string &line, const std::string &prefix) {
+// Writes line with out, prefixed, as far as the flood limit `repeats`
+// admits it, with the counts of the lines it held back (trace_repeats.h).
+void WriteAdmitted(TraceRepeats &repeats, void (*out)(const std::string &),
+                   const std::string &line, const std::string &prefix) {
   for (std::string &text : repeats.Admit(line, MonotonicMicroseconds()))
-    WriteWhole(fd, prefix + text);
+    out(prefix + text);
 }
 
-// Writes one line (given without its line end) to the sink, or to the file
-// as the flood limit allows. The sink sees every line: tests count what was
-// traced, not what the file kept.
+// Writes one line (given without its line end) to the sink, or to the
+// destination as the flood limit allows. The sink sees every line: tests
+// count what was traced, not what the file kept.
 void EmitLine(std::string text) {
   const std::string line = WithoutLineEnd(std::move(text));
   std::lock_guard<std::mutex> lock(gTraceMutex);
@@ -109,9 +82,9 @@ void EmitLine(std::string text) {
     gSink(line.c_str(), gSinkContext);
     return;
   }
-  if (gTraceFd < 0)
+  if (!gOpen)
     return;
-  WriteAdmitted(Repeats(), gTraceFd, line, "");
+  WriteAdmitted(Repeats(), TraceOutputWrite, line, "");
 }
 
 // A warning or error: to stderr with the severity, and to the trace as a
@@ -124,15 +97,16 @@ void Report(const char *severity, const char *fmt, va_list ap) {
   std::lock_guard<std::mutex> lock(gTraceMutex);
   if (gSink)
     gSink(line.c_str(), gSinkContext);
-  else if (traced && gTraceFd >= 0 && gTraceFd != STDERR_FILENO)
-    WriteAdmitted(Repeats(), gTraceFd, line, "");
-  WriteAdmitted(WarningRepeats(), STDERR_FILENO, line, std::string("vantrel: ") + severity + ": ");
+  else if (traced && gOpen && !TraceOutputIsStderr())
+    WriteAdmitted(Repeats(), TraceOutputWrite, line, "");
+  WriteAdmitted(WarningRepeats(), StderrWriteLine, line,
+                std::string("vantrel: ") + severity + ": ");
 }
 
 } // namespace
 
 void NKDbgPrintfW(const WCHAR *fmt, ...) {
-  if (!TraceEnabled())
+  if (!fmt || !TraceEnabled())
     return;
   WCHAR text[kTraceUnits];
   va_list ap;
@@ -143,7 +117,7 @@ void NKDbgPrintfW(const WCHAR *fmt, ...) {
 }
 
 void PlatformTrace(const char *fmt, ...) {
-  if (!TraceEnabled())
+  if (!fmt || !TraceEnabled())
     return;
   char text[kTraceUnits * 2];
   va_list ap;
@@ -172,5 +146,5 @@ void SetTraceSink(TraceSink sink, void *context) {
   std::lock_guard<std::mutex> lock(gTraceMutex);
   gSink = sink;
   gSinkContext = context;
-  gEnabled.store(sink != nullptr || gTraceFd >= 0, std::memory_order_relaxed);
+  gEnabled.store(sink != nullptr || gOpen, std::memory_order_relaxed);
 }

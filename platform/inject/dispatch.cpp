@@ -2,7 +2,7 @@
 // pointer is atomic so that a test may install one while another thread reads
 // it; the calls themselves come from the reader thread only.
 #include "platform/inject.h"
-#include "platform/inject/select_chain.h"
+#include "platform/inject/chosen.h"
 #include "platform/trace.h"
 #include "platform/window.h"
 

@@ -58,11 +58,3 @@ struct InjectChoice {
 // choice, and writing to stderr when the backend the request named cannot
 // work or the request names none. Opens at most one backend that it keeps.
 InjectChoice ChooseInjectBackend(const InjectSession &session, const InjectOpeners &openers);
-
-// Between the choice and the three calls (dispatch.cpp).
-// A choice is under way (true) or over (false): presses meanwhile are
-// dropped with a trace line.
-void InjectNoteChoosing(bool choosing);
-// Installs the chosen backend (InjectSetBackend) and, when the link is up,
-// tells it so through its linkChanged, in order with InjectLinkChanged.
-void InjectInstallChosen(const InjectOps *ops);

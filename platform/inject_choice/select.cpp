@@ -5,6 +5,7 @@
 // (platform/keymaps/), never one another.
 #include "platform/core/counted_thread.h"
 #include "platform/inject.h"
+#include "platform/inject/chosen.h"
 #include "platform/inject/select_chain.h"
 #include "platform/log/log_backend.h"
 #include "platform/portal/portal_backend.h"

@@ -6,6 +6,7 @@
 // a strip of buttons below the client area: a drop-down button opens its
 // pop-up upwards from the bar, a plain button posts its command to the parent.
 #include "platform/controls.h"
+#include "platform/core/menu_bar_answers.h"
 #include "platform/qt/qt_internal.h"
 #include "platform/resource_formats.h"
 #include "platform/shell.h"
@@ -28,17 +29,8 @@
 
 namespace {
 
-struct Button {
-  UINT command;
-  BYTE state, style;
-  std::u16string caption;
-  HMENU popup; // owned by the bar's menu
-};
-
-struct Bar {
-  HMENU menu = nullptr; // the whole menu resource; the bar destroys it
-  std::vector<Button> buttons;
-};
+using Button = MenuBarButton;
+using Bar = MenuBarContents;
 
 std::mutex gMenuBarMutex;
 std::unordered_map<HWND, std::shared_ptr<Bar>> gBars;
@@ -77,56 +69,17 @@ public:
 
 LRESULT BarProc(HWND hwnd, UINT msg, WPARAM wParam, LPARAM lParam) {
   std::shared_ptr<Bar> bar = BarOf(hwnd);
-  switch (msg) {
-  case TB_GETBUTTONINFO: {
-    auto *info = reinterpret_cast<TBBUTTONINFOW *>(lParam);
-    if (!bar || !info)
-      return -1;
-    int index = -1;
-    if (info->dwMask & TBIF_BYINDEX) {
-      if (wParam < bar->buttons.size())
-        index = static_cast<int>(wParam);
-    } else {
-      for (size_t i = 0; i < bar->buttons.size(); ++i)
-        if (bar->buttons[i].command == wParam)
-          index = static_cast<int>(i);
-    }
-    if (index < 0)
-      return -1;
-    const Button &b = bar->buttons[index];
-    if (info->dwMask & TBIF_COMMAND)
-      info->idCommand = static_cast<int>(b.command);
-    if (info->dwMask & TBIF_STATE)
-      info->fsState = b.state;
-    if (info->dwMask & TBIF_STYLE)
-      info->fsStyle = b.style;
-    if (info->dwMask & TBIF_LPARAM)
-      info->lParam = reinterpret_cast<UINT_PTR>(b.popup);
-    if ((info->dwMask & TBIF_TEXT) && info->pszText && info->cchText > 0) {
-      int n = std::min(static_cast<int>(b.caption.size()), info->cchText - 1);
-      std::memcpy(info->pszText, b.caption.data(), n * sizeof(char16_t));
-      info->pszText[n] = 0;
-    }
-    return index;
-  }
-  case SHCMBM_GETMENU:
-    return bar ? reinterpret_cast<LRESULT>(bar->menu) : 0;
-  case SHCMBM_GETSUBMENU:
-    if (bar)
-      for (const Button &b : bar->buttons)
-        if (b.command == static_cast<UINT>(lParam))
-          return reinterpret_cast<LRESULT>(b.popup);
-    return 0;
-  case WM_DESTROY:
+  if (LRESULT answer; AnswerMenuBarMessage(bar.get(), msg, wParam, lParam, &answer))
+    return answer;
+  if (msg == WM_DESTROY) {
     if (bar) {
       DestroyMenu(bar->menu);
       std::lock_guard<std::mutex> lock(gMenuBarMutex);
       gBars.erase(hwnd);
     }
     return 0;
-  default:
-    return DefWindowProcW(hwnd, msg, wParam, lParam);
   }
+  return DefWindowProcW(hwnd, msg, wParam, lParam);
 }
 
 // What a bar button does when pressed: opens its pop-up or posts its command.

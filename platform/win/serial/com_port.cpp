@@ -62,6 +62,23 @@ std::shared_ptr<Port> Find(HANDLE h) {
   return it == gPorts.end() ? nullptr : it->second;
 }
 
+// The port behind h for one of the port's own calls, or null with the
+// error set as Win32 sets it: ERROR_INVALID_HANDLE when h is no port of
+// ours (or, with reading, one opened without read access),
+// ERROR_INVALID_PARAMETER when the call's argument is missing.
+std::shared_ptr<Port> PortForCall(HANDLE h, bool argumentGiven, bool reading = false) {
+  std::shared_ptr<Port> port = Find(h);
+  if (!port || (reading && !port->readAccess)) {
+    SetLastError(ERROR_INVALID_HANDLE);
+    return nullptr;
+  }
+  if (!argumentGiven) {
+    SetLastError(ERROR_INVALID_PARAMETER);
+    return nullptr;
+  }
+  return port;
+}
+
 // "COM3:", "com12" (and "\\.\COM12"): the port's number, else -1.
 int PortNumber(LPCWSTR path) {
   if (!path)
@@ -208,7 +225,11 @@ BOOL VantrelReadFile(HANDLE h, void *buffer, DWORD n, DWORD *read, LPOVERLAPPED 
   }
   BYTE *out = static_cast<BYTE *>(buffer);
   DWORD have = 0;
-  COMMTIMEOUTS timeouts = port->timeouts;
+  COMMTIMEOUTS timeouts;
+  {
+    std::lock_guard<std::mutex> lock(port->timeoutsMutex);
+    timeouts = port->timeouts;
+  }
   if (port->ahead >= 0 && n > 0) {
     out[have++] = static_cast<BYTE>(port->ahead);
     port->ahead = -1;
@@ -294,26 +315,18 @@ BOOL VantrelCloseHandle(HANDLE h) {
 }
 
 BOOL VantrelSetCommMask(HANDLE h, DWORD) {
-  std::shared_ptr<Port> port = Find(h);
-  if (!port) {
-    SetLastError(ERROR_INVALID_HANDLE);
+  std::shared_ptr<Port> port = PortForCall(h, true);
+  if (!port)
     return FALSE;
-  }
   // An auto-reset event: a wake made while no wait runs ends the next one.
   SetEvent(port->wake);
   return TRUE;
 }
 
 BOOL VantrelWaitCommEvent(HANDLE h, DWORD *mask, LPOVERLAPPED overlapped) {
-  std::shared_ptr<Port> port = Find(h);
-  if (!port || !port->readAccess) {
-    SetLastError(ERROR_INVALID_HANDLE);
+  std::shared_ptr<Port> port = PortForCall(h, mask && !overlapped, true);
+  if (!port)
     return FALSE;
-  }
-  if (!mask || overlapped) {
-    SetLastError(ERROR_INVALID_PARAMETER);
-    return FALSE;
-  }
   for (;;) {
     if (port->closed) {
       SetLastError(ERROR_INVALID_HANDLE);
@@ -363,11 +376,9 @@ BOOL VantrelWaitCommEvent(HANDLE h, DWORD *mask, LPOVERLAPPED overlapped) {
 }
 
 BOOL VantrelPurgeComm(HANDLE h, DWORD flags) {
-  std::shared_ptr<Port> port = Find(h);
-  if (!port || !port->readAccess) {
-    SetLastError(ERROR_INVALID_HANDLE);
+  std::shared_ptr<Port> port = PortForCall(h, true, true);
+  if (!port)
     return FALSE;
-  }
   if (flags & PURGE_RXCLEAR)
     port->ahead = -1;
   if (!::PurgeComm(h, flags & (PURGE_RXCLEAR | PURGE_TXCLEAR))) {
@@ -378,30 +389,18 @@ BOOL VantrelPurgeComm(HANDLE h, DWORD flags) {
 }
 
 BOOL VantrelGetCommTimeouts(HANDLE h, COMMTIMEOUTS *timeouts) {
-  std::shared_ptr<Port> port = Find(h);
-  if (!port) {
-    SetLastError(ERROR_INVALID_HANDLE);
+  std::shared_ptr<Port> port = PortForCall(h, timeouts != nullptr);
+  if (!port)
     return FALSE;
-  }
-  if (!timeouts) {
-    SetLastError(ERROR_INVALID_PARAMETER);
-    return FALSE;
-  }
   std::lock_guard<std::mutex> lock(port->timeoutsMutex);
   *timeouts = port->timeouts;
   return TRUE;
 }
 
 BOOL VantrelSetCommTimeouts(HANDLE h, COMMTIMEOUTS *timeouts) {
-  std::shared_ptr<Port> port = Find(h);
-  if (!port) {
-    SetLastError(ERROR_INVALID_HANDLE);
+  std::shared_ptr<Port> port = PortForCall(h, timeouts != nullptr);
+  if (!port)
     return FALSE;
-  }
-  if (!timeouts) {
-    SetLastError(ERROR_INVALID_PARAMETER);
-    return FALSE;
-  }
   std::lock_guard<std::mutex> lock(port->timeoutsMutex);
   port->timeouts = *timeouts;
   return TRUE;

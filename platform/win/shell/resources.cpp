@@ -3,6 +3,7 @@
 // bar and the dialogs are made from them with Win32's own calls.
 #include "platform/window.h"
 
+#include "platform/core/menu_bar_answers.h"
 #include "platform/menus.h"
 #include "platform/resource_formats.h"
 #include "platform/shell.h"
@@ -71,53 +72,13 @@ void AppendItems(HMENU menu, const MENUITEMRESOURCE *items, UINT count) {
 }
 
 // The menu bar's own window: it answers what the logic asks a bar.
-struct Bar {
-  std::vector<MENUBARBUTTON> buttons;
-  std::vector<HMENU> popups; // per button, null for a command
-  HMENU menu = nullptr;      // the menu resource's pop-ups (the bar's menu)
-};
-
 LRESULT CALLBACK BarProc(HWND hwnd, UINT msg, WPARAM wParam, LPARAM lParam) {
-  auto *bar = reinterpret_cast<Bar *>(GetWindowLongPtrW(hwnd, GWLP_USERDATA));
-  switch (msg) {
-  case TB_GETBUTTONINFO: {
-    auto *info = reinterpret_cast<TBBUTTONINFOW *>(lParam);
-    if (!bar || !info)
-      return -1;
-    int index = -1;
-    if (info->dwMask & TBIF_BYINDEX) {
-      if (wParam < bar->buttons.size())
-        index = static_cast<int>(wParam);
-    } else {
-      for (size_t i = 0; i < bar->buttons.size(); ++i)
-        if (bar->buttons[i].command == wParam)
-          index = static_cast<int>(i);
-    }
-    if (index < 0)
-      return -1;
-    const MENUBARBUTTON &b = bar->buttons[index];
-    if (info->dwMask & TBIF_COMMAND)
-      info->idCommand = static_cast<int>(b.command);
-    if (info->dwMask & TBIF_STATE)
-      info->fsState = b.state;
-    if (info->dwMask & TBIF_STYLE)
-      info->fsStyle = b.style;
-    if (info->dwMask & TBIF_LPARAM)
-      info->lParam = reinterpret_cast<DWORD_PTR>(bar->popups[index]);
-    return index;
-  }
-  case SHCMBM_GETMENU:
-    return bar ? reinterpret_cast<LRESULT>(bar->menu) : 0;
-  case SHCMBM_GETSUBMENU:
-    if (bar)
-      for (size_t i = 0; i < bar->buttons.size(); ++i)
-        if (bar->buttons[i].command == static_cast<UINT>(lParam))
-          return reinterpret_cast<LRESULT>(bar->popups[i]);
-    return 0;
-  case WM_NCDESTROY:
+  auto *bar = reinterpret_cast<MenuBarContents *>(GetWindowLongPtrW(hwnd, GWLP_USERDATA));
+  if (LRESULT answer; AnswerMenuBarMessage(bar, msg, wParam, lParam, &answer))
+    return answer;
+  if (msg == WM_NCDESTROY) {
     delete bar;
     SetWindowLongPtrW(hwnd, GWLP_USERDATA, 0);
-    break;
   }
   return DefWindowProcW(hwnd, msg, wParam, lParam);
 }
@@ -218,24 +179,24 @@ BOOL SHCreateMenuBar(SHMENUBARINFO *info) {
       Table<MENUBARRESOURCE>(RT_MENUBAR, MAKEINTRESOURCEW(info->nToolBarId));
   if (!table)
     return FALSE;
-  auto bar = std::make_unique<Bar>();
+  auto bar = std::make_unique<MenuBarContents>();
   bar->menu = table->menuId ? VantrelLoadMenuW(nullptr, MAKEINTRESOURCEW(table->menuId)) : nullptr;
   HMENU strip = CreateMenu();
-  for (UINT i = 0; i < table->buttonCount; ++i) {
-    const MENUBARBUTTON &b = table->buttons[i];
-    bar->buttons.push_back(b);
-    WCHAR caption[64] = {};
-    if (!b.captionId || VantrelLoadStringW(nullptr, b.captionId, caption, 64) == 0)
-      WStrCopyN(caption, 64, b.caption ? b.caption : u"");
-    if (const WCHAR *shown = ResourceText(caption); shown != caption)
-      WStrCopyN(caption, 64, shown);
-    HMENU popup = b.popupIndex >= 0 && bar->menu ? GetSubMenu(bar->menu, b.popupIndex) : nullptr;
-    bar->popups.push_back(popup);
+  for (UINT i = 0; table->buttons && i < table->buttonCount; ++i) {
+    const MENUBARBUTTON &r = table->buttons[i];
+    MenuBarButton b{r.command, r.state, r.style, r.caption ? r.caption : u"", nullptr};
+    WCHAR text[100];
+    if (r.captionId && VantrelLoadStringW(nullptr, r.captionId, text, 100) > 0)
+      b.caption = text;
+    if (r.popupIndex >= 0 && bar->menu)
+      b.popup = GetSubMenu(bar->menu, r.popupIndex);
     const UINT grey = (b.state & TBSTATE_ENABLED) ? 0 : MF_GRAYED;
-    if (popup)
-      AppendMenuW(strip, MF_POPUP | grey, reinterpret_cast<UINT_PTR>(popup), caption);
+    if (b.popup)
+      AppendMenuW(strip, MF_POPUP | grey, reinterpret_cast<UINT_PTR>(b.popup),
+                  ResourceText(b.caption.c_str()));
     else
-      AppendMenuW(strip, MF_STRING | grey, b.command, caption);
+      AppendMenuW(strip, MF_STRING | grey, b.command, ResourceText(b.caption.c_str()));
+    bar->buttons.push_back(std::move(b));
   }
   HWND window = CreateWindowExW(0, u"VantrelMenuBar", u"", WS_CHILD, 0, 0, 0, 0, info->hwndParent,
                                 nullptr, GetModuleHandleW(nullptr), nullptr);
