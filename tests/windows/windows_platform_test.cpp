@@ -1,7 +1,8 @@
 // The Windows platform's own calls against the real Win32 API (run under
 // Wine): the key records typed for the key logic's calls, the program's
 // dialog templates as Win32 reads them, its registry keys' places, the
-// Bluetooth ports' addresses, the power requirement and the resources.
+// Bluetooth ports' addresses, the power requirement, the resources and the
+// menu bar's answers.
 #include "platform/inject.h"
 #include "platform/menus.h"
 #include "platform/power.h"
@@ -217,6 +218,66 @@ TEST(WindowsResources, TablesInMemoryBecomeMenusAndBoundedStrings) {
   EXPECT_EQ(std::u16string(buffer), u"Van");
   EXPECT_EQ(LoadStringW(nullptr, 9002, buffer, 4), 0);
   EXPECT_EQ(buffer[0], 0);
+}
+
+// The bar answers the logic's questions as on Linux: each field asked for,
+// the caption cut to the caller's buffer, the pop-up of a drop-down button.
+const MENUBARBUTTON kBarButtons[] = {
+    {21, TBSTATE_ENABLED, TBSTYLE_DROPDOWN, 9001, u"unused", 0},
+    {22, TBSTATE_ENABLED, TBSTYLE_BUTTON, 0, u"Quit", -1},
+};
+const MENUBARRESOURCE kBar = {9001, 2, kBarButtons};
+
+TEST(WindowsMenuBar, ButtonInfoGivesEachFieldAskedFor) {
+  RegisterResource(RT_MENU, 9001, &kMenu, sizeof kMenu);
+  RegisterResource(RT_STRING, 9001, &kLong, sizeof kLong);
+  RegisterResource(RT_MENUBAR, 9003, &kBar, sizeof kBar);
+  WNDCLASSW cls = {};
+  cls.lpfnWndProc = DefWindowProcW;
+  cls.hInstance = GetModuleHandleW(nullptr);
+  cls.lpszClassName = u"VantrelMenuBarTest";
+  RegisterClassW(&cls);
+  HWND parent = CreateWindowExW(0, cls.lpszClassName, u"", WS_OVERLAPPEDWINDOW, 0, 0, 200, 100,
+                                nullptr, nullptr, cls.hInstance, nullptr);
+  ASSERT_NE(parent, nullptr);
+  SHMENUBARINFO info = {};
+  info.cbSize = sizeof info;
+  info.hwndParent = parent;
+  info.nToolBarId = 9003;
+  ASSERT_TRUE(SHCreateMenuBar(&info));
+  const HMENU whole = reinterpret_cast<HMENU>(SendMessageW(info.hwndMB, SHCMBM_GETMENU, 0, 0));
+  ASSERT_NE(whole, nullptr);
+  const HMENU options = GetSubMenu(whole, 0);
+  struct Case {
+    WPARAM which;
+    DWORD mask;
+    int units;
+    LRESULT index;
+    const char16_t *caption;
+    HMENU popup;
+  } cases[] = {
+      {0, TBIF_BYINDEX | TBIF_TEXT | TBIF_LPARAM | TBIF_COMMAND, 4, 0, u"Van", options},
+      {22, TBIF_TEXT | TBIF_LPARAM | TBIF_COMMAND, 16, 1, u"Quit", nullptr},
+      {23, TBIF_TEXT, 16, -1, u"x", nullptr},
+  };
+  for (const Case &c : cases) {
+    WCHAR text[16] = {u'x', 0};
+    TBBUTTONINFOW button = {};
+    button.cbSize = sizeof button;
+    button.dwMask = c.mask;
+    button.pszText = text;
+    button.cchText = c.units;
+    EXPECT_EQ(SendMessageW(info.hwndMB, TB_GETBUTTONINFO, c.which, reinterpret_cast<LPARAM>(&button)),
+              c.index)
+        << c.which;
+    EXPECT_EQ(std::u16string(text), c.caption) << c.which;
+    if (c.index >= 0) {
+      EXPECT_EQ(button.idCommand, static_cast<int>(kBarButtons[c.index].command)) << c.which;
+      EXPECT_EQ(reinterpret_cast<HMENU>(button.lParam), c.popup) << c.which;
+    }
+  }
+  EXPECT_EQ(reinterpret_cast<HMENU>(SendMessageW(info.hwndMB, SHCMBM_GETSUBMENU, 0, 21)), options);
+  DestroyWindow(parent);
 }
 
 } // namespace
