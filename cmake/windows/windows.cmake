@@ -18,7 +18,9 @@ add_library(vantrel_platform STATIC ${WIN_PLATFORM_SOURCES}
   ${CMAKE_SOURCE_DIR}/platform/core/utf8_decode.cpp
   ${CMAKE_SOURCE_DIR}/platform/core/mbstowcs.cpp
   ${CMAKE_SOURCE_DIR}/platform/core/trace_repeats.cpp
-  # The menu bar's answers to the logic's questions.
+  # The program's resource tables, and the menu bar's answers to the
+  # logic's questions.
+  ${CMAKE_SOURCE_DIR}/platform/core/resources.cpp
   ${CMAKE_SOURCE_DIR}/platform/core/menu_bar_answers.cpp
   # The trace itself; where its lines go is Windows' own
   # (platform/win/core/trace_output.cpp).

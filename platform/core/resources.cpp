@@ -1,5 +1,7 @@
 // The program's resources, registered at start-up. Entries are never
-// removed, so the handles given out stay valid for the whole process.
+// removed, so the handles given out stay valid for the whole process. The
+// same code on every platform (on Windows the lookups are the program's own,
+// beside Win32's).
 #include "platform/resource_formats.h"
 #include "platform/text.h"
 #include "platform/window.h"
@@ -50,23 +52,23 @@ HRSRC FindResourceW(HINSTANCE, LPCWSTR name, LPCWSTR type) {
     return nullptr;
   std::lock_guard<std::mutex> lock(gResourceMutex);
   auto it = gResources.find(Key(type, name));
-  return it == gResources.end() ? nullptr : static_cast<HRSRC>(&it->second);
+  return it == gResources.end() ? nullptr : reinterpret_cast<HRSRC>(&it->second);
 }
 
-HGLOBAL LoadResource(HINSTANCE, HRSRC res) { return res; }
+HGLOBAL LoadResource(HINSTANCE, HRSRC res) { return reinterpret_cast<HGLOBAL>(res); }
 
 DWORD SizeofResource(HINSTANCE, HRSRC res) {
   if (!res)
     return 0;
   std::lock_guard<std::mutex> lock(gResourceMutex);
-  return static_cast<Resource *>(res)->size;
+  return reinterpret_cast<const Resource *>(res)->size;
 }
 
 const void *LockResource(HGLOBAL res) {
   if (!res)
     return nullptr;
   std::lock_guard<std::mutex> lock(gResourceMutex);
-  return static_cast<Resource *>(res)->data;
+  return reinterpret_cast<const Resource *>(res)->data;
 }
 
 void SetResourceTextLookup(ResourceTextLookup lookup) { gTextLookup.store(lookup); }

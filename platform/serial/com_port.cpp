@@ -49,32 +49,23 @@ thread_local std::string tComPortProblem;
 
 void SetComPortProblem(const std::string &words) { tComPortProblem = words; }
 
-// Devices open in this process (by device number): a tty opened with
-// TIOCEXCL still lets root open it again, so the process keeps its own list.
+// What this process has open, guarded by gClaimMutex: devices by device
+// number (a tty opened with TIOCEXCL still lets root open it again, so the
+// process keeps its own list), and virtual ports by number (one stream per
+// device).
 std::mutex gClaimMutex;
 std::set<dev_t> gClaimed;
-
-bool Claim(dev_t dev) {
-  std::lock_guard<std::mutex> lock(gClaimMutex);
-  return gClaimed.insert(dev).second;
-}
-
-void Unclaim(dev_t dev) {
-  std::lock_guard<std::mutex> lock(gClaimMutex);
-  gClaimed.erase(dev);
-}
-
-// Virtual ports open in this process (by number): one stream per device.
 std::set<int> gClaimedVirtual;
 
-bool ClaimVirtual(int index) {
+// Notes key as open in claimed: false when it is open already.
+template <typename Key> bool Claim(std::set<Key> &claimed, Key key) {
   std::lock_guard<std::mutex> lock(gClaimMutex);
-  return gClaimedVirtual.insert(index).second;
+  return claimed.insert(key).second;
 }
 
-void UnclaimVirtual(int index) {
+template <typename Key> void Unclaim(std::set<Key> &claimed, Key key) {
   std::lock_guard<std::mutex> lock(gClaimMutex);
-  gClaimedVirtual.erase(index);
+  claimed.erase(key);
 }
 
 class SerialPort : public KernelObject {
@@ -318,10 +309,10 @@ private:
       if (stream_) {
         BluezSerialClosed(fd_);
         ::close(fd_);
-        UnclaimVirtual(index_);
+        Unclaim(gClaimedVirtual, index_);
       } else {
         ::close(fd_);
-        Unclaim(dev_);
+        Unclaim(gClaimed, dev_);
       }
       fd_ = -1;
     }
@@ -391,7 +382,7 @@ bool OpenBluezPort(int index, bool wantRead, bool wantWrite, HANDLE *handle) {
   if (!device)
     return false;
   *handle = INVALID_HANDLE_VALUE;
-  if (!ClaimVirtual(index)) {
+  if (!Claim(gClaimedVirtual, index)) {
     PlatformTrace("serial: COM%d: already open in this process", index);
     SetLastError(ERROR_SHARING_VIOLATION);
     return true;
@@ -411,7 +402,7 @@ bool OpenBluezPort(int index, bool wantRead, bool wantWrite, HANDLE *handle) {
     fd = -1;
   }
   if (fd < 0) {
-    UnclaimVirtual(index);
+    Unclaim(gClaimedVirtual, index);
     PlatformTrace("serial: COM%d: cannot open: %s", index, why.c_str());
     SetComPortProblem(why);
     SetLastError(error);
@@ -450,7 +441,7 @@ HANDLE OpenComPort(int index, DWORD access) {
     ::close(fd);
     return RefuseOpen(index, path, ERROR_GEN_FAILURE, "not a serial device");
   }
-  if (!Claim(st.st_rdev)) {
+  if (!Claim(gClaimed, st.st_rdev)) {
     ::close(fd);
     return RefuseOpen(index, path, ERROR_SHARING_VIOLATION, "already open in this process");
   }
@@ -460,14 +451,14 @@ HANDLE OpenComPort(int index, DWORD access) {
   if (ioctl(fd, TIOCEXCL) != 0 || !MakeRaw(fd)) {
     int err = errno;
     ::close(fd);
-    Unclaim(st.st_rdev);
+    Unclaim(gClaimed, st.st_rdev);
     return RefuseOpen(index, path, ERROR_GEN_FAILURE, strerror(err));
   }
   int wakeFd = eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK);
   if (wakeFd < 0) {
     int err = errno;
     ::close(fd);
-    Unclaim(st.st_rdev);
+    Unclaim(gClaimed, st.st_rdev);
     return RefuseOpen(index, path, ERROR_NOT_ENOUGH_MEMORY, strerror(err));
   }
   HANDLE h = RegisterHandle(std::make_shared<SerialPort>(index, fd, wakeFd, st.st_rdev, wantRead, wantWrite));

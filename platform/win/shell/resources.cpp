@@ -1,6 +1,7 @@
 // The program's resources on Windows: its tables live in memory
-// (RegisterResource), so the lookups read them there; the menus, the menu
-// bar and the dialogs are made from them with Win32's own calls.
+// (RegisterResource, platform/core/resources.cpp, shared with Linux); the
+// strings, the icon, the menus, the menu bar and the dialogs are made from
+// them with Win32's own calls.
 #include "platform/window.h"
 
 #include "platform/core/menu_bar_answers.h"
@@ -11,10 +12,7 @@
 #include "platform/trace.h"
 #include "platform/win/shell/dialog_bytes.h"
 
-#include <atomic>
-#include <map>
 #include <memory>
-#include <mutex>
 #include <string>
 #include <vector>
 
@@ -22,36 +20,13 @@
 
 namespace {
 
-struct Resource {
-  const void *data;
-  DWORD size;
-};
-
-std::atomic<ResourceTextLookup> gTextLookup{nullptr};
-std::mutex gResourcesMutex;
-std::map<std::pair<std::u16string, WORD>, Resource> gResources;
-
-// A type as a key: "#5" for MAKEINTRESOURCEW(5), else the name.
-std::u16string TypeKey(LPCWSTR type) {
-  if (IS_INTRESOURCE(type)) {
-    WCHAR text[8];
-    wnsprintfW(text, 8, u"#%u", static_cast<unsigned>(reinterpret_cast<uintptr_t>(type)));
-    return text;
-  }
-  return type;
-}
-
-const Resource *Lookup(LPCWSTR type, WORD id) {
-  std::lock_guard<std::mutex> lock(gResourcesMutex);
-  auto it = gResources.find({TypeKey(type), id});
-  return it == gResources.end() ? nullptr : &it->second;
-}
-
+// A registered table of the program's (platform/core/resources.cpp) at
+// least the size of a T, else null.
 template <typename T> const T *Table(LPCWSTR type, LPCWSTR name) {
-  if (!IS_INTRESOURCE(name))
-    return nullptr;
-  const Resource *r = Lookup(type, static_cast<WORD>(reinterpret_cast<uintptr_t>(name)));
-  return r && r->size >= sizeof(T) ? static_cast<const T *>(r->data) : nullptr;
+  HRSRC res = VantrelFindResourceW(nullptr, name, type);
+  return res && VantrelSizeofResource(nullptr, res) >= sizeof(T)
+             ? static_cast<const T *>(VantrelLockResource(VantrelLoadResource(nullptr, res)))
+             : nullptr;
 }
 
 void AppendItems(HMENU menu, const MENUITEMRESOURCE *items, UINT count) {
@@ -95,42 +70,6 @@ bool RegisterBarClass() {
 }
 
 } // namespace
-
-void SetResourceTextLookup(ResourceTextLookup lookup) { gTextLookup.store(lookup); }
-
-LPCWSTR ResourceText(LPCWSTR text) {
-  ResourceTextLookup lookup = gTextLookup.load();
-  if (!text || !lookup)
-    return text;
-  LPCWSTR shown = lookup(text);
-  return shown ? shown : text;
-}
-
-void RegisterResource(LPCWSTR type, WORD id, const void *data, DWORD size) {
-  if (!type || !data)
-    return;
-  std::lock_guard<std::mutex> lock(gResourcesMutex);
-  gResources[{TypeKey(type), id}] = Resource{data, size};
-}
-
-HRSRC VantrelFindResourceW(HINSTANCE inst, LPCWSTR name, LPCWSTR type) {
-  if (IS_INTRESOURCE(name))
-    if (const Resource *r = Lookup(type, static_cast<WORD>(reinterpret_cast<uintptr_t>(name))))
-      return reinterpret_cast<HRSRC>(const_cast<Resource *>(r));
-  SetLastError(ERROR_RESOURCE_NAME_NOT_FOUND);
-  (void)inst;
-  return nullptr;
-}
-
-HGLOBAL VantrelLoadResource(HINSTANCE, HRSRC res) { return reinterpret_cast<HGLOBAL>(res); }
-
-DWORD VantrelSizeofResource(HINSTANCE, HRSRC res) {
-  return res ? reinterpret_cast<const Resource *>(res)->size : 0;
-}
-
-const void *VantrelLockResource(HGLOBAL res) {
-  return res ? reinterpret_cast<const Resource *>(res)->data : nullptr;
-}
 
 int VantrelLoadStringW(HINSTANCE inst, UINT id, LPWSTR buffer, int max) {
   const STRINGRESOURCE *s = Table<STRINGRESOURCE>(RT_STRING, MAKEINTRESOURCEW(id));

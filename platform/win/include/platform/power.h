@@ -6,24 +6,10 @@
 // the process's end.
 #pragma once
 
-#include "platform/wintypes.h"
+#include "platform/power_requirements.h"
 
-enum CEDEVICE_POWER_STATE {
-  PwrDeviceUnspecified = -1,
-  D0 = 0,
-  D1 = 1,
-  D2 = 2,
-  D3 = 3,
-  D4 = 4,
-};
-#define POWER_NAME 0x00000001u
-void StartPowerManager();
-bool StopPowerManager(DWORD timeoutMs);
-// A handle for ReleasePowerRequirement; null when state is not D0..D4.
-HANDLE SetPowerRequirement(LPCWSTR device, CEDEVICE_POWER_STATE state, ULONG flags,
-                           PVOID systemState, ULONG reserved);
-// ERROR_SUCCESS, or ERROR_INVALID_PARAMETER for an unknown handle.
-DWORD ReleasePowerRequirement(HANDLE requirement);
+// SetPowerRequirement refuses a state outside D0..D4.
+
 struct PowerManagerStatus {
   bool running;
   bool keepAwake;   // the system is being kept awake now
@@ -31,6 +17,4 @@ struct PowerManagerStatus {
 };
 PowerManagerStatus GetPowerManagerStatus();
 // Sleep and resume arrive as WM_POWERBROADCAST at the program's windows:
-// nothing to watch here.
-void StartSleepWatch(HWND target, UINT message);
-bool StopSleepWatch(DWORD timeoutMs);
+// the sleep watch has nothing to watch here.

@@ -45,7 +45,8 @@ bool PumpThreadMessages(int *exitCode);
 
 // The program's resources, kept in memory by type and number: data must
 // outlive the program (the tables are static). The lookups below read them
-// and then, for a name not there, the executable's own resources.
+// alone (platform/core/resources.cpp, as on Linux), never the executable's
+// own resources.
 struct DLGTEMPLATE;
 void RegisterResource(LPCWSTR type, WORD id, const void *data, DWORD size);
 HRSRC VantrelFindResourceW(HINSTANCE inst, LPCWSTR name, LPCWSTR type);
