@@ -3,6 +3,7 @@
 // audio device the call is silent and still succeeds.
 #pragma once
 
+#include "platform/sounds.h"
 #include "platform/wintypes.h"
 
 #define SND_SYNC 0x0000u
@@ -23,18 +24,3 @@ typedef HINSTANCE HMODULE;
 // not played). Unlike Win32 every sound plays asynchronously, whatever the
 // flags; module is ignored.
 BOOL PlaySoundW(LPCWSTR name, HMODULE module, DWORD flags);
-
-// The program's sounds: WAVE resources (type "WAVE") of 16-bit PCM, which
-// the program registers with its other resources before it plays any.
-constexpr WORD kSoundKeyClick = 139;
-constexpr WORD kSoundConnected = 140;
-constexpr WORD kSoundDisconnected = 141;
-
-// Starts connecting the audio output on its background thread and loading
-// the sounds into it (once), so that the first sound is not late. PlaySoundW
-// does this on its first call.
-void StartSoundOutput();
-// Ends the audio thread for the end of the program and joins it. Returns
-// true when it has ended (or never started), false when it did not end
-// within timeoutMs. Sounds asked for later are dropped.
-bool StopSoundOutput(unsigned timeoutMs);

@@ -15,6 +15,8 @@
 
 #include "platform/wintypes.h"
 
+#include "platform/message_verbs.h"
+
 typedef LRESULT (*WNDPROC)(HWND, UINT, WPARAM, LPARAM);
 typedef void (*TIMERPROC)(HWND, UINT, UINT_PTR, DWORD);
 
@@ -306,27 +308,12 @@ BOOL InvalidateRect(HWND hwnd, const RECT *rect, BOOL erase);
 // painted. FALSE for an unknown window (no last error).
 BOOL UpdateWindow(HWND hwnd);
 
-// Message boxes are shown by a presenter: the desktop toolkit supplies one,
-// tests supply scripted ones. Without a presenter the box is traced and
-// answered with IDOK (IDNO for MB_YESNO).
-typedef int (*MessageBoxPresenter)(HWND owner, LPCWSTR text, LPCWSTR caption, UINT type,
-                                   void *context);
-// Replaces the presenter (null: none). The text and caption are the
-// caller's, valid during the call only.
-void SetMessageBoxPresenter(MessageBoxPresenter presenter, void *context);
+// Message boxes are shown by a presenter (platform/message_verbs.h): the
+// desktop toolkit supplies one, tests supply scripted ones. Without a
+// presenter the box is traced and answered with IDOK (IDNO for MB_YESNO).
 // Returns the presenter's answer (IDOK, IDYES, ...); null text or caption
 // count as "". Blocks until answered.
 int MessageBoxW(HWND owner, LPCWSTR text, LPCWSTR caption, UINT type);
-// A question answered by verbs rather than Yes and No: as MessageBoxW with
-// MB_YESNO and the icon given, the Yes and No buttons labelled yesVerb and
-// noVerb ("Restart Now", "Later") where the toolkit shows it; a presenter
-// that knows no verbs shows it as a Yes/No box. Returns IDYES or IDNO.
-int AskWithVerbsW(HWND owner, LPCWSTR text, LPCWSTR caption, UINT icon, LPCWSTR yesVerb,
-                  LPCWSTR noVerb);
-// For presenters: the verbs of the question AskWithVerbsW is asking with
-// this very text (the same pointer), copied into the two buffers of `units`
-// units each (cut to fit). False, buffers untouched, for any other box.
-bool MessageBoxVerbs(LPCWSTR text, WCHAR *yesVerb, WCHAR *noVerb, size_t units);
 // The program is ending: from now on every message box is traced and
 // answered as without a presenter, and no box or dialog is shown any more,
 // also none already on its way to the toolkit (UserInterfaceEnded tells

@@ -6,6 +6,8 @@
 
 #include "platform/wintypes.h"
 
+#include "platform/message_verbs.h"
+
 // The window that contains hwnd: GetAncestor(GA_ROOT).
 HWND GetTopLevelWindow(HWND hwnd);
 // Finds a top-level window of this process by class name and/or title
@@ -20,24 +22,14 @@ BOOL VantrelSetForegroundWindow(HWND hwnd);
 #define SetForegroundWindow VantrelSetForegroundWindow
 // TRUE when the foreground window belongs to this process.
 BOOL OwnWindowActive();
-// A question with two buttons (MessageBoxW with MB_YESNO: Windows words its
-// buttons itself); returns IDYES or IDNO.
-int AskWithVerbsW(HWND owner, LPCWSTR text, LPCWSTR caption, UINT icon, LPCWSTR yesVerb,
-                  LPCWSTR noVerb);
-// For presenters: the verbs of the question AskWithVerbsW is asking with
-// this very text (the same pointer), copied into the two buffers of `units`
-// units each (cut to fit). False, buffers untouched, for any other box.
-bool MessageBoxVerbs(LPCWSTR text, WCHAR *yesVerb, WCHAR *noVerb, size_t units);
 // The program's windows are gone for good: later message boxes are not
 // shown (they return IDCANCEL), so that shutting down never waits on one.
 void EndUserInterface();
 bool UserInterfaceEnded();
+// Tests answer the message boxes themselves: a presenter
+// (platform/message_verbs.h) is asked instead of Win32's MessageBoxW, which
+// shows the box when none is set.
 int VantrelMessageBoxW(HWND owner, LPCWSTR text, LPCWSTR caption, UINT type);
-// Tests answer the message boxes themselves: a presenter set here is asked
-// instead of Win32's MessageBoxW (null: Win32's again).
-typedef int (*MessageBoxPresenter)(HWND owner, LPCWSTR text, LPCWSTR caption, UINT type,
-                                   void *context);
-void SetMessageBoxPresenter(MessageBoxPresenter presenter, void *context);
 // Dispatches every message of the calling thread's queue without blocking;
 // false once WM_QUIT has been taken (its exit code in *exitCode).
 bool PumpThreadMessages(int *exitCode);
