@@ -466,26 +466,34 @@ HANDLE OpenComPort(int index, DWORD access) {
   return h;
 }
 
+namespace {
+
+// The port behind handle for a call on its time-outs: null, with the error
+// set, for a handle that is no port (LookupHandleAs sets it) or no
+// time-outs given (ERROR_INVALID_PARAMETER).
+std::shared_ptr<SerialPort> PortForTimeouts(HANDLE handle, const COMMTIMEOUTS *timeouts) {
+  auto p = LookupHandleAs<SerialPort>(handle);
+  if (p && !timeouts) {
+    SetLastError(ERROR_INVALID_PARAMETER);
+    return nullptr;
+  }
+  return p;
+}
+
+} // namespace
+
 BOOL GetCommTimeouts(HANDLE port, COMMTIMEOUTS *timeouts) {
-  auto p = LookupHandleAs<SerialPort>(port);
+  auto p = PortForTimeouts(port, timeouts);
   if (!p)
     return FALSE;
-  if (!timeouts) {
-    SetLastError(ERROR_INVALID_PARAMETER);
-    return FALSE;
-  }
   *timeouts = p->Timeouts();
   return TRUE;
 }
 
 BOOL SetCommTimeouts(HANDLE port, const COMMTIMEOUTS *timeouts) {
-  auto p = LookupHandleAs<SerialPort>(port);
+  auto p = PortForTimeouts(port, timeouts);
   if (!p)
     return FALSE;
-  if (!timeouts) {
-    SetLastError(ERROR_INVALID_PARAMETER);
-    return FALSE;
-  }
   p->SetTimeouts(*timeouts);
   return TRUE;
 }

@@ -62,6 +62,17 @@ std::shared_ptr<Port> Find(HANDLE h) {
   return it == gPorts.end() ? nullptr : it->second;
 }
 
+// Whether a plain (not overlapped) read or write may go to port now: it was
+// opened for it (access) and is not closing. Else false, with
+// ERROR_INVALID_HANDLE.
+bool Usable(const Port &port, bool access, LPOVERLAPPED overlapped) {
+  if (!access || overlapped || port.closed) {
+    SetLastError(ERROR_INVALID_HANDLE);
+    return false;
+  }
+  return true;
+}
+
 // The port behind h for one of the port's own calls, or null with the
 // error set as Win32 sets it: ERROR_INVALID_HANDLE when h is no port of
 // ours (or, with reading, one opened without read access),
@@ -215,10 +226,8 @@ BOOL VantrelReadFile(HANDLE h, void *buffer, DWORD n, DWORD *read, LPOVERLAPPED 
     return ::ReadFile(h, buffer, n, read, overlapped);
   if (read)
     *read = 0;
-  if (!port->readAccess || overlapped || port->closed) {
-    SetLastError(ERROR_INVALID_HANDLE);
+  if (!Usable(*port, port->readAccess, overlapped))
     return FALSE;
-  }
   if (!buffer && n > 0) {
     SetLastError(ERROR_INVALID_PARAMETER);
     return FALSE;
@@ -265,10 +274,8 @@ BOOL VantrelWriteFile(HANDLE h, const void *buffer, DWORD n, DWORD *written,
     return ::WriteFile(h, buffer, n, written, overlapped);
   if (written)
     *written = 0;
-  if (!port->writeAccess || overlapped || port->closed) {
-    SetLastError(ERROR_INVALID_HANDLE);
+  if (!Usable(*port, port->writeAccess, overlapped))
     return FALSE;
-  }
   std::lock_guard<std::mutex> writing(port->writeMutex);
   OVERLAPPED ov = {};
   ov.hEvent = port->writeDone;
