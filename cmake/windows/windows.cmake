@@ -18,15 +18,15 @@ add_library(vantrel_platform STATIC ${WIN_PLATFORM_SOURCES}
   ${CMAKE_SOURCE_DIR}/platform/core/utf8_decode.cpp
   ${CMAKE_SOURCE_DIR}/platform/core/mbstowcs.cpp
   ${CMAKE_SOURCE_DIR}/platform/core/trace_repeats.cpp
-  # The program's resource tables, and the menu bar's answers to the
-  # logic's questions.
+  # So are the questions asked with verbs: they go through MessageBoxW.
+  ${CMAKE_SOURCE_DIR}/platform/core/message_verbs.cpp
+  # So are the program's resource tables and the menu bar's answers to
+  # the logic's questions.
   ${CMAKE_SOURCE_DIR}/platform/core/resources.cpp
   ${CMAKE_SOURCE_DIR}/platform/core/menu_bar_answers.cpp
   # The trace itself; where its lines go is Windows' own
   # (platform/win/core/trace_output.cpp).
   ${CMAKE_SOURCE_DIR}/platform/core/trace.cpp
-  # So are the questions asked with verbs: they go through MessageBoxW.
-  ${CMAKE_SOURCE_DIR}/platform/core/message_verbs.cpp
   # The injection calls, their guard and the host: the backend under them
   # is the SendInput one (platform/win/inject/).
   ${CMAKE_SOURCE_DIR}/platform/inject/dispatch.cpp
