@@ -11,3 +11,7 @@ void InjectNoteChoosing(bool choosing);
 // when the link is up, tells it so through its linkChanged, in order with
 // InjectLinkChanged.
 void InjectInstallChosen(const InjectOps *ops);
+// Ends a chosen backend: uninstalls it when it is the one installed (a
+// test's may have taken its place), then closes it through its close
+// operation. Nothing for null.
+void InjectCloseChosen(const InjectOps *ops);

@@ -73,6 +73,15 @@ void InjectInstallChosen(const InjectOps *ops) {
   }
 }
 
+void InjectCloseChosen(const InjectOps *ops) {
+  if (!ops)
+    return;
+  if (InjectGetBackend() == ops)
+    InjectSetBackend(nullptr);
+  if (ops->close)
+    ops->close(ops->self);
+}
+
 void keybd_event(BYTE vk, BYTE scan, DWORD flags, DWORD extraInfo) {
   const InjectOps *ops = InjectGetBackend();
   const bool press = !(flags & KEYEVENTF_KEYUP);

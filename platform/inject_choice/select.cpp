@@ -303,11 +303,6 @@ void InjectShutdown() {
   gSelected = false; // a later InjectSelectBackend chooses afresh
   gReach = InjectReach::kWindows;
   gNamed = false;
-  if (!gChosen)
-    return;
-  if (InjectGetBackend() == gChosen)
-    InjectSetBackend(nullptr);
-  if (gChosen->close)
-    gChosen->close(gChosen->self);
+  InjectCloseChosen(gChosen);
   gChosen = nullptr;
 }

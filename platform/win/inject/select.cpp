@@ -71,12 +71,7 @@ bool InjectBackendNamed() {
 
 void InjectShutdown() {
   std::lock_guard<std::mutex> lock(gChoiceMutex);
-  if (!gSelected)
-    return;
-  if (InjectGetBackend() == gSelected)
-    InjectSetBackend(nullptr);
-  if (gSelected->close)
-    gSelected->close(gSelected->self);
+  InjectCloseChosen(gSelected);
   gSelected = nullptr;
   gNamed = false;
 }
