@@ -5,11 +5,11 @@
 
 namespace {
 
-constexpr const char *kSoname = "libevdev.so.2";
+constexpr const char *kEvdevSoname = "libevdev.so.2";
 
-bool Find(void *handle, EvdevLibrary *l, std::string *why) {
+bool FindEvdevCalls(void *handle, EvdevLibrary *l, std::string *why) {
   auto find = [&](const char *name, auto *out) {
-    return FindSharedCall(handle, kSoname, name, out, why);
+    return FindSharedCall(handle, kEvdevSoname, name, out, why);
   };
   return find("libevdev_new", &l->newDevice) && find("libevdev_set_name", &l->setName) &&
          find("libevdev_set_id_bustype", &l->setIdBustype) &&
@@ -21,11 +21,11 @@ bool Find(void *handle, EvdevLibrary *l, std::string *why) {
          find("libevdev_uinput_destroy", &l->uinputDestroy);
 }
 
-SharedLibraryLoad gLoad;
-EvdevLibrary gLibrary{};
+SharedLibraryLoad gEvdevLoad;
+EvdevLibrary gEvdevLibrary{};
 
 } // namespace
 
 const EvdevLibrary *LoadEvdevLibrary(std::string *why) {
-  return LoadSharedOnce(gLoad, kSoname, "inject", &gLibrary, Find, why);
+  return LoadSharedOnce(gEvdevLoad, kEvdevSoname, "inject", &gEvdevLibrary, FindEvdevCalls, why);
 }

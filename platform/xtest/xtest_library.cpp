@@ -5,19 +5,19 @@
 
 namespace {
 
-constexpr const char *kSoname = "libXtst.so.6";
+constexpr const char *kXTestSoname = "libXtst.so.6";
 
-bool Find(void *handle, XTestLibrary *l, std::string *why) {
-  return FindSharedCall(handle, kSoname, "XTestQueryExtension", &l->queryExtension, why) &&
-         FindSharedCall(handle, kSoname, "XTestFakeKeyEvent", &l->fakeKeyEvent, why) &&
-         FindSharedCall(handle, kSoname, "XTestGrabControl", &l->grabControl, why);
+bool FindXTestCalls(void *handle, XTestLibrary *l, std::string *why) {
+  return FindSharedCall(handle, kXTestSoname, "XTestQueryExtension", &l->queryExtension, why) &&
+         FindSharedCall(handle, kXTestSoname, "XTestFakeKeyEvent", &l->fakeKeyEvent, why) &&
+         FindSharedCall(handle, kXTestSoname, "XTestGrabControl", &l->grabControl, why);
 }
 
-SharedLibraryLoad gLoad;
-XTestLibrary gLibrary{};
+SharedLibraryLoad gXTestLoad;
+XTestLibrary gXTestLibrary{};
 
 } // namespace
 
 const XTestLibrary *LoadXTestLibrary(std::string *why) {
-  return LoadSharedOnce(gLoad, kSoname, "inject", &gLibrary, Find, why);
+  return LoadSharedOnce(gXTestLoad, kXTestSoname, "inject", &gXTestLibrary, FindXTestCalls, why);
 }
