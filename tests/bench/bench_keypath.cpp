@@ -60,8 +60,8 @@
 #include <functional>
 #include <map>
 #include <mutex>
-#include <random>
 #include <poll.h>
+#include <random>
 #include <sstream>
 #include <string>
 #include <sys/wait.h>
@@ -357,9 +357,11 @@ public:
     cpu0_ = ProcessCpuUs(pid_);
     at0_ = NowMs();
   }
-  void End() {
+  // quiet: no key came during the window (else it is dropped: it held
+  // typing, not idling).
+  void End(bool quiet) {
     const double cpu = ProcessCpuUs(pid_), ms = NowMs() - at0_;
-    if (cpu0_ < 0 || cpu < 0 || ms <= 0)
+    if (cpu0_ < 0 || cpu < 0 || ms <= 0 || !quiet)
       return;
     us_ += cpu - cpu0_;
     ms_ += ms;
@@ -418,9 +420,10 @@ std::string CpuText(const PerKey &k) {
   char text[96];
   if (k.measurable)
     snprintf(text, sizeof text, "%6.1f us/key", k.us);
-  else
-    snprintf(text, sizeof text, "unmeasurable (idle spread %.1f us/key, typing adds %.1f)",
-             k.noiseUs, k.us);
+  else // what typing added is not printed: it may be below nothing
+    snprintf(text, sizeof text,
+             "unmeasurable (typing adds no more than the idle rate's spread, %.1f us/key)",
+             k.noiseUs);
   return text;
 }
 
@@ -586,9 +589,8 @@ int main() {
   constexpr int kPauseMs = 1500;
   // Each run's session begins with a few letters that are not counted: the
   // first keys after the connection take the key path's code and data into
-  // memory. Meanwhile the receiver takes the focus from the program's
-  // window, which repaints it; the first counted key comes after both.
-  constexpr auto kFocusSettle = 1500ms;
+  // memory. Before them the receiver takes the focus from the program's
+  // window, which repaints it; the first counted key comes a pause later.
   constexpr int kWarmUp = 25;
   const std::string kWarmUpSteps =
       "wait:1500,type:" + std::to_string(kWarmUp) + ",wait:" + std::to_string(kPauseMs);
@@ -640,7 +642,6 @@ int main() {
       return 0;
     }
     receiver.Focus(); // the program's window came up after it
-    std::this_thread::sleep_for(kFocusSettle);
     IdleRate idle(run.pid()), baseIdle(forwarder);
     size_t before = receiver.Count(forwarderKey, true) + kWarmUp;
     WaitPresses(receiver, forwarderKey, before);
@@ -674,8 +675,9 @@ int main() {
       idle.Begin();
       baseIdle.Begin();
       std::this_thread::sleep_for(kIdleWindow);
-      idle.End();
-      baseIdle.End();
+      const bool quiet = receiver.Count(forwarderKey, true) == before;
+      idle.End(quiet);
+      baseIdle.End(quiet);
     }
     idlePerSecond = idle.PerSecond();
     idleSeconds = idle.seconds();
@@ -721,6 +723,7 @@ int main() {
     std::vector<double> ratios;
     CallsPerKey calls, baseCalls;
     bool traced = false;
+    const char *untraced = "strace cannot attach";
   };
   std::map<int, RateFigures> perRate;
   int runNo = 2;
@@ -736,7 +739,6 @@ int main() {
     if (!run.ok())
       continue;
     receiver.Focus();
-    std::this_thread::sleep_for(kFocusSettle);
     IdleRate idle(run.pid()), baseIdle(forwarder);
     size_t before = receiver.Count(forwarderKey, true) + kWarmUp;
     WaitPresses(receiver, forwarderKey, before);
@@ -760,8 +762,9 @@ int main() {
       idle.Begin();
       baseIdle.Begin();
       std::this_thread::sleep_for(kIdleWindow);
-      idle.End();
-      baseIdle.End();
+      const bool quiet = receiver.Count(forwarderKey, true) == before;
+      idle.End(quiet);
+      baseIdle.End(quiet);
     }
     for (size_t round = 0; round < progTyped.size(); ++round) {
       f.prog.push_back(CpuPerKey(progTyped[round], idle));
@@ -802,7 +805,11 @@ int main() {
       std::vector<double> progTimes, baseTimes;
       const bool progOk = StopTrace(progTracer, dir + "/strace-program.txt", &progTimes);
       const bool baseOk = StopTrace(baseTracer, dir + "/strace-forwarder.txt", &baseTimes);
-      if (progOk && baseOk && firstMs > 0) {
+      if (!progOk || !baseOk)
+        f.untraced = "strace cannot attach";
+      else if (firstMs <= 0 || idleBefore.length() < 1)
+        f.untraced = "the traced keys came before strace had attached";
+      else {
         f.traced = true;
         f.calls = CallsPerKeyWithin(progTimes, idleBefore, typing, idleAfter, kTraced);
         f.baseCalls = CallsPerKeyWithin(baseTimes, idleBefore, typing, idleAfter, kTraced);
@@ -891,11 +898,12 @@ int main() {
                rate, f.calls.calls, f.baseCalls.calls,
                f.calls.calls <= f.baseCalls.calls + 1 ? "met" : "NOT met");
       else
-        printf("    %4d keys/s: system calls unmeasurable (%.1f a key beside an idle spread of "
-               "%.1f; forwarder %.1f beside %.1f) (goal <= forwarder + 1: NOT met)\n",
-               rate, f.calls.calls, f.calls.noise, f.baseCalls.calls, f.baseCalls.noise);
+        printf("    %4d keys/s: system calls unmeasurable (what typing adds is no more than the "
+               "idle stretches' spread: %.1f a key for the program, %.1f for the forwarder) "
+               "(goal <= forwarder + 1: NOT met)\n",
+               rate, f.calls.noise, f.baseCalls.noise);
     } else if (rate == 30) {
-      printf("    system calls: not counted (strace cannot attach)\n");
+      printf("    system calls: not counted (%s)\n", f.untraced);
     }
   }
   return 0;
