@@ -16,7 +16,10 @@
 // windows). A figure that the idle rate's spread between windows could
 // account for is printed as unmeasurable, never as a number. System calls
 // are counted the same way: one strace session over idle, typing and idle
-// again, the calls of the idle stretches taken off at their rate.
+// again, the calls of the idle stretches taken off at their rate. Each run
+// first types a few letters that are not counted (the first keys after the
+// connection bring the key path's code into memory), after the receiver
+// took the focus from the program's window (which repaints it).
 //
 // Figures, each beside its baseline with the ratio:
 //  (a) at 50 keys a second, per kind of key: a letter (a virtual key at
@@ -25,15 +28,17 @@
 //      median and p99, and CPU per key, a step of each kind; then letters
 //      and lent characters by turns, for latencies under the same load, over
 //      several steps spread through the run and enough keys of each kind for
-//      a p99 that is not one stray sample. Goal: a lent character at most 1.3
-//      times a letter, in all three (once lent; the step that lends them is
-//      shown too: each keymap change makes every client, the program's own
-//      window among them, read the keymap again).
+//      a p99 that is not one stray sample (shown with how far the ratio of
+//      the two p99s wanders over resamplings of the keys: on a busy machine
+//      the worst samples are whichever keys a burst of load met). Goal: a
+//      lent character at most 1.3 times a letter, in all three (once lent;
+//      the step that lends them is shown too: each keymap change makes every
+//      client, the program's own window among them, read the keymap again).
 //  (b) CPU per key of the whole program against the forwarder's, letters at
 //      30 and at 1,000 keys a second, the median of three rounds where both
-//      type at once (goal at most 1.5 times), and system
-//      calls per key, counted with strace at 30 keys a second (goal at most
-//      the forwarder's plus one).
+//      type at once (goal at most 1.5 times), and system calls per key,
+//      counted with strace at 30 keys a second (goal at most the forwarder's
+//      plus one).
 // Prints "skipped" when something is missing; never fails.
 #include "app_test_env.h"
 #include "common/settings_store.h"
@@ -873,7 +878,8 @@ int main() {
       if (f.prog[r].measurable && f.base[r].measurable) {
         progUs.push_back(f.prog[r].us);
         baseUs.push_back(f.base[r].us);
-        rounds += (rounds.empty() ? "" : " ") + std::to_string(f.prog[r].us / f.base[r].us).substr(0, 4);
+        rounds += (rounds.empty() ? "" : " ") +
+                  std::to_string(f.prog[r].us / f.base[r].us).substr(0, 4);
       } else {
         rounds += std::string(rounds.empty() ? "" : " ") + "unmeasurable";
       }
