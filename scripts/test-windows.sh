@@ -249,7 +249,7 @@ bench_program() {
   VANTREL_TRACE=$(winpath "$box/bench-trace.log")
   (cd "$box" && exec wine "$program") >>"$box/vantrel.out" 2>&1 &
   wait_for 60 program_pid >/dev/null || return 1
-  wait_for 60 grep -q 'instance: mutex .*: ours' "$box/bench-trace.log" || return 1
+  wait_for 60 grep -qs 'instance: mutex .*: ours' "$box/bench-trace.log" || return 1
   bench_window program || return 1
   wine "$program" --connect >>"$box/vantrel.out" 2>&1 || true
   wait_for 90 typed_all program
