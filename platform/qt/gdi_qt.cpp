@@ -695,7 +695,16 @@ QImage OnBackground(const QImage &picture, const QColor &background) {
   const int w = image.width(), h = image.height();
   if (w <= 0 || h <= 0 || (background.rgb() & 0xFFFFFFu) == kWhite)
     return image;
-  auto white = [&image](int x, int y) { return (image.pixel(x, y) & 0xFFFFFFu) == kWhite; };
+  // The pixels are read and written through their rows: this runs at every
+  // paint of a picture, and a call per pixel (each checking its place and
+  // the image's format) cost more than the rest of the main window's paint.
+  // The picture is RGB32 here, whose pixels read as 0xffRRGGBB.
+  const uchar *const bits = image.constBits();
+  const qsizetype stride = image.bytesPerLine();
+  const auto at = [bits, stride](int x, int y) {
+    return 0xFF000000u | reinterpret_cast<const QRgb *>(bits + y * stride)[x];
+  };
+  auto white = [&at](int x, int y) { return (at(x, y) & 0xFFFFFFu) == kWhite; };
   std::vector<uint8_t> outside(static_cast<size_t>(w) * h, 0);
   std::vector<QPoint> todo;
   auto reach = [&](int x, int y) {
@@ -725,11 +734,13 @@ QImage OnBackground(const QImage &picture, const QColor &background) {
   };
   auto darkness = [](QRgb c) { return 765 - qRed(c) - qGreen(c) - qBlue(c); };
   QImage result = image;
-  const QRgb fill = background.rgb();
+  const QRgb fill = 0xFF000000u | background.rgb();
   for (int y = 0; y < h; ++y) {
+    QRgb *row = reinterpret_cast<QRgb *>(result.scanLine(y));
+    const uint8_t *outsideRow = outside.data() + static_cast<size_t>(y) * w;
     for (int x = 0; x < w; ++x) {
-      if (isOutside(x, y)) {
-        result.setPixel(x, y, fill);
+      if (outsideRow[x]) {
+        row[x] = fill;
         continue;
       }
       // A pixel of the shape beside the white around it: taken as the
@@ -741,19 +752,19 @@ QImage OnBackground(const QImage &picture, const QColor &background) {
           border = isOutside(x + dx, y + dy);
       if (!border)
         continue;
-      const QRgb own = image.pixel(x, y);
+      const QRgb own = at(x, y);
       QRgb shape = own;
       for (int dy = -2; dy <= 2; ++dy)
         for (int dx = -2; dx <= 2; ++dx)
           if (x + dx >= 0 && y + dy >= 0 && x + dx < w && y + dy < h && !isOutside(x + dx, y + dy) &&
-              darkness(image.pixel(x + dx, y + dy)) > darkness(shape))
-            shape = image.pixel(x + dx, y + dy);
+              darkness(at(x + dx, y + dy)) > darkness(shape))
+            shape = at(x + dx, y + dy);
       if (darkness(shape) < 48)
         continue;
       const double cover = std::clamp(static_cast<double>(darkness(own)) / darkness(shape), 0.0, 1.0);
       auto mix = [cover](int a, int b) { return static_cast<int>(a * cover + b * (1 - cover) + 0.5); };
-      result.setPixel(x, y, qRgb(mix(qRed(shape), qRed(fill)), mix(qGreen(shape), qGreen(fill)),
-                                 mix(qBlue(shape), qBlue(fill))));
+      row[x] = qRgb(mix(qRed(shape), qRed(fill)), mix(qGreen(shape), qGreen(fill)),
+                    mix(qBlue(shape), qBlue(fill)));
     }
   }
   return result;
