@@ -17,6 +17,7 @@
 #include "platform/process.h"
 #include "platform/qt_app.h"
 #include "platform/shell.h"
+#include "platform/system.h"
 #include "platform/system_info.h"
 #include "platform/text.h"
 #include "platform/trace.h"
@@ -74,6 +75,10 @@ void FinishStartup() {
                reinterpret_cast<WPARAM>(AppGlobals.optionsMenu), kMenuMain);
   // The link runs with the time-out the menu shows checked.
   PostMessageW(link.typingWnd, WM_SET_CONNECTION_TIMEOUT, 0, CheckedTimeoutMilliseconds());
+  // What the start-up freed (the layouts' measuring surfaces, the pictures
+  // decoded for their sizes, the language file's buffer) goes back to the
+  // system instead of staying with the program while it waits.
+  ReleaseFreedMemory();
 }
 
 } // namespace
