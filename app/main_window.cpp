@@ -17,6 +17,7 @@
 #include "resources/resource_ids.h"
 
 #include <string>
+#include <utility>
 
 namespace {
 
@@ -84,7 +85,21 @@ void OnClose() {
   PostQuitMessage(0);
 }
 
+// The step waiting for the first paint (AfterFirstPaint), null when none.
+void (*gAfterFirstPaint)() = nullptr;
+
+void RunAfterFirstPaint(HWND hwnd) {
+  KillTimer(hwnd, kFirstPaintTimer);
+  if (void (*step)() = std::exchange(gAfterFirstPaint, nullptr))
+    step();
+}
+
 } // namespace
+
+void AfterFirstPaint(HWND hwnd, void (*step)()) {
+  gAfterFirstPaint = step;
+  SetTimer(hwnd, kFirstPaintTimer, kFirstPaintWaitMs, nullptr);
+}
 
 LRESULT MainWndProc(HWND hwnd, UINT msg, WPARAM wParam, LPARAM lParam) {
   switch (msg) {
@@ -93,6 +108,13 @@ LRESULT MainWndProc(HWND hwnd, UINT msg, WPARAM wParam, LPARAM lParam) {
     return 0;
   case WM_PAINT:
     PaintMainWindow(hwnd);
+    // Posted, not run here: the picture reaches the screen when the paint
+    // returns.
+    if (gAfterFirstPaint)
+      PostMessageW(hwnd, WM_AFTER_FIRST_PAINT, 0, 0);
+    return 0;
+  case WM_AFTER_FIRST_PAINT:
+    RunAfterFirstPaint(hwnd);
     return 0;
   case WM_SIZE:
     PlaceConnectButton(hwnd);
@@ -127,6 +149,8 @@ LRESULT MainWndProc(HWND hwnd, UINT msg, WPARAM wParam, LPARAM lParam) {
   case WM_TIMER:
     if (wParam == kSipTimer)
       SHSipPreference(GetFocus(), SIP_DOWN);
+    else if (wParam == kFirstPaintTimer)
+      RunAfterFirstPaint(hwnd);
     return 0;
   case WM_BATTERY_REPORTED:
     TrayAfterBatteryReport();

@@ -11,6 +11,13 @@ constexpr int kConnectButtonId = 138;
 // The main window's own timer: keeps the on-screen keyboard down while the
 // keyboard is connected.
 constexpr UINT_PTR kSipTimer = 4;
+// The main window's timer that runs the step after the first paint when no
+// paint has come by then (see AfterFirstPaint).
+constexpr UINT_PTR kFirstPaintTimer = 5;
+// How long AfterFirstPaint waits for a paint at most.
+constexpr UINT kFirstPaintWaitMs = 250;
+// Posted to the main window by its first paint; runs the AfterFirstPaint step.
+constexpr UINT WM_AFTER_FIRST_PAINT = WM_APP + 125;
 
 // Creates the main window and shows it with showCommand. Returns false when
 // start-up is to stop: another instance runs (it has been brought forward
@@ -19,6 +26,14 @@ constexpr UINT_PTR kSipTimer = 4;
 bool CreateMainWindow(HINSTANCE instance, int showCommand);
 
 LRESULT MainWndProc(HWND hwnd, UINT msg, WPARAM wParam, LPARAM lParam);
+
+// Runs step once on the user-interface thread, from the message loop, right
+// after hwnd's (the main window's) next paint has been drawn, so that work
+// the window does not need for its first picture does not delay it; or
+// after kFirstPaintWaitMs when no paint has come by then (a window the
+// desktop does not expose). A step asked for earlier and not yet run is
+// replaced. UI thread only.
+void AfterFirstPaint(HWND hwnd, void (*step)());
 
 // Gives the Options menu its first states from the stored settings and the
 // pairing, and passes the stored key-click setting to the link.

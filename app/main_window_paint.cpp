@@ -12,6 +12,8 @@
 #include "platform/win32.h"
 
 #include <algorithm>
+#include <iterator>
+#include <string>
 
 namespace {
 
@@ -46,15 +48,34 @@ void DrawPart(HDC hdc, const WCHAR *text, int height, int weight, RECT area, UIN
 }
 
 // The size of a picture of InstallDir, 0 x 0 when it cannot be loaded.
+// Each picture is decoded once for its size and the size kept: the layout
+// runs several times before the window first shows (creation, each resize,
+// each caption of the button) and asks up to three times each, and decoding
+// the pictures again every time cost more than the rest of the start-up's
+// own work. The program's pictures do not change while it runs; one that
+// could not be read is tried again next time. UI thread only.
 SIZE PictureSize(const WCHAR *name) {
   WCHAR path[MAX_PATH];
   wnsprintfW(path, MAX_PATH, u"%s%s", AppGlobals.InstallDir, name);
+  struct Known {
+    std::u16string path;
+    SIZE size;
+  };
+  static Known known[4]; // the narrow and the wide picture, with room to spare
+  static size_t next = 0;
+  for (const Known &k : known)
+    if (!k.path.empty() && k.path == path)
+      return k.size;
   SIZE size = {0, 0};
   if (HBITMAP picture = SHLoadDIBitmap(path)) {
     BITMAP info = {};
     GetObjectW(picture, sizeof info, &info);
     size = {info.bmWidth, info.bmHeight};
     DeleteObject(picture);
+  }
+  if (size.cx > 0 && size.cy > 0) {
+    known[next] = {path, size};
+    next = (next + 1) % std::size(known);
   }
   return size;
 }

@@ -17,6 +17,7 @@
 #include "platform/process.h"
 #include "platform/qt_app.h"
 #include "platform/shell.h"
+#include "platform/system.h"
 #include "platform/system_info.h"
 #include "platform/text.h"
 #include "platform/trace.h"
@@ -53,6 +54,31 @@ void TellCannotStart(const std::string &problem) {
   // Not offscreen: nobody would see the box, and it would hold the program.
   if (VantrelQtOnScreen())
     MessageBoxW(nullptr, wide.c_str(), u"Vantrel", MB_OK | MB_ICONHAND);
+}
+
+// The start-up's steps that the window's first picture does not need: the
+// tray icon, the link (its window and the reader thread, which opens the
+// port), the sleep watch, the Options menu's first states and the link's
+// time-out. Run from the message loop once the window has painted, they no
+// longer hold up the window, nor compete with it for the processor.
+void FinishStartup() {
+  StartTray(AppGlobals.mainWindow);
+
+  static LinkController link;
+  link.askForLayout = &OpenSelectionDialog;
+  AppGlobals.link = &link;
+  CreateLinkController(&link, AppGlobals.hInstance, AppGlobals.mainWindow);
+  // A link lost to a suspend is connected again after the resume.
+  StartSleepWatch(link.typingWnd, WM_MACHINE_SLEEP);
+
+  SendMessageW(AppGlobals.mainWindow, WM_INITMENUPOPUP,
+               reinterpret_cast<WPARAM>(AppGlobals.optionsMenu), kMenuMain);
+  // The link runs with the time-out the menu shows checked.
+  PostMessageW(link.typingWnd, WM_SET_CONNECTION_TIMEOUT, 0, CheckedTimeoutMilliseconds());
+  // What the start-up freed (the layouts' measuring surfaces, the pictures
+  // decoded for their sizes, the language file's buffer) goes back to the
+  // system instead of staying with the program while it waits.
+  ReleaseFreedMemory();
 }
 
 } // namespace
@@ -157,21 +183,15 @@ int VantrelStartup(HINSTANCE instance, int showCommand) {
     return 0;
   DirectQuitSignalsTo(AppGlobals.mainWindow);
   InjectHostWindowMade(AppGlobals.mainWindow);
-  StartTray(AppGlobals.mainWindow);
   HACCEL accelerators = LoadAcceleratorsW(instance, MAKEINTRESOURCEW(kAcceleratorTable));
+  // Before the first paint: the layout depends on the kind of device.
   DetectPlatform();
-
-  static LinkController link;
-  link.askForLayout = &OpenSelectionDialog;
-  AppGlobals.link = &link;
-  CreateLinkController(&link, instance, AppGlobals.mainWindow);
-  // A link lost to a suspend is connected again after the resume.
-  StartSleepWatch(link.typingWnd, WM_MACHINE_SLEEP);
-
-  SendMessageW(AppGlobals.mainWindow, WM_INITMENUPOPUP,
-               reinterpret_cast<WPARAM>(AppGlobals.optionsMenu), kMenuMain);
-  // The link runs with the time-out the menu shows checked.
-  PostMessageW(link.typingWnd, WM_SET_CONNECTION_TIMEOUT, 0, CheckedTimeoutMilliseconds());
+  // The rest waits for the window's first picture; a window that is not
+  // shown has none to wait for.
+  if (showCommand == SW_HIDE || !VantrelQtActive())
+    FinishStartup();
+  else
+    AfterFirstPaint(AppGlobals.mainWindow, &FinishStartup);
 
   MSG msg = {};
   while (GetMessageW(&msg, nullptr, 0, 0)) {

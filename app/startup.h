@@ -13,9 +13,11 @@ constexpr int kCannotStartExitCode = 1;
 // choosing the key injection backend beside the rest of the start-up
 // (StartChoosingInjectBackend), settles the language on a
 // first run, loads the UI strings, notes test mode, creates the main window
-// (or hands over to a running instance), detects the platform, creates the
-// link controller (which starts the reader thread), initialises the Options
-// menu, gives the link its connection time-out, and runs the message loop.
+// (or hands over to a running instance), detects the platform and runs the
+// message loop. Right after the window's first paint (at once when it starts
+// hidden), the loop starts the tray icon, creates the link controller (which
+// starts the reader thread), initialises the Options menu and gives the link
+// its connection time-out.
 // A quit signal before the main window (QuitSignalled, app/shutdown.h) stops
 // the start-up before its next step. Returns the exit code:
 // kCannotStartExitCode when the data folder or the language files are

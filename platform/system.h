@@ -42,7 +42,8 @@ void StopQuitSignalWatch();
 // Hands the memory the program has freed back to the system, in every
 // thread's heap, where the C library keeps it for later use otherwise, and
 // from then on gives large blocks pages of their own that go back as soon as
-// they are freed. For a moment after a burst of work that will not come
+// they are freed, and lets free space at the heap's end go back by itself.
+// For a moment after a burst of work that will not come
 // again soon (start-up and connecting); it takes a few milliseconds. Any
 // thread. On Windows: the C runtime's heap compacted, the working set
 // trimmed.

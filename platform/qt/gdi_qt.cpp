@@ -695,14 +695,26 @@ QImage OnBackground(const QImage &picture, const QColor &background) {
   const int w = image.width(), h = image.height();
   if (w <= 0 || h <= 0 || (background.rgb() & 0xFFFFFFu) == kWhite)
     return image;
-  auto white = [&image](int x, int y) { return (image.pixel(x, y) & 0xFFFFFFu) == kWhite; };
-  std::vector<uint8_t> outside(static_cast<size_t>(w) * h, 0);
-  std::vector<QPoint> todo;
+  // The pixels are read and written through their rows: this runs at every
+  // paint of a picture, and a call per pixel (each checking its place and
+  // the image's format) cost more than the rest of the main window's paint.
+  // The picture is RGB32 here, whose pixels read as 0xffRRGGBB.
+  const uchar *const bits = image.constBits();
+  const qsizetype stride = image.bytesPerLine();
+  const auto at = [bits, stride](int x, int y) {
+    return 0xFF000000u | reinterpret_cast<const QRgb *>(bits + y * stride)[x];
+  };
+  auto white = [&at](int x, int y) { return (at(x, y) & 0xFFFFFFu) == kWhite; };
+  // The white joined to the edges, found by a fill from the edges' white.
+  const size_t count = static_cast<size_t>(w) * h;
+  std::vector<uint8_t> outside(count, 0);
+  std::vector<int32_t> todo; // pixel indices still to spread from
   auto reach = [&](int x, int y) {
-    if (x < 0 || y < 0 || x >= w || y >= h || outside[static_cast<size_t>(y) * w + x] || !white(x, y))
+    const size_t i = static_cast<size_t>(y) * w + x;
+    if (outside[i] || !white(x, y))
       return;
-    outside[static_cast<size_t>(y) * w + x] = 1;
-    todo.push_back(QPoint(x, y));
+    outside[i] = 1;
+    todo.push_back(static_cast<int32_t>(i));
   };
   for (int x = 0; x < w; ++x) {
     reach(x, 0);
@@ -713,47 +725,67 @@ QImage OnBackground(const QImage &picture, const QColor &background) {
     reach(w - 1, y);
   }
   while (!todo.empty()) {
-    const QPoint p = todo.back();
+    const int32_t i = todo.back();
     todo.pop_back();
-    reach(p.x() + 1, p.y());
-    reach(p.x() - 1, p.y());
-    reach(p.x(), p.y() + 1);
-    reach(p.x(), p.y() - 1);
+    const int x = i % w, y = i / w;
+    if (x + 1 < w)
+      reach(x + 1, y);
+    if (x > 0)
+      reach(x - 1, y);
+    if (y + 1 < h)
+      reach(x, y + 1);
+    if (y > 0)
+      reach(x, y - 1);
   }
   auto isOutside = [&](int x, int y) {
     return x >= 0 && y >= 0 && x < w && y < h && outside[static_cast<size_t>(y) * w + x];
   };
+  // Which pixels have white of the outside among their eight neighbours (or
+  // are such white themselves): the outside spread by one pixel, along the
+  // rows and then along the columns.
+  std::vector<uint8_t> across(count, 0), near(count, 0);
+  for (int y = 0; y < h; ++y) {
+    const uint8_t *in = outside.data() + static_cast<size_t>(y) * w;
+    uint8_t *out = across.data() + static_cast<size_t>(y) * w;
+    for (int x = 0; x < w; ++x)
+      out[x] = in[x] | (x > 0 ? in[x - 1] : 0) | (x + 1 < w ? in[x + 1] : 0);
+  }
+  for (int y = 0; y < h; ++y) {
+    const uint8_t *mid = across.data() + static_cast<size_t>(y) * w;
+    const uint8_t *up = y > 0 ? mid - w : nullptr, *down = y + 1 < h ? mid + w : nullptr;
+    uint8_t *out = near.data() + static_cast<size_t>(y) * w;
+    for (int x = 0; x < w; ++x)
+      out[x] = mid[x] | (up ? up[x] : 0) | (down ? down[x] : 0);
+  }
   auto darkness = [](QRgb c) { return 765 - qRed(c) - qGreen(c) - qBlue(c); };
   QImage result = image;
-  const QRgb fill = background.rgb();
+  const QRgb fill = 0xFF000000u | background.rgb();
   for (int y = 0; y < h; ++y) {
+    QRgb *row = reinterpret_cast<QRgb *>(result.scanLine(y));
+    const uint8_t *outsideRow = outside.data() + static_cast<size_t>(y) * w;
     for (int x = 0; x < w; ++x) {
-      if (isOutside(x, y)) {
-        result.setPixel(x, y, fill);
+      if (outsideRow[x]) {
+        row[x] = fill;
         continue;
       }
       // A pixel of the shape beside the white around it: taken as the
       // darkest colour near it, partly covering white; that part now
       // covers the background.
-      bool border = false;
-      for (int dy = -1; dy <= 1 && !border; ++dy)
-        for (int dx = -1; dx <= 1 && !border; ++dx)
-          border = isOutside(x + dx, y + dy);
-      if (!border)
+      if (!near[static_cast<size_t>(y) * w + x])
         continue;
-      const QRgb own = image.pixel(x, y);
+      const QRgb own = at(x, y);
       QRgb shape = own;
       for (int dy = -2; dy <= 2; ++dy)
         for (int dx = -2; dx <= 2; ++dx)
           if (x + dx >= 0 && y + dy >= 0 && x + dx < w && y + dy < h && !isOutside(x + dx, y + dy) &&
-              darkness(image.pixel(x + dx, y + dy)) > darkness(shape))
-            shape = image.pixel(x + dx, y + dy);
+              darkness(at(x + dx, y + dy)) > darkness(shape))
+            shape = at(x + dx, y + dy);
       if (darkness(shape) < 48)
         continue;
       const double cover = std::clamp(static_cast<double>(darkness(own)) / darkness(shape), 0.0, 1.0);
       auto mix = [cover](int a, int b) { return static_cast<int>(a * cover + b * (1 - cover) + 0.5); };
-      result.setPixel(x, y, qRgb(mix(qRed(shape), qRed(fill)), mix(qGreen(shape), qGreen(fill)),
-                                 mix(qBlue(shape), qBlue(fill))));
+      row[x] = qRgb(mix(qRed(shape), qRed(fill)), mix(qGreen(shape), qGreen(fill)),
+                    mix(qBlue(shape), qBlue(fill)));
     }
   }
   return result;

@@ -332,12 +332,8 @@ Outcome TryOpenFile(State &s, const std::string &path, Conn *out, bool *ready,
       return Outcome::kOk;
     }
   }
-  rc = PrepareStatements(*out);
-  if (rc != SQLITE_OK) {
-    std::string text = SqliteWhy(db, rc, "cannot prepare");
-    out->db = nullptr;
-    return fail(Outcome::kUnwritable, text);
-  }
+  // The statements are prepared as each is first used (Statement): a run
+  // that only reads its settings never builds the writing ones.
   *ready = true;
   return Outcome::kOk;
 }
@@ -905,7 +901,13 @@ sqlite3_stmt *Statement(Stmt which) {
   State &s = S();
   if (!Db())
     return nullptr;
-  sqlite3_stmt *stmt = s.active->stmts[which];
+  sqlite3_stmt *&slot = s.active->stmts[which];
+  if (!slot && sqlite3_prepare_v3(s.active->db, kStatementText[which], -1, SQLITE_PREPARE_PERSISTENT,
+                                  &slot, nullptr) != SQLITE_OK) {
+    sqlite3_finalize(slot);
+    slot = nullptr;
+  }
+  sqlite3_stmt *stmt = slot;
   if (stmt) {
     sqlite3_reset(stmt);
     sqlite3_clear_bindings(stmt);

@@ -2,10 +2,10 @@
 // loaded (see sound_server.h).
 #include "platform/sound/sound_server.h"
 
+#include <algorithm>
 #include <cerrno>
 #include <cstdlib>
 #include <cstring>
-#include <sstream>
 #include <sys/socket.h>
 #include <sys/un.h>
 #include <unistd.h>
@@ -41,9 +41,15 @@ bool SoundServerMayAnswer(std::string *tried) {
   std::vector<std::string> sockets;
   const std::string servers = Environment("PULSE_SERVER");
   if (!servers.empty()) {
-    std::istringstream list(servers);
-    std::string entry;
-    while (list >> entry) {
+    // The addresses are separated by white space. Split by hand: a string
+    // stream would set up the C++ library's whole locale and stream code
+    // for this one look, and those pages would stay with the program.
+    constexpr const char *kSpace = " \t\n\v\f\r";
+    for (size_t at = servers.find_first_not_of(kSpace); at != std::string::npos;
+         at = servers.find_first_not_of(kSpace, at)) {
+      const size_t stop = std::min(servers.find_first_of(kSpace, at), servers.size());
+      std::string entry = servers.substr(at, stop - at);
+      at = stop;
       // "{machine}" limits an address to one machine; the address follows.
       if (entry[0] == '{') {
         size_t end = entry.find('}');

@@ -17,6 +17,11 @@ void ReleaseFreedMemory() {
   // handed back as soon as they are freed.
   constexpr int kOwnPagesFrom = 128 * 1024;
   mallopt(M_MMAP_THRESHOLD, kOwnPagesFrom);
+  // Fixing that threshold also fixes the one for the heap's free end at
+  // whatever the library had raised it to (twice the largest block freed
+  // so far, a window-sized picture): set it back to its usual relation, so
+  // that what a later burst frees at the end goes back without a trim.
+  mallopt(M_TRIM_THRESHOLD, 2 * kOwnPagesFrom);
   malloc_trim(0);
 #endif
 }

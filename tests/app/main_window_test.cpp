@@ -656,6 +656,44 @@ TEST_F(MainWindowTest, PaintsWithoutThePicture) {
   SUCCEED();
 }
 
+// The start-up's later steps wait for the window's first picture: they run
+// once, from the loop, after a paint; a window that gets no paint (hidden,
+// not exposed) runs them after the wait instead of never.
+TEST_F(MainWindowTest, TheStepAfterTheFirstPaintRunsOnceWithOrWithoutAPaint) {
+  Start();
+  PumpMessages();
+  static int runs;
+  runs = 0;
+  auto painted = [] {
+    const auto end = std::chrono::steady_clock::now() + std::chrono::seconds(5);
+    while (runs == 0 && std::chrono::steady_clock::now() < end) {
+      QCoreApplication::processEvents();
+      PumpMessages();
+      std::this_thread::sleep_for(std::chrono::milliseconds(5));
+    }
+  };
+  AfterFirstPaint(main_, [] { ++runs; });
+  EXPECT_EQ(runs, 0) << "not before the paint";
+  InvalidateRect(main_, nullptr, TRUE);
+  UpdateWindow(main_);
+  painted();
+  EXPECT_EQ(runs, 1);
+  // Later paints and the wait's end run nothing more.
+  InvalidateRect(main_, nullptr, TRUE);
+  UpdateWindow(main_);
+  std::this_thread::sleep_for(std::chrono::milliseconds(kFirstPaintWaitMs + 50));
+  QCoreApplication::processEvents();
+  PumpMessages();
+  EXPECT_EQ(runs, 1);
+
+  ShowWindow(main_, SW_HIDE);
+  PumpMessages();
+  runs = 0;
+  AfterFirstPaint(main_, [] { ++runs; });
+  painted();
+  EXPECT_EQ(runs, 1) << "a hidden window still runs the step";
+}
+
 TEST_F(MainWindowTest, HelpOpensTheDocumentDetachedOrInAWindowOfItsOwn) {
   Start();
   SetHelpFolder(AppGlobals.InstallDir);

@@ -54,6 +54,27 @@ TEST(StartUp, WithoutItsDataFolderVantrelSaysWhereItLookedAndFails) {
   }
 }
 
+// The window's first picture comes before the work it does not need: the
+// tray icon and the link (its window, the reader thread and the port) start
+// after the first paint, then the program goes on as before.
+TEST(StartUp, TheWindowPaintsBeforeTheTrayAndTheLinkStart) {
+  ProgramSandbox box;
+  PresetProgramRun(box, u"COM3:");
+  Child vantrel({VANTREL_EXE}, ProgramEnvironment(box.path()), box.File("vantrel.out"));
+  const std::string trace = box.File("trace.log");
+  ASSERT_TRUE(WaitFor(
+      [&] { return ReadFile(trace).find("Connect button: Connect") != std::string::npos; },
+      std::chrono::seconds(20)))
+      << ReadFile(trace) << ReadFile(box.File("vantrel.out"));
+  const std::string text = ReadFile(trace);
+  const size_t painted = text.find("yLine = ");
+  ASSERT_NE(painted, std::string::npos) << text;
+  for (const char *later : {"tray: ", "Connect button: Connect"}) {
+    SCOPED_TRACE(later);
+    EXPECT_LT(painted, text.find(later)) << text;
+  }
+}
+
 TEST(FirstRun, LanguageComesFromTheDeviceLanguage) {
   for (auto [locale, file] : {std::pair{"en_GB.UTF-8", "English.lang"},
                               std::pair{"de_DE.UTF-8", "Deutsch.lang"},

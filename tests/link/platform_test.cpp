@@ -112,12 +112,16 @@ TEST(Sounds, TheLibraryIsLoadedOnlyWhereAServerMayAnswer) {
   const std::string unixListening = "unix:" + listening, unixAbsent = "unix:" + absent;
   const std::string machineListening = "{0123abcd}unix:" + listening;
   const std::string both = unixAbsent + " " + listening;
+  const std::string paddedAbsent = "\t " + unixAbsent + " \n";
+  const std::string spaced = " \t" + unixAbsent + "\n\t " + unixListening + " \r\n";
   const Case cases[] = {
       {unixListening.c_str(), nullptr, nullptr, true},
       {listening.c_str(), nullptr, nullptr, true},
       {machineListening.c_str(), nullptr, nullptr, true},
       {both.c_str(), nullptr, nullptr, true},
+      {spaced.c_str(), nullptr, nullptr, true},
       {unixAbsent.c_str(), nullptr, nullptr, false},
+      {paddedAbsent.c_str(), nullptr, nullptr, false},
       {"tcp:localhost:4713", nullptr, nullptr, true},
       {nullptr, nullptr, root.path().c_str(), true},   // XDG_RUNTIME_DIR/pulse/native
       {nullptr, root.path().c_str(), nullptr, true},   // PULSE_RUNTIME_PATH/native
