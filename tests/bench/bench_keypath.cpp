@@ -390,6 +390,21 @@ private:
   std::vector<double> rates_;
 };
 
+// The pause after a step: once the last key's work is done (settle), both
+// processes' idle rates over the window; dropped when a key reached the
+// receiver meanwhile (typedSoFar: the program's presses expected by now).
+void IdlePause(IdleRate &prog, IdleRate &base, Receiver &receiver, unsigned key,
+               size_t typedSoFar, std::chrono::milliseconds settle,
+               std::chrono::milliseconds window) {
+  std::this_thread::sleep_for(settle);
+  prog.Begin();
+  base.Begin();
+  std::this_thread::sleep_for(window);
+  const bool quiet = receiver.Count(key, true) == typedSoFar;
+  prog.End(quiet);
+  base.End(quiet);
+}
+
 // CPU a process spent over a typing window, with the window's length.
 struct Typed {
   double us = 0, ms = 0;
@@ -676,13 +691,7 @@ int main() {
         perKind[k].baseUs.push_back((fwdAt[firstFwd + i] - baseSent[i]) * 1000);
       before += n;
       // Idle in the pause, both processes alike.
-      std::this_thread::sleep_for(kSettle);
-      idle.Begin();
-      baseIdle.Begin();
-      std::this_thread::sleep_for(kIdleWindow);
-      const bool quiet = receiver.Count(forwarderKey, true) == before;
-      idle.End(quiet);
-      baseIdle.End(quiet);
+      IdlePause(idle, baseIdle, receiver, forwarderKey, before, kSettle, kIdleWindow);
     }
     idlePerSecond = idle.PerSecond();
     idleSeconds = idle.seconds();
@@ -763,13 +772,7 @@ int main() {
       baseTyped.emplace_back();
       baseTyped.back().Add(ProcessCpuUs(forwarder) - fwd0, elapsed, n);
       before += n;
-      std::this_thread::sleep_for(kSettle);
-      idle.Begin();
-      baseIdle.Begin();
-      std::this_thread::sleep_for(kIdleWindow);
-      const bool quiet = receiver.Count(forwarderKey, true) == before;
-      idle.End(quiet);
-      baseIdle.End(quiet);
+      IdlePause(idle, baseIdle, receiver, forwarderKey, before, kSettle, kIdleWindow);
     }
     for (size_t round = 0; round < progTyped.size(); ++round) {
       f.prog.push_back(CpuPerKey(progTyped[round], idle));
