@@ -79,6 +79,19 @@ long long Switches(pid_t pid, std::map<std::string, long long> *perThread = null
   return total;
 }
 
+// The switches between two per-thread samples: each thread's own growth,
+// a thread started in between counted from zero; one that ended in between
+// is lost with what it did in the round (never negative).
+long long SwitchesBetween(const std::map<std::string, long long> &before,
+                          const std::map<std::string, long long> &after) {
+  long long total = 0;
+  for (const auto &[thread, n] : after) {
+    auto was = before.find(thread);
+    total += std::max(0LL, n - (was == before.end() ? 0 : was->second));
+  }
+  return total;
+}
+
 // The forwarder's process: waits on the slave without a time-out and reads
 // whatever came, until the far side closes.
 int RunForwarder(const char *slave) {
@@ -191,30 +204,36 @@ int main(int argc, char **argv) {
   std::vector<double> appRates, fwdRates;
   std::map<std::string, long long> threadsFirst, threadsLast;
   for (int round = 0; round < kRounds; ++round) {
-    std::map<std::string, long long> threads0, threads1;
-    long long app0 = Switches(vantrel.pid(), &threads0), fwd0 = Switches(forwarder.pid()),
-              bare0 = Switches(window.pid());
-    long long appV0 = Switches(vantrel.pid(), nullptr, true),
-              fwdV0 = Switches(forwarder.pid(), nullptr, true);
+    // Counted per thread: a thread that ends within the round takes its
+    // count with it, and a sum over the threads would then go down.
+    std::map<std::string, long long> threads0, threads1, fwdThreads0, fwdThreads1, bare0, bare1,
+        appV0, appV1, fwdV0, fwdV1;
+    bool alive = Switches(vantrel.pid(), &threads0) >= 0 &&
+                 Switches(forwarder.pid(), &fwdThreads0) >= 0 &&
+                 Switches(window.pid(), &bare0) >= 0 &&
+                 Switches(vantrel.pid(), &appV0, true) >= 0 &&
+                 Switches(forwarder.pid(), &fwdV0, true) >= 0;
     auto start = std::chrono::steady_clock::now();
     std::this_thread::sleep_for(kRound);
-    long long app1 = Switches(vantrel.pid(), &threads1), fwd1 = Switches(forwarder.pid()),
-              bare1 = Switches(window.pid());
-    long long appV1 = Switches(vantrel.pid(), nullptr, true),
-              fwdV1 = Switches(forwarder.pid(), nullptr, true);
+    alive = alive && Switches(vantrel.pid(), &threads1) >= 0 &&
+            Switches(forwarder.pid(), &fwdThreads1) >= 0 && Switches(window.pid(), &bare1) >= 0 &&
+            Switches(vantrel.pid(), &appV1, true) >= 0 &&
+            Switches(forwarder.pid(), &fwdV1, true) >= 0;
     double s = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
-    if (app0 < 0 || app1 < 0 || fwd0 < 0 || fwd1 < 0 || bare0 < 0 || bare1 < 0) {
+    if (!alive) {
       printf("bench_idle: skipped (a process ended early)\n");
       return 0;
     }
-    const double app = (app1 - app0) / s, fwd = (fwd1 - fwd0) / s, base = (bare1 - bare0) / s;
+    const double app = SwitchesBetween(threads0, threads1) / s,
+                 fwd = SwitchesBetween(fwdThreads0, fwdThreads1) / s,
+                 base = SwitchesBetween(bare0, bare1) / s;
     printf("  round %d (%.1f s): vantrel %5.2f /s   forwarder %5.2f /s   ratio %.2f   "
            "(bare Qt window %5.2f /s)\n",
            round + 1, s, app, fwd, fwd > 0 ? app / fwd : 0.0, base);
     appRates.push_back(app);
     fwdRates.push_back(fwd);
-    appSleeps += appV1 - appV0;
-    fwdSleeps += fwdV1 - fwdV0;
+    appSleeps += SwitchesBetween(appV0, appV1);
+    fwdSleeps += SwitchesBetween(fwdV0, fwdV1);
     seconds += s;
     if (round == 0)
       threadsFirst = threads0;
