@@ -131,19 +131,6 @@ QColor Dominant(const QImage &image, bool edge) {
   return most == counts.end() ? QColor() : QColor::fromRgb(most->first);
 }
 
-QPalette DarkPalette() {
-  QPalette dark;
-  dark.setColor(QPalette::Window, QColor(0x2b, 0x2b, 0x2b));
-  dark.setColor(QPalette::WindowText, QColor(0xee, 0xee, 0xee));
-  dark.setColor(QPalette::Base, QColor(0x1e, 0x1e, 0x1e));
-  dark.setColor(QPalette::AlternateBase, QColor(0x33, 0x33, 0x33));
-  dark.setColor(QPalette::Text, QColor(0xee, 0xee, 0xee));
-  dark.setColor(QPalette::Button, QColor(0x3a, 0x3a, 0x3a));
-  dark.setColor(QPalette::ButtonText, QColor(0xee, 0xee, 0xee));
-  dark.setColor(QPalette::Highlight, QColor(0x2a, 0x82, 0xda));
-  dark.setColor(QPalette::HighlightedText, Qt::white);
-  return dark;
-}
 
 class DialogsOnX11 : public ::testing::Test {
 protected:

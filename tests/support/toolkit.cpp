@@ -5,7 +5,9 @@
 #include "resources/resources.h"
 
 #include <QCoreApplication>
+#include <QColor>
 #include <QElapsedTimer>
+#include <QPalette>
 #include <QTimer>
 
 #include <cstdlib>
@@ -91,5 +93,20 @@ void Spin(int ms) {
 }
 
 QWidget *ClientWidget(HWND hwnd) { return vqt::ClientOf(hwnd); }
+
+QPalette DarkPalette() {
+  QPalette dark;
+  dark.setColor(QPalette::Window, QColor(49, 54, 59));
+  dark.setColor(QPalette::WindowText, QColor(239, 240, 241));
+  dark.setColor(QPalette::Base, QColor(35, 38, 41));
+  dark.setColor(QPalette::AlternateBase, QColor(45, 49, 53));
+  dark.setColor(QPalette::Text, QColor(239, 240, 241));
+  dark.setColor(QPalette::Button, QColor(60, 66, 72));
+  dark.setColor(QPalette::ButtonText, QColor(239, 240, 241));
+  dark.setColor(QPalette::Highlight, QColor(61, 174, 233));
+  dark.setColor(QPalette::HighlightedText, Qt::white);
+  dark.setColor(QPalette::Link, QColor(41, 128, 185));
+  return dark;
+}
 
 } // namespace testsupport

@@ -9,6 +9,7 @@
 
 #include <functional>
 
+class QPalette;
 class QWidget;
 
 namespace testsupport {
@@ -31,5 +32,8 @@ bool RunMessageLoop(int timeoutMs);
 void Spin(int ms);
 // The widget showing a window's client area (owned by the toolkit).
 QWidget *ClientWidget(HWND hwnd);
+// A dark theme of the desktop, as the tests set it: light text on dark
+// pages, and links of their own colour.
+QPalette DarkPalette();
 
 } // namespace testsupport
