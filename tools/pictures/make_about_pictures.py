@@ -19,8 +19,8 @@ import sys
 
 sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
 
-from make_pictures import (ACCENT, FABRIC, FABRIC_DARK, KEY, KEY_SHADOW, ROOT, SEAM, SS,  # noqa: E402
-                           WHITE, Canvas, write_bmp)
+from make_pictures import (ACCENT, FABRIC_DARK, KEY, ROOT, SEAM, SS,  # noqa: E402
+                           WHITE, Canvas, fabric_panel, write_bmp)
 
 WARP = (92, 124, 160)   # threads running down
 WEFT = (236, 160, 64)   # threads running across, the orange of the mode keys
@@ -60,12 +60,7 @@ def logo(width, height):
     c = Canvas(width, height, WHITE)
     m = max(2, width // 80)
     corner = height * 0.2
-    c.rounded_rect(m + 1, m + 2, width - m + 1, height - m + 2, corner, KEY_SHADOW)
-    c.rounded_rect(m, m, width - m, height - m, corner, FABRIC)
-    c.weave(m, m, width - m, height - m, corner, FABRIC_DARK, 4)
-    inset = max(3, width // 60)
-    c.seam(m + inset, m + inset, width - m - inset, height - m - inset, corner * 0.7, SEAM,
-           max(2, width // 110))
+    inset = fabric_panel(c, width, height, corner)
     radius = height * 0.3
     cx, cy = height * 0.5, height * 0.5
     badge(c, cx, cy, radius, 6)

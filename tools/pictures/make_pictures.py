@@ -157,19 +157,28 @@ class Canvas:
         return out
 
 
-def keyboard(width, height, rows, canvas=Canvas):
-    """The keyboard picture: the body fills the picture with a margin, the
-    key rows share its height, the last row holds Shift, Space and Alt.
-    Drawn on canvas(width, height, WHITE) and returned as its final()."""
-    c = canvas(width, height, WHITE)
+def fabric_panel(c, width, height, radius):
+    """The textile panel every picture stands on: a shadowed rounded
+    rectangle of woven fabric with a stitched seam inside its edge, filling
+    c (width x height) less a margin. Returns the seam's inset from the
+    margin, where the picture's own contents start."""
     m = max(2, width // 80)
-    radius = height * 0.14
     c.rounded_rect(m + 1, m + 2, width - m + 1, height - m + 2, radius, KEY_SHADOW)
     c.rounded_rect(m, m, width - m, height - m, radius, FABRIC)
     c.weave(m, m, width - m, height - m, radius, FABRIC_DARK, 4)
     inset = max(3, width // 60)
     c.seam(m + inset, m + inset, width - m - inset, height - m - inset, radius * 0.7, SEAM,
            max(2, width // 110))
+    return inset
+
+
+def keyboard(width, height, rows, canvas=Canvas):
+    """The keyboard picture: the body fills the picture with a margin, the
+    key rows share its height, the last row holds Shift, Space and Alt.
+    Drawn on canvas(width, height, WHITE) and returned as its final()."""
+    c = canvas(width, height, WHITE)
+    inset = fabric_panel(c, width, height, height * 0.14)
+    m = max(2, width // 80)
 
     pad = inset + max(4, width // 40)
     area_x0, area_x1 = m + pad, width - m - pad
